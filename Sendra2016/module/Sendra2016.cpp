@@ -1,0 +1,114 @@
+// The module's entry points and the rover's construction and destruction.
+#include "Sendra2016.h"
+
+#include <new>
+
+namespace {
+
+// The module's optional exit function, looked up at attach and called at detach.
+typedef void (*ExitHook)(HINSTANCE);
+ExitHook exitHook = 0;
+
+// GetModuleVersion's result, computed on its first call (0 = not yet).
+int cachedVersion = 0;
+
+// The SDK version this module is built for; Date2Int takes a writable text.
+char SDK_DATE[] = "Aug 28 2016";
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE hModule, DWORD reason, LPVOID reserved) {
+	(void)reserved;
+	switch (reason) {
+	case DLL_PROCESS_ATTACH:
+		InitLib(hModule);
+		exitHook = (ExitHook)GetProcAddress(hModule, "ExitModule");
+		if (!exitHook)
+			exitHook = (ExitHook)GetProcAddress(hModule, "opcDLLExit");
+		break;
+	case DLL_PROCESS_DETACH:
+		if (exitHook)
+			exitHook(hModule);
+		break;
+	default:
+		break;
+	}
+	return TRUE;
+}
+
+DLLCLBK int GetModuleVersion() {
+	if (cachedVersion == 0)
+		cachedVersion = Date2Int(SDK_DATE);
+	return cachedVersion;
+}
+
+DLLCLBK const char *ModuleDate() { return "Jul  2 2018"; }
+
+DLLCLBK VESSEL *ovcInit(OBJHANDLE hvessel, int flightmodel) {
+	// No exception may cross into the host: a rover that cannot be made is reported as null.
+	try {
+		return new Sendra2016(hvessel, flightmodel);
+	} catch (...) {
+		return 0;
+	}
+}
+
+DLLCLBK void ovcExit(VESSEL *vessel) {
+	if (!vessel)
+		return;
+	delete static_cast<Sendra2016 *>(vessel);
+}
+
+Sendra2016::Sendra2016(OBJHANDLE hVessel, int flightmodel)
+	: VESSEL3(hVessel, flightmodel),
+	  rollTransformRightFront(0), rollTransformRightMiddle(0), rollTransformRightRear(0),
+	  rollTransformLeftFront(0), rollTransformLeftMiddle(0), rollTransformLeftRear(0) {
+	DefineAnimations();
+
+	doorLeftStatus = PART_CLOSED;
+	sunscreenStatus = PART_CLOSED;
+	doorRightStatus = PART_CLOSED;
+	autoCentre = 0;
+	cameraStation = 0;
+	lightsOn = 0;
+	gearForward = 0;
+	gearReverse = 0;
+	gearNeutral = 1;
+	neutralFrom = 0;
+	groundSpeed = 0.0;
+	steerDeflection = 0.0;
+	sunscreenProc = 0.0;
+	turnRate = 0.0;
+	terrainRoll = 0.0;
+	terrainPitch = 0.0;
+	doorLeftProc = 0.0;
+	doorRightProc = 0.0;
+	turnProc = 0.0;
+	doorRate = 0.1;
+	rideHeight = 2.166;
+	// Read before their first write unless they start defined: a centred, unrolled rover.
+	steerInput = 0;
+	turnAngle = 0;
+	wheelRollProc = 0.0;
+	speedProc = 0.0;
+	// Circumradius of the touchdown triangle [m]: about the reach of the wheels from the
+	// vessel origin (1.54 m sideways, 1.49 m ahead, 2.63 m back), so the triangle's rear
+	// corners lie outside the track between the middle and rear axles.
+	footprintRadius = 3.0;
+}
+
+// The rover owns its six wheel-roll transforms; the host no longer uses them once the
+// vessel is gone. Each is deleted as the exact type it was made as.
+Sendra2016::~Sendra2016() {
+	MGROUP_ROTATE *owned[6] = {rollTransformRightFront, rollTransformRightMiddle, rollTransformRightRear,
+	                           rollTransformLeftFront, rollTransformLeftMiddle, rollTransformLeftRear};
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
+#endif
+	for (int i = 0; i < 6; ++i)
+		delete owned[i];
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+}

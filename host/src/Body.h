@@ -1,0 +1,51 @@
+// Celestial bodies and terrain: what a landed vessel stands on.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace host {
+
+// Common head of every object an OBJHANDLE can point to (bodies and vessels), so the
+// host can tell which kind a handle it is given refers to.
+struct HostObject {
+	enum class Kind : uint32_t { Body = 0x424f4459, Vessel = 0x56534c20 };
+	explicit HostObject(Kind k) : kind(k) {}
+	Kind kind;
+};
+
+struct Body : HostObject {
+	Body(std::string n, double r) : HostObject(Kind::Body), name(std::move(n)), radius(r) {}
+	std::string name;
+	double radius;  // mean radius [m]
+};
+
+// The bodies the stand-in knows, with their mean radii from the planet configurations.
+std::vector<std::unique_ptr<Body>> MakeSolarSystem();
+
+// Terrain elevation [m] above the mean radius at a point given in radians.
+class Terrain {
+public:
+	enum class Kind { Flat, Hills, Custom };
+	using Function = std::function<double(const Body &, double lng, double lat)>;
+
+	static Terrain Flat() { return Terrain(Kind::Flat, nullptr); }
+	// elevation = 20 sin(lng R / 150) cos(lat R / 230) [m], R the body's radius
+	static Terrain Hills() { return Terrain(Kind::Hills, nullptr); }
+	static Terrain Custom(Function f) { return Terrain(Kind::Custom, std::move(f)); }
+	// "flat" or "hills"; anything else throws HostError.
+	static Terrain ByName(const std::string &name);
+
+	Kind kind() const { return kind_; }
+	const char *name() const;
+	double Elevation(const Body &body, double lng, double lat) const;
+
+private:
+	Terrain(Kind k, Function f) : kind_(k), fn_(std::move(f)) {}
+	Kind kind_;
+	Function fn_;
+};
+
+}  // namespace host

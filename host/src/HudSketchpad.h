@@ -1,0 +1,42 @@
+// The HUD drawing surface of the stand-in: records every text a vessel draws, with its
+// position and colour, instead of rasterising it.
+#pragma once
+
+#include "HostVessel.h"
+#include "Orbitersdk.h"
+
+namespace host {
+
+class RecordingSketchpad : public oapi::Sketchpad {
+public:
+	// Texts go to v.hud; the text colour starts as the HUD's default green.
+	explicit RecordingSketchpad(Vessel &v) : oapi::Sketchpad(nullptr), vessel_(v) {}
+
+	DWORD SetTextColor(DWORD col) override {
+		vessel_.Record(Op::Sketchpad_SetTextColor);
+		DWORD previous = colour_;
+		colour_ = col & 0xFFFFFF;
+		return previous;
+	}
+
+	bool Text(int x, int y, const char *str, int len) override {
+		vessel_.Record(Op::Sketchpad_Text);
+		if (!str || len < 0)
+			return false;
+		HudText t;
+		t.x = x;
+		t.y = y;
+		t.colour = colour_;
+		t.text.assign(str, static_cast<size_t>(len));
+		vessel_.hud.texts.push_back(std::move(t));
+		return true;
+	}
+
+	DWORD colour() const { return colour_; }
+
+private:
+	Vessel &vessel_;
+	DWORD colour_ = 0x00FF00;
+};
+
+}  // namespace host

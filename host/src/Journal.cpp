@@ -1,0 +1,40 @@
+// Journal operation names and the ring's ordered view.
+#include "Journal.h"
+
+namespace host {
+
+const char *OpName(Op op) {
+	static const char *const kNames[] = {
+#define HOST_JOURNAL_NAME(id, name) name,
+		HOST_JOURNAL_OPS(HOST_JOURNAL_NAME)
+#undef HOST_JOURNAL_NAME
+	};
+	size_t i = static_cast<size_t>(op);
+	return i < static_cast<size_t>(Op::Count) ? kNames[i] : "?";
+}
+
+std::vector<Op> Journal::Entries() const {
+	std::vector<Op> out;
+	out.reserve(ring_.size());
+	for (size_t i = 0; i < ring_.size(); ++i)
+		out.push_back(ring_[(head_ + i) % ring_.size()]);
+	return out;
+}
+
+std::vector<std::string> Journal::Names() const {
+	std::vector<std::string> out;
+	for (Op op : Entries())
+		out.emplace_back(OpName(op));
+	return out;
+}
+
+void Journal::SetCapacity(size_t capacity) {
+	std::vector<Op> kept = Entries();
+	if (kept.size() > capacity)
+		kept.erase(kept.begin(), kept.end() - static_cast<std::ptrdiff_t>(capacity));
+	ring_ = std::move(kept);
+	head_ = 0;
+	capacity_ = capacity;
+}
+
+}  // namespace host

@@ -1,0 +1,46 @@
+// Meshes in the host: the contents of an Orbiter .msh file (MSHX1 text format), kept once per
+// file as a template and copied into a mesh instance for each visual that shows it.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <vector>
+
+#include "OrbiterAPI.h"
+
+namespace host {
+
+struct MeshMaterial {
+	std::string name;
+	COLOUR4 diffuse{1, 1, 1, 1};
+	COLOUR4 ambient{1, 1, 1, 1};
+	COLOUR4 specular{0, 0, 0, 1};
+	float power = 0.0f;  // specular power; 0 when the file gives none
+	COLOUR4 emissive{0, 0, 0, 1};
+};
+
+struct MeshGroup {
+	std::string label;           // LABEL tag, empty if none
+	uint32_t material = 0;       // 1-based index into Mesh::materials; 0 = default white
+	uint32_t texture = 0;        // 1-based index into Mesh::textures; 0 = none
+	uint32_t flags = 0;          // FLAG tag
+	uint32_t texwrap = 0;        // TEXWRAP: bit 0 = U, bit 1 = V
+	bool noNormals = false;      // NONORMAL tag
+	std::vector<NTVERTEX> vertices;
+	std::vector<uint16_t> indices;  // three per triangle; clockwise is the visible side
+};
+
+struct Mesh {
+	std::string name;  // as loaded, e.g. "Sendra9"
+	std::vector<MeshGroup> groups;
+	std::vector<MeshMaterial> materials;
+	std::vector<std::string> textures;  // file names; "0" means no texture
+};
+
+// Reads a mesh in the MSHX1 text format. fileLabel names the source in errors, which are
+// thrown as HostError "fileLabel:line: what is wrong".
+Mesh ReadMesh(std::istream &in, const std::string &fileLabel);
+Mesh ReadMeshFile(const std::string &path);
+
+}  // namespace host

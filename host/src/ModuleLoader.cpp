@@ -1,0 +1,144 @@
+// Loading and checking vessel module libraries; InitLib and Date2Int for the modules.
+#include "ModuleLoader.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "HostError.h"
+#include "Simulation.h"
+#include "Text.h"
+
+namespace host {
+
+namespace {
+int date2IntCalls = 0;
+
+std::map<HINSTANCE, int> &InitLibRegistry() {
+	static std::map<HINSTANCE, int> calls;
+	return calls;
+}
+}  // namespace
+
+int Date2IntCalls() { return date2IntCalls; }
+
+int InitLibCalls(HINSTANCE instance) {
+	auto it = InitLibRegistry().find(instance);
+	return it == InitLibRegistry().end() ? 0 : it->second;
+}
+
+std::string ModuleFileName(const std::string &name) { return "lib" + name + ".so"; }
+
+std::unique_ptr<Module> Module::Load(const std::string &name, const std::string &path) {
+	struct stat st;
+	if (::stat(path.c_str(), &st) != 0)
+		throw HostError(path, 0, "module '" + name + "' not found");
+	if (!S_ISREG(st.st_mode))
+		throw HostError(path, 0, "module '" + name + "' is not a file");
+	dlerror();
+	void *lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+	if (!lib) {
+		const char *why = dlerror();
+		throw HostError(path, 0, std::string("cannot load module '") + name + "': " + (why ? why : "not a shared library"));
+	}
+	std::unique_ptr<Module> m(new Module());
+	m->name_ = name;
+	m->path_ = path;
+	m->lib_ = lib;
+	auto version = reinterpret_cast<VersionFn>(dlsym(lib, "GetModuleVersion"));
+	auto date = reinterpret_cast<DateFn>(dlsym(lib, "ModuleDate"));
+	m->ovcInit = reinterpret_cast<InitFn>(dlsym(lib, "ovcInit"));
+	m->ovcExit = reinterpret_cast<ExitFn>(dlsym(lib, "ovcExit"));
+	Dl_info info;
+	if (m->ovcInit && dladdr(reinterpret_cast<void *>(m->ovcInit), &info))
+		m->instance_ = info.dli_fbase;
+	const char *missing = !version ? "GetModuleVersion" : !m->ovcInit ? "ovcInit" : !m->ovcExit ? "ovcExit" : nullptr;
+	if (missing)
+		throw HostError(path, 0, std::string("module '") + name + "' does not export " + missing);
+	m->version_ = version();
+	if (m->version_ <= 0 || m->version_ > kHostVersion)
+		throw HostError(path, 0, "module '" + name + "' reports version " + std::to_string(m->version_) +
+		                             "; this host accepts 1 to " + std::to_string(kHostVersion));
+	if (date) {
+		const char *d = date();
+		if (d)
+			m->date_.assign(d, strnlen(d, 64));
+	}
+	return m;
+}
+
+Module::~Module() {
+	if (lib_) {
+		dlclose(lib_);
+		InitLibRegistry().erase(instance_);
+	}
+}
+
+Module &ModuleLibrary::Get(const std::string &root, const std::string &name) {
+	auto it = modules_.find(name);
+	if (it != modules_.end())
+		return *it->second;
+	std::string path = root + "/Modules/" + ModuleFileName(name);
+	std::unique_ptr<Module> m = Module::Load(name, path);
+	Module &ref = *m;
+	modules_.emplace(name, std::move(m));
+	return ref;
+}
+
+Module *ModuleLibrary::Find(const std::string &name) const {
+	auto it = modules_.find(name);
+	return it == modules_.end() ? nullptr : it->second.get();
+}
+
+}  // namespace host
+
+// ---------------------------------------------------------------------------
+// Module support functions exported to modules
+// ---------------------------------------------------------------------------
+
+OAPIFUNC void InitLib(HINSTANCE hModule) {
+	host::InitLibRegistry()[hModule]++;
+	// A module may export InitModule (or the legacy opcDLLInit) to run at load.
+	Dl_info info;
+	if (!hModule || !dladdr(hModule, &info) || !info.dli_fname)
+		return;
+	void *lib = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+	if (!lib)
+		return;
+	using InitModuleFn = void (*)(HINSTANCE);
+	auto init = reinterpret_cast<InitModuleFn>(dlsym(lib, "InitModule"));
+	if (!init)
+		init = reinterpret_cast<InitModuleFn>(dlsym(lib, "opcDLLInit"));
+	dlclose(lib);
+	if (init)
+		init(hModule);
+}
+
+OAPIFUNC void ExitLib(HINSTANCE hModule) { (void)hModule; }
+
+OAPIFUNC int Date2Int(char *date) {
+	++host::date2IntCalls;
+	if (host::Simulation *sim = host::Simulation::Current())
+		if (Vessel *v = sim->activeVessel())
+			v->Record(host::Op::Date2Int);
+	if (!date)
+		return 0;
+	std::vector<std::string_view> words = host::SplitWords(std::string_view(date, strnlen(date, 64)));
+	static const char *const kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+	                                      "jul", "aug", "sep", "oct", "nov", "dec"};
+	int month = 13;
+	if (!words.empty() && words[0].size() >= 3)
+		for (int m = 0; m < 12; ++m)
+			if (host::StartsWithNoCase(words[0], kMonths[m])) {
+				month = m + 1;
+				break;
+			}
+	long long day = words.size() > 1 ? host::ParseInteger(words[1]).value_or(0) : 0;
+	long long year = words.size() > 2 ? host::ParseInteger(words[2]).value_or(0) : 0;
+	if (day < 0 || day > 99)
+		day = 0;
+	return static_cast<int>((year % 100) * 10000 + month * 100 + day);
+}
+
+OAPIFUNC int oapiGetOrbiterVersion() { return host::kHostVersion; }

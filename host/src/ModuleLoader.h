@@ -1,0 +1,69 @@
+// Loading vessel modules the way the real host does: Modules/lib<Name>.so under the root
+// folder, its GetModuleVersion, ModuleDate, ovcInit and ovcExit exports, checked before use.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "Orbitersdk.h"
+
+namespace host {
+
+// The host's own version, as Date2Int of its build date; newer modules are refused.
+constexpr int kHostVersion = 160828;
+
+class Module {
+public:
+	using InitFn = VESSEL *(*)(OBJHANDLE, int);
+	using ExitFn = void (*)(VESSEL *);
+	using VersionFn = int (*)();
+	using DateFn = const char *(*)();
+
+	// Opens and checks the library at path; throws HostError naming path if it is not a
+	// shared library, lacks an export, or has a version that is not positive or is newer
+	// than the host's.
+	static std::unique_ptr<Module> Load(const std::string &name, const std::string &path);
+	~Module();
+	Module(const Module &) = delete;
+	Module &operator=(const Module &) = delete;
+
+	const std::string &name() const { return name_; }
+	const std::string &path() const { return path_; }
+	int version() const { return version_; }
+	const std::string &date() const { return date_; }  // ModuleDate(), empty without one
+	HINSTANCE instance() const { return instance_; }   // the library's load address
+
+	InitFn ovcInit = nullptr;
+	ExitFn ovcExit = nullptr;
+
+private:
+	Module() = default;
+	std::string name_, path_, date_;
+	int version_ = 0;
+	void *lib_ = nullptr;
+	HINSTANCE instance_ = nullptr;
+};
+
+class ModuleLibrary {
+public:
+	// The module named name under root/Modules, loaded on first use.
+	Module &Get(const std::string &root, const std::string &name);
+	Module *Find(const std::string &name) const;
+	void UnloadAll() { modules_.clear(); }
+	const std::map<std::string, std::unique_ptr<Module>> &loaded() const { return modules_; }
+
+private:
+	std::map<std::string, std::unique_ptr<Module>> modules_;
+};
+
+// How often Date2Int was called since the host library was loaded.
+int Date2IntCalls();
+
+// How often InitLib was called for the library at this load address since it was loaded.
+int InitLibCalls(HINSTANCE instance);
+
+// The file name of a module library on this platform, e.g. libSendra2016.so.
+std::string ModuleFileName(const std::string &name);
+
+}  // namespace host

@@ -1,0 +1,393 @@
+// The stand-in host's simulation loop and vessel management.
+#include "Simulation.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+#include "ConfigFile.h"
+#include "HostError.h"
+#include "HudSketchpad.h"
+#include "Lights.h"
+#include "ScenarioFiles.h"
+#include "Text.h"
+#include "Visual.h"
+
+namespace host {
+
+namespace {
+Simulation *g_current = nullptr;
+
+bool IsFile(const std::string &path) {
+	struct stat st;
+	return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+}  // namespace
+
+Simulation *Simulation::Current() { return g_current; }
+
+Simulation::Simulation(SimOptions options) : options_(std::move(options)), bodies_(MakeSolarSystem()) {
+	previous_ = g_current;
+	g_current = this;
+}
+
+Simulation::~Simulation() {
+	DeleteAllVessels();
+	modules_.UnloadAll();
+	if (g_current == this)
+		g_current = previous_;
+}
+
+Body *Simulation::FindBody(const std::string &name) const {
+	for (const auto &b : bodies_)
+		if (EqualsNoCase(b->name, name))
+			return b.get();
+	return nullptr;
+}
+
+Vessel *Simulation::FindVessel(const std::string &name) const {
+	for (const auto &v : vessels_)
+		if (v->name == name)
+			return v.get();
+	return nullptr;
+}
+
+std::vector<std::string> Simulation::TakeProblems() {
+	std::vector<std::string> out;
+	out.swap(problems_);
+	return out;
+}
+
+// --- Creation and deletion ------------------------------------------------------
+
+Vessel *Simulation::BeginCreation(const std::string &name, const std::string &className) {
+	if (name.empty())
+		throw HostError("a vessel needs a name");
+	if (FindVessel(name))
+		throw HostError("a vessel named '" + name + "' already exists");
+	std::string cfgPath = options_.root + "/Config/Vessels/" + className + ".cfg";
+	if (!IsFile(cfgPath)) {
+		std::string alt = options_.root + "/Config/" + className + ".cfg";
+		if (!IsFile(alt))
+			throw HostError(cfgPath, 0, "no configuration file for vessel class '" + className + "'");
+		cfgPath = alt;
+	}
+	ConfigFile cfg = ConfigFile::Read(cfgPath);
+	Module *module = nullptr;
+	if (std::optional<std::string> moduleName = cfg.Value("Module")) {
+		if (moduleName->empty() || moduleName->find_first_of("/\\") != std::string::npos)
+			throw HostError(cfgPath, cfg.LineOf("Module"), "invalid module name '" + *moduleName + "'");
+		module = &modules_.Get(options_.root, *moduleName);
+	}
+
+	auto owned = std::make_unique<Vessel>(*this, name, className, options_.flightModel, options_.journalCapacity);
+	Vessel *v = owned.get();
+	v->surfaceRef = FindBody("Moon");
+	v->state.rbody = v->surfaceRef;
+	v->module = module;
+	if (module) {
+		v->iface = InCallback(v, [&] { return module->ovcInit(v, options_.flightModel); });
+		if (!v->iface)
+			ReportProblem(name + ": ovcInit of module '" + module->name() +
+			              "' returned null; the vessel runs without its module's callbacks");
+	}
+	if (!v->iface) {
+		v->plainInterface = std::make_unique<VESSEL>(v, options_.flightModel);
+		v->iface = v->plainInterface.get();
+	}
+	vessels_.push_back(std::move(owned));
+
+	if (VESSEL2 *cb = v->callbacks())
+		InCallback(v, [&] { cb->clbkSetClassCaps(&cfg); });
+
+	// The generic configuration items are read after the module's, and override them.
+	if (auto x = cfg.Number("Size")) v->size = *x;
+	if (auto x = cfg.Number("Mass")) v->emptyMass = *x;
+	if (auto x = cfg.Vector("Inertia")) v->pmi = *x;
+	if (auto x = cfg.Vector("CrossSections")) v->crossSections = *x;
+	if (auto x = cfg.Vector("RotResistance")) v->rotDrag = *x;
+	if (auto x = cfg.Vector("CameraOffset")) v->cameraOffset = *x;
+	if (auto x = cfg.Value("MeshName")) {
+		MeshSlot slot;
+		slot.name = *x;
+		slot.tmpl = LoadMesh(*x);
+		v->meshes.push_back(std::move(slot));
+	}
+	return v;
+}
+
+Vessel *Simulation::CreateVessel(const std::string &name, const std::string &className, const LandedPosition &pos) {
+	if (!pos.body)
+		throw HostError("vessel '" + name + "' needs a body to stand on");
+	Vessel *v = BeginCreation(name, className);
+	VESSELSTATUS2 vs{};
+	vs.version = 2;
+	vs.status = 1;
+	vs.rbody = pos.body;
+	vs.surf_lng = pos.lng;
+	vs.surf_lat = pos.lat;
+	vs.surf_hdg = pos.hdg;
+	vs.arot.x = 10;  // no attitude given: the host puts the vessel at rest
+	if (VESSEL2 *cb = v->callbacks())
+		InCallback(v, [&] { cb->clbkSetStateEx(&vs); });
+	else
+		ApplyStatus(*v, &vs);
+	FinishCreation({v});
+	return v;
+}
+
+void Simulation::FinishCreation(const std::vector<Vessel *> &created) {
+	for (Vessel *v : created)
+		if (VESSEL2 *cb = v->callbacks())
+			InCallback(v, [&] { cb->clbkPostCreation(); });
+	if (!focus_ && !created.empty())
+		SetFocus(created.front());
+	UpdateVisuals();
+}
+
+void Simulation::DeleteVessel(Vessel *v) {
+	auto it = std::find_if(vessels_.begin(), vessels_.end(), [&](const auto &p) { return p.get() == v; });
+	if (it == vessels_.end())
+		return;
+	if (focus_ == v) {
+		Vessel *next = nullptr;
+		for (const auto &o : vessels_)
+			if (o.get() != v) {
+				next = o.get();
+				break;
+			}
+		SetFocus(next);
+	}
+	DropVisual(v);
+	if (v->module && v->iface && !v->plainInterface) {
+		Module *m = v->module;
+		InCallback(v, [&] { m->ovcExit(v->iface); });
+	}
+	v->iface = nullptr;
+	vessels_.erase(it);
+}
+
+void Simulation::DeleteAllVessels() {
+	while (!vessels_.empty())
+		DeleteVessel(vessels_.back().get());
+}
+
+void Simulation::SetFocus(Vessel *v) {
+	if (v == focus_)
+		return;
+	Vessel *old = focus_;
+	if (old)
+		if (VESSEL2 *cb = old->callbacks())
+			InCallback(old, [&] { cb->clbkFocusChanged(false, v, old); });
+	focus_ = v;
+	if (v)
+		if (VESSEL2 *cb = v->callbacks())
+			InCallback(v, [&] { cb->clbkFocusChanged(true, v, old); });
+	UpdateVisuals();
+}
+
+void Simulation::SetRudderTarget(Vessel *v, double level) {
+	if (!v || !std::isfinite(level))
+		return;
+	v->rudderTarget = std::clamp(level, -1.0, 1.0);
+}
+
+// --- The frame ----------------------------------------------------------------------
+
+void Simulation::Frame(double dt) {
+	simdt_ = dt;
+	double tNext = simt_ + dt;
+	double mjdNext = options_.mjd + tNext / 86400.0;
+
+	// 1. Pre-step of every vessel, in creation order.
+	for (size_t i = 0; i < vessels_.size(); ++i) {
+		Vessel *v = vessels_[i].get();
+		if (VESSEL2 *cb = v->callbacks())
+			InCallback(v, [&] { cb->clbkPreStep(tNext, dt, mjdNext); });
+	}
+
+	// 2. The host's own update: control surfaces follow their targets.
+	double delay = options_.rudderDelay;
+	double step = delay > 0 ? dt / delay : 0;
+	for (const auto &v : vessels_) {
+		double diff = v->rudderTarget - v->rudderLevel;
+		if (delay <= 0 || std::fabs(diff) <= step)
+			v->rudderLevel = v->rudderTarget;
+		else
+			v->rudderLevel += diff > 0 ? step : -step;
+	}
+
+	// 3. Time advances; post-step of every vessel.
+	simt_ = tNext;
+	for (size_t i = 0; i < vessels_.size(); ++i) {
+		Vessel *v = vessels_[i].get();
+		if (VESSEL2 *cb = v->callbacks())
+			InCallback(v, [&] { cb->clbkPostStep(simt_, dt, mjdNext); });
+	}
+
+	// 4. Keyboard, focus vessel only.
+	std::vector<KeyEvent> events;
+	events.swap(pendingKeys_);
+	for (const KeyEvent &e : events)
+		if (e.key >= 0 && e.key < 256)
+			held_[static_cast<size_t>(e.key)] = e.down;
+	if (focus_)
+		if (VESSEL2 *cb = focus_->callbacks()) {
+			char kstate[256];
+			for (size_t k = 0; k < 256; ++k)
+				kstate[k] = held_[k] ? static_cast<char>(0x80) : 0;
+			Vessel *f = focus_;
+			if (!InCallback(f, [&] { return cb->clbkConsumeDirectKey(kstate); }))
+				++defaultDirectFrames_;
+			for (const KeyEvent &e : events) {
+				if (e.key < 0 || e.key >= 256)
+					continue;
+				if (!InCallback(f, [&] { return cb->clbkConsumeBufferedKey(static_cast<DWORD>(e.key), e.down, kstate); }))
+					++defaultBufferedKeys_;
+			}
+		}
+
+	// 5. Visuals catch up with the animation states.
+	UpdateVisuals();
+	CatchUpVisuals();
+
+	// 6. HUD of the focus vessel.
+	PaintHud();
+
+	// 7. Record.
+	++frames_;
+	if (onFrameEnd)
+		onFrameEnd(*this);
+}
+
+// --- HUD --------------------------------------------------------------------------------
+
+void Simulation::PaintHud() {
+	if (!focus_)
+		return;
+	Vessel *f = focus_;
+	f->hud = HudPaint();
+	VESSEL3 *cb3 = f->callbacks3();
+	VESSEL2 *cb2 = f->callbacks();
+	if (!cb2)
+		return;
+	HUDPAINTSPEC hps;
+	hps.W = options_.hudWidth;
+	hps.H = options_.hudHeight;
+	hps.CX = hps.W / 2;
+	hps.CY = hps.H / 2;
+	hps.Scale = hps.H / 40.0;  // a 40 degree vertical aperture
+	hps.Markersize = hps.H / 24;
+	f->hud.painted = true;
+	RecordingSketchpad skp(*f);
+	int mode = options_.hudMode;
+	bool done = cb3 && InCallback(f, [&] { return cb3->clbkDrawHUD(mode, &hps, &skp); });
+	if (!done)
+		InCallback(f, [&] { cb2->clbkDrawHUD(mode, &hps, static_cast<HDC>(nullptr)); });
+}
+
+// --- Visuals ------------------------------------------------------------------------------
+
+double Simulation::SurfaceDistance(const Vessel &a, const Vessel &b) const {
+	if (!a.surfaceRef || a.surfaceRef != b.surfaceRef)
+		return INFINITY;
+	double lat1 = a.state.surf_lat, lat2 = b.state.surf_lat;
+	double dlat = lat2 - lat1, dlng = b.state.surf_lng - a.state.surf_lng;
+	double h = std::sin(dlat / 2) * std::sin(dlat / 2) +
+	           std::cos(lat1) * std::cos(lat2) * std::sin(dlng / 2) * std::sin(dlng / 2);
+	if (!std::isfinite(h))
+		return INFINITY;
+	return 2.0 * a.surfaceRef->radius * std::asin(std::sqrt(std::clamp(h, 0.0, 1.0)));
+}
+
+void Simulation::UpdateVisuals() {
+	for (const auto &p : vessels_) {
+		Vessel *v = p.get();
+		bool want = options_.visualRange > 0 && focus_ &&
+		            (v == focus_ || SurfaceDistance(*v, *focus_) <= options_.visualRange);
+		if (want && !v->visual)
+			MakeVisual(v);
+		else if (!want && v->visual)
+			DropVisual(v);
+	}
+}
+
+void Simulation::CatchUpVisuals() {
+	for (const auto &v : vessels_)
+		if (v->visual)
+			v->visual->CatchUp();
+}
+
+void Simulation::MakeVisual(Vessel *v) {
+	v->visual = std::make_unique<Visual>(*v);
+	v->visual->CatchUp();
+	if (VESSEL2 *cb = v->callbacks()) {
+		VISHANDLE vis = v->visual->handle();
+		InCallback(v, [&] { cb->clbkVisualCreated(vis, 1); });
+	}
+}
+
+void Simulation::DropVisual(Vessel *v) {
+	if (!v->visual)
+		return;
+	if (VESSEL2 *cb = v->callbacks()) {
+		VISHANDLE vis = v->visual->handle();
+		InCallback(v, [&] { cb->clbkVisualDestroyed(vis, 0); });
+	}
+	v->visual->ResetToDefault();
+	v->visual.reset();
+}
+
+// --- Meshes -------------------------------------------------------------------------------
+
+const Mesh *Simulation::LoadMesh(const std::string &name) {
+	auto it = meshes_.find(name);
+	if (it != meshes_.end())
+		return it->second.get();
+	std::string rel = name;
+	std::replace(rel.begin(), rel.end(), '\\', '/');
+	std::string path = options_.root + "/Meshes/" + rel + ".msh";
+	std::unique_ptr<Mesh> mesh;
+	if (name.empty()) {
+		ReportProblem("a mesh without a name cannot be loaded");
+	} else {
+		try {
+			mesh = std::make_unique<Mesh>(ReadMeshFile(path));
+			mesh->name = name;
+		} catch (const HostError &e) {
+			ReportProblem(e.what());
+		}
+	}
+	const Mesh *result = mesh.get();
+	meshes_.emplace(name, std::move(mesh));
+	return result;
+}
+
+// --- Landed attitude ----------------------------------------------------------------------
+
+namespace {
+MATRIX3 Rx(double a) { return _M(1, 0, 0, 0, std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a)); }
+MATRIX3 Ry(double a) { return _M(std::cos(a), 0, std::sin(a), 0, 1, 0, -std::sin(a), 0, std::cos(a)); }
+MATRIX3 Rz(double a) { return _M(std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a), 0, 0, 0, 1); }
+}  // namespace
+
+VECTOR3 LandedAttitude(double lng, double lat, double hdg) {
+	// Planet frame -> local horizon (east, up, north) -> vessel frame, level on the ground.
+	MATRIX3 r = mul(mul(mul(Ry(PI05 - lng), Rx(-lat)), Rz(PI + hdg)), Rx(PI05));
+	return _V(std::atan2(r.m23, r.m33), -std::asin(std::clamp(r.m13, -1.0, 1.0)), std::atan2(r.m12, r.m11));
+}
+
+double TouchdownElevation(const std::vector<TOUCHDOWNVTX> &points) {
+	if (points.size() < 3)
+		return 0;
+	const VECTOR3 &p0 = points[0].pos, &p1 = points[1].pos, &p2 = points[2].pos;
+	VECTOR3 n = crossp(p0 - (p1 + p2) * 0.5, p2 - p1);
+	double len = length(n);
+	if (!(len > 0) || !std::isfinite(len))
+		return 0;
+	return std::fabs(dotp(n / len, p0));
+}
+
+}  // namespace host

@@ -1,0 +1,165 @@
+// The stand-in host's simulation: bodies, terrain, vessels, time, focus, keyboard, rudder,
+// visuals and HUD, run frame by frame in the real host's order.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Body.h"
+#include "HostVessel.h"
+#include "Journal.h"
+#include "Mesh.h"
+#include "ModuleLoader.h"
+
+namespace host {
+
+struct SimOptions {
+	std::string root;                 // Orbiter-style folder with Config/, Modules/, Meshes/
+	Terrain terrain = Terrain::Flat();
+	int flightModel = 1;              // handed to ovcInit (the user's realism setting)
+	double visualRange = 5000.0;      // [m]; 0 turns visuals off
+	int hudWidth = 1024, hudHeight = 768;  // [pixels]
+	int hudMode = HUD_SURFACE;
+	double rudderDelay = 1.0;         // [s] for a full unit of rudder; 0 = no lag
+	double mjd = 60000.0;             // MJD at simt = 0
+	size_t journalCapacity = Journal::kDefaultCapacity;  // entries kept per vessel
+};
+
+struct LandedPosition {
+	Body *body = nullptr;
+	double lng = 0, lat = 0, hdg = 0;  // [rad]
+};
+
+struct KeyEvent {
+	int key;
+	bool down;
+};
+
+class Simulation {
+public:
+	explicit Simulation(SimOptions options);
+	~Simulation();
+	Simulation(const Simulation &) = delete;
+	Simulation &operator=(const Simulation &) = delete;
+
+	// The simulation the oapi functions act on: the one made last and not yet destroyed.
+	static Simulation *Current();
+
+	const SimOptions &options() const { return options_; }
+	const Terrain &terrain() const { return options_.terrain; }
+	void SetTerrain(Terrain t) { options_.terrain = std::move(t); }
+
+	// Bodies
+	Body *FindBody(const std::string &name) const;  // case-insensitive; null if unknown
+	const std::vector<std::unique_ptr<Body>> &bodies() const { return bodies_; }
+
+	// Vessels. CreateVessel makes a vessel landed at pos the way the host makes one at run
+	// time: module, ovcInit, clbkSetClassCaps, cfg items, clbkSetStateEx, clbkPostCreation,
+	// then its visual if in range. Throws HostError if the class or module cannot be used.
+	Vessel *CreateVessel(const std::string &name, const std::string &className, const LandedPosition &pos);
+	// The first half of creation, shared with the scenario reader: module, ovcInit,
+	// clbkSetClassCaps and the cfg items. The caller then sets the state and calls
+	// FinishCreation.
+	Vessel *BeginCreation(const std::string &name, const std::string &className);
+	void FinishCreation(const std::vector<Vessel *> &created);
+	void DeleteVessel(Vessel *v);
+	void DeleteAllVessels();
+	Vessel *FindVessel(const std::string &name) const;
+	const std::vector<std::unique_ptr<Vessel>> &vessels() const { return vessels_; }
+
+	// Focus: clbkFocusChanged(false, ...) on the vessel that loses it, then (true, ...) on the
+	// one that gains it.
+	Vessel *focus() const { return focus_; }
+	void SetFocus(Vessel *v);
+
+	// Time
+	double simt() const { return simt_; }
+	double simdt() const { return simdt_; }
+	double mjd() const { return options_.mjd + simt_ / 86400.0; }
+	void SetStartMJD(double mjd) { options_.mjd = mjd; }
+	uint64_t frameCount() const { return frames_; }
+
+	// Input for the next frame's keyboard step (focus vessel) and rudder targets.
+	void KeyDown(int key) { pendingKeys_.push_back({key, true}); }
+	void KeyUp(int key) { pendingKeys_.push_back({key, false}); }
+	void SetRudderTarget(Vessel *v, double level);
+	bool KeyHeld(int key) const { return key >= 0 && key < 256 && held_[static_cast<size_t>(key)]; }
+	// Frames and key events whose default handling would have run (not consumed).
+	uint64_t defaultDirectKeyFrames() const { return defaultDirectFrames_; }
+	uint64_t defaultBufferedKeys() const { return defaultBufferedKeys_; }
+
+	// Runs one frame of length dt [s] in the real host's order.
+	void Frame(double dt);
+	// Called at the end of every frame (step 7).
+	std::function<void(Simulation &)> onFrameEnd;
+
+	// Visuals: create and drop them as vessels come into and leave the focus's range.
+	void UpdateVisuals();
+	void CatchUpVisuals();
+
+	// HUD: paints the focus vessel's HUD now (step 6).
+	void PaintHud();
+
+	// Meshes loaded with oapiLoadMeshGlobal, by name; null if it could not be read.
+	const Mesh *LoadMesh(const std::string &name);
+	const std::map<std::string, std::unique_ptr<Mesh>> &meshTemplates() const { return meshes_; }
+
+	ModuleLibrary &modules() { return modules_; }
+
+	// The vessel whose callback is running, for the journal of oapi functions.
+	Vessel *activeVessel() const { return active_; }
+	// Problems found while a module's callback ran (a mesh that cannot be read, a bad line
+	// handed to the host's parser); callers report them after the callback returns.
+	void ReportProblem(const std::string &message) { problems_.push_back(message); }
+	std::vector<std::string> TakeProblems();
+
+	char *debugString() { return debug_.data(); }
+	// Lines modules wrote with oapiWriteLog.
+	void Log(const std::string &line) { log_.push_back(line); }
+	const std::vector<std::string> &log() const { return log_; }
+
+	// Runs f with v as the active vessel (for the journal of oapi functions).
+	template <typename F>
+	auto InCallback(Vessel *v, F &&f) -> decltype(f()) {
+		struct Scope {
+			Vessel *&slot, *saved;
+			~Scope() { slot = saved; }
+		} scope{active_, active_};
+		active_ = v;
+		return f();
+	}
+
+private:
+	void DropVisual(Vessel *v);
+	void MakeVisual(Vessel *v);
+	double SurfaceDistance(const Vessel &a, const Vessel &b) const;
+
+	SimOptions options_;
+	std::vector<std::unique_ptr<Body>> bodies_;
+	std::vector<std::unique_ptr<Vessel>> vessels_;
+	Vessel *focus_ = nullptr;
+	Vessel *active_ = nullptr;
+	double simt_ = 0, simdt_ = 0;
+	uint64_t frames_ = 0;
+	std::array<bool, 256> held_{};
+	std::vector<KeyEvent> pendingKeys_;
+	uint64_t defaultDirectFrames_ = 0, defaultBufferedKeys_ = 0;
+	std::map<std::string, std::unique_ptr<Mesh>> meshes_;
+	ModuleLibrary modules_;
+	std::vector<std::string> problems_;
+	std::array<char, 256> debug_{};
+	std::vector<std::string> log_;
+	Simulation *previous_ = nullptr;
+};
+
+// The landed attitude (Euler angles as VESSELSTATUS2::arot) of a vessel at rest on level
+// ground at lng, lat with heading hdg [rad].
+VECTOR3 LandedAttitude(double lng, double lat, double hdg);
+// Height of the vessel origin above the ground plane of its first three touchdown points.
+double TouchdownElevation(const std::vector<TOUCHDOWNVTX> &points);
+
+}  // namespace host

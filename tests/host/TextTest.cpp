@@ -1,0 +1,36 @@
+// The host's checked conversions refuse partial, out-of-range and non-finite numbers.
+#include <gtest/gtest.h>
+
+#include "Text.h"
+
+namespace {
+
+TEST(Text, NumbersMustBeWholeAndFinite) {
+	EXPECT_EQ(host::ParseDouble(" 1.5 "), 1.5);
+	EXPECT_EQ(host::ParseDouble("-2e3"), -2000.0);
+	EXPECT_FALSE(host::ParseDouble("1.5x"));
+	EXPECT_FALSE(host::ParseDouble(""));
+	EXPECT_FALSE(host::ParseDouble("nan"));
+	EXPECT_FALSE(host::ParseDouble("inf"));
+	EXPECT_FALSE(host::ParseDouble("1e400"));
+	EXPECT_EQ(host::ParseInteger("+42"), 42);
+	EXPECT_FALSE(host::ParseInteger("4.2"));
+	EXPECT_FALSE(host::ParseInteger("99999999999999999999"));
+	auto n = host::ParseNumbers("1 2\t3", 3);
+	ASSERT_TRUE(n);
+	EXPECT_EQ((*n)[2], 3.0);
+	EXPECT_FALSE(host::ParseNumbers("1 2", 3));
+	EXPECT_FALSE(host::ParseNumbers("1 2 3 4", 3));
+}
+
+TEST(Text, CaseInsensitiveMatchingAndShortestFormatting) {
+	EXPECT_TRUE(host::StartsWithNoCase("doorl 1", "DOORL"));
+	EXPECT_FALSE(host::StartsWithNoCase("DOO", "DOORL"));
+	EXPECT_TRUE(host::EqualsNoCase("End", "END"));
+	EXPECT_EQ(host::Trim(host::StripComment(std::string_view("  POS 1 2 ; comment"))), "POS 1 2");
+	EXPECT_EQ(host::FormatShortest(static_cast<double>(static_cast<float>(3.14159265358979323846 / 2))),
+	          "1.5707963705062866");
+	EXPECT_EQ(host::Format("%0.4f", 1e300).size(), 306u);
+}
+
+}  // namespace

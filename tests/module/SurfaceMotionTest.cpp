@@ -1,0 +1,245 @@
+// The rover's ground motion through the host: travel, steering, swivel bearing, coasting,
+// terrain pitch and the landed attitude it imposes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "RoverWorld.h"
+
+using testing_support::RoverWorld;
+
+namespace {
+
+const double kMoonRadius = 1.738e6;
+
+void EngageForward(Sendra2016 &r) {
+	r.gearForward = 1;
+	r.gearNeutral = 0;
+	r.gearReverse = 0;
+	r.neutralFrom = 0;
+}
+
+void EngageReverse(Sendra2016 &r) {
+	r.gearForward = 0;
+	r.gearNeutral = 0;
+	r.gearReverse = 1;
+	r.neutralFrom = 0;
+}
+
+// Holds the rudder at level from the next post-step on, and the steering input at once.
+void HoldRudder(Vessel *v, double level) {
+	v->rudderTarget = v->rudderLevel = level;
+	RoverWorld::Rover(v).steerInput = static_cast<int>(level);
+}
+
+std::vector<std::string> FrameJournal(RoverWorld &world, Vessel *v) {
+	v->journal.Clear();
+	world.Step();
+	return v->journal.Names();
+}
+
+TEST(SurfaceMotion, NeutralStaysPutButStillSamplesTheTerrainAndImposesItsState) {
+	RoverWorld world(host::Terrain::Hills());
+	Vessel *v = world.AddRover("R", 23.47, 0.67, 0);
+	double lng = v->state.surf_lng, lat = v->state.surf_lat, hdg = v->state.surf_hdg;
+	std::vector<std::string> journal = FrameJournal(world, v);
+	EXPECT_EQ(v->state.surf_lng, lng);
+	EXPECT_EQ(v->state.surf_lat, lat);
+	EXPECT_EQ(v->state.surf_hdg, hdg);
+	EXPECT_EQ(v->state.vrot.x, 2.166);
+	EXPECT_NE(RoverWorld::Rover(v).terrainPitch, 0.0);  // the hills are sampled
+	// The pre-step's host calls, in order: no oapiGetSimStep since nothing travels.
+	std::vector<std::string> preStep(journal.begin(), journal.begin() + 12);
+	EXPECT_EQ(preStep, (std::vector<std::string>{"GetSurfaceRef", "oapiGetSize", "GetStatusEx", "GetSurfaceRef",
+	                                             "oapiSurfaceElevation", "GetSurfaceRef", "oapiSurfaceElevation",
+	                                             "GetSurfaceRef", "oapiSurfaceElevation", "DefSetStateEx",
+	                                             "GetControlSurfaceLevel", "SetAnimation"}));
+}
+
+TEST(SurfaceMotion, ForwardDriveCoversSpeedTimesTimeOfLatitude) {
+	RoverWorld world;
+	Vessel *v = world.AddRover("R");
+	Sendra2016 &r = RoverWorld::Rover(v);
+	EngageForward(r);
+	r.groundSpeed = 2.78;
+	world.Step(0.1);
+	// One 0.1 s step at 2.78 m/s: 0.278 m of ground northward, no longitude.
+	EXPECT_NEAR(r.latStepDeg, 0.278 / (kMoonRadius * 2.0 * PI / 360), 1e-18);
+	EXPECT_NEAR(v->state.surf_lat * kMoonRadius, 0.278, 1e-9);
+	EXPECT_EQ(v->state.surf_lng, 0.0);
+	// The speed stays (no keys), so N steps cover N v dt.
+	world.Step(0.1, 999);
+	EXPECT_NEAR(v->state.surf_lat * kMoonRadius, 1000 * 2.78 * 0.1, 1e-6);
+	EXPECT_EQ(v->state.surf_lng, 0.0);
+}
+
+TEST(SurfaceMotion, SteeringTurnsTheHeadingByAGrowingAmountAndDeflectsTheWheels) {
+	RoverWorld world;
+	Vessel *v = world.AddRover("R");
+	Sendra2016 &r = RoverWorld::Rover(v);
+	EngageForward(r);  // at speed 0: the rover turns on the spot
+	HoldRudder(v, -1.0);
+	double previous = 0;
+	for (int n = 1; n <= 100; ++n) {
+		world.Step();
+		double turned = 2 * PI - v->state.surf_hdg;  // wrapped below 0 on the first step
+		EXPECT_NEAR(turned - previous, n * 1e-5, 1e-12) << "step " << n;
+		EXPECT_DOUBLE_EQ(r.steerDeflection, std::min(0.005 * n, 0.125));
+		previous = turned;
+	}
+	EXPECT_NEAR(previous, 1e-5 * 100 * 101 / 2, 1e-12);  // 0.0505 rad after 100 steps
+	EXPECT_EQ(v->state.surf_lat, 0.0);
+
+	// Letting go: the turn rate resets at once, the wheels return 0.005 per step and snap.
+	HoldRudder(v, 0.0);
+	double heading = v->state.surf_hdg;
+	world.Step();
+	EXPECT_EQ(r.turnRate, 0.0);
+	EXPECT_EQ(v->state.surf_hdg, heading);
+	EXPECT_DOUBLE_EQ(r.steerDeflection, 0.12);
+	world.Step(0.02, 23);
+	EXPECT_NEAR(r.steerDeflection, 0.005, 1e-12);
+	world.Step();
+	EXPECT_EQ(r.steerDeflection, 0.0);
+}
+
+TEST(SurfaceMotion, ReverseTurnsTheOtherWayForTheSameInput) {
+	RoverWorld world;
+	Vessel *v = world.AddRover("R", 0, 0, 90);
+	Sendra2016 &r = RoverWorld::Rover(v);
+	EngageReverse(r);
+	HoldRudder(v, 1.0);
+	world.Step(0.02, 3);
+	EXPECT_NEAR(v->state.surf_hdg, PI / 2 - 6e-5, 1e-12);  // decreases, as forward with -1
+	EXPECT_DOUBLE_EQ(r.steerDeflection, 0.015);
+	HoldRudder(v, -1.0);
+	world.Step();
+	EXPECT_DOUBLE_EQ(r.steerDeflection, 0.01);
+}
+
+TEST(SurfaceMotion, HeadingWrapTestsAreStrict) {
+	RoverWorld world;
+	// Turning left onto exactly 0 stays 0.
+	Vessel *left = world.AddRover("L", 0, 0, 1e-5 * DEG);
+	left->state.surf_hdg = 1e-5;
+	EngageForward(RoverWorld::Rover(left));
+	HoldRudder(left, -1.0);
+	// Turning right onto exactly 2 pi stays 2 pi.
+	double start = 2 * PI - 1e-5;
+	while (start + 1e-5 != 2 * PI)
+		start = std::nextafter(start, start + 1e-5 + 2 * PI > 2 * PI ? 0.0 : 10.0);
+	Vessel *right = world.AddRover("Rt", 1, 0, 0);
+	right->state.surf_hdg = start;
+	EngageForward(RoverWorld::Rover(right));
+	HoldRudder(right, 1.0);
+	world.Step();
+	EXPECT_EQ(left->state.surf_hdg, 0.0);
+	EXPECT_EQ(right->state.surf_hdg, 2 * PI);
+}
+
+TEST(SurfaceMotion, SwivelledWheelsDriveAlongTheSwivelBearing) {
+	RoverWorld world;
+	Vessel *v = world.AddRover("R");
+	Sendra2016 &r = RoverWorld::Rover(v);
+	r.turnProc = 0.25;  // due east whatever the heading
+	EngageForward(r);
+	r.groundSpeed = 1.0;
+	world.Step(1.0);
+	EXPECT_NEAR(v->state.surf_lng * kMoonRadius, 1.0, 1e-9);
+	EXPECT_NEAR(v->state.surf_lat * kMoonRadius, 0.0, 1e-12);
+	v->state.surf_hdg = 2.0;  // the heading does not matter in swivel mode
+	world.Step(1.0);
+	EXPECT_NEAR(v->state.surf_lng * kMoonRadius, 2.0, 1e-9);
+	EngageReverse(r);
+	world.Step(1.0, 3);
+	EXPECT_NEAR(v->state.surf_lng * kMoonRadius, -1.0, 1e-9);  // west
+}
+
+TEST(SurfaceMotion, CoastingKeepsTheDirectionOfTheGearLeftWithoutSteering) {
+	RoverWorld world;
+	Vessel *v = world.AddRover("R");
+	Sendra2016 &r = RoverWorld::Rover(v);
+	EngageForward(r);
+	r.groundSpeed = 1.0;
+	world.Step(0.1, 10);
+	double lat = v->state.surf_lat;
+	// Neutral out of forward: onward north at the decaying speed, rudder ignored.
+	r.gearForward = 0;
+	r.gearNeutral = 1;
+	r.neutralFrom = 1;
+	HoldRudder(v, 1.0);
+	double heading = v->state.surf_hdg;
+	world.Step(0.1);
+	EXPECT_NEAR((v->state.surf_lat - lat) * kMoonRadius, 0.1, 1e-9);  // this step at 1.0
+	world.Step(0.1);
+	EXPECT_NEAR((v->state.surf_lat - lat) * kMoonRadius, 0.1 + 0.099, 1e-9);  // decayed by 0.01
+	EXPECT_EQ(v->state.surf_hdg, heading);
+	EXPECT_EQ(r.steerDeflection, 0.0);
+	// Out of reverse: backward.
+	r.neutralFrom = 2;
+	r.groundSpeed = 1.0;
+	lat = v->state.surf_lat;
+	world.Step(0.1);
+	EXPECT_NEAR((v->state.surf_lat - lat) * kMoonRadius, -0.1, 1e-9);
+}
+
+TEST(SurfaceMotion, PitchFollowsTheTerrainBetweenTheProbes) {
+	{
+		RoverWorld world;
+		Vessel *v = world.AddRover("R");
+		world.Step();
+		EXPECT_EQ(RoverWorld::Rover(v).terrainPitch, 0.0);
+	}
+	// A slope rising 0.1 m per metre northward: the front probe is 0.4 m above the rear one.
+	RoverWorld world(host::Terrain::Custom([](const host::Body &b, double, double lat) { return 0.1 * lat * b.radius; }));
+	Vessel *v = world.AddRover("R");
+	world.Step();
+	EXPECT_NEAR(RoverWorld::Rover(v).terrainPitch, std::atan2(0.4, 4.0), 1e-9);
+	EXPECT_NEAR(RoverWorld::Rover(v).terrainPitch, 0.0997, 1e-4);
+}
+
+// A plane through the rover's position tilted by pitch along heading hdg.
+host::Terrain Incline(double lng0, double lat0, double hdg, double pitch) {
+	return host::Terrain::Custom([=](const host::Body &b, double lng, double lat) {
+		return std::tan(pitch) * b.radius * ((lat - lat0) * std::cos(hdg) + (lng - lng0) * std::sin(hdg));
+	});
+}
+
+TEST(SurfaceMotion, AttitudeMatchesTheCheckValues) {
+	struct Case {
+		double lng, lat, hdg, pitch;
+		VECTOR3 arot;
+	};
+	const Case cases[] = {
+		{0, 0, 0, 0, _V(PI / 2, 0, PI / 2)},
+		{0, 0, PI / 2, 0, _V(0, 0, PI / 2)},
+		{0.5, 0.3, 1.0, 0.05, _V(0.659507, 0.524714, 1.617962)},
+	};
+	for (const Case &c : cases) {
+		RoverWorld world(Incline(c.lng, c.lat, c.hdg, c.pitch));
+		Vessel *v = world.AddRover("R", c.lng * DEG, c.lat * DEG, c.hdg * DEG);
+		v->state.surf_lng = c.lng;
+		v->state.surf_lat = c.lat;
+		v->state.surf_hdg = c.hdg;
+		world.Step();
+		EXPECT_NEAR(RoverWorld::Rover(v).terrainPitch, c.pitch, 1e-9);
+		EXPECT_NEAR(v->state.arot.x, c.arot.x, 1e-6) << c.lng << " " << c.lat << " " << c.hdg;
+		EXPECT_NEAR(v->state.arot.y, c.arot.y, 1e-6);
+		EXPECT_NEAR(v->state.arot.z, c.arot.z, 1e-6);
+	}
+}
+
+TEST(SurfaceMotion, LongitudeStepsAreNotWidenedAtHighLatitude) {
+	RoverWorld world;
+	Vessel *v = world.AddRover("R", 0, 80, 90);
+	Sendra2016 &r = RoverWorld::Rover(v);
+	EngageForward(r);
+	r.groundSpeed = 2.0;
+	double lat = v->state.surf_lat;
+	world.Step(1.0);
+	EXPECT_NEAR(v->state.surf_lng * kMoonRadius, 2.0, 1e-9);  // as many degrees as a northward step
+	EXPECT_NEAR(v->state.surf_lat, lat, 1e-15);
+}
+
+}  // namespace
