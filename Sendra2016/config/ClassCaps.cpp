@@ -4,10 +4,17 @@
 
 #include "../module/Sendra2016.h"
 
+// Visible by name in the Linux build, so that the stand-in host's tests can find them.
+#if defined(__GNUC__) && !defined(_WIN32)
+#pragma GCC visibility push(default)
+#endif
 MESHHANDLE visualMesh = 0;
 
 VECTOR3 BEACON_COLOURS[8] = {{{1, 1, 1}}, {{1, 1, 1}}, {{1, 1, 1}}, {{1, 1, 1}},
                              {{1, 1, 1}}, {{1, 1, 1}}, {{1, 1, 1}}, {{1, 1, 1}}};
+#if defined(__GNUC__) && !defined(_WIN32)
+#pragma GCC visibility pop
+#endif
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include "Orbitersdk.h"
 
+// Module-wide state. The Linux build exports both by name (dlsym "visualMesh"), for tests.
 // Mesh 0 of the visual created last, null when no visual exists (all rovers share it).
 extern MESHHANDLE visualMesh;
 // Colours of the eight beacons, all white; the host reads them through the beacon records.
