@@ -2,6 +2,9 @@
 // and helpers to step frames and hold keys, so a test reads as a drive.
 #pragma once
 
+#include <dlfcn.h>
+
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -17,6 +20,25 @@ inline host::SimOptions WorldOptions(host::Terrain terrain = host::Terrain::Flat
 	o.root = SENDRA_ORBITER_ROOT;
 	o.terrain = std::move(terrain);
 	return o;
+}
+
+// A module-wide variable of the loaded rover module, looked up by name.
+template <typename T>
+T *ModuleVariable(const char *name) {
+	std::string path = std::string(SENDRA_ORBITER_ROOT) + "/Modules/libSendra2016.so";
+	void *lib = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+	if (!lib)
+		return nullptr;
+	T *v = static_cast<T *>(dlsym(lib, name));
+	dlclose(lib);
+	return v;
+}
+
+// The journal entries from the first occurrence of from, or empty.
+inline std::vector<std::string> JournalFrom(const Vessel *v, const std::string &from) {
+	std::vector<std::string> names = v->journal.Names();
+	auto it = std::find(names.begin(), names.end(), from);
+	return std::vector<std::string>(it, names.end());
 }
 
 class RoverWorld {
@@ -43,6 +65,10 @@ public:
 	}
 	// Frames of dt until t seconds more have passed.
 	void Simulate(double seconds, double dt = 0.02) { Step(dt, static_cast<int>(std::lround(seconds / dt))); }
+
+	void Hold(int key) { sim.KeyDown(key); }
+	void Release(int key) { sim.KeyUp(key); }
+	double AnimationState(Vessel *v, UINT handle) const { return v->animations.at(handle).state; }
 
 	// A key pressed in the next frame and released in the one after.
 	void Tap(int key, double dt = 0.02) {

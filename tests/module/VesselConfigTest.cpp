@@ -1,0 +1,235 @@
+// What the rover declares to the host at creation, its camera stations and its reaction to
+// losing the input focus.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "Lights.h"
+#include "RoverWorld.h"
+
+using testing_support::JournalFrom;
+using testing_support::ModuleVariable;
+using testing_support::RoverWorld;
+
+namespace {
+
+void ExpectVector(const VECTOR3 &v, double x, double y, double z) {
+	EXPECT_DOUBLE_EQ(v.x, x);
+	EXPECT_DOUBLE_EQ(v.y, y);
+	EXPECT_DOUBLE_EQ(v.z, z);
+}
+
+TEST(ClassCaps, DeclaresTheRoverInOrderWithItsValues) {
+	RoverWorld world;
+	Vessel *v = world.AddRover("R");
+	std::vector<std::string> calls = JournalFrom(v, "SetSize");
+	std::vector<std::string> expected = {
+		"SetSize", "SetEmptyMass", "SetCW", "SetWingAspect", "SetWingEffectiveness", "SetCrossSections",
+		"SetRotDrag", "GetFlightModel", "SetPitchMomentScale", "SetBankMomentScale", "SetPMI", "SetTrimScale",
+		"SetCameraOffset", "SetTouchdownPoints", "oapiLoadMeshGlobal", "AddMesh", "SetMeshVisibilityMode"};
+	for (int i = 0; i < 4; ++i)
+		expected.push_back("AddSpotLight");
+	for (int i = 0; i < 4; ++i)
+		expected.push_back("LightEmitter::Activate");
+	for (int i = 0; i < 8; ++i)
+		expected.push_back("AddBeacon");
+	ASSERT_GE(calls.size(), expected.size());
+	EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + expected.size()), expected);
+
+	EXPECT_EQ(v->size, 6.08);
+	EXPECT_EQ(v->emptyMass, 2721000.0);  // not 2721
+	EXPECT_EQ(v->cw, (std::array<double, 4>{0.9, 0.9, 2.0, 1.4}));
+	EXPECT_EQ(v->wingAspect, 0.1);
+	EXPECT_EQ(v->wingEffectiveness, 0.1);
+	ExpectVector(*v->crossSections, 232.84, 1220.32, 166.36);
+	ExpectVector(*v->rotDrag, 0.1, 0.1, 0.1);
+	EXPECT_EQ(v->pitchMomentScale, 1e-4);
+	EXPECT_EQ(v->bankMomentScale, 1e-4);
+	ExpectVector(*v->pmi, 163.54, 208.04, 76.03);
+	EXPECT_EQ(v->trimScale, 0.05);
+	ExpectVector(*v->cameraOffset, 0, 0.7, 3.121);
+	EXPECT_FALSE(v->cameraDefaultDirection);
+
+	// One mesh, without offset, seen from outside and from the cockpit.
+	ASSERT_EQ(v->meshes.size(), 1u);
+	EXPECT_EQ(v->meshes[0].name, "Sendra9");
+	EXPECT_FALSE(v->meshes[0].offset);
+	EXPECT_EQ(v->meshes[0].visibility, MESHVIS_ALWAYS);
+}
+
+TEST(ClassCaps, TouchdownTriangleSitsAtRideHeight) {
+	RoverWorld world;
+	Vessel *v = world.AddRover("R");
+	const Sendra2016 &r = RoverWorld::Rover(v);
+	double l = r.footprintRadius, h = r.rideHeight;
+	ASSERT_GT(l, 0.0);
+	ASSERT_EQ(v->touchdownPoints.size(), 4u);
+	const auto &td = v->touchdownPoints;
+	ExpectVector(td[0].pos, std::cos(30 * RAD) * l, -h, -std::sin(30 * RAD) * l);
+	ExpectVector(td[1].pos, 0, -h, l);
+	ExpectVector(td[2].pos, -std::cos(30 * RAD) * l, -h, -std::sin(30 * RAD) * l);
+	ExpectVector(td[3].pos, 0, 15 * l, 0);
+	for (const TOUCHDOWNVTX &p : td) {
+		EXPECT_EQ(p.stiffness, 17789081.7);
+		EXPECT_DOUBLE_EQ(p.damping, 0.9 * 2 * std::sqrt(2721000 * 17789081.7));
+		EXPECT_EQ(p.mu, 3.0);
+		EXPECT_EQ(p.mu_lng, 3.0);
+	}
+	// The host puts the landed rover's origin at the ride height above the ground.
+	EXPECT_DOUBLE_EQ(host::TouchdownElevation(td), 2.166);
+	// The wheels' footprint lies within reach of the triangle's corners.
+	EXPECT_GT(l, 1.5374);
+	EXPECT_LT(l, 2 * 2.629);
+}
+
+TEST(ClassCaps, FlightModelZeroSetsNoMomentScales) {
+	host::SimOptions o = testing_support::WorldOptions();
+	o.flightModel = 0;
+	RoverWorld world(o);
+	Vessel *v = world.AddRover("R");
+	EXPECT_FALSE(v->pitchMomentScale);
+	EXPECT_FALSE(v->bankMomentScale);
+	std::vector<std::string> calls = JournalFrom(v, "GetFlightModel");
+	ASSERT_GE(calls.size(), 2u);
+	EXPECT_EQ(calls[1], "SetPMI");
+}
+
+TEST(ClassCaps, LightsAndBeaconsStartOffAndFollowTheSwitchFromTheFirstStep) {
+	RoverWorld world;
+	Vessel *v = world.AddRover("R");
+	Sendra2016 &r = RoverWorld::Rover(v);
+	ASSERT_EQ(v->lights.size(), 4u);
+	ASSERT_EQ(v->beacons.size(), 8u);
+
+	const double positions[4][3] = {{0, 1.7, 2.2}, {1.8, 1.563817, 0.471}, {-1.8, 1.563817, 0.471}, {0, 1.7, 2.2}};
+	const double directions[4][3] = {{0, 0, 1}, {0.7, -0.7, 0}, {-0.7, -0.7, 0}, {0, 0, -1}};
+	for (int i = 0; i < 4; ++i) {
+		EXPECT_EQ(r.spotLights[i], v->lights[i].get());
+		host::LightInfo info = host::DescribeLight(*v->lights[i]);
+		EXPECT_EQ(info.type, LightEmitter::LT_SPOT);
+		EXPECT_FALSE(info.active);
+		ExpectVector(info.pos, positions[i][0], positions[i][1], positions[i][2]);
+		ExpectVector(info.dir, directions[i][0], directions[i][1], directions[i][2]);  // not normalised
+		EXPECT_EQ(info.range, 150.0);
+		EXPECT_EQ(info.att[0], 0.001);
+		EXPECT_EQ(info.att[1], 0.0);
+		EXPECT_EQ(info.att[2], 0.001);
+		EXPECT_NEAR(info.umbra, 0.4363323, 1e-7);
+		EXPECT_NEAR(info.penumbra, 1.0471976, 1e-7);
+		EXPECT_EQ(info.diffuse.r, 1.0f);
+		EXPECT_EQ(info.diffuse.a, 0.0f);
+		EXPECT_EQ(info.specular.g, 1.0f);
+		EXPECT_EQ(info.ambient.b, 0.0f);
+	}
+
+	VECTOR3 *colours = ModuleVariable<VECTOR3>("BEACON_COLOURS");
+	ASSERT_NE(colours, nullptr);
+	const double beaconPos[8][3] = {{-0.824, 1.554, 1.969}, {0.832, 1.554, 1.969}, {1.86, 1.39, 0.187},
+	                                {1.86, 1.39, 0.815},    {-1.86, 1.39, 0.187}, {-1.86, 1.39, 0.815},
+	                                {-0.331, 1.545, -0.836}, {0.337, 1.545, -0.836}};
+	for (int k = 0; k < 8; ++k) {
+		const BEACONLIGHTSPEC *b = v->beacons[k];
+		EXPECT_EQ(b, &r.beacons[k]);  // the host keeps the rover's own records
+		EXPECT_EQ(b->pos, &r.beaconPos[k]);
+		EXPECT_EQ(b->col, &colours[k]);
+		ExpectVector(*b->pos, beaconPos[k][0], beaconPos[k][1], beaconPos[k][2]);
+		ExpectVector(*b->col, 1, 1, 1);
+		EXPECT_EQ(b->shape, static_cast<DWORD>(BEACONSHAPE_STAR));
+		EXPECT_EQ(b->size, 0.2);
+		EXPECT_EQ(b->falloff, 0.3);
+		EXPECT_EQ(b->period, 1.0);
+		EXPECT_EQ(b->duration, 1.0);
+		EXPECT_NEAR(b->tofs, 1.2 - 0.2 * k, 1e-15);
+		EXPECT_FALSE(b->active);
+	}
+	EXPECT_EQ(v->beacons[6]->tofs, 0.0);
+	EXPECT_LT(v->beacons[7]->tofs, 0.0);
+
+	// The switch takes effect at the next step, and every step after.
+	r.lightsOn = 1;
+	EXPECT_FALSE(host::DescribeLight(*v->lights[0]).active);
+	world.Step();
+	for (int i = 0; i < 4; ++i)
+		EXPECT_TRUE(host::DescribeLight(*v->lights[i]).active);
+	for (int k = 0; k < 8; ++k)
+		EXPECT_TRUE(v->beacons[k]->active);
+	host::SetLightActive(*v->lights[2], false);  // something else switches one off
+	world.Step();
+	EXPECT_TRUE(host::DescribeLight(*v->lights[2]).active);
+
+	// A switch value other than 0 or 1 leaves them as they are.
+	r.lightsOn = 2;
+	host::SetLightActive(*v->lights[1], false);
+	world.Step(0.02, 3);
+	EXPECT_FALSE(host::DescribeLight(*v->lights[1]).active);
+	EXPECT_TRUE(host::DescribeLight(*v->lights[0]).active);
+	EXPECT_TRUE(v->beacons[0]->active);
+	r.lightsOn = 0;
+	world.Step();
+	EXPECT_FALSE(host::DescribeLight(*v->lights[0]).active);
+	EXPECT_FALSE(v->beacons[7]->active);
+}
+
+TEST(ClassCaps, BeaconColoursAreSharedByAllRovers) {
+	RoverWorld world;
+	Vessel *a = world.AddRover("A");
+	Vessel *b = world.AddRover("B", 1, 0, 0);
+	for (int k = 0; k < 8; ++k) {
+		EXPECT_EQ(a->beacons[k]->col, b->beacons[k]->col);
+		EXPECT_NE(a->beacons[k]->pos, b->beacons[k]->pos);
+	}
+}
+
+TEST(FocusChange, LosingTheFocusEmptiesTheDebugLine) {
+	RoverWorld world;
+	Vessel *a = world.AddRover("A");
+	Vessel *b = world.AddRover("B", 1, 0, 0);
+	ASSERT_EQ(world.sim.focus(), a);
+	std::strcpy(world.sim.debugString(), "written by another vessel");
+	// Gaining the focus leaves the line alone.
+	a->callbacks()->clbkFocusChanged(true, a, b);
+	EXPECT_STREQ(world.sim.debugString(), "written by another vessel");
+	world.sim.SetFocus(b);
+	EXPECT_STREQ(world.sim.debugString(), "");
+}
+
+TEST(CameraStations, StationKeyAppliesTheStationsInTurnWithThreeCallsEach) {
+	RoverWorld world;
+	Vessel *v = world.AddRover("R");
+	Sendra2016 &r = RoverWorld::Rover(v);
+	const double offsets[5][3] = {{0, 0.7, 3.121}, {-0.6, 0.48, 1.412}, {0.6, 0.48, 1.412}, {0, -0.52, 2.512}, {0, 0.27, -1.46}};
+	for (int press = 0; press < 6; ++press) {
+		int station = press % 5;
+		v->cockpitDir.polar = 0.3;  // the driver had turned the view
+		v->journal.Clear();
+		world.Tap(OAPI_KEY_V);
+		std::vector<std::string> calls = JournalFrom(v, "SetCameraDefaultDirection");
+		ASSERT_GE(calls.size(), 3u);
+		EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 3),
+		          (std::vector<std::string>{"SetCameraDefaultDirection", "SetCameraOffset", "oapiCameraSetCockpitDir"}));
+		ExpectVector(*v->cameraOffset, offsets[station][0], offsets[station][1], offsets[station][2]);
+		ExpectVector(*v->cameraDefaultDirection, 0, 0, station == 4 ? -1 : 1);
+		EXPECT_EQ(v->cockpitDir.polar, 0.0);
+		EXPECT_EQ(v->cockpitDir.azimuth, 0.0);
+		EXPECT_FALSE(v->cockpitDir.transition);
+		EXPECT_EQ(r.cameraStation, (station + 1) % 5);
+	}
+}
+
+TEST(CameraStations, StationsOutsideTheRangeMakeNoCalls) {
+	RoverWorld world;
+	Vessel *v = world.AddRover("R");
+	Sendra2016 &r = RoverWorld::Rover(v);
+	for (int station : {5, -1}) {
+		r.cameraStation = station;
+		v->journal.Clear();
+		world.Tap(OAPI_KEY_V);
+		std::vector<std::string> names = v->journal.Names();
+		EXPECT_EQ(std::count(names.begin(), names.end(), "SetCameraOffset"), 0) << station;
+		EXPECT_EQ(std::count(names.begin(), names.end(), "oapiCameraSetCockpitDir"), 0) << station;
+	}
+	EXPECT_EQ(r.cameraStation, 0);  // -1 + 1
+}
+
+}  // namespace
