@@ -1,0 +1,97 @@
+// The host refuses modules it cannot use, with a message naming the file, and keeps a plain
+// vessel when a module makes none.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "HostError.h"
+#include "Simulation.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// An Orbiter-style root with one vessel class per fake module.
+class FakeRoot {
+public:
+	FakeRoot() {
+		dir_ = fs::temp_directory_path() / ("sendra-fake-root-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+		fs::create_directories(dir_ / "Modules");
+		fs::create_directories(dir_ / "Config" / "Vessels");
+	}
+	~FakeRoot() { fs::remove_all(dir_); }
+
+	// A class "name" whose module is the fake module built as libFake<name>.so.
+	void AddClass(const std::string &name) {
+		fs::copy_file(fs::path(FAKE_MODULE_DIR) / ("libFake" + name + ".so"), dir_ / "Modules" / ("lib" + name + ".so"));
+		Write("Config/Vessels/" + name + ".cfg", "ClassName = " + name + "\nModule = " + name + "\n");
+	}
+	void Write(const std::string &rel, const std::string &text) { std::ofstream(dir_ / rel) << text; }
+	std::string path() const { return dir_.string(); }
+
+private:
+	fs::path dir_;
+	static inline int counter_ = 0;
+};
+
+// The message of the HostError that creating a vessel of class cls throws, or "".
+std::string CreationError(host::Simulation &sim, const std::string &cls) {
+	host::LandedPosition pos;
+	pos.body = sim.FindBody("Moon");
+	try {
+		sim.CreateVessel("V-" + cls, cls, pos);
+	} catch (const host::HostError &e) {
+		return e.what();
+	}
+	return "";
+}
+
+TEST(ModuleLoader, RefusesModulesItCannotUseWithAClearMessage) {
+	FakeRoot root;
+	for (const char *c : {"NoInit", "NoVersion", "ZeroVersion", "NewerVersion", "Good"})
+		root.AddClass(c);
+	root.Write("Modules/libGarbage.so", "this is not a shared library\n");
+	root.Write("Config/Vessels/Garbage.cfg", "Module = Garbage\n");
+	root.Write("Config/Vessels/Missing.cfg", "Module = NotThere\n");
+	host::SimOptions o;
+	o.root = root.path();
+	host::Simulation sim(o);
+
+	EXPECT_NE(CreationError(sim, "NoInit").find("does not export ovcInit"), std::string::npos);
+	EXPECT_NE(CreationError(sim, "NoVersion").find("does not export GetModuleVersion"), std::string::npos);
+	EXPECT_NE(CreationError(sim, "ZeroVersion").find("reports version 0"), std::string::npos);
+	EXPECT_NE(CreationError(sim, "NewerVersion").find("reports version 170101"), std::string::npos);
+	std::string garbage = CreationError(sim, "Garbage");
+	EXPECT_NE(garbage.find("libGarbage.so"), std::string::npos);
+	EXPECT_NE(garbage.find("cannot load module"), std::string::npos);
+	EXPECT_NE(CreationError(sim, "NotAClass").find("no configuration file for vessel class 'NotAClass'"),
+	          std::string::npos);
+	EXPECT_NE(CreationError(sim, "Missing").find("module 'NotThere' not found"), std::string::npos);
+	EXPECT_TRUE(sim.vessels().empty());
+
+	// A usable module still loads after all that.
+	EXPECT_EQ(CreationError(sim, "Good"), "");
+	ASSERT_EQ(sim.vessels().size(), 1u);
+	EXPECT_EQ(sim.vessels()[0]->size, 1.0);
+	EXPECT_NE(CreationError(sim, "Good").find("already exists"), std::string::npos);
+}
+
+TEST(ModuleLoader, NullFromOvcInitLeavesAPlainVesselWithoutCallbacks) {
+	FakeRoot root;
+	root.AddClass("NullInit");
+	host::SimOptions o;
+	o.root = root.path();
+	host::Simulation sim(o);
+	ASSERT_EQ(CreationError(sim, "NullInit"), "");
+	Vessel *v = sim.vessels().at(0).get();
+	EXPECT_EQ(v->callbacks(), nullptr);
+	EXPECT_EQ(v->iface->Version(), 0);
+	std::vector<std::string> problems = sim.TakeProblems();
+	ASSERT_FALSE(problems.empty());
+	EXPECT_NE(problems[0].find("ovcInit"), std::string::npos);
+	sim.Frame(0.02);  // a plain vessel just sits there
+	EXPECT_EQ(v->state.status, 1);
+}
+
+}  // namespace

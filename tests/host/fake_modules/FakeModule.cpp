@@ -1,0 +1,31 @@
+// A deliberately flawed vessel module for the host's loader tests; each build leaves out or
+// breaks one piece of what the host requires, chosen by a compile definition.
+#include "Orbitersdk.h"
+
+#ifndef FAKE_VERSION
+#define FAKE_VERSION 160828
+#endif
+
+class FakeVessel final : public VESSEL2 {
+public:
+	FakeVessel(OBJHANDLE h, int fm) : VESSEL2(h, fm) {}
+	void clbkSetClassCaps(FILEHANDLE) override { SetSize(1.0); }
+};
+
+#ifndef FAKE_NO_VERSION
+DLLCLBK int GetModuleVersion() { return FAKE_VERSION; }
+#endif
+
+#ifndef FAKE_NO_INIT
+DLLCLBK VESSEL *ovcInit(OBJHANDLE hvessel, int flightmodel) {
+#ifdef FAKE_NULL_INIT
+	(void)hvessel;
+	(void)flightmodel;
+	return nullptr;
+#else
+	return new FakeVessel(hvessel, flightmodel);
+#endif
+}
+#endif
+
+DLLCLBK void ovcExit(VESSEL *vessel) { delete static_cast<FakeVessel *>(vessel); }
