@@ -1,12 +1,12 @@
 // Loading and checking vessel module libraries; InitLib and Date2Int for the modules.
 #include "ModuleLoader.h"
 
-#include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <cstring>
 
 #include "HostError.h"
+#include "Platform.h"
 #include "Simulation.h"
 #include "Text.h"
 
@@ -28,7 +28,7 @@ int InitLibCalls(HINSTANCE instance) {
 	return it == InitLibRegistry().end() ? 0 : it->second;
 }
 
-std::string ModuleFileName(const std::string &name) { return "lib" + name + ".so"; }
+std::string ModuleFileName(const std::string &name) { return platform::LibraryFileName(name); }
 
 std::unique_ptr<Module> Module::Load(const std::string &name, const std::string &path) {
 	struct stat st;
@@ -36,23 +36,20 @@ std::unique_ptr<Module> Module::Load(const std::string &name, const std::string 
 		throw HostError(path, 0, "module '" + name + "' not found");
 	if (!S_ISREG(st.st_mode))
 		throw HostError(path, 0, "module '" + name + "' is not a file");
-	dlerror();
-	void *lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-	if (!lib) {
-		const char *why = dlerror();
-		throw HostError(path, 0, std::string("cannot load module '") + name + "': " + (why ? why : "not a shared library"));
-	}
+	std::string why;
+	void *lib = platform::OpenLibrary(path, why);
+	if (!lib)
+		throw HostError(path, 0, "cannot load module '" + name + "': " + why);
 	std::unique_ptr<Module> m(new Module());
 	m->name_ = name;
 	m->path_ = path;
 	m->lib_ = lib;
-	auto version = reinterpret_cast<VersionFn>(dlsym(lib, "GetModuleVersion"));
-	auto date = reinterpret_cast<DateFn>(dlsym(lib, "ModuleDate"));
-	m->ovcInit = reinterpret_cast<InitFn>(dlsym(lib, "ovcInit"));
-	m->ovcExit = reinterpret_cast<ExitFn>(dlsym(lib, "ovcExit"));
-	Dl_info info;
-	if (m->ovcInit && dladdr(reinterpret_cast<void *>(m->ovcInit), &info))
-		m->instance_ = info.dli_fbase;
+	auto version = reinterpret_cast<VersionFn>(platform::FindExport(lib, "GetModuleVersion"));
+	auto date = reinterpret_cast<DateFn>(platform::FindExport(lib, "ModuleDate"));
+	platform::ExportedFunction init = platform::FindExport(lib, "ovcInit");
+	m->ovcInit = reinterpret_cast<InitFn>(init);
+	m->ovcExit = reinterpret_cast<ExitFn>(platform::FindExport(lib, "ovcExit"));
+	m->instance_ = platform::InstanceHolding(init);
 	const char *missing = !version ? "GetModuleVersion" : !m->ovcInit ? "ovcInit" : !m->ovcExit ? "ovcExit" : nullptr;
 	if (missing)
 		throw HostError(path, 0, std::string("module '") + name + "' does not export " + missing);
@@ -70,7 +67,7 @@ std::unique_ptr<Module> Module::Load(const std::string &name, const std::string 
 
 Module::~Module() {
 	if (lib_) {
-		dlclose(lib_);
+		platform::CloseLibrary(lib_);
 		InitLibRegistry().erase(instance_);
 	}
 }
@@ -100,17 +97,14 @@ Module *ModuleLibrary::Find(const std::string &name) const {
 OAPIFUNC void InitLib(HINSTANCE hModule) {
 	host::InitLibRegistry()[hModule]++;
 	// A module may export InitModule (or the legacy opcDLLInit) to run at load.
-	Dl_info info;
-	if (!hModule || !dladdr(hModule, &info) || !info.dli_fname)
-		return;
-	void *lib = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
-	if (!lib)
+	if (!hModule)
 		return;
 	using InitModuleFn = void (*)(HINSTANCE);
-	auto init = reinterpret_cast<InitModuleFn>(dlsym(lib, "InitModule"));
+	auto init = reinterpret_cast<InitModuleFn>(
+		reinterpret_cast<host::platform::ExportedFunction>(GetProcAddress(hModule, "InitModule")));
 	if (!init)
-		init = reinterpret_cast<InitModuleFn>(dlsym(lib, "opcDLLInit"));
-	dlclose(lib);
+		init = reinterpret_cast<InitModuleFn>(
+			reinterpret_cast<host::platform::ExportedFunction>(GetProcAddress(hModule, "opcDLLInit")));
 	if (init)
 		init(hModule);
 }

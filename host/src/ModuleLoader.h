@@ -1,5 +1,6 @@
-// Loading vessel modules the way the real host does: Modules/lib<Name>.so under the root
-// folder, its GetModuleVersion, ModuleDate, ovcInit and ovcExit exports, checked before use.
+// Loading vessel modules the way the real host does: Modules/<Name>.dll (lib<Name>.so on
+// Linux) under the root folder, its GetModuleVersion, ModuleDate, ovcInit and ovcExit exports,
+// checked before use.
 #pragma once
 
 #include <map>
@@ -32,7 +33,7 @@ public:
 	const std::string &path() const { return path_; }
 	int version() const { return version_; }
 	const std::string &date() const { return date_; }  // ModuleDate(), empty without one
-	HINSTANCE instance() const { return instance_; }   // the library's load address
+	HINSTANCE instance() const { return instance_; }   // as the module's DllMain receives it
 
 	InitFn ovcInit = nullptr;
 	ExitFn ovcExit = nullptr;
@@ -63,7 +64,7 @@ int Date2IntCalls();
 // How often InitLib was called for the library at this load address since it was loaded.
 int InitLibCalls(HINSTANCE instance);
 
-// The file name of a module library on this platform, e.g. libSendra2016.so.
+// The file name of a module library on this platform: Sendra2016.dll, libSendra2016.so.
 std::string ModuleFileName(const std::string &name);
 
 }  // namespace host
