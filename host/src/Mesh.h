@@ -26,7 +26,12 @@ struct MeshGroup {
 	uint32_t texture = 0;        // 1-based index into Mesh::textures; 0 = none
 	uint32_t flags = 0;          // FLAG tag
 	uint32_t texwrap = 0;        // TEXWRAP: bit 0 = U, bit 1 = V
-	bool noNormals = false;      // NONORMAL tag
+	bool noNormals = false;      // NONORMAL tag: normals stay 0
+	uint32_t zbias = 0;          // ZBIAS tag, 0..65535
+	bool flipped = false;        // FLIP tag: j and k of every triangle were swapped on reading
+	enum class Usage { Default, Static, Dynamic } usage = Usage::Default;  // STATIC / DYNAMIC tag
+	// Normals as the file gives them (not renormalised); computed as the normalised mean of
+	// the adjacent faces' unit normals when any vertex line of the group omits them.
 	std::vector<NTVERTEX> vertices;
 	std::vector<uint16_t> indices;  // three per triangle; clockwise is the visible side
 };
@@ -36,10 +41,13 @@ struct Mesh {
 	std::vector<MeshGroup> groups;
 	std::vector<MeshMaterial> materials;
 	std::vector<std::string> textures;  // file names; "0" means no texture
+	std::vector<bool> texturesDynamic;  // per texture: the D flag (load uncompressed)
+	bool isStatic = false;              // STATICMESH header line
 };
 
 // Reads a mesh in the MSHX1 text format. fileLabel names the source in errors, which are
-// thrown as HostError "fileLabel:line: what is wrong".
+// thrown as HostError "fileLabel:line: what is wrong"; a malformed file never crashes the
+// reader, and no count in the file makes it allocate more than the file's contents need.
 Mesh ReadMesh(std::istream &in, const std::string &fileLabel);
 Mesh ReadMeshFile(const std::string &path);
 
