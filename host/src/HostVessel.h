@@ -54,6 +54,13 @@ struct HudText {
 	std::string text;
 };
 
+// Deletes an emitter as the class it was made as: the SDK's light classes have no virtual
+// destructor.
+struct LightEmitterDelete {
+	void operator()(LightEmitter *le) const;
+};
+using LightEmitterPtr = std::unique_ptr<LightEmitter, LightEmitterDelete>;
+
 struct HudPaint {
 	bool painted = false;        // the callback ran this frame
 	bool defaultDrawn = false;   // the host's default HUD was drawn
@@ -100,7 +107,7 @@ public:
 	double cameraTilt = 0;
 	host::CockpitDirection cockpitDir;
 	std::vector<host::MeshSlot> meshes;
-	std::vector<std::unique_ptr<LightEmitter>> lights;
+	std::vector<host::LightEmitterPtr> lights;
 	std::vector<BEACONLIGHTSPEC *> beacons;
 	std::vector<host::AnimationRecord> animations;
 	std::vector<std::unique_ptr<host::AnimComponent>> components;  // in order of addition

@@ -33,6 +33,20 @@ Vessel *OwnerVessel(const LightEmitter &le) {
 
 void SetLightActive(LightEmitter &le, bool on) { LightAccess::Active(le) = on; }
 
+void LightEmitterDelete::operator()(LightEmitter *le) const {
+	switch (le ? le->GetType() : LightEmitter::LT_NONE) {
+	case LightEmitter::LT_SPOT:
+		delete static_cast<SpotLight *>(le);
+		break;
+	case LightEmitter::LT_POINT:
+		delete static_cast<PointLight *>(le);
+		break;
+	default:
+		delete le;
+		break;
+	}
+}
+
 LightInfo DescribeLight(const LightEmitter &le) {
 	LightInfo info{};
 	info.type = le.GetType();

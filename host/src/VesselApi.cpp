@@ -201,16 +201,15 @@ LightEmitter *VESSEL::AddSpotLight(const VECTOR3 &pos, const VECTOR3 &dir, doubl
                                    double att2, double umbra, double penumbra, COLOUR4 diffuse, COLOUR4 specular,
                                    COLOUR4 ambient) const {
 	vessel->Record(Op::AddSpotLight);
-	vessel->lights.push_back(std::make_unique<SpotLight>(vessel, pos, dir, range, att0, att1, att2, umbra, penumbra,
-	                                                     diffuse, specular, ambient));
+	vessel->lights.emplace_back(
+	    new SpotLight(vessel, pos, dir, range, att0, att1, att2, umbra, penumbra, diffuse, specular, ambient));
 	return vessel->lights.back().get();
 }
 
 LightEmitter *VESSEL::AddPointLight(const VECTOR3 &pos, double range, double att0, double att1, double att2,
                                     COLOUR4 diffuse, COLOUR4 specular, COLOUR4 ambient) const {
 	vessel->Record(Op::AddPointLight);
-	vessel->lights.push_back(
-	    std::make_unique<PointLight>(vessel, pos, range, att0, att1, att2, diffuse, specular, ambient));
+	vessel->lights.emplace_back(new PointLight(vessel, pos, range, att0, att1, att2, diffuse, specular, ambient));
 	return vessel->lights.back().get();
 }
 
