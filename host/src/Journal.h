@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+// Before the operation list: on Windows the SDK headers bring in windows.h, whose macros rename
+// some operations (GetClassName to GetClassNameA), and every file must see the same names.
+#include "OrbiterAPI.h"
+
 namespace host {
 
 // Every host operation a module can call, by its SDK name.
