@@ -1,0 +1,63 @@
+// The command line of sendra-sim: subcommands, options with their ranges, usage and help.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct RunOptions {
+	std::optional<std::string> scenario;  // empty: the built-in scenario
+	std::optional<std::string> script;    // empty: the built-in drive without a scenario, else none
+	std::optional<double> duration;       // [s] >= 0; empty: 5 s after the last event, or 60 s
+	std::vector<double> dts{0.02};        // [s] step lengths used in turn, each > 0
+	std::string terrain = "hills";        // "flat" or "hills"
+	int hudWidth = 1024, hudHeight = 768;  // [pixels] 1..16384
+	double rudderDelay = 1.0;             // [s] for a full unit of rudder travel, >= 0
+	uint64_t recordEvery = 1;             // record every Nth frame (and the last), >= 1
+	int flightModel = 1;
+	std::string out = "./sendra-out";
+	std::string root;                     // Orbiter folder with Config/, Modules/, Meshes/
+	bool quiet = false;
+};
+
+struct InspectOptions {
+	std::optional<std::string> scenario;
+	std::string root;
+	int flightModel = 1;
+};
+
+enum class Command { Run, Inspect, Help, Version };
+
+struct CommandLine {
+	Command command = Command::Run;
+	RunOptions run;
+	InspectOptions inspect;
+};
+
+// A command line that does not follow the usage; what() says what is wrong.
+class UsageError : public std::runtime_error {
+public:
+	using std::runtime_error::runtime_error;
+};
+
+// Parses the arguments after the program name. defaultRoot is the --root used when none is
+// given. Throws UsageError.
+CommandLine ParseCommandLine(const std::vector<std::string> &args, const std::string &defaultRoot);
+
+// Whether a step of dt [s] still advances the simulation time at every time up to until [s]:
+// beyond that, adding dt no longer changes the time and a run would never end.
+bool StepAdvances(double until, double dt);
+
+// The synopsis printed with every usage error.
+extern const char kUsage[];
+// The full help: synopsis, options and their defaults, the drive script's lines.
+std::string HelpText(const std::string &defaultRoot);
+
+// The tree the build staged, or <folder of the executable>/orbiter when that is missing.
+std::string DefaultRoot();
+
+}  // namespace sim

@@ -1,0 +1,20 @@
+// sendra-sim as a function: the whole program behind main, for the executable and the tests.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Exit statuses of sendra-sim.
+const int kExitSuccess = 0;
+const int kExitUsage = 2;    // the command line does not follow the usage
+const int kExitInput = 3;    // a scenario, script, module or output that cannot be used
+const int kExitInternal = 1;  // anything else (a fault of the program itself)
+
+// Runs sendra-sim with the arguments after the program name. errIsTerminal enables the
+// progress bar of long runs.
+int Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, bool errIsTerminal);
+
+}  // namespace sim

@@ -1,0 +1,141 @@
+// Running the built sendra-sim as a subprocess in a scratch folder, and reading what it wrote.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace sim_testing {
+
+struct ProgramResult {
+	int status = -1;  // exit status; -1 if it did not exit normally
+	std::string out, err;
+};
+
+inline std::string ReadFile(const std::filesystem::path &path) {
+	std::ifstream in(path, std::ios::binary);
+	std::ostringstream s;
+	s << in.rdbuf();
+	return s.str();
+}
+
+inline void WriteFile(const std::filesystem::path &path, const std::string &text) {
+	std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::vector<std::string> Lines(const std::string &text) {
+	std::vector<std::string> lines;
+	std::istringstream in(text);
+	for (std::string line; std::getline(in, line);)
+		lines.push_back(line);
+	return lines;
+}
+
+// Splits one CSV line on commas; fields with quotes are unquoted as RFC 4180 says.
+inline std::vector<std::string> CsvFields(const std::string &line) {
+	std::vector<std::string> fields(1);
+	bool quoted = false;
+	for (size_t i = 0; i < line.size(); ++i) {
+		char c = line[i];
+		if (quoted) {
+			if (c == '"' && i + 1 < line.size() && line[i + 1] == '"')
+				fields.back() += '"', ++i;
+			else if (c == '"')
+				quoted = false;
+			else
+				fields.back() += c;
+		} else if (c == '"') {
+			quoted = true;
+		} else if (c == ',') {
+			fields.emplace_back();
+		} else {
+			fields.back() += c;
+		}
+	}
+	return fields;
+}
+
+// A scratch folder that the program runs in; removed with everything in it.
+class Scratch {
+public:
+	Scratch() {
+		std::string tmpl = (std::filesystem::temp_directory_path() / "sendra-sim-test-XXXXXX").string();
+		dir_ = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
+	}
+	~Scratch() {
+		std::error_code ec;
+		std::filesystem::remove_all(dir_, ec);
+	}
+	const std::filesystem::path &dir() const { return dir_; }
+	std::filesystem::path operator/(const std::string &name) const { return dir_ / name; }
+	void Write(const std::string &name, const std::string &text) const { WriteFile(dir_ / name, text); }
+	std::string Read(const std::string &name) const { return ReadFile(dir_ / name); }
+	// Names of the files in a folder under the scratch folder, sorted.
+	std::vector<std::string> Files(const std::string &folder) const {
+		std::vector<std::string> names;
+		std::error_code ec;
+		for (const auto &e : std::filesystem::directory_iterator(dir_ / folder, ec))
+			names.push_back(e.path().filename().string());
+		std::sort(names.begin(), names.end());
+		return names;
+	}
+
+	// Runs sendra-sim with args in the scratch folder; stdout and stderr are captured in files
+	// beside it, so that a long output cannot block the child.
+	ProgramResult Run(const std::vector<std::string> &args) const {
+		std::filesystem::path outPath = dir_.string() + ".stdout", errPath = dir_.string() + ".stderr";
+		pid_t pid = ::fork();
+		if (pid == 0) {
+			int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+			int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+			if (o < 0 || e < 0 || ::chdir(dir_.c_str()) != 0)
+				::_exit(127);
+			::dup2(o, 1);
+			::dup2(e, 2);
+			std::vector<char *> argv{const_cast<char *>(SENDRA_SIM_PROGRAM)};
+			for (const std::string &a : args)
+				argv.push_back(const_cast<char *>(a.c_str()));
+			argv.push_back(nullptr);
+			::execv(SENDRA_SIM_PROGRAM, argv.data());
+			::_exit(127);
+		}
+		ProgramResult r;
+		int status = 0;
+		if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+			r.status = WEXITSTATUS(status);
+		r.out = ReadFile(outPath);
+		r.err = ReadFile(errPath);
+		std::filesystem::remove(outPath);
+		std::filesystem::remove(errPath);
+		return r;
+	}
+
+private:
+	std::filesystem::path dir_;
+};
+
+// A scenario of Sendra2016 rovers landed on the Moon, one block per "name lng lat hdg".
+struct Rover {
+	std::string name;
+	double lng = 0, lat = 0, hdg = 0;  // [deg]
+};
+inline std::string RoverScenario(const std::vector<Rover> &rovers, double mjd = 60000) {
+	std::ostringstream s;
+	s << "BEGIN_DESC\nTest rovers\nEND_DESC\n\nBEGIN_ENVIRONMENT\n  System Sol\n  Date MJD " << mjd
+	  << "\nEND_ENVIRONMENT\n\nBEGIN_SHIPS\n";
+	for (const Rover &r : rovers)
+		s << r.name << ":Sendra2016\n  STATUS Landed Moon\n  POS " << r.lng << ' ' << r.lat << "\n  HEADING " << r.hdg
+		  << "\nEND\n";
+	s << "END_SHIPS\n";
+	return s.str();
+}
+
+}  // namespace sim_testing
