@@ -4,11 +4,26 @@
 #include <cmath>
 #include <cstring>
 
+#include "HostError.h"
 #include "HostVessel.h"
 #include "Simulation.h"
 #include "Text.h"
 
 namespace host {
+
+namespace {
+
+// The block being loaded; the host runs on one thread, like the real one.
+ScenarioBlockReader *g_active = nullptr;
+
+// A block with more problems than this has its later ones dropped: the first say enough.
+constexpr size_t kMaxProblems = 32;
+
+// Longest line the host's parser looks at [characters]; a line handed over by a module is
+// read no further even if it has no terminating zero within it.
+constexpr size_t kMaxParsedLine = 1 << 20;
+
+}  // namespace
 
 bool ScenarioBlockReader::Next(char *&line) {
 	if (next_ >= lines_.size())
@@ -25,6 +40,17 @@ bool ScenarioBlockReader::Next(char *&line) {
 	line = buffer_.data();
 	return true;
 }
+
+void ScenarioBlockReader::Report(const std::string &what) {
+	if (problems_.size() < kMaxProblems)
+		problems_.push_back(HostError::Format(file_, current_, what));
+}
+
+ScenarioBlockReader::Loading::Loading(ScenarioBlockReader &reader) : saved_(g_active) { g_active = &reader; }
+
+ScenarioBlockReader::Loading::~Loading() { g_active = saved_; }
+
+ScenarioBlockReader *ScenarioBlockReader::Active() { return g_active; }
 
 void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs) {
 	if (!vs || vs->version != 2)
@@ -59,14 +85,20 @@ namespace {
 
 double ToRadians(double deg) { return deg * RAD; }
 
-void Problem(Vessel &v, const std::string &what) { v.sim.ReportProblem(v.name + ": " + what); }
+// To the block being loaded, with its file and line; otherwise to the simulation.
+void Problem(Vessel &v, const std::string &what) {
+	if (ScenarioBlockReader *reader = ScenarioBlockReader::Active())
+		reader->Report("vessel '" + v.name + "': " + what);
+	else
+		v.sim.ReportProblem(v.name + ": " + what);
+}
 
 }  // namespace
 
 void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs) {
 	if (!line || !vs || vs->version != 2)
 		return;
-	std::string_view text = Trim(std::string_view(line, strnlen(line, 1 << 20)));
+	std::string_view text = Trim(std::string_view(line, strnlen(line, kMaxParsedLine)));
 	std::vector<std::string_view> words = SplitWords(text);
 	if (words.empty())
 		return;
@@ -81,10 +113,14 @@ void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs) {
 	};
 	if (EqualsNoCase(key, "STATUS")) {
 		if (words.size() >= 2 && EqualsNoCase(words[1], "Landed")) {
-			std::string bodyName = words.size() >= 3 ? std::string(words[2]) : std::string();
+			if (words.size() < 3) {
+				Problem(v, "STATUS Landed names no body");
+				return;
+			}
+			std::string bodyName(words[2]);
 			Body *body = v.sim.FindBody(bodyName);
 			if (!body) {
-				Problem(v, "unknown body '" + bodyName + "'");
+				Problem(v, "unknown body '" + bodyName + "' (the stand-in host knows Earth, Moon and Mars)");
 				return;
 			}
 			vs->status = 1;
@@ -92,10 +128,19 @@ void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs) {
 			vs->surf_hdg = 0;
 			vs->arot.x = 10;  // attitude not given yet
 		} else {
-			Problem(v, "only landed vessels are supported, not '" + std::string(rest) + "'");
+			Problem(v, "the stand-in host runs landed vessels only, not 'STATUS " + std::string(rest) + "'");
 		}
+	} else if (EqualsNoCase(key, "BASE")) {
+		// The real host would put the vessel on the base's pad; the stand-in has no bases, and
+		// guessing a place would silently move the vessel.
+		Problem(v, "unknown surface base '" + std::string(rest) +
+		               "' (the stand-in host has no bases; give the place with POS instead)");
 	} else if (EqualsNoCase(key, "POS")) {
 		if (auto n = numbers(2)) {
+			if (std::fabs((*n)[1]) > 90.0) {
+				Problem(v, "POS: latitude " + FormatShortest((*n)[1]) + " is outside -90..90 degrees");
+				return;
+			}
 			vs->surf_lng = ToRadians((*n)[0]);
 			vs->surf_lat = ToRadians((*n)[1]);
 		}
@@ -117,9 +162,20 @@ void WriteDefaultVesselLines(Vessel &v, FILEHANDLE scn) {
 		return;
 	std::ostream &out = static_cast<ScenarioSink *>(file)->out();
 	const VESSELSTATUS2 &s = v.state;
-	out << "  STATUS Landed " << (v.surfaceRef ? v.surfaceRef->name : std::string("Moon")) << '\n';
+	for (double x : {s.surf_lng, s.surf_lat, s.surf_hdg, s.vrot.x, s.arot.x, s.arot.y, s.arot.z})
+		if (!std::isfinite(x)) {
+			v.sim.ReportProblem(v.name + ": the landed state is not finite and cannot be saved");
+			break;
+		}
+	if (!v.surfaceRef)
+		v.sim.ReportProblem(v.name + ": the vessel stands on no body and cannot be saved");
+	// The real writer gives the compass heading in 0..360.
+	double hdg = s.surf_hdg * DEG;
+	if (!(hdg >= 0.0 && hdg <= 360.0))
+		hdg = posangle(s.surf_hdg) * DEG;
+	out << "  STATUS Landed " << (v.surfaceRef ? v.surfaceRef->name : std::string("?")) << '\n';
 	out << "  POS " << Format("%.10f %.10f", s.surf_lng * DEG, s.surf_lat * DEG) << '\n';
-	out << "  HEADING " << Format("%.6f", s.surf_hdg * DEG) << '\n';
+	out << "  HEADING " << Format("%.6f", hdg) << '\n';
 	out << "  ALT " << Format("%.3f", s.vrot.x) << '\n';
 	out << "  AROT " << Format("%.6f %.6f %.6f", s.arot.x * DEG, s.arot.y * DEG, s.arot.z * DEG) << '\n';
 }

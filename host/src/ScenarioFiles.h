@@ -27,7 +27,28 @@ public:
 		: HostFile(Kind::ScenarioIn), file_(std::move(file)), lines_(std::move(lines)) {}
 	bool Next(char *&line);
 	const std::string &file() const { return file_; }
+	// The file line of the line handed out last (0 before the first).
 	long currentLine() const { return current_; }
+
+	// Problems found in the block's lines while it is being loaded, each already in the
+	// form "file:line: what is wrong" for the line handed out when it was found.
+	void Report(const std::string &what);
+	const std::vector<std::string> &problems() const { return problems_; }
+
+	// While a scope exists, the host's parser reports what it finds wrong to this reader
+	// (its file and current line) rather than to the simulation's problem list. Scopes nest.
+	class Loading {
+	public:
+		explicit Loading(ScenarioBlockReader &reader);
+		~Loading();
+		Loading(const Loading &) = delete;
+		Loading &operator=(const Loading &) = delete;
+
+	private:
+		ScenarioBlockReader *saved_;
+	};
+	// The reader of the block being loaded, or null.
+	static ScenarioBlockReader *Active();
 
 private:
 	std::string file_;
@@ -35,6 +56,7 @@ private:
 	size_t next_ = 0;
 	long current_ = 0;
 	std::vector<char> buffer_;
+	std::vector<std::string> problems_;
 };
 
 // Where oapiWriteScenario_... write: one stream.
@@ -51,11 +73,18 @@ private:
 // Only version 2 is handled. A landed status with arot.x > 4 is put at rest on level ground.
 void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs);
 
-// The host's own scenario lines, parsed into vs: STATUS Landed <body>, POS, HEADING, ALT and
-// AROT (degrees); other lines are ignored. Bad values are reported as problems.
+// The host's own scenario lines, parsed into vs: STATUS Landed <body>, POS <lng> <lat>,
+// HEADING (degrees), ALT (metres) and AROT (degrees). The first word must be the key, letter
+// case ignored. Other lines are ignored, as the real host ignores them. What the stand-in
+// cannot honour (an orbiting vessel, a surface base, an unknown body) and values that cannot
+// be read are reported as problems: to the block being loaded if there is one, else to the
+// simulation.
 void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs);
 
-// The host's own lines for a landed vessel, as the base clbkSaveState writes them.
+// The host's own lines for a landed vessel, as the base clbkSaveState writes them:
+// STATUS Landed <body>, POS (degrees, 10 decimals), HEADING (degrees 0..360, 6 decimals),
+// ALT (metres, 3 decimals), AROT (degrees, 6 decimals). A state that is not finite cannot be
+// written so that it loads again: it is reported to the simulation as a problem.
 void WriteDefaultVesselLines(Vessel &v, FILEHANDLE scn);
 
 }  // namespace host

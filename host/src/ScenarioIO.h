@@ -2,6 +2,9 @@
 // that real Orbiter 2016 can read.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -37,7 +40,11 @@ ScenarioFile ReadScenarioFile(const std::string &path);
 // Makes the scenario's vessels in file order the way the real host does (module, ovcInit,
 // clbkSetClassCaps, clbkLoadStateEx on a prepared VESSELSTATUS2, the host's own apply), then
 // clbkPostCreation for all and the focus. Sets the simulation's start MJD. Throws HostError
-// with the scenario's file and line for anything that cannot be loaded.
+// with the scenario's file and line for anything that cannot be loaded (a class without a
+// configuration or module here, a vessel not landed on a known body, a surface base, a line
+// the host's parser cannot read, a focus that names no vessel), and then leaves the
+// simulation as it was. Problems that do not stop the load (a mesh that cannot be read) stay
+// in the simulation's problem list for the caller.
 void LoadScenario(Simulation &sim, const ScenarioFile &scenario);
 
 // Writes the whole simulation as a scenario: description, environment with the current MJD,
@@ -47,5 +54,26 @@ void WriteScenario(Simulation &sim, std::ostream &out, const std::string &descri
 // Saves to path through a temporary file renamed over it, so that a failure never leaves a
 // half-written scenario and never touches an existing file. Throws HostError on failure.
 void SaveScenario(Simulation &sim, const std::string &path, const std::string &description = "");
+
+// The file operations a save goes through: the operating system's by default. A test gives
+// one that fails part-way, since a test run as root cannot rely on a read-only folder. Each
+// returns 0 on success or an errno value.
+class SaveFileSystem {
+public:
+	virtual ~SaveFileSystem() = default;
+	// A new file with permissions mode (before the umask); fails with EEXIST if path exists.
+	virtual int Create(const std::string &path, mode_t mode, int &fd);
+	// Writes up to size bytes and sets written to how many were written.
+	virtual int Write(int fd, const char *data, size_t size, size_t &written);
+	virtual int Flush(int fd);  // to the disk
+	virtual int Close(int fd);
+	virtual int Rename(const std::string &from, const std::string &to);  // replaces to
+	virtual int Remove(const std::string &path);
+};
+
+// The operating system's file operations.
+SaveFileSystem &SystemFiles();
+
+void SaveScenario(Simulation &sim, const std::string &path, const std::string &description, SaveFileSystem &files);
 
 }  // namespace host

@@ -48,10 +48,8 @@ Body *Simulation::FindBody(const std::string &name) const {
 }
 
 Vessel *Simulation::FindVessel(const std::string &name) const {
-	for (const auto &v : vessels_)
-		if (v->name == name)
-			return v.get();
-	return nullptr;
+	auto it = vesselsByName_.find(name);
+	return it == vesselsByName_.end() ? nullptr : it->second;
 }
 
 std::vector<std::string> Simulation::TakeProblems() {
@@ -98,6 +96,7 @@ Vessel *Simulation::BeginCreation(const std::string &name, const std::string &cl
 		v->iface = v->plainInterface.get();
 	}
 	vessels_.push_back(std::move(owned));
+	vesselsByName_.emplace(name, v);
 
 	if (VESSEL2 *cb = v->callbacks())
 		InCallback(v, [&] { cb->clbkSetClassCaps(&cfg); });
@@ -138,19 +137,23 @@ Vessel *Simulation::CreateVessel(const std::string &name, const std::string &cla
 	return v;
 }
 
-void Simulation::FinishCreation(const std::vector<Vessel *> &created) {
+void Simulation::FinishCreation(const std::vector<Vessel *> &created, Vessel *focus) {
 	for (Vessel *v : created)
 		if (VESSEL2 *cb = v->callbacks())
 			InCallback(v, [&] { cb->clbkPostCreation(); });
-	if (!focus_ && !created.empty())
+	if (focus)
+		SetFocus(focus);
+	else if (!focus_ && !created.empty())
 		SetFocus(created.front());
 	UpdateVisuals();
 }
 
 void Simulation::DeleteVessel(Vessel *v) {
-	auto it = std::find_if(vessels_.begin(), vessels_.end(), [&](const auto &p) { return p.get() == v; });
-	if (it == vessels_.end())
+	// From the back: deleting all vessels, newest first, then takes linear time.
+	auto rit = std::find_if(vessels_.rbegin(), vessels_.rend(), [&](const auto &p) { return p.get() == v; });
+	if (rit == vessels_.rend())
 		return;
+	auto it = std::next(rit).base();
 	if (focus_ == v) {
 		Vessel *next = nullptr;
 		for (const auto &o : vessels_)
@@ -166,6 +169,9 @@ void Simulation::DeleteVessel(Vessel *v) {
 		InCallback(v, [&] { m->ovcExit(v->iface); });
 	}
 	v->iface = nullptr;
+	auto named = vesselsByName_.find(v->name);
+	if (named != vesselsByName_.end() && named->second == v)
+		vesselsByName_.erase(named);
 	vessels_.erase(it);
 }
 

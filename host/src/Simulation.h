@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Body.h"
@@ -63,9 +64,10 @@ public:
 	Vessel *CreateVessel(const std::string &name, const std::string &className, const LandedPosition &pos);
 	// The first half of creation, shared with the scenario reader: module, ovcInit,
 	// clbkSetClassCaps and the cfg items. The caller then sets the state and calls
-	// FinishCreation.
+	// FinishCreation, which gives the focus to focus if given, else to the first vessel
+	// created when no vessel has it.
 	Vessel *BeginCreation(const std::string &name, const std::string &className);
-	void FinishCreation(const std::vector<Vessel *> &created);
+	void FinishCreation(const std::vector<Vessel *> &created, Vessel *focus = nullptr);
 	void DeleteVessel(Vessel *v);
 	void DeleteAllVessels();
 	Vessel *FindVessel(const std::string &name) const;
@@ -141,6 +143,8 @@ private:
 	SimOptions options_;
 	std::vector<std::unique_ptr<Body>> bodies_;
 	std::vector<std::unique_ptr<Vessel>> vessels_;
+	// By name, so that finding one (and refusing a duplicate) does not walk every vessel.
+	std::unordered_map<std::string, Vessel *> vesselsByName_;
 	Vessel *focus_ = nullptr;
 	Vessel *active_ = nullptr;
 	double simt_ = 0, simdt_ = 0;

@@ -1,0 +1,591 @@
+// Reading an Orbiter scenario file into the simulation, and saving the simulation as one.
+#include "ScenarioIO.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "HostError.h"
+#include "HostVessel.h"
+#include "Simulation.h"
+#include "Text.h"
+
+namespace host {
+
+namespace {
+
+// Bounds of what the reader accepts. A real scenario is a few kilobytes; 100,000 rovers take
+// about 30 MB.
+constexpr size_t kMaxFileBytes = size_t(256) << 20;
+constexpr size_t kMaxLineLength = 65536;  // [characters]
+constexpr size_t kMaxVessels = 1000000;
+
+// Days between the Julian Date and the Modified Julian Date, and the MJD of epoch J2000.
+constexpr double kJdToMjd = 2400000.5;
+constexpr double kMjdJ2000 = 51544.5;
+constexpr double kDaysPerJulianYear = 365.25;
+
+// The text of a file, line by line, with the line number for errors.
+class LineCursor {
+public:
+	LineCursor(const std::string &text, const std::string &label) : text_(text), label_(label) {}
+
+	// The next line without its line end; false at the end of the text.
+	bool Next() {
+		if (pos_ >= text_.size())
+			return false;
+		size_t eol = text_.find('\n', pos_);
+		size_t end = eol == std::string::npos ? text_.size() : eol;
+		line_ = std::string_view(text_.data() + pos_, end - pos_);
+		if (!line_.empty() && line_.back() == '\r')
+			line_.remove_suffix(1);
+		pos_ = eol == std::string::npos ? text_.size() : eol + 1;
+		++number_;
+		if (line_.size() > kMaxLineLength)
+			Fail("line longer than " + std::to_string(kMaxLineLength) + " characters");
+		if (line_.find('\0') != std::string_view::npos)
+			Fail("binary data (a zero byte) in a scenario file");
+		return true;
+	}
+	std::string_view line() const { return line_; }
+	// The line trimmed and without its comment.
+	std::string_view content() const { return Trim(StripComment(line_)); }
+	long number() const { return number_; }
+	const std::string &label() const { return label_; }
+
+	[[noreturn]] void Fail(const std::string &what) const { throw HostError(label_, number_, what); }
+	[[noreturn]] void Fail(long line, const std::string &what) const { throw HostError(label_, line, what); }
+
+private:
+	const std::string &text_;
+	const std::string &label_;
+	size_t pos_ = 0;
+	long number_ = 0;
+	std::string_view line_;
+};
+
+bool HasControlCharacter(std::string_view s) {
+	for (char c : s)
+		if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+			return true;
+	return false;
+}
+
+// The word after "BEGIN_" up to the first blank: the block's name.
+std::string BlockName(std::string_view header) {
+	std::string_view rest = header.substr(6);
+	size_t end = rest.find_first_of(" \t");
+	return std::string(end == std::string_view::npos ? rest : rest.substr(0, end));
+}
+
+// Remembers where each kind of block was, so that a second one is refused rather than
+// silently ignored (the real host reads only the first).
+class SeenBlocks {
+public:
+	void Enter(const LineCursor &c, const std::string &kind) {
+		auto [it, fresh] = first_.emplace(kind, c.number());
+		if (!fresh)
+			c.Fail("a second " + kind + " block (the first is at line " + std::to_string(it->second) + ")");
+	}
+
+private:
+	std::unordered_map<std::string, long> first_;
+};
+
+void ReadDescription(LineCursor &c, ScenarioFile &out, const std::string &kind) {
+	long start = c.number();
+	std::string end = "END_" + kind;
+	std::string text;
+	bool first = true;
+	while (c.Next()) {
+		if (StartsWithNoCase(c.line(), end)) {
+			out.descriptionKind = kind;
+			out.description = std::move(text);
+			return;
+		}
+		if (!first)
+			text += '\n';
+		text += c.line();
+		first = false;
+	}
+	c.Fail(start, "BEGIN_" + kind + " has no " + end);
+}
+
+void ReadEnvironment(LineCursor &c, ScenarioFile &out) {
+	long start = c.number();
+	while (c.Next()) {
+		std::string_view t = c.content();
+		if (StartsWithNoCase(t, "END_ENVIRONMENT"))
+			return;
+		std::vector<std::string_view> words = SplitWords(t);
+		if (words.empty())
+			continue;
+		if (EqualsNoCase(words[0], "System")) {
+			if (words.size() != 2)
+				c.Fail("System: expected one name, got '" + std::string(t) + "'");
+			if (!EqualsNoCase(words[1], "Sol"))
+				c.Fail("unknown planetary system '" + std::string(words[1]) + "' (the stand-in host has Sol only)");
+			out.system = "Sol";
+		} else if (EqualsNoCase(words[0], "Date")) {
+			std::optional<double> value = words.size() == 3 ? ParseDouble(words[2]) : std::nullopt;
+			if (!value)
+				c.Fail("Date: expected MJD, JD or JE and a finite number, got '" + std::string(t) + "'");
+			if (EqualsNoCase(words[1], "MJD"))
+				out.mjd = *value;
+			else if (EqualsNoCase(words[1], "JD"))
+				out.mjd = *value - kJdToMjd;
+			else if (EqualsNoCase(words[1], "JE"))  // a Julian epoch, in years
+				out.mjd = kMjdJ2000 + (*value - 2000.0) * kDaysPerJulianYear;
+			else
+				c.Fail("Date: unknown time scale '" + std::string(words[1]) + "' (expected MJD, JD or JE)");
+		}
+		// Context, Script, Help and Playback concern the real host's user interface.
+	}
+	c.Fail(start, "BEGIN_ENVIRONMENT has no END_ENVIRONMENT");
+}
+
+void ReadFocus(LineCursor &c, ScenarioFile &out) {
+	long start = c.number();
+	while (c.Next()) {
+		std::string_view t = c.content();
+		if (StartsWithNoCase(t, "END_FOCUS"))
+			return;
+		std::vector<std::string_view> words = SplitWords(t);
+		if (words.empty() || !EqualsNoCase(words[0], "Ship"))
+			continue;
+		std::string_view name = Trim(t.substr(words[0].size()));
+		if (name.empty())
+			c.Fail("Ship names no vessel");
+		out.focus = std::string(name);
+		out.focusLine = c.number();
+	}
+	c.Fail(start, "BEGIN_FOCUS has no END_FOCUS");
+}
+
+// One "name:Class" line and the block after it, up to its END.
+ScenarioVesselBlock ReadVessel(LineCursor &c, std::string_view header) {
+	ScenarioVesselBlock b;
+	b.line = c.number();
+	size_t colon = header.find(':');
+	b.name = std::string(header.substr(0, colon));
+	b.className = colon == std::string_view::npos ? b.name : std::string(header.substr(colon + 1));
+	if (b.name.empty())
+		c.Fail("a vessel line without a name: '" + std::string(header) + "'");
+	if (b.className.empty())
+		c.Fail("vessel '" + b.name + "' names no class");
+	// The class names a file under Config/Vessels: no way out of that folder.
+	if (b.className.find_first_of("/\\") != std::string::npos || HasControlCharacter(b.className))
+		c.Fail("vessel '" + b.name + "': class '" + b.className + "' is not a plain class name");
+	if (HasControlCharacter(b.name))
+		c.Fail("vessel '" + b.name + "': a name with control characters");
+	while (c.Next()) {
+		std::string_view t = c.content();
+		if (StartsWithNoCase(t, "END_SHIPS"))
+			c.Fail(b.line, "vessel '" + b.name + "' has no END line (END_SHIPS follows at line " +
+			                   std::to_string(c.number()) + ")");
+		b.lines.push_back({c.number(), std::string(c.line())});
+		if (EqualsNoCase(t, "END"))
+			return b;
+	}
+	c.Fail(b.line, "vessel '" + b.name + "' has no END line");
+}
+
+void ReadShips(LineCursor &c, ScenarioFile &out) {
+	long start = c.number();
+	std::unordered_map<std::string, long> firstLine;
+	while (c.Next()) {
+		std::string_view t = c.content();
+		if (t.empty())
+			continue;
+		if (StartsWithNoCase(t, "END_SHIPS"))
+			return;
+		if (EqualsNoCase(t, "END"))
+			c.Fail("END without a vessel line before it");
+		if (out.vessels.size() >= kMaxVessels)
+			c.Fail("more than " + std::to_string(kMaxVessels) + " vessels");
+		ScenarioVesselBlock b = ReadVessel(c, t);
+		auto [it, fresh] = firstLine.emplace(b.name, b.line);
+		if (!fresh)
+			c.Fail(b.line, "a second vessel named '" + b.name + "' (the first is at line " + std::to_string(it->second) +
+			                   ")");
+		out.vessels.push_back(std::move(b));
+	}
+	c.Fail(start, "BEGIN_SHIPS has no END_SHIPS");
+}
+
+// A block the stand-in has no use for (CAMERA, HUD, MFD, PANEL, VC, a plugin's): it ends at
+// END_<name>, or at END for a plugin's block.
+void SkipBlock(LineCursor &c) {
+	long start = c.number();
+	std::string name = BlockName(c.line());
+	std::string end = "END_" + name;
+	while (c.Next()) {
+		std::string_view t = c.content();
+		std::vector<std::string_view> words = SplitWords(t);
+		if (EqualsNoCase(t, "END") || (!words.empty() && EqualsNoCase(words[0], end)))
+			return;
+	}
+	c.Fail(start, "BEGIN_" + name + " has no " + end + " or END");
+}
+
+}  // namespace
+
+ScenarioFile ParseScenario(const std::string &text, const std::string &label) {
+	if (text.size() > kMaxFileBytes)
+		throw HostError(label, 0, "larger than " + std::to_string(kMaxFileBytes) + " bytes");
+	ScenarioFile out;
+	out.path = label;
+	LineCursor c(text, label);
+	SeenBlocks seen;
+	// Block headers begin at column 0; anything else between blocks is no block's and is
+	// ignored, as by the real host.
+	while (c.Next()) {
+		std::string_view line = c.line();
+		if (!StartsWithNoCase(line, "BEGIN_"))
+			continue;
+		bool found = false;
+		for (const char *kind : {"DESC", "HYPERDESC", "URLDESC"})
+			if (StartsWithNoCase(line, std::string("BEGIN_") + kind)) {
+				seen.Enter(c, "description");
+				ReadDescription(c, out, kind);
+				found = true;
+				break;
+			}
+		if (found)
+			continue;
+		if (StartsWithNoCase(line, "BEGIN_ENVIRONMENT")) {
+			seen.Enter(c, "BEGIN_ENVIRONMENT");
+			ReadEnvironment(c, out);
+		} else if (StartsWithNoCase(line, "BEGIN_FOCUS")) {
+			seen.Enter(c, "BEGIN_FOCUS");
+			ReadFocus(c, out);
+		} else if (StartsWithNoCase(line, "BEGIN_SHIPS")) {
+			seen.Enter(c, "BEGIN_SHIPS");
+			ReadShips(c, out);
+		} else {
+			SkipBlock(c);
+		}
+	}
+	return out;
+}
+
+ScenarioFile ReadScenarioFile(const std::string &path) {
+	struct stat st;
+	if (::stat(path.c_str(), &st) != 0)
+		throw HostError(path, 0, std::string("cannot open the scenario file: ") + std::strerror(errno));
+	if (S_ISDIR(st.st_mode))
+		throw HostError(path, 0, "is a folder, not a scenario file");
+	if (!S_ISREG(st.st_mode))
+		throw HostError(path, 0, "is not a regular file");
+	if (static_cast<unsigned long long>(st.st_size) > kMaxFileBytes)
+		throw HostError(path, 0, "larger than " + std::to_string(kMaxFileBytes) + " bytes");
+	std::FILE *f = std::fopen(path.c_str(), "rb");
+	if (!f)
+		throw HostError(path, 0, std::string("cannot open the scenario file: ") + std::strerror(errno));
+	std::string text;
+	char buf[65536];
+	size_t n;
+	// The size is checked again while reading: the file may grow after the stat.
+	while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() <= kMaxFileBytes)
+		text.append(buf, n);
+	bool failed = std::ferror(f) != 0;
+	int err = errno;
+	std::fclose(f);
+	if (failed)
+		throw HostError(path, 0, std::string("cannot read the scenario file: ") + std::strerror(err));
+	return ParseScenario(text, path);
+}
+
+// --- Loading ------------------------------------------------------------------------------
+
+namespace {
+
+bool IsKnownBody(const Simulation &sim, OBJHANDLE h) {
+	for (const auto &b : sim.bodies())
+		if (b.get() == h)
+			return true;
+	return false;
+}
+
+// Creates one vessel of the scenario as the real host does, up to and including the host's
+// own apply of the state the block gave. Problems that arise while its module is being made
+// (a mesh that cannot be read) go to kept for the caller.
+Vessel *LoadVessel(Simulation &sim, const std::string &file, const ScenarioVesselBlock &b,
+                   std::vector<std::string> &kept) {
+	Vessel *v = nullptr;
+	try {
+		v = sim.BeginCreation(b.name, b.className);
+	} catch (const HostError &e) {
+		throw HostError(file, b.line, "vessel '" + b.name + "' of class '" + b.className + "': " + e.what());
+	}
+	for (std::string &p : sim.TakeProblems())
+		kept.push_back(std::move(p));
+
+	VESSELSTATUS2 vs;
+	std::memset(&vs, 0, sizeof vs);
+	vs.version = 2;
+	vs.flag = VS_FUELRESET | VS_FUELLIST | VS_THRUSTRESET | VS_THRUSTLIST | VS_DOCKINFOLIST;
+	vs.port = -1;
+	ScenarioBlockReader reader(file, b.lines);
+	{
+		ScenarioBlockReader::Loading scope(reader);
+		if (VESSEL2 *cb = v->callbacks()) {
+			sim.InCallback(v, [&] { cb->clbkLoadStateEx(&reader, &vs); });
+		} else {
+			char *line;
+			while (reader.Next(line))
+				ParseVesselLine(*v, line, &vs);
+		}
+	}
+	// Anything else the host found wrong while the block was being read.
+	for (const std::string &p : sim.TakeProblems())
+		reader.Report(p);
+	if (!reader.problems().empty()) {
+		std::string all;
+		for (const std::string &p : reader.problems())
+			all += (all.empty() ? "" : "\n") + p;
+		throw HostError(all);
+	}
+	if (vs.status != 1 || !IsKnownBody(sim, vs.rbody))
+		throw HostError(file, b.line,
+		                "vessel '" + b.name + "' is not landed: the stand-in host needs 'STATUS Landed <body>'");
+	ApplyStatus(*v, &vs);
+	return v;
+}
+
+}  // namespace
+
+void LoadScenario(Simulation &sim, const ScenarioFile &scenario) {
+	// The focus is checked before anything is made.
+	Vessel *focus = nullptr;
+	if (!scenario.focus.empty()) {
+		bool named = sim.FindVessel(scenario.focus) != nullptr;
+		for (size_t i = 0; !named && i < scenario.vessels.size(); ++i)
+			named = scenario.vessels[i].name == scenario.focus;
+		if (!named)
+			throw HostError(scenario.path, scenario.focusLine,
+			                "the focus ship '" + scenario.focus + "' is not one of the vessels");
+	}
+
+	size_t before = sim.vessels().size();
+	std::vector<std::string> earlier = sim.TakeProblems();
+	std::vector<std::string> kept;
+	std::vector<Vessel *> created;
+	created.reserve(scenario.vessels.size());
+	try {
+		for (const ScenarioVesselBlock &b : scenario.vessels)
+			created.push_back(LoadVessel(sim, scenario.path, b, kept));
+	} catch (...) {
+		// Leave the simulation as it was: the vessels made so far go again.
+		while (sim.vessels().size() > before)
+			sim.DeleteVessel(sim.vessels().back().get());
+		sim.TakeProblems();
+		for (const std::string &p : earlier)
+			sim.ReportProblem(p);
+		throw;
+	}
+	for (const std::string &p : earlier)
+		sim.ReportProblem(p);
+	for (const std::string &p : kept)
+		sim.ReportProblem(p);
+	if (!scenario.focus.empty())
+		focus = sim.FindVessel(scenario.focus);
+	sim.SetStartMJD(scenario.mjd - sim.simt() / 86400.0);
+	sim.FinishCreation(created, focus);
+}
+
+// --- Writing ------------------------------------------------------------------------------
+
+namespace {
+
+// A name that reads back as itself: the reader trims lines, cuts comments at ';', splits at
+// the first ':' and ends the ships at END_SHIPS.
+void CheckWritable(const Vessel &v) {
+	auto bad = [&](const std::string &what) {
+		throw HostError("vessel '" + v.name + "' of class '" + v.className + "' cannot be saved: " + what);
+	};
+	if (v.name.empty() || v.className.empty())
+		bad("an empty name or class");
+	if (v.name.find(':') != std::string::npos)
+		bad("its name contains ':'");
+	if (v.name.find(';') != std::string::npos || v.className.find(';') != std::string::npos)
+		bad("';' would start a comment");
+	if (HasControlCharacter(v.name) || HasControlCharacter(v.className))
+		bad("control characters");
+	if (Trim(v.name).size() != v.name.size() || Trim(v.className).size() != v.className.size())
+		bad("blanks at its start or end");
+	if (StartsWithNoCase(v.name, "END_SHIPS") || EqualsNoCase(v.name, "END"))
+		bad("the name would end a block");
+}
+
+// The lines of text, with a blank put before any line that would end the block early.
+void WriteDescription(std::ostream &out, const std::string &description) {
+	out << "BEGIN_DESC\n";
+	size_t pos = 0;
+	while (pos < description.size()) {
+		size_t eol = description.find('\n', pos);
+		std::string_view line(description.data() + pos,
+		                      (eol == std::string::npos ? description.size() : eol) - pos);
+		pos = eol == std::string::npos ? description.size() : eol + 1;
+		if (!line.empty() && line.back() == '\r')
+			line.remove_suffix(1);
+		if (StartsWithNoCase(line, "END_DESC"))
+			out << ' ';
+		out << line << '\n';
+	}
+	out << "END_DESC\n\n";
+}
+
+}  // namespace
+
+void WriteScenario(Simulation &sim, std::ostream &out, const std::string &description) {
+	for (const auto &v : sim.vessels())
+		CheckWritable(*v);
+	double mjd = sim.mjd();
+	if (!std::isfinite(mjd))
+		throw HostError("the simulation's date is not finite and cannot be saved");
+
+	WriteDescription(out, description);
+	out << "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD " << Format("%.10f", mjd) << "\nEND_ENVIRONMENT\n\n";
+	out << "BEGIN_FOCUS\n";
+	if (Vessel *f = sim.focus())
+		out << "  Ship " << f->name << '\n';
+	out << "END_FOCUS\n\n";
+
+	out << "BEGIN_SHIPS\n";
+	std::vector<std::string> earlier = sim.TakeProblems();
+	auto restore = [&] {
+		for (const std::string &p : earlier)
+			sim.ReportProblem(p);
+	};
+	ScenarioSink sink(out);
+	for (const auto &owned : sim.vessels()) {
+		Vessel *v = owned.get();
+		// The real host writes the name line before clbkSaveState and END after it.
+		out << v->name << ':' << v->className << '\n';
+		if (VESSEL2 *cb = v->callbacks())
+			sim.InCallback(v, [&] { cb->clbkSaveState(&sink); });
+		else
+			WriteDefaultVesselLines(*v, &sink);
+		out << "END\n";
+		std::vector<std::string> problems = sim.TakeProblems();
+		if (!problems.empty()) {
+			restore();
+			throw HostError("vessel '" + v->name + "' cannot be saved: " + problems.front());
+		}
+	}
+	out << "END_SHIPS\n";
+	restore();
+	if (!out)
+		throw HostError("the scenario could not be written");
+}
+
+// --- Saving through a temporary file -------------------------------------------------------
+
+int SaveFileSystem::Create(const std::string &path, mode_t mode, int &fd) {
+	fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+	return fd < 0 ? errno : 0;
+}
+
+int SaveFileSystem::Write(int fd, const char *data, size_t size, size_t &written) {
+	written = 0;
+	ssize_t n;
+	do
+		n = ::write(fd, data, size);
+	while (n < 0 && errno == EINTR);
+	if (n < 0)
+		return errno;
+	written = static_cast<size_t>(n);
+	return 0;
+}
+
+int SaveFileSystem::Flush(int fd) { return ::fsync(fd) != 0 ? errno : 0; }
+
+int SaveFileSystem::Close(int fd) { return ::close(fd) != 0 ? errno : 0; }
+
+int SaveFileSystem::Rename(const std::string &from, const std::string &to) {
+	return ::rename(from.c_str(), to.c_str()) != 0 ? errno : 0;
+}
+
+int SaveFileSystem::Remove(const std::string &path) { return ::unlink(path.c_str()) != 0 ? errno : 0; }
+
+SaveFileSystem &SystemFiles() {
+	static SaveFileSystem files;
+	return files;
+}
+
+void SaveScenario(Simulation &sim, const std::string &path, const std::string &description) {
+	SaveScenario(sim, path, description, SystemFiles());
+}
+
+void SaveScenario(Simulation &sim, const std::string &path, const std::string &description, SaveFileSystem &files) {
+	if (path.empty())
+		throw HostError("a scenario needs a file name to be saved to");
+	struct stat st;
+	bool exists = ::stat(path.c_str(), &st) == 0;
+	if (exists && S_ISDIR(st.st_mode))
+		throw HostError(path, 0, "is a folder; give the scenario a file name");
+	if (exists && !S_ISREG(st.st_mode))
+		throw HostError(path, 0, "is not a regular file and is not replaced");
+	// A replaced file keeps its permissions; a new one gets the usual ones less the umask.
+	mode_t mode = exists ? (st.st_mode & 07777) : 0666;
+
+	// All of the text first: a vessel that cannot be saved stops the save before any file.
+	std::ostringstream text;
+	WriteScenario(sim, text, description);
+	const std::string bytes = text.str();
+
+	size_t slash = path.rfind('/');
+	std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+	std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+	auto fail = [&](const std::string &what, int err) {
+		throw HostError(path, 0, "cannot save the scenario: " + what + ": " + std::strerror(err));
+	};
+
+	// A temporary file beside the target, so that the rename stays on one file system.
+	static unsigned long counter = 0;
+	std::string tmp;
+	int fd = -1;
+	int err = EEXIST;
+	for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+		tmp = dir + "." + base + "." + std::to_string(::getpid()) + "." + std::to_string(++counter) + ".tmp";
+		err = files.Create(tmp, mode, fd);
+	}
+	if (err)
+		fail("cannot create a temporary file in '" + (dir.empty() ? std::string(".") : dir) + "'", err);
+
+	auto abandon = [&](const std::string &what, int e, bool open) {
+		if (open)
+			files.Close(fd);
+		files.Remove(tmp);
+		fail(what, e);
+	};
+	// In pieces, as the system may write less than asked.
+	constexpr size_t kPiece = 65536;
+	for (size_t done = 0; done < bytes.size();) {
+		size_t written = 0;
+		err = files.Write(fd, bytes.data() + done, std::min(kPiece, bytes.size() - done), written);
+		if (!err && written == 0)
+			err = EIO;
+		if (err)
+			abandon("write error", err, true);
+		done += written;
+	}
+	if ((err = files.Flush(fd)))
+		abandon("cannot flush the temporary file", err, true);
+	if ((err = files.Close(fd)))
+		abandon("cannot close the temporary file", err, false);
+	if ((err = files.Rename(tmp, path)))
+		abandon("cannot replace the file", err, false);
+}
+
+}  // namespace host
