@@ -1,0 +1,585 @@
+// Whole scenario files: the reader's blocks and errors, loading in the real host's order, the
+// writer's layout, saving through a temporary file, the real Orbiter files, and scale.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "HostError.h"
+#include "HostVessel.h"
+#include "ScenarioIO.h"
+#include "Simulation.h"
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+namespace {
+
+std::string ReadText(const fs::path &p) {
+	std::ifstream in(p, std::ios::binary);
+	std::ostringstream s;
+	s << in.rdbuf();
+	return s.str();
+}
+
+void WriteText(const fs::path &p, const std::string &text) {
+	std::ofstream out(p, std::ios::binary);
+	out << text;
+}
+
+std::string Replace(std::string s, const std::string &from, const std::string &to) {
+	for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+		s.replace(at, from.size(), to);
+	return s;
+}
+
+std::string Fixture(const std::string &name) { return ReadText(fs::path(SENDRA_FIXTURES) / "orbiter" / name); }
+
+// A scratch Orbiter root: the rover's module and class from the staged tree, a class without
+// a module (the host reads its lines itself) and a class whose module is missing.
+class ScratchRoot {
+public:
+	ScratchRoot() {
+		std::string tmpl = (fs::temp_directory_path() / "sendra-scn-XXXXXX").string();
+		dir_ = mkdtemp(&tmpl[0]) ? tmpl : throw std::runtime_error("no temporary folder");
+		fs::path staged(SENDRA_ORBITER_ROOT);
+		fs::create_directories(dir_ / "Config" / "Vessels");
+		fs::create_directories(dir_ / "Modules");
+		fs::create_directories(dir_ / "Meshes");
+		fs::create_directories(dir_ / "Scenarios");
+		fs::copy_file(staged / "Config" / "Vessels" / "Sendra2016.cfg", dir_ / "Config" / "Vessels" / "Sendra2016.cfg");
+		fs::create_symlink(staged / "Modules" / "libSendra2016.so", dir_ / "Modules" / "libSendra2016.so");
+		for (const auto &mesh : fs::directory_iterator(staged / "Meshes"))
+			fs::create_symlink(mesh.path(), dir_ / "Meshes" / mesh.path().filename());
+		WriteText(dir_ / "Config" / "Vessels" / "Marker.cfg", "; a vessel without a module\nSize = 2\n");
+		WriteText(dir_ / "Config" / "Vessels" / "Broken.cfg", "Module = NoSuchModule\n");
+	}
+	~ScratchRoot() {
+		std::error_code ec;
+		fs::remove_all(dir_, ec);
+	}
+	const fs::path &dir() const { return dir_; }
+	fs::path scenario(const std::string &name) const { return dir_ / "Scenarios" / name; }
+	host::SimOptions options() const {
+		host::SimOptions o;
+		o.root = dir_.string();
+		return o;
+	}
+
+private:
+	fs::path dir_;
+};
+
+// The message of the HostError f throws, or "" if it throws none.
+std::string ErrorOf(const std::function<void()> &f) {
+	try {
+		f();
+	} catch (const host::HostError &e) {
+		return e.what();
+	}
+	return "";
+}
+
+// A scenario of landed vessels on the Moon, each given as "name:Class" and its lines.
+std::string Ships(const std::string &blocks, const std::string &focus = "") {
+	std::string s = "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 51982.5\nEND_ENVIRONMENT\n\n";
+	if (!focus.empty())
+		s += "BEGIN_FOCUS\n  Ship " + focus + "\nEND_FOCUS\n\n";
+	return s + "BEGIN_SHIPS\n" + blocks + "END_SHIPS\n";
+}
+
+std::string Marker(const std::string &name, const std::string &pos = "10 20") {
+	return name + ":Marker\n  STATUS Landed Moon\n  POS " + pos + "\n  HEADING 45\nEND\n";
+}
+
+// --- Reading -------------------------------------------------------------------------------
+
+TEST(ScenarioReader, ReadsTheBlocksOfTheRealFiles) {
+	host::ScenarioFile mojave = host::ParseScenario(Fixture("mojave-spaceport.scn"), "mojave-spaceport.scn");
+	EXPECT_EQ(mojave.descriptionKind, "HYPERDESC");
+	EXPECT_EQ(mojave.description,
+	          "<h1>Mojave Spaceport</h1>\n<p>Ready for takeoff on runway 26 at Mojave Air and Spaceport.</p>");
+	EXPECT_EQ(mojave.system, "Sol");
+	EXPECT_EQ(mojave.mjd, 51982.7357081269);
+	EXPECT_EQ(mojave.focus, "GL-01S");
+	EXPECT_EQ(mojave.focusLine, 12);
+	ASSERT_EQ(mojave.vessels.size(), 1u);
+	const host::ScenarioVesselBlock &gl = mojave.vessels[0];
+	EXPECT_EQ(gl.name, "GL-01S");
+	EXPECT_EQ(gl.className, "DG-S");
+	EXPECT_EQ(gl.line, 40);
+	ASSERT_EQ(gl.lines.size(), 19u);  // 18 lines and END
+	EXPECT_EQ(gl.lines.front().number, 41);
+	EXPECT_EQ(gl.lines.front().text, "  STATUS Landed Earth");
+	EXPECT_EQ(gl.lines.back().text, "END");
+
+	host::ScenarioFile lunar = host::ParseScenario(Fixture("lunar-transfer-2.scn"), "lunar-transfer-2.scn");
+	EXPECT_EQ(lunar.descriptionKind, "DESC");
+	EXPECT_EQ(lunar.description, "Lunar transfer - Stage 2:\n\nAfter ejection burn.");
+	EXPECT_EQ(lunar.mjd, 51982.1302551737);
+	EXPECT_EQ(lunar.focus, "SH-02");
+	ASSERT_EQ(lunar.vessels.size(), 4u);
+	const char *names[] = {"GL-01", "SH-02", "GL-02", "SH-01"};
+	const char *classes[] = {"DeltaGlider", "ShuttleA", "DeltaGlider", "ShuttleA"};
+	for (size_t i = 0; i < 4; ++i) {
+		EXPECT_EQ(lunar.vessels[i].name, names[i]);
+		EXPECT_EQ(lunar.vessels[i].className, classes[i]);
+	}
+}
+
+TEST(ScenarioReader, HeadersMatchByPrefixAtColumnZeroAndOtherBlocksAreSkipped) {
+	std::string text =
+	    "; a comment before any block\n"
+	    "begin_environment and more\n  DATE jd 2451545.0\nEND_ENVIRONMENT\n"
+	    "BEGIN_CAMERA\n  TARGET A\n  BEGIN_PRESET\n  Ship A\n  END_PRESET\nEND_CAMERA\n"
+	    "BEGIN_ExtMFD\n  Ship Fake:Thing\nEND\n"
+	    "BEGIN_MFD Left\n  TYPE Orbit\nEND_MFD\n"
+	    "BEGIN_PANEL\nEND_PANEL\n"
+	    "  BEGIN_SHIPS\nnot:Read\nEND\n  END_SHIPS\n"  // indented: not a header
+	    "Begin_Ships\n"
+	    "Rover\n  STATUS Landed Moon\nend\n"
+	    "R :Sendra2016\nEND\n"
+	    "R2: Sendra2016 ; the comment goes\nEND\n"
+	    "a:b:c\nEND\n"
+	    "END_SHIPS\n";
+	host::ScenarioFile s = host::ParseScenario(text, "t.scn");
+	EXPECT_EQ(s.mjd, 51544.5);  // J2000 given as a Julian date
+	EXPECT_EQ(s.focus, "");
+	ASSERT_EQ(s.vessels.size(), 4u);
+	// Split at the first ':' with nothing trimmed around it; no ':' means the class is the name.
+	EXPECT_EQ(s.vessels[0].name, "Rover");
+	EXPECT_EQ(s.vessels[0].className, "Rover");
+	EXPECT_EQ(s.vessels[1].name, "R ");
+	EXPECT_EQ(s.vessels[1].className, "Sendra2016");
+	EXPECT_EQ(s.vessels[2].className, " Sendra2016");
+	EXPECT_EQ(s.vessels[3].name, "a");
+	EXPECT_EQ(s.vessels[3].className, "b:c");
+
+	EXPECT_EQ(host::ParseScenario("BEGIN_ENVIRONMENT\nDate JE 2001.0\nEND_ENVIRONMENT\n", "t").mjd, 51544.5 + 365.25);
+	// Without an environment the real host's default date holds.
+	EXPECT_EQ(host::ParseScenario("", "t").mjd, 51982.0);
+}
+
+TEST(ScenarioReader, ReportsWhatIsWrongWithFileAndLine) {
+	struct Case {
+		std::string text, error;
+	};
+	const Case cases[] = {
+	    {"BEGIN_SHIPS\nA:Marker\n  STATUS Landed Moon\n", "t.scn:2: vessel 'A' has no END line"},
+	    {"BEGIN_SHIPS\nA:Marker\n  POS 1 2\nEND_SHIPS\n", "t.scn:2: vessel 'A' has no END line (END_SHIPS follows at line 4)"},
+	    {"\nBEGIN_SHIPS\nA:Marker\nEND\n", "t.scn:2: BEGIN_SHIPS has no END_SHIPS"},
+	    {"BEGIN_SHIPS\nA:Marker\nEND\nB:Marker\nEND\nA:Sendra2016\nEND\nEND_SHIPS\n",
+	     "t.scn:6: a second vessel named 'A' (the first is at line 2)"},
+	    {"BEGIN_SHIPS\nEND\nEND_SHIPS\n", "t.scn:2: END without a vessel line before it"},
+	    {"BEGIN_SHIPS\nEND_SHIPS\nBEGIN_SHIPS\nEND_SHIPS\n", "t.scn:3: a second BEGIN_SHIPS block (the first is at line 1)"},
+	    {"BEGIN_DESC\nx\nEND_DESC\nBEGIN_URLDESC\nEND_URLDESC\n", "t.scn:4: a second description block"},
+	    {"BEGIN_CAMERA\n  MODE Extern\n", "t.scn:1: BEGIN_CAMERA has no END_CAMERA or END"},
+	    {"BEGIN_HYPERDESC\n<p>\n", "t.scn:1: BEGIN_HYPERDESC has no END_HYPERDESC"},
+	    {"BEGIN_ENVIRONMENT\n  System Sol\n", "t.scn:1: BEGIN_ENVIRONMENT has no END_ENVIRONMENT"},
+	    {"BEGIN_ENVIRONMENT\n  System Vega\nEND_ENVIRONMENT\n", "t.scn:2: unknown planetary system 'Vega'"},
+	    {"BEGIN_ENVIRONMENT\n  Date MJD soon\nEND_ENVIRONMENT\n", "t.scn:2: Date: expected MJD, JD or JE"},
+	    {"BEGIN_ENVIRONMENT\n  Date MJD nan\nEND_ENVIRONMENT\n", "t.scn:2: Date: expected MJD, JD or JE"},
+	    {"BEGIN_ENVIRONMENT\n  Date TDB 5\nEND_ENVIRONMENT\n", "t.scn:2: Date: unknown time scale 'TDB'"},
+	    {"BEGIN_FOCUS\n  Ship\nEND_FOCUS\n", "t.scn:2: Ship names no vessel"},
+	    {"BEGIN_SHIPS\nA:\nEND\nEND_SHIPS\n", "t.scn:2: vessel 'A' names no class"},
+	    {"BEGIN_SHIPS\n:Marker\nEND\nEND_SHIPS\n", "t.scn:2: a vessel line without a name"},
+	    {"BEGIN_SHIPS\nA:../../../etc/x\nEND\nEND_SHIPS\n", "t.scn:2: vessel 'A': class '../../../etc/x' is not a plain class name"},
+	    {"BEGIN_SHIPS\nA:Marker\n  " + std::string(70000, 'x') + "\nEND\nEND_SHIPS\n", "t.scn:3: line longer than 65536"},
+	    {"BEGIN_SHIPS\nA:Marker\n  POS 1\0 2\nEND\nEND_SHIPS\n"s, "t.scn:3: binary data"},
+	};
+	for (const Case &c : cases) {
+		std::string error = ErrorOf([&] { host::ParseScenario(c.text, "t.scn"); });
+		EXPECT_EQ(error.rfind(c.error, 0), 0u) << "for\n" << c.text << "\ngot: " << error;
+	}
+}
+
+TEST(ScenarioReader, RefusesWhatIsNotAReadableFile) {
+	ScratchRoot root;
+	std::string missing = root.scenario("missing.scn").string();
+	EXPECT_EQ(ErrorOf([&] { host::ReadScenarioFile(missing); }),
+	          missing + ": cannot open the scenario file: No such file or directory");
+	std::string folder = root.dir().string();
+	EXPECT_EQ(ErrorOf([&] { host::ReadScenarioFile(folder); }), folder + ": is a folder, not a scenario file");
+	EXPECT_EQ(ErrorOf([] { host::ReadScenarioFile("/dev/null"); }), "/dev/null: is not a regular file");
+}
+
+// --- Loading -------------------------------------------------------------------------------
+
+TEST(ScenarioLoader, RealMojaveFailsCleanlyOnItsMissingClass) {
+	ScratchRoot root;
+	host::Simulation sim(root.options());
+	host::ScenarioFile s = host::ParseScenario(Fixture("mojave-spaceport.scn"), "mojave-spaceport.scn");
+	std::string error = ErrorOf([&] { host::LoadScenario(sim, s); });
+	EXPECT_EQ(error.rfind("mojave-spaceport.scn:40: vessel 'GL-01S' of class 'DG-S': ", 0), 0u) << error;
+	EXPECT_NE(error.find("no configuration file for vessel class 'DG-S'"), std::string::npos) << error;
+	EXPECT_TRUE(sim.vessels().empty());
+}
+
+TEST(ScenarioLoader, MojaveWithTheRoverIsPlacedWhereTheFileSays) {
+	ScratchRoot root;
+	host::Simulation sim(root.options());
+	std::string text = Replace(Fixture("mojave-spaceport.scn"), "GL-01S:DG-S", "GL-01S:Sendra2016");
+	host::LoadScenario(sim, host::ParseScenario(text, "mojave-rover.scn"));
+	ASSERT_EQ(sim.vessels().size(), 1u);
+	Vessel *v = sim.vessels()[0].get();
+	EXPECT_EQ(v->className, "Sendra2016");
+	EXPECT_EQ(v->surfaceRef, sim.FindBody("Earth"));
+	EXPECT_EQ(v->state.status, 1);
+	EXPECT_DOUBLE_EQ(v->state.surf_lng, -118.1427663 * RAD);
+	EXPECT_DOUBLE_EQ(v->state.surf_lat, 35.0591778 * RAD);
+	EXPECT_DOUBLE_EQ(v->state.surf_hdg, 270.04 * RAD);
+	EXPECT_EQ(v->state.vrot.x, 2.48);
+	EXPECT_DOUBLE_EQ(v->state.arot.x, 0.565 * RAD);
+	EXPECT_DOUBLE_EQ(v->state.arot.y, 62.168 * RAD);
+	EXPECT_DOUBLE_EQ(v->state.arot.z, -54.918 * RAD);
+	EXPECT_EQ(sim.focus(), v);
+	EXPECT_EQ(sim.mjd(), 51982.7357081269);
+	// The glider's own lines (PRPLEVEL, GEAR, ...) meant nothing to the host. Every line of the block went to the host's parser: 18 lines and END.
+	std::vector<std::string> journal = v->journal.Names();
+	EXPECT_EQ(std::count(journal.begin(), journal.end(), "ParseScenarioLineEx"), 18);
+	EXPECT_EQ(std::count(journal.begin(), journal.end(), "oapiReadScenario_nextline"), 19);
+}
+
+TEST(ScenarioLoader, LunarTransferIsRefusedAtTheFirstThingTheHostCannotHonour) {
+	ScratchRoot root;
+	host::Simulation sim(root.options());
+	std::string lunar = Fixture("lunar-transfer-2.scn");
+	auto load = [&](const std::string &text) {
+		return ErrorOf([&] { host::LoadScenario(sim, host::ParseScenario(text, "lunar.scn")); });
+	};
+	std::string error = load(lunar);
+	EXPECT_EQ(error.rfind("lunar.scn:41: vessel 'GL-01' of class 'DeltaGlider': ", 0), 0u) << error;
+
+	// With classes the host has, the glider's BASE is the first thing it cannot place...
+	std::string known = Replace(Replace(lunar, ":DeltaGlider", ":Marker"), ":ShuttleA", ":Sendra2016");
+	EXPECT_EQ(load(known), "lunar.scn:43: vessel 'GL-01': unknown surface base 'Habana:2' (the stand-in host has no "
+	                       "bases; give the place with POS instead)");
+	// ...then, given places instead, the orbiting shuttle (through the rover's callback too).
+	std::string placed = Replace(Replace(known, "BASE Habana:2", "POS -82.4 23.1"), "BASE Olympus:3", "POS 1 2");
+	placed = Replace(placed, "BASE Brighton Beach:1", "POS 3 4");
+	EXPECT_EQ(load(placed), "lunar.scn:50: vessel 'SH-02': the stand-in host runs landed vessels only, not 'STATUS "
+	                        "Orbiting Earth'");
+	EXPECT_TRUE(sim.vessels().empty());
+
+	// Landed all, the four load on Earth, Mars and the Moon with the named focus.
+	std::string landed = Replace(placed, "STATUS Orbiting Earth", "STATUS Landed Earth");
+	landed = Replace(Replace(landed, "  RPOS -4467569.40 289289.61 5132848.58\n", ""), "  RVEL -8810.655 886.373 -6058.972\n", "");
+	landed = Replace(landed, "AROT 168.37 64.17 -101.74", "AROT 1 2 3");
+	EXPECT_EQ(load(landed), "");
+	ASSERT_EQ(sim.vessels().size(), 4u);
+	EXPECT_EQ(sim.focus()->name, "SH-02");
+	EXPECT_EQ(sim.vessels()[2]->surfaceRef, sim.FindBody("Mars"));
+	EXPECT_EQ(sim.vessels()[3]->surfaceRef, sim.FindBody("Moon"));
+	EXPECT_DOUBLE_EQ(sim.vessels()[0]->state.surf_hdg, 174.13 * RAD);
+}
+
+TEST(ScenarioLoader, AVesselWithoutAModuleIsReadByTheHostsOwnParser) {
+	ScratchRoot root;
+	host::Simulation sim(root.options());
+	host::LoadScenario(sim, host::ParseScenario(Ships("M:Marker\n  status landed MARS ; where\n  POS -10.5 20.25\n"
+	                                                  "  HEADING 300\n  ALT 1.5\n  AROT 10 20 30\n  XPDR 0\nEND\n"),
+	                                            "m.scn"));
+	ASSERT_EQ(sim.vessels().size(), 1u);
+	Vessel *v = sim.vessels()[0].get();
+	EXPECT_EQ(v->callbacks(), nullptr);
+	EXPECT_EQ(v->surfaceRef, sim.FindBody("Mars"));
+	EXPECT_DOUBLE_EQ(v->state.surf_lng, -10.5 * RAD);
+	EXPECT_DOUBLE_EQ(v->state.surf_lat, 20.25 * RAD);
+	EXPECT_DOUBLE_EQ(v->state.surf_hdg, 300 * RAD);
+	EXPECT_EQ(v->state.vrot.x, 1.5);
+	EXPECT_DOUBLE_EQ(v->state.arot.z, 30 * RAD);
+	EXPECT_EQ(sim.mjd(), 51982.5);
+
+	// Without AROT the host puts the vessel at rest on level ground.
+	host::Simulation sim2(root.options());
+	host::LoadScenario(sim2, host::ParseScenario(Ships(Marker("N")), "n.scn"));
+	host::LandedPosition pos{sim2.FindBody("Moon"), 10 * RAD, 20 * RAD, 45 * RAD};
+	VECTOR3 rest = host::LandedAttitude(pos.lng, pos.lat, pos.hdg);
+	EXPECT_EQ(sim2.vessels()[0]->state.arot.x, rest.x);
+	EXPECT_EQ(sim2.vessels()[0]->state.arot.z, rest.z);
+}
+
+TEST(ScenarioLoader, RefusesWhatItCannotLoadAndLeavesTheSimulationAsItWas) {
+	ScratchRoot root;
+	host::Simulation sim(root.options());
+	host::LoadScenario(sim, host::ParseScenario(Ships(Marker("Old")), "old.scn"));
+	sim.ReportProblem("an earlier problem");
+	double mjd = sim.mjd();
+	struct Case {
+		std::string text, error;
+	};
+	const std::string first = Marker("First");
+	const Case cases[] = {
+	    {Ships(first + "A:Marker\n  POS 1 2\nEND\n"),
+	     "x.scn:12: vessel 'A' is not landed: the stand-in host needs 'STATUS Landed <body>'"},
+	    {Ships(first + "A:Marker\n  STATUS Landed Venus\nEND\n"),
+	     "x.scn:13: vessel 'A': unknown body 'Venus' (the stand-in host knows Earth, Moon and Mars)"},
+	    {Ships(first + "A:Sendra2016\n  STATUS Landed Moon\n  POS 1 two\nEND\n"),
+	     "x.scn:14: vessel 'A': POS: expected 2 finite numbers, got '1 two'"},
+	    {Ships(first + "A:Marker\n  STATUS Landed Moon\n  POS 1 95\nEND\n"),
+	     "x.scn:14: vessel 'A': POS: latitude 95 is outside -90..90 degrees"},
+	    {Ships(first + "A:Marker\n  STATUS Landed Moon\n  HEADING inf\n  ALT x\nEND\n"),
+	     "x.scn:14: vessel 'A': HEADING: expected 1 finite number, got 'inf'\n"
+	     "x.scn:15: vessel 'A': ALT: expected 1 finite number, got 'x'"},
+	    {Ships(first + "A:Marker\n  STATUS\nEND\n"), "x.scn:13: vessel 'A': the stand-in host runs landed vessels only"},
+	    {Ships(first + "A:Marker\n  STATUS Landed\nEND\n"), "x.scn:13: vessel 'A': STATUS Landed names no body"},
+	    {Ships(first + Marker("Old")), "x.scn:12: vessel 'Old' of class 'Marker': a vessel named 'Old' already exists"},
+	    {Ships(first + Marker("A").replace(1, 7, ":Broken")),
+	     "x.scn:12: vessel 'A' of class 'Broken': " + root.dir().string() + "/Modules/libNoSuchModule.so"},
+	    {Ships(first + Marker("A").replace(1, 7, ":Nothing")),
+	     "x.scn:12: vessel 'A' of class 'Nothing': " + root.dir().string() +
+	         "/Config/Vessels/Nothing.cfg: no configuration file for vessel class 'Nothing'"},
+	    {Ships(first, "Nobody"), "x.scn:7: the focus ship 'Nobody' is not one of the vessels"},
+	};
+	for (const Case &c : cases) {
+		std::string error = ErrorOf([&] { host::LoadScenario(sim, host::ParseScenario(c.text, "x.scn")); });
+		EXPECT_EQ(error.rfind(c.error, 0), 0u) << "for\n" << c.text << "\ngot: " << error;
+		ASSERT_EQ(sim.vessels().size(), 1u);
+		EXPECT_EQ(sim.vessels()[0]->name, "Old");
+		EXPECT_EQ(sim.FindVessel("First"), nullptr);
+		EXPECT_EQ(sim.mjd(), mjd);
+	}
+	EXPECT_EQ(sim.TakeProblems(), std::vector<std::string>{"an earlier problem"});
+}
+
+TEST(ScenarioLoader, TheFocusGoesOnceToTheNamedVesselAfterAllAreMade) {
+	ScratchRoot root;
+	host::Simulation sim(root.options());
+	std::string rover = ":Sendra2016\n  STATUS Landed Moon\n  POS 0 0\nEND\n";
+	host::LoadScenario(sim, host::ParseScenario(Ships("A" + rover + "B" + rover, "B"), "f.scn"));
+	Vessel *a = sim.FindVessel("A"), *b = sim.FindVessel("B");
+	ASSERT_TRUE(a && b);
+	EXPECT_EQ(sim.focus(), b);
+	// A rover that loses the focus clears the debug line: A never had it.
+	std::vector<std::string> ja = a->journal.Names();
+	EXPECT_EQ(std::count(ja.begin(), ja.end(), "oapiDebugString"), 0);
+	// Each was made and read before either got a visual.
+	EXPECT_NE(a->visual, nullptr);
+	EXPECT_NE(b->visual, nullptr);
+}
+
+// --- Writing -------------------------------------------------------------------------------
+
+TEST(ScenarioWriter, WritesTheRealLayout) {
+	ScratchRoot root;
+	host::Simulation sim(root.options());
+	host::LoadScenario(sim, host::ParseScenario(Ships(Marker("A", "-118.1427663 35.0591778") + Marker("B", "1 2"), "B"),
+	                                            "w.scn"));
+	Vessel *a = sim.FindVessel("A");
+	a->state.vrot.x = 2.4804;
+	a->state.arot = _V(0.565 * RAD, 62.168 * RAD, -54.918 * RAD);
+	a->state.surf_hdg = -PI05;  // written as a compass heading
+	std::ostringstream out;
+	host::WriteScenario(sim, out, "Two markers\nEND_DESC is a line of the text");
+	EXPECT_EQ(out.str().substr(0, out.str().find("B:Marker")),
+	          "BEGIN_DESC\nTwo markers\n END_DESC is a line of the text\nEND_DESC\n\n"
+	          "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 51982.5000000000\nEND_ENVIRONMENT\n\n"
+	          "BEGIN_FOCUS\n  Ship B\nEND_FOCUS\n\n"
+	          "BEGIN_SHIPS\n"
+	          "A:Marker\n"
+	          "  STATUS Landed Moon\n"
+	          "  POS -118.1427663000 35.0591778000\n"
+	          "  HEADING 270.000000\n"
+	          "  ALT 2.480\n"
+	          "  AROT 0.565000 62.168000 -54.918000\n"
+	          "END\n");
+	EXPECT_EQ(out.str().substr(out.str().size() - 14), "END\nEND_SHIPS\n");
+
+	// The description comes back as written, and the date moves on with the simulation.
+	sim.Frame(86400.0 / 4);
+	std::ostringstream again;
+	host::WriteScenario(sim, again, "Two markers\nEND_DESC is a line of the text");
+	host::ScenarioFile s = host::ParseScenario(again.str(), "again.scn");
+	EXPECT_EQ(s.description, "Two markers\n END_DESC is a line of the text");
+	EXPECT_EQ(s.mjd, 51982.75);
+	EXPECT_EQ(s.focus, "B");
+}
+
+TEST(ScenarioWriter, RefusesWhatWouldNotLoadAgain) {
+	ScratchRoot root;
+	host::Simulation sim(root.options());
+	host::LandedPosition pos{sim.FindBody("Moon"), 0, 0, 0};
+	Vessel *v = sim.CreateVessel("a:b", "Marker", pos);
+	std::ostringstream out;
+	EXPECT_EQ(ErrorOf([&] { host::WriteScenario(sim, out); }),
+	          "vessel 'a:b' of class 'Marker' cannot be saved: its name contains ':'");
+	sim.DeleteVessel(v);
+	for (const char *name : {"semi;colon", " lead", "END_SHIPS2", "tab\tin"})
+		sim.CreateVessel(name, "Marker", pos);
+	for (const char *name : {"semi;colon", " lead", "END_SHIPS2", "tab\tin"}) {
+		EXPECT_NE(ErrorOf([&] { host::WriteScenario(sim, out); }), "") << name;
+		sim.DeleteVessel(sim.FindVessel(name));
+	}
+	// A state that is not finite would write a file that cannot be read back.
+	v = sim.CreateVessel("NaN", "Marker", pos);
+	v->state.surf_lat = NAN;
+	EXPECT_EQ(ErrorOf([&] { host::WriteScenario(sim, out); }),
+	          "vessel 'NaN' cannot be saved: NaN: the landed state is not finite and cannot be saved");
+	EXPECT_TRUE(sim.TakeProblems().empty());
+}
+
+// --- Saving ---------------------------------------------------------------------------------
+
+// The system's file operations, failing at one chosen step; a write fails after half of the
+// text has gone to the file.
+class FailingFiles : public host::SaveFileSystem {
+public:
+	enum Step { FailCreate, FailWrite, FailFlush, FailClose, FailRename };
+	explicit FailingFiles(Step step) : step_(step) {}
+
+	int Create(const std::string &path, mode_t mode, int &fd) override {
+		if (step_ == FailCreate)
+			return EACCES;
+		created = path;
+		return SaveFileSystem::Create(path, mode, fd);
+	}
+	int Write(int fd, const char *data, size_t size, size_t &written) override {
+		if (step_ == FailWrite && writes++ > 0) {
+			written = 0;
+			return ENOSPC;
+		}
+		// The first write is a short one, as a system may do.
+		return SaveFileSystem::Write(fd, data, step_ == FailWrite ? size / 2 : size, written);
+	}
+	int Flush(int fd) override { return step_ == FailFlush ? EIO : SaveFileSystem::Flush(fd); }
+	int Close(int fd) override {
+		int err = SaveFileSystem::Close(fd);
+		return step_ == FailClose ? EIO : err;
+	}
+	int Rename(const std::string &from, const std::string &to) override {
+		return step_ == FailRename ? EXDEV : SaveFileSystem::Rename(from, to);
+	}
+
+	std::string created;
+	int writes = 0;
+
+private:
+	Step step_;
+};
+
+TEST(ScenarioSave, AFailedSaveLeavesThePreviousFileIntactAndNoTemporaryFile) {
+	ScratchRoot root;
+	host::Simulation sim(root.options());
+	host::LoadScenario(sim, host::ParseScenario(Ships(Marker("A")), "a.scn"));
+	fs::path target = root.scenario("saved.scn");
+	WriteText(target, "the previous save\n");
+	chmod(target.c_str(), 0640);
+
+	struct Case {
+		FailingFiles::Step step;
+		std::string error;
+	};
+	const Case cases[] = {
+	    {FailingFiles::FailCreate, "cannot create a temporary file in '" + root.scenario("").string() + "': Permission denied"},
+	    {FailingFiles::FailWrite, "write error: No space left on device"},
+	    {FailingFiles::FailFlush, "cannot flush the temporary file: Input/output error"},
+	    {FailingFiles::FailClose, "cannot close the temporary file: Input/output error"},
+	    {FailingFiles::FailRename, "cannot replace the file: Invalid cross-device link"},
+	};
+	for (const Case &c : cases) {
+		FailingFiles files(c.step);
+		std::string error = ErrorOf([&] { host::SaveScenario(sim, target.string(), "", files); });
+		EXPECT_EQ(error, target.string() + ": cannot save the scenario: " + c.error);
+		EXPECT_EQ(ReadText(target), "the previous save\n");
+		if (c.step == FailingFiles::FailWrite) {
+			EXPECT_EQ(files.writes, 2);
+		}
+		if (c.step != FailingFiles::FailCreate) {
+			EXPECT_EQ(files.created.rfind(root.scenario(".saved.scn.").string(), 0), 0u) << files.created;
+			EXPECT_FALSE(fs::exists(files.created));
+		}
+		EXPECT_EQ(std::distance(fs::directory_iterator(root.scenario("")), fs::directory_iterator()), 1);
+	}
+
+	// A save that succeeds replaces the file whole and keeps its permissions.
+	host::SaveScenario(sim, target.string());
+	EXPECT_EQ(host::ParseScenario(ReadText(target), "saved.scn").vessels.at(0).name, "A");
+	struct stat st;
+	ASSERT_EQ(stat(target.c_str(), &st), 0);
+	EXPECT_EQ(st.st_mode & 0777, 0640u);
+	EXPECT_EQ(std::distance(fs::directory_iterator(root.scenario("")), fs::directory_iterator()), 1);
+
+	// Neither a folder nor a file in a missing folder is written.
+	EXPECT_EQ(ErrorOf([&] { host::SaveScenario(sim, root.dir().string()); }),
+	          root.dir().string() + ": is a folder; give the scenario a file name");
+	std::string lost = (root.dir() / "nowhere" / "x.scn").string();
+	EXPECT_EQ(ErrorOf([&] { host::SaveScenario(sim, lost); }),
+	          lost + ": cannot save the scenario: cannot create a temporary file in '" + (root.dir() / "nowhere/").string() +
+	              "': No such file or directory");
+
+	// A vessel that cannot be saved stops the save before any file is touched.
+	sim.vessels()[0]->state.surf_lng = INFINITY;
+	EXPECT_NE(ErrorOf([&] { host::SaveScenario(sim, target.string()); }), "");
+	EXPECT_EQ(host::ParseScenario(ReadText(target), "saved.scn").vessels.size(), 1u);
+}
+
+TEST(ScenarioSave, SavedPlacesLoadBackToTheSavedDecimals) {
+	ScratchRoot root;
+	fs::path file = root.scenario("places.scn");
+	std::vector<host::LandedPosition> places;  // their bodies are the first simulation's
+	std::vector<std::string> bodies;
+	{
+		host::Simulation sim(root.options());
+		const double lngs[] = {-179.123456789012, 0.000000000049, 123.456789012345};
+		const double lats[] = {-89.99999999999, 45.5, 0.333333333333};
+		const double hdgs[] = {359.9999996, 0.0000004, 123.4567894};
+		for (int i = 0; i < 3; ++i) {
+			host::LandedPosition p{sim.FindBody(i == 1 ? "Earth" : "Moon"), lngs[i] * RAD, lats[i] * RAD, hdgs[i] * RAD};
+			sim.CreateVessel("V" + std::to_string(i), "Marker", p);
+			places.push_back(p);
+			bodies.push_back(p.body->name);
+		}
+		host::SaveScenario(sim, file.string(), "places");
+	}
+	host::Simulation sim(root.options());
+	host::LoadScenario(sim, host::ReadScenarioFile(file.string()));
+	ASSERT_EQ(sim.vessels().size(), 3u);
+	for (size_t i = 0; i < 3; ++i) {
+		const Vessel &v = *sim.vessels()[i];
+		EXPECT_EQ(v.surfaceRef->name, bodies[i]);
+		EXPECT_NEAR(v.state.surf_lng * DEG, places[i].lng * DEG, 0.51e-10);
+		EXPECT_NEAR(v.state.surf_lat * DEG, places[i].lat * DEG, 0.51e-10);
+		double dh = std::remainder(v.state.surf_hdg * DEG - places[i].hdg * DEG, 360.0);
+		EXPECT_NEAR(dh, 0.0, 0.51e-6);
+		EXPECT_GE(v.state.surf_hdg * DEG, 0.0);
+		EXPECT_LE(v.state.surf_hdg * DEG, 360.0);
+	}
+	EXPECT_EQ(sim.focus()->name, "V0");
+}
+
+// --- Scale ------------------------------------------------------------------------------------
+
+TEST(ScenarioScale, AHundredThousandVesselsLoadAndSaveInLinearTime) {
+	ScratchRoot root;
+	host::SimOptions options = root.options();
+	options.visualRange = 0;
+	const int n = 100000;
+	std::string blocks;
+	for (int i = 0; i < n; ++i)
+		blocks += "V" + std::to_string(i) + ":Marker\n  STATUS Landed Moon\n  POS " + std::to_string(i % 360) + " " +
+		          std::to_string((i / 360) % 90) + "\n  HEADING 90\nEND\n";
+	std::string text = Ships(blocks, "V99999");
+	auto start = std::chrono::steady_clock::now();
+	host::Simulation sim(options);
+	host::LoadScenario(sim, host::ParseScenario(text, "big.scn"));
+	ASSERT_EQ(sim.vessels().size(), static_cast<size_t>(n));
+	EXPECT_EQ(sim.focus()->name, "V99999");
+	EXPECT_DOUBLE_EQ(sim.FindVessel("V12345")->state.surf_lng, (12345 % 360) * RAD);
+	std::ostringstream out;
+	host::WriteScenario(sim, out);
+	EXPECT_EQ(host::ParseScenario(out.str(), "again.scn").vessels.size(), static_cast<size_t>(n));
+	// A duplicate is found at once, not by walking every vessel.
+	EXPECT_NE(ErrorOf([&] { host::LoadScenario(sim, host::ParseScenario(Ships(Marker("V5")), "dup.scn")); }), "");
+	double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+	RecordProperty("seconds", std::to_string(seconds));
+}
+
+}  // namespace
