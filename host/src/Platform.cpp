@@ -1,11 +1,18 @@
-// Module libraries through the system's loader: LoadLibrary and GetProcAddress on Windows,
-// dlopen and dlsym elsewhere.
+// Module libraries through the system's loader (LoadLibrary and GetProcAddress on Windows,
+// dlopen and dlsym elsewhere) and the file operations that differ between the two.
 #include "Platform.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdio>
+
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <unistd.h>
 #endif
 
 namespace host::platform {
@@ -56,6 +63,27 @@ HINSTANCE InstanceHolding(ExportedFunction fn) {
 	return instance;
 }
 
+const int kNewFileFlags = O_NOINHERIT | O_BINARY;
+
+int SyncFile(int fd) { return _commit(fd) != 0 ? errno : 0; }
+
+int ReplaceFile(const std::string &from, const std::string &to) {
+	if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+		return 0;
+	switch (GetLastError()) {
+	case ERROR_FILE_NOT_FOUND:
+	case ERROR_PATH_NOT_FOUND:
+		return ENOENT;
+	case ERROR_ACCESS_DENIED:
+	case ERROR_SHARING_VIOLATION:
+		return EACCES;
+	case ERROR_NOT_SAME_DEVICE:
+		return EXDEV;
+	default:
+		return EIO;
+	}
+}
+
 #else
 
 std::string LibraryFileName(const std::string &name) { return "lib" + name + ".so"; }
@@ -81,6 +109,14 @@ HINSTANCE InstanceHolding(ExportedFunction fn) {
 	if (!fn || !dladdr(reinterpret_cast<void *>(fn), &info))
 		return nullptr;
 	return info.dli_fbase;
+}
+
+const int kNewFileFlags = O_CLOEXEC;
+
+int SyncFile(int fd) { return fsync(fd) != 0 ? errno : 0; }
+
+int ReplaceFile(const std::string &from, const std::string &to) {
+	return std::rename(from.c_str(), to.c_str()) != 0 ? errno : 0;
 }
 
 #endif

@@ -1,5 +1,6 @@
 // The only place where the stand-in host differs between Linux and Windows: how a module
-// library is named, opened, searched for exports and identified by its instance handle.
+// library is named, opened, searched for exports and identified by its instance handle, and
+// the few file operations whose POSIX forms Windows lacks or gives other meanings.
 // On Windows an instance handle is the library's HMODULE; on Linux it is the library's load
 // address, which is what the SDK headers hand the module's DllMain.
 #pragma once
@@ -26,5 +27,14 @@ ExportedFunction FindExport(void *library, const char *name);
 // The instance handle of the loaded library whose code holds fn; null if none does. With it,
 // GetProcAddress finds the library's exports on both systems.
 HINSTANCE InstanceHolding(ExportedFunction fn);
+
+// Flags for every file the host creates with open(): not inherited by other programs, and
+// written byte for byte (Windows would otherwise turn '\n' into "\r\n").
+extern const int kNewFileFlags;
+// Makes what was written to the open file fd durable. 0 or an errno code.
+int SyncFile(int fd);
+// Renames from to to, replacing an existing file at to in one step as POSIX rename does
+// (the rename of Windows' C library refuses an existing target). 0 or an errno code.
+int ReplaceFile(const std::string &from, const std::string &to);
 
 }  // namespace host::platform

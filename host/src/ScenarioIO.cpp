@@ -16,6 +16,7 @@
 
 #include "HostError.h"
 #include "HostVessel.h"
+#include "Platform.h"
 #include "Simulation.h"
 #include "Text.h"
 
@@ -492,7 +493,7 @@ void WriteScenario(Simulation &sim, std::ostream &out, const std::string &descri
 // --- Saving through a temporary file -------------------------------------------------------
 
 int SaveFileSystem::Create(const std::string &path, mode_t mode, int &fd) {
-	fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+	fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | platform::kNewFileFlags, mode);
 	return fd < 0 ? errno : 0;
 }
 
@@ -508,12 +509,12 @@ int SaveFileSystem::Write(int fd, const char *data, size_t size, size_t &written
 	return 0;
 }
 
-int SaveFileSystem::Flush(int fd) { return ::fsync(fd) != 0 ? errno : 0; }
+int SaveFileSystem::Flush(int fd) { return platform::SyncFile(fd); }
 
 int SaveFileSystem::Close(int fd) { return ::close(fd) != 0 ? errno : 0; }
 
 int SaveFileSystem::Rename(const std::string &from, const std::string &to) {
-	return ::rename(from.c_str(), to.c_str()) != 0 ? errno : 0;
+	return platform::ReplaceFile(from, to);
 }
 
 int SaveFileSystem::Remove(const std::string &path) { return ::unlink(path.c_str()) != 0 ? errno : 0; }
