@@ -544,6 +544,19 @@ void SaveScenario(Simulation &sim, const std::string &path, const std::string &d
 	std::ostringstream text;
 	WriteScenario(sim, text, description);
 	const std::string bytes = text.str();
+	// What the modules and the description put in must not break the file's structure (a
+	// line END of their own, a line too long to read): the text is read back first.
+	try {
+		ScenarioFile back = ParseScenario(bytes, path);
+		bool same = back.vessels.size() == sim.vessels().size();
+		for (size_t i = 0; same && i < back.vessels.size(); ++i)
+			same = back.vessels[i].name == sim.vessels()[i]->name &&
+			       back.vessels[i].className == sim.vessels()[i]->className;
+		if (!same)
+			throw HostError("its vessels would read back differently");
+	} catch (const HostError &e) {
+		throw HostError(path, 0, std::string("cannot save the scenario: the text would not read back: ") + e.what());
+	}
 
 	size_t slash = path.rfind('/');
 	std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);

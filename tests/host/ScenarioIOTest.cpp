@@ -515,10 +515,15 @@ TEST(ScenarioSave, AFailedSaveLeavesThePreviousFileIntactAndNoTemporaryFile) {
 	          lost + ": cannot save the scenario: cannot create a temporary file in '" + (root.dir() / "nowhere/").string() +
 	              "': No such file or directory");
 
-	// A vessel that cannot be saved stops the save before any file is touched.
+	// Text that would not read back, and a vessel that cannot be saved, stop the save before
+	// any file is touched.
+	EXPECT_EQ(ErrorOf([&] { host::SaveScenario(sim, target.string(), std::string(70000, 'x')); }),
+	          target.string() + ": cannot save the scenario: the text would not read back: " + target.string() +
+	              ":2: line longer than 65536 characters");
 	sim.vessels()[0]->state.surf_lng = INFINITY;
 	EXPECT_NE(ErrorOf([&] { host::SaveScenario(sim, target.string()); }), "");
 	EXPECT_EQ(host::ParseScenario(ReadText(target), "saved.scn").vessels.size(), 1u);
+	EXPECT_EQ(std::distance(fs::directory_iterator(root.scenario("")), fs::directory_iterator()), 1);
 }
 
 TEST(ScenarioSave, SavedPlacesLoadBackToTheSavedDecimals) {
@@ -573,9 +578,9 @@ TEST(ScenarioScale, AHundredThousandVesselsLoadAndSaveInLinearTime) {
 	ASSERT_EQ(sim.vessels().size(), static_cast<size_t>(n));
 	EXPECT_EQ(sim.focus()->name, "V99999");
 	EXPECT_DOUBLE_EQ(sim.FindVessel("V12345")->state.surf_lng, (12345 % 360) * RAD);
-	std::ostringstream out;
-	host::WriteScenario(sim, out);
-	EXPECT_EQ(host::ParseScenario(out.str(), "again.scn").vessels.size(), static_cast<size_t>(n));
+	std::string saved = root.scenario("big.scn").string();
+	host::SaveScenario(sim, saved);
+	EXPECT_EQ(host::ReadScenarioFile(saved).vessels.size(), static_cast<size_t>(n));
 	// A duplicate is found at once, not by walking every vessel.
 	EXPECT_NE(ErrorOf([&] { host::LoadScenario(sim, host::ParseScenario(Ships(Marker("V5")), "dup.scn")); }), "");
 	double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
