@@ -32,7 +32,8 @@ void PrintVersion(std::ostream &out, const std::string &root) {
 
 }  // namespace
 
-int Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, bool errIsTerminal) {
+int Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, bool errIsTerminal,
+         bool outIsTerminal) {
 	std::string root = DefaultRoot();
 	CommandLine cl;
 	try {
@@ -41,7 +42,7 @@ int Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &
 		case Command::Help: out << HelpText(root); return kExitSuccess;
 		case Command::Version: PrintVersion(out, root); return kExitSuccess;
 		case Command::Inspect: out << Inspect(cl.inspect, err).dump(2) << '\n'; return kExitSuccess;
-		case Command::Run: RunDrive(cl.run, RunConsole{out, err, errIsTerminal}); return kExitSuccess;
+		case Command::Run: RunDrive(cl.run, RunConsole{out, err, errIsTerminal, outIsTerminal}); return kExitSuccess;
 		}
 	} catch (const UsageError &e) {
 		err << "sendra-sim: " << e.what() << '\n' << kUsage << "Run 'sendra-sim --help' for the options.\n";

@@ -14,7 +14,8 @@ const int kExitInput = 3;    // a scenario, script, module or output that cannot
 const int kExitInternal = 1;  // anything else (a fault of the program itself)
 
 // Runs sendra-sim with the arguments after the program name. errIsTerminal enables the
-// progress bar of long runs.
-int Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, bool errIsTerminal);
+// progress bar of long runs; outIsTerminal keeps the per-second lines clear of it.
+int Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, bool errIsTerminal,
+         bool outIsTerminal);
 
 }  // namespace sim

@@ -65,6 +65,7 @@ public:
 		: err_(err), enabled_(enabled), duration_(duration), start_(Clock::now()), lastDraw_(start_) {}
 	~ProgressBar() { Clear(); }
 
+	// Redraws at most ten times a second; the clock is read every 64th frame only.
 	void Update(uint64_t frame, double simt) {
 		if (!enabled_ || (frame & 63) != 0)
 			return;
@@ -72,6 +73,10 @@ public:
 		if (now - start_ < std::chrono::seconds(1) || (shown_ && now - lastDraw_ < std::chrono::milliseconds(100)))
 			return;
 		lastDraw_ = now;
+		Draw(simt);
+	}
+	bool shown() const { return shown_; }
+	void Draw(double simt) {
 		double fraction = duration_ > 0 ? std::clamp(simt / duration_, 0.0, 1.0) : 1.0;
 		const int width = 40;
 		int filled = static_cast<int>(fraction * width);
@@ -81,7 +86,7 @@ public:
 		     << std::flush;
 		shown_ = true;
 	}
-	// Takes the bar off the line, before other output and at the end.
+	// Takes the bar off its line.
 	void Clear() {
 		if (shown_)
 			err_ << "\r\033[K" << std::flush;
@@ -221,12 +226,19 @@ RunReport RunDrive(const RunOptions &o, RunConsole console) {
 		if (sim.simt() >= nextSecond - kTimeTolerance) {
 			nextSecond = std::floor(sim.simt() + kTimeTolerance) + 1;
 			if (!o.quiet) {
-				progress.Clear();
+				// On a shared screen the line goes above the bar, which is drawn again below it.
+				bool redraw = console.outIsTerminal && progress.shown();
+				if (redraw)
+					progress.Clear();
 				out << host::Format("t=%.2f s", sim.simt());
 				if (const Vessel *f = sim.focus())
 					for (const host::HudText &t : f->hud.texts)
 						out << " | " << t.text;
 				out << '\n';
+				if (redraw) {
+					out.flush();
+					progress.Draw(sim.simt());
+				}
 			}
 		}
 		progress.Update(sim.frameCount(), sim.simt());

@@ -21,6 +21,7 @@ struct RunConsole {
 	std::ostream &out;      // per-second lines and the summary (nothing when quiet)
 	std::ostream &err;      // warnings, and the progress bar when progress is set
 	bool progress = false;  // err is a terminal: show a progress bar during long runs
+	bool outIsTerminal = false;  // out shares the screen with the bar: lines go above it
 };
 
 // Runs the drive that options describe. Throws host::HostError for invalid input (a scenario,

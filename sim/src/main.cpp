@@ -8,7 +8,7 @@
 int main(int argc, char **argv) {
 	std::ios::sync_with_stdio(false);
 	std::vector<std::string> args(argv + 1, argv + argc);
-	int status = sim::Main(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+	int status = sim::Main(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1, ::isatty(STDOUT_FILENO) == 1);
 	std::cout.flush();
 	return status;
 }
