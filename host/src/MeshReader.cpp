@@ -14,9 +14,9 @@ namespace host {
 
 namespace {
 
-// Longest line accepted [characters]. The simulator reads lines into 256 characters; real
-// files stay well inside that, so anything near this limit is not a mesh.
-constexpr size_t kMaxLine = 1024;
+// Longest line accepted [characters, without the line end]: the simulator reads lines into a
+// buffer of 256 characters, so a longer line would not load there either.
+constexpr size_t kMaxLine = 255;
 // Sane limits on the counts a file declares. Nothing is reserved from a count: storage grows
 // with the lines actually read, so a huge count in a short file costs nothing.
 constexpr long long kMaxGroups = 65536;
@@ -55,11 +55,16 @@ public:
 			// Control characters other than tab and CR only occur in binary data.
 			if ((u < 0x20 && u != '\t' && u != '\r') || u == 0x7f)
 				Fail(line_ + 1, "binary data in a mesh file");
-			if (raw_.size() >= kMaxLine)
+			// One more for the CR of a CRLF line end.
+			if (raw_.size() > kMaxLine)
 				Fail(line_ + 1, "line longer than " + std::to_string(kMaxLine) + " characters");
 			raw_.push_back(static_cast<char>(c));
 		}
 		++line_;
+		if (!raw_.empty() && raw_.back() == '\r')
+			raw_.pop_back();
+		if (raw_.size() > kMaxLine)
+			Fail(line_, "line longer than " + std::to_string(kMaxLine) + " characters");
 		out = Trim(raw_);
 		if (out.find('\r') != std::string_view::npos)
 			Fail(line_, "a carriage return inside a line");
@@ -220,7 +225,9 @@ public:
 
 	Mesh Parse() {
 		std::string_view s;
-		if (!lines_.NextRaw(s) || s != "MSHX1")
+		if (!lines_.NextRaw(s))
+			lines_.Fail(1, "the file is empty; a mesh file begins with MSHX1");
+		if (s != "MSHX1")
 			lines_.Fail(1, "not a mesh file: the first line must be MSHX1");
 		if (!lines_.Next(s))
 			lines_.Fail("the file ends before 'GROUPS <count>'");

@@ -193,6 +193,10 @@ TEST(MeshReader, ToleratesTheVariationsOfRealFiles) {
 	EXPECT_EQ(m.textures, (std::vector<std::string>{"rover\\hull.dds", "0"}));
 	EXPECT_EQ(m.texturesDynamic, (std::vector<bool>{true, false}));
 
+	// The simulator's longest line, 255 characters before the CR LF, still reads.
+	std::string label(249, 'x');
+	EXPECT_EQ(Read("MSHX1\nGROUPS 1\nLABEL " + label + "\r\nGEOM 0 0\n").groups[0].label, label);
+
 	// Without lists a mesh has no materials and no textures, which groups using neither need.
 	Mesh bare = Read("MSHX1\nGROUPS 1\nGEOM 3 1\n0 0 0\n1 0 0\n0 0 1\n0 1 2\n");
 	EXPECT_TRUE(bare.materials.empty());
@@ -207,7 +211,7 @@ TEST(MeshReader, ReportsEachMalformedFileAtItsLine) {
 		std::string text, error;
 	};
 	const Case cases[] = {
-		{"", "t.msh:1: not a mesh file"},
+		{"", "t.msh:1: the file is empty"},
 		{"MSHX2\nGROUPS 0\n", "t.msh:1: not a mesh file"},
 		{"MSHX1\n", "t.msh:1: the file ends before 'GROUPS <count>'"},
 		{"MSHX1\nGEOM 3 1\n", "t.msh:2: expected 'GROUPS <count>'"},
@@ -246,7 +250,8 @@ TEST(MeshReader, ReportsEachMalformedFileAtItsLine) {
 		{head + "ZBIAS -1\n" + tri, "t.msh:3: ZBIAS: '-1' is not a whole number from 0 to 65535"},
 		{head + "GEOM 3 1\n0 0\r0\n", "t.msh:4: a carriage return inside a line"},
 		{head + "GEOM 3 1\n0 0 0\n1 0 0\0\n"s, "t.msh:5: binary data in a mesh file"},
-		{head + "LABEL " + std::string(2000, 'x') + "\n", "t.msh:3: line longer than 1024 characters"},
+		{head + "LABEL " + std::string(250, 'x') + "\r\n" + tri, "t.msh:3: line longer than 255 characters"},
+		{head + "LABEL " + std::string(100000, 'x'), "t.msh:3: line longer than 255 characters"},
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.text.substr(0, 120));
