@@ -318,8 +318,8 @@ bool IsKnownBody(const Simulation &sim, OBJHANDLE h) {
 }
 
 // Creates one vessel of the scenario as the real host does, up to and including the host's
-// own apply of the state the block gave. Problems that arise while its module is being made
-// (a mesh that cannot be read) go to kept for the caller.
+// own apply of the state the block gave. Problems that arise while the vessel is being made
+// and do not stop the load (a mesh that cannot be read) are added to kept.
 Vessel *LoadVessel(Simulation &sim, const std::string &file, const ScenarioVesselBlock &b,
                    std::vector<std::string> &kept) {
 	Vessel *v = nullptr;
@@ -481,7 +481,7 @@ void WriteScenario(Simulation &sim, std::ostream &out, const std::string &descri
 		std::vector<std::string> problems = sim.TakeProblems();
 		if (!problems.empty()) {
 			restore();
-			throw HostError("vessel '" + v->name + "' cannot be saved: " + problems.front());
+			throw HostError(problems.front());  // names the vessel
 		}
 	}
 	out << "END_SHIPS\n";
@@ -542,7 +542,11 @@ void SaveScenario(Simulation &sim, const std::string &path, const std::string &d
 
 	// All of the text first: a vessel that cannot be saved stops the save before any file.
 	std::ostringstream text;
-	WriteScenario(sim, text, description);
+	try {
+		WriteScenario(sim, text, description);
+	} catch (const HostError &e) {
+		throw HostError(path, 0, std::string("cannot save the scenario: ") + e.what());
+	}
 	const std::string bytes = text.str();
 	// What the modules and the description put in must not break the file's structure (a
 	// line END of their own, a line too long to read): the text is read back first.

@@ -297,14 +297,6 @@ TEST(ScenarioLoader, AVesselWithoutAModuleIsReadByTheHostsOwnParser) {
 	EXPECT_EQ(v->state.vrot.x, 1.5);
 	EXPECT_DOUBLE_EQ(v->state.arot.z, 30 * RAD);
 	EXPECT_EQ(sim.mjd(), 51982.5);
-
-	// Without AROT the host puts the vessel at rest on level ground.
-	host::Simulation sim2(root.options());
-	host::LoadScenario(sim2, host::ParseScenario(Ships(Marker("N")), "n.scn"));
-	host::LandedPosition pos{sim2.FindBody("Moon"), 10 * RAD, 20 * RAD, 45 * RAD};
-	VECTOR3 rest = host::LandedAttitude(pos.lng, pos.lat, pos.hdg);
-	EXPECT_EQ(sim2.vessels()[0]->state.arot.x, rest.x);
-	EXPECT_EQ(sim2.vessels()[0]->state.arot.z, rest.z);
 }
 
 TEST(ScenarioLoader, RefusesWhatItCannotLoadAndLeavesTheSimulationAsItWas) {
@@ -422,7 +414,7 @@ TEST(ScenarioWriter, RefusesWhatWouldNotLoadAgain) {
 	v = sim.CreateVessel("NaN", "Marker", pos);
 	v->state.surf_lat = NAN;
 	EXPECT_EQ(ErrorOf([&] { host::WriteScenario(sim, out); }),
-	          "vessel 'NaN' cannot be saved: NaN: the landed state is not finite and cannot be saved");
+	          "NaN: the landed state is not finite and cannot be saved");
 	EXPECT_TRUE(sim.TakeProblems().empty());
 }
 
@@ -521,7 +513,8 @@ TEST(ScenarioSave, AFailedSaveLeavesThePreviousFileIntactAndNoTemporaryFile) {
 	          target.string() + ": cannot save the scenario: the text would not read back: " + target.string() +
 	              ":2: line longer than 65536 characters");
 	sim.vessels()[0]->state.surf_lng = INFINITY;
-	EXPECT_NE(ErrorOf([&] { host::SaveScenario(sim, target.string()); }), "");
+	EXPECT_EQ(ErrorOf([&] { host::SaveScenario(sim, target.string()); }),
+	          target.string() + ": cannot save the scenario: A: the landed state is not finite and cannot be saved");
 	EXPECT_EQ(host::ParseScenario(ReadText(target), "saved.scn").vessels.size(), 1u);
 	EXPECT_EQ(std::distance(fs::directory_iterator(root.scenario("")), fs::directory_iterator()), 1);
 }
