@@ -424,8 +424,8 @@ void CheckWritable(const Vessel &v) {
 		bad("control characters");
 	if (Trim(v.name).size() != v.name.size() || Trim(v.className).size() != v.className.size())
 		bad("blanks at its start or end");
-	if (StartsWithNoCase(v.name, "END_SHIPS") || EqualsNoCase(v.name, "END"))
-		bad("the name would end a block");
+	if (StartsWithNoCase(v.name, "END_SHIPS"))
+		bad("the name would end the ships");
 }
 
 // The lines of text, with a blank put before any line that would end the block early.
