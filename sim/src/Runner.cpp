@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <memory>
 #include <sstream>
 
 #include "Defaults.h"
@@ -107,6 +105,9 @@ private:
 RunReport RunDrive(const RunOptions &o, RunConsole console) {
 	std::ostream &out = console.out;
 	std::ostream &err = console.err;
+	// The command line ensures these; a caller of the library may not have.
+	if (o.dts.empty() || o.recordEvery == 0)
+		throw UsageError("--dt needs at least one step length and --record-every a count >= 1");
 
 	DriveScript script = LoadScript(o);
 	host::ScenarioFile scenario = LoadScenarioFile(o.scenario);
