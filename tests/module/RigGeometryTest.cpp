@@ -30,7 +30,7 @@ VECTOR3 Pos(const NTVERTEX &v) { return _V(v.x, v.y, v.z); }
 VECTOR3 Normal(const NTVERTEX &v) { return _V(v.nx, v.ny, v.nz); }
 
 const host::MeshGroup &Template(Vessel *v, UINT group) { return v->meshes.at(0).tmpl->groups.at(group); }
-const host::MeshGroup &Posed(Vessel *v, UINT group) { return v->visual->meshes.at(0).groups.at(group); }
+const host::MeshGroup &Posed(Vessel *v, UINT group) { return v->visual->meshes().at(0).groups.at(group); }
 
 // The shown group is the mesh file's group moved by t (normals turned with it).
 void ExpectPose(Vessel *v, UINT group, const Transform &t, const std::string &what) {
@@ -53,7 +53,7 @@ void ExpectUnmoved(Vessel *v, UINT group, const std::string &what) {
 
 // Every group but the listed ones shows as in the mesh file.
 void ExpectOthersUnmoved(Vessel *v, const std::set<UINT> &moved, const std::string &what) {
-	for (UINT g = 0; g < v->visual->meshes[0].groups.size(); ++g)
+	for (UINT g = 0; g < v->visual->meshes()[0].groups.size(); ++g)
 		if (!moved.count(g))
 			ExpectUnmoved(v, g, what);
 }
@@ -66,7 +66,7 @@ protected:
 		rover = world.AddRover("R1");
 		ASSERT_TRUE(rover->visual);
 		ASSERT_TRUE(rover->meshes.at(0).tmpl) << "the rover's mesh did not load";
-		ASSERT_GE(rover->visual->meshes.at(0).groups.size(), 172u);
+		ASSERT_GE(rover->visual->meshes().at(0).groups.size(), 172u);
 	}
 	Sendra2016 &r() { return RoverWorld::Rover(rover); }
 	void Show() { world.sim.CatchUpVisuals(); }
@@ -97,6 +97,15 @@ TEST_F(RigGeometry, SunscreenSlatsFanOutByTheirShareOfTheirAngle) {
 		const rig::RotationRow &s = rig::SUNSCREEN_SLATS[i];
 		ExpectPose(rover, s.groups[0], Turn(HINGE, HINGE_AXIS, s.angleDeg), "slat " + std::to_string(i) + " open");
 	}
+	// Open, the slat that turns furthest reaches up over the hinge and back behind it.
+	double top = -1e9, back = 1e9;
+	for (const NTVERTEX &v : Posed(rover, 116).vertices) {
+		top = std::max(top, static_cast<double>(v.y));
+		back = std::min(back, static_cast<double>(v.z));
+	}
+	EXPECT_GT(top, HINGE.y + 0.8);
+	EXPECT_LT(back, HINGE.z - 0.5);
+
 	// Closing restores the file's pose.
 	for (UINT a : r().animSunscreen)
 		Set(rover, a, 0.0);
@@ -313,7 +322,7 @@ TEST(RoverVisual, VisualsFollowTheFocusAndTheVisualRange) {
 	ASSERT_NE(visualMesh, nullptr);
 	// The focus vessel's visual, made once its state is set, with mesh 0 handed to the rover.
 	ASSERT_TRUE(a->visual);
-	EXPECT_EQ(*visualMesh, static_cast<MESHHANDLE>(&a->visual->meshes[0]));
+	EXPECT_EQ(*visualMesh, a->visual->MeshHandle(0));
 	std::vector<std::string> afterState = testing_support::JournalFrom(a, "DefSetStateEx");
 	EXPECT_NE(std::find(afterState.begin(), afterState.end(), "GetMesh"), afterState.end());
 
@@ -323,7 +332,7 @@ TEST(RoverVisual, VisualsFollowTheFocusAndTheVisualRange) {
 	Vessel *far = world.AddRover("Far", 1.0);
 	ASSERT_TRUE(near->visual);
 	EXPECT_FALSE(far->visual);
-	EXPECT_EQ(*visualMesh, static_cast<MESHHANDLE>(&near->visual->meshes[0]));
+	EXPECT_EQ(*visualMesh, near->visual->MeshHandle(0));
 	std::vector<std::string> farCalls = far->journal.Names();
 	EXPECT_EQ(std::count(farCalls.begin(), farCalls.end(), "GetMesh"), 0);
 
@@ -338,7 +347,7 @@ TEST(RoverVisual, VisualsFollowTheFocusAndTheVisualRange) {
 	near->state.surf_lng = 0.05 * RAD;
 	world.sim.UpdateVisuals();
 	ASSERT_TRUE(near->visual);
-	EXPECT_EQ(*visualMesh, static_cast<MESHHANDLE>(&near->visual->meshes[0]));
+	EXPECT_EQ(*visualMesh, near->visual->MeshHandle(0));
 	world.sim.DeleteVessel(near);
 	EXPECT_EQ(*visualMesh, nullptr);
 	EXPECT_TRUE(a->visual);
@@ -347,7 +356,7 @@ TEST(RoverVisual, VisualsFollowTheFocusAndTheVisualRange) {
 	world.sim.SetFocus(far);
 	EXPECT_FALSE(a->visual);
 	ASSERT_TRUE(far->visual);
-	EXPECT_EQ(*visualMesh, static_cast<MESHHANDLE>(&far->visual->meshes[0]));
+	EXPECT_EQ(*visualMesh, far->visual->MeshHandle(0));
 }
 
 TEST(RoverVisual, NoVisualsWithAVisualRangeOfZero) {
