@@ -185,9 +185,9 @@ WORD VESSEL::GetMeshVisibilityMode(UINT idx) const {
 MESHHANDLE VESSEL::GetMesh(VISHANDLE vis, UINT idx) const {
 	vessel->Record(Op::GetMesh);
 	host::Visual *v = vessel->visual.get();
-	if (!v || vis != v->handle() || idx >= v->meshes.size())
+	if (!v || vis != v->handle())
 		return nullptr;
-	return &v->meshes[idx];
+	return v->MeshHandle(idx);
 }
 
 UINT VESSEL::GetMeshCount() const {

@@ -1,6 +1,10 @@
 // Posing a visual's mesh instances from animation states, as the real host's visual layer
 // does: per changed animation the delta from the shown state to the new state, component by
 // component (reverse order when the state falls), children carried along with their parent.
+// Each group keeps the composed transform of its deltas (as a per-group transform matrix of a
+// graphics client does) and its vertices are recomputed from the template when read, so a
+// long drive neither costs a pass over the vertices every frame nor accumulates rounding in
+// them.
 #include "Visual.h"
 
 #include <algorithm>
@@ -9,24 +13,28 @@
 
 namespace host {
 
+Affine Affine::Identity() {
+	Affine a;
+	a.m = identity();
+	a.t = _V(0, 0, 0);
+	a.rotation = true;
+	return a;
+}
+
+Affine Affine::After(const Affine &before) const {
+	Affine r;
+	r.m = mul(m, before.m);
+	r.t = mul(m, before.t) + t;
+	r.rotation = rotation && before.rotation;
+	return r;
+}
+
 namespace {
-
-// v' = M v + t for points; M d for directions.
-struct Affine {
-	MATRIX3 m;
-	VECTOR3 t;
-	bool rotation;  // M is a rotation: normals turn with it
-
-	VECTOR3 Point(const VECTOR3 &p) const { return mul(m, p) + t; }
-	VECTOR3 Direction(const VECTOR3 &d) const { return mul(m, d); }
-};
 
 bool MakeDelta(const AnimComponent &c, double s0, double s1, Affine &out) {
 	double range = c.state1 - c.state0;
 	double ds = (s1 - s0) / range;
-	out.m = identity();
-	out.t = _V(0, 0, 0);
-	out.rotation = true;
+	out = Affine::Identity();
 	switch (c.trans->Type()) {
 	case MGROUP_TRANSFORM::ROTATE: {
 		auto *r = static_cast<MGROUP_ROTATE *>(c.trans);
@@ -62,43 +70,6 @@ bool MakeDelta(const AnimComponent &c, double s0, double s1, Affine &out) {
 	return false;
 }
 
-void TransformGroup(MeshGroup &g, const Affine &a) {
-	for (NTVERTEX &v : g.vertices) {
-		VECTOR3 p = a.Point(_V(v.x, v.y, v.z));
-		v.x = static_cast<float>(p.x);
-		v.y = static_cast<float>(p.y);
-		v.z = static_cast<float>(p.z);
-		if (a.rotation) {
-			VECTOR3 n = a.Direction(_V(v.nx, v.ny, v.nz));
-			v.nx = static_cast<float>(n.x);
-			v.ny = static_cast<float>(n.y);
-			v.nz = static_cast<float>(n.z);
-		}
-	}
-}
-
-// Applies a to what the transform targets.
-void TransformTarget(std::vector<Mesh> &meshes, const MGROUP_TRANSFORM &t, const Affine &a) {
-	if (t.mesh == LOCALVERTEXLIST) {
-		auto *pts = reinterpret_cast<VECTOR3 *>(t.grp);
-		if (pts)
-			for (UINT i = 0; i < t.ngrp; ++i)
-				pts[i] = a.Point(pts[i]);
-		return;
-	}
-	if (t.mesh >= meshes.size())
-		return;
-	Mesh &mesh = meshes[t.mesh];
-	if (t.grp) {
-		for (UINT i = 0; i < t.ngrp; ++i)
-			if (t.grp[i] < mesh.groups.size())
-				TransformGroup(mesh.groups[t.grp[i]], a);
-	} else {
-		for (MeshGroup &g : mesh.groups)
-			TransformGroup(g, a);
-	}
-}
-
 // Carries a child's own reference point and axis along with its parent's movement.
 void CarryParameters(MGROUP_TRANSFORM &t, const Affine &a) {
 	switch (t.Type()) {
@@ -126,14 +97,6 @@ void CarryParameters(MGROUP_TRANSFORM &t, const Affine &a) {
 	}
 }
 
-void ApplyToDescendants(std::vector<Mesh> &meshes, AnimComponent &comp, const Affine &a) {
-	for (AnimComponent *child : comp.children) {
-		TransformTarget(meshes, *child->trans, a);
-		CarryParameters(*child->trans, a);
-		ApplyToDescendants(meshes, *child, a);
-	}
-}
-
 double Clamp(double s, const AnimComponent &c) {
 	double lo = std::min(c.state0, c.state1), hi = std::max(c.state0, c.state1);
 	return std::clamp(s, lo, hi);
@@ -141,14 +104,50 @@ double Clamp(double s, const AnimComponent &c) {
 
 }  // namespace
 
-void ApplyComponentDelta(std::vector<Mesh> &meshes, AnimComponent &comp, double s0, double s1) {
+// Applies a to what the transform targets: module-owned points at once, mesh groups by
+// composing their pose.
+void Visual::TransformTarget(const MGROUP_TRANSFORM &t, const Affine &a) {
+	if (t.mesh == LOCALVERTEXLIST) {
+		auto *pts = reinterpret_cast<VECTOR3 *>(t.grp);
+		if (pts)
+			for (UINT i = 0; i < t.ngrp; ++i)
+				pts[i] = a.Point(pts[i]);
+		return;
+	}
+	if (t.mesh >= poses_.size())
+		return;
+	std::vector<Affine> &groups = poses_[t.mesh];
+	auto move = [&](size_t g) {
+		groups[g] = a.After(groups[g]);
+		stale_[t.mesh][g] = 1;
+	};
+	if (t.grp) {
+		for (UINT i = 0; i < t.ngrp; ++i)
+			if (t.grp[i] < groups.size())
+				move(t.grp[i]);
+	} else {
+		for (size_t g = 0; g < groups.size(); ++g)
+			move(g);
+	}
+	meshStale_[t.mesh] = 1;
+}
+
+void Visual::ApplyToDescendants(AnimComponent &comp, const Affine &a) {
+	for (AnimComponent *child : comp.children) {
+		TransformTarget(*child->trans, a);
+		CarryParameters(*child->trans, a);
+		ApplyToDescendants(*child, a);
+	}
+}
+
+void Visual::ApplyComponentDelta(AnimComponent &comp, double s0, double s1) {
 	if (!comp.trans || s0 == s1 || comp.state0 == comp.state1)
 		return;
 	Affine a;
 	if (!MakeDelta(comp, s0, s1, a))
 		return;
-	TransformTarget(meshes, *comp.trans, a);
-	ApplyToDescendants(meshes, comp, a);
+	TransformTarget(*comp.trans, a);
+	ApplyToDescendants(comp, a);
 }
 
 Visual::Visual(Vessel &v) : vessel(v) {
@@ -159,23 +158,70 @@ Visual::Visual(Vessel &v) : vessel(v) {
 }
 
 void Visual::SyncMeshes() {
-	while (meshes.size() < vessel.meshes.size()) {
-		const MeshSlot &slot = vessel.meshes[meshes.size()];
-		meshes.push_back(slot.tmpl ? *slot.tmpl : Mesh());
+	while (meshes_.size() < vessel.meshes.size()) {
+		const MeshSlot &slot = vessel.meshes[meshes_.size()];
+		meshes_.push_back(slot.tmpl ? *slot.tmpl : Mesh());
+		size_t groups = meshes_.back().groups.size();
+		poses_.emplace_back(groups, Affine::Identity());
+		stale_.emplace_back(groups, 0);
+		meshStale_.push_back(0);
 	}
+}
+
+void Visual::Materialise(UINT idx) {
+	if (!meshStale_[idx])
+		return;
+	const MeshSlot &slot = vessel.meshes[idx];
+	Mesh &mesh = meshes_[idx];
+	for (size_t g = 0; g < mesh.groups.size(); ++g) {
+		if (!stale_[idx][g])
+			continue;
+		stale_[idx][g] = 0;
+		if (!slot.tmpl || g >= slot.tmpl->groups.size())
+			continue;
+		const std::vector<NTVERTEX> &from = slot.tmpl->groups[g].vertices;
+		std::vector<NTVERTEX> &to = mesh.groups[g].vertices;
+		const Affine &a = poses_[idx][g];
+		for (size_t i = 0; i < from.size() && i < to.size(); ++i) {
+			const NTVERTEX &f = from[i];
+			VECTOR3 p = a.Point(_V(f.x, f.y, f.z));
+			to[i].x = static_cast<float>(p.x);
+			to[i].y = static_cast<float>(p.y);
+			to[i].z = static_cast<float>(p.z);
+			if (a.rotation) {
+				VECTOR3 n = a.Direction(_V(f.nx, f.ny, f.nz));
+				to[i].nx = static_cast<float>(n.x);
+				to[i].ny = static_cast<float>(n.y);
+				to[i].nz = static_cast<float>(n.z);
+			}
+		}
+	}
+	meshStale_[idx] = 0;
+}
+
+const std::vector<Mesh> &Visual::meshes() {
+	for (UINT i = 0; i < meshes_.size(); ++i)
+		Materialise(i);
+	return meshes_;
+}
+
+MESHHANDLE Visual::MeshHandle(UINT idx) {
+	if (idx >= meshes_.size())
+		return nullptr;
+	Materialise(idx);
+	return &meshes_[idx];
 }
 
 void Visual::Animate(UINT anim, double target) {
 	double from = applied[anim];
 	std::vector<AnimComponent *> &comps = vessel.animations[anim].comps;
-	auto apply = [&](AnimComponent *c) { ApplyComponentDelta(meshes, *c, Clamp(from, *c), Clamp(target, *c)); };
+	auto apply = [&](AnimComponent *c) { ApplyComponentDelta(*c, Clamp(from, *c), Clamp(target, *c)); };
 	if (target > from)
 		std::for_each(comps.begin(), comps.end(), apply);
 	else
 		std::for_each(comps.rbegin(), comps.rend(), apply);
 	applied[anim] = target;
 }
-
 void Visual::CatchUp() {
 	while (applied.size() < vessel.animations.size())
 		applied.push_back(vessel.animations[applied.size()].defstate);
