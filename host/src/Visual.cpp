@@ -17,7 +17,7 @@ Affine Affine::Identity() {
 	Affine a;
 	a.m = identity();
 	a.t = _V(0, 0, 0);
-	a.rotation = true;
+	a.normals = a.m;
 	return a;
 }
 
@@ -25,7 +25,7 @@ Affine Affine::After(const Affine &before) const {
 	Affine r;
 	r.m = mul(m, before.m);
 	r.t = mul(m, before.t) + t;
-	r.rotation = rotation && before.rotation;
+	r.normals = mul(normals, before.normals);
 	return r;
 }
 
@@ -35,6 +35,9 @@ bool MakeDelta(const AnimComponent &c, double s0, double s1, Affine &out) {
 	double range = c.state1 - c.state0;
 	double ds = (s1 - s0) / range;
 	out = Affine::Identity();
+	// A range or state that is not a number moves nothing, rather than every vertex to NaN.
+	if (!std::isfinite(ds))
+		return false;
 	switch (c.trans->Type()) {
 	case MGROUP_TRANSFORM::ROTATE: {
 		auto *r = static_cast<MGROUP_ROTATE *>(c.trans);
@@ -43,6 +46,7 @@ bool MakeDelta(const AnimComponent &c, double s0, double s1, Affine &out) {
 			return false;
 		out.m = rotm(r->axis / len, ds * static_cast<double>(r->angle));
 		out.t = r->ref - mul(out.m, r->ref);
+		out.normals = out.m;
 		return true;
 	}
 	case MGROUP_TRANSFORM::TRANSLATE: {
@@ -61,7 +65,6 @@ bool MakeDelta(const AnimComponent &c, double s0, double s1, Affine &out) {
 		}
 		out.m = _M(f[0], 0, 0, 0, f[1], 0, 0, 0, f[2]);
 		out.t = sc->ref - mul(out.m, sc->ref);
-		out.rotation = false;
 		return true;
 	}
 	case MGROUP_TRANSFORM::NULLTRANSFORM:
@@ -188,12 +191,10 @@ void Visual::Materialise(UINT idx) {
 			to[i].x = static_cast<float>(p.x);
 			to[i].y = static_cast<float>(p.y);
 			to[i].z = static_cast<float>(p.z);
-			if (a.rotation) {
-				VECTOR3 n = a.Direction(_V(f.nx, f.ny, f.nz));
-				to[i].nx = static_cast<float>(n.x);
-				to[i].ny = static_cast<float>(n.y);
-				to[i].nz = static_cast<float>(n.z);
-			}
+			VECTOR3 n = a.Normal(_V(f.nx, f.ny, f.nz));
+			to[i].nx = static_cast<float>(n.x);
+			to[i].ny = static_cast<float>(n.y);
+			to[i].nz = static_cast<float>(n.z);
 		}
 	}
 	meshStale_[idx] = 0;

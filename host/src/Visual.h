@@ -13,11 +13,14 @@ namespace host {
 struct Affine {
 	MATRIX3 m;
 	VECTOR3 t;
-	bool rotation;  // m is a rotation, so normals turn with it
+	// How normals move: the rotations among the composed maps (the host leaves normals alone
+	// under a scale, but a group rotated before or after a scale keeps its turned normals).
+	MATRIX3 normals;
 
 	static Affine Identity();
 	VECTOR3 Point(const VECTOR3 &p) const { return mul(m, p) + t; }
 	VECTOR3 Direction(const VECTOR3 &d) const { return mul(m, d); }
+	VECTOR3 Normal(const VECTOR3 &n) const { return mul(normals, n); }
 	// This map applied after before.
 	Affine After(const Affine &before) const;
 };

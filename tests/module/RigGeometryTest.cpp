@@ -224,6 +224,41 @@ TEST_F(RigGeometry, RollAfterSwivelTurnsAboutTheSwivelledAxle) {
 	}
 }
 
+// The host's poser on the hull (group 0) with animations a test adds to the rover.
+TEST(HostPoser, NormalsTurnWithRotationsAndStayUnderScalesAndNonNumbersMoveNothing) {
+	RoverWorld world;
+	Vessel *v = world.AddRover("R1");
+	Sendra2016 &r = RoverWorld::Rover(v);
+	static UINT hull[1] = {0};
+	MGROUP_ROTATE turn(0, hull, 1, _V(0, 0, 0), _V(0, 0, 1), static_cast<float>(PI05));
+	MGROUP_SCALE stretch(0, hull, 1, _V(0, 0, 0), _V(2, 1, 1));
+	UINT turnAnim = r.CreateAnimation(0), stretchAnim = r.CreateAnimation(0);
+	r.AddAnimationComponent(turnAnim, 0, 1, &turn);
+	r.AddAnimationComponent(stretchAnim, 0, 1, &stretch);
+	Set(v, turnAnim, 1);
+	world.sim.CatchUpVisuals();
+	Set(v, stretchAnim, 1);
+	world.sim.CatchUpVisuals();
+	// Turned a quarter about +z, (x, y, z) goes to (-y, x, z); then x doubles. Normals take
+	// the turn only.
+	const host::MeshGroup &file = Template(v, 0), &shown = Posed(v, 0);
+	for (size_t i = 0; i < file.vertices.size(); ++i) {
+		const NTVERTEX &f = file.vertices[i], &p = shown.vertices[i];
+		ASSERT_LT(length(Pos(p) - _V(-2 * f.y, f.x, f.z)), TOL) << "vertex " << i;
+		ASSERT_LT(length(Normal(p) - _V(-f.ny, f.nx, f.nz)), 1e-6) << "vertex " << i;
+	}
+
+	// A component whose range is not a number leaves the hull where it is.
+	MGROUP_ROTATE broken(0, hull, 1, _V(0, 0, 0), _V(1, 0, 0), 1.0f);
+	UINT brokenAnim = r.CreateAnimation(0);
+	r.AddAnimationComponent(brokenAnim, 0, std::nan(""), &broken);
+	Set(v, brokenAnim, 0.5);
+	world.sim.CatchUpVisuals();
+	for (size_t i = 0; i < file.vertices.size(); ++i)
+		ASSERT_LT(length(Pos(Posed(v, 0).vertices[i]) - _V(-2 * file.vertices[i].y, file.vertices[i].x, file.vertices[i].z)), TOL);
+	world.sim.DeleteAllVessels();  // the visual goes while the test's transforms still exist
+}
+
 // Component transforms of a rover, in the order of its components.
 std::vector<MGROUP_TRANSFORM *> Transforms(Vessel *v) {
 	std::vector<MGROUP_TRANSFORM *> out;
