@@ -155,6 +155,7 @@ public:
 		out << "MATERIALS " << MATERIAL_COUNT << "\n";
 		for (const MaterialSpec &m : MATERIALS)
 			out << m.name << "\n";
+		// Ambient as diffuse, no emission.
 		for (const MaterialSpec &m : MATERIALS) {
 			const float *d = m.diffuse, *s = m.specular;
 			out << "MATERIAL " << m.name << "\n"
