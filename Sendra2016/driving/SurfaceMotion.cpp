@@ -83,20 +83,34 @@ void Travel(Sendra2016 &r, double sign, double swivelSin, double swivelCos) {
 	r.vs.surf_lng += sign * r.lngStepDeg * RAD;
 }
 
-// Elevation at a probe offset (x across, z along the heading) from the surface position.
-double ProbeElevation(Sendra2016 &r, double x, double z) {
-	double lng = r.surfacePos.x, lat = r.surfacePos.y, h = r.surfacePos.z;
-	double probeLat = lat + (z * std::cos(h) - x * std::sin(h)) / r.metresPerDegree * RAD;
-	double probeLng = lng + (z * std::sin(h) + x * std::cos(h)) / r.metresPerDegree * RAD;
+// Elevation at a probe offset (x across, z along the heading) from the surface position;
+// cosH and sinH are the cosine and sine of the heading surfacePos.z.
+double ProbeElevation(Sendra2016 &r, double cosH, double sinH, double x, double z) {
+	double lng = r.surfacePos.x, lat = r.surfacePos.y;
+	double probeLat = lat + (z * cosH - x * sinH) / r.metresPerDegree * RAD;
+	double probeLng = lng + (z * sinH + x * cosH) / r.metresPerDegree * RAD;
 	return oapiSurfaceElevation(r.GetSurfaceRef(), probeLng, probeLat);
+}
+
+// The cosine and sine of an angle; a zero angle (most of the step's rotations have two) skips
+// the library calls, whose results for it are exactly 1 and the zero itself.
+void CosSin(double a, double &c, double &s) {
+	if (a == 0) {
+		c = 1;
+		s = a;
+	} else {
+		c = std::cos(a);
+		s = std::sin(a);
+	}
 }
 
 }  // namespace
 
 MATRIX3 RotationMatrix(VECTOR3 angles) {
-	double cx = std::cos(angles.x), sx = std::sin(angles.x);
-	double cy = std::cos(angles.y), sy = std::sin(angles.y);
-	double cz = std::cos(angles.z), sz = std::sin(angles.z);
+	double cx, sx, cy, sy, cz, sz;
+	CosSin(angles.x, cx, sx);
+	CosSin(angles.y, cy, sy);
+	CosSin(angles.z, cz, sz);
 	return _M(cz * cy, -sz * cy, sy,
 	          cx * sz + sx * sy * cz, cx * cz - sx * sy * sz, -sx * cy,
 	          sx * sz - cx * sy * cz, sx * cz + cx * sy * sz, cx * cy);
@@ -137,9 +151,10 @@ void Sendra2016::UpdateSurfaceState() {
 	frontProbe = _V(0, 1, 2);
 	rearProbe = _V(0, 1, -2);
 	surfacePos = _V(vs.surf_lng, vs.surf_lat, vs.surf_hdg);
-	double front = ProbeElevation(*this, frontProbe.x, frontProbe.z);
-	double frontMirror = ProbeElevation(*this, -frontProbe.x, frontProbe.z);
-	double rear = ProbeElevation(*this, 0, rearProbe.z);
+	double cosH = std::cos(surfacePos.z), sinH = std::sin(surfacePos.z);
+	double front = ProbeElevation(*this, cosH, sinH, frontProbe.x, frontProbe.z);
+	double frontMirror = ProbeElevation(*this, cosH, sinH, -frontProbe.x, frontProbe.z);
+	double rear = ProbeElevation(*this, cosH, sinH, 0, rearProbe.z);
 	terrainRoll = 0;
 	terrainPitch = std::atan2((front + frontMirror) * 0.5 - rear, PROBE_SPACING);
 

@@ -100,7 +100,8 @@ public:
 			ring_.push_back(op);
 		} else {
 			ring_[head_] = op;
-			head_ = (head_ + 1) % capacity_;
+			if (++head_ == capacity_)
+				head_ = 0;
 		}
 	}
 	// Entries kept, oldest first; at most the capacity.
