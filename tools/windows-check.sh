@@ -21,21 +21,26 @@ dll="$out/i686/orbiter/Modules/Sendra2016.dll"
 i686-w64-mingw32-objdump -p "$dll" >"$out/i686/Sendra2016.dll.txt"
 
 failed=0
-check() {  # check <condition-status> <what>
-	if [ "$1" -eq 0 ]; then echo "ok   $2"; else echo "FAIL $2"; failed=$((failed + 1)); fi
+check() {  # check <what> <command...>: runs the command and reports it as a check
+	what=$1
+	shift
+	if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failed=$((failed + 1)); fi
 }
-grep -q 'file format pei-i386' "$out/i686/Sendra2016.dll.txt"
-check $? "Sendra2016.dll is a 32-bit x86 DLL"
+check "Sendra2016.dll is a 32-bit x86 DLL" grep -q 'file format pei-i386' "$out/i686/Sendra2016.dll.txt"
 # The names of the export table, one a line, as listed after "[Ordinal/Name Pointer] Table".
 exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' "$out/i686/Sendra2016.dll.txt" |
 	sed -n 's/^[[:space:]]*\[ *[0-9]*\] \(.*\)$/\1/p' | sort | tr '\n' ' ')
 echo "     exports: $exports"
-[ "$exports" = "GetModuleVersion ModuleDate ovcExit ovcInit " ]
-check $? "it exports exactly GetModuleVersion, ModuleDate, ovcInit and ovcExit, undecorated"
+check "it exports exactly GetModuleVersion, ModuleDate, ovcInit and ovcExit, undecorated" \
+	[ "$exports" = "GetModuleVersion ModuleDate ovcExit ovcInit " ]
+# The C runtime's entry calls DllMain as _DllMain@12 (stdcall); a DllMain declared otherwise
+# would be left aside for the runtime's empty default and never call InitLib.
+i686-w64-mingw32-nm "$out/i686/Sendra2016/CMakeFiles/Sendra2016.dir/module/Sendra2016.cpp.obj" >"$out/i686/Sendra2016.obj.txt"
+check "its DllMain is the stdcall _DllMain@12 that the system's entry calls" \
+	grep -q ' T _DllMain@12$' "$out/i686/Sendra2016.obj.txt"
 imports=$(sed -n 's/^[[:space:]]*DLL Name: //p' "$out/i686/Sendra2016.dll.txt" | tr '\n' ' ')
 echo "     imports: $imports"
-! echo "$imports" | grep -Eiq 'libstdc|libgcc|winpthread'
-check $? "it needs no mingw runtime DLL"
+check "it needs no mingw runtime DLL" sh -c "! echo '$imports' | grep -Eiq 'libstdc|libgcc|winpthread'"
 [ "$failed" -eq 0 ] || exit 1
 
 step "64-bit host, Sendra2016.dll and module_smoke (x86_64-w64-mingw32)"
