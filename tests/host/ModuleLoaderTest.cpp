@@ -2,6 +2,7 @@
 // vessel when a module makes none.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
