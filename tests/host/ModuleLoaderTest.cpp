@@ -95,4 +95,23 @@ TEST(ModuleLoader, NullFromOvcInitLeavesAPlainVesselWithoutCallbacks) {
 	EXPECT_EQ(v->state.status, 1);
 }
 
+TEST(ModuleLoader, RunsTheModulesInitModuleOnceAtLoadWithItsInstanceHandle) {
+	FakeRoot root;
+	root.AddClass("Entry");
+	host::SimOptions o;
+	o.root = root.path();
+	host::Simulation sim(o);
+
+	const host::Module &m = sim.modules().Get(root.path(), "Entry");
+	ASSERT_NE(m.instance(), nullptr);
+	EXPECT_EQ(host::InitLibCalls(m.instance()), 1);
+	char expected[64];
+	std::snprintf(expected, sizeof expected, "InitModule %p", static_cast<void *>(m.instance()));
+	EXPECT_EQ(sim.log(), std::vector<std::string>{expected});
+
+	// Vessels of the class use the loaded module: no second load, no second InitModule.
+	EXPECT_EQ(CreationError(sim, "Entry"), "");
+	EXPECT_EQ(sim.log().size(), 1u);
+}
+
 }  // namespace
