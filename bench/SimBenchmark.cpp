@@ -108,6 +108,15 @@ void BM_HourDriveAt60Hz(benchmark::State &state) {
 }
 BENCHMARK(BM_HourDriveAt60Hz)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// The same hour with every frame recorded to trajectory.csv and hud.csv.
+void BM_HourDriveAt60HzRecordingEveryFrame(benchmark::State &state) {
+	Scratch scratch;
+	std::vector<std::string> args = HourDrive(scratch).Args();
+	args.back() = "1";
+	RunInProcess(state, args, scratch);
+}
+BENCHMARK(BM_HourDriveAt60HzRecordingEveryFrame)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 void BM_BuiltInDriveProgram(benchmark::State &state) {
 	Scratch scratch;
 	RunProgram(state, {}, scratch);
