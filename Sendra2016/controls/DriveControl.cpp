@@ -35,6 +35,47 @@ bool MovePart(int &status, double &state, double increment) {
 	return true;
 }
 
+// The three sticks' tilts that move together, left, right, rear.
+typedef UINT Sendra2016::*StickTilts[3];
+const StickTilts BANK_MINUS = {&Sendra2016::animStickLeftBankMinus, &Sendra2016::animStickRightBankMinus,
+                               &Sendra2016::animStickRearBankMinus};
+const StickTilts BANK_PLUS = {&Sendra2016::animStickLeftBankPlus, &Sendra2016::animStickRightBankPlus,
+                              &Sendra2016::animStickRearBankPlus};
+const StickTilts PITCH_FORWARD = {&Sendra2016::animStickLeftPitchPlus, &Sendra2016::animStickRightPitchPlus,
+                                  &Sendra2016::animStickRearPitchMinus};
+const StickTilts PITCH_REVERSE = {&Sendra2016::animStickLeftPitchMinus, &Sendra2016::animStickRightPitchMinus,
+                                  &Sendra2016::animStickRearPitchPlus};
+// The bank tilts in the order in which they return to centre.
+UINT Sendra2016::*const BANK_CENTRE_ORDER[6] = {
+	&Sendra2016::animStickLeftBankMinus, &Sendra2016::animStickLeftBankPlus, &Sendra2016::animStickRightBankMinus,
+	&Sendra2016::animStickRightBankPlus, &Sendra2016::animStickRearBankPlus, &Sendra2016::animStickRearBankMinus};
+
+void Tilt(Sendra2016 &r, const StickTilts &tilts, double state) {
+	for (int i = 0; i < 3; ++i)
+		r.SetAnimation(r.*tilts[i], state);
+}
+
+void SetRoll(Sendra2016 &r) {
+	r.SetAnimation(r.animWheelRollRight, r.wheelRollProc);
+	r.SetAnimation(r.animWheelRollLeft, r.wheelRollProc);
+}
+
+// Per step, not per second; past a full turn the roll starts again at 0.
+void RollForward(Sendra2016 &r) {
+	r.wheelRollProc += r.groundSpeed / ROLL_DIVISOR;
+	if (r.wheelRollProc > 1)
+		r.wheelRollProc = 0;
+	SetRoll(r);
+}
+
+// Per step; below 0 the roll starts again at 1.
+void RollBack(Sendra2016 &r) {
+	r.wheelRollProc -= r.groundSpeed / ROLL_DIVISOR;
+	if (r.wheelRollProc < 0)
+		r.wheelRollProc = 1;
+	SetRoll(r);
+}
+
 double WrapOnce(double x) {
 	if (x > 1)
 		return x - 1;
@@ -52,27 +93,14 @@ void Sendra2016::clbkPostStep(double simt, double simdt, double mjd) {
 	// 1. Only full rudder deflection steers.
 	steerInput = (int)GetControlSurfaceLevel(AIRCTRL_RUDDER);
 
-	// 2. Wheel roll, per step; neutral rolls back as in reverse while the speed decays.
-	if (gearForward == 1) {
-		wheelRollProc += groundSpeed / ROLL_DIVISOR;
-		if (wheelRollProc > 1)
-			wheelRollProc = 0;
-		SetAnimation(animWheelRollRight, wheelRollProc);
-		SetAnimation(animWheelRollLeft, wheelRollProc);
-	}
-	if (gearReverse == 1) {
-		wheelRollProc -= groundSpeed / ROLL_DIVISOR;
-		if (wheelRollProc < 0)
-			wheelRollProc = 1;
-		SetAnimation(animWheelRollRight, wheelRollProc);
-		SetAnimation(animWheelRollLeft, wheelRollProc);
-	}
+	// 2. Wheel roll; neutral rolls back as in reverse, whatever gear it was selected from,
+	// while the speed decays.
+	if (gearForward == 1)
+		RollForward(*this);
+	if (gearReverse == 1)
+		RollBack(*this);
 	if (gearNeutral == 1) {
-		wheelRollProc -= groundSpeed / ROLL_DIVISOR;
-		if (wheelRollProc < 0)
-			wheelRollProc = 1;
-		SetAnimation(animWheelRollRight, wheelRollProc);
-		SetAnimation(animWheelRollLeft, wheelRollProc);
+		RollBack(*this);
 		groundSpeed -= NEUTRAL_DECAY;
 		if (groundSpeed < 0)
 			groundSpeed = 0;
@@ -92,45 +120,25 @@ void Sendra2016::clbkPostStep(double simt, double simdt, double mjd) {
 	speedProc = groundSpeed / MAX_SPEED;
 
 	// 5. The only place where the sticks' bank returns to centre.
-	if (steerInput == 0) {
-		SetAnimation(animStickLeftBankMinus, 0);
-		SetAnimation(animStickLeftBankPlus, 0);
-		SetAnimation(animStickRightBankMinus, 0);
-		SetAnimation(animStickRightBankPlus, 0);
-		SetAnimation(animStickRearBankPlus, 0);
-		SetAnimation(animStickRearBankMinus, 0);
-	}
+	if (steerInput == 0)
+		for (int i = 0; i < 6; ++i)
+			SetAnimation(this->*BANK_CENTRE_ORDER[i], 0);
 
-	// 6. The sticks follow the engaged gear; in neutral they keep their last state.
+	// 6. The sticks follow the engaged gear; in neutral they keep their last state. The same
+	// input banks them the other way in reverse, as it turns the heading the other way.
 	if (gearForward == 1) {
-		if (steerInput > 0) {
-			SetAnimation(animStickLeftBankMinus, 1);
-			SetAnimation(animStickRightBankMinus, 1);
-			SetAnimation(animStickRearBankMinus, 1);
-		}
-		if (steerInput < 0) {
-			SetAnimation(animStickLeftBankPlus, 1);
-			SetAnimation(animStickRightBankPlus, 1);
-			SetAnimation(animStickRearBankPlus, 1);
-		}
-		SetAnimation(animStickLeftPitchPlus, speedProc);
-		SetAnimation(animStickRightPitchPlus, speedProc);
-		SetAnimation(animStickRearPitchMinus, speedProc);
+		if (steerInput > 0)
+			Tilt(*this, BANK_MINUS, 1);
+		if (steerInput < 0)
+			Tilt(*this, BANK_PLUS, 1);
+		Tilt(*this, PITCH_FORWARD, speedProc);
 	}
 	if (gearReverse == 1) {
-		if (steerInput < 0) {
-			SetAnimation(animStickLeftBankMinus, 1);
-			SetAnimation(animStickRightBankMinus, 1);
-			SetAnimation(animStickRearBankMinus, 1);
-		}
-		if (steerInput > 0) {
-			SetAnimation(animStickLeftBankPlus, 1);
-			SetAnimation(animStickRightBankPlus, 1);
-			SetAnimation(animStickRearBankPlus, 1);
-		}
-		SetAnimation(animStickLeftPitchMinus, speedProc);
-		SetAnimation(animStickRightPitchMinus, speedProc);
-		SetAnimation(animStickRearPitchPlus, speedProc);
+		if (steerInput < 0)
+			Tilt(*this, BANK_MINUS, 1);
+		if (steerInput > 0)
+			Tilt(*this, BANK_PLUS, 1);
+		Tilt(*this, PITCH_REVERSE, speedProc);
 	}
 
 	// 7.
