@@ -5,7 +5,7 @@
 set -eu
 cd "$(dirname "$0")"
 
-PACKAGES="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libcairo2-dev"
+PACKAGES="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libcairo2-dev libcpp-httplib-dev"
 missing=""
 for p in $PACKAGES; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
@@ -16,6 +16,16 @@ if [ -n "$missing" ]; then
 	[ "$(id -u)" -ne 0 ] && SUDO="sudo"
 	$SUDO apt-get update
 	DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
+fi
+
+# npm installs three.js for the page of sendra-sim serve; a Node.js from elsewhere that brings
+# its own npm is used as it is.
+if ! command -v npm >/dev/null 2>&1; then
+	echo "Installing: nodejs npm"
+	SUDO=""
+	[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+	$SUDO apt-get update
+	DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends nodejs npm
 fi
 
 # shellcheck disable=SC2086

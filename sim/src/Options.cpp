@@ -19,6 +19,8 @@ const char kUsage[] =
 	"                  [--terrain flat|hills] [--hud WxH] [--rudder-delay S] [--record-every N]\n"
 	"                  [--flight-model N] [--out DIR] [--root DIR] [--quiet]\n"
 	"       sendra-sim inspect [SCENARIO.scn] [--root DIR] [--flight-model N]\n"
+	"       sendra-sim serve [SCENARIO.scn] [--port N] [--bind ADDR] [--terrain flat|hills] [--root DIR]\n"
+	"                        [--dt S]\n"
 	"       sendra-sim --help | --version\n";
 
 namespace {
@@ -109,6 +111,10 @@ void AddOptions(CLI::App &app, bool run, Texts &t) {
 CommandLine ParseCommandLine(const std::vector<std::string> &argsIn, const std::string &defaultRoot) {
 	CommandLine cl;
 	std::vector<std::string> args = argsIn;
+	if (!args.empty() && args.front() == "serve") {
+		cl.command = ParseServeCommandLine({args.begin() + 1, args.end()}, defaultRoot, cl.serve);
+		return cl;
+	}
 	bool inspect = false;
 	if (!args.empty() && (args.front() == "run" || args.front() == "inspect")) {
 		inspect = args.front() == "inspect";
@@ -215,6 +221,8 @@ std::string HelpText(const std::string &defaultRoot) {
 		"\n"
 		"inspect prints, as one JSON document, what the module declared for every vessel of the\n"
 		"scenario after its creation and before the first frame.\n"
+		"\n" +
+		ServeHelpText() +
 		"\n"
 		"Drive script lines (t in simulated seconds, non-decreasing; '#' starts a comment):\n"
 		"  <t> key <NAME> down | <t> key <NAME> up | <t> tap <NAME> | <t> rudder <level -1..1>\n"

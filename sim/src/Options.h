@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ServeOptions.h"
+
 namespace sim {
 
 struct RunOptions {
@@ -30,12 +32,13 @@ struct InspectOptions {
 	int flightModel = 1;
 };
 
-enum class Command { Run, Inspect, Help, Version };
+enum class Command { Run, Inspect, Serve, Help, Version };
 
 struct CommandLine {
 	Command command = Command::Run;
 	RunOptions run;
 	InspectOptions inspect;
+	ServeOptions serve;
 };
 
 // A command line that does not follow the usage; what() says what is wrong.

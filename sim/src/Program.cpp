@@ -6,6 +6,7 @@
 #include "ModuleLoader.h"
 #include "Options.h"
 #include "Runner.h"
+#include "ServeSession.h"
 #include "Simulation.h"
 
 namespace sim {
@@ -43,6 +44,7 @@ int Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &
 		case Command::Version: PrintVersion(out, root); return kExitSuccess;
 		case Command::Inspect: out << Inspect(cl.inspect, err).dump(2) << '\n'; return kExitSuccess;
 		case Command::Run: RunDrive(cl.run, RunConsole{out, err, errIsTerminal, outIsTerminal}); return kExitSuccess;
+		case Command::Serve: return RunServe(cl.serve, ServeConsole{out, err});
 		}
 	} catch (const UsageError &e) {
 		err << "sendra-sim: " << e.what() << '\n' << kUsage << "Run 'sendra-sim --help' for the options.\n";
