@@ -19,6 +19,9 @@ const char kUsage[] =
 	"                  [--terrain flat|hills] [--hud WxH] [--rudder-delay S] [--record-every N]\n"
 	"                  [--flight-model N] [--out DIR] [--root DIR] [--quiet]\n"
 	"       sendra-sim inspect [SCENARIO.scn] [--root DIR] [--flight-model N]\n"
+	"       sendra-sim render [SCENARIO.scn] [--script FILE] [--at T] [--view iso|front|rear|left|right|top]\n"
+	"                         [--size WxH] [--terrain flat|hills] [--dt S[,S...]] [--hud WxH]\n"
+	"                         [--rudder-delay S] [--flight-model N] [--root DIR] --out FILE.png|FILE.svg\n"
 	"       sendra-sim serve [SCENARIO.scn] [--port N] [--bind ADDR] [--terrain flat|hills] [--root DIR]\n"
 	"                        [--dt S]\n"
 	"       sendra-sim --help | --version\n";
@@ -81,29 +84,59 @@ bool IsDirectory(const std::string &path) {
 	return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The options that both subcommands share are added by the same code.
+// The options that the subcommands share are added by the same code.
 struct Texts {
 	std::string scenario, script, duration, dt, terrain, hud, rudderDelay, recordEvery, flightModel, out, root;
+	std::string at, view, size;
 	bool quiet = false, version = false;
 };
 
-void AddOptions(CLI::App &app, bool run, Texts &t) {
+enum class Mode { Run, Inspect, Render };
+
+void AddOptions(CLI::App &app, Mode mode, Texts &t) {
 	app.set_help_flag("-h,--help");
 	app.add_option("SCENARIO", t.scenario);
 	app.add_option("--root", t.root);
 	app.add_option("--flight-model", t.flightModel);
 	app.add_flag("--version", t.version);
-	if (run) {
+	if (mode != Mode::Inspect) {
+		// What shapes a drive, so that a render runs any run's drive.
 		app.add_option("--script", t.script);
-		app.add_option("--duration", t.duration);
 		app.add_option("--dt", t.dt);
 		app.add_option("--terrain", t.terrain);
 		app.add_option("--hud", t.hud);
 		app.add_option("--rudder-delay", t.rudderDelay);
-		app.add_option("--record-every", t.recordEvery);
 		app.add_option("--out", t.out);
+	}
+	if (mode == Mode::Run) {
+		app.add_option("--duration", t.duration);
+		app.add_option("--record-every", t.recordEvery);
 		app.add_flag("--quiet", t.quiet);
 	}
+	if (mode == Mode::Render) {
+		app.add_option("--at", t.at);
+		app.add_option("--view", t.view);
+		app.add_option("--size", t.size);
+	}
+}
+
+void PictureSize(const std::string &text, int &w, int &h) {
+	size_t x = text.find_first_of("xX");
+	const std::string expected = "WxH with each side from " + std::to_string(kMinPictureSide) + " to " +
+	                             std::to_string(kMaxPictureSide) + " pixels";
+	if (x == std::string::npos)
+		Bad("--size", text, expected);
+	std::optional<long long> pw = host::ParseInteger(std::string_view(text).substr(0, x));
+	std::optional<long long> ph = host::ParseInteger(std::string_view(text).substr(x + 1));
+	auto fits = [](const std::optional<long long> &v) { return v && *v >= kMinPictureSide && *v <= kMaxPictureSide; };
+	if (!fits(pw) || !fits(ph))
+		Bad("--size", text, expected);
+	w = static_cast<int>(*pw);
+	h = static_cast<int>(*ph);
+}
+
+bool EndsWithNoCase(const std::string &s, const std::string &suffix) {
+	return s.size() >= suffix.size() && host::EqualsNoCase(std::string_view(s).substr(s.size() - suffix.size()), suffix);
 }
 
 }  // namespace
@@ -115,14 +148,15 @@ CommandLine ParseCommandLine(const std::vector<std::string> &argsIn, const std::
 		cl.command = ParseServeCommandLine({args.begin() + 1, args.end()}, defaultRoot, cl.serve);
 		return cl;
 	}
-	bool inspect = false;
-	if (!args.empty() && (args.front() == "run" || args.front() == "inspect")) {
-		inspect = args.front() == "inspect";
+	Mode mode = Mode::Run;
+	if (!args.empty() && (args.front() == "run" || args.front() == "inspect" || args.front() == "render")) {
+		mode = args.front() == "run" ? Mode::Run : args.front() == "inspect" ? Mode::Inspect : Mode::Render;
 		args.erase(args.begin());
 	}
+	const bool inspect = mode == Mode::Inspect;
 	Texts t;
-	CLI::App app("", inspect ? "sendra-sim inspect" : "sendra-sim");
-	AddOptions(app, !inspect, t);
+	CLI::App app("", inspect ? "sendra-sim inspect" : mode == Mode::Render ? "sendra-sim render" : "sendra-sim");
+	AddOptions(app, mode, t);
 	std::vector<const char *> argv{"sendra-sim"};
 	for (const std::string &a : args)
 		argv.push_back(a.c_str());
@@ -138,7 +172,10 @@ CommandLine ParseCommandLine(const std::vector<std::string> &argsIn, const std::
 		cl.command = Command::Version;
 		return cl;
 	}
-	auto given = [&](const char *name) { return app.count(name) > 0; };
+	auto given = [&](const char *name) {
+		const CLI::Option *option = app.get_option_no_throw(name);
+		return option && option->count() > 0;
+	};
 
 	std::optional<std::string> scenario;
 	if (given("SCENARIO"))
@@ -182,10 +219,40 @@ CommandLine ParseCommandLine(const std::vector<std::string> &argsIn, const std::
 			Integer("--record-every", t.recordEvery, 1, LLONG_MAX, "a whole number of frames >= 1"));
 	if (given("--out")) {
 		if (t.out.empty())
-			throw UsageError("--out: the folder must not be empty");
+			throw UsageError(mode == Mode::Render ? "--out: the picture file needs a name"
+			                                      : "--out: the folder must not be empty");
 		r.out = t.out;
 	}
 	r.quiet = t.quiet;
+	if (mode == Mode::Render) {
+		RenderOptions &p = cl.render;
+		cl.command = Command::Render;
+		if (given("--at")) {
+			p.at = Seconds("--at", t.at, true);
+			double minDt = *std::min_element(r.dts.begin(), r.dts.end());
+			if (!StepAdvances(p.at, minDt))
+				throw UsageError("--at: " + host::FormatShortest(p.at) + " s is too late for a step of " +
+				                 host::FormatShortest(minDt) + " s: the simulation time would stop advancing");
+		}
+		if (given("--view")) {
+			if (t.view != "iso" && t.view != "front" && t.view != "rear" && t.view != "left" && t.view != "right" &&
+			    t.view != "top")
+				Bad("--view", t.view, "iso, front, rear, left, right or top");
+			p.view = t.view;
+		}
+		if (given("--size"))
+			PictureSize(t.size, p.width, p.height);
+		if (!given("--out"))
+			throw UsageError("--out: the picture file is required");
+		if (!EndsWithNoCase(t.out, ".png") && !EndsWithNoCase(t.out, ".svg"))
+			Bad("--out", t.out, "a file name ending in .png or .svg");
+		p.out = t.out;
+		r.out = ".";  // a render writes no run outputs
+		r.duration = p.at;
+		r.quiet = true;
+		p.drive = r;
+		return cl;
+	}
 	if (r.duration) {
 		double minDt = *std::min_element(r.dts.begin(), r.dts.end());
 		if (!StepAdvances(*r.duration, minDt))
@@ -203,7 +270,8 @@ std::string HelpText(const std::string &defaultRoot) {
 		kUsage +
 		"\n"
 		"run (the default) drives the scenario's vessels frame by frame and writes trajectory.csv,\n"
-		"hud.csv and final.scn to the output folder:\n"
+		"hud.csv and final.scn to the output folder, with track.svg (each vessel's path over the\n"
+		"terrain) and pose.png (the focus vessel at the end, iso view):\n"
 		"  SCENARIO.scn           scenario to load (default: the built-in Sendra-1 on the Moon)\n"
 		"  --script FILE          drive script (default: the built-in drive when no SCENARIO is given)\n"
 		"  --duration S           simulated seconds, >= 0 (default: 5 s after the script's last event,\n"
@@ -223,6 +291,15 @@ std::string HelpText(const std::string &defaultRoot) {
 		"scenario after its creation and before the first frame.\n"
 		"\n" +
 		ServeHelpText() +
+		"\n"
+		"render runs the drive as run would up to a moment and draws the focus vessel's posed mesh,\n"
+		"its spot lights that are on, its beacons and a legend to a PNG or SVG picture:\n"
+		"  --at T                 simulated seconds, >= 0 (default 0: as loaded)\n"
+		"  --view V               iso, front, rear, left, right or top (default iso)\n"
+		"  --size WxH             picture size in pixels, each side 32 to 4096 (default 800x600)\n"
+		"  --out FILE             the picture, FILE.png or FILE.svg (required)\n"
+		"  SCENARIO.scn, --script, --terrain, --dt, --hud, --rudder-delay, --flight-model and --root\n"
+		"  as for run.\n"
 		"\n"
 		"Drive script lines (t in simulated seconds, non-decreasing; '#' starts a comment):\n"
 		"  <t> key <NAME> down | <t> key <NAME> up | <t> tap <NAME> | <t> rudder <level -1..1>\n"

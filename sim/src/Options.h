@@ -26,18 +26,32 @@ struct RunOptions {
 	bool quiet = false;
 };
 
+// [pixels] the sides of a picture: by default, and the range --size takes
+const int kDefaultPictureWidth = 800, kDefaultPictureHeight = 600;
+const int kMinPictureSide = 32, kMaxPictureSide = 4096;
+
+// sendra-sim render: the focus vessel at a moment of a drive, run as `run` runs it.
+struct RenderOptions {
+	RunOptions drive;           // the drive up to the moment; its duration is `at`
+	double at = 0;              // [s] simulated time of the picture, >= 0; 0 is as loaded
+	std::string view = "iso";   // iso, front, rear, left, right or top
+	int width = kDefaultPictureWidth, height = kDefaultPictureHeight;
+	std::string out;            // FILE.png or FILE.svg
+};
+
 struct InspectOptions {
 	std::optional<std::string> scenario;
 	std::string root;
 	int flightModel = 1;
 };
 
-enum class Command { Run, Inspect, Serve, Help, Version };
+enum class Command { Run, Inspect, Render, Serve, Help, Version };
 
 struct CommandLine {
 	Command command = Command::Run;
 	RunOptions run;
 	InspectOptions inspect;
+	RenderOptions render;
 	ServeOptions serve;
 };
 

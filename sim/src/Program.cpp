@@ -5,6 +5,7 @@
 #include "Inspect.h"
 #include "ModuleLoader.h"
 #include "Options.h"
+#include "Render.h"
 #include "Runner.h"
 #include "ServeSession.h"
 #include "Simulation.h"
@@ -45,6 +46,9 @@ int Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &
 		case Command::Inspect: out << Inspect(cl.inspect, err).dump(2) << '\n'; return kExitSuccess;
 		case Command::Run: RunDrive(cl.run, RunConsole{out, err, errIsTerminal, outIsTerminal}); return kExitSuccess;
 		case Command::Serve: return RunServe(cl.serve, ServeConsole{out, err});
+		case Command::Render:
+			RenderDrive(cl.render, RunConsole{out, err, errIsTerminal, outIsTerminal});
+			return kExitSuccess;
 		}
 	} catch (const UsageError &e) {
 		err << "sendra-sim: " << e.what() << '\n' << kUsage << "Run 'sendra-sim --help' for the options.\n";

@@ -12,9 +12,11 @@
 #include "HostVessel.h"
 #include "OutputFiles.h"
 #include "Recorders.h"
+#include "Render.h"
 #include "ScenarioIO.h"
 #include "Simulation.h"
 #include "Text.h"
+#include "TrackMap.h"
 
 namespace sim {
 
@@ -100,9 +102,22 @@ private:
 	bool shown_ = false;
 };
 
+// A run's output files, filled as the drive goes and committed together at its end.
+struct RunFiles {
+	RunFiles(const std::string &out, size_t animColumns, const host::Simulation &sim)
+		: trajectoryFile(out + "/trajectory.csv"), hudFile(out + "/hud.csv"), finalFile(out + "/final.scn"),
+		  trackFile(out + "/track.svg"), poseFile(out + "/pose.png"), trajectory(trajectoryFile.out(), animColumns),
+		  hud(hudFile.out()), track(sim) {}
+
+	StagedFile trajectoryFile, hudFile, finalFile, trackFile, poseFile;
+	TrajectoryRecorder trajectory;
+	HudRecorder hud;
+	TrackRecorder track;
+};
+
 }  // namespace
 
-RunReport RunDrive(const RunOptions &o, RunConsole console) {
+RunReport RunDrive(const RunOptions &o, RunConsole console, const std::function<void(host::Simulation &)> &atEnd) {
 	std::ostream &out = console.out;
 	std::ostream &err = console.err;
 	// The command line ensures these; a caller of the library may not have.
@@ -142,25 +157,25 @@ RunReport RunDrive(const RunOptions &o, RunConsole console) {
 			                      "the time is too late for the step lengths: the simulation time would stop advancing");
 	}
 
-	MakeFolders(o.out);
-	StagedFile trajectoryFile(o.out + "/trajectory.csv");
-	StagedFile hudFile(o.out + "/hud.csv");
-	StagedFile finalFile(o.out + "/final.scn");
-
 	// The animation columns are fixed by the header: the rover makes its animations when it
 	// is created, so the counts after loading are those of the whole run.
 	size_t animColumns = 0;
 	for (const auto &v : sim.vessels())
 		animColumns = std::max(animColumns, v->animations.size());
-	TrajectoryRecorder trajectory(trajectoryFile.out(), animColumns);
-	HudRecorder hud(hudFile.out());
+	// A render keeps none of a run's outputs.
+	std::optional<RunFiles> files;
+	if (!atEnd) {
+		MakeFolders(o.out);
+		files.emplace(o.out, animColumns, sim);
+	}
 
 	auto running = [&] { return sim.simt() < duration - kTimeTolerance; };
 	sim.onFrameEnd = [&](host::Simulation &s) {
 		uint64_t k = s.frameCount();
-		if (k % o.recordEvery == 0 || !running()) {
-			trajectory.Record(k, s);
-			hud.Record(k, s.focus());
+		if (files && (k % o.recordEvery == 0 || !running())) {
+			files->trajectory.Record(k, s);
+			files->hud.Record(k, s.focus());
+			files->track.Record(s);
 		}
 	};
 
@@ -247,15 +262,22 @@ RunReport RunDrive(const RunOptions &o, RunConsole console) {
 	progress.Clear();
 	sim.onFrameEnd = nullptr;
 
-	host::WriteScenario(sim, finalFile.out(), description);
-	trajectoryFile.Close();
-	hudFile.Close();
-	finalFile.Close();
-	trajectoryFile.Commit();
-	hudFile.Commit();
-	finalFile.Commit();
+	if (files) {
+		host::WriteScenario(sim, files->finalFile.out(), description);
+		WriteTrackMap(files->track, sim, files->trackFile.out());
+		WritePicture(FocusScene(sim, View::Iso), View::Iso, kDefaultPictureWidth, kDefaultPictureHeight,
+		             PictureFormat::Png, files->poseFile.out());
+		StagedFile *all[] = {&files->trajectoryFile, &files->hudFile, &files->finalFile, &files->trackFile,
+		                     &files->poseFile};
+		for (StagedFile *f : all)
+			f->Close();
+		for (StagedFile *f : all)
+			f->Commit();
+	} else {
+		atEnd(sim);
+	}
 
-	for (; next < events.size(); ++next) {
+	for (; !atEnd && next < events.size(); ++next) {
 		const ScriptEvent &e = events[next];
 		Warn(err, host::HostError::Format(script.label, e.line,
 		                                  "'" + DescribeEvent(e) + "' at " + host::FormatShortest(e.t) +

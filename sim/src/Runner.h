@@ -3,9 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 
 #include "Options.h"
+
+namespace host {
+class Simulation;
+}
 
 namespace sim {
 
@@ -27,6 +32,9 @@ struct RunConsole {
 // Runs the drive that options describe. Throws host::HostError for invalid input (a scenario,
 // script or output that cannot be used) and UsageError for options that cannot work together;
 // no output file is left behind then.
-RunReport RunDrive(const RunOptions &options, RunConsole console);
+// With atEnd (a render), the drive runs the same but writes none of a run's outputs and names
+// no events after its end; atEnd gets the simulation as the last frame left it.
+RunReport RunDrive(const RunOptions &options, RunConsole console,
+                   const std::function<void(host::Simulation &)> &atEnd = nullptr);
 
 }  // namespace sim

@@ -103,7 +103,8 @@ TEST(SimErrors, AFailureDuringARunKeepsTheEarlierOutputsWhole) {
 	ProgramResult r = s.Run({"--script", "drive.txt", "--duration", "1"});
 	EXPECT_EQ(r.status, 3);
 	EXPECT_EQ(ErrorLine(r.err).rfind("sendra-sim: drive.txt:1: cannot save the scenario: ", 0), 0u) << r.err;
-	EXPECT_EQ(s.Files("sendra-out"), (std::vector<std::string>{"final.scn", "hud.csv", "trajectory.csv"}));
+	EXPECT_EQ(s.Files("sendra-out"),
+	          (std::vector<std::string>{"final.scn", "hud.csv", "pose.png", "track.svg", "trajectory.csv"}));
 	EXPECT_EQ(s.Read("sendra-out/trajectory.csv"), trajectory);
 
 	// An output folder that is a file.

@@ -60,7 +60,8 @@ TEST(SimRun, BuiltInDriveWritesItsOutputsAndSummarisesTheDrive) {
 	Scratch s;
 	ProgramResult r = s.Run({});
 	ASSERT_EQ(r.status, 0) << r.err;
-	EXPECT_EQ(s.Files("sendra-out"), (std::vector<std::string>{"final.scn", "hud.csv", "trajectory.csv"}));
+	EXPECT_EQ(s.Files("sendra-out"),
+	          (std::vector<std::string>{"final.scn", "hud.csv", "pose.png", "track.svg", "trajectory.csv"}));
 
 	// 120 s at 0.02 s a frame: 6000 rows of one rover, numbered from 1, the last one at 120 s.
 	std::string header;

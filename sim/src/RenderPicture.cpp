@@ -1,0 +1,525 @@
+// Drawing a scene: PNG pictures are rasterised here with a depth buffer at several samples a
+// pixel, for hidden surfaces that depth sorting alone gets wrong (parts resting on the large
+// faces of the body); SVG pictures draw triangles back to front, cut small enough to sort well.
+// Both go through cairo, which encodes the files and draws beacons and the legend.
+#include "RenderPicture.h"
+
+#include <cairo-svg.h>
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <stdexcept>
+
+namespace sim {
+
+namespace {
+
+// Colours as 0..1 RGB.
+struct Rgb {
+	double r, g, b;
+};
+const Rgb kSkyTop{0.17, 0.20, 0.25}, kSkyBottom{0.08, 0.10, 0.13};
+const Rgb kConeTint{1.0, 0.93, 0.70};  // lamplight over the light's own colour
+
+const double kOpaque = 0.999;           // alpha from which a material hides what is behind it
+const double kConeAlphaAtLight = 0.45;  // the cone fades along its length to a sixth of this
+const double kConeFadeShare = 0.85;
+const int kConeSides = 32;
+const double kMinBeaconRadius = 3;     // [pixels]
+const double kSvgMaxEdge = 40;         // [pixels] SVG triangles are cut until no edge is longer
+const size_t kMaxSamplesForSupersampling = 2u << 20;  // beyond this a picture has one sample a pixel
+
+struct SurfaceDelete {
+	void operator()(cairo_surface_t *s) const { cairo_surface_destroy(s); }
+};
+struct ContextDelete {
+	void operator()(cairo_t *c) const { cairo_destroy(c); }
+};
+struct PatternDelete {
+	void operator()(cairo_pattern_t *p) const { cairo_pattern_destroy(p); }
+};
+using Surface = std::unique_ptr<cairo_surface_t, SurfaceDelete>;
+using Context = std::unique_ptr<cairo_t, ContextDelete>;
+using Pattern = std::unique_ptr<cairo_pattern_t, PatternDelete>;
+
+void Check(cairo_status_t status, const char *what) {
+	if (status != CAIRO_STATUS_SUCCESS)
+		throw std::runtime_error(std::string("cannot draw the ") + what + ": " + cairo_status_to_string(status));
+}
+
+cairo_status_t WriteToStream(void *closure, const unsigned char *data, unsigned int length) {
+	auto *out = static_cast<std::ostream *>(closure);
+	out->write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(length));
+	return *out ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
+}
+
+Rgb Mix(const Rgb &a, const Rgb &b, double t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t}; }
+
+uint32_t Pack(const Rgb &c) {
+	auto byte = [](double x) { return static_cast<uint32_t>(std::lround(std::clamp(x, 0.0, 1.0) * 255)); };
+	return byte(c.r) << 16 | byte(c.g) << 8 | byte(c.b);
+}
+
+Rgb Unpack(uint32_t c) { return {(c >> 16 & 0xFF) / 255.0, (c >> 8 & 0xFF) / 255.0, (c & 0xFF) / 255.0}; }
+
+Rgb Shaded(const SceneTriangle &t, const Viewpoint &view) {
+	double s = Shade(t, view);
+	return {t.colour.r * s, t.colour.g * s, t.colour.b * s};
+}
+
+Rgb HudColour(uint32_t bgr) { return {(bgr & 0xFF) / 255.0, (bgr >> 8 & 0xFF) / 255.0, (bgr >> 16 & 0xFF) / 255.0}; }
+
+// --- The legend ------------------------------------------------------------------------------
+
+struct LegendLayout {
+	double fontSize, lineHeight, padding, height;
+};
+
+LegendLayout Legend(const Scene &scene, int height) {
+	LegendLayout l;
+	l.fontSize = std::clamp(height / 40.0, 9.0, 16.0);
+	l.lineHeight = std::round(l.fontSize * 1.35);
+	l.padding = std::round(l.fontSize * 0.6);
+	l.height = scene.legend.empty() ? 0 : 2 * l.padding + l.lineHeight * static_cast<double>(scene.legend.size());
+	return l;
+}
+
+void DrawLegend(cairo_t *cr, const Scene &scene, int width, int height) {
+	if (scene.legend.empty())
+		return;
+	LegendLayout l = Legend(scene, height);
+	cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+	cairo_set_font_size(cr, l.fontSize);
+	double textWidth = 0;
+	for (const LegendLine &line : scene.legend) {
+		cairo_text_extents_t e;
+		cairo_text_extents(cr, line.text.c_str(), &e);
+		textWidth = std::max(textWidth, e.x_advance);
+	}
+	cairo_rectangle(cr, 0, 0, std::min<double>(width, textWidth + 2 * l.padding), l.height);
+	cairo_set_source_rgba(cr, 0, 0, 0, 0.45);
+	cairo_fill(cr);
+	double y = l.padding;
+	for (const LegendLine &line : scene.legend) {
+		Rgb c = HudColour(line.colour);
+		cairo_set_source_rgb(cr, c.r, c.g, c.b);
+		cairo_move_to(cr, l.padding, y + l.lineHeight * 0.78);
+		cairo_show_text(cr, line.text.c_str());
+		y += l.lineHeight;
+	}
+}
+
+void DrawBeacon(cairo_t *cr, double x, double y, double radius, const VECTOR3 &c) {
+	Pattern glow(cairo_pattern_create_radial(x, y, 0, x, y, radius));
+	cairo_pattern_add_color_stop_rgba(glow.get(), 0, 1, 1, 1, 1);
+	cairo_pattern_add_color_stop_rgba(glow.get(), 0.3, c.x, c.y, c.z, 1);
+	cairo_pattern_add_color_stop_rgba(glow.get(), 1, c.x, c.y, c.z, 0);
+	cairo_set_source(cr, glow.get());
+	cairo_arc(cr, x, y, radius, 0, 2 * PI);
+	cairo_fill(cr);
+	// A dark ring keeps a white beacon visible on the light body.
+	cairo_set_source_rgba(cr, 0, 0, 0, 0.6);
+	cairo_set_line_width(cr, 1);
+	cairo_arc(cr, x, y, std::max(1.5, radius * 0.3), 0, 2 * PI);
+	cairo_stroke(cr);
+}
+
+double BeaconRadius(const SceneBeacon &b, const Viewpoint &view) {
+	return std::max(kMinBeaconRadius, b.size * view.pixelsPerMetre());
+}
+
+// The cone as triangles: its side from the light, and the disc that closes it. t at each
+// corner is how far along the cone it lies, 0 at the light and 1 at the far end.
+struct ConeMesh {
+	std::vector<VECTOR3> points;
+	std::vector<double> t;
+	std::vector<int> triangles;  // three indices each
+};
+
+ConeMesh MakeCone(const SceneCone &c) {
+	ConeMesh m;
+	VECTOR3 side = std::fabs(c.axis.y) < 0.9 ? _V(0, 1, 0) : _V(1, 0, 0);
+	VECTOR3 u = unit(crossp(c.axis, side)), v = crossp(c.axis, u);
+	VECTOR3 centre = c.apex + c.axis * c.length;
+	double radius = c.length * std::tan(c.halfAngle);
+	m.points.push_back(c.apex);
+	m.t.push_back(0);
+	m.points.push_back(centre);
+	m.t.push_back(1);
+	for (int i = 0; i < kConeSides; ++i) {
+		double phi = 2 * PI * i / kConeSides;
+		m.points.push_back(centre + (u * std::cos(phi) + v * std::sin(phi)) * radius);
+		m.t.push_back(1);
+	}
+	for (int i = 0; i < kConeSides; ++i) {
+		int a = 2 + i, b = 2 + (i + 1) % kConeSides;
+		m.triangles.insert(m.triangles.end(), {0, a, b, 1, a, b});
+	}
+	return m;
+}
+
+double ConeAlpha(double t) { return kConeAlphaAtLight * (1 - kConeFadeShare * std::clamp(t, 0.0, 1.0)); }
+
+// --- Rasterising -----------------------------------------------------------------------------
+
+// The picture at `factor` samples a pixel in each direction: colour and depth per sample.
+class Samples {
+public:
+	Samples(const Viewpoint &view, int factor)
+		: view_(view), factor_(factor), w_(view.width() * factor), h_(view.height() * factor),
+		  depth_(static_cast<size_t>(w_) * static_cast<size_t>(h_), INFINITY),
+		  colour_(depth_.size()) {
+		for (int y = 0; y < h_; ++y) {
+			uint32_t sky = Pack(Mix(kSkyTop, kSkyBottom, (y + 0.5) / h_));
+			std::fill_n(colour_.begin() + static_cast<long>(y) * w_, w_, sky);
+		}
+	}
+
+	// Calls f(sample index, weights of a, b and c) for every sample centre inside the
+	// triangle a b c, given in pixels, whichever way round it runs on the picture.
+	template <typename F>
+	void Rasterise(const Viewpoint::Point &a, const Viewpoint::Point &b, const Viewpoint::Point &c, F &&f) const {
+		double x[3] = {a.x * factor_, b.x * factor_, c.x * factor_}, y[3] = {a.y * factor_, b.y * factor_, c.y * factor_};
+		double area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
+		if (!(std::fabs(area) > 1e-12))
+			return;
+		int x0 = std::max(0, static_cast<int>(std::floor(std::min({x[0], x[1], x[2]}))));
+		int x1 = std::min(w_ - 1, static_cast<int>(std::ceil(std::max({x[0], x[1], x[2]}))));
+		int y0 = std::max(0, static_cast<int>(std::floor(std::min({y[0], y[1], y[2]}))));
+		int y1 = std::min(h_ - 1, static_cast<int>(std::ceil(std::max({y[0], y[1], y[2]}))));
+		for (int py = y0; py <= y1; ++py) {
+			double sy = py + 0.5;
+			for (int px = x0; px <= x1; ++px) {
+				double sx = px + 0.5;
+				double w0 = ((x[1] - sx) * (y[2] - sy) - (x[2] - sx) * (y[1] - sy)) / area;
+				double w1 = ((x[2] - sx) * (y[0] - sy) - (x[0] - sx) * (y[2] - sy)) / area;
+				double w2 = 1 - w0 - w1;
+				if (w0 >= 0 && w1 >= 0 && w2 >= 0)
+					f(static_cast<size_t>(py) * static_cast<size_t>(w_) + static_cast<size_t>(px), w0, w1, w2);
+			}
+		}
+	}
+
+	void Opaque(const SceneTriangle &t) {
+		Viewpoint::Point p[3] = {view_.Project(t.p[0]), view_.Project(t.p[1]), view_.Project(t.p[2])};
+		uint32_t colour = Pack(Shaded(t, view_));
+		Rasterise(p[0], p[1], p[2], [&](size_t i, double w0, double w1, double w2) {
+			float d = static_cast<float>(w0 * p[0].depth + w1 * p[1].depth + w2 * p[2].depth);
+			if (d < depth_[i]) {
+				depth_[i] = d;
+				colour_[i] = colour;
+			}
+		});
+	}
+
+	// Blended over what is in front of nothing nearer; hides nothing itself.
+	void Translucent(const SceneTriangle &t) {
+		Viewpoint::Point p[3] = {view_.Project(t.p[0]), view_.Project(t.p[1]), view_.Project(t.p[2])};
+		Rgb colour = Shaded(t, view_);
+		double alpha = t.colour.a;
+		Rasterise(p[0], p[1], p[2], [&](size_t i, double w0, double w1, double w2) {
+			float d = static_cast<float>(w0 * p[0].depth + w1 * p[1].depth + w2 * p[2].depth);
+			if (d < depth_[i])
+				colour_[i] = Pack(Mix(Unpack(colour_[i]), colour, alpha));
+		});
+	}
+
+	// The cone's light over everything it is in front of, once per sample however many of
+	// its faces cover it.
+	void Cone(const SceneCone &c) {
+		ConeMesh m = MakeCone(c);
+		std::vector<Viewpoint::Point> p;
+		for (const VECTOR3 &q : m.points)
+			p.push_back(view_.Project(q));
+		std::vector<float> alpha(depth_.size(), 0.0f);
+		for (size_t k = 0; k + 2 < m.triangles.size(); k += 3) {
+			int a = m.triangles[k], b = m.triangles[k + 1], cc = m.triangles[k + 2];
+			Rasterise(p[a], p[b], p[cc], [&](size_t i, double w0, double w1, double w2) {
+				double d = w0 * p[a].depth + w1 * p[b].depth + w2 * p[cc].depth;
+				if (d < depth_[i])
+					alpha[i] = std::max(alpha[i], static_cast<float>(ConeAlpha(w0 * m.t[a] + w1 * m.t[b] + w2 * m.t[cc])));
+			});
+		}
+		Rgb light{c.colour.r * kConeTint.r, c.colour.g * kConeTint.g, c.colour.b * kConeTint.b};
+		for (size_t i = 0; i < alpha.size(); ++i)
+			if (alpha[i] > 0)
+				colour_[i] = Pack(Mix(Unpack(colour_[i]), light, alpha[i]));
+	}
+
+	// Whether anything drawn hides the beacon: it shows if a sample near its centre has
+	// nothing in front of it nearer than its own size.
+	bool Shows(const SceneBeacon &b) const {
+		Viewpoint::Point c = view_.Project(b.pos);
+		double reach = std::max(b.size, 0.05);  // [m] beacons sit on the surfaces that carry them
+		double r = BeaconRadius(b, view_) * 0.5;
+		for (auto [dx, dy] : {std::pair{0.0, 0.0}, {r, 0.0}, {-r, 0.0}, {0.0, r}, {0.0, -r}}) {
+			int sx = static_cast<int>(std::floor((c.x + dx) * factor_)), sy = static_cast<int>(std::floor((c.y + dy) * factor_));
+			if (sx < 0 || sy < 0 || sx >= w_ || sy >= h_)
+				continue;
+			if (depth_[static_cast<size_t>(sy) * static_cast<size_t>(w_) + static_cast<size_t>(sx)] >= c.depth - reach)
+				return true;
+		}
+		return false;
+	}
+
+	// The mean of each pixel's samples into a cairo image of the picture's size.
+	Surface Resolve() const {
+		Surface s(cairo_image_surface_create(CAIRO_FORMAT_RGB24, view_.width(), view_.height()));
+		Check(cairo_surface_status(s.get()), "picture");
+		cairo_surface_flush(s.get());
+		unsigned char *data = cairo_image_surface_get_data(s.get());
+		int stride = cairo_image_surface_get_stride(s.get());
+		int n = factor_ * factor_;
+		for (int y = 0; y < view_.height(); ++y) {
+			auto *row = reinterpret_cast<uint32_t *>(data + static_cast<size_t>(y) * static_cast<size_t>(stride));
+			for (int x = 0; x < view_.width(); ++x) {
+				uint32_t r = 0, g = 0, b = 0;
+				for (int sy = 0; sy < factor_; ++sy)
+					for (int sx = 0; sx < factor_; ++sx) {
+						uint32_t c = colour_[static_cast<size_t>(y * factor_ + sy) * static_cast<size_t>(w_) +
+						                     static_cast<size_t>(x * factor_ + sx)];
+						r += c >> 16 & 0xFF;
+						g += c >> 8 & 0xFF;
+						b += c & 0xFF;
+					}
+				row[x] = 0xFF000000u | (r + n / 2) / n << 16 | (g + n / 2) / n << 8 | (b + n / 2) / n;
+			}
+		}
+		cairo_surface_mark_dirty(s.get());
+		return s;
+	}
+
+private:
+	const Viewpoint &view_;
+	int factor_, w_, h_;
+	std::vector<float> depth_;  // [m] along the view; infinite where nothing is drawn
+	std::vector<uint32_t> colour_;
+};
+
+Surface DrawRaster(const Scene &scene, View viewKind, int width, int height) {
+	Viewpoint view = ViewFor(scene, viewKind, width, height);
+	size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+	Samples samples(view, pixels * 4 <= kMaxSamplesForSupersampling ? 2 : 1);
+
+	std::vector<const SceneTriangle *> translucent;
+	for (const SceneTriangle &t : scene.triangles) {
+		if (!FacesViewer(t, view) || !(t.colour.a > 0))
+			continue;
+		if (t.colour.a >= kOpaque)
+			samples.Opaque(t);
+		else
+			translucent.push_back(&t);
+	}
+	// Back to front, so that glass behind glass shows through both.
+	auto centreDepth = [&](const SceneTriangle *t) { return dotp(t->p[0] + t->p[1] + t->p[2], view.forward()); };
+	std::stable_sort(translucent.begin(), translucent.end(),
+	                 [&](const SceneTriangle *a, const SceneTriangle *b) { return centreDepth(a) > centreDepth(b); });
+	for (const SceneTriangle *t : translucent)
+		samples.Translucent(*t);
+	for (const SceneCone &c : scene.cones)
+		samples.Cone(c);
+
+	Surface surface = samples.Resolve();
+	Context cr(cairo_create(surface.get()));
+	for (const SceneBeacon &b : scene.beacons)
+		if (samples.Shows(b)) {
+			Viewpoint::Point c = view.Project(b.pos);
+			DrawBeacon(cr.get(), c.x, c.y, BeaconRadius(b, view), b.colour);
+		}
+	DrawLegend(cr.get(), scene, width, height);
+	Check(cairo_status(cr.get()), "picture");
+	cairo_surface_flush(surface.get());
+	return surface;
+}
+
+// --- Vector drawing ------------------------------------------------------------------------
+
+struct Item {
+	double depth;  // [m] farther items are drawn first
+	enum Kind { Triangle, Cone, Beacon } kind;
+	VECTOR3 p[3];  // a triangle's corners
+	Rgb colour;
+	double alpha;
+	size_t index;  // the cone or beacon
+};
+
+// Cuts t at the middle of its longest edge until no edge is longer than maxEdge pixels.
+void Cut(const VECTOR3 (&p)[3], const Viewpoint &view, const Rgb &colour, double alpha, std::vector<Item> &out,
+         int depth = 0) {
+	double longest = 0;
+	int at = 0;
+	for (int i = 0; i < 3; ++i) {
+		double len = length(p[(i + 1) % 3] - p[i]) * view.pixelsPerMetre();
+		if (len > longest)
+			longest = len, at = i;
+	}
+	if (longest <= kSvgMaxEdge || depth >= 16) {
+		out.push_back(Item{dotp(p[0] + p[1] + p[2], view.forward()) / 3, Item::Triangle, {p[0], p[1], p[2]}, colour,
+		                   alpha, 0});
+		return;
+	}
+	const VECTOR3 &a = p[at], &b = p[(at + 1) % 3], &c = p[(at + 2) % 3];
+	VECTOR3 m = (a + b) * 0.5;
+	// Both halves keep the corners' order, and with it the visible side.
+	VECTOR3 first[3] = {a, m, c}, second[3] = {m, b, c};
+	Cut(first, view, colour, alpha, out, depth + 1);
+	Cut(second, view, colour, alpha, out, depth + 1);
+}
+
+// The outline of points on the picture, as a convex polygon (monotone chain).
+std::vector<Viewpoint::Point> Hull(std::vector<Viewpoint::Point> p) {
+	std::sort(p.begin(), p.end(), [](const auto &a, const auto &b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
+	if (p.size() < 3)
+		return p;
+	auto cross = [](const auto &o, const auto &a, const auto &b) {
+		return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
+	};
+	std::vector<Viewpoint::Point> h(2 * p.size());
+	size_t k = 0;
+	for (size_t i = 0; i < p.size(); ++i) {
+		while (k >= 2 && cross(h[k - 2], h[k - 1], p[i]) <= 0)
+			--k;
+		h[k++] = p[i];
+	}
+	for (size_t i = p.size() - 1, t = k + 1; i > 0; --i) {
+		while (k >= t && cross(h[k - 2], h[k - 1], p[i - 1]) <= 0)
+			--k;
+		h[k++] = p[i - 1];
+	}
+	h.resize(k - 1);
+	return h;
+}
+
+void DrawConeOutline(cairo_t *cr, const SceneCone &c, const Viewpoint &view) {
+	ConeMesh m = MakeCone(c);
+	std::vector<Viewpoint::Point> p;
+	for (const VECTOR3 &q : m.points)
+		p.push_back(view.Project(q));
+	std::vector<Viewpoint::Point> outline = Hull(p);
+	if (outline.size() < 3)
+		return;
+	for (size_t i = 0; i < outline.size(); ++i)
+		(i ? cairo_line_to : cairo_move_to)(cr, outline[i].x, outline[i].y);
+	cairo_close_path(cr);
+	Rgb light{c.colour.r * kConeTint.r, c.colour.g * kConeTint.g, c.colour.b * kConeTint.b};
+	Viewpoint::Point from = p[0], to = p[1];
+	Pattern fade(cairo_pattern_create_linear(from.x, from.y, to.x, to.y));
+	cairo_pattern_add_color_stop_rgba(fade.get(), 0, light.r, light.g, light.b, ConeAlpha(0));
+	cairo_pattern_add_color_stop_rgba(fade.get(), 1, light.r, light.g, light.b, ConeAlpha(1));
+	// Seen along its axis the cone has no length on the picture: an even glow then.
+	if (std::hypot(to.x - from.x, to.y - from.y) < 1)
+		cairo_set_source_rgba(cr, light.r, light.g, light.b, ConeAlpha(0.5));
+	else
+		cairo_set_source(cr, fade.get());
+	cairo_fill(cr);
+}
+
+void DrawVector(cairo_t *cr, const Scene &scene, View viewKind, int width, int height) {
+	Viewpoint view = ViewFor(scene, viewKind, width, height);
+	Pattern sky(cairo_pattern_create_linear(0, 0, 0, height));
+	cairo_pattern_add_color_stop_rgb(sky.get(), 0, kSkyTop.r, kSkyTop.g, kSkyTop.b);
+	cairo_pattern_add_color_stop_rgb(sky.get(), 1, kSkyBottom.r, kSkyBottom.g, kSkyBottom.b);
+	cairo_set_source(cr, sky.get());
+	cairo_paint(cr);
+
+	std::vector<Item> items;
+	for (const SceneTriangle &t : scene.triangles)
+		if (FacesViewer(t, view) && t.colour.a > 0)
+			Cut(t.p, view, Shaded(t, view), t.colour.a, items);
+	for (size_t i = 0; i < scene.cones.size(); ++i) {
+		const SceneCone &c = scene.cones[i];
+		items.push_back(Item{dotp(c.apex + c.axis * (c.length / 2), view.forward()), Item::Cone, {}, {}, 0, i});
+	}
+	for (size_t i = 0; i < scene.beacons.size(); ++i) {
+		const SceneBeacon &b = scene.beacons[i];
+		items.push_back(Item{dotp(b.pos, view.forward()) - std::max(b.size, 0.05), Item::Beacon, {}, {}, 0, i});
+	}
+	std::stable_sort(items.begin(), items.end(), [](const Item &a, const Item &b) { return a.depth > b.depth; });
+
+	cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+	cairo_set_line_width(cr, 0.6);
+	for (const Item &item : items) {
+		switch (item.kind) {
+		case Item::Triangle:
+			for (int k = 0; k < 3; ++k) {
+				Viewpoint::Point q = view.Project(item.p[k]);
+				(k ? cairo_line_to : cairo_move_to)(cr, q.x, q.y);
+			}
+			cairo_close_path(cr);
+			cairo_set_source_rgba(cr, item.colour.r, item.colour.g, item.colour.b, item.alpha);
+			// Opaque triangles are outlined in their own colour: cairo's edge smoothing would
+			// otherwise let the background show through the seams between them.
+			if (item.alpha >= kOpaque)
+				cairo_fill_preserve(cr), cairo_stroke(cr);
+			else
+				cairo_fill(cr);
+			break;
+		case Item::Cone: DrawConeOutline(cr, scene.cones[item.index], view); break;
+		case Item::Beacon: {
+			const SceneBeacon &b = scene.beacons[item.index];
+			Viewpoint::Point c = view.Project(b.pos);
+			DrawBeacon(cr, c.x, c.y, BeaconRadius(b, view), b.colour);
+			break;
+		}
+		}
+	}
+	DrawLegend(cr, scene, width, height);
+}
+
+}  // namespace
+
+std::optional<PictureFormat> PictureFormatOf(const std::string &path) {
+	size_t dot = path.rfind('.');
+	if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
+		return std::nullopt;
+	std::string ext = path.substr(dot + 1);
+	for (char &c : ext)
+		c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+	if (ext == "png")
+		return PictureFormat::Png;
+	if (ext == "svg")
+		return PictureFormat::Svg;
+	return std::nullopt;
+}
+
+Viewpoint ViewFor(const Scene &scene, View view, int width, int height) {
+	return Viewpoint(view, scene, width, height, Legend(scene, height).height);
+}
+
+Image RenderImage(const Scene &scene, View view, int width, int height) {
+	Surface s = DrawRaster(scene, view, width, height);
+	Image image;
+	image.width = width;
+	image.height = height;
+	image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+	const unsigned char *data = cairo_image_surface_get_data(s.get());
+	int stride = cairo_image_surface_get_stride(s.get());
+	for (int y = 0; y < height; ++y) {
+		auto *row = reinterpret_cast<const uint32_t *>(data + static_cast<size_t>(y) * static_cast<size_t>(stride));
+		for (int x = 0; x < width; ++x)
+			image.pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = row[x] & 0xFFFFFF;
+	}
+	return image;
+}
+
+void WritePicture(const Scene &scene, View view, int width, int height, PictureFormat format, std::ostream &out) {
+	if (format == PictureFormat::Png) {
+		Surface s = DrawRaster(scene, view, width, height);
+		Check(cairo_surface_write_to_png_stream(s.get(), WriteToStream, &out), "PNG file");
+		return;
+	}
+	Surface s(cairo_svg_surface_create_for_stream(WriteToStream, &out, width, height));
+	Check(cairo_surface_status(s.get()), "SVG file");
+	cairo_svg_surface_set_document_unit(s.get(), CAIRO_SVG_UNIT_PX);
+	{
+		Context cr(cairo_create(s.get()));
+		DrawVector(cr.get(), scene, view, width, height);
+		Check(cairo_status(cr.get()), "SVG file");
+	}
+	cairo_surface_finish(s.get());
+	Check(cairo_surface_status(s.get()), "SVG file");
+}
+
+}  // namespace sim
