@@ -59,7 +59,7 @@ void ServeHub::Unsubscribe(const std::shared_ptr<Subscriber> &s) {
 	input_.push_back({InputCommand::Kind::Disconnect, s->id});
 }
 
-ServeHub::Waited ServeHub::Next(const std::shared_ptr<Subscriber> &s, std::string &message,
+ServeHub::Waited ServeHub::Next(const std::shared_ptr<Subscriber> &s, std::string &messages,
                                 std::chrono::milliseconds timeout) {
 	std::unique_lock<std::mutex> lock(mutex_);
 	wake_.wait_for(lock, timeout, [&] { return s->closed || !s->queue.empty(); });
@@ -67,11 +67,14 @@ ServeHub::Waited ServeHub::Next(const std::shared_ptr<Subscriber> &s, std::strin
 		return Waited::Closed;
 	if (s->queue.empty())
 		return Waited::Timeout;
-	std::shared_ptr<const std::string> m = std::move(s->queue.front());
-	s->queue.pop_front();
-	s->bytes -= m->size();
+	// Everything queued goes in one write: a page that fell a little behind catches up.
+	std::deque<std::shared_ptr<const std::string>> queue;
+	queue.swap(s->queue);
+	s->bytes = 0;
 	lock.unlock();
-	message = *m;
+	messages.clear();
+	for (const auto &m : queue)
+		messages += *m;
 	return Waited::Message;
 }
 

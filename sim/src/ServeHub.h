@@ -51,8 +51,8 @@ public:
 	std::shared_ptr<Subscriber> Subscribe();
 	// The stream ended (the tab went away or was dropped): its keys are let go.
 	void Unsubscribe(const std::shared_ptr<Subscriber> &s);
-	// Waits up to timeout for the stream's next message.
-	Waited Next(const std::shared_ptr<Subscriber> &s, std::string &message, std::chrono::milliseconds timeout);
+	// Waits up to timeout for the stream's next messages, and takes all that are queued.
+	Waited Next(const std::shared_ptr<Subscriber> &s, std::string &messages, std::chrono::milliseconds timeout);
 	// Queues one tab's validated commands together, or none of them. token names the tab.
 	Submitted Submit(const std::string &token, std::vector<InputCommand> commands);
 	// The latest state document for read-only requests.

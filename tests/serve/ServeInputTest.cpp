@@ -1,0 +1,141 @@
+// The page's keys merged into frames: what the rover sees when several tabs press, hold,
+// repeat, tap within one frame, lose the focus or go away, and the rudder from the steering
+// keys.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "OrbiterAPI.h"
+#include "ServeInput.h"
+#include "ServeKeys.h"
+
+namespace {
+
+using sim::InputCommand;
+using Kind = InputCommand::Kind;
+
+InputCommand Connect(uint64_t tab) { return {Kind::Connect, tab}; }
+InputCommand Disconnect(uint64_t tab) { return {Kind::Disconnect, tab}; }
+InputCommand ReleaseAll(uint64_t tab) { return {Kind::ReleaseAll, tab}; }
+InputCommand Key(uint64_t tab, const char *code, bool down) {
+	int binding = sim::BrowserKeyIndex(code);
+	EXPECT_GE(binding, 0) << code;
+	return {Kind::Key, tab, binding, down};
+}
+
+// Key events as "+CODE" for down and "-CODE" for up, in order.
+std::string Events(const sim::InputMixer::Frame &f) {
+	std::string s;
+	for (const host::KeyEvent &e : f.keys)
+		s += (s.empty() ? "" : " ") + std::string(e.down ? "+" : "-") + std::to_string(e.key);
+	return s;
+}
+std::string Down(int key) { return "+" + std::to_string(key); }
+std::string Up(int key) { return "-" + std::to_string(key); }
+
+class Mixer : public ::testing::Test {
+protected:
+	sim::InputMixer mixer{sim::BrowserKeyCount()};
+	sim::InputMixer::Frame Next(const std::vector<InputCommand> &commands = {}) { return mixer.Next(commands); }
+};
+
+TEST(ServeKeys, BindTheRoversKeysAndTheYawKeysAsOrbiterDoes) {
+	struct Expected {
+		const char *code;
+		int key, rudder;
+	};
+	const Expected expected[] = {
+		{"Numpad8", OAPI_KEY_NUMPAD8, 0}, {"Numpad5", OAPI_KEY_NUMPAD5, 0}, {"Numpad2", OAPI_KEY_NUMPAD2, 0},
+		{"NumpadAdd", OAPI_KEY_ADD, 0},   {"NumpadSubtract", OAPI_KEY_SUBTRACT, 0},
+		{"Digit1", OAPI_KEY_1, 0},        {"Digit2", OAPI_KEY_2, 0},         {"Digit4", OAPI_KEY_4, 0},
+		{"Digit5", OAPI_KEY_5, 0},        {"Digit6", OAPI_KEY_6, 0},         {"Digit7", OAPI_KEY_7, 0},
+		{"KeyJ", OAPI_KEY_J, 0},          {"KeyV", OAPI_KEY_V, 0},
+		{"Numpad1", OAPI_KEY_NUMPAD1, -1}, {"Numpad3", OAPI_KEY_NUMPAD3, +1},
+		{"ArrowLeft", -1, -1},            {"ArrowRight", -1, +1},
+	};
+	ASSERT_EQ(sim::BrowserKeyCount(), std::size(expected));
+	for (const Expected &e : expected) {
+		int i = sim::BrowserKeyIndex(e.code);
+		ASSERT_GE(i, 0) << e.code;
+		EXPECT_EQ(sim::BrowserKeysBegin()[i].oapiKey, e.key) << e.code;
+		EXPECT_EQ(sim::BrowserKeysBegin()[i].rudder, e.rudder) << e.code;
+	}
+	// Browsers name keys exactly so; anything else is not a key of the rover.
+	EXPECT_EQ(sim::BrowserKeyIndex("numpad8"), -1);
+	EXPECT_EQ(sim::BrowserKeyIndex("KeyQ"), -1);
+	EXPECT_EQ(sim::BrowserKeyIndex(""), -1);
+}
+
+TEST_F(Mixer, AHeldKeyGoesDownOnceAndUpOnceWhateverRepeatsArrive) {
+	Next({Connect(1)});
+	EXPECT_EQ(Events(Next({Key(1, "NumpadAdd", true)})), Down(OAPI_KEY_ADD));
+	// Auto-repeat, or a page that sends the down again: nothing new for the rover.
+	EXPECT_EQ(Events(Next({Key(1, "NumpadAdd", true), Key(1, "NumpadAdd", true)})), "");
+	EXPECT_EQ(Events(Next()), "");
+	EXPECT_EQ(Events(Next({Key(1, "NumpadAdd", false)})), Up(OAPI_KEY_ADD));
+	// An up of a key not held changes nothing.
+	EXPECT_EQ(Events(Next({Key(1, "NumpadAdd", false), Key(1, "KeyJ", false)})), "");
+}
+
+TEST_F(Mixer, APressAndReleaseWithinOneFrameIsATapThatTheRoverSeesHeldForAFrame) {
+	Next({Connect(1)});
+	// Keypad 8 selects the gear only while it is held in the frame's keyboard state: its
+	// release waits for the next frame, and comes first there.
+	sim::InputMixer::Frame f1 = Next({Key(1, "Numpad8", true), Key(1, "Numpad8", false), Key(1, "KeyJ", true)});
+	EXPECT_EQ(Events(f1), Down(OAPI_KEY_NUMPAD8));
+	EXPECT_EQ(mixer.carried(), 2u) << "the tab's J waits behind its keypad 8 release";
+	sim::InputMixer::Frame f2 = Next({Key(1, "KeyJ", false)});
+	EXPECT_EQ(Events(f2), Up(OAPI_KEY_NUMPAD8) + " " + Down(OAPI_KEY_J));
+	EXPECT_EQ(Events(Next()), Up(OAPI_KEY_J));
+	EXPECT_EQ(mixer.carried(), 0u);
+}
+
+TEST_F(Mixer, AKeyIsHeldWhileAnyTabHoldsItAndOneTabWaitingDoesNotHoldUpAnother) {
+	Next({Connect(1), Connect(2)});
+	EXPECT_EQ(Events(Next({Key(1, "NumpadAdd", true), Key(2, "NumpadAdd", true)})), Down(OAPI_KEY_ADD));
+	EXPECT_EQ(Events(Next({Key(1, "NumpadAdd", false)})), "");
+	// Tab 2 taps J within a frame (its release waits); tab 1's key goes on in the same frame.
+	EXPECT_EQ(Events(Next({Key(2, "KeyJ", true), Key(2, "KeyJ", false), Key(1, "Digit7", true)})),
+	          Down(OAPI_KEY_J) + " " + Down(OAPI_KEY_7));
+	EXPECT_EQ(Events(Next({Key(2, "NumpadAdd", false)})), Up(OAPI_KEY_J) + " " + Up(OAPI_KEY_ADD));
+}
+
+TEST_F(Mixer, LosingTheFocusOrGoingAwayLetsGoOfEveryKeyOfThatTabOnly) {
+	Next({Connect(1), Connect(2)});
+	Next({Key(1, "NumpadAdd", true), Key(1, "Digit6", true), Key(1, "ArrowLeft", true), Key(2, "Digit6", true)});
+	sim::InputMixer::Frame f = Next({ReleaseAll(1)});
+	EXPECT_EQ(Events(f), Up(OAPI_KEY_ADD)) << "tab 2 still holds 6";
+	EXPECT_EQ(f.rudder, 0);
+	EXPECT_EQ(Events(Next({Disconnect(2)})), Up(OAPI_KEY_6));
+	EXPECT_EQ(mixer.connected(), 1u);
+	// A tab that has gone cannot press anything, even with a command that was already queued.
+	EXPECT_EQ(Events(Next({Key(2, "KeyV", true)})), "");
+	EXPECT_EQ(Events(Next({Key(9, "KeyV", true)})), "") << "never connected";
+	// Going away right after a press still shows the press for a frame.
+	sim::InputMixer::Frame pressed = Next({Key(1, "Numpad8", true), Disconnect(1)});
+	EXPECT_EQ(Events(pressed), Down(OAPI_KEY_NUMPAD8));
+	EXPECT_EQ(Events(Next()), Up(OAPI_KEY_NUMPAD8));
+	EXPECT_EQ(mixer.connected(), 0u);
+}
+
+TEST_F(Mixer, TheSteeringKeysSetFullRudderWhileHeldAndNoneWhenReleasedOrBothHeld) {
+	Next({Connect(1), Connect(2)});
+	sim::InputMixer::Frame right = Next({Key(1, "ArrowRight", true)});
+	EXPECT_EQ(right.rudder, 1);
+	EXPECT_EQ(Events(right), "") << "the arrows are not Orbiter keys of the vessel";
+	// The yaw keys reach the vessel as keys as well, as in Orbiter.
+	sim::InputMixer::Frame both = Next({Key(2, "Numpad1", true)});
+	EXPECT_EQ(both.rudder, 0);
+	EXPECT_EQ(Events(both), Down(OAPI_KEY_NUMPAD1));
+	EXPECT_EQ(Next({Key(1, "ArrowRight", false)}).rudder, -1);
+	// Two left keys: the rudder stays left until both are up.
+	Next({Key(1, "ArrowLeft", true)});
+	EXPECT_EQ(Next({Key(2, "Numpad1", false)}).rudder, -1);
+	EXPECT_EQ(Next({Key(1, "ArrowLeft", false)}).rudder, 0);
+	// A tap of an arrow within a frame steers for that frame.
+	EXPECT_EQ(Next({Key(1, "ArrowRight", true), Key(1, "ArrowRight", false)}).rudder, 1);
+	EXPECT_EQ(Next().rudder, 0);
+}
+
+}  // namespace

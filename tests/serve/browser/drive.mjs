@@ -1,0 +1,142 @@
+// The page of `sendra-sim serve` in Debian's chromium, driven by playwright-core: the rover is
+// drawn, keypad 8 and a held keypad plus put it in forward gear at speed on the HUD, J opens
+// the sunscreen, and a screenshot is kept. Run by ctest:
+//   node drive.mjs --sim SENDRA_SIM --chromium CHROMIUM --npm WEB_NPM_DIR --artifacts DIR
+import {spawn} from 'node:child_process';
+import {mkdtempSync, mkdirSync, rmSync, readdirSync} from 'node:fs';
+import {createRequire} from 'node:module';
+import {tmpdir} from 'node:os';
+import {join} from 'node:path';
+
+const args = {};
+for (let i = 2; i + 1 < process.argv.length; i += 2)
+	args[process.argv[i].replace(/^--/, '')] = process.argv[i + 1];
+for (const name of ['sim', 'chromium', 'npm', 'artifacts'])
+	if (!args[name])
+		throw new Error(`missing --${name}`);
+
+let chromium;
+try {
+	chromium = createRequire(join(args.npm, 'package.json'))('playwright-core').chromium;
+} catch (err) {
+	console.error(`playwright-core is not installed in ${args.npm}: npm could not install the page's ` +
+	              `packages when sendra-sim was built (${err.message})`);
+	process.exit(1);
+}
+
+const work = mkdtempSync(join(tmpdir(), 'sendra-serve-browser-'));
+let server = null, context = null, failures = 0;
+
+function check(ok, what) {
+	console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}`);
+	if (!ok)
+		++failures;
+	return ok;
+}
+
+// sendra-sim serve on a free loopback port, in the scratch folder so that its save lands there.
+function startServer() {
+	return new Promise((resolve, reject) => {
+		server = spawn(args.sim, ['serve', '--port', '0'], {cwd: work, stdio: ['ignore', 'pipe', 'pipe']});
+		let out = '';
+		const timer = setTimeout(() => reject(new Error(`no address from sendra-sim serve: ${out}`)), 20000);
+		server.stdout.on('data', d => {
+			out += d;
+			const m = out.match(/at (http:\/\/127\.0\.0\.1:\d+\/)/);
+			if (m) {
+				clearTimeout(timer);
+				resolve(m[1]);
+			}
+		});
+		server.stderr.on('data', d => process.stderr.write(`sendra-sim: ${d}`));
+		server.on('exit', code => reject(new Error(`sendra-sim serve exited with ${code}: ${out}`)));
+	});
+}
+
+function stopServer() {
+	return new Promise(resolve => {
+		if (!server || server.exitCode !== null)
+			return resolve(server ? server.exitCode : null);
+		server.removeAllListeners('exit');
+		server.on('exit', code => resolve(code));
+		server.kill('SIGINT');
+	});
+}
+
+async function state(url) {
+	const r = await fetch(new URL('api/state', url));
+	return r.json();
+}
+
+// Whether the canvas shows something: many colours, not one cleared background.
+function canvasDrawn() {
+	const source = document.querySelector('#view canvas');
+	if (!source || !window.sendra || !window.sendra.roverReady || !window.sendra.frame || window.sendra.rendered < 2)
+		return false;
+	const c = document.createElement('canvas');
+	c.width = 64;
+	c.height = 48;
+	const g = c.getContext('2d');
+	g.drawImage(source, 0, 0, c.width, c.height);
+	const px = g.getImageData(0, 0, c.width, c.height).data;
+	const colours = new Set();
+	for (let i = 0; i < px.length; i += 4)
+		colours.add((px[i] >> 3) << 10 | (px[i + 1] >> 3) << 5 | (px[i + 2] >> 3));
+	return colours.size > 40;
+}
+
+try {
+	const url = await startServer();
+	console.log(`serving at ${url}`);
+	// A fresh profile, headless, with nothing of the browser's own going to the network.
+	context = await chromium.launchPersistentContext(join(work, 'profile'), {
+		executablePath: args.chromium,
+		headless: true,
+		viewport: {width: 960, height: 600},
+		args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+		       '--disable-component-update', '--disable-sync', '--use-angle=swiftshader', '--enable-unsafe-swiftshader'],
+	});
+	const page = context.pages()[0] || await context.newPage();
+	page.on('pageerror', e => { check(false, `no error in the page: ${e.message}`); });
+	await page.goto(url);
+	await page.waitForFunction(canvasDrawn, null, {timeout: 60000, polling: 250});
+	check(true, 'the rover is drawn');
+
+	await page.locator('#view').focus();
+	await page.keyboard.press('Numpad8');
+	await page.keyboard.down('NumpadAdd');
+	await page.waitForTimeout(2000);
+	await page.keyboard.up('NumpadAdd');
+	await page.waitForFunction(() => /Forward Gear/.test(document.getElementById('hud').textContent), null,
+	                           {timeout: 10000}).catch(() => {});
+	const hud = await page.locator('#hud').textContent();
+	check(hud.includes('Forward Gear'), `the HUD reads "Forward Gear": ${hud}`);
+	const speed = Number((hud.match(/Current Ground Speed ([0-9.]+)/) || [])[1]);
+	check(speed > 0, `the HUD shows a speed above 0: ${speed}`);
+
+	const before = (await state(url)).vessel.animations[0];
+	await page.keyboard.press('KeyJ');
+	let after = before;
+	for (let i = 0; i < 100 && after <= before; ++i) {
+		await page.waitForTimeout(100);
+		after = (await state(url)).vessel.animations[0];
+	}
+	// The sunscreen's slats are the rover's first animations.
+	check(after > before, `J opens the sunscreen: its state rose from ${before} to ${after}`);
+
+	mkdirSync(args.artifacts, {recursive: true});
+	const shot = join(args.artifacts, 'serve-page.png');
+	await page.screenshot({path: shot});
+	console.log(`screenshot: ${shot}`);
+} catch (err) {
+	check(false, `the drive ran: ${err.stack || err}`);
+} finally {
+	if (context)
+		await context.close().catch(() => {});
+	const code = await stopServer();
+	check(code === 0, `sendra-sim serve stopped cleanly on SIGINT (exit ${code})`);
+	check(readdirSync(work).some(f => /^sendra-sim-quicksave-\d{4}\.scn$/.test(f)), 'and saved the simulation');
+	rmSync(work, {recursive: true, force: true});
+}
+console.log(`${failures === 0 ? 1 : 0} passed, ${failures === 0 ? 0 : 1} failed`);
+process.exit(failures === 0 ? 0 : 1);
