@@ -102,7 +102,7 @@ void AddLights(Scene &scene, const Vessel &v) {
 }
 
 void AddLegend(Scene &scene, const Vessel &v, const std::string &caption) {
-	scene.legend.push_back({v.name + " (" + v.className + ")", kLegendColour});
+	scene.legend.push_back({PrintableText(v.name + " (" + v.className + ")"), kLegendColour});
 	scene.legend.push_back({caption, kLegendColour});
 	// The HUD's lines as they stand on the HUD: top to bottom, then left to right.
 	std::vector<host::HudText> texts = v.hud.texts;
@@ -110,10 +110,40 @@ void AddLegend(Scene &scene, const Vessel &v, const std::string &caption) {
 		return a.y != b.y ? a.y < b.y : a.x < b.x;
 	});
 	for (const host::HudText &t : texts)
-		scene.legend.push_back({t.text, static_cast<uint32_t>(t.colour & 0xFFFFFF)});
+		scene.legend.push_back({PrintableText(t.text), static_cast<uint32_t>(t.colour & 0xFFFFFF)});
 }
 
 }  // namespace
+
+std::string PrintableText(const std::string &s) {
+	std::string out;
+	out.reserve(s.size());
+	for (size_t i = 0; i < s.size();) {
+		unsigned char c = static_cast<unsigned char>(s[i]);
+		size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+		bool valid = n > 0 && i + n <= s.size();
+		for (size_t k = 1; valid && k < n; ++k)
+			valid = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+		uint32_t cp = c;
+		if (valid && n > 1) {
+			cp = c & (0x7F >> n);
+			for (size_t k = 1; k < n; ++k)
+				cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+			// Overlong forms, surrogates and code points beyond Unicode are not characters.
+			const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+			valid = cp >= least[n] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+		}
+		// XML allows no control characters but tab and line ends, and neither U+FFFE nor U+FFFF.
+		if (!valid || cp < 0x20 || cp == 0x7F || cp == 0xFFFE || cp == 0xFFFF) {
+			out += '?';
+			i += 1;
+		} else {
+			out.append(s, i, n);
+			i += n;
+		}
+	}
+	return out;
+}
 
 std::optional<View> ViewByName(const std::string &name) {
 	for (const auto &v : kViews)

@@ -69,6 +69,11 @@ Scene CaptureScene(Vessel &v, const std::string &caption);
 // A scene with nothing but a legend: why there is nothing to show, and the caption.
 Scene EmptyScene(const std::string &why, const std::string &caption);
 
+// Names and HUD lines as pictures can show them: UTF-8 text as given, with every byte that is
+// not part of a UTF-8 character, and every control character, replaced by '?'. Scenario files
+// and modules may hand over any bytes; cairo and XML take text only.
+std::string PrintableText(const std::string &s);
+
 // An orthographic view of a scene onto a picture of width x height pixels, fitted so that the
 // scene fills the picture below legendHeight pixels with a margin.
 class Viewpoint {

@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "HostVessel.h"
+#include "RenderScene.h"
 #include "Simulation.h"
 #include "Text.h"
 
@@ -99,38 +100,18 @@ std::string Number(double v, int decimals = 1) {
 	return s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos ? s.substr(1) : s;
 }
 
-// Text for an XML document: markup characters escaped, and bytes that are not UTF-8 text (or
-// are control characters XML does not allow) replaced by '?'.
+// Text for an XML document: printable, with the markup characters escaped.
 std::string Xml(const std::string &s) {
 	std::string out;
-	for (size_t i = 0; i < s.size();) {
-		unsigned char c = static_cast<unsigned char>(s[i]);
-		size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-		bool valid = n > 0 && i + n <= s.size();
-		for (size_t k = 1; valid && k < n; ++k)
-			valid = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-		if (valid && n > 1) {
-			// Overlong forms, surrogates and code points beyond Unicode are not text.
-			uint32_t cp = c & (0x7F >> n);
-			for (size_t k = 1; k < n; ++k)
-				cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-			const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
-			valid = cp >= least[n] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF) && cp != 0xFFFE && cp != 0xFFFF;
-		}
-		if (!valid || (n == 1 && c < 0x20 && c != '\t')) {
-			out += '?';
-			i += 1;
-			continue;
-		}
+	for (char c : PrintableText(s)) {
 		switch (c) {
 		case '&': out += "&amp;"; break;
 		case '<': out += "&lt;"; break;
 		case '>': out += "&gt;"; break;
 		case '"': out += "&quot;"; break;
 		case '\'': out += "&apos;"; break;
-		default: out.append(s, i, n); break;
+		default: out += c; break;
 		}
-		i += n;
 	}
 	return out;
 }
@@ -403,11 +384,12 @@ void WriteTrackMap(const TrackRecorder &recorder, const host::Simulation &sim, s
 			out << (k ? " " : "") << Number(view.X(p.east[k]), 2) << ',' << Number(view.Y(p.north[k]), 2);
 		out << "\"/>\n";
 
-		double next = p.points.front().simt;
+		// At the first position at or after each multiple of the interval from the start.
+		double start = p.points.front().simt, next = start;
 		for (size_t k = 0; k < p.points.size(); ++k)
 			if (p.points[k].simt >= next - 1e-9) {
 				WriteArrow(out, view.X(p.east[k]), view.Y(p.north[k]), p.points[k].hdg, colour);
-				next = p.points[k].simt + every;
+				next = start + every * (std::floor((p.points[k].simt - start) / every + 1e-9) + 1);
 			}
 		double sx = view.X(p.east.front()), sy = view.Y(p.north.front());
 		double ex = view.X(p.east.back()), ey = view.Y(p.north.back());
@@ -424,7 +406,8 @@ void WriteTrackMap(const TrackRecorder &recorder, const host::Simulation &sim, s
 	// A scale bar of a round length about a fifth of the map's width.
 	double barMetres = RoundLength(kWidth / 5 / view.scale), bar = barMetres * view.scale;
 	double bx = 16, by = kHeight - 20;
-	out << "<g id=\"scale-bar\" data-metres=\"" << host::FormatShortest(barMetres) << "\">\n"
+	out << "<g id=\"scale-bar\" data-metres=\"" << host::FormatShortest(barMetres) << "\" data-pixels=\""
+	    << host::FormatShortest(bar) << "\">\n"
 	    << "<rect x=\"" << bx - 6 << "\" y=\"" << by - 22 << "\" width=\"" << Number(bar + 12) << "\" height=\"32\" fill=\"#000\" fill-opacity=\"0.45\"/>\n"
 	    << "<path fill=\"none\" stroke=\"#ffffff\" stroke-width=\"2\" d=\"M" << bx << ' ' << by - 5 << 'V' << by << 'H'
 	    << Number(bx + bar) << 'V' << by - 5 << "\"/>\n"

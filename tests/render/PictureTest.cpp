@@ -1,0 +1,311 @@
+// Pictures checked by what they show: the visible side and the mirror sense of the views on
+// hand-made scenes, hidden surfaces and beacons; then the rover itself filling its pictures,
+// its left door, swivelled wheels and lights changing what they should and nothing else.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "Drives.h"
+#include "HostVessel.h"
+#include "ScenarioIO.h"
+#include "Simulation.h"
+#include "Visual.h"
+#include "Xml.h"
+#include "animation/AnimationTables.h"
+
+using namespace render_testing;
+
+namespace {
+
+sim::SceneTriangle Tri(VECTOR3 a, VECTOR3 b, VECTOR3 c, COLOUR4 colour) {
+	sim::SceneTriangle t;
+	t.p[0] = a, t.p[1] = b, t.p[2] = c;
+	t.colour = colour;
+	return t;
+}
+
+const COLOUR4 kRed{1, 0, 0, 1}, kGreen{0, 1, 0, 1}, kBlue{0, 0, 1, 1}, kYellow{1, 1, 0, 1};
+
+// The colour of the picture at the centre of a triangle.
+Rgb ColourAt(const sim::Image &image, const sim::Viewpoint &view, const sim::SceneTriangle &t) {
+	sim::Viewpoint::Point p = view.Project((t.p[0] + t.p[1] + t.p[2]) / 3.0);
+	return Colour(image.At(static_cast<int>(p.x), static_cast<int>(p.y)));
+}
+
+// Pixels of the rover: those that differ from the same picture without it.
+Box RoverPixels(const sim::Scene &scene, sim::View view, size_t *count) {
+	sim::Scene empty = scene;
+	empty.triangles.clear();
+	empty.cones.clear();
+	empty.beacons.clear();
+	sim::Image with = sim::RenderImage(scene, view, kWidth, kHeight);
+	sim::Image without = sim::RenderImage(empty, view, kWidth, kHeight);
+	Box box;
+	*count = 0;
+	for (int y = 0; y < kHeight; ++y)
+		for (int x = 0; x < kWidth; ++x)
+			if (with.At(x, y) != without.At(x, y)) {
+				box.Include(x, y);
+				++*count;
+			}
+	return box;
+}
+
+// Where the given groups of mesh 0 lie on the picture, in either scene.
+Box GroupsOnPicture(const std::vector<UINT> &groups, sim::View view, const sim::Scene &a, const sim::Scene &b) {
+	Box box;
+	for (const sim::Scene *scene : {&a, &b}) {
+		sim::Viewpoint v = sim::ViewFor(*scene, view, kWidth, kHeight);
+		for (const sim::SceneTriangle &t : scene->triangles)
+			if (t.mesh == 0 && std::find(groups.begin(), groups.end(), t.group) != groups.end())
+				for (const VECTOR3 &p : t.p) {
+					sim::Viewpoint::Point q = v.Project(p);
+					box.Include(q.x, q.y);
+				}
+	}
+	return box;
+}
+
+struct Changes {
+	size_t inside = 0, outside = 0;
+};
+Changes ChangedPixels(const sim::Image &a, const sim::Image &b, const Box &region) {
+	Changes c;
+	for (int y = 0; y < a.height; ++y)
+		for (int x = 0; x < a.width; ++x)
+			if (a.At(x, y) != b.At(x, y))
+				++(region.Contains(x, y) ? c.inside : c.outside);
+	return c;
+}
+
+// Two moments of the rover seen the same way: the same frame, and the same legend so that
+// only the parts can differ.
+void ExpectSameFrame(sim::Scene &a, sim::Scene &b, sim::View view) {
+	b.legend = a.legend;
+	sim::Viewpoint va = sim::ViewFor(a, view, kWidth, kHeight), vb = sim::ViewFor(b, view, kWidth, kHeight);
+	ASSERT_EQ(va.pixelsPerMetre(), vb.pixelsPerMetre());
+	ASSERT_EQ(va.Project(_V(0, 0, 0)).x, vb.Project(_V(0, 0, 0)).x);
+	ASSERT_EQ(va.Project(_V(0, 0, 0)).y, vb.Project(_V(0, 0, 0)).y);
+}
+
+}  // namespace
+
+TEST(Pictures, TheClockwiseSideIsSeenAndTheVesselsRightIsOnTheLeftFromTheFront) {
+	// Red and green face forward (clockwise seen from ahead), on the vessel's right and left;
+	// blue and yellow face backward, half a metre further forward, over the same places.
+	sim::Scene scene;
+	scene.triangles = {
+		Tri(_V(0.5, 0, 0), _V(1.5, 0, 0), _V(1, 1, 0), kRed),
+		Tri(_V(-1.5, 0, 0), _V(-0.5, 0, 0), _V(-1, 1, 0), kGreen),
+		Tri(_V(0.5, 0, 0.5), _V(1, 1, 0.5), _V(1.5, 0, 0.5), kBlue),
+		Tri(_V(-1.5, 0, 0.5), _V(-1, 1, 0.5), _V(-0.5, 0, 0.5), kYellow),
+	};
+	sim::Viewpoint front = sim::ViewFor(scene, sim::View::Front, kWidth, kHeight);
+	sim::Image seen = sim::RenderImage(scene, sim::View::Front, kWidth, kHeight);
+	// The backward faces are nearer to this viewer but not drawn.
+	Rgb right = ColourAt(seen, front, scene.triangles[0]), left = ColourAt(seen, front, scene.triangles[1]);
+	EXPECT_GT(right.r, 60);
+	EXPECT_EQ(right.b, 0);
+	EXPECT_GT(left.g, 60);
+	EXPECT_EQ(left.b, 0);
+	EXPECT_LT(front.Project(_V(1, 0.5, 0)).x, front.Project(_V(-1, 0.5, 0)).x);
+
+	sim::Viewpoint rear = sim::ViewFor(scene, sim::View::Rear, kWidth, kHeight);
+	seen = sim::RenderImage(scene, sim::View::Rear, kWidth, kHeight);
+	right = ColourAt(seen, rear, scene.triangles[2]);
+	left = ColourAt(seen, rear, scene.triangles[3]);
+	EXPECT_GT(right.b, 60);
+	EXPECT_EQ(right.r, 0);
+	EXPECT_GT(left.r, 60);
+	EXPECT_GT(left.g, 60);
+	EXPECT_GT(rear.Project(_V(1, 0.5, 0)).x, rear.Project(_V(-1, 0.5, 0)).x);
+
+	// Seen from its left the vessel's front is on the left; from above, its front is up.
+	sim::Viewpoint side = sim::ViewFor(scene, sim::View::Left, kWidth, kHeight);
+	EXPECT_LT(side.Project(_V(0, 0, 1)).x, side.Project(_V(0, 0, -1)).x);
+	sim::Viewpoint top = sim::ViewFor(scene, sim::View::Top, kWidth, kHeight);
+	EXPECT_LT(top.Project(_V(0, 0, 1)).y, top.Project(_V(0, 0, -1)).y);
+	EXPECT_LT(top.Project(_V(-1, 0, 0)).x, top.Project(_V(1, 0, 0)).x);
+}
+
+TEST(Pictures, TheNearerSurfaceHidesTheFartherWhicheverComesFirst) {
+	// Seen from behind: red is nearer.
+	sim::SceneTriangle nearRed = Tri(_V(-1, -1, 0), _V(-1, 1, 0), _V(1, -1, 0), kRed);
+	sim::SceneTriangle farBlue = Tri(_V(-2, -2, 1), _V(-2, 2, 1), _V(2, -2, 1), kBlue);
+	sim::Scene a, b;
+	a.triangles = {nearRed, farBlue};
+	b.triangles = {farBlue, nearRed};
+	sim::Image ia = sim::RenderImage(a, sim::View::Rear, kWidth, kHeight);
+	EXPECT_EQ(ia.pixels, sim::RenderImage(b, sim::View::Rear, kWidth, kHeight).pixels);
+	sim::Viewpoint v = sim::ViewFor(a, sim::View::Rear, kWidth, kHeight);
+	Rgb overlap = ColourAt(ia, v, nearRed);
+	EXPECT_GT(overlap.r, 60);
+	EXPECT_EQ(overlap.b, 0);
+
+	// Glass lets what is behind it show through.
+	a.triangles[0].colour = COLOUR4{1, 0, 0, 0.4f};
+	overlap = ColourAt(sim::RenderImage(a, sim::View::Rear, kWidth, kHeight), v, nearRed);
+	EXPECT_GT(overlap.r, 20);
+	EXPECT_GT(overlap.b, 20);
+}
+
+TEST(Pictures, BeaconsShineInTheirColoursUnlessSomethingHidesThem) {
+	sim::Scene scene;
+	scene.triangles = {Tri(_V(-2, -2, 0), _V(-2, 2, 0), _V(2, -2, 0), COLOUR4{0.5f, 0.5f, 0.5f, 1})};
+	// Seen from behind: the red beacon is in front of the wall, the green one behind it.
+	scene.beacons = {{_V(-1, -1, -0.3), _V(1, 0, 0), 0.1}, {_V(-1, -0.5, 0.4), _V(0, 1, 0), 0.1}};
+	sim::Scene bare = scene;
+	bare.beacons.clear();
+	sim::Image lit = sim::RenderImage(scene, sim::View::Rear, kWidth, kHeight);
+	sim::Image dark = sim::RenderImage(bare, sim::View::Rear, kWidth, kHeight);
+	sim::Viewpoint v = sim::ViewFor(scene, sim::View::Rear, kWidth, kHeight);
+	double r = std::max(3.0, 0.1 * v.pixelsPerMetre());
+
+	sim::Viewpoint::Point red = v.Project(scene.beacons[0].pos);
+	EXPECT_GT(Brightness(lit.At(static_cast<int>(red.x), static_cast<int>(red.y))), 600);  // a white core
+	Rgb glow = Colour(lit.At(static_cast<int>(red.x + 0.6 * r), static_cast<int>(red.y)));
+	EXPECT_GT(glow.r, glow.g + 40);
+	sim::Viewpoint::Point green = v.Project(scene.beacons[1].pos);
+	for (int dx = -2; dx <= 2; ++dx)
+		EXPECT_EQ(lit.At(static_cast<int>(green.x) + dx, static_cast<int>(green.y)),
+		          dark.At(static_cast<int>(green.x) + dx, static_cast<int>(green.y)));
+}
+
+TEST(Pictures, TheRoverFillsEveryViewWithoutTouchingTheEdges) {
+	sim::Scene scene = SceneAfter("", 0, sim::View::Iso);
+	ASSERT_GT(scene.triangles.size(), 1000u);
+	EXPECT_EQ(scene.legend.front().text, "Sendra-1 (Sendra2016)");
+	EXPECT_EQ(scene.legend[1].text, "t = 0.00 s, iso view");
+	for (sim::View view : {sim::View::Iso, sim::View::Front, sim::View::Rear, sim::View::Left, sim::View::Right,
+	                       sim::View::Top}) {
+		size_t count = 0;
+		Box box = RoverPixels(scene, view, &count);
+		const char *name = sim::ViewName(view);
+		// It reaches across most of the picture one way or the other ...
+		EXPECT_TRUE(box.x1 - box.x0 > 0.75 * kWidth || box.y1 - box.y0 > 0.6 * kHeight) << name;
+		// ... stays clear of its edges ...
+		EXPECT_GT(box.x0, 4) << name;
+		EXPECT_GT(box.y0, 4) << name;
+		EXPECT_LT(box.x1, kWidth - 5) << name;
+		EXPECT_LT(box.y1, kHeight - 5) << name;
+		// ... and covers a fair share of it.
+		double share = static_cast<double>(count) / (kWidth * kHeight);
+		EXPECT_GT(share, 0.15) << name;
+		EXPECT_LT(share, 0.8) << name;
+	}
+}
+
+TEST(Pictures, TheLeftDoorOpeningChangesTheSideViewOnlyWhereTheDoorIs) {
+	sim::Scene closed = SceneAfter("", 12, sim::View::Left);
+	sim::Scene open = SceneAfter("0.1 tap 1\n", 12, sim::View::Left);  // 10 s to open
+	ExpectSameFrame(closed, open, sim::View::Left);
+	const rig::RotationRow &door = rig::DOORS[0].rotation;
+	Box region = GroupsOnPicture({door.groups, door.groups + door.ngroups}, sim::View::Left, closed, open).Grown(2);
+	Changes c = ChangedPixels(sim::RenderImage(closed, sim::View::Left, kWidth, kHeight),
+	                          sim::RenderImage(open, sim::View::Left, kWidth, kHeight), region);
+	EXPECT_GT(c.inside, 2000u);
+	EXPECT_EQ(c.outside, 0u);
+}
+
+TEST(Pictures, SwivelledWheelsChangeTheTopViewAtTheWheelsAndDials) {
+	sim::Scene straight = SceneAfter("", 6, sim::View::Top);
+	sim::Scene turned = SceneAfter("0.1 key 6 down\n5.1 key 6 up\n", 6, sim::View::Top);  // 90 degrees
+	ExpectSameFrame(straight, turned, sim::View::Top);
+	std::vector<UINT> wheels;
+	for (const rig::WheelRow &w : rig::WHEELS)
+		wheels.insert(wheels.end(), {w.swivelGroup, w.rollGroups[0], w.rollGroups[1]});
+	sim::Image a = sim::RenderImage(straight, sim::View::Top, kWidth, kHeight);
+	sim::Image b = sim::RenderImage(turned, sim::View::Top, kWidth, kHeight);
+	Box wheelRegion = GroupsOnPicture(wheels, sim::View::Top, straight, turned).Grown(2);
+	EXPECT_GT(ChangedPixels(a, b, wheelRegion).inside, 300u);
+	// The dials turn with the wheels' swivel; nothing else moves.
+	for (const rig::PartRow &d : rig::DIALS)
+		wheels.push_back(d.rotation.groups[0]);
+	std::vector<Box> parts;
+	for (UINT g : wheels)
+		parts.push_back(GroupsOnPicture({g}, sim::View::Top, straight, turned).Grown(2));
+	size_t elsewhere = 0;
+	for (int y = 0; y < kHeight; ++y)
+		for (int x = 0; x < kWidth; ++x)
+			if (a.At(x, y) != b.At(x, y) &&
+			    std::none_of(parts.begin(), parts.end(), [&](const Box &p) { return p.Contains(x, y); }))
+				++elsewhere;
+	EXPECT_EQ(elsewhere, 0u);
+}
+
+TEST(Pictures, LightsOnBrightenTheirConesAndAddTheBeacons) {
+	sim::Scene off = SceneAfter("", 1, sim::View::Iso);
+	sim::Scene on = SceneAfter("0.1 tap 7\n", 1, sim::View::Iso);
+	EXPECT_TRUE(off.cones.empty());
+	EXPECT_TRUE(off.beacons.empty());
+	ASSERT_EQ(on.cones.size(), 4u);
+	EXPECT_EQ(on.beacons.size(), 8u);
+	ExpectSameFrame(off, on, sim::View::Iso);
+	sim::Image dark = sim::RenderImage(off, sim::View::Iso, kWidth, kHeight);
+	sim::Image lit = sim::RenderImage(on, sim::View::Iso, kWidth, kHeight);
+	size_t brighter = 0, darker = 0;
+	for (size_t i = 0; i < lit.pixels.size(); ++i) {
+		int d = Brightness(lit.pixels[i]) - Brightness(dark.pixels[i]);
+		brighter += d > 30;
+		darker += d < -30;
+	}
+	EXPECT_GT(brighter, lit.pixels.size() / 20);
+	EXPECT_LT(darker, brighter / 20);  // the rings that outline the beacons
+
+	// Halfway along each cone that does not point away from the viewer, the picture is lit.
+	sim::Viewpoint v = sim::ViewFor(on, sim::View::Iso, kWidth, kHeight);
+	int checked = 0;
+	for (const sim::SceneCone &c : on.cones) {
+		if (dotp(c.axis, v.forward()) > 1e-9)
+			continue;
+		sim::Viewpoint::Point p = v.Project(c.apex + c.axis * (c.length / 2));
+		int x = static_cast<int>(p.x), y = static_cast<int>(p.y);
+		ASSERT_TRUE(x >= 0 && y >= 0 && x < kWidth && y < kHeight);
+		EXPECT_GT(Brightness(lit.At(x, y)), Brightness(dark.At(x, y)) + 30);
+		++checked;
+	}
+	EXPECT_EQ(checked, 2);  // the front and the left light
+}
+
+TEST(Pictures, AVesselWithoutAVisualIsPosedAsItsVisualWouldBe) {
+	auto driveWithDoorOpen = [](double visualRange) {
+		host::SimOptions o;
+		o.root = sim::DefaultRoot();
+		o.visualRange = visualRange;
+		auto sim = std::make_unique<host::Simulation>(o);
+		host::LoadScenario(*sim, host::ParseScenario(sim_testing::RoverScenario({{"R", 10, 20, 30}}), "test.scn"));
+		sim->KeyDown(OAPI_KEY_1);
+		sim->Frame(0.1);
+		sim->KeyUp(OAPI_KEY_1);
+		for (int i = 0; i < 40; ++i)
+			sim->Frame(0.1);
+		return sim;
+	};
+	auto shown = driveWithDoorOpen(5000), unseen = driveWithDoorOpen(0);
+	Vessel &a = *shown->focus(), &b = *unseen->focus();
+	ASSERT_TRUE(a.visual);
+	ASSERT_FALSE(b.visual);
+	sim::Scene sa = sim::CaptureScene(a, ""), sb = sim::CaptureScene(b, ""), again = sim::CaptureScene(b, "");
+	ASSERT_EQ(sa.triangles.size(), sb.triangles.size());
+	for (size_t i = 0; i < sa.triangles.size(); ++i)
+		for (int k = 0; k < 3; ++k) {
+			ASSERT_LT(length(sa.triangles[i].p[k] - sb.triangles[i].p[k]), 1e-5) << "triangle " << i;
+			// The picture's own visual leaves the module's transforms as it found them.
+			ASSERT_LT(length(sb.triangles[i].p[k] - again.triangles[i].p[k]), 1e-9) << "triangle " << i;
+		}
+	EXPECT_FALSE(b.visual);
+}
+
+TEST(Pictures, SvgPicturesAreWellFormedDrawings) {
+	sim::Scene scene = SceneAfter("0.1 tap 7\n0.2 tap J\n", 3, sim::View::Iso);
+	std::ostringstream svg;
+	sim::WritePicture(scene, sim::View::Iso, kWidth, kHeight, sim::PictureFormat::Svg, svg);
+	Document doc = ParseXml(svg.str());
+	ASSERT_TRUE(doc.wellFormed) << doc.error;
+	ASSERT_FALSE(doc.elements.empty());
+	EXPECT_EQ(doc.elements.front().name, "svg");
+	EXPECT_EQ(doc.elements.front().Attribute("width"), std::to_string(kWidth) + "px");
+	EXPECT_EQ(doc.elements.front().Attribute("height"), std::to_string(kHeight) + "px");
+	// Triangles are cut small for their order: more shapes than the rover has faces in view.
+	EXPECT_GT(doc.All("path").size(), scene.triangles.size() / 2);
+}
