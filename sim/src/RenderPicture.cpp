@@ -30,6 +30,7 @@ const int kConeSides = 32;
 const double kMinBeaconRadius = 3;     // [pixels]
 const double kSvgMaxEdge = 40;         // [pixels] SVG triangles are cut until no edge is longer
 const size_t kMaxSamplesForSupersampling = 2u << 20;  // beyond this a picture has one sample a pixel
+const int kBandRows = 64;              // [pixels] drawn at a time
 
 struct SurfaceDelete {
 	void operator()(cairo_surface_t *s) const { cairo_surface_destroy(s); }
@@ -58,7 +59,7 @@ cairo_status_t WriteToStream(void *closure, const unsigned char *data, unsigned 
 Rgb Mix(const Rgb &a, const Rgb &b, double t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t}; }
 
 uint32_t Pack(const Rgb &c) {
-	auto byte = [](double x) { return static_cast<uint32_t>(std::lround(std::clamp(x, 0.0, 1.0) * 255)); };
+	auto byte = [](double x) { return static_cast<uint32_t>(std::clamp(x, 0.0, 1.0) * 255 + 0.5); };
 	return byte(c.r) << 16 | byte(c.g) << 8 | byte(c.b);
 }
 
@@ -164,47 +165,85 @@ double ConeAlpha(double t) { return kConeAlphaAtLight * (1 - kConeFadeShare * st
 
 // --- Rasterising -----------------------------------------------------------------------------
 
-// The picture at `factor` samples a pixel in each direction: colour and depth per sample.
-class Samples {
+// A triangle as it lands on the picture, shaded.
+struct Flat {
+	Viewpoint::Point p[3];
+	Rgb colour;
+	double alpha;
+};
+
+// A cone as it lands on the picture: its triangles' corners and how far along the cone each is.
+struct ProjectedCone {
+	std::vector<Viewpoint::Point> p;
+	std::vector<double> t;
+	std::vector<int> triangles;
+	Rgb light;
+};
+
+// A band of rows of the picture at `factor` samples a pixel in each direction: colour and
+// depth per sample. The picture is drawn band by band, so that its memory stays small
+// whatever its size.
+class Band {
 public:
-	Samples(const Viewpoint &view, int factor)
-		: view_(view), factor_(factor), w_(view.width() * factor), h_(view.height() * factor),
-		  depth_(static_cast<size_t>(w_) * static_cast<size_t>(h_), INFINITY),
-		  colour_(depth_.size()) {
+	Band(int width, int factor, int firstRow, int rows, int pictureHeight)
+		: factor_(factor), w_(width * factor), y0_(firstRow * factor), h_(rows * factor),
+		  depth_(static_cast<size_t>(w_) * static_cast<size_t>(h_), INFINITY), colour_(depth_.size()) {
+		double pictureSamples = static_cast<double>(pictureHeight) * factor;
 		for (int y = 0; y < h_; ++y) {
-			uint32_t sky = Pack(Mix(kSkyTop, kSkyBottom, (y + 0.5) / h_));
+			uint32_t sky = Pack(Mix(kSkyTop, kSkyBottom, (y0_ + y + 0.5) / pictureSamples));
 			std::fill_n(colour_.begin() + static_cast<long>(y) * w_, w_, sky);
 		}
 	}
 
-	// Calls f(sample index, weights of a, b and c) for every sample centre inside the
-	// triangle a b c, given in pixels, whichever way round it runs on the picture.
+	// Calls f(sample index in the band, weights of a, b and c) for every sample centre of the
+	// band inside the triangle a b c, given in pixels, whichever way round it runs.
 	template <typename F>
 	void Rasterise(const Viewpoint::Point &a, const Viewpoint::Point &b, const Viewpoint::Point &c, F &&f) const {
 		double x[3] = {a.x * factor_, b.x * factor_, c.x * factor_}, y[3] = {a.y * factor_, b.y * factor_, c.y * factor_};
 		double area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
-		if (!(std::fabs(area) > 1e-12))
+		if (!(std::fabs(area) > 1e-12) || !std::isfinite(area))
 			return;
-		int x0 = std::max(0, static_cast<int>(std::floor(std::min({x[0], x[1], x[2]}))));
-		int x1 = std::min(w_ - 1, static_cast<int>(std::ceil(std::max({x[0], x[1], x[2]}))));
-		int y0 = std::max(0, static_cast<int>(std::floor(std::min({y[0], y[1], y[2]}))));
-		int y1 = std::min(h_ - 1, static_cast<int>(std::ceil(std::max({y[0], y[1], y[2]}))));
-		for (int py = y0; py <= y1; ++py) {
+		int top = std::max(y0_, static_cast<int>(std::floor(std::min({y[0], y[1], y[2]}))));
+		int bottom = std::min(y0_ + h_ - 1, static_cast<int>(std::ceil(std::max({y[0], y[1], y[2]}))));
+		if (top > bottom)
+			return;
+		// Each corner's weight is linear on the picture: w = ax sx + ay sy + c.
+		double ax[3], ay[3], c0[3];
+		for (int i = 0; i < 3; ++i) {
+			int j = (i + 1) % 3, k = (i + 2) % 3;
+			ax[i] = (y[j] - y[k]) / area;
+			ay[i] = (x[k] - x[j]) / area;
+			c0[i] = (x[j] * y[k] - x[k] * y[j]) / area;
+		}
+		double xl = std::max(0.0, std::floor(std::min({x[0], x[1], x[2]})));
+		double xr = std::min(w_ - 1.0, std::ceil(std::max({x[0], x[1], x[2]})));
+		for (int py = top; py <= bottom; ++py) {
 			double sy = py + 0.5;
-			for (int px = x0; px <= x1; ++px) {
+			// The row's span inside all three edges, a sample wider for rounding.
+			double lo = xl, hi = xr;
+			double r[3];
+			for (int i = 0; i < 3; ++i) {
+				r[i] = ay[i] * sy + c0[i];
+				if (ax[i] > 0)
+					lo = std::max(lo, std::floor(-r[i] / ax[i] - 0.5) - 1);
+				else if (ax[i] < 0)
+					hi = std::min(hi, std::ceil(-r[i] / ax[i] - 0.5) + 1);
+				else if (r[i] < 0)
+					hi = lo - 1;
+			}
+			size_t row = static_cast<size_t>(py - y0_) * static_cast<size_t>(w_);
+			for (int px = static_cast<int>(lo); px <= static_cast<int>(hi); ++px) {
 				double sx = px + 0.5;
-				double w0 = ((x[1] - sx) * (y[2] - sy) - (x[2] - sx) * (y[1] - sy)) / area;
-				double w1 = ((x[2] - sx) * (y[0] - sy) - (x[0] - sx) * (y[2] - sy)) / area;
-				double w2 = 1 - w0 - w1;
+				double w0 = ax[0] * sx + r[0], w1 = ax[1] * sx + r[1], w2 = ax[2] * sx + r[2];
 				if (w0 >= 0 && w1 >= 0 && w2 >= 0)
-					f(static_cast<size_t>(py) * static_cast<size_t>(w_) + static_cast<size_t>(px), w0, w1, w2);
+					f(row + static_cast<size_t>(px), w0, w1, w2);
 			}
 		}
 	}
 
-	void Opaque(const SceneTriangle &t) {
-		Viewpoint::Point p[3] = {view_.Project(t.p[0]), view_.Project(t.p[1]), view_.Project(t.p[2])};
-		uint32_t colour = Pack(Shaded(t, view_));
+	void Opaque(const Flat &t) {
+		uint32_t colour = Pack(t.colour);
+		const Viewpoint::Point *p = t.p;
 		Rasterise(p[0], p[1], p[2], [&](size_t i, double w0, double w1, double w2) {
 			float d = static_cast<float>(w0 * p[0].depth + w1 * p[1].depth + w2 * p[2].depth);
 			if (d < depth_[i]) {
@@ -215,66 +254,54 @@ public:
 	}
 
 	// Blended over what is in front of nothing nearer; hides nothing itself.
-	void Translucent(const SceneTriangle &t) {
-		Viewpoint::Point p[3] = {view_.Project(t.p[0]), view_.Project(t.p[1]), view_.Project(t.p[2])};
-		Rgb colour = Shaded(t, view_);
-		double alpha = t.colour.a;
+	void Translucent(const Flat &t) {
+		const Viewpoint::Point *p = t.p;
 		Rasterise(p[0], p[1], p[2], [&](size_t i, double w0, double w1, double w2) {
 			float d = static_cast<float>(w0 * p[0].depth + w1 * p[1].depth + w2 * p[2].depth);
 			if (d < depth_[i])
-				colour_[i] = Pack(Mix(Unpack(colour_[i]), colour, alpha));
+				colour_[i] = Pack(Mix(Unpack(colour_[i]), t.colour, t.alpha));
 		});
 	}
 
 	// The cone's light over everything it is in front of, once per sample however many of
 	// its faces cover it.
-	void Cone(const SceneCone &c) {
-		ConeMesh m = MakeCone(c);
-		std::vector<Viewpoint::Point> p;
-		for (const VECTOR3 &q : m.points)
-			p.push_back(view_.Project(q));
-		std::vector<float> alpha(depth_.size(), 0.0f);
-		for (size_t k = 0; k + 2 < m.triangles.size(); k += 3) {
-			int a = m.triangles[k], b = m.triangles[k + 1], cc = m.triangles[k + 2];
+	void Cone(const ProjectedCone &c) {
+		alpha_.assign(depth_.size(), 0.0f);
+		bool any = false;
+		const std::vector<Viewpoint::Point> &p = c.p;
+		for (size_t k = 0; k + 2 < c.triangles.size(); k += 3) {
+			int a = c.triangles[k], b = c.triangles[k + 1], cc = c.triangles[k + 2];
 			Rasterise(p[a], p[b], p[cc], [&](size_t i, double w0, double w1, double w2) {
 				double d = w0 * p[a].depth + w1 * p[b].depth + w2 * p[cc].depth;
-				if (d < depth_[i])
-					alpha[i] = std::max(alpha[i], static_cast<float>(ConeAlpha(w0 * m.t[a] + w1 * m.t[b] + w2 * m.t[cc])));
+				if (d < depth_[i]) {
+					alpha_[i] = std::max(alpha_[i], static_cast<float>(ConeAlpha(w0 * c.t[a] + w1 * c.t[b] + w2 * c.t[cc])));
+					any = true;
+				}
 			});
 		}
-		Rgb light{c.colour.r * kConeTint.r, c.colour.g * kConeTint.g, c.colour.b * kConeTint.b};
-		for (size_t i = 0; i < alpha.size(); ++i)
-			if (alpha[i] > 0)
-				colour_[i] = Pack(Mix(Unpack(colour_[i]), light, alpha[i]));
+		if (any)
+			for (size_t i = 0; i < alpha_.size(); ++i)
+				if (alpha_[i] > 0)
+					colour_[i] = Pack(Mix(Unpack(colour_[i]), c.light, alpha_[i]));
 	}
 
-	// Whether anything drawn hides the beacon: it shows if a sample near its centre has
-	// nothing in front of it nearer than its own size.
-	bool Shows(const SceneBeacon &b) const {
-		Viewpoint::Point c = view_.Project(b.pos);
-		double reach = std::max(b.size, 0.05);  // [m] beacons sit on the surfaces that carry them
-		double r = BeaconRadius(b, view_) * 0.5;
-		for (auto [dx, dy] : {std::pair{0.0, 0.0}, {r, 0.0}, {-r, 0.0}, {0.0, r}, {0.0, -r}}) {
-			int sx = static_cast<int>(std::floor((c.x + dx) * factor_)), sy = static_cast<int>(std::floor((c.y + dy) * factor_));
-			if (sx < 0 || sy < 0 || sx >= w_ || sy >= h_)
-				continue;
-			if (depth_[static_cast<size_t>(sy) * static_cast<size_t>(w_) + static_cast<size_t>(sx)] >= c.depth - reach)
-				return true;
-		}
-		return false;
+	// [m] What is drawn nearest at a point of the picture in pixels, if the band holds it;
+	// infinite where nothing is.
+	std::optional<double> DepthAt(double x, double y) const {
+		int sx = static_cast<int>(std::floor(x * factor_)), sy = static_cast<int>(std::floor(y * factor_)) - y0_;
+		if (sx < 0 || sy < 0 || sx >= w_ || sy >= h_)
+			return std::nullopt;
+		return depth_[static_cast<size_t>(sy) * static_cast<size_t>(w_) + static_cast<size_t>(sx)];
 	}
 
-	// The mean of each pixel's samples into a cairo image of the picture's size.
-	Surface Resolve() const {
-		Surface s(cairo_image_surface_create(CAIRO_FORMAT_RGB24, view_.width(), view_.height()));
-		Check(cairo_surface_status(s.get()), "picture");
-		cairo_surface_flush(s.get());
-		unsigned char *data = cairo_image_surface_get_data(s.get());
-		int stride = cairo_image_surface_get_stride(s.get());
+	// The mean of each pixel's samples into the band's rows of a cairo RGB24 image.
+	void Resolve(cairo_surface_t *s) const {
+		unsigned char *data = cairo_image_surface_get_data(s);
+		int stride = cairo_image_surface_get_stride(s);
 		int n = factor_ * factor_;
-		for (int y = 0; y < view_.height(); ++y) {
-			auto *row = reinterpret_cast<uint32_t *>(data + static_cast<size_t>(y) * static_cast<size_t>(stride));
-			for (int x = 0; x < view_.width(); ++x) {
+		for (int y = 0; y < h_ / factor_; ++y) {
+			auto *row = reinterpret_cast<uint32_t *>(data + static_cast<size_t>(y0_ / factor_ + y) * static_cast<size_t>(stride));
+			for (int x = 0; x < w_ / factor_; ++x) {
 				uint32_t r = 0, g = 0, b = 0;
 				for (int sy = 0; sy < factor_; ++sy)
 					for (int sx = 0; sx < factor_; ++sx) {
@@ -287,44 +314,73 @@ public:
 				row[x] = 0xFF000000u | (r + n / 2) / n << 16 | (g + n / 2) / n << 8 | (b + n / 2) / n;
 			}
 		}
-		cairo_surface_mark_dirty(s.get());
-		return s;
 	}
 
 private:
-	const Viewpoint &view_;
-	int factor_, w_, h_;
+	int factor_, w_, y0_, h_;   // samples per pixel across; the band's width, first row and rows in samples
 	std::vector<float> depth_;  // [m] along the view; infinite where nothing is drawn
 	std::vector<uint32_t> colour_;
+	std::vector<float> alpha_;  // a cone's light per sample, kept for the next cone
 };
 
 Surface DrawRaster(const Scene &scene, View viewKind, int width, int height) {
 	Viewpoint view = ViewFor(scene, viewKind, width, height);
 	size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
-	Samples samples(view, pixels * 4 <= kMaxSamplesForSupersampling ? 2 : 1);
+	int factor = pixels * 4 <= kMaxSamplesForSupersampling ? 2 : 1;
 
-	std::vector<const SceneTriangle *> translucent;
+	// Opaque triangles first, then the translucent ones back to front, so that glass behind
+	// glass shows through both.
+	std::vector<Flat> opaque, translucent;
 	for (const SceneTriangle &t : scene.triangles) {
 		if (!FacesViewer(t, view) || !(t.colour.a > 0))
 			continue;
-		if (t.colour.a >= kOpaque)
-			samples.Opaque(t);
-		else
-			translucent.push_back(&t);
+		Flat f{{view.Project(t.p[0]), view.Project(t.p[1]), view.Project(t.p[2])}, Shaded(t, view), t.colour.a};
+		(t.colour.a >= kOpaque ? opaque : translucent).push_back(f);
 	}
-	// Back to front, so that glass behind glass shows through both.
-	auto centreDepth = [&](const SceneTriangle *t) { return dotp(t->p[0] + t->p[1] + t->p[2], view.forward()); };
+	auto centreDepth = [](const Flat &f) { return f.p[0].depth + f.p[1].depth + f.p[2].depth; };
 	std::stable_sort(translucent.begin(), translucent.end(),
-	                 [&](const SceneTriangle *a, const SceneTriangle *b) { return centreDepth(a) > centreDepth(b); });
-	for (const SceneTriangle *t : translucent)
-		samples.Translucent(*t);
-	for (const SceneCone &c : scene.cones)
-		samples.Cone(c);
+	                 [&](const Flat &a, const Flat &b) { return centreDepth(a) > centreDepth(b); });
+	std::vector<ProjectedCone> cones;
+	for (const SceneCone &c : scene.cones) {
+		ConeMesh m = MakeCone(c);
+		ProjectedCone pc{{}, m.t, m.triangles, {c.colour.r * kConeTint.r, c.colour.g * kConeTint.g, c.colour.b * kConeTint.b}};
+		for (const VECTOR3 &q : m.points)
+			pc.p.push_back(view.Project(q));
+		cones.push_back(std::move(pc));
+	}
+	// A beacon shows if a point near its centre has nothing in front of it nearer than its
+	// own size: beacons sit on the surfaces that carry them.
+	std::vector<char> shows(scene.beacons.size(), 0);
 
-	Surface surface = samples.Resolve();
+	Surface surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
+	Check(cairo_surface_status(surface.get()), "picture");
+	cairo_surface_flush(surface.get());
+	for (int first = 0; first < height; first += kBandRows) {
+		Band band(width, factor, first, std::min(kBandRows, height - first), height);
+		for (const Flat &t : opaque)
+			band.Opaque(t);
+		for (const Flat &t : translucent)
+			band.Translucent(t);
+		for (const ProjectedCone &c : cones)
+			band.Cone(c);
+		for (size_t i = 0; i < scene.beacons.size(); ++i) {
+			const SceneBeacon &b = scene.beacons[i];
+			Viewpoint::Point c = view.Project(b.pos);
+			double reach = std::max(b.size, 0.05), r = BeaconRadius(b, view) * 0.5;
+			for (auto [dx, dy] : {std::pair{0.0, 0.0}, {r, 0.0}, {-r, 0.0}, {0.0, r}, {0.0, -r}}) {
+				std::optional<double> d = band.DepthAt(c.x + dx, c.y + dy);
+				if (d && *d >= c.depth - reach)
+					shows[i] = 1;
+			}
+		}
+		band.Resolve(surface.get());
+	}
+	cairo_surface_mark_dirty(surface.get());
+
 	Context cr(cairo_create(surface.get()));
-	for (const SceneBeacon &b : scene.beacons)
-		if (samples.Shows(b)) {
+	for (size_t i = 0; i < scene.beacons.size(); ++i)
+		if (shows[i]) {
+			const SceneBeacon &b = scene.beacons[i];
 			Viewpoint::Point c = view.Project(b.pos);
 			DrawBeacon(cr.get(), c.x, c.y, BeaconRadius(b, view), b.colour);
 		}
