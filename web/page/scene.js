@@ -220,10 +220,10 @@ export class View {
 			this.spots = lights.map(() => {
 				const light = new THREE.SpotLight(0xffffff, 0, 0, Math.PI / 4, 0.5, 2);
 				const cone = new THREE.Mesh(new THREE.BufferGeometry(), new THREE.MeshBasicMaterial({
-					color: 0xfff4d8, transparent: true, opacity: 0.09, blending: THREE.AdditiveBlending,
+					color: 0xfff4d8, vertexColors: true, transparent: true, blending: THREE.AdditiveBlending,
 					depthWrite: false, side: THREE.DoubleSide}));
 				this.rover.add(light, light.target, cone);
-				return {light, cone, key: ''};
+				return {light, cone, key: '', on: false};
 			});
 		}
 		lights.forEach((l, i) => {
@@ -244,12 +244,19 @@ export class View {
 			// Its quadratic attenuation term sets the strength: I = 1 / (att2 d^2) far off.
 			light.intensity = l.active ? 0.08 / Math.max(l.att[2], 1e-4) : 0;
 			cone.visible = l.active && spot;
+			this.spots[i].on = cone.visible;
 			const key = `${l.pos}|${dir.toArray()}|${l.penumbra}`;
 			if (spot && this.spots[i].key !== key) {
 				this.spots[i].key = key;
 				const length = Math.min(CONE_LENGTH, l.range);
 				const geometry = new THREE.ConeGeometry(length * Math.tan(light.angle), length, 32, 1, true);
 				geometry.translate(0, -length / 2, 0);  // apex at the lamp, opening along -y
+				// Brightest at the lamp, fading out along the beam.
+				const y = geometry.getAttribute('position');
+				const rgba = new Float32Array(y.count * 4);
+				for (let k = 0; k < y.count; ++k)
+					rgba.set([1, 1, 1, 0.16 * (1 + y.getY(k) / length)], k * 4);
+				geometry.setAttribute('color', new THREE.BufferAttribute(rgba, 4));
 				cone.geometry.dispose();
 				cone.geometry = geometry;
 				cone.position.copy(light.position);
@@ -340,6 +347,9 @@ export class View {
 		}
 		for (let i = 0; i < this.meshRoots.length; ++i)
 			this.meshRoots[i].visible = (this.visibility[i] & (this.cockpit ? 2 : 1)) !== 0;
+		// The beams are seen from outside; from the cockpit, within them, only their light.
+		for (const s of this.spots)
+			s.cone.visible = s.on && !this.cockpit;
 	}
 
 	render(simt) {
