@@ -119,5 +119,6 @@ public:
 	host::Journal journal;
 	std::unique_ptr<host::Visual> visual;
 	host::HudPaint hud;  // the last HUD paint, focus vessel only
-	bool warnedNonFinitePose = false;
+	bool warnedNonFinitePose = false;   // an animation state was not finite (said once)
+	bool warnedNonFiniteState = false;  // a landed state handed to the host was not finite (said once)
 };

@@ -1,8 +1,12 @@
 // Reading Orbiter mesh files (MSHX1): groups with their tags and geometry, then the material
 // and texture lists, every line and number checked before it is used.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <utility>
 
@@ -483,6 +487,14 @@ private:
 Mesh ReadMesh(std::istream &in, const std::string &fileLabel) { return MeshParser(in, fileLabel).Parse(); }
 
 Mesh ReadMeshFile(const std::string &path) {
+	// Only a regular file: a folder would read as an empty file, and a pipe could block.
+	struct stat st;
+	if (::stat(path.c_str(), &st) != 0)
+		throw HostError(path, 0, std::string("cannot open the mesh file: ") + std::strerror(errno));
+	if (S_ISDIR(st.st_mode))
+		throw HostError(path, 0, "is a folder, not a mesh file");
+	if (!S_ISREG(st.st_mode))
+		throw HostError(path, 0, "is not a regular file");
 	std::ifstream in(path, std::ios::binary);
 	if (!in)
 		throw HostError(path, 0, "cannot open the mesh file");

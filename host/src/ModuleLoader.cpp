@@ -15,9 +15,11 @@ namespace host {
 namespace {
 int date2IntCalls = 0;
 
+// Never destroyed: a module may be unloaded by a simulation that is itself destroyed at exit,
+// after a static registry made later (at the first module's load) would already be gone.
 std::map<HINSTANCE, int> &InitLibRegistry() {
-	static std::map<HINSTANCE, int> calls;
-	return calls;
+	static auto *calls = new std::map<HINSTANCE, int>();
+	return *calls;
 }
 }  // namespace
 

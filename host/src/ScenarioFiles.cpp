@@ -52,9 +52,42 @@ ScenarioBlockReader::Loading::~Loading() { g_active = saved_; }
 
 ScenarioBlockReader *ScenarioBlockReader::Active() { return g_active; }
 
+namespace {
+
+double ToRadians(double deg) { return deg * RAD; }
+
+// To the block being loaded, with its file and line; otherwise to the simulation.
+void Problem(Vessel &v, const std::string &what) {
+	if (ScenarioBlockReader *reader = ScenarioBlockReader::Active())
+		reader->Report("vessel '" + v.name + "': " + what);
+	else
+		v.sim.ReportProblem(v.name + ": " + what);
+}
+
+// Whether the place, heading and (when given) attitude and altitude of a landed status are
+// finite numbers. An arot.x above 4 or not a number means "no attitude given".
+bool LandedPoseFinite(const VESSELSTATUS2 &vs) {
+	if (!std::isfinite(vs.surf_lng) || !std::isfinite(vs.surf_lat) || !std::isfinite(vs.surf_hdg))
+		return false;
+	if (!(vs.arot.x <= 4.0))
+		return true;
+	return std::isfinite(vs.arot.x) && std::isfinite(vs.arot.y) && std::isfinite(vs.arot.z) && std::isfinite(vs.vrot.x);
+}
+
+}  // namespace
+
 void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs) {
 	if (!vs || vs->version != 2)
 		return;
+	// A pose that is not a number would spread into every later step, the records and the
+	// saved scenario: the vessel keeps the last finite one, and the host says so once.
+	if (vs->status == 1 && !LandedPoseFinite(*vs)) {
+		if (!v.warnedNonFiniteState) {
+			v.warnedNonFiniteState = true;
+			Problem(v, "was given a landed state that is not finite; it keeps its last finite state");
+		}
+		return;
+	}
 	auto *body = static_cast<HostObject *>(vs->rbody);
 	if (body && body->kind == HostObject::Kind::Body)
 		v.surfaceRef = static_cast<Body *>(body);
@@ -80,20 +113,6 @@ void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs) {
 		s.vrot = vs->vrot;
 	}
 }
-
-namespace {
-
-double ToRadians(double deg) { return deg * RAD; }
-
-// To the block being loaded, with its file and line; otherwise to the simulation.
-void Problem(Vessel &v, const std::string &what) {
-	if (ScenarioBlockReader *reader = ScenarioBlockReader::Active())
-		reader->Report("vessel '" + v.name + "': " + what);
-	else
-		v.sim.ReportProblem(v.name + ": " + what);
-}
-
-}  // namespace
 
 void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs) {
 	if (!line || !vs || vs->version != 2)

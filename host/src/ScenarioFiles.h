@@ -71,6 +71,8 @@ private:
 
 // VESSELSTATUS2 as the host applies it (DefSetStateEx, and after loading a scenario block).
 // Only version 2 is handled. A landed status with arot.x > 4 is put at rest on level ground.
+// A landed status whose place, heading, attitude or altitude is not finite is not applied:
+// the vessel keeps its state, and the first time a problem is reported.
 void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs);
 
 // The host's own scenario lines, parsed into vs: STATUS Landed <body>, POS <lng> <lat>,

@@ -98,21 +98,28 @@ Vessel *Simulation::BeginCreation(const std::string &name, const std::string &cl
 	vessels_.push_back(std::move(owned));
 	vesselsByName_.emplace(name, v);
 
-	if (VESSEL2 *cb = v->callbacks())
-		InCallback(v, [&] { cb->clbkSetClassCaps(&cfg); });
+	// A vessel whose creation fails (an item of its configuration that cannot be read) goes
+	// again, through its module's ovcExit, rather than staying half made.
+	try {
+		if (VESSEL2 *cb = v->callbacks())
+			InCallback(v, [&] { cb->clbkSetClassCaps(&cfg); });
 
-	// The generic configuration items are read after the module's, and override them.
-	if (auto x = cfg.Number("Size")) v->size = *x;
-	if (auto x = cfg.Number("Mass")) v->emptyMass = *x;
-	if (auto x = cfg.Vector("Inertia")) v->pmi = *x;
-	if (auto x = cfg.Vector("CrossSections")) v->crossSections = *x;
-	if (auto x = cfg.Vector("RotResistance")) v->rotDrag = *x;
-	if (auto x = cfg.Vector("CameraOffset")) v->cameraOffset = *x;
-	if (auto x = cfg.Value("MeshName")) {
-		MeshSlot slot;
-		slot.name = *x;
-		slot.tmpl = LoadMesh(*x);
-		v->meshes.push_back(std::move(slot));
+		// The generic configuration items are read after the module's, and override them.
+		if (auto x = cfg.Number("Size")) v->size = *x;
+		if (auto x = cfg.Number("Mass")) v->emptyMass = *x;
+		if (auto x = cfg.Vector("Inertia")) v->pmi = *x;
+		if (auto x = cfg.Vector("CrossSections")) v->crossSections = *x;
+		if (auto x = cfg.Vector("RotResistance")) v->rotDrag = *x;
+		if (auto x = cfg.Vector("CameraOffset")) v->cameraOffset = *x;
+		if (auto x = cfg.Value("MeshName")) {
+			MeshSlot slot;
+			slot.name = *x;
+			slot.tmpl = LoadMesh(*x);
+			v->meshes.push_back(std::move(slot));
+		}
+	} catch (...) {
+		DeleteVessel(v);
+		throw;
 	}
 	return v;
 }

@@ -1,0 +1,155 @@
+// What the host survives from a module or a class configuration: animation states and
+// landed states that are not finite numbers (the host keeps the last finite pose and says so
+// once), and a vessel whose configuration fails half-way through its creation.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "HostError.h"
+#include "RoverWorld.h"
+#include "ScenarioIO.h"
+#include "Visual.h"
+
+using testing_support::RoverWorld;
+namespace fs = std::filesystem;
+
+namespace {
+
+size_t Count(const std::string &text, const std::string &part) {
+	size_t n = 0;
+	for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+		++n;
+	return n;
+}
+
+// What the host shows of a vessel's place and attitude.
+std::vector<double> Pose(const Vessel *v) {
+	const VESSELSTATUS2 &s = v->state;
+	return {s.surf_lng, s.surf_lat, s.surf_hdg, s.arot.x, s.arot.y, s.arot.z, s.vrot.x};
+}
+
+}  // namespace
+
+TEST(NonFinitePoses, AnAnimationStateThatIsNotANumberLeavesTheVisualAtItsLastFiniteStateAndIsNamedOnce) {
+	RoverWorld world;
+	Vessel *v = world.AddRover("R");
+	const UINT door = RoverWorld::Rover(v).animDoorLeft;  // set by the rover only while it moves
+	ASSERT_TRUE(v->visual);
+	v->iface->SetAnimation(door, 0.5);
+	world.Step();
+	ASSERT_EQ(v->visual->applied.at(door), 0.5);
+
+	testing::internal::CaptureStderr();
+	v->iface->SetAnimation(door, NAN);
+	world.Step(0.02, 3);
+	v->iface->SetAnimation(door, -INFINITY);
+	world.Step(0.02, 3);
+	std::string err = testing::internal::GetCapturedStderr();
+	EXPECT_EQ(Count(err, "not a finite number"), 1u) << err;
+	EXPECT_NE(err.find("vessel R: animation " + std::to_string(door)), std::string::npos) << err;
+	EXPECT_EQ(v->visual->applied.at(door), 0.5);
+	for (const host::Mesh &m : v->visual->meshes())
+		for (const host::MeshGroup &g : m.groups)
+			for (const NTVERTEX &p : g.vertices)
+				ASSERT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
+
+	// A finite state again is shown again.
+	v->iface->SetAnimation(door, 0.25);
+	world.Step();
+	EXPECT_EQ(v->visual->applied.at(door), 0.25);
+}
+
+TEST(NonFinitePoses, ALandedStateThatIsNotFiniteIsNotAppliedAndIsNamedOnce) {
+	RoverWorld world;
+	Vessel *v = world.AddRover("R", 10, 20, 30);
+	world.Step();
+	world.sim.TakeProblems();
+	VESSELSTATUS2 good{};
+	good.version = 2;
+	v->iface->GetStatusEx(&good);
+	ASSERT_EQ(good.status, 1);
+	good.arot.x = 0;  // an attitude given, so that it and the altitude are used
+	const std::vector<double> before = Pose(v);
+
+	double VESSELSTATUS2::*const scalars[] = {&VESSELSTATUS2::surf_lng, &VESSELSTATUS2::surf_lat,
+	                                         &VESSELSTATUS2::surf_hdg};
+	std::vector<VESSELSTATUS2> bad;
+	for (double VESSELSTATUS2::*field : scalars)
+		for (double x : {NAN, INFINITY, -INFINITY}) {
+			bad.push_back(good);
+			bad.back().*field = x;
+		}
+	bad.push_back(good);
+	bad.back().arot.y = NAN;
+	bad.push_back(good);
+	bad.back().arot.z = -INFINITY;
+	bad.push_back(good);
+	bad.back().vrot.x = INFINITY;
+	for (const VESSELSTATUS2 &vs : bad) {
+		world.sim.InCallback(v, [&] { v->iface->DefSetStateEx(&vs); });
+		ASSERT_EQ(Pose(v), before);
+	}
+	std::vector<std::string> problems = world.sim.TakeProblems();
+	ASSERT_EQ(problems.size(), 1u);
+	EXPECT_EQ(problems[0], "R: was given a landed state that is not finite; it keeps its last finite state");
+
+	// An attitude that is not a number means "none given", as before: the vessel is put at
+	// rest where the status says.
+	VESSELSTATUS2 rest = good;
+	rest.surf_lng = 11 * RAD;
+	rest.arot.x = NAN;
+	world.sim.InCallback(v, [&] { v->iface->DefSetStateEx(&rest); });
+	EXPECT_EQ(v->state.surf_lng, 11 * RAD);
+	for (double x : Pose(v))
+		EXPECT_TRUE(std::isfinite(x));
+
+	// The rover drives on from its finite state, and the scenario saves.
+	world.Tap(OAPI_KEY_NUMPAD8);
+	world.Hold(OAPI_KEY_ADD);
+	world.Simulate(1.0);
+	for (double x : Pose(v))
+		EXPECT_TRUE(std::isfinite(x));
+	std::ostringstream out;
+	EXPECT_NO_THROW(host::WriteScenario(world.sim, out));
+	EXPECT_TRUE(world.sim.TakeProblems().empty());
+}
+
+TEST(VesselCreation, AVesselWhoseConfigurationFailsHalfWayIsNotLeftHalfMade) {
+	std::string tmpl = (fs::temp_directory_path() / "sendra-create-XXXXXX").string();
+	ASSERT_NE(mkdtemp(&tmpl[0]), nullptr);
+	const fs::path root = tmpl;
+	const fs::path staged(SENDRA_ORBITER_ROOT);
+	fs::create_directories(root / "Config/Vessels");
+	fs::create_symlink(staged / "Modules", root / "Modules");
+	fs::create_symlink(staged / "Meshes", root / "Meshes");
+	fs::copy_file(staged / "Config/Vessels/Sendra2016.cfg", root / "Config/Vessels/Sendra2016.cfg");
+	// The rover's module runs its class capabilities; then the host's own item fails.
+	std::ofstream(root / "Config/Vessels/Broken.cfg") << "Module = Sendra2016\nMass = nan\n";
+	{
+		host::SimOptions o = testing_support::WorldOptions();
+		o.root = root.string();
+		RoverWorld world(o);
+		Vessel *a = world.AddRover("A");
+		host::LandedPosition pos{world.sim.FindBody("Moon"), 0.001, 0, 0};
+		try {
+			world.sim.CreateVessel("B", "Broken", pos);
+			ADD_FAILURE() << "a class with a Mass that is not a number was made";
+		} catch (const host::HostError &e) {
+			EXPECT_EQ(std::string(e.what()), (root / "Config/Vessels/Broken.cfg").string() +
+			                                     ":2: Mass: not a finite number: 'nan'");
+		}
+		ASSERT_EQ(world.sim.vessels().size(), 1u);
+		EXPECT_EQ(world.sim.FindVessel("B"), nullptr);
+		EXPECT_EQ(world.sim.focus(), a);
+		world.Step();
+		// The name is free for a vessel that can be made.
+		Vessel *b = world.sim.CreateVessel("B", "Sendra2016", pos);
+		EXPECT_EQ(world.sim.FindVessel("B"), b);
+		world.Step();
+	}
+	fs::remove_all(root);
+}
