@@ -2,6 +2,8 @@
 // the script's file and line.
 #include "DriveScript.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -16,6 +18,9 @@ namespace {
 
 // Longer lines are refused rather than read without bound.
 const size_t kMaxLineBytes = 4096;
+// So is a longer script: an hour of a key event every frame at 60 frames a second takes
+// about 4 MB, and the events of 16 MB up to 200 MB of memory.
+const size_t kMaxScriptBytes = size_t(16) << 20;
 
 bool IsValidUtf8(std::string_view s) {
 	size_t i = 0;
@@ -66,6 +71,7 @@ DriveScript ParseDriveScript(std::istream &in, const std::string &label) {
 	script.label = label;
 	std::string raw;
 	long number = 0;
+	size_t bytes = 0;
 	double previous = 0;
 	auto fail = [&](const std::string &what) { throw host::HostError(label, number, what); };
 
@@ -76,6 +82,10 @@ DriveScript ParseDriveScript(std::istream &in, const std::string &label) {
 		bool any = false;
 		while ((ch = in.get()) != std::char_traits<char>::eof()) {
 			any = true;
+			if (++bytes > kMaxScriptBytes) {
+				++number;
+				fail("the script is longer than " + std::to_string(kMaxScriptBytes >> 20) + " MB");
+			}
 			if (ch == '\n')
 				break;
 			if (raw.size() >= kMaxLineBytes) {
@@ -156,6 +166,14 @@ DriveScript ParseDriveScript(std::istream &in, const std::string &label) {
 }
 
 DriveScript ReadDriveScript(const std::string &path) {
+	// Only a regular file: a folder would read as an empty script, and a pipe could block.
+	struct stat st;
+	if (::stat(path.c_str(), &st) != 0)
+		throw host::HostError(path, 0, std::string("cannot open the drive script: ") + std::strerror(errno));
+	if (S_ISDIR(st.st_mode))
+		throw host::HostError(path, 0, "is a folder, not a drive script");
+	if (!S_ISREG(st.st_mode))
+		throw host::HostError(path, 0, "is not a regular file");
 	std::ifstream in(path, std::ios::binary);
 	if (!in)
 		throw host::HostError(path, 0, std::string("cannot open the drive script: ") + std::strerror(errno));

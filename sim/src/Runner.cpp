@@ -265,8 +265,16 @@ RunReport RunDrive(const RunOptions &o, RunConsole console, const std::function<
 	if (files) {
 		host::WriteScenario(sim, files->finalFile.out(), description);
 		WriteTrackMap(files->track, sim, files->trackFile.out());
-		WritePicture(FocusScene(sim, View::Iso), View::Iso, kDefaultPictureWidth, kDefaultPictureHeight,
-		             PictureFormat::Png, files->poseFile.out());
+		try {
+			WritePicture(FocusScene(sim, View::Iso), View::Iso, kDefaultPictureWidth, kDefaultPictureHeight,
+			             PictureFormat::Png, files->poseFile.out());
+		} catch (const std::runtime_error &) {
+			// A picture whose file cannot be written (a full disk) is invalid output, named by
+			// the file's own error, not a fault of the drawing.
+			if (!files->poseFile.out())
+				files->poseFile.Close();
+			throw;
+		}
 		StagedFile *all[] = {&files->trajectoryFile, &files->hudFile, &files->finalFile, &files->trackFile,
 		                     &files->poseFile};
 		for (StagedFile *f : all)
