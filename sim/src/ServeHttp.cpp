@@ -91,7 +91,7 @@ void Terrain(const httplib::Request &req, httplib::Response &res, const ServeCon
 void Stream(httplib::Response &res, ServeHub &hub) {
 	std::shared_ptr<ServeHub::Subscriber> s = hub.Subscribe();
 	if (!s)
-		return Fail(res, 503, "too many pages are watching; close one and reload");
+		return Fail(res, 503, "too many pages are watching, or the server is stopping; close one and reload");
 	res.set_header("Cache-Control", "no-store");
 	res.set_header("X-Accel-Buffering", "no");
 	ServeHub *h = &hub;

@@ -7,7 +7,6 @@
 #include "HostVessel.h"
 #include "KeyNames.h"
 #include "Lights.h"
-#include "ServeKeys.h"
 #include "Visual.h"
 
 namespace sim {
@@ -208,11 +207,11 @@ std::string TerrainDocument(const host::Terrain &terrain, const host::Body &body
 		}
 	}
 	return Dump(json{{"body", body.name},
-	            {"radius", body.radius},
-	            {"lng", lng},
-	            {"lat", lat},
-	            {"n", n},
-	            {"spacing", spacing},
+	                 {"radius", body.radius},
+	                 {"lng", lng},
+	                 {"lat", lat},
+	                 {"n", n},
+	                 {"spacing", spacing},
 	                 {"heights", heights}});
 }
 
