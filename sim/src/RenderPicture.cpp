@@ -28,7 +28,9 @@ const double kConeAlphaAtLight = 0.45;  // the cone fades along its length to a 
 const double kConeFadeShare = 0.85;
 const int kConeSides = 32;
 const double kMinBeaconRadius = 3;     // [pixels]
-const double kSvgMaxEdge = 40;         // [pixels] SVG triangles are cut until no edge is longer
+const double kSvgMaxEdge = 40;         // [pixels] SVG triangles are cut until no edge is longer,
+const double kSvgMinEdge = 8;          // those partly hidden down to this
+const double kSvgDepthTolerance = 0.001;  // [m] a piece this close to the nearest surface is that surface
 const size_t kMaxSamplesForSupersampling = 2u << 20;  // beyond this a picture has one sample a pixel
 const int kBandRows = 64;              // [pixels] drawn at a time
 
@@ -231,6 +233,10 @@ public:
 				else if (r[i] < 0)
 					hi = lo - 1;
 			}
+			// Within the picture's columns, or empty (also when an edge is nearly level and
+			// its bound beyond any column).
+			if (!(lo <= hi))
+				continue;
 			size_t row = static_cast<size_t>(py - y0_) * static_cast<size_t>(w_);
 			for (int px = static_cast<int>(lo); px <= static_cast<int>(hi); ++px) {
 				double sx = px + 0.5;
@@ -284,6 +290,8 @@ public:
 				if (alpha_[i] > 0)
 					colour_[i] = Pack(Mix(Unpack(colour_[i]), c.light, alpha_[i]));
 	}
+
+	float Depth(size_t sample) const { return depth_[sample]; }
 
 	// [m] What is drawn nearest at a point of the picture in pixels, if the band holds it;
 	// infinite where nothing is.
@@ -402,8 +410,26 @@ struct Item {
 };
 
 // Cuts t at the middle of its longest edge until no edge is longer than maxEdge pixels.
-void Cut(const VECTOR3 (&p)[3], const Viewpoint &view, const Rgb &colour, double alpha, std::vector<Item> &out,
-         int depth = 0) {
+enum class Seen { None, Some, All };
+
+// How much of an opaque piece is in front of everything else at the pixels it covers; a
+// piece too small to cover a pixel's centre counts as seen.
+Seen Visibility(const Band &nearest, const VECTOR3 (&p)[3], const Viewpoint &view) {
+	Viewpoint::Point q[3] = {view.Project(p[0]), view.Project(p[1]), view.Project(p[2])};
+	size_t covered = 0, seen = 0;
+	nearest.Rasterise(q[0], q[1], q[2], [&](size_t i, double w0, double w1, double w2) {
+		++covered;
+		seen += w0 * q[0].depth + w1 * q[1].depth + w2 * q[2].depth <= nearest.Depth(i) + kSvgDepthTolerance;
+	});
+	return covered == 0 || seen == covered ? Seen::All : seen == 0 ? Seen::None : Seen::Some;
+}
+
+// Cuts a triangle at the middle of its longest edge until no edge is longer than
+// kSvgMaxEdge pixels, leaves out the opaque pieces of which nothing shows and cuts those
+// partly hidden down to kSvgMinEdge: drawn later in depth order, hidden parts would cover what
+// is in front of them.
+void Cut(const VECTOR3 (&p)[3], const Viewpoint &view, const Band &nearest, const Rgb &colour, double alpha,
+         std::vector<Item> &out, int depth = 0) {
 	double longest = 0;
 	int at = 0;
 	for (int i = 0; i < 3; ++i) {
@@ -411,17 +437,22 @@ void Cut(const VECTOR3 (&p)[3], const Viewpoint &view, const Rgb &colour, double
 		if (len > longest)
 			longest = len, at = i;
 	}
-	if (longest <= kSvgMaxEdge || depth >= 16) {
-		out.push_back(Item{dotp(p[0] + p[1] + p[2], view.forward()) / 3, Item::Triangle, {p[0], p[1], p[2]}, colour,
-		                   alpha, 0});
-		return;
+	if (longest <= kSvgMaxEdge || depth >= 20) {
+		Seen seen = alpha < kOpaque ? Seen::All : Visibility(nearest, p, view);
+		if (seen == Seen::None)
+			return;
+		if (seen == Seen::All || longest <= kSvgMinEdge || depth >= 20) {
+			out.push_back(Item{dotp(p[0] + p[1] + p[2], view.forward()) / 3, Item::Triangle, {p[0], p[1], p[2]},
+			                   colour, alpha, 0});
+			return;
+		}
 	}
 	const VECTOR3 &a = p[at], &b = p[(at + 1) % 3], &c = p[(at + 2) % 3];
 	VECTOR3 m = (a + b) * 0.5;
 	// Both halves keep the corners' order, and with it the visible side.
 	VECTOR3 first[3] = {a, m, c}, second[3] = {m, b, c};
-	Cut(first, view, colour, alpha, out, depth + 1);
-	Cut(second, view, colour, alpha, out, depth + 1);
+	Cut(first, view, nearest, colour, alpha, out, depth + 1);
+	Cut(second, view, nearest, colour, alpha, out, depth + 1);
 }
 
 // The outline of points on the picture, as a convex polygon (monotone chain).
@@ -480,10 +511,15 @@ void DrawVector(cairo_t *cr, const Scene &scene, View viewKind, int width, int h
 	cairo_set_source(cr, sky.get());
 	cairo_paint(cr);
 
+	// The nearest opaque surface at each pixel, to leave out what is hidden.
+	Band nearest(width, 1, 0, height, height);
+	for (const SceneTriangle &t : scene.triangles)
+		if (FacesViewer(t, view) && t.colour.a >= kOpaque)
+			nearest.Opaque(Flat{{view.Project(t.p[0]), view.Project(t.p[1]), view.Project(t.p[2])}, {}, 1});
 	std::vector<Item> items;
 	for (const SceneTriangle &t : scene.triangles)
 		if (FacesViewer(t, view) && t.colour.a > 0)
-			Cut(t.p, view, Shaded(t, view), t.colour.a, items);
+			Cut(t.p, view, nearest, Shaded(t, view), t.colour.a, items);
 	for (size_t i = 0; i < scene.cones.size(); ++i) {
 		const SceneCone &c = scene.cones[i];
 		items.push_back(Item{dotp(c.apex + c.axis * (c.length / 2), view.forward()), Item::Cone, {}, {}, 0, i});
