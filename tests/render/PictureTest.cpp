@@ -149,6 +149,22 @@ TEST(Pictures, TheNearerSurfaceHidesTheFartherWhicheverComesFirst) {
 	EXPECT_GT(overlap.b, 20);
 }
 
+TEST(Pictures, ATriangleWithANearlyLevelEdgeIsDrawnWhereItLies) {
+	// The bottom edge rises by 1e-13 m: its bound on each row lies far beyond the picture.
+	sim::Scene scene;
+	scene.triangles = {Tri(_V(-1, 0, 0), _V(0, 1, 0), _V(1, 1e-13, 0), kRed)};
+	for (sim::PictureFormat format : {sim::PictureFormat::Png, sim::PictureFormat::Svg}) {
+		std::ostringstream file;
+		sim::WritePicture(scene, sim::View::Rear, kWidth, kHeight, format, file);
+		EXPECT_GT(file.str().size(), 100u);
+	}
+	sim::Image image = sim::RenderImage(scene, sim::View::Rear, kWidth, kHeight);
+	sim::Viewpoint v = sim::ViewFor(scene, sim::View::Rear, kWidth, kHeight);
+	EXPECT_GT(ColourAt(image, v, scene.triangles[0]).r, 60);
+	sim::Viewpoint::Point below = v.Project(_V(0, -0.2, 0));
+	EXPECT_LT(Colour(image.At(static_cast<int>(below.x), static_cast<int>(below.y))).r, 60);
+}
+
 TEST(Pictures, BeaconsShineInTheirColoursUnlessSomethingHidesThem) {
 	sim::Scene scene;
 	scene.triangles = {Tri(_V(-2, -2, 0), _V(-2, 2, 0), _V(2, -2, 0), COLOUR4{0.5f, 0.5f, 0.5f, 1})};
