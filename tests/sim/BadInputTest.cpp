@@ -166,8 +166,8 @@ protected:
 		return r;
 	}
 
-	// A scenario of one vessel block (from its "name:Class" line on) after a fixed head of 5
-	// lines, so that the block's first line is line 7 of s.scn.
+	// A scenario of the vessel blocks given (from a "name:Class" line on) after a head of six
+	// lines, so that the first block's first line is line 7 of s.scn.
 	void WriteShip(const std::string &block) const {
 		s.Write("s.scn", "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 60000\nEND_ENVIRONMENT\n\nBEGIN_SHIPS\n" + block +
 		                     "END_SHIPS\n");
