@@ -1,6 +1,7 @@
 // The render subcommand: a drive run up to a moment, and the focus vessel's picture then.
 #include "Render.h"
 
+#include "Defaults.h"
 #include "HostError.h"
 #include "HostVessel.h"
 #include "OutputFiles.h"
@@ -26,7 +27,7 @@ void RenderDrive(const RenderOptions &o, RunConsole console) {
 	StagedFile file(o.out);
 	RunDrive(o.drive, console, [&](host::Simulation &sim) {
 		if (!sim.focus())
-			throw host::HostError(o.drive.scenario.value_or("(built-in scenario)"), 0,
+			throw host::HostError(o.drive.scenario.value_or(kDefaultScenarioLabel), 0,
 			                      "no vessel has the focus: there is nothing to picture");
 		WritePicture(FocusScene(sim, *view), *view, o.width, o.height, *format, file.out());
 	});
