@@ -29,7 +29,14 @@ void RenderDrive(const RenderOptions &o, RunConsole console) {
 		if (!sim.focus())
 			throw host::HostError(o.drive.scenario.value_or(kDefaultScenarioLabel), 0,
 			                      "no vessel has the focus: there is nothing to picture");
-		WritePicture(FocusScene(sim, *view), *view, o.width, o.height, *format, file.out());
+		try {
+			WritePicture(FocusScene(sim, *view), *view, o.width, o.height, *format, file.out());
+		} catch (const std::runtime_error &) {
+			// A file that cannot take the picture (a full disk) is the file's error.
+			if (!file.out())
+				file.Close();
+			throw;
+		}
 	});
 	file.Commit();
 }
