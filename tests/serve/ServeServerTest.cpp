@@ -314,10 +314,10 @@ TEST_F(ServeServer, HostileRequestsGetAnErrorAndChangeNothing) {
 
 TEST_F(ServeServer, AStalledPageIsDroppedWithItsKeysWhileTheSimulationAndOtherPagesGoOn) {
 	sim::ServeHub::Limits limits;
-	limits.queueMessages = 8;
+	limits.queueMessages = 64;
 	Start(limits);
 	// Frames paced a little, as the real loop paces them, so that a page that reads keeps up
-	// with a queue of only eight.
+	// with its queue even on a loaded machine (it may fall 64 frames, over 0.1 s, behind).
 	auto paced = [this](int n) {
 		for (int i = 0; i < n; ++i) {
 			Frames(1);
