@@ -34,35 +34,6 @@ PngSize ReadPngSize(const std::filesystem::path &path) {
 	return size;
 }
 
-// Runs sendra-sim in the scratch folder with files limited to fileBytes: writes beyond fail
-// as on a full disk, whatever the user's permissions.
-ProgramResult RunWithFilesUpTo(const Scratch &s, rlim_t fileBytes, const std::vector<std::string> &args) {
-	std::filesystem::path errPath = s.dir().string() + ".stderr";
-	pid_t pid = ::fork();
-	if (pid == 0) {
-		int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-		if (e < 0 || ::chdir(s.dir().c_str()) != 0)
-			::_exit(127);
-		::dup2(e, 2);
-		rlimit limit{fileBytes, fileBytes};
-		::setrlimit(RLIMIT_FSIZE, &limit);
-		std::signal(SIGXFSZ, SIG_IGN);
-		std::vector<char *> argv{const_cast<char *>(SENDRA_SIM_PROGRAM)};
-		for (const std::string &a : args)
-			argv.push_back(const_cast<char *>(a.c_str()));
-		argv.push_back(nullptr);
-		::execv(SENDRA_SIM_PROGRAM, argv.data());
-		::_exit(127);
-	}
-	ProgramResult r;
-	int status = 0;
-	if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-		r.status = WEXITSTATUS(status);
-	r.err = ReadFile(errPath);
-	std::filesystem::remove(errPath);
-	return r;
-}
-
 std::string LastLine(const std::string &text) {
 	std::vector<std::string> lines = Lines(text);
 	return lines.empty() ? std::string() : lines.back();
@@ -188,7 +159,7 @@ TEST(RenderCommand, InvalidInputExitsWithThreeNamingTheFileAndKeepsAnOlderPictur
 	}
 	// A disk that fills up while the picture is written.
 	for (const char *name : {"p.png", "p.svg"}) {
-		ProgramResult full = RunWithFilesUpTo(s, 4096, {"render", "--out", name});
+		ProgramResult full = s.Run({"render", "--out", name}, 4096);
 		EXPECT_EQ(full.status, 3) << full.err;
 		EXPECT_EQ(LastLine(full.err), std::string("sendra-sim: ") + name + ": cannot write the file (is the disk full?)");
 	}

@@ -34,30 +34,11 @@ struct Outcome : ProgramResult {
 	bool killed = false;  // ran out of time
 };
 
-// Runs sendra-sim in the scratch folder as Scratch::Run does, within limits. A file size
-// limit makes writes fail with EFBIG (SIGXFSZ ignored) even for root, which ignores
-// permissions, so a failing write can be had in any test environment.
+// Runs sendra-sim in the scratch folder as Scratch::Run does, within limits of file size and
+// wall time, measuring its time and peak memory.
 Outcome RunLimited(const Scratch &s, const std::vector<std::string> &args, Limits limits = {}) {
-	fs::path outPath = s.dir().string() + ".stdout", errPath = s.dir().string() + ".stderr";
 	auto start = std::chrono::steady_clock::now();
-	pid_t pid = ::fork();
-	if (pid == 0) {
-		int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-		int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-		if (o < 0 || e < 0 || ::chdir(s.dir().c_str()) != 0)
-			::_exit(127);
-		::dup2(o, 1);
-		::dup2(e, 2);
-		rlimit fsize{limits.fileBytes, limits.fileBytes};
-		::setrlimit(RLIMIT_FSIZE, &fsize);
-		std::signal(SIGXFSZ, SIG_IGN);
-		std::vector<char *> argv{const_cast<char *>(SENDRA_SIM_PROGRAM)};
-		for (const std::string &a : args)
-			argv.push_back(const_cast<char *>(a.c_str()));
-		argv.push_back(nullptr);
-		::execv(SENDRA_SIM_PROGRAM, argv.data());
-		::_exit(127);
-	}
+	pid_t pid = s.Start(args, limits.fileBytes);
 	Outcome r;
 	int status = 0;
 	rusage usage{};
@@ -79,10 +60,7 @@ Outcome RunLimited(const Scratch &s, const std::vector<std::string> &args, Limit
 	r.maxRssKb = usage.ru_maxrss;
 	if (!r.killed && WIFEXITED(status))
 		r.status = WEXITSTATUS(status);
-	r.out = ReadFile(outPath);
-	r.err = ReadFile(errPath);
-	fs::remove(outPath);
-	fs::remove(errPath);
+	s.Collect(r);
 	return r;
 }
 

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdlib>
@@ -88,10 +91,12 @@ public:
 		return names;
 	}
 
-	// Runs sendra-sim with args in the scratch folder; stdout and stderr are captured in files
-	// beside it, so that a long output cannot block the child.
-	ProgramResult Run(const std::vector<std::string> &args) const {
-		std::filesystem::path outPath = dir_.string() + ".stdout", errPath = dir_.string() + ".stderr";
+	// Starts sendra-sim with args in the scratch folder, its stdout and stderr going to the
+	// files beside the folder (so that a long output cannot block it). With fileBytes, files
+	// it writes are limited to that size: writes beyond fail as on a full disk, even for root,
+	// which ignores permissions. Returns the child's pid, or -1.
+	pid_t Start(const std::vector<std::string> &args, rlim_t fileBytes = RLIM_INFINITY) const {
+		std::filesystem::path outPath = stdoutPath(), errPath = stderrPath();
 		pid_t pid = ::fork();
 		if (pid == 0) {
 			int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -100,6 +105,11 @@ public:
 				::_exit(127);
 			::dup2(o, 1);
 			::dup2(e, 2);
+			if (fileBytes != RLIM_INFINITY) {
+				rlimit limit{fileBytes, fileBytes};
+				::setrlimit(RLIMIT_FSIZE, &limit);
+				std::signal(SIGXFSZ, SIG_IGN);
+			}
 			std::vector<char *> argv{const_cast<char *>(SENDRA_SIM_PROGRAM)};
 			for (const std::string &a : args)
 				argv.push_back(const_cast<char *>(a.c_str()));
@@ -107,14 +117,26 @@ public:
 			::execv(SENDRA_SIM_PROGRAM, argv.data());
 			::_exit(127);
 		}
+		return pid;
+	}
+	std::filesystem::path stdoutPath() const { return dir_.string() + ".stdout"; }
+	std::filesystem::path stderrPath() const { return dir_.string() + ".stderr"; }
+	// What a finished child wrote; the capture files are removed.
+	void Collect(ProgramResult &r) const {
+		r.out = ReadFile(stdoutPath());
+		r.err = ReadFile(stderrPath());
+		std::filesystem::remove(stdoutPath());
+		std::filesystem::remove(stderrPath());
+	}
+
+	// Runs sendra-sim with args in the scratch folder to its end.
+	ProgramResult Run(const std::vector<std::string> &args, rlim_t fileBytes = RLIM_INFINITY) const {
+		pid_t pid = Start(args, fileBytes);
 		ProgramResult r;
 		int status = 0;
 		if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
 			r.status = WEXITSTATUS(status);
-		r.out = ReadFile(outPath);
-		r.err = ReadFile(errPath);
-		std::filesystem::remove(outPath);
-		std::filesystem::remove(errPath);
+		Collect(r);
 		return r;
 	}
 
