@@ -91,7 +91,7 @@ struct Texts {
 	bool quiet = false, version = false;
 };
 
-enum class Mode { Run, Inspect, Render };
+enum class Mode { Run, Declarations, Render };
 
 void AddOptions(CLI::App &app, Mode mode, Texts &t) {
 	app.set_help_flag("-h,--help");
@@ -99,7 +99,7 @@ void AddOptions(CLI::App &app, Mode mode, Texts &t) {
 	app.add_option("--root", t.root);
 	app.add_option("--flight-model", t.flightModel);
 	app.add_flag("--version", t.version);
-	if (mode != Mode::Inspect) {
+	if (mode != Mode::Declarations) {
 		// What shapes a drive, so that a render runs any run's drive.
 		app.add_option("--script", t.script);
 		app.add_option("--dt", t.dt);
@@ -150,12 +150,12 @@ CommandLine ParseCommandLine(const std::vector<std::string> &argsIn, const std::
 	}
 	Mode mode = Mode::Run;
 	if (!args.empty() && (args.front() == "run" || args.front() == "inspect" || args.front() == "render")) {
-		mode = args.front() == "run" ? Mode::Run : args.front() == "inspect" ? Mode::Inspect : Mode::Render;
+		mode = args.front() == "run" ? Mode::Run : args.front() == "inspect" ? Mode::Declarations : Mode::Render;
 		args.erase(args.begin());
 	}
-	const bool inspect = mode == Mode::Inspect;
+	const bool declarations = mode == Mode::Declarations;
 	Texts t;
-	CLI::App app("", inspect ? "sendra-sim inspect" : mode == Mode::Render ? "sendra-sim render" : "sendra-sim");
+	CLI::App app("", declarations ? "sendra-sim inspect" : mode == Mode::Render ? "sendra-sim render" : "sendra-sim");
 	AddOptions(app, mode, t);
 	std::vector<const char *> argv{"sendra-sim"};
 	for (const std::string &a : args)
@@ -187,11 +187,11 @@ CommandLine ParseCommandLine(const std::vector<std::string> &argsIn, const std::
 	if (given("--flight-model"))
 		flightModel = static_cast<int>(Integer("--flight-model", t.flightModel, INT_MIN, INT_MAX, "an integer"));
 
-	if (inspect) {
-		cl.command = Command::Inspect;
-		cl.inspect.scenario = scenario;
-		cl.inspect.root = root;
-		cl.inspect.flightModel = flightModel;
+	if (declarations) {
+		cl.command = Command::Declarations;
+		cl.declarations.scenario = scenario;
+		cl.declarations.root = root;
+		cl.declarations.flightModel = flightModel;
 		return cl;
 	}
 
@@ -266,7 +266,7 @@ bool StepAdvances(double until, double dt) { return std::nextafter(until, INFINI
 
 std::string HelpText(const std::string &defaultRoot) {
 	return std::string(
-		"sendra-sim: runs, records and inspects Sendra2016 rovers in the headless Orbiter 2016 stand-in.\n\n") +
+		"sendra-sim: runs, records and describes Sendra2016 rovers in the headless Orbiter 2016 stand-in.\n\n") +
 		kUsage +
 		"\n"
 		"run (the default) drives the scenario's vessels frame by frame and writes trajectory.csv,\n"

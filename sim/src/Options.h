@@ -39,18 +39,18 @@ struct RenderOptions {
 	std::string out;            // FILE.png or FILE.svg
 };
 
-struct InspectOptions {
+struct DeclarationsOptions {
 	std::optional<std::string> scenario;
 	std::string root;
 	int flightModel = 1;
 };
 
-enum class Command { Run, Inspect, Render, Serve, Help, Version };
+enum class Command { Run, Declarations, Render, Serve, Help, Version };
 
 struct CommandLine {
 	Command command = Command::Run;
 	RunOptions run;
-	InspectOptions inspect;
+	DeclarationsOptions declarations;
 	RenderOptions render;
 	ServeOptions serve;
 };

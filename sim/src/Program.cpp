@@ -2,7 +2,7 @@
 #include "Program.h"
 
 #include "HostError.h"
-#include "Inspect.h"
+#include "Declarations.h"
 #include "ModuleLoader.h"
 #include "Options.h"
 #include "Render.h"
@@ -43,7 +43,7 @@ int Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &
 		switch (cl.command) {
 		case Command::Help: out << HelpText(root); return kExitSuccess;
 		case Command::Version: PrintVersion(out, root); return kExitSuccess;
-		case Command::Inspect: out << Inspect(cl.inspect, err).dump(2) << '\n'; return kExitSuccess;
+		case Command::Declarations: out << DeclarationsDocument(cl.declarations, err).dump(2) << '\n'; return kExitSuccess;
 		case Command::Run: RunDrive(cl.run, RunConsole{out, err, errIsTerminal, outIsTerminal}); return kExitSuccess;
 		case Command::Serve: return RunServe(cl.serve, ServeConsole{out, err});
 		case Command::Render:

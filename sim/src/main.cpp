@@ -1,4 +1,4 @@
-// sendra-sim: runs, records and inspects Sendra2016 rovers in the headless Orbiter 2016 stand-in.
+// sendra-sim: runs, records and describes Sendra2016 rovers in the headless Orbiter 2016 stand-in.
 #include <unistd.h>
 
 #include <iostream>

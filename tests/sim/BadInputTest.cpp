@@ -166,7 +166,7 @@ TEST_F(BadInput, FilesThatCannotBeReadAreNamedAndNothingIsWritten) {
 	ExpectRefused({"--script", "missing.txt"}, "missing.txt: cannot open the drive script: No such file",
 	              "missing script");
 	ExpectRefused({"folder.scn"}, "folder.scn: is a folder, not a scenario file", "folder as scenario");
-	ExpectRefused({"inspect", "folder.scn"}, "folder.scn: is a folder", "folder as scenario to inspect");
+	ExpectRefused({"inspect", "folder.scn"}, "folder.scn: is a folder", "folder as scenario to describe");
 	ExpectRefused({"--script", "folder.txt"}, "folder.txt: is a folder, not a drive script", "folder as script");
 	// A pipe would block the reader until something writes to it.
 	Limits quick;

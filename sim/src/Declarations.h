@@ -1,5 +1,5 @@
-// `sendra-sim inspect`: what the module declared to the host for every vessel of a scenario,
-// as one JSON document.
+// The declarations document of sendra-sim: what the module declared to the host for every
+// vessel of a scenario, as one JSON document.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -20,6 +20,6 @@ nlohmann::ordered_json DescribeSimulation(const host::Simulation &sim, const hos
 // Loads the scenario of options (the built-in one without) and describes it before any frame;
 // problems the host noticed while loading go to err as warnings. Throws host::HostError for a
 // scenario or module that cannot be used.
-nlohmann::ordered_json Inspect(const InspectOptions &options, std::ostream &err);
+nlohmann::ordered_json DeclarationsDocument(const DeclarationsOptions &options, std::ostream &err);
 
 }  // namespace sim

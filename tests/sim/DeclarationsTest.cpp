@@ -1,5 +1,5 @@
-// `sendra-sim inspect` end to end: the document's shape and key order, and the rover's
-// declarations as the host recorded them before the first frame.
+// The declarations document end to end through the built program: its shape and key order,
+// and the rover's declarations as the host recorded them before the first frame.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,7 +24,7 @@ std::vector<std::string> Keys(const Json &j) {
 
 Json Vec(double x, double y, double z) { return Json::array({x, y, z}); }
 
-Json InspectOrFail(const Scratch &s, const std::vector<std::string> &args) {
+Json DeclarationsOrFail(const Scratch &s, const std::vector<std::string> &args) {
 	ProgramResult r = s.Run(args);
 	EXPECT_EQ(r.status, 0) << r.err;
 	return Json::parse(r.out);
@@ -32,9 +32,9 @@ Json InspectOrFail(const Scratch &s, const std::vector<std::string> &args) {
 
 }  // namespace
 
-TEST(SimInspect, DescribesTheRoversDeclarationsBeforeAnyFrame) {
+TEST(SimDeclarations, DescribesTheRoversDeclarationsBeforeAnyFrame) {
 	Scratch s;
-	Json doc = InspectOrFail(s, {"inspect"});
+	Json doc = DeclarationsOrFail(s, {"inspect"});
 	EXPECT_EQ(Keys(doc), (std::vector<std::string>{"module", "vessels"}));
 	const Json &m = doc["module"];
 	EXPECT_EQ(Keys(m), (std::vector<std::string>{"name", "path", "version", "date"}));
@@ -153,10 +153,10 @@ TEST(SimInspect, DescribesTheRoversDeclarationsBeforeAnyFrame) {
 	EXPECT_EQ(std::count(journal.begin(), journal.end(), "LightEmitter::Activate"), 4);
 }
 
-TEST(SimInspect, TransformIdsAreSharedAcrossRoversAndFlightModelIsPassedOn) {
+TEST(SimDeclarations, TransformIdsAreSharedAcrossRoversAndFlightModelIsPassedOn) {
 	Scratch s;
 	s.Write("two.scn", RoverScenario({{"A", 0, 0, 0}, {"B", 1, 0, 0}}));
-	Json doc = InspectOrFail(s, {"inspect", "two.scn", "--flight-model", "0"});
+	Json doc = DeclarationsOrFail(s, {"inspect", "two.scn", "--flight-model", "0"});
 	ASSERT_EQ(doc["vessels"].size(), 2u);
 	std::vector<size_t> idsA, idsB;
 	for (const Json &a : doc["vessels"][0]["animations"])

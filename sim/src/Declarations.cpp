@@ -1,5 +1,5 @@
-// Building the inspect document from the host's vessel records.
-#include "Inspect.h"
+// Building the declarations document (what each module declared) from the host's vessel records.
+#include "Declarations.h"
 
 #include <cmath>
 #include <map>
@@ -219,7 +219,7 @@ Json DescribeSimulation(const host::Simulation &sim, const host::Module *module)
 	return doc;
 }
 
-Json Inspect(const InspectOptions &o, std::ostream &err) {
+Json DeclarationsDocument(const DeclarationsOptions &o, std::ostream &err) {
 	host::ScenarioFile scenario = o.scenario ? host::ReadScenarioFile(*o.scenario)
 	                                         : host::ParseScenario(kDefaultScenario, kDefaultScenarioLabel);
 	host::SimOptions so;
