@@ -42,7 +42,6 @@ private:
 	};
 	std::string path_;
 	std::vector<Entry> entries_;
-	std::vector<char> scratch_;
 };
 
 }  // namespace host

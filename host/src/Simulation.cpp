@@ -60,11 +60,10 @@ std::vector<std::string> Simulation::TakeProblems() {
 
 // --- Creation and deletion ------------------------------------------------------
 
-Vessel *Simulation::BeginCreation(const std::string &name, const std::string &className) {
-	if (name.empty())
-		throw HostError("a vessel needs a name");
-	if (FindVessel(name))
-		throw HostError("a vessel named '" + name + "' already exists");
+ConfigFile &Simulation::ClassConfig(const std::string &className) {
+	auto known = classConfigs_.find(className);
+	if (known != classConfigs_.end())
+		return known->second;
 	std::string cfgPath = options_.root + "/Config/Vessels/" + className + ".cfg";
 	if (!IsFile(cfgPath)) {
 		std::string alt = options_.root + "/Config/" + className + ".cfg";
@@ -72,7 +71,16 @@ Vessel *Simulation::BeginCreation(const std::string &name, const std::string &cl
 			throw HostError(cfgPath, 0, "no configuration file for vessel class '" + className + "'");
 		cfgPath = alt;
 	}
-	ConfigFile cfg = ConfigFile::Read(cfgPath);
+	return classConfigs_.emplace(className, ConfigFile::Read(cfgPath)).first->second;
+}
+
+Vessel *Simulation::BeginCreation(const std::string &name, const std::string &className) {
+	if (name.empty())
+		throw HostError("a vessel needs a name");
+	if (FindVessel(name))
+		throw HostError("a vessel named '" + name + "' already exists");
+	ConfigFile &cfg = ClassConfig(className);
+	const std::string &cfgPath = cfg.path();
 	Module *module = nullptr;
 	if (std::optional<std::string> moduleName = cfg.Value("Module")) {
 		if (moduleName->empty() || moduleName->find_first_of("/\\") != std::string::npos)

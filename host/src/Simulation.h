@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Body.h"
+#include "ConfigFile.h"
 #include "HostVessel.h"
 #include "Journal.h"
 #include "Mesh.h"
@@ -139,6 +140,8 @@ private:
 	void DropVisual(Vessel *v);
 	void MakeVisual(Vessel *v);
 	double SurfaceDistance(const Vessel &a, const Vessel &b) const;
+	// The configuration of a vessel class, read from its file once per simulation.
+	ConfigFile &ClassConfig(const std::string &className);
 
 	SimOptions options_;
 	std::vector<std::unique_ptr<Body>> bodies_;
@@ -153,6 +156,7 @@ private:
 	std::vector<KeyEvent> pendingKeys_;
 	uint64_t defaultDirectFrames_ = 0, defaultBufferedKeys_ = 0;
 	std::map<std::string, std::unique_ptr<Mesh>> meshes_;
+	std::map<std::string, ConfigFile> classConfigs_;
 	ModuleLibrary modules_;
 	std::vector<std::string> problems_;
 	std::array<char, 256> debug_{};
