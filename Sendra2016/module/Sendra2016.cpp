@@ -129,13 +129,14 @@ Sendra2016::Sendra2016(OBJHANDLE hVessel, int flightmodel)
 }
 
 // The rover owns its six wheel-roll transforms, made in memory from malloc by
-// DefineAnimations; the host no longer uses them once the vessel is gone.
+// DefineAnimations; the host no longer uses them once the vessel is gone. Each is ended as the
+// exact type it was made as.
 Sendra2016::~Sendra2016() {
 	MGROUP_ROTATE *owned[6] = {rollTransformRightFront, rollTransformRightMiddle, rollTransformRightRear,
 	                           rollTransformLeftFront, rollTransformLeftMiddle, rollTransformLeftRear};
 	for (int i = 0; i < 6; ++i) {
 		if (owned[i])
-			owned[i]->~MGROUP_ROTATE();
+			owned[i]->MGROUP_ROTATE::~MGROUP_ROTATE();
 		std::free(owned[i]);
 	}
 }
