@@ -233,6 +233,8 @@ void ReadShips(LineCursor &c, ScenarioFile &out) {
 // A block the stand-in does not model (CAMERA, HUD, MFD, PANEL, VC, a plugin's), kept as it
 // stands for the saves: it ends at END_<name>, or at END for a plugin's block.
 void KeepBlock(LineCursor &c, ScenarioFile &out) {
+	if (out.blocks.size() >= kMaxKeptBlocks)
+		c.Fail("more than " + std::to_string(kMaxKeptBlocks) + " blocks that the stand-in host keeps");
 	ScenarioBlock b;
 	b.line = c.number();
 	b.name = BlockName(c.line());

@@ -35,8 +35,10 @@ struct ScenarioFile {
 	size_t blocksRead = 0;              // blocks of any kind, the description included
 };
 
-// Most text the reader keeps of one kept block [bytes]: a real one is a few lines.
+// Most text the reader keeps of one kept block [bytes], and most kept blocks: a real scenario
+// has a few blocks of a few lines.
 constexpr size_t kMaxKeptBlockBytes = size_t(1) << 20;
+constexpr size_t kMaxKeptBlocks = 10000;
 
 // Parses scenario text; label names it in errors. Throws HostError "label:line: what is wrong".
 // A UTF-8 byte-order mark before the first line is passed over.

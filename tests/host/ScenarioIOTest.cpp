@@ -202,6 +202,7 @@ TEST(ScenarioReader, ReportsWhatIsWrongWithFileAndLine) {
 	     "t.scn:2: Date: 'Date JE 1e306' is a date beyond the range of numbers"},
 	    {"BEGIN_CAMERA\n" + Repeat(std::string(65000, 'x') + "\n", 17) + "END_CAMERA\n",
 	     "t.scn:18: BEGIN_CAMERA (line 1) holds more than 1048576 bytes of text"},
+	    {Repeat("BEGIN_ExtMFD\nEND\n", 10001), "t.scn:20001: more than 10000 blocks that the stand-in host keeps"},
 	    {"BEGIN_FOCUS\n  Ship\nEND_FOCUS\n", "t.scn:2: Ship names no vessel"},
 	    {"BEGIN_SHIPS\nA:\nEND\nEND_SHIPS\n", "t.scn:2: vessel 'A' names no class"},
 	    {"BEGIN_SHIPS\n:Marker\nEND\nEND_SHIPS\n", "t.scn:2: a vessel line without a name"},
@@ -658,7 +659,7 @@ TEST(ScenarioSave, ARoverDrivenOverEitherPoleSavesThePlaceSoThatItLoadsAgain) {
 	} places[] = {
 	    {0, 90.5, 0, 180, 89.5, 180},  {-180, -90.5, 350, 0, -89.5, 170}, {179, 269, 180, -1, -89, 0},
 	    {10, 370, 20, 10, 10, 20},     {10, -450, 20, 10, -90, 20},        {540, 91, 90, 0, 89, 270},
-	    {-360, 95, 10, 180, 85, 190},
+	    {-360, 95, 10, 180, 85, 190},  {0, 91, -180.00000000000003, 180, 89, 0},
 	};
 	for (const Place &p : places) {
 		host::SavedPlace saved = host::PlaceToSave(p.lng * RAD, p.lat * RAD, p.hdg * RAD);
@@ -675,6 +676,7 @@ TEST(ScenarioSave, ARoverDrivenOverEitherPoleSavesThePlaceSoThatItLoadsAgain) {
 const char kOutOfOrder[] =
     "BEGIN_ExtMFD\n  Ship Probe\nEND\n"
     "BEGIN_VC\nEND_VC\n"
+    "BEGIN_PANEL\nEND_PANEL\n"
     "BEGIN_MFD Right\n  TYPE Orbit\nEND_MFD\n"
     "BEGIN_SHIPS\n"
     "Probe:Marker\n  STATUS Landed Mars\n  POS 10 -20\n  HEADING 400\n  ALT 1\n  AROT 1 2 3\n  RCSMODE 2\n"
