@@ -51,8 +51,9 @@ ScenarioFile ReadScenarioFile(const std::string &path);
 // with the scenario's file and line for anything that cannot be loaded (a class without a
 // configuration or module here, a vessel not landed on a known body, a surface base, a line
 // the host's parser cannot read, a focus that names no vessel), and then leaves the
-// simulation as it was. Problems that do not stop the load (a mesh that cannot be read) stay
-// in the simulation's problem list for the caller.
+// simulation as it was. Problems that do not stop the load (a mesh that cannot be read, a file
+// with neither vessels nor blocks) stay in the simulation's problem list for the caller. The
+// scenario's kept blocks replace the simulation's, for its saves.
 void LoadScenario(Simulation &sim, const ScenarioFile &scenario);
 
 // Writes the whole simulation as a scenario in the real writer's order: description,

@@ -199,11 +199,11 @@ void Simulation::SetFocus(Vessel *v) {
 	if (v == focus_)
 		return;
 	Vessel *old = focus_;
-	if (old)
+	if (old) {
+		old->rudderUser = 0;  // the keys go to the new focus
 		if (VESSEL2 *cb = old->callbacks())
 			InCallback(old, [&] { cb->clbkFocusChanged(false, v, old); });
-	if (old)
-		old->rudderUser = 0;  // the keys go to the new focus
+	}
 	focus_ = v;
 	if (v)
 		if (VESSEL2 *cb = v->callbacks())
