@@ -28,6 +28,9 @@ while [ $# -gt 0 ]; do
 done
 [ $# -eq 1 ] || die "usage: windows-dll.sh [--arch i686|x86_64] OUTDIR"
 out=$1
+for path in "$root" "$out"; do
+	case $path in *[[:space:]]*) die "'$path': a path with blanks is not supported" ;; esac
+done
 
 # Per architecture: clang's target, mingw-w64's name for it, what mingw's headers expect to be
 # told, the linker's machine, the import librarian's, and the entry point's decorated name.
@@ -157,8 +160,8 @@ EOF
 llvm-rc -no-preprocess -fo "$work/version.res" "$work/version.rc" || die "cannot compile the version resource"
 
 # --- Link -----------------------------------------------------------------------------------
-# The module's objects and the three import libraries only: no default library, so no C
-# runtime's start-up code. The system calls DllMain directly (a stdcall function of three
+# The module's objects, the version resource and the three import libraries only: no default
+# library, so no C runtime and none of its start-up code. The system calls DllMain directly (a stdcall function of three
 # arguments on i686); nothing else runs at load, so the module has no dynamic initialisers.
 # /Brepro: the same sources give the same DLL, byte for byte.
 {
