@@ -310,6 +310,12 @@ void Simulation::Frame(double dt) {
 
 // --- HUD --------------------------------------------------------------------------------
 
+namespace {
+HudDrawCall hudDrawCall = nullptr;
+}  // namespace
+
+void SetHudDrawCall(HudDrawCall call) { hudDrawCall = call; }
+
 void Simulation::PaintHud() {
 	if (!focus_)
 		return;
@@ -329,7 +335,9 @@ void Simulation::PaintHud() {
 	f->hud.painted = true;
 	RecordingSketchpad skp(*f);
 	int mode = options_.hudMode;
-	bool done = cb3 && InCallback(f, [&] { return cb3->clbkDrawHUD(mode, &hps, &skp); });
+	bool done = cb3 && InCallback(f, [&] {
+		return hudDrawCall ? hudDrawCall(*cb3, mode, hps, skp) : cb3->clbkDrawHUD(mode, &hps, &skp);
+	});
 	if (!done)
 		InCallback(f, [&] { cb2->clbkDrawHUD(mode, &hps, static_cast<HDC>(nullptr)); });
 }
