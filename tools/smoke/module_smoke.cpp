@@ -122,7 +122,7 @@ public:
 		if (enabled())
 			out_ << text << '\n';
 	}
-	// Every vessel's facts at the moment named when ("frame 12", "loaded").
+	// Every vessel's facts at the moment named when ("t 12.300", "loaded").
 	void Vessels(host::Simulation &sim, const std::string &when) {
 		if (!enabled())
 			return;
@@ -139,7 +139,8 @@ public:
 			return;
 		for (UINT g = 0; g < v.meshes[0].tmpl->groups.size(); ++g) {
 			const host::Affine &a = v.visual->GroupPose(0, g);
-			Line("~ " + when + " " + v.name + " group " + std::to_string(g) + ":" + Numbers(a.m.data, 9) + Numbers(a.t.data, 3));
+			Line("~ " + when + " " + v.name + " group " + std::to_string(g) + ":" + Numbers(a.m.data, 9) +
+			     Numbers(a.t.data, 3));
 		}
 		out_.flush();
 	}
