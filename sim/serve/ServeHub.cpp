@@ -1,0 +1,176 @@
+// The tabs' queues and the input queue of `sendra-sim serve`, under one lock that is only
+// ever held for queue operations.
+#include "serve/ServeHub.h"
+
+#include <random>
+
+#include "Text.h"
+
+namespace sim {
+
+namespace {
+
+// 128 random bits as hex: a tab's token is what lets it drive, so another page cannot guess
+// one.
+std::string NewToken() {
+	static std::mutex m;
+	static std::random_device device;
+	std::lock_guard<std::mutex> lock(m);
+	std::string t;
+	for (int i = 0; i < 4; ++i)
+		t += host::Format("%08x", static_cast<unsigned>(device()));
+	return t;
+}
+
+}  // namespace
+
+std::string EventMessage(const std::string &name, const std::string &data) {
+	return "event: " + name + "\ndata: " + data + "\n\n";
+}
+
+ServeHub::ServeHub(Limits limits) : limits_(limits) {}
+
+std::shared_ptr<ServeHub::Subscriber> ServeHub::Subscribe() {
+	std::string token = NewToken();
+	std::lock_guard<std::mutex> lock(mutex_);
+	if (closed_ || subscribers_.size() >= limits_.maxSubscribers)
+		return nullptr;
+	auto s = std::make_shared<Subscriber>();
+	s->id = nextId_++;
+	s->token = token;
+	auto hello = std::make_shared<const std::string>(EventMessage("hello", "{\"client\":\"" + token + "\"}"));
+	s->queue.push_back(hello);
+	s->bytes = hello->size();
+	subscribers_[s->id] = s;
+	byToken_[token] = s->id;
+	input_.push_back({InputCommand::Kind::Connect, s->id});
+	return s;
+}
+
+void ServeHub::Unsubscribe(const std::shared_ptr<Subscriber> &s) {
+	std::lock_guard<std::mutex> lock(mutex_);
+	auto it = subscribers_.find(s->id);
+	if (it == subscribers_.end())
+		return;  // dropped before: its keys went then
+	byToken_.erase(s->token);
+	subscribers_.erase(it);
+	s->closed = true;
+	s->queue.clear();
+	input_.push_back({InputCommand::Kind::Disconnect, s->id});
+}
+
+ServeHub::Waited ServeHub::Next(const std::shared_ptr<Subscriber> &s, std::string &messages,
+                                std::chrono::milliseconds timeout) {
+	std::unique_lock<std::mutex> lock(mutex_);
+	wake_.wait_for(lock, timeout, [&] { return s->closed || !s->queue.empty(); });
+	if (s->closed)
+		return Waited::Closed;
+	if (s->queue.empty())
+		return Waited::Timeout;
+	// Everything queued goes in one write: a page that fell a little behind catches up.
+	std::deque<std::shared_ptr<const std::string>> queue;
+	queue.swap(s->queue);
+	s->bytes = 0;
+	lock.unlock();
+	messages.clear();
+	for (const auto &m : queue)
+		messages += *m;
+	return Waited::Message;
+}
+
+ServeHub::Submitted ServeHub::Submit(const std::string &token, std::vector<InputCommand> commands) {
+	std::lock_guard<std::mutex> lock(mutex_);
+	auto it = byToken_.find(token);
+	if (closed_ || it == byToken_.end())
+		return Submitted::UnknownClient;
+	if (input_.size() + commands.size() > limits_.inputQueue)
+		return Submitted::Busy;
+	for (InputCommand &c : commands) {
+		c.client = it->second;
+		input_.push_back(c);
+	}
+	return Submitted::Accepted;
+}
+
+std::string ServeHub::Snapshot() const {
+	std::lock_guard<std::mutex> lock(mutex_);
+	return snapshot_;
+}
+
+std::vector<InputCommand> ServeHub::TakeInput() {
+	std::vector<InputCommand> out;
+	std::lock_guard<std::mutex> lock(mutex_);
+	out.swap(input_);
+	return out;
+}
+
+void ServeHub::DropLocked(Subscriber &s) {
+	s.closed = true;
+	s.queue.clear();
+	s.bytes = 0;
+	byToken_.erase(s.token);
+	input_.push_back({InputCommand::Kind::Disconnect, s.id});
+	++dropped_;
+}
+
+void ServeHub::Broadcast(const std::string &delta, const std::function<std::string()> &keyframe) {
+	auto d = std::make_shared<const std::string>(delta);
+	bool wantKeyframe = false;
+	{
+		std::lock_guard<std::mutex> lock(mutex_);
+		for (const auto &entry : subscribers_)
+			wantKeyframe = wantKeyframe || entry.second->needsKeyframe;
+	}
+	// The keyframe, the larger message, is made outside the lock and only when a new stream
+	// waits for one.
+	std::shared_ptr<const std::string> k;
+	if (wantKeyframe)
+		k = std::make_shared<const std::string>(keyframe());
+
+	std::lock_guard<std::mutex> lock(mutex_);
+	for (auto it = subscribers_.begin(); it != subscribers_.end();) {
+		Subscriber &s = *it->second;
+		const std::shared_ptr<const std::string> &m = s.needsKeyframe ? k : d;
+		if (!m) {
+			++it;  // subscribed after the keyframe was decided on: it gets the next one
+			continue;
+		}
+		if (s.queue.size() + 1 > limits_.queueMessages || s.bytes + m->size() > limits_.queueBytes) {
+			DropLocked(s);
+			it = subscribers_.erase(it);
+			continue;
+		}
+		s.queue.push_back(m);
+		s.bytes += m->size();
+		s.needsKeyframe = false;
+		++it;
+	}
+	wake_.notify_all();
+}
+
+void ServeHub::SetSnapshot(std::string snapshot) {
+	std::lock_guard<std::mutex> lock(mutex_);
+	snapshot_ = std::move(snapshot);
+}
+
+void ServeHub::Close() {
+	std::lock_guard<std::mutex> lock(mutex_);
+	closed_ = true;
+	for (auto &entry : subscribers_) {
+		entry.second->closed = true;
+		entry.second->queue.clear();
+	}
+	wake_.notify_all();
+}
+
+size_t ServeHub::subscribers() const {
+	std::lock_guard<std::mutex> lock(mutex_);
+	return subscribers_.size();
+}
+
+uint64_t ServeHub::dropped() const {
+	std::lock_guard<std::mutex> lock(mutex_);
+	return dropped_;
+}
+
+}  // namespace sim

@@ -1,0 +1,85 @@
+// Merging the tabs' key commands into one frame's key events and rudder target.
+#include "serve/ServeInput.h"
+
+#include "serve/ServeKeys.h"
+
+namespace sim {
+
+InputMixer::InputMixer(size_t bindings) : bindings_(bindings) {}
+
+InputMixer::Frame InputMixer::Next(const std::vector<InputCommand> &commands) {
+	Frame out;
+	std::vector<InputCommand> work;
+	work.swap(carried_);
+	work.insert(work.end(), commands.begin(), commands.end());
+	pressed_.clear();
+	waiting_.clear();
+	for (const InputCommand &c : work) {
+		// A tab's commands keep their order: once one waits, the rest of that tab's wait too.
+		if (waiting_.count(c.client) || Apply(c, out) == Outcome::Carry) {
+			waiting_.insert(c.client);
+			carried_.push_back(c);
+		}
+	}
+	out.rudder = (right_ > 0 ? 1.0 : 0.0) - (left_ > 0 ? 1.0 : 0.0);
+	return out;
+}
+
+InputMixer::Outcome InputMixer::Release(uint64_t client, std::vector<bool> &held, int binding, Frame &out) {
+	if (!held[static_cast<size_t>(binding)])
+		return Outcome::Done;
+	if (pressed_.count({client, binding}))
+		return Outcome::Carry;
+	held[static_cast<size_t>(binding)] = false;
+	const BrowserKey &k = BrowserKeysBegin()[binding];
+	if (k.oapiKey >= 0 && --holders_[k.oapiKey] == 0)
+		out.keys.push_back({k.oapiKey, false});
+	if (k.rudder < 0)
+		--left_;
+	else if (k.rudder > 0)
+		--right_;
+	return Outcome::Done;
+}
+
+InputMixer::Outcome InputMixer::Apply(const InputCommand &c, Frame &out) {
+	if (c.kind == InputCommand::Kind::Connect) {
+		clients_.emplace(c.client, std::vector<bool>(bindings_, false));
+		return Outcome::Done;
+	}
+	auto it = clients_.find(c.client);
+	if (it == clients_.end())
+		return Outcome::Done;
+	std::vector<bool> &held = it->second;
+
+	if (c.kind == InputCommand::Kind::Key) {
+		if (c.binding < 0 || static_cast<size_t>(c.binding) >= bindings_)
+			return Outcome::Done;
+		if (!c.down)
+			return Release(c.client, held, c.binding, out);
+		if (held[static_cast<size_t>(c.binding)])
+			return Outcome::Done;
+		held[static_cast<size_t>(c.binding)] = true;
+		pressed_.insert({c.client, c.binding});
+		const BrowserKey &k = BrowserKeysBegin()[c.binding];
+		if (k.oapiKey >= 0 && holders_[k.oapiKey]++ == 0)
+			out.keys.push_back({k.oapiKey, true});
+		if (k.rudder < 0)
+			++left_;
+		else if (k.rudder > 0)
+			++right_;
+		return Outcome::Done;
+	}
+
+	// ReleaseAll and Disconnect: every key the tab holds goes up. A key it pressed in this
+	// very frame holds the whole command over to the next one.
+	for (size_t b = 0; b < bindings_; ++b)
+		if (held[b] && pressed_.count({c.client, static_cast<int>(b)}))
+			return Outcome::Carry;
+	for (size_t b = 0; b < bindings_; ++b)
+		Release(c.client, held, static_cast<int>(b), out);
+	if (c.kind == InputCommand::Kind::Disconnect)
+		clients_.erase(it);
+	return Outcome::Done;
+}
+
+}  // namespace sim
