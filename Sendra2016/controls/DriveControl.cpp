@@ -95,6 +95,67 @@ double SwivelState(double swivel, double deflection, rig::Axle axle) {
 	}
 }
 
+// The sticks follow the engaged gear; in neutral they keep their last state. The same input
+// banks them the other way in reverse, as it turns the heading the other way.
+void SetSticks(Sendra2016 &r) {
+	// The only place where the sticks' bank returns to centre.
+	if (r.steerInput == 0)
+		for (int i = 0; i < 6; ++i)
+			r.SetAnimation(r.*BANK_CENTRE_ORDER[i], 0);
+	if (r.gearForward == 1) {
+		if (r.steerInput > 0)
+			Tilt(r, BANK_MINUS, 1);
+		if (r.steerInput < 0)
+			Tilt(r, BANK_PLUS, 1);
+		Tilt(r, PITCH_FORWARD, r.speedProc);
+	}
+	if (r.gearReverse == 1) {
+		if (r.steerInput < 0)
+			Tilt(r, BANK_MINUS, 1);
+		if (r.steerInput > 0)
+			Tilt(r, BANK_PLUS, 1);
+		Tilt(r, PITCH_REVERSE, r.speedProc);
+	}
+}
+
+// The sunscreen and the doors over a step of simdt [s], set only while they move.
+void MoveParts(Sendra2016 &r, double simdt) {
+	if (MovePart(r.sunscreenStatus, r.sunscreenProc, SUNSCREEN_RATE * simdt))
+		for (int i = 0; i < 15; ++i)
+			r.SetAnimation(r.animSunscreen[i], r.sunscreenProc);
+	if (MovePart(r.doorLeftStatus, r.doorLeftProc, r.doorRate * simdt))
+		r.SetAnimation(r.animDoorLeft, r.doorLeftProc);
+	if (MovePart(r.doorRightStatus, r.doorRightProc, r.doorRate * simdt))
+		r.SetAnimation(r.animDoorRight, r.doorRightProc);
+}
+
+// Lights follow the switch every step; any other value leaves them as they are.
+void SetLights(Sendra2016 &r) {
+	if (r.lightsOn != 0 && r.lightsOn != 1)
+		return;
+	bool on = r.lightsOn == 1;
+	for (int i = 0; i < 4; ++i)
+		r.spotLights[i]->Activate(on);
+	for (int k = 0; k < 8; ++k)
+		r.beacons[k].active = on;
+}
+
+// Auto-centre: the shorter way back to straight, a fixed share of a turn per step.
+void AutoCentre(Sendra2016 &r) {
+	if (r.autoCentre != 1 || r.turnProc == 0)
+		return;
+	if (r.turnProc <= 0.5)
+		r.turnProc -= AUTO_CENTRE_STEP;
+	if (r.turnProc > 0.5)
+		r.turnProc += AUTO_CENTRE_STEP;
+	if (r.turnProc >= 1)
+		r.turnProc = 0;
+	if (r.turnProc < 0)
+		r.turnProc = 0;
+	if (r.turnProc == 0)
+		r.autoCentre = 0;
+}
+
 }  // namespace
 
 // What the post-step sets, in this order: the steering input, the wheels' roll and the
@@ -120,70 +181,20 @@ void Sendra2016::clbkPostStep(double simt, double simdt, double mjd) {
 			groundSpeed = 0;
 	}
 
-	// Swivel, wheel by wheel in the rig's order: the middle wheels show it alone, the front
-	// and rear ones are deflected in opposite senses on top of it.
+	// Swivel, wheel by wheel in the rig's order.
 	for (const rig::WheelRow &wheel : rig::WHEELS)
 		SetAnimation(this->*wheel.swivelAnim, SwivelState(turnProc, steerDeflection, wheel.axle));
 
-	// The sticks' pitch: the speed as a share of the top speed.
+	// The sticks' pitch is the speed as a share of the top speed.
 	speedProc = groundSpeed / MAX_SPEED;
-
-	// The only place where the sticks' bank returns to centre.
-	if (steerInput == 0)
-		for (int i = 0; i < 6; ++i)
-			SetAnimation(this->*BANK_CENTRE_ORDER[i], 0);
-
-	// The sticks follow the engaged gear; in neutral they keep their last state. The same
-	// input banks them the other way in reverse, as it turns the heading the other way.
-	if (gearForward == 1) {
-		if (steerInput > 0)
-			Tilt(*this, BANK_MINUS, 1);
-		if (steerInput < 0)
-			Tilt(*this, BANK_PLUS, 1);
-		Tilt(*this, PITCH_FORWARD, speedProc);
-	}
-	if (gearReverse == 1) {
-		if (steerInput < 0)
-			Tilt(*this, BANK_MINUS, 1);
-		if (steerInput > 0)
-			Tilt(*this, BANK_PLUS, 1);
-		Tilt(*this, PITCH_REVERSE, speedProc);
-	}
+	SetSticks(*this);
 
 	// The dials show the swivel, and the HUD its angle in whole degrees.
 	for (const rig::PartRow &dial : rig::DIALS)
 		SetAnimation(this->*dial.anim, turnProc);
 	turnAngle = (int)(turnProc * 360);
 
-	// The sunscreen and the doors, set only while they move.
-	if (MovePart(sunscreenStatus, sunscreenProc, SUNSCREEN_RATE * simdt))
-		for (int i = 0; i < 15; ++i)
-			SetAnimation(animSunscreen[i], sunscreenProc);
-	if (MovePart(doorLeftStatus, doorLeftProc, doorRate * simdt))
-		SetAnimation(animDoorLeft, doorLeftProc);
-	if (MovePart(doorRightStatus, doorRightProc, doorRate * simdt))
-		SetAnimation(animDoorRight, doorRightProc);
-
-	// Lights follow the switch every step; any other value leaves them as they are.
-	if (lightsOn == 0 || lightsOn == 1) {
-		bool on = lightsOn == 1;
-		for (int i = 0; i < 4; ++i)
-			spotLights[i]->Activate(on);
-		for (int k = 0; k < 8; ++k)
-			beacons[k].active = on;
-	}
-
-	// Auto-centre: the shorter way back to straight, shown from the next step on.
-	if (autoCentre == 1 && turnProc != 0) {
-		if (turnProc <= 0.5)
-			turnProc -= AUTO_CENTRE_STEP;
-		if (turnProc > 0.5)
-			turnProc += AUTO_CENTRE_STEP;
-		if (turnProc >= 1)
-			turnProc = 0;
-		if (turnProc < 0)
-			turnProc = 0;
-		if (turnProc == 0)
-			autoCentre = 0;
-	}
+	MoveParts(*this, simdt);
+	SetLights(*this);
+	AutoCentre(*this);
 }
