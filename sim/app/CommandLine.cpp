@@ -91,11 +91,14 @@ std::optional<std::string> Closest(const std::string &word, const std::vector<st
 
 [[noreturn]] void UnknownCommand(const std::string &word) {
 	std::vector<std::string> names;
-	for (const CommandInfo &c : kCommands)
+	std::string all;
+	for (const CommandInfo &c : kCommands) {
 		names.push_back(c.name);
+		all += std::string(all.empty() ? "" : &c == std::end(kCommands) - 1 ? " and " : ", ") + c.name;
+	}
 	std::optional<std::string> closest = Closest(word, names);
 	throw UsageError("unknown command '" + word + "'" +
-	                 (closest ? "; did you mean '" + *closest + "'?" : " (the commands are run, inspect, render, serve and help)"));
+	                 (closest ? "; did you mean '" + *closest + "'?" : " (the commands are " + all + ")"));
 }
 
 // The words of a command line: options with their values, in order, and the other words.
@@ -172,7 +175,7 @@ Words Split(const std::vector<std::string> &args) {
 std::string RootOf(const Words &w, const std::string &defaultRoot) {
 	std::string root = defaultRoot;
 	for (const auto &[name, value] : w.options)
-		if (name == "--root" && value)
+		if (name == options::kRootOption && value)
 			root = *value;
 	return root;
 }
@@ -348,9 +351,11 @@ CommandLine ParseCommandLine(const std::vector<std::string> &args, const std::st
 	std::string root = RootOf(w, defaultRoot);
 	CommandLine cl;
 	std::vector<std::string> rest = w.positional;
+	bool named = false;  // the command was named, not taken as the default
 	if (!rest.empty()) {
 		if (const CommandInfo *c = FindCommand(rest.front())) {
 			cl.command = c->command;
+			named = true;
 			rest.erase(rest.begin());
 		} else if (!IsScenario(rest.front(), root)) {
 			UnknownCommand(rest.front());
@@ -368,8 +373,9 @@ CommandLine ParseCommandLine(const std::vector<std::string> &args, const std::st
 			const CommandInfo *about = FindCommand(rest.front());
 			if (!about)
 				UnknownCommand(rest.front());
-			cl.helpFor = about->command;
-		} else if (cl.command != Command::Help && !w.positional.empty()) {
+			if (about->command != Command::Help)
+				cl.helpFor = about->command;
+		} else if (cl.command != Command::Help && named) {
 			cl.helpFor = cl.command;
 		}
 		cl.command = Command::Help;

@@ -114,7 +114,8 @@ std::vector<Option> MakeTable() {
 		 "flight model handed to the modules", nullptr, kRun | kInspect | kRender, To(&SessionOptions::flightModel)},
 		Option{"--port", "N", Kind::Integer, 0, 65535, false, "port number", "port to listen on, 0 for any free one",
 		 nullptr, kServe, To(&ServeOptions::port)},
-		Option{"--bind", "ADDR", Kind::Text, 0, 0, false, "address", "address to listen on; the default lets no other machine in",
+		Option{"--bind", "ADDR", Kind::Text, 0, 0, false, "address",
+		 "address to listen on; the default lets no other machine in",
 		 nullptr, kServe, To(&ServeOptions::bind)}
 			.Check(Address),
 		Option{"--dt", "S", Kind::Seconds, 0.001, 1, false, "frame length",
@@ -125,7 +126,7 @@ std::vector<Option> MakeTable() {
 		Option{"--out", "FILE.png|FILE.svg", Kind::Text, 0, 0, false, "picture file", "the picture", nullptr, kRender,
 		 To(&RenderOptions::out)}
 			.Check(PictureFile, true),
-		Option{"--root", "DIR", Kind::Text, 0, 0, false, "Orbiter folder",
+		Option{kRootOption, "DIR", Kind::Text, 0, 0, false, "Orbiter folder",
 		 "Orbiter folder with Config/, Modules/, Meshes/ and Scenarios/",
 		 "the tree the build staged, or orbiter/ beside the program", kAll, To(&SessionOptions::root)}
 			.Check(Folder),
@@ -152,7 +153,8 @@ std::string Expected(const Option &o) {
 			return "a finite number of seconds " + above + Number(o.min);
 		return std::string("a ") + o.noun + " from " + Number(o.min) + " to " + Number(o.max) +
 		       (o.max == 1 ? " second" : " seconds");
-	case Kind::Steps: return std::string("a comma-separated list of finite ") + o.noun + " " + above + Number(o.min) + " in seconds";
+	case Kind::Steps:
+		return std::string("a comma-separated list of finite ") + o.noun + " " + above + Number(o.min) + " in seconds";
 	case Kind::Integer:
 		if (o.min == INT_MIN && o.max == INT_MAX)
 			return "an integer";

@@ -14,6 +14,9 @@
 
 namespace sim::options {
 
+// The Orbiter folder's option, which the scenario is looked up in before the command is known.
+const char kRootOption[] = "--root";
+
 // The commands that take an option, as a set of these bits.
 enum : unsigned { kRun = 1, kInspect = 2, kRender = 4, kServe = 8 };
 unsigned Bit(Command command);

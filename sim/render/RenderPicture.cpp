@@ -366,7 +366,8 @@ std::vector<ProjectedCone> ProjectCones(const Scene &scene, const Viewpoint &vie
 	std::vector<ProjectedCone> cones;
 	for (const SceneCone &c : scene.cones) {
 		ConeMesh m = MakeCone(c);
-		ProjectedCone pc{{}, m.t, m.triangles, {c.colour.r * kConeTint.r, c.colour.g * kConeTint.g, c.colour.b * kConeTint.b}};
+		ProjectedCone pc{
+			{}, m.t, m.triangles, {c.colour.r * kConeTint.r, c.colour.g * kConeTint.g, c.colour.b * kConeTint.b}};
 		for (const VECTOR3 &q : m.points)
 			pc.p.push_back(view.Project(q));
 		cones.push_back(std::move(pc));

@@ -39,7 +39,7 @@ std::optional<std::string> FindScenario(const std::string &name, const std::stri
 		return std::nullopt;
 	if (Exists(name))
 		return name;
-	if (name[0] == '/')
+	if (name[0] == '/' || root.empty())
 		return std::nullopt;
 	std::string base = root + "/Scenarios/" + name;
 	bool hasSuffix = name.size() >= 4 && host::EqualsNoCase(std::string_view(name).substr(name.size() - 4), ".scn");

@@ -14,9 +14,9 @@ std::string ProgramFolder();
 std::string DefaultRoot();
 
 // The file a scenario name stands for: the name itself when something is there (a file, or a
-// folder or device that reading then refuses by name); else, for a relative name, the regular
-// file root/Scenarios/<name>.scn (".scn" added when missing) or root/Scenarios/<name>. Empty
-// when none of them is there.
+// folder or device that reading then refuses by name); else, for a relative name and a root,
+// the regular file root/Scenarios/<name>.scn (".scn" added when missing) or
+// root/Scenarios/<name>. Empty when none of them is there.
 std::optional<std::string> FindScenario(const std::string &name, const std::string &root);
 
 bool Exists(const std::string &path);

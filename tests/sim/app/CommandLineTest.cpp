@@ -37,8 +37,9 @@ TEST(CommandLine, TheReadmeShowsTheHelpAsTheProgramPrintsIt) {
 }
 
 TEST(CommandLine, OptionsMayStandBeforeOrAfterTheCommandAndEachCommandTakesItsOwn) {
-	for (const std::vector<std::string> &args : {std::vector<std::string>{"--root", "X", "--flight-model", "2", "inspect", "a.scn"},
-	                                             std::vector<std::string>{"inspect", "a.scn", "--flight-model=2", "--root", "X"}}) {
+	using Args = std::vector<std::string>;
+	for (const Args &args : {Args{"--root", "X", "--flight-model", "2", "inspect", "a.scn"},
+	                         Args{"inspect", "a.scn", "--flight-model=2", "--root", "X"}}) {
 		sim::CommandLine cl = Parse(args);
 		EXPECT_EQ(cl.command, sim::Command::Inspect);
 		EXPECT_EQ(cl.inspect.root, "X");
@@ -73,7 +74,8 @@ TEST(CommandLine, OptionsMayStandBeforeOrAfterTheCommandAndEachCommandTakesItsOw
 	EXPECT_EQ(UsageError({"--duration"}), "--duration needs a value");
 	EXPECT_EQ(UsageError({"--quiet=yes"}), "--quiet takes no value");
 	EXPECT_EQ(UsageError({"--qiuet"}), "unknown option '--qiuet'; did you mean '--quiet'?");
-	EXPECT_EQ(UsageError({"--", "--quiet"}), "unknown command '--quiet' (the commands are run, inspect, render, serve and help)");
+	EXPECT_EQ(UsageError({"--", "--quiet"}),
+	          "unknown command '--quiet' (the commands are run, inspect, render, serve and help)");
 }
 
 TEST(CommandLine, HelpIsPrintedPerCommandAndUnknownCommandsAreNamedWithTheClosest) {
@@ -119,8 +121,12 @@ TEST(CommandLine, ScenariosAreLookedUpInTheOrbiterFoldersScenariosAndTheFileUsed
 	const std::string atRest = root + "/Scenarios/Sendra2016/Rover at rest.scn";
 	ASSERT_EQ(sim::FindScenario("Sendra2016/Rover at rest", root), atRest);
 	ASSERT_EQ(sim::FindScenario("Sendra2016/Rover at rest.scn", root), atRest);
-	EXPECT_FALSE(sim::FindScenario("Sendra2016", root));  // a folder there is no scenario
 	EXPECT_FALSE(sim::FindScenario("/Sendra2016/Rover at rest", root));
+	// A folder there is no scenario, but a file without the suffix is.
+	std::filesystem::create_directories(s / "root/Scenarios/Only a folder.scn");
+	s.Write("root/Scenarios/No suffix", "");
+	EXPECT_FALSE(sim::FindScenario("Only a folder", (s / "root").string()));
+	EXPECT_EQ(sim::FindScenario("No suffix", (s / "root").string()), (s / "root/Scenarios/No suffix").string());
 
 	ProgramResult r = s.Run({"run", "Sendra2016/Rover at rest", "--duration", "0.1", "--out", "o"});
 	EXPECT_EQ(r.status, 0) << r.err;
@@ -140,6 +146,6 @@ TEST(CommandLine, ScenariosAreLookedUpInTheOrbiterFoldersScenariosAndTheFileUsed
 
 	r = s.Run({"Sendra2016/Nowhere", "--out", "none"});
 	EXPECT_EQ(r.status, 3);
-	EXPECT_EQ(r.err, "sendra-sim: Sendra2016/Nowhere: cannot open the scenario file: No such file or directory (nor is it a "
-	                 "scenario in " + root + "/Scenarios/)\n");
+	EXPECT_EQ(r.err, "sendra-sim: Sendra2016/Nowhere: cannot open the scenario file: No such file or directory "
+	                 "(nor is it a scenario in " + root + "/Scenarios/)\n");
 }
