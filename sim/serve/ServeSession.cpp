@@ -65,10 +65,7 @@ std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, 
 	using nlohmann::json;
 	json keys = json::array();
 	for (const BrowserKey *k = BrowserKeysBegin(); k != BrowserKeysEnd(); ++k)
-		keys.push_back({{"code", k->code},
-		                {"key", k->oapiKey >= 0 ? json(KeyNameOf(k->oapiKey)) : json(nullptr)},
-		                {"rudder", k->rudder},
-		                {"label", k->label}});
+		keys.push_back({{"code", k->code}, {"key", KeyNameOf(k->oapiKey)}, {"label", k->label}});
 	const Vessel *v = sim.focus();
 	json doc = {{"version", SENDRA_VERSION},
 	            {"dt", o.dt},
@@ -143,8 +140,11 @@ void ServeSession::Stop() {
 
 void ServeSession::Step(bool broadcast, double rate) {
 	InputMixer::Frame in = mixer_.Next(hub_.TakeInput());
-	session_.Step(options_.dt, FrameInput{in.keys, in.rudder});
 	host::Simulation &sim = session_.simulation();
+	// The page's toggle, as Orbiter's: the focus vessel's mode, for this frame's yaw keys on.
+	if (in.afc >= 0)
+		sim.SetControlSurfaceMode(sim.focus(), static_cast<DWORD>(in.afc));
+	session_.Step(options_.dt, FrameInput{in.keys, std::nullopt});
 	if (!broadcast)
 		return;
 	hub_.Broadcast(EventMessage("frame", encoder_.Delta(sim, rate)),

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <functional>
 
 #include "HostError.h"
 #include "session/KeyNames.h"
@@ -65,6 +64,14 @@ std::string_view AfterWord(std::string_view s, std::string_view word) {
 
 std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
+// A line of a script, for messages.
+struct Where {
+	const std::string &label;
+	long line;
+};
+
+[[noreturn]] void Fail(const Where &at, const std::string &what) { throw host::HostError(at.label, at.line, what); }
+
 // Reads lines of a script, each bounded, and the whole script bounded too.
 class LineReader {
 public:
@@ -82,7 +89,9 @@ public:
 				                      "the script is longer than " + std::to_string(kMaxScriptBytes >> 20) + " MB");
 			if (ch == '\n')
 				break;
-			if (raw.size() >= kMaxLineBytes)
+			// A CR before the line's end is not counted: a line at the limit reads the same
+			// with CRLF as with LF.
+			if (raw.size() >= kMaxLineBytes && !(ch == '\r' && raw.size() == kMaxLineBytes))
 				throw host::HostError(label_, number_ + 1,
 				                      "the line is longer than " + std::to_string(kMaxLineBytes) + " bytes");
 			raw.push_back(static_cast<char>(ch));
@@ -102,13 +111,13 @@ private:
 
 // The line's text without a byte-order mark, comment or blanks around it, once it is known
 // to be UTF-8 text.
-std::string_view Content(std::string_view line, long number, const std::function<void(const std::string &)> &fail) {
-	if (number == 1 && line.substr(0, 3) == "\xEF\xBB\xBF")  // a byte-order mark
+std::string_view Content(std::string_view line, const Where &at) {
+	if (at.line == 1 && line.substr(0, 3) == "\xEF\xBB\xBF")  // a byte-order mark
 		line.remove_prefix(3);
 	if (line.find('\0') != std::string_view::npos)
-		fail("the line contains a NUL byte");
+		Fail(at, "the line contains a NUL byte");
 	if (!IsValidUtf8(line))
-		fail("the line is not UTF-8 text");
+		Fail(at, "the line is not UTF-8 text");
 	size_t hash = line.find('#');
 	if (hash != std::string_view::npos)
 		line = line.substr(0, hash);
@@ -116,41 +125,46 @@ std::string_view Content(std::string_view line, long number, const std::function
 }
 
 // The event of a line's words after its time.
-void ParseEvent(const std::vector<std::string_view> &words, std::string_view line, ScriptEvent &e,
-                const std::function<void(const std::string &)> &fail) {
+void ParseEvent(const std::vector<std::string_view> &words, std::string_view line, ScriptEvent &e, const Where &at) {
 	std::string_view kind = words[1];
 	auto key = [&](std::string_view name) {
 		std::optional<int> code = KeyCode(name);
 		if (!code)
-			fail("unknown key name " + Quoted(name) + " (an OAPI_KEY_ name without the prefix)");
+			Fail(at, "unknown key name " + Quoted(name) + " (an OAPI_KEY_ name without the prefix)");
 		return *code;
 	};
 	if (kind == "key") {
 		if (words.size() != 4 || (words[3] != "down" && words[3] != "up"))
-			fail("expected '<t> key <NAME> down' or '<t> key <NAME> up'");
+			Fail(at, "expected '<t> key <NAME> down' or '<t> key <NAME> up'");
 		e.kind = words[3] == "down" ? ScriptEvent::Kind::KeyDown : ScriptEvent::Kind::KeyUp;
 		e.key = key(words[2]);
 	} else if (kind == "tap") {
 		if (words.size() != 3)
-			fail("expected '<t> tap <NAME>'");
+			Fail(at, "expected '<t> tap <NAME>'");
 		e.kind = ScriptEvent::Kind::Tap;
 		e.key = key(words[2]);
 	} else if (kind == "rudder") {
 		if (words.size() != 3)
-			fail("expected '<t> rudder <level>'");
+			Fail(at, "expected '<t> rudder <level>'");
 		std::optional<double> level = host::ParseDouble(words[2]);
 		if (!level || *level < -1 || *level > 1)
-			fail("the rudder level " + Quoted(words[2]) + " is not a number from -1 to 1");
+			Fail(at, "the rudder level " + Quoted(words[2]) + " is not a number from -1 to 1");
 		e.kind = ScriptEvent::Kind::Rudder;
 		e.level = *level;
+	} else if (kind == "afc") {
+		std::optional<long long> mode = words.size() == 3 ? host::ParseInteger(words[2]) : std::nullopt;
+		if (!mode || *mode < 0 || *mode > 7)
+			Fail(at, "expected '<t> afc <mode>' with a control-surface mode from 0 to 7 (7: all surfaces, 0: none)");
+		e.kind = ScriptEvent::Kind::Afc;
+		e.mode = static_cast<int>(*mode);
 	} else if (kind == "save" || kind == "focus") {
 		std::string_view rest = AfterWord(line, kind);
 		if (rest.empty())
-			fail(kind == "save" ? "expected '<t> save <FILE>'" : "expected '<t> focus <VESSEL>'");
+			Fail(at, kind == "save" ? "expected '<t> save <FILE>'" : "expected '<t> focus <VESSEL>'");
 		e.kind = kind == "save" ? ScriptEvent::Kind::Save : ScriptEvent::Kind::Focus;
 		e.text = std::string(rest);
 	} else {
-		fail("unknown event " + Quoted(kind) + " (key, tap, rudder, save or focus)");
+		Fail(at, "unknown event " + Quoted(kind) + " (key, tap, rudder, afc, save or focus)");
 	}
 }
 
@@ -162,11 +176,9 @@ DriveScript ParseDriveScript(std::istream &in, const std::string &label) {
 	LineReader reader(in, label);
 	std::string raw;
 	double previous = 0;
-	std::function<void(const std::string &)> fail = [&](const std::string &what) {
-		throw host::HostError(label, reader.number(), what);
-	};
 	while (reader.Next(raw)) {
-		std::string_view line = Content(raw, reader.number(), fail);
+		const Where at{label, reader.number()};
+		std::string_view line = Content(raw, at);
 		if (line.empty())
 			continue;
 		std::vector<std::string_view> words = host::SplitWords(line);
@@ -174,14 +186,14 @@ DriveScript ParseDriveScript(std::istream &in, const std::string &label) {
 		e.line = reader.number();
 		std::optional<double> t = host::ParseDouble(words[0]);
 		if (!t || *t < 0)
-			fail("the time " + Quoted(words[0]) + " is not a finite number of seconds >= 0");
+			Fail(at, "the time " + Quoted(words[0]) + " is not a finite number of seconds >= 0");
 		if (!script.events.empty() && *t < previous)
-			fail("the time " + std::string(words[0]) + " is earlier than the previous event's " +
+			Fail(at, "the time " + std::string(words[0]) + " is earlier than the previous event's " +
 			     host::FormatShortest(previous) + "; times must not decrease");
 		e.t = *t;
 		if (words.size() < 2)
-			fail("an event is missing after the time");
-		ParseEvent(words, line, e, fail);
+			Fail(at, "an event is missing after the time");
+		ParseEvent(words, line, e, at);
 		previous = e.t;
 		script.events.push_back(std::move(e));
 	}
@@ -215,6 +227,7 @@ std::string DescribeEvent(const ScriptEvent &e) {
 	case ScriptEvent::Kind::KeyUp: return "key " + keyName() + " up";
 	case ScriptEvent::Kind::Tap: return "tap " + keyName();
 	case ScriptEvent::Kind::Rudder: return "rudder " + host::FormatShortest(e.level);
+	case ScriptEvent::Kind::Afc: return "afc " + std::to_string(e.mode);
 	case ScriptEvent::Kind::Save: return "save " + e.text;
 	case ScriptEvent::Kind::Focus: return "focus " + e.text;
 	}
