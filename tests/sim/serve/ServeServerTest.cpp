@@ -229,7 +229,7 @@ TEST_F(ServeServer, KeysFromAWatchingPageDriveTheRoverAndEveryPageSeesTheFrames)
 	    << "half a second of right rudder at the host's one unit a second";
 	EXPECT_EQ(Hud(), "Current Ground Speed 0.30|Forward Gear|Turn Angle: 0|");
 
-	for (int i = 0; i < 300 && (driver.Count("frame") < 60 || watcher.Count("frame") < 60); ++i)
+	for (int i = 0; i < 300 && (driver.Count("frame") < 63 || watcher.Count("frame") < 63); ++i)
 		std::this_thread::sleep_for(std::chrono::milliseconds(10));
 	EXPECT_EQ(driver.Count("frame"), 63u);
 	EXPECT_EQ(watcher.Count("frame"), 63u);
