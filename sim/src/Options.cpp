@@ -22,8 +22,8 @@ const char kUsage[] =
 	"       sendra-sim render [SCENARIO.scn] [--script FILE] [--at T] [--view iso|front|rear|left|right|top]\n"
 	"                         [--size WxH] [--terrain flat|hills] [--dt S[,S...]] [--hud WxH]\n"
 	"                         [--rudder-delay S] [--flight-model N] [--root DIR] --out FILE.png|FILE.svg\n"
-	"       sendra-sim serve [SCENARIO.scn] [--port N] [--bind ADDR] [--terrain flat|hills] [--root DIR]\n"
-	"                        [--dt S]\n"
+	"       sendra-sim serve [SCENARIO.scn] [--port N] [--bind ADDR] [--allow-host NAME] [--terrain flat|hills]\n"
+	"                        [--root DIR] [--dt S]\n"
 	"       sendra-sim --help | --version\n";
 
 namespace {

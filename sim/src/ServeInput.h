@@ -28,7 +28,9 @@ struct InputCommand {
 // when the last one lets go. A press and its release within one frame are kept apart as a
 // drive script's tap is: the release comes first among the next frame's events, so that the
 // vessel sees the key held for a frame. Repeated downs of a held key and ups of a key not held
-// are ignored, as are commands of a tab that is not connected.
+// are ignored, as are commands of a tab that is not connected. When a tab leaves, those of its
+// commands that would wait for a later frame are dropped, and its keys go up at once (one it
+// pressed in that very frame, a frame later).
 class InputMixer {
 public:
 	struct Frame {
@@ -42,8 +44,9 @@ public:
 	Frame Next(const std::vector<InputCommand> &commands);
 
 	size_t connected() const { return clients_.size(); }
-	// Commands waiting for the next frame.
+	// Commands waiting for the next frame, over all tabs and per tab.
 	size_t carried() const { return carried_.size(); }
+	std::map<uint64_t, size_t> CarriedByTab() const;
 
 private:
 	enum class Outcome { Done, Carry };

@@ -3,6 +3,7 @@
 #include "ServeOptions.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 
 #include "Options.h"
 #include "Text.h"
@@ -20,11 +21,13 @@ const double kMinDt = 0.001, kMaxDt = 1.0;
 Command ParseServeCommandLine(const std::vector<std::string> &args, const std::string &defaultRoot,
                               ServeOptions &o) {
 	std::string scenario, port, bind, terrain, root, dt;
+	std::vector<std::string> allowHosts;
 	CLI::App app("", "sendra-sim serve");
 	app.set_help_flag("-h,--help");
 	app.add_option("SCENARIO", scenario);
 	app.add_option("--port", port);
 	app.add_option("--bind", bind);
+	app.add_option("--allow-host", allowHosts)->allow_extra_args(false);
 	app.add_option("--terrain", terrain);
 	app.add_option("--root", root);
 	app.add_option("--dt", dt);
@@ -63,6 +66,16 @@ Command ParseServeCommandLine(const std::vector<std::string> &args, const std::s
 			throw bad("--bind", bind, "a host name or an IP address");
 		o.bind = bind;
 	}
+	for (const std::string &h : allowHosts) {
+		// A DNS name or an IP address as the Host header carries it (IPv6 in brackets or not).
+		std::string name = h.size() > 2 && h.front() == '[' && h.back() == ']' ? h.substr(1, h.size() - 2) : h;
+		bool ok = !name.empty() && name.size() <= 253;
+		for (char c : name)
+			ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':' || c == '_');
+		if (!ok)
+			throw bad("--allow-host", h, "a host name or an IP address");
+		o.allowHosts.push_back(name);
+	}
 	if (given("--terrain")) {
 		if (terrain != "flat" && terrain != "hills")
 			throw bad("--terrain", terrain, "flat or hills");
@@ -83,7 +96,10 @@ std::string ServeHelpText() {
 	       "and saves the simulation to a new scenario file in the current folder, which it names.\n"
 	       "  SCENARIO.scn           scenario to load (default: the built-in Sendra-1 on the Moon)\n"
 	       "  --port N               port to listen on, 0 for any free one (default 8080)\n"
-	       "  --bind ADDR            address to listen on (default 127.0.0.1, this machine only)\n"
+	       "  --bind ADDR            address to listen on (default 127.0.0.1, this machine only);\n"
+	       "                         anyone who can reach another address can watch and drive\n"
+	       "  --allow-host NAME      a name by which pages may reach the server besides localhost,\n"
+	       "                         127.0.0.1, [::1] and the --bind address; may be repeated\n"
 	       "  --terrain flat|hills   terrain under the vessels (default hills)\n"
 	       "  --root DIR             Orbiter folder with Config/, Modules/, Meshes/\n"
 	       "  --dt S                 seconds per frame, 0.001 to 1, one frame per S of wall time\n"

@@ -11,6 +11,7 @@ struct ServeOptions {
 	std::optional<std::string> scenario;  // empty: the built-in scenario
 	int port = 8080;                      // 0..65535; 0 lets the system pick a free one
 	std::string bind = "127.0.0.1";       // address to listen on: loopback unless asked
+	std::vector<std::string> allowHosts;  // names besides this machine's own that pages may use
 	std::string terrain = "hills";        // "flat" or "hills"
 	std::string root;                     // Orbiter folder with Config/, Modules/, Meshes/
 	double dt = 1.0 / 60;                 // [s] per frame, and per frame of wall time
