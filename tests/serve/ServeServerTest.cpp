@@ -212,6 +212,7 @@ protected:
 		                                              limits, http);
 		port = session->Start();
 		client = std::make_unique<httplib::Client>("127.0.0.1", port);
+		client->set_read_timeout(30, 0);  // a bound on a broken server only
 	}
 	// One request on its own connection, and the whole answer.
 	std::string Exchange(const std::string &request) {
