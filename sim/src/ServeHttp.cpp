@@ -1,7 +1,6 @@
-// The server of `sendra-sim serve`. Every request is checked before it has any effect: its size
-// and time, that it names this machine (so that a page of another site, even one whose name
-// was rebound to this address, is refused), its path and its body. A request that fails gets a
-// 4xx status with a one-line reason and changes nothing.
+// The server of `sendra-sim serve`: every request is held to its size and time, and must name
+// this machine (so that a page of another site, even one whose name was rebound to this
+// address, is refused) before ServeRoutes sees it.
 #include "ServeHttp.h"
 
 #include <sys/stat.h>
@@ -10,18 +9,14 @@
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <cmath>
 #include <condition_variable>
 #include <map>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <thread>
 
 #include "HostError.h"
-#include "ServeKeys.h"
-#include "ServeScene.h"
 #include "Text.h"
 
 namespace sim {
@@ -30,7 +25,6 @@ namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = net::ip::tcp;
-using nlohmann::json;
 
 namespace {
 
@@ -44,212 +38,7 @@ const std::chrono::milliseconds kDrainTime(1000);
 // [ms] How long Stop waits for the connections to close before it ends the threads.
 const std::chrono::milliseconds kStopWait(2000);
 
-std::string Lower(std::string_view s) {
-	std::string out(s);
-	for (char &c : out)
-		if (c >= 'A' && c <= 'Z')
-			c = static_cast<char>(c - 'A' + 'a');
-	return out;
-}
-
-bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
-
-int HexDigit(char c) {
-	if (c >= '0' && c <= '9')
-		return c - '0';
-	if (c >= 'a' && c <= 'f')
-		return c - 'a' + 10;
-	if (c >= 'A' && c <= 'F')
-		return c - 'A' + 10;
-	return -1;
-}
-
-// %XX escapes decoded (and + as a blank in a query); empty for a malformed escape or a control
-// byte, raw or escaped, which no path or parameter of this server holds.
-std::optional<std::string> Decode(std::string_view s, bool plusIsBlank) {
-	std::string out;
-	for (size_t i = 0; i < s.size(); ++i) {
-		char c = s[i];
-		if (c == '%') {
-			int hi = i + 2 < s.size() ? HexDigit(s[i + 1]) : -1;
-			int lo = hi >= 0 ? HexDigit(s[i + 2]) : -1;
-			if (lo < 0)
-				return std::nullopt;
-			c = static_cast<char>(hi * 16 + lo);
-			i += 2;
-		} else if (c == '+' && plusIsBlank) {
-			c = ' ';
-		}
-		if (IsControl(c))
-			return std::nullopt;
-		out += c;
-	}
-	return out;
-}
-
-using Params = std::multimap<std::string, std::string>;
-
-std::optional<Params> ParseQuery(std::string_view q) {
-	Params params;
-	while (!q.empty()) {
-		size_t amp = q.find('&');
-		std::string_view pair = q.substr(0, amp);
-		q = amp == std::string_view::npos ? std::string_view() : q.substr(amp + 1);
-		if (pair.empty())
-			continue;
-		size_t eq = pair.find('=');
-		std::optional<std::string> name = Decode(pair.substr(0, eq), true);
-		std::optional<std::string> value =
-			Decode(eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1), true);
-		if (!name || !value)
-			return std::nullopt;
-		params.emplace(*name, *value);
-	}
-	return params;
-}
-
-// An answer before it becomes an HTTP response: a text or a file.
-struct Reply {
-	explicit Reply(http::status s = http::status::ok, std::string t = "", std::string b = "")
-		: status(s), type(std::move(t)), body(std::move(b)) {}
-	http::status status;
-	std::string type;
-	std::string body;
-	std::string file;   // sent instead of body when set
-	std::string allow;  // the methods a 405 names
-	bool noStore = false;
-};
-
-Reply Fail(http::status status, const std::string &why) {
-	return Reply(status, "text/plain; charset=utf-8", why + "\n");
-}
-
-Reply Json(std::string body) {
-	Reply r(http::status::ok, "application/json", std::move(body));
-	r.noStore = true;
-	return r;
-}
-
 std::string_view View(beast::string_view s) { return std::string_view(s.data(), s.size()); }
-
-Reply NotAllowed(const char *allow) {
-	Reply r = Fail(http::status::method_not_allowed, "405 method not allowed");
-	r.allow = allow;
-	return r;
-}
-
-// A query parameter that must be one finite number; value keeps its default when an optional
-// one is absent. False with error set otherwise.
-bool Number(const Params &params, const char *name, bool required, double &value, std::string &error) {
-	size_t count = params.count(name);
-	if (count == 0 && required)
-		error = std::string("missing parameter '") + name + "'";
-	else if (count > 1)
-		error = std::string("parameter '") + name + "' given more than once";
-	else if (count == 1) {
-		std::optional<double> v = host::ParseDouble(params.find(name)->second);
-		if (v)
-			value = *v;
-		else
-			error = std::string("parameter '") + name + "' is not a finite number";
-	}
-	return error.empty();
-}
-
-Reply Terrain(const Params &params, const ServeContent &content) {
-	if (!content.hasBody)
-		return Fail(http::status::not_found, "no vessel has the focus: there is no terrain to show");
-	std::string error;
-	double lng = 0, lat = 0, n = 129, spacing = 2;
-	if (!Number(params, "lng", true, lng, error) || !Number(params, "lat", true, lat, error) ||
-	    !Number(params, "n", false, n, error) || !Number(params, "spacing", false, spacing, error))
-		return Fail(http::status::bad_request, error);
-	// Longitudes of any number of turns are fine for the terrain, but not near the poles,
-	// where a grid of metres has no longitude spacing.
-	if (std::fabs(lat) > 1.5 || std::fabs(lng) > 100)
-		return Fail(http::status::bad_request, "lng must lie within +-100 and lat within +-1.5 radians");
-	if (n != std::floor(n) || n < 3 || n > kMaxTerrainPoints || std::fmod(n, 2) != 1)
-		return Fail(http::status::bad_request,
-		            "n must be an odd whole number from 3 to " + std::to_string(kMaxTerrainPoints));
-	if (spacing < kMinTerrainSpacing || spacing > kMaxTerrainSpacing)
-		return Fail(http::status::bad_request, "spacing must lie within " + host::FormatShortest(kMinTerrainSpacing) +
-		                                           " to " + host::FormatShortest(kMaxTerrainSpacing) + " m");
-	return Json(TerrainDocument(content.terrain, content.body, lng, lat, static_cast<int>(n), spacing));
-}
-
-bool IsJson(std::string_view type) {
-	size_t semi = type.find(';');
-	return host::EqualsNoCase(host::Trim(type.substr(0, semi)), "application/json");
-}
-
-Reply Input(const http::request<http::string_body> &req, ServeHub &hub) {
-	if (!IsJson(View(req[http::field::content_type])))
-		return Fail(http::status::unsupported_media_type, "input must be sent as application/json");
-	if (req.body().size() > kMaxInputBody)
-		return Fail(http::status::payload_too_large, "the request is too large");
-	std::string token;
-	std::vector<InputCommand> commands;
-	std::string error = ParseInput(req.body(), token, commands);
-	if (!error.empty())
-		return Fail(http::status::bad_request, error);
-	switch (hub.Submit(token, std::move(commands))) {
-	case ServeHub::Submitted::Accepted: return Reply(http::status::no_content);
-	case ServeHub::Submitted::UnknownClient:
-		return Fail(http::status::conflict, "no page with that client token is watching; reconnect the event stream");
-	case ServeHub::Submitted::Busy: return Fail(http::status::service_unavailable, "too much input is waiting; try again");
-	case ServeHub::Submitted::Dropped:
-		return Fail(http::status::too_many_requests,
-		            "this page sent keys faster than the simulation can take them and was let go with its keys; "
-		            "reload it");
-	}
-	return Fail(http::status::internal_server_error, "internal error");
-}
-
-const char *MimeType(const std::string &path) {
-	static const std::map<std::string, const char *> kTypes = {
-		{"html", "text/html; charset=utf-8"}, {"js", "text/javascript"},          {"mjs", "text/javascript"},
-		{"css", "text/css"},                  {"json", "application/json"},       {"map", "application/json"},
-		{"png", "image/png"},                 {"svg", "image/svg+xml"},           {"ico", "image/x-icon"},
-		{"txt", "text/plain; charset=utf-8"}, {"wasm", "application/wasm"},
-	};
-	size_t dot = path.rfind('.'), slash = path.rfind('/');
-	if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
-		auto it = kTypes.find(Lower(path.substr(dot + 1)));
-		if (it != kTypes.end())
-			return it->second;
-	}
-	return "application/octet-stream";
-}
-
-// A file of the page or of three.js by its decoded path; a folder stands for its index.html.
-// No segment may climb out of its folder.
-Reply StaticFile(const std::string &path, const ServeContent &content) {
-	const std::string vendor = "/vendor/three/";
-	std::string root = content.webRoot, rest = path;
-	if (!content.threeRoot.empty() && path.compare(0, vendor.size(), vendor) == 0) {
-		root = content.threeRoot;
-		rest = path.substr(vendor.size() - 1);
-	}
-	std::string file = root;
-	for (size_t at = 0; at < rest.size();) {
-		size_t slash = rest.find('/', at);
-		std::string segment = rest.substr(at, slash == std::string::npos ? std::string::npos : slash - at);
-		at = slash == std::string::npos ? rest.size() : slash + 1;
-		if (segment.empty())
-			continue;
-		if (segment == "." || segment == "..")
-			return Fail(http::status::bad_request, "a path may not hold '.' or '..'");
-		file += "/" + segment;
-	}
-	struct stat st;
-	if (::stat(file.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-		file += "/index.html";
-	if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-		return Fail(http::status::not_found, "404 not found");
-	Reply r(http::status::ok, MimeType(file));
-	r.file = file;
-	return r;
-}
 
 std::string Authority(const std::string &host) {
 	return host.find(':') != std::string::npos && host.front() != '[' ? "[" + host + "]" : host;
@@ -266,9 +55,6 @@ struct HttpServer::Impl {
 
 	void Accept();
 	void Forget(Connection *c);
-	// The answer to a whole request that passed the checks of its head; stream is set instead
-	// for the event stream.
-	Reply Dispatch(const http::request<http::string_body> &req, bool &stream) const;
 
 	ServeHub &hub;
 	const ServeContent &content;
@@ -346,24 +132,24 @@ private:
 		const Request &req = parser_->get();
 		const HttpLimits &limits = server_.limits;
 		if (static_cast<size_t>(std::distance(req.begin(), req.end())) > limits.headerLines)
-			return Answer(Fail(http::status::request_header_fields_too_large,
+			return Answer(FailReply(431,
 			                   "431 more than " + std::to_string(limits.headerLines) + " header lines"),
 			              true);
 		if (req.target().size() > limits.targetBytes)
-			return Answer(Fail(http::status::uri_too_long, "414 the address is too long"), true);
+			return Answer(FailReply(414, "414 the address is too long"), true);
 		// A page of another site may reach this port by a name rebound to this machine; its
 		// requests still carry that name, and its own origin.
 		if (req.count(http::field::host) != 1)
-			return Answer(Fail(http::status::bad_request, "a request must name its host once"), true);
-		std::string host = Lower(View(req[http::field::host]));
+			return Answer(FailReply(400, "a request must name its host once"), true);
+		std::string host = LowerAscii(View(req[http::field::host]));
 		if (!server_.hosts.count(host))
-			return Answer(Fail(http::status::forbidden,
+			return Answer(FailReply(403,
 			                   "this server answers only requests for this machine's own names; start it with "
 			                   "--allow-host NAME to be reached by another name"),
 			              true);
 		if (req.count(http::field::origin) > 1 ||
-		    (req.count(http::field::origin) == 1 && Lower(View(req[http::field::origin])) != "http://" + host))
-			return Answer(Fail(http::status::forbidden, "requests from pages of other sites are refused"), true);
+		    (req.count(http::field::origin) == 1 && LowerAscii(View(req[http::field::origin])) != "http://" + host))
+			return Answer(FailReply(403, "requests from pages of other sites are refused"), true);
 		if (parser_->is_done())
 			return OnBody({});
 		auto read = [self = shared_from_this()] {
@@ -386,14 +172,16 @@ private:
 		if (ec)
 			return OnReadError(ec);
 		Disarm();
-		bool stream = false;
+		const Request &req = parser_->get();
 		Reply reply;
 		try {
-			reply = server_.Dispatch(parser_->get(), stream);
+			reply = Route({View(req.method_string()), View(req.target()), View(req[http::field::content_type]),
+			               req.body()},
+			              server_.hub, server_.content);
 		} catch (const std::exception &) {
-			reply = Fail(http::status::internal_server_error, "internal error");
+			reply = FailReply(500, "internal error");
 		}
-		if (stream)
+		if (reply.stream)
 			return StartStream();
 		Answer(std::move(reply), !parser_->get().keep_alive());
 	}
@@ -405,18 +193,18 @@ private:
 			// finished in time is told so.
 			if (!started)
 				return Shut();
-			return Answer(Fail(http::status::request_timeout, "408 the request did not arrive in time"), true);
+			return Answer(FailReply(408, "408 the request did not arrive in time"), true);
 		}
 		if (ec == http::error::header_limit || (ec == http::error::buffer_overflow && !parser_->is_header_done()))
-			return Answer(Fail(http::status::request_header_fields_too_large,
+			return Answer(FailReply(431,
 			                   "431 the request's headers are larger than " +
 			                       std::to_string(server_.limits.headBytes / 1024) + " KiB"),
 			              true);
 		if (ec == http::error::body_limit || ec == http::error::buffer_overflow)
-			return Answer(Fail(http::status::payload_too_large, "413 the request is too large"), true);
+			return Answer(FailReply(413, "413 the request is too large"), true);
 		if (ec.category() == http::make_error_code(http::error::bad_target).category() &&
 		    ec != http::error::end_of_stream && ec != http::error::partial_message)
-			return Answer(Fail(http::status::bad_request, "400 bad request: " + ec.message()), true);
+			return Answer(FailReply(400, "400 bad request: " + ec.message()), true);
 		Shut();
 	}
 
@@ -439,14 +227,14 @@ private:
 			beast::error_code ec;
 			file.open(reply.file.c_str(), beast::file_mode::scan, ec);
 			if (ec) {
-				reply = Fail(http::status::not_found, "404 not found");
+				reply = FailReply(404, "404 not found");
 			} else if (head) {
-				auto res = std::make_shared<http::response<http::empty_body>>(reply.status, version);
+				auto res = std::make_shared<http::response<http::empty_body>>(static_cast<http::status>(reply.status), version);
 				fields(*res);
 				res->content_length(file.size());
 				return Write(res, close);
 			} else {
-				auto res = std::make_shared<http::response<http::file_body>>(reply.status, version);
+				auto res = std::make_shared<http::response<http::file_body>>(static_cast<http::status>(reply.status), version);
 				fields(*res);
 				res->body() = std::move(file);
 				res->prepare_payload();
@@ -454,12 +242,12 @@ private:
 			}
 		}
 		if (head) {
-			auto res = std::make_shared<http::response<http::empty_body>>(reply.status, version);
+			auto res = std::make_shared<http::response<http::empty_body>>(static_cast<http::status>(reply.status), version);
 			fields(*res);
 			res->content_length(reply.body.size());
 			return Write(res, close);
 		}
-		auto res = std::make_shared<http::response<http::string_body>>(reply.status, version);
+		auto res = std::make_shared<http::response<http::string_body>>(static_cast<http::status>(reply.status), version);
 		fields(*res);
 		res->body() = std::move(reply.body);
 		res->prepare_payload();
@@ -509,7 +297,7 @@ private:
 			});
 		});
 		if (!sub_)
-			return Answer(Fail(http::status::service_unavailable,
+			return Answer(FailReply(503,
 			                   "too many pages are watching, or the server is stopping; close one and reload"),
 			              true);
 		unsigned version = parser_->get().version();
@@ -633,45 +421,6 @@ void HttpServer::Impl::Forget(Connection *c) {
 	changed.notify_all();
 }
 
-Reply HttpServer::Impl::Dispatch(const http::request<http::string_body> &req, bool &stream) const {
-	std::string_view target = View(req.target());
-	if (target.empty() || target.front() != '/')
-		return Fail(http::status::bad_request, "400 the path must begin with /");
-	size_t q = target.find('?');
-	std::optional<std::string> path = Decode(target.substr(0, q), false);
-	if (!path)
-		return Fail(http::status::bad_request, "400 the path holds a control character or a broken escape");
-	bool get = req.method() == http::verb::get || req.method() == http::verb::head;
-
-	if (*path == "/api/input")
-		return req.method() == http::verb::post ? Input(req, hub) : NotAllowed("POST");
-	if (path->compare(0, 5, "/api/") == 0) {
-		if (!get)
-			return NotAllowed("GET, HEAD");
-		if (*path == "/api/session")
-			return Json(content.session);
-		if (*path == "/api/mesh")
-			return Json(content.mesh);
-		if (*path == "/api/state")
-			return Json(hub.Snapshot());
-		if (*path == "/api/terrain") {
-			std::optional<Params> params = ParseQuery(q == std::string_view::npos ? "" : target.substr(q + 1));
-			return params ? Terrain(*params, content)
-			              : Fail(http::status::bad_request, "the query holds a control character or a broken escape");
-		}
-		if (*path == "/api/stream") {
-			if (req.method() != http::verb::get)
-				return NotAllowed("GET");
-			stream = true;
-			return Reply();
-		}
-		return Fail(http::status::not_found, "404 not found");
-	}
-	if (!get)
-		return NotAllowed("GET, HEAD");
-	return StaticFile(*path, content);
-}
-
 HttpServer::HttpServer(ServeHub &hub, const ServeContent &content, HttpLimits limits)
 	: impl_(std::make_unique<Impl>(hub, content, limits)) {}
 
@@ -715,11 +464,11 @@ int HttpServer::Listen(const std::string &bind, int port, const std::vector<std:
 
 	std::set<std::string> names = {"localhost", "127.0.0.1", "[::1]"};
 	if (!s.endpoint.address().is_unspecified()) {
-		names.insert(Lower(Authority(bind)));
-		names.insert(Lower(Authority(s.endpoint.address().to_string())));
+		names.insert(LowerAscii(Authority(bind)));
+		names.insert(LowerAscii(Authority(s.endpoint.address().to_string())));
 	}
 	for (const std::string &h : allowHosts)
-		names.insert(Lower(Authority(h)));
+		names.insert(LowerAscii(Authority(h)));
 	int bound = s.endpoint.port();
 	for (const std::string &n : names) {
 		s.hosts.insert(n + ":" + std::to_string(bound));
@@ -780,46 +529,5 @@ void HttpServer::Stop() {
 	s.threads.clear();
 }
 
-std::string ParseInput(const std::string &body, std::string &token, std::vector<InputCommand> &commands) {
-	commands.clear();
-	if (body.size() > kMaxInputBody)
-		return "the request is too large";
-	json doc = json::parse(body, nullptr, false);
-	if (doc.is_discarded() || !doc.is_object())
-		return "the body is not a JSON object";
-	for (const auto &item : doc.items())
-		if (item.key() != "client" && item.key() != "events")
-			return "unknown member '" + item.key() + "'";
-	auto client = doc.find("client");
-	if (client == doc.end() || !client->is_string() || client->get_ref<const std::string &>().empty() ||
-	    client->get_ref<const std::string &>().size() > 64)
-		return "'client' must be the token of the page's event stream";
-	auto events = doc.find("events");
-	if (events == doc.end() || !events->is_array() || events->empty() || events->size() > kMaxInputEvents)
-		return "'events' must be a list of 1 to " + std::to_string(kMaxInputEvents) + " events";
-	for (const json &e : *events) {
-		if (!e.is_object())
-			return "an event is not an object";
-		if (e.size() == 1 && e.contains("release")) {
-			if (e["release"] != "all")
-				return "'release' must be \"all\"";
-			commands.push_back({InputCommand::Kind::ReleaseAll});
-			continue;
-		}
-		auto code = e.find("code"), down = e.find("down");
-		if (e.size() != 2 || code == e.end() || down == e.end() || !code->is_string() || !down->is_boolean())
-			return "an event must be {\"code\": KEY, \"down\": true|false} or {\"release\": \"all\"}";
-		int binding = BrowserKeyIndex(code->get_ref<const std::string &>());
-		if (binding < 0)
-			return "'" + code->get_ref<const std::string &>().substr(0, 32) + "' is not a key the rover uses";
-		InputCommand c;
-		c.kind = InputCommand::Kind::Key;
-		c.binding = binding;
-		c.down = down->get<bool>();
-		commands.push_back(c);
-	}
-	token = client->get<std::string>();
-	return std::string();
-}
 
 }  // namespace sim

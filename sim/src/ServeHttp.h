@@ -1,7 +1,7 @@
-// The HTTP side of `sendra-sim serve`: the page's files, the event stream, the input and the
-// read-only documents, on Boost.Beast. Every connection is read and written asynchronously on a
-// few threads, so that slow clients cost memory within fixed limits but no thread; handlers
-// touch only the hub and what was fixed before the server started, never the simulation.
+// The HTTP server of `sendra-sim serve`, on Boost.Beast: connections, their limits, and who may
+// be answered; ServeRoutes says what each request gets. Every connection is read and written
+// asynchronously on a few threads, so that slow clients cost memory within fixed limits but no
+// thread.
 #pragma once
 
 #include <chrono>
@@ -9,21 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "Body.h"
 #include "ServeHub.h"
+#include "ServeRoutes.h"
 
 namespace sim {
-
-// What the server hands out besides the live frames; fixed before it starts.
-struct ServeContent {
-	std::string session;  // /api/session: vessel, body, HUD size, key table, frame length
-	std::string mesh;     // /api/mesh
-	host::Terrain terrain = host::Terrain::Flat();
-	host::Body body{"", 1.0};  // the focus vessel's body, for /api/terrain
-	bool hasBody = false;
-	std::string webRoot;    // the page's own files
-	std::string threeRoot;  // the three package from npm; empty when it was not installed
-};
 
 // What one connection may send and how long it may take.
 struct HttpLimits {
@@ -35,12 +24,6 @@ struct HttpLimits {
 	std::chrono::milliseconds writeTime{10000};    // for the client to take one response or write
 	size_t connections = 256;                      // open at once; more are closed at once
 };
-
-// Limits on what a request may ask for.
-const size_t kMaxInputBody = 4096;  // [bytes] the largest input request
-const size_t kMaxInputEvents = 64;  // key events in one input request
-const int kMaxTerrainPoints = 257;  // per side of a terrain grid
-const double kMinTerrainSpacing = 0.25, kMaxTerrainSpacing = 50.0;  // [m]
 
 class HttpServer {
 public:
@@ -66,9 +49,5 @@ public:
 private:
 	std::unique_ptr<Impl> impl_;
 };
-
-// The commands of one input request body, checked in full before any is used; an error
-// message (empty on success) says what is wrong. token receives the tab's token.
-std::string ParseInput(const std::string &body, std::string &token, std::vector<InputCommand> &commands);
 
 }  // namespace sim
