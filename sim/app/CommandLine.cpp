@@ -108,6 +108,7 @@ struct Words {
 	std::vector<std::pair<std::string, std::optional<std::string>>> options;
 	std::vector<std::string> positional;
 	std::optional<std::string> unknown;  // the first word that looks like an option but is none
+	std::optional<std::string> wrong;    // the first option whose value is missing or not wanted
 	bool help = false, version = false;
 };
 
@@ -119,16 +120,19 @@ std::optional<bool> TakesValue(const std::string &name) {
 	return std::nullopt;
 }
 
+// The command whose help a usage error points at: one with options of its own.
+std::optional<Command> HelpOf(Command command) {
+	return options::Bit(command) ? std::optional<Command>(command) : std::nullopt;
+}
+
 [[noreturn]] void UnknownOption(const std::string &name, Command command) {
 	std::vector<std::string> names{"help", "version"};
 	for (const Option &o : options::Table())
 		if (o.kind != options::Kind::Scenario && (o.commands & options::Bit(command)))
 			names.push_back(o.name + 2);
 	std::optional<std::string> closest = Closest(name.substr(std::min<size_t>(2, name.size())), names);
-	std::optional<Command> helpOf;
-	if (options::Bit(command))
-		helpOf = command;
-	throw UsageError("unknown option '" + name + "'" + (closest ? "; did you mean '--" + *closest + "'?" : ""), helpOf);
+	throw UsageError("unknown option '" + name + "'" + (closest ? "; did you mean '--" + *closest + "'?" : ""),
+	                 HelpOf(command));
 }
 
 Words Split(const std::vector<std::string> &args) {
@@ -159,16 +163,17 @@ Words Split(const std::vector<std::string> &args) {
 			w.unknown = w.unknown.value_or(name);
 			continue;
 		}
+		// Problems of the words are reported once the command is known, with its help.
 		if (equals != std::string::npos && !*value)
-			throw UsageError(name + " takes no value");
-		if (equals != std::string::npos)
+			w.wrong = w.wrong.value_or(name + " takes no value");
+		else if (equals != std::string::npos)
 			w.options.emplace_back(name, a.substr(equals + 1));
 		else if (!*value)
 			w.options.emplace_back(name, std::nullopt);
 		else if (i + 1 < args.size())
 			w.options.emplace_back(name, args[++i]);
 		else
-			throw UsageError(name + " needs a value");
+			w.wrong = w.wrong.value_or(name + " needs a value");
 	}
 	return w;
 }
@@ -208,7 +213,7 @@ void Apply(CommandLine &cl, const Words &w, const std::vector<std::string> &scen
 		const Option *row = RowFor(name, command);
 		if (!row)
 			throw UsageError(std::string(CommandName(command)) + " does not take " + name, command);
-		if (given[name])
+		if (given[name] && !row->repeatable)
 			throw UsageError(name + " is given more than once", command);
 		given[name] = true;
 		try {
@@ -365,6 +370,8 @@ CommandLine ParseCommandLine(const std::vector<std::string> &args, const std::st
 	}
 	if (w.unknown)
 		UnknownOption(*w.unknown, cl.command);
+	if (w.wrong)
+		throw UsageError(*w.wrong, HelpOf(cl.command));
 	if (w.version) {
 		cl.command = Command::Version;
 		cl.run.drive.session.root = root;

@@ -1,6 +1,7 @@
 // The rows of sendra-sim's option table, and reading and showing the values of each kind.
 #include "app/OptionTable.h"
 
+#include <cctype>
 #include <climits>
 #include <cmath>
 
@@ -37,6 +38,7 @@ void Assign(std::optional<double> &field, const Value &v) { field = std::get<dou
 void Assign(std::string &field, const Value &v) { field = std::get<std::string>(v); }
 void Assign(std::optional<std::string> &field, const Value &v) { field = std::get<std::string>(v); }
 void Assign(std::vector<double> &field, const Value &v) { field = std::get<std::vector<double>>(v); }
+void Assign(std::vector<std::string> &field, const Value &v) { field.push_back(std::get<std::string>(v)); }
 void Assign(PixelSize &field, const Value &v) { field = std::get<PixelSize>(v); }
 
 Value ValueOf(bool field) { return field; }
@@ -46,6 +48,7 @@ Value ValueOf(double field) { return field; }
 Value ValueOf(const std::string &field) { return field; }
 Value ValueOf(const std::vector<double> &field) { return field; }
 Value ValueOf(const PixelSize &field) { return field; }
+Value ValueOf(const std::vector<std::string> &) { return Value(); }  // a list starts empty
 template <typename T>
 Value ValueOf(const std::optional<T> &field) {
 	return field ? ValueOf(*field) : Value();
@@ -115,9 +118,15 @@ std::vector<Option> MakeTable() {
 		Option{"--port", "N", Kind::Integer, 0, 65535, false, "port number", "port to listen on, 0 for any free one",
 		 nullptr, kServe, To(&ServeOptions::port)},
 		Option{"--bind", "ADDR", Kind::Text, 0, 0, false, "address",
-		 "address to listen on; the default lets no other machine in",
+		 "address to listen on: anyone who can reach it can watch and drive, so the default is this "
+		 "machine's own",
 		 nullptr, kServe, To(&ServeOptions::bind)}
 			.Check(Address),
+		Option{"--allow-host", "NAME", Kind::HostName, 0, 0, false, "host name",
+		 "a name by which pages may reach the server besides localhost, 127.0.0.1, [::1] and the --bind "
+		 "address",
+		 nullptr, kServe, To(&ServeOptions::allowHosts)}
+			.Repeatable(),
 		Option{"--dt", "S", Kind::Seconds, 0.001, 1, false, "frame length",
 		 "seconds per frame, one frame per S of wall time", "1/60", kServe, To(&ServeOptions::dt)},
 		Option{"--out", "DIR", Kind::Text, 0, 0, false, "output folder", "output folder", nullptr, kRun,
@@ -162,6 +171,7 @@ std::string Expected(const Option &o) {
 			return std::string("a whole number of ") + o.noun + " " + above + Number(o.min);
 		return std::string("a ") + o.noun + " from " + Number(o.min) + " to " + Number(o.max);
 	case Kind::Size: return "WxH with each side from " + Number(o.min) + " to " + Number(o.max) + " pixels";
+	case Kind::HostName: return "a host name or an IP address";
 	case Kind::Choice: {
 		std::vector<std::string> names = o.choices();
 		std::string s;
@@ -214,6 +224,12 @@ Option Option::Check(std::string (*accepts)(const std::string &), bool isRequire
 	return o;
 }
 
+Option Option::Repeatable() const {
+	Option o = *this;
+	o.repeatable = true;
+	return o;
+}
+
 Option Option::BeyondStep(const char *word) const {
 	Option o = *this;
 	o.beyondStep = word;
@@ -255,6 +271,16 @@ Value Parse(const Option &o, const std::string &text) {
 			throw UsageError(std::string(o.name) + ": " + wrong);
 		return text;
 	}
+	case Kind::HostName: {
+		std::string name =
+			text.size() > 2 && text.front() == '[' && text.back() == ']' ? text.substr(1, text.size() - 2) : text;
+		bool ok = !name.empty() && name.size() <= 253;
+		for (char c : name)
+			ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':' || c == '_');
+		if (!ok)
+			Bad(o, text, Expected(o));
+		return name;
+	}
 	case Kind::Choice:
 		for (const std::string &name : o.choices())
 			if (name == text)
@@ -281,6 +307,8 @@ Value Parse(const Option &o, const std::string &text) {
 std::string DefaultText(const Option &o, const Value &v) {
 	if (o.required)
 		return "(required)";
+	if (o.repeatable)
+		return "(may be given more than once)";
 	if (o.shownDefault)
 		return std::string("(default: ") + o.shownDefault + ")";
 	std::string text;

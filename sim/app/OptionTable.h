@@ -25,6 +25,7 @@ enum class Kind {
 	Scenario,  // the scenario, named by position
 	Flag,      // no value
 	Text,      // any text that the row's check accepts
+	HostName,  // a DNS name or an IP address, as a Host header carries it (IPv6 in brackets or not)
 	Choice,    // one of the row's names
 	Seconds,   // a finite number of seconds in the row's range
 	Steps,     // a comma-separated list of seconds, each in the row's range
@@ -32,6 +33,7 @@ enum class Kind {
 	Size,      // WxH, each side a whole number in the row's range
 };
 
+// A value as parsed; a text given to a list of texts (a repeatable option) adds to it.
 using Value = std::variant<std::monostate, bool, long long, double, std::string, std::vector<double>, PixelSize>;
 
 // The options structs of one command: null where the command has none of that kind.
@@ -66,11 +68,13 @@ struct Option {
 	bool required = false;
 	const char *beyondStep = nullptr;  // Seconds that the smallest step must still advance:
 	                                   // "long" or "late", for the message when it cannot
+	bool repeatable = false;           // may be given more than once, each adding a value
 
 	// The row with one of the fields above set.
 	Option Choices(std::vector<std::string> (*names)()) const;
 	Option Check(std::string (*accepts)(const std::string &), bool isRequired = false) const;
 	Option BeyondStep(const char *word) const;
+	Option Repeatable() const;
 };
 
 // Every option, in the order the help lists them.

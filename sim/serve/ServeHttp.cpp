@@ -1,212 +1,533 @@
-// The routes of `sendra-sim serve`. Every request is checked before it has any effect; a
-// request that fails gets a 4xx status with a one-line reason and changes nothing.
+// The server of `sendra-sim serve`: every request is held to its size and time, and must name
+// this machine (so that a page of another site, even one whose name was rebound to this
+// address, is refused) before ServeRoutes sees it.
 #include "serve/ServeHttp.h"
 
-#include <cmath>
-#include <nlohmann/json.hpp>
+#include <sys/stat.h>
 
-#include "serve/ServeKeys.h"
-#include "serve/ServeScene.h"
+#include <array>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+
+#include "HostError.h"
 #include "Text.h"
 
 namespace sim {
 
-using nlohmann::json;
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = net::ip::tcp;
 
 namespace {
 
-// [ms] How long a stream's thread waits for the next frame before it looks again whether the
-// tab is still there.
-const std::chrono::milliseconds kStreamPoll(250);
+// Requests are small and quick to answer; two threads keep one slow terrain grid from holding
+// up the rest.
+const int kThreads = 2;
+// [bytes] What is read and thrown away of a client's request after an error answer, so that
+// the answer reaches it before the connection closes.
+const size_t kDrainBytes = 1 << 20;
+const std::chrono::milliseconds kDrainTime(1000);
+// [ms] How long Stop waits for the connections to close before it ends the threads.
+const std::chrono::milliseconds kStopWait(2000);
 
-void Fail(httplib::Response &res, int status, const std::string &why) {
-	res.status = status;
-	res.set_content(why + "\n", "text/plain; charset=utf-8");
-}
+std::string_view View(beast::string_view s) { return std::string_view(s.data(), s.size()); }
 
-// The reason of the statuses the library answers by itself.
-std::string StatusText(int status) {
-	switch (status) {
-	case 400: return "400 bad request";
-	case 404: return "404 not found";
-	case 405: return "405 method not allowed";
-	case 413: return "413 the request is too large";
-	case 414: return "414 the address is too long";
-	case 416: return "416 range not satisfiable";
-	default: return std::to_string(status);
-	}
-}
-
-void Json(httplib::Response &res, const std::string &body) {
-	res.set_header("Cache-Control", "no-store");
-	res.set_content(body, "application/json");
-}
-
-bool IsJson(const httplib::Request &req) {
-	std::string type = req.get_header_value("Content-Type");
-	size_t semi = type.find(';');
-	return host::EqualsNoCase(host::Trim(std::string_view(type).substr(0, semi)), "application/json");
-}
-
-// A query parameter that must be one finite number, or absent when fallback is given.
-std::optional<double> Number(const httplib::Request &req, const char *name, std::optional<double> fallback,
-                             std::string &error) {
-	if (req.get_param_value_count(name) == 0) {
-		if (!fallback)
-			error = std::string("missing parameter '") + name + "'";
-		return fallback;
-	}
-	if (req.get_param_value_count(name) > 1) {
-		error = std::string("parameter '") + name + "' given more than once";
-		return std::nullopt;
-	}
-	std::optional<double> v = host::ParseDouble(req.get_param_value(name));
-	if (!v)
-		error = std::string("parameter '") + name + "' is not a finite number";
-	return v;
-}
-
-void Terrain(const httplib::Request &req, httplib::Response &res, const ServeContent &content) {
-	if (!content.hasBody)
-		return Fail(res, 404, "no vessel has the focus: there is no terrain to show");
-	std::string error;
-	std::optional<double> lng = Number(req, "lng", std::nullopt, error);
-	std::optional<double> lat = error.empty() ? Number(req, "lat", std::nullopt, error) : std::nullopt;
-	std::optional<double> n = error.empty() ? Number(req, "n", 129.0, error) : std::nullopt;
-	std::optional<double> spacing = error.empty() ? Number(req, "spacing", 2.0, error) : std::nullopt;
-	if (!error.empty())
-		return Fail(res, 400, error);
-	// Longitudes of any number of turns are fine for the terrain, but not near the poles,
-	// where a grid of metres has no longitude spacing.
-	if (std::fabs(*lat) > 1.5 || std::fabs(*lng) > 100)
-		return Fail(res, 400, "lng must lie within +-100 and lat within +-1.5 radians");
-	if (*n != std::floor(*n) || *n < 3 || *n > kMaxTerrainPoints || std::fmod(*n, 2) != 1)
-		return Fail(res, 400, "n must be an odd whole number from 3 to " + std::to_string(kMaxTerrainPoints));
-	if (*spacing < kMinTerrainSpacing || *spacing > kMaxTerrainSpacing)
-		return Fail(res, 400, "spacing must lie within " + host::FormatShortest(kMinTerrainSpacing) + " to " +
-		                          host::FormatShortest(kMaxTerrainSpacing) + " m");
-	Json(res, TerrainDocument(content.terrain, content.body, *lng, *lat, static_cast<int>(*n), *spacing));
-}
-
-void Stream(httplib::Response &res, ServeHub &hub) {
-	std::shared_ptr<ServeHub::Subscriber> s = hub.Subscribe();
-	if (!s)
-		return Fail(res, 503, "too many pages are watching, or the server is stopping; close one and reload");
-	res.set_header("Cache-Control", "no-store");
-	res.set_header("X-Accel-Buffering", "no");
-	ServeHub *h = &hub;
-	res.set_chunked_content_provider(
-		"text/event-stream",
-		[h, s](size_t, httplib::DataSink &sink) {
-			std::string message;
-			switch (h->Next(s, message, kStreamPoll)) {
-			case ServeHub::Waited::Closed: return false;
-			case ServeHub::Waited::Timeout: return sink.is_writable();
-			case ServeHub::Waited::Message: return sink.write(message.data(), message.size());
-			}
-			return false;
-		},
-		[h, s](bool) { h->Unsubscribe(s); });
-}
-
-void Input(const httplib::Request &req, httplib::Response &res, ServeHub &hub) {
-	if (!IsJson(req))
-		return Fail(res, 415, "input must be sent as application/json");
-	std::string token;
-	std::vector<InputCommand> commands;
-	std::string error = ParseInput(req.body, token, commands);
-	if (!error.empty())
-		return Fail(res, 400, error);
-	switch (hub.Submit(token, std::move(commands))) {
-	case ServeHub::Submitted::Accepted: res.status = 204; return;
-	case ServeHub::Submitted::UnknownClient:
-		return Fail(res, 409, "no page with that client token is watching; reconnect the event stream");
-	case ServeHub::Submitted::Busy: return Fail(res, 503, "too much input is waiting; try again");
-	}
+std::string Authority(const std::string &host) {
+	return host.find(':') != std::string::npos && host.front() != '[' ? "[" + host + "]" : host;
 }
 
 }  // namespace
 
-std::string ParseInput(const std::string &body, std::string &token, std::vector<InputCommand> &commands) {
-	commands.clear();
-	if (body.size() > kMaxRequestBody)
-		return "the request is too large";
-	json doc = json::parse(body, nullptr, false);
-	if (doc.is_discarded() || !doc.is_object())
-		return "the body is not a JSON object";
-	for (const auto &item : doc.items())
-		if (item.key() != "client" && item.key() != "events")
-			return "unknown member '" + item.key() + "'";
-	auto client = doc.find("client");
-	if (client == doc.end() || !client->is_string() || client->get_ref<const std::string &>().empty() ||
-	    client->get_ref<const std::string &>().size() > 64)
-		return "'client' must be the token of the page's event stream";
-	auto events = doc.find("events");
-	if (events == doc.end() || !events->is_array() || events->empty() || events->size() > kMaxInputEvents)
-		return "'events' must be a list of 1 to " + std::to_string(kMaxInputEvents) + " events";
-	for (const json &e : *events) {
-		if (!e.is_object())
-			return "an event is not an object";
-		if (e.size() == 1 && e.contains("release")) {
-			if (e["release"] != "all")
-				return "'release' must be \"all\"";
-			commands.push_back({InputCommand::Kind::ReleaseAll});
-			continue;
-		}
-		if (e.size() == 1 && e.contains("afc")) {
-			const json &mode = e["afc"];
-			if (!mode.is_number_integer() || mode.get<long long>() < 0 || mode.get<long long>() > 7)
-				return "'afc' must be a control-surface mode from 0 to 7";
-			InputCommand c;
-			c.kind = InputCommand::Kind::Afc;
-			c.mode = mode.get<int>();
-			commands.push_back(c);
-			continue;
-		}
-		auto code = e.find("code"), down = e.find("down");
-		if (e.size() != 2 || code == e.end() || down == e.end() || !code->is_string() || !down->is_boolean())
-			return "an event must be {\"code\": KEY, \"down\": true|false}, {\"release\": \"all\"} or {\"afc\": MODE}";
-		int binding = BrowserKeyIndex(code->get_ref<const std::string &>());
-		if (binding < 0)
-			return "'" + code->get_ref<const std::string &>().substr(0, 32) + "' is not a key the rover uses";
-		InputCommand c;
-		c.kind = InputCommand::Kind::Key;
-		c.binding = binding;
-		c.down = down->get<bool>();
-		commands.push_back(c);
+// --- The server --------------------------------------------------------------------------
+
+class Connection;
+
+struct HttpServer::Impl {
+	Impl(ServeHub &h, const ServeContent &c, HttpLimits l) : hub(h), content(c), limits(l) {}
+
+	void Accept();
+	void Forget(Connection *c);
+
+	ServeHub &hub;
+	const ServeContent &content;
+	HttpLimits limits;
+	std::set<std::string> hosts;  // the Host values answered, lower case
+	tcp::endpoint endpoint;
+
+	// The open connections, to close them on Stop.
+	std::mutex mutex;
+	std::condition_variable changed;
+	std::map<Connection *, std::weak_ptr<Connection>> live;
+	bool stopped = false;
+
+	// Declared after what the connections use: destroying the context destroys the
+	// connections its handlers still hold.
+	net::io_context ioc;
+	tcp::acceptor acceptor{net::make_strand(ioc)};
+	net::steady_timer retry{acceptor.get_executor()};
+	std::vector<std::thread> threads;
+};
+
+// One client connection: requests read one at a time within the limits, each answered before
+// the next is read; or, after a request for it, the event stream.
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+	Connection(tcp::socket socket, HttpServer::Impl &server)
+		: socket_(std::move(socket)), timer_(socket_.get_executor()), server_(server),
+		  buffer_(server.limits.headBytes + server.limits.bodyBytes + 4096) {}
+	~Connection() {
+		if (sub_)
+			server_.hub.Unsubscribe(sub_);
+		server_.Forget(this);
 	}
-	token = client->get<std::string>();
-	return std::string();
+	void Start() { ReadRequest(); }
+	// From any thread.
+	void Close() {
+		net::post(socket_.get_executor(), [self = shared_from_this()] { self->Shut(); });
+	}
+
+private:
+	using Request = http::request<http::string_body>;
+
+	// The deadline of what is under way: when it passes, the socket's operations are cancelled.
+	void Arm(std::chrono::milliseconds d) {
+		uint64_t generation = ++armed_;
+		timedOut_ = false;
+		timer_.expires_after(d);
+		timer_.async_wait([self = shared_from_this(), generation](beast::error_code ec) {
+			if (ec || generation != self->armed_ || self->closed_)
+				return;
+			self->timedOut_ = true;
+			beast::error_code ignored;
+			self->socket_.cancel(ignored);
+		});
+	}
+	void Disarm() {
+		++armed_;
+		timer_.cancel();
+	}
+
+	void ReadRequest() {
+		parser_.emplace();
+		parser_->header_limit(static_cast<uint32_t>(server_.limits.headBytes));
+		parser_->body_limit(server_.limits.bodyBytes);
+		Arm(server_.limits.requestTime);
+		http::async_read_header(socket_, buffer_, *parser_,
+		                        [self = shared_from_this()](beast::error_code ec, size_t) { self->OnHead(ec); });
+	}
+
+	void OnHead(beast::error_code ec) {
+		if (closed_)
+			return;
+		if (ec)
+			return OnReadError(ec);
+		const Request &req = parser_->get();
+		const HttpLimits &limits = server_.limits;
+		if (static_cast<size_t>(std::distance(req.begin(), req.end())) > limits.headerLines)
+			return Answer(FailReply(431,
+			                   "431 more than " + std::to_string(limits.headerLines) + " header lines"),
+			              true);
+		if (req.target().size() > limits.targetBytes)
+			return Answer(FailReply(414, "414 the address is too long"), true);
+		// A page of another site may reach this port by a name rebound to this machine; its
+		// requests still carry that name, and its own origin.
+		if (req.count(http::field::host) != 1)
+			return Answer(FailReply(400, "a request must name its host once"), true);
+		std::string host = LowerAscii(View(req[http::field::host]));
+		if (!server_.hosts.count(host))
+			return Answer(FailReply(403,
+			                   "this server answers only requests for this machine's own names; start it with "
+			                   "--allow-host NAME to be reached by another name"),
+			              true);
+		if (req.count(http::field::origin) > 1 ||
+		    (req.count(http::field::origin) == 1 && LowerAscii(View(req[http::field::origin])) != "http://" + host))
+			return Answer(FailReply(403, "requests from pages of other sites are refused"), true);
+		if (parser_->is_done())
+			return OnBody({});
+		auto read = [self = shared_from_this()] {
+			http::async_read(self->socket_, self->buffer_, *self->parser_,
+			                 [self](beast::error_code ec, size_t) { self->OnBody(ec); });
+		};
+		if (!host::EqualsNoCase(View(req[http::field::expect]), "100-continue"))
+			return read();
+		static const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+		net::async_write(socket_, net::buffer(kContinue), [self = shared_from_this(), read](beast::error_code ec, size_t) {
+			if (ec || self->closed_)
+				return self->Shut();
+			read();
+		});
+	}
+
+	void OnBody(beast::error_code ec) {
+		if (closed_)
+			return;
+		if (ec)
+			return OnReadError(ec);
+		Disarm();
+		const Request &req = parser_->get();
+		Reply reply;
+		try {
+			reply = Route({View(req.method_string()), View(req.target()), View(req[http::field::content_type]),
+			               req.body()},
+			              server_.hub, server_.content);
+		} catch (const std::exception &) {
+			reply = FailReply(500, "internal error");
+		}
+		if (reply.stream)
+			return StartStream();
+		Answer(std::move(reply), !parser_->get().keep_alive());
+	}
+
+	void OnReadError(beast::error_code ec) {
+		bool started = buffer_.size() > 0 || parser_->got_some();
+		if (timedOut_) {
+			// An idle connection between requests just closes; a request begun but not
+			// finished in time is told so.
+			if (!started)
+				return Shut();
+			return Answer(FailReply(408, "408 the request did not arrive in time"), true);
+		}
+		if (ec == http::error::header_limit || (ec == http::error::buffer_overflow && !parser_->is_header_done()))
+			return Answer(FailReply(431,
+			                   "431 the request's headers are larger than " +
+			                       std::to_string(server_.limits.headBytes / 1024) + " KiB"),
+			              true);
+		if (ec == http::error::body_limit || ec == http::error::buffer_overflow)
+			return Answer(FailReply(413, "413 the request is too large"), true);
+		if (ec.category() == http::make_error_code(http::error::bad_target).category() &&
+		    ec != http::error::end_of_stream && ec != http::error::partial_message)
+			return Answer(FailReply(400, "400 bad request: " + ec.message()), true);
+		Shut();
+	}
+
+	void Answer(Reply reply, bool close) {
+		unsigned version = parser_ && parser_->is_header_done() ? parser_->get().version() : 11;
+		bool head = parser_ && parser_->is_header_done() && parser_->get().method() == http::verb::head;
+		auto fields = [&](auto &res) {
+			res.set("X-Content-Type-Options", "nosniff");
+			res.set("Referrer-Policy", "no-referrer");
+			if (!reply.type.empty())
+				res.set(http::field::content_type, reply.type);
+			if (reply.noStore)
+				res.set(http::field::cache_control, "no-store");
+			if (!reply.allow.empty())
+				res.set(http::field::allow, reply.allow);
+			res.keep_alive(!close);
+		};
+		if (!reply.file.empty()) {
+			http::file_body::value_type file;
+			beast::error_code ec;
+			file.open(reply.file.c_str(), beast::file_mode::scan, ec);
+			if (ec) {
+				reply = FailReply(404, "404 not found");
+			} else if (head) {
+				auto res = std::make_shared<http::response<http::empty_body>>(static_cast<http::status>(reply.status), version);
+				fields(*res);
+				res->content_length(file.size());
+				return Write(res, close);
+			} else {
+				auto res = std::make_shared<http::response<http::file_body>>(static_cast<http::status>(reply.status), version);
+				fields(*res);
+				res->body() = std::move(file);
+				res->prepare_payload();
+				return Write(res, close);
+			}
+		}
+		if (head) {
+			auto res = std::make_shared<http::response<http::empty_body>>(static_cast<http::status>(reply.status), version);
+			fields(*res);
+			res->content_length(reply.body.size());
+			return Write(res, close);
+		}
+		auto res = std::make_shared<http::response<http::string_body>>(static_cast<http::status>(reply.status), version);
+		fields(*res);
+		res->body() = std::move(reply.body);
+		res->prepare_payload();
+		Write(res, close);
+	}
+
+	template <class Message>
+	void Write(std::shared_ptr<Message> res, bool close) {
+		Arm(server_.limits.writeTime);
+		http::async_write(socket_, *res, [self = shared_from_this(), res, close](beast::error_code ec, size_t) {
+			if (self->closed_)
+				return;
+			self->Disarm();
+			if (ec)
+				return self->Shut();
+			if (close)
+				return self->Linger();
+			self->ReadRequest();
+		});
+	}
+
+	// Ends the connection after an answer: no more is sent, and what the client still sends
+	// is read for a while and dropped, so that closing does not reset the connection before the
+	// client has read the answer.
+	void Linger() {
+		beast::error_code ignored;
+		socket_.shutdown(tcp::socket::shutdown_send, ignored);
+		Arm(kDrainTime);
+		Drain();
+	}
+	void Drain() {
+		socket_.async_read_some(net::buffer(scratch_), [self = shared_from_this()](beast::error_code ec, size_t n) {
+			self->drained_ += n;
+			if (ec || self->drained_ > kDrainBytes)
+				return self->Shut();
+			self->Drain();
+		});
+	}
+
+	void StartStream() {
+		std::weak_ptr<Connection> weak = shared_from_this();
+		auto executor = socket_.get_executor();
+		sub_ = server_.hub.Subscribe([weak, executor] {
+			net::post(executor, [weak] {
+				if (auto self = weak.lock())
+					self->Pump();
+			});
+		});
+		if (!sub_)
+			return Answer(FailReply(503,
+			                   "too many pages are watching, or the server is stopping; close one and reload"),
+			              true);
+		unsigned version = parser_->get().version();
+		chunked_ = version >= 11;
+		auto res = std::make_shared<http::response<http::empty_body>>(http::status::ok, version);
+		res->set(http::field::content_type, "text/event-stream");
+		res->set(http::field::cache_control, "no-store");
+		res->set("X-Content-Type-Options", "nosniff");
+		res->set("X-Accel-Buffering", "no");
+		res->keep_alive(false);
+		res->chunked(chunked_);
+		auto serializer = std::make_shared<http::response_serializer<http::empty_body>>(*res);
+		Arm(server_.limits.writeTime);
+		http::async_write_header(socket_, *serializer,
+		                         [self = shared_from_this(), res, serializer](beast::error_code ec, size_t) {
+			                         if (self->closed_)
+				                         return;
+			                         self->Disarm();
+			                         if (ec)
+				                         return self->Shut();
+			                         self->WatchPeer();
+			                         self->Pump();
+		                         });
+	}
+
+	// A tab that goes away closes its connection; nothing it sends on it means anything.
+	void WatchPeer() {
+		socket_.async_read_some(net::buffer(scratch_), [self = shared_from_this()](beast::error_code ec, size_t) {
+			if (ec)
+				return self->Shut();
+			self->WatchPeer();
+		});
+	}
+
+	// Sends what the hub has queued for the tab, one write at a time.
+	void Pump() {
+		if (closed_ || !sub_)
+			return;
+		if (writing_) {
+			if (server_.hub.Closed(sub_))
+				Shut();
+			return;
+		}
+		std::string messages;
+		switch (server_.hub.Take(sub_, messages)) {
+		case ServeHub::Taken::Closed: return Shut();
+		case ServeHub::Taken::Empty: return;
+		case ServeHub::Taken::Messages: break;
+		}
+		chunk_ = chunked_ ? host::Format("%zx\r\n", messages.size()) + messages + "\r\n" : std::move(messages);
+		writing_ = true;
+		Arm(server_.limits.writeTime);
+		net::async_write(socket_, net::buffer(chunk_), [self = shared_from_this()](beast::error_code ec, size_t) {
+			self->writing_ = false;
+			if (self->closed_)
+				return;
+			self->Disarm();
+			if (ec)
+				return self->Shut();
+			self->Pump();
+		});
+	}
+
+	void Shut() {
+		if (closed_)
+			return;
+		closed_ = true;
+		Disarm();
+		beast::error_code ignored;
+		socket_.shutdown(tcp::socket::shutdown_both, ignored);
+		socket_.close(ignored);
+		if (sub_)
+			server_.hub.Unsubscribe(sub_);
+	}
+
+	tcp::socket socket_;
+	net::steady_timer timer_;
+	HttpServer::Impl &server_;
+	beast::flat_buffer buffer_;
+	std::optional<http::request_parser<http::string_body>> parser_;
+	uint64_t armed_ = 0;
+	bool timedOut_ = false, closed_ = false;
+	size_t drained_ = 0;
+	std::array<char, 4096> scratch_;
+	// The event stream.
+	std::shared_ptr<ServeHub::Subscriber> sub_;
+	bool chunked_ = true, writing_ = false;
+	std::string chunk_;
+};
+
+void HttpServer::Impl::Accept() {
+	acceptor.async_accept(net::make_strand(ioc), [this](beast::error_code ec, tcp::socket socket) {
+		if (!acceptor.is_open())
+			return;
+		if (ec) {
+			// Out of file descriptors, most likely: try again in a moment instead of spinning.
+			retry.expires_after(std::chrono::milliseconds(100));
+			retry.async_wait([this](beast::error_code e) {
+				if (!e)
+					Accept();
+			});
+			return;
+		}
+		std::shared_ptr<Connection> c;
+		{
+			std::lock_guard<std::mutex> lock(mutex);
+			if (!stopped && live.size() < limits.connections) {
+				c = std::make_shared<Connection>(std::move(socket), *this);
+				live[c.get()] = c;
+			}
+		}
+		if (c)
+			c->Start();  // else the socket closes here: too many are open
+		Accept();
+	});
 }
 
-void ConfigureServer(httplib::Server &svr, ServeHub &hub, const ServeContent &content) {
-	svr.set_payload_max_length(kMaxRequestBody);
-	// Nothing the page asks for takes long: a connection idle for seconds is let go.
-	svr.set_read_timeout(5, 0);
-	svr.set_write_timeout(2, 0);
-	svr.set_keep_alive_timeout(2);  // [s] also bounds how long a stop waits for idle connections
-	svr.set_default_headers({{"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "no-referrer"}});
-	svr.set_error_handler([](const httplib::Request &, httplib::Response &res) {
-		if (res.body.empty())
-			res.set_content(StatusText(res.status) + "\n", "text/plain; charset=utf-8");
-	});
-	svr.set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
-		Fail(res, 500, "internal error");
-	});
-
-	const ServeContent *c = &content;
-	ServeHub *h = &hub;
-	svr.Get("/api/session", [c](const httplib::Request &, httplib::Response &res) { Json(res, c->session); });
-	svr.Get("/api/mesh", [c](const httplib::Request &, httplib::Response &res) { Json(res, c->mesh); });
-	svr.Get("/api/state", [h](const httplib::Request &, httplib::Response &res) { Json(res, h->Snapshot()); });
-	svr.Get("/api/terrain", [c](const httplib::Request &req, httplib::Response &res) { Terrain(req, res, *c); });
-	svr.Get("/api/stream", [h](const httplib::Request &, httplib::Response &res) { Stream(res, *h); });
-	svr.Post("/api/input", [h](const httplib::Request &req, httplib::Response &res) { Input(req, res, *h); });
-
-	svr.set_mount_point("/", content.webRoot);
-	if (!content.threeRoot.empty())
-		svr.set_mount_point("/vendor/three", content.threeRoot);
-	svr.set_file_extension_and_mimetype_mapping("mjs", "text/javascript");
+void HttpServer::Impl::Forget(Connection *c) {
+	std::lock_guard<std::mutex> lock(mutex);
+	live.erase(c);
+	changed.notify_all();
 }
+
+HttpServer::HttpServer(ServeHub &hub, const ServeContent &content, HttpLimits limits)
+	: impl_(std::make_unique<Impl>(hub, content, limits)) {}
+
+HttpServer::~HttpServer() { Stop(); }
+
+int HttpServer::Listen(const std::string &bind, int port, const std::vector<std::string> &allowHosts) {
+	Impl &s = *impl_;
+	std::string where = "cannot listen on " + bind + " port " + std::to_string(port);
+	beast::error_code ec;
+	tcp::resolver resolver(s.ioc);
+	auto found = resolver.resolve(bind, std::to_string(port), tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+	if (ec)
+		throw host::HostError(where + ": " + ec.message());
+	bool inUse = false;
+	std::string why = "no address";
+	for (const auto &entry : found) {
+		tcp::endpoint ep = entry.endpoint();
+		s.acceptor.open(ep.protocol(), ec);
+		if (ec) {
+			why = ec.message();
+			continue;
+		}
+		// Lets a restart listen while the last run's closed connections linger; unlike
+		// SO_REUSEPORT it never lets two servers listen on one port.
+		s.acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+		if (!ec)
+			s.acceptor.bind(ep, ec);
+		if (!ec)
+			s.acceptor.listen(net::socket_base::max_listen_connections, ec);
+		if (!ec) {
+			s.endpoint = s.acceptor.local_endpoint();
+			break;
+		}
+		inUse = inUse || ec == net::error::address_in_use;
+		why = ec.message();
+		beast::error_code ignored;
+		s.acceptor.close(ignored);
+	}
+	if (!s.acceptor.is_open())
+		throw host::HostError(inUse ? "serve: port " + std::to_string(port) + " is in use" : where + ": " + why);
+
+	std::set<std::string> names = {"localhost", "127.0.0.1", "[::1]"};
+	if (!s.endpoint.address().is_unspecified()) {
+		names.insert(LowerAscii(Authority(bind)));
+		names.insert(LowerAscii(Authority(s.endpoint.address().to_string())));
+	}
+	for (const std::string &h : allowHosts)
+		names.insert(LowerAscii(Authority(h)));
+	int bound = s.endpoint.port();
+	for (const std::string &n : names) {
+		s.hosts.insert(n + ":" + std::to_string(bound));
+		if (bound == 80)
+			s.hosts.insert(n);  // browsers leave out the default port
+	}
+	return bound;
+}
+
+bool HttpServer::ExposedBeyondThisMachine() const {
+	return impl_->acceptor.is_open() && !impl_->endpoint.address().is_loopback();
+}
+
+void HttpServer::Start() {
+	Impl &s = *impl_;
+	s.Accept();
+	for (int i = 0; i < kThreads; ++i)
+		s.threads.emplace_back([&s] {
+			for (;;) {
+				try {
+					s.ioc.run();
+					return;
+				} catch (const std::exception &) {
+					// A handler that failed (out of memory) loses its connection, not the server.
+				}
+			}
+		});
+}
+
+void HttpServer::Stop() {
+	Impl &s = *impl_;
+	s.hub.Close();
+	std::vector<std::shared_ptr<Connection>> open;
+	{
+		std::lock_guard<std::mutex> lock(s.mutex);
+		if (s.stopped)
+			return;
+		s.stopped = true;
+		for (auto &entry : s.live)
+			if (auto c = entry.second.lock())
+				open.push_back(c);
+	}
+	net::post(s.acceptor.get_executor(), [&s] {
+		beast::error_code ignored;
+		s.acceptor.close(ignored);
+		s.retry.cancel();
+	});
+	for (auto &c : open)
+		c->Close();
+	open.clear();
+	if (!s.threads.empty()) {
+		std::unique_lock<std::mutex> lock(s.mutex);
+		s.changed.wait_for(lock, kStopWait, [&s] { return s.live.empty(); });
+	}
+	s.ioc.stop();
+	for (std::thread &t : s.threads)
+		t.join();
+	s.threads.clear();
+}
+
 
 }  // namespace sim

@@ -30,7 +30,7 @@ std::string EventMessage(const std::string &name, const std::string &data) {
 
 ServeHub::ServeHub(Limits limits) : limits_(limits) {}
 
-std::shared_ptr<ServeHub::Subscriber> ServeHub::Subscribe() {
+std::shared_ptr<ServeHub::Subscriber> ServeHub::Subscribe(std::function<void()> wake) {
 	std::string token = NewToken();
 	std::lock_guard<std::mutex> lock(mutex_);
 	if (closed_ || subscribers_.size() >= limits_.maxSubscribers)
@@ -38,6 +38,7 @@ std::shared_ptr<ServeHub::Subscriber> ServeHub::Subscribe() {
 	auto s = std::make_shared<Subscriber>();
 	s->id = nextId_++;
 	s->token = token;
+	s->wake = std::move(wake);
 	auto hello = std::make_shared<const std::string>(EventMessage("hello", "{\"client\":\"" + token + "\"}"));
 	s->queue.push_back(hello);
 	s->bytes = hello->size();
@@ -49,6 +50,7 @@ std::shared_ptr<ServeHub::Subscriber> ServeHub::Subscribe() {
 
 void ServeHub::Unsubscribe(const std::shared_ptr<Subscriber> &s) {
 	std::lock_guard<std::mutex> lock(mutex_);
+	s->wake = nullptr;  // its caller is going away
 	auto it = subscribers_.find(s->id);
 	if (it == subscribers_.end())
 		return;  // dropped before: its keys went then
@@ -59,14 +61,12 @@ void ServeHub::Unsubscribe(const std::shared_ptr<Subscriber> &s) {
 	input_.push_back({InputCommand::Kind::Disconnect, s->id});
 }
 
-ServeHub::Waited ServeHub::Next(const std::shared_ptr<Subscriber> &s, std::string &messages,
-                                std::chrono::milliseconds timeout) {
+ServeHub::Taken ServeHub::Take(const std::shared_ptr<Subscriber> &s, std::string &messages) {
 	std::unique_lock<std::mutex> lock(mutex_);
-	wake_.wait_for(lock, timeout, [&] { return s->closed || !s->queue.empty(); });
 	if (s->closed)
-		return Waited::Closed;
+		return Taken::Closed;
 	if (s->queue.empty())
-		return Waited::Timeout;
+		return Taken::Empty;
 	// Everything queued goes in one write: a page that fell a little behind catches up.
 	std::deque<std::shared_ptr<const std::string>> queue;
 	queue.swap(s->queue);
@@ -75,7 +75,12 @@ ServeHub::Waited ServeHub::Next(const std::shared_ptr<Subscriber> &s, std::strin
 	messages.clear();
 	for (const auto &m : queue)
 		messages += *m;
-	return Waited::Message;
+	return Taken::Messages;
+}
+
+bool ServeHub::Closed(const std::shared_ptr<Subscriber> &s) const {
+	std::lock_guard<std::mutex> lock(mutex_);
+	return s->closed;
 }
 
 ServeHub::Submitted ServeHub::Submit(const std::string &token, std::vector<InputCommand> commands) {
@@ -83,12 +88,22 @@ ServeHub::Submitted ServeHub::Submit(const std::string &token, std::vector<Input
 	auto it = byToken_.find(token);
 	if (closed_ || it == byToken_.end())
 		return Submitted::UnknownClient;
+	auto sub = subscribers_.find(it->second);
+	Subscriber &s = *sub->second;
+	// A tab may send faster than frames apply its keys (a press and its release take a frame
+	// each); what it sends beyond its share would wait ever longer, so it is let go instead.
+	if (s.inputWaiting + s.inputTaken + commands.size() > limits_.tabInput) {
+		DropLocked(s);
+		subscribers_.erase(sub);
+		return Submitted::Dropped;
+	}
 	if (input_.size() + commands.size() > limits_.inputQueue)
 		return Submitted::Busy;
 	for (InputCommand &c : commands) {
-		c.client = it->second;
+		c.client = s.id;
 		input_.push_back(c);
 	}
+	s.inputWaiting += commands.size();
 	return Submitted::Accepted;
 }
 
@@ -101,7 +116,24 @@ std::vector<InputCommand> ServeHub::TakeInput() {
 	std::vector<InputCommand> out;
 	std::lock_guard<std::mutex> lock(mutex_);
 	out.swap(input_);
+	for (auto &entry : subscribers_) {
+		entry.second->inputTaken += entry.second->inputWaiting;
+		entry.second->inputWaiting = 0;
+	}
 	return out;
+}
+
+void ServeHub::Settle(const std::map<uint64_t, size_t> &carried) {
+	std::lock_guard<std::mutex> lock(mutex_);
+	for (auto &entry : subscribers_) {
+		auto c = carried.find(entry.first);
+		entry.second->inputTaken = c == carried.end() ? 0 : c->second;
+	}
+}
+
+void ServeHub::WakeLocked(Subscriber &s) {
+	if (s.wake)
+		s.wake();
 }
 
 void ServeHub::DropLocked(Subscriber &s) {
@@ -109,8 +141,10 @@ void ServeHub::DropLocked(Subscriber &s) {
 	s.queue.clear();
 	s.bytes = 0;
 	byToken_.erase(s.token);
+	// The simulation lets go of its keys and forgets its commands, queued or carried over.
 	input_.push_back({InputCommand::Kind::Disconnect, s.id});
 	++dropped_;
+	WakeLocked(s);
 }
 
 void ServeHub::Broadcast(const std::string &delta, const std::function<std::string()> &keyframe) {
@@ -128,6 +162,8 @@ void ServeHub::Broadcast(const std::string &delta, const std::function<std::stri
 		k = std::make_shared<const std::string>(keyframe());
 
 	std::lock_guard<std::mutex> lock(mutex_);
+	if (closed_)
+		return;
 	for (auto it = subscribers_.begin(); it != subscribers_.end();) {
 		Subscriber &s = *it->second;
 		const std::shared_ptr<const std::string> &m = s.needsKeyframe ? k : d;
@@ -143,9 +179,10 @@ void ServeHub::Broadcast(const std::string &delta, const std::function<std::stri
 		s.queue.push_back(m);
 		s.bytes += m->size();
 		s.needsKeyframe = false;
+		if (s.queue.size() == 1)
+			WakeLocked(s);
 		++it;
 	}
-	wake_.notify_all();
 }
 
 void ServeHub::SetSnapshot(std::string snapshot) {
@@ -159,8 +196,10 @@ void ServeHub::Close() {
 	for (auto &entry : subscribers_) {
 		entry.second->closed = true;
 		entry.second->queue.clear();
+		WakeLocked(*entry.second);
+		// Nothing is woken once the hub is closed: the server may be going away.
+		entry.second->wake = nullptr;
 	}
-	wake_.notify_all();
 }
 
 size_t ServeHub::subscribers() const {

@@ -12,16 +12,31 @@ InputMixer::Frame InputMixer::Next(const std::vector<InputCommand> &commands) {
 	std::vector<InputCommand> work;
 	work.swap(carried_);
 	work.insert(work.end(), commands.begin(), commands.end());
+	// A tab that went away (or was let go for flooding) has nothing more to wait for: of its
+	// commands, those that would wait for a later frame are dropped, and only its leaving
+	// waits (to let go of a key it pressed in this frame).
+	std::set<uint64_t> leaving;
+	for (const InputCommand &c : work)
+		if (c.kind == InputCommand::Kind::Disconnect)
+			leaving.insert(c.client);
 	pressed_.clear();
 	waiting_.clear();
 	for (const InputCommand &c : work) {
 		// A tab's commands keep their order: once one waits, the rest of that tab's wait too.
-		if (waiting_.count(c.client) || Apply(c, out) == Outcome::Carry) {
-			waiting_.insert(c.client);
+		if (!waiting_.count(c.client) && Apply(c, out) == Outcome::Done)
+			continue;
+		waiting_.insert(c.client);
+		if (!leaving.count(c.client) || c.kind == InputCommand::Kind::Disconnect)
 			carried_.push_back(c);
-		}
 	}
 	return out;
+}
+
+std::map<uint64_t, size_t> InputMixer::CarriedByTab() const {
+	std::map<uint64_t, size_t> n;
+	for (const InputCommand &c : carried_)
+		++n[c.client];
+	return n;
 }
 
 InputMixer::Outcome InputMixer::Release(uint64_t client, std::vector<bool> &held, int binding, Frame &out) {

@@ -30,7 +30,9 @@ struct InputCommand {
 // drive script's tap is: the release comes first among the next frame's events, so that the
 // vessel sees the key held for a frame. Repeated downs of a held key and ups of a key not held
 // are ignored, as are commands of a tab that is not connected. A tab's control-surface mode
-// goes to the frame in which its earlier keys went; the last one given in a frame holds.
+// goes to the frame in which its earlier keys went; the last one given in a frame holds. When
+// a tab leaves, those of its commands that would wait for a later frame are dropped, and its
+// keys go up at once (one it pressed in that very frame, a frame later).
 class InputMixer {
 public:
 	struct Frame {
@@ -44,8 +46,9 @@ public:
 	Frame Next(const std::vector<InputCommand> &commands);
 
 	size_t connected() const { return clients_.size(); }
-	// Commands waiting for the next frame.
+	// Commands waiting for the next frame, over all tabs and per tab.
 	size_t carried() const { return carried_.size(); }
+	std::map<uint64_t, size_t> CarriedByTab() const;
 
 private:
 	enum class Outcome { Done, Carry };

@@ -6,11 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "HostError.h"
 #include "HostVessel.h"
@@ -90,9 +93,10 @@ WebFiles DefaultWebFiles() {
 
 bool HasThree(const WebFiles &files) { return Exists(files.three + "/build/three.module.js"); }
 
-ServeSession::ServeSession(const ServeOptions &o, const WebFiles &files, std::ostream &err, ServeHub::Limits limits)
+ServeSession::ServeSession(const ServeOptions &o, const WebFiles &files, std::ostream &err, ServeHub::Limits limits,
+                           HttpLimits httpLimits)
 	: options_(o), stem_(Stem(o.session.scenario)), session_(o.session, err), hub_(limits),
-	  mixer_(BrowserKeyCount()) {
+	  mixer_(BrowserKeyCount()), server_(hub_, content_, httpLimits) {
 	host::Simulation &sim = session_.simulation();
 	bool three = HasThree(files);
 	content_.session = SessionDocument(sim, o, three);
@@ -112,34 +116,16 @@ ServeSession::~ServeSession() { Stop(); }
 int ServeSession::Start() {
 	// A page that closes its connection must not end the program: writes to it fail instead.
 	::signal(SIGPIPE, SIG_IGN);
-	// Each event stream keeps a thread for as long as it is open; the others serve files and
-	// input, so that a full set of streams still leaves the page its input.
-	size_t threads = hub_.limits().maxSubscribers + 8;
-	server_.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-	ConfigureServer(server_, hub_, content_);
-	int port = options_.port;
-	bool bound = port == 0 ? (port = server_.bind_to_any_port(options_.bind)) > 0
-	                       : server_.bind_to_port(options_.bind, port);
-	if (!bound)
-		throw host::HostError("cannot listen on " + options_.bind + " port " + std::to_string(options_.port) +
-		                      ": the address is not this machine's or the port is in use");
-	serverThread_ = std::thread([this] { server_.listen_after_bind(); });
-	started_ = true;
+	int port = server_.Listen(options_.bind, options_.port, options_.allowHosts);
+	server_.Start();
 	return port;
 }
 
-void ServeSession::Stop() {
-	hub_.Close();
-	if (!started_)
-		return;
-	server_.stop();
-	if (serverThread_.joinable())
-		serverThread_.join();
-	started_ = false;
-}
+void ServeSession::Stop() { server_.Stop(); }
 
 void ServeSession::Step(bool broadcast, double rate) {
 	InputMixer::Frame in = mixer_.Next(hub_.TakeInput());
+	hub_.Settle(mixer_.CarriedByTab());
 	host::Simulation &sim = session_.simulation();
 	// The page's toggle, as Orbiter's: the focus vessel's mode, for this frame's yaw keys on.
 	if (in.afc >= 0)
@@ -188,17 +174,36 @@ public:
 		std::memset(&sa, 0, sizeof sa);
 		sa.sa_handler = OnStopSignal;
 		sigemptyset(&sa.sa_mask);
-		::sigaction(SIGINT, &sa, &oldInt_);
-		::sigaction(SIGTERM, &sa, &oldTerm_);
+		// SIGHUP too: a closed terminal or a logout ends the server as Ctrl-C does, saved.
+		for (size_t i = 0; i < kSignals.size(); ++i)
+			::sigaction(kSignals[i], &sa, &old_[i]);
 	}
 	~StopSignals() {
-		::sigaction(SIGINT, &oldInt_, nullptr);
-		::sigaction(SIGTERM, &oldTerm_, nullptr);
+		for (size_t i = 0; i < kSignals.size(); ++i)
+			::sigaction(kSignals[i], &old_[i], nullptr);
 	}
 
 private:
-	struct sigaction oldInt_, oldTerm_;
+	static constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
+	std::array<struct sigaction, 3> old_;
 };
+
+// Fails at once if no file can be made in folder, where the save goes when serve stops, rather
+// than after a session that could then not be kept.
+void CheckSaveFolder(const std::string &folder) {
+	std::string probe = folder + "/.sendra-sim-save-check-XXXXXX";
+	int fd = ::mkstemp(probe.data());
+	if (fd < 0) {
+		int err = errno;
+		char cwd[4096];
+		std::string where = folder == "." && ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : folder;
+		throw host::HostError("serve: cannot save in " + where + " (" + std::strerror(err) +
+		                      "), where the simulation is saved when serve stops; run it in a folder it can "
+		                      "write to");
+	}
+	::close(fd);
+	::unlink(probe.c_str());
+}
 
 std::string Url(const std::string &bind, int port) {
 	std::string host = bind.find(':') != std::string::npos ? "[" + bind + "]" : bind;
@@ -209,6 +214,7 @@ std::string Url(const std::string &bind, int port) {
 
 int RunServe(const ServeOptions &o, ServeConsole console) {
 	StopSignals signals;
+	CheckSaveFolder(".");
 	WebFiles files = DefaultWebFiles();
 	ServeSession session(o, files, console.err);
 	if (!Exists(files.page + "/index.html"))
@@ -219,6 +225,10 @@ int RunServe(const ServeOptions &o, ServeConsole console) {
 		            << ": npm could not install it when sendra-sim was built, and the page cannot draw the "
 		               "rover. Install Node.js and npm and build again.\n";
 	int port = session.Start();
+	if (session.Exposed())
+		console.err << "sendra-sim: warning: serving on " << o.bind
+		            << ", which other machines may reach: anyone who can reach it can watch and drive the "
+		               "simulation, and nothing asks who they are\n";
 	const Vessel *focus = session.simulation().focus();
 	console.out << "sendra-sim: serving " << (focus ? focus->name : std::string("a scenario without a focus vessel"))
 	            << " at " << Url(o.bind, port) << " (Ctrl-C stops and saves)" << std::endl;

@@ -3,12 +3,9 @@
 // frame; RunServe adds the real-time pacing, Ctrl-C and the save on exit.
 #pragma once
 
-#include <httplib.h>
-
 #include <memory>
 #include <ostream>
 #include <string>
-#include <thread>
 
 #include "serve/ServeHttp.h"
 #include "serve/ServeHub.h"
@@ -34,14 +31,17 @@ public:
 	// Loads the scenario and makes everything the page asks for before the first frame.
 	// Throws host::HostError for a scenario or module that cannot be used.
 	ServeSession(const ServeOptions &options, const WebFiles &files, std::ostream &err,
-	             ServeHub::Limits limits = ServeHub::Limits());
+	             ServeHub::Limits limits = ServeHub::Limits(), HttpLimits httpLimits = HttpLimits());
 	~ServeSession();
 	ServeSession(const ServeSession &) = delete;
 	ServeSession &operator=(const ServeSession &) = delete;
 
 	// Listens on the options' address and port and starts serving; returns the port (the one
-	// the system picked for port 0). Throws host::HostError when it cannot listen there.
+	// the system picked for port 0). Throws host::HostError when it cannot listen there, or the
+	// port is in use.
 	int Start();
+	// Whether the address served on is reached from other machines.
+	bool Exposed() const { return server_.ExposedBeyondThisMachine(); }
 	// One frame of options.dt: the input that arrived since the last frame, the frame, the
 	// rudder target. With broadcast, the frame goes out to the pages; rate [frames per second
 	// of wall time] is shown on their status line.
@@ -64,9 +64,7 @@ private:
 	InputMixer mixer_;
 	FrameEncoder encoder_;
 	ServeContent content_;
-	httplib::Server server_;
-	std::thread serverThread_;
-	bool started_ = false;
+	HttpServer server_;
 };
 
 struct ServeConsole {
@@ -74,8 +72,8 @@ struct ServeConsole {
 	std::ostream &err;  // warnings
 };
 
-// Serves until SIGINT or SIGTERM, then saves. Returns the exit status; throws like the
-// session does.
+// Serves until SIGINT, SIGTERM or SIGHUP, then saves. Refuses to start where the save could
+// not be written. Returns the exit status; throws like the session does.
 int RunServe(const ServeOptions &options, ServeConsole console);
 
 }  // namespace sim

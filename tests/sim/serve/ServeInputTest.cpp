@@ -3,6 +3,7 @@
 // toggle.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -110,6 +111,25 @@ TEST_F(Mixer, LosingTheFocusOrGoingAwayLetsGoOfEveryKeyOfThatTabOnly) {
 	EXPECT_EQ(Events(pressed), Down(OAPI_KEY_NUMPAD8));
 	EXPECT_EQ(Events(Next()), Up(OAPI_KEY_NUMPAD8));
 	EXPECT_EQ(mixer.connected(), 0u);
+}
+
+TEST_F(Mixer, ATabThatGoesAwayLeavesNoCommandsWaitingToPressKeysLater) {
+	Next({Connect(1), Connect(2)});
+	// Taps wait a frame each: tab 1's backlog would take frames to play out.
+	std::vector<InputCommand> taps;
+	for (int i = 0; i < 8; ++i)
+		for (bool down : {true, false})
+			taps.push_back(Key(1, i % 2 ? "Numpad5" : "Numpad8", down));
+	Next(taps);
+	Next({Key(2, "KeyJ", true)});
+	EXPECT_EQ(mixer.CarriedByTab(), (std::map<uint64_t, size_t>{{1, 13}}));
+	// The frame it leaves in goes on as any other; then only its keys go up.
+	EXPECT_EQ(Events(Next({Disconnect(1)})), Up(OAPI_KEY_NUMPAD5) + " " + Down(OAPI_KEY_NUMPAD8));
+	EXPECT_EQ(Events(Next()), Up(OAPI_KEY_NUMPAD8));
+	EXPECT_EQ(mixer.carried(), 0u);
+	for (int i = 0; i < 10; ++i)
+		EXPECT_EQ(Events(Next()), "");
+	EXPECT_EQ(Events(Next({Key(2, "KeyJ", false)})), Up(OAPI_KEY_J)) << "the other tab is untouched";
 }
 
 TEST_F(Mixer, TheArrowsAreTheYawKeysHeldWhileAnyOfTheirBindingsIs) {

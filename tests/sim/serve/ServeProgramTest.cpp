@@ -1,6 +1,7 @@
 // `sendra-sim serve` as a user runs it: it says where it serves, runs in real time, and
-// Ctrl-C (SIGINT) or SIGTERM stops it cleanly with the simulation saved to a file it names;
-// bad options are usage errors.
+// Ctrl-C (SIGINT), SIGTERM or SIGHUP stops it cleanly with the simulation saved to a file it
+// names; bad options are usage errors, and a port in use or a folder it cannot save in stop it
+// at once.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
@@ -19,15 +20,15 @@ namespace {
 using nlohmann::json;
 using sim_testing::Scratch;
 
-// sendra-sim serve running in a scratch folder, its output going to files there.
+// sendra-sim serve running in a scratch folder (or in cwd), its output going to files there.
 class Server {
 public:
-	Server(const Scratch &dir, const std::vector<std::string> &args) : dir_(dir) {
+	Server(const Scratch &dir, const std::vector<std::string> &args, const std::string &cwd = "") : dir_(dir) {
 		pid_ = ::fork();
 		if (pid_ == 0) {
 			int o = ::open((dir.dir() / "out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 			int e = ::open((dir.dir() / "err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-			if (o < 0 || e < 0 || ::chdir(dir.dir().c_str()) != 0)
+			if (o < 0 || e < 0 || ::chdir(cwd.empty() ? dir.dir().c_str() : cwd.c_str()) != 0)
 				::_exit(127);
 			::dup2(o, 1);
 			::dup2(e, 2);
@@ -46,20 +47,23 @@ public:
 		}
 	}
 	// The port from the line that says where it serves; 0 if none came within seconds.
-	int Port() {
+	int Port(const std::string &address = "127\\.0\\.0\\.1") {
 		std::smatch m;
-		for (int i = 0; i < 1000; ++i) {
+		for (int i = 0; i < 3000; ++i) {
 			std::string out = dir_.Read("out.txt");
-			if (std::regex_search(out, m, std::regex("serving Sendra-1 at http://127\\.0\\.0\\.1:([0-9]+)/")))
+			if (std::regex_search(out, m, std::regex("serving Sendra-1 at http://" + address + ":([0-9]+)/")))
 				return std::stoi(m[1]);
 			std::this_thread::sleep_for(std::chrono::milliseconds(10));
 		}
 		return 0;
 	}
-	// Sends sig and waits a few seconds for the exit status; -1 if it did not exit.
+	// Sends sig and waits a while for the exit status; -1 if it did not exit.
 	int Stop(int sig) {
 		::kill(pid_, sig);
-		for (int i = 0; i < 1000; ++i) {
+		return Wait();
+	}
+	int Wait() {
+		for (int i = 0; i < 3000; ++i) {
 			int status = 0;
 			if (::waitpid(pid_, &status, WNOHANG) == pid_) {
 				exited_ = true;
@@ -120,6 +124,60 @@ TEST(ServeProgram, SigtermStopsAndSavesAScenarioNamedAfterTheLoadedOne) {
 	EXPECT_EQ(saved.description, "Test rovers");
 }
 
+TEST(ServeProgram, SighupStopsAndSavesAsCtrlCDoes) {
+	Scratch dir;
+	Server server(dir, {"--port", "0", "--terrain", "flat"});
+	ASSERT_GT(server.Port(), 0) << dir.Read("err.txt");
+	EXPECT_EQ(server.Stop(SIGHUP), 0) << dir.Read("err.txt");
+	EXPECT_NE(dir.Read("out.txt").find("saved the simulation to ./sendra-sim-quicksave-0001.scn"), std::string::npos);
+	EXPECT_EQ(host::ReadScenarioFile((dir / "sendra-sim-quicksave-0001.scn").string()).vessels.size(), 1u);
+}
+
+TEST(ServeProgram, ASecondServerOnAPortInUseStopsAtOnceAndTheFirstServesOn) {
+	Scratch dir, other;
+	Server first(dir, {"--port", "0"});
+	int port = first.Port();
+	ASSERT_GT(port, 0) << dir.Read("err.txt");
+	Server second(other, {"--port", std::to_string(port)});
+	EXPECT_EQ(second.Wait(), 3) << other.Read("out.txt");
+	EXPECT_EQ(other.Read("err.txt"), "sendra-sim: serve: port " + std::to_string(port) + " is in use\n");
+	httplib::Client client("127.0.0.1", port);
+	for (int i = 0; i < 4; ++i) {
+		httplib::Result r = client.Get("/api/session");
+		ASSERT_TRUE(r);
+		EXPECT_EQ(r->status, 200);
+	}
+	EXPECT_EQ(first.Stop(SIGINT), 0);
+}
+
+TEST(ServeProgram, AFolderItCannotSaveInStopsItAtOnce) {
+	Scratch dir;
+	Server server(dir, {"--port", "0"}, "/proc");  // no one, not even root, makes files there
+	EXPECT_EQ(server.Wait(), 3);
+	EXPECT_NE(dir.Read("err.txt").find("sendra-sim: serve: cannot save in /proc"), std::string::npos) << dir.Read("err.txt");
+	EXPECT_EQ(dir.Read("out.txt"), "") << "it never served";
+}
+
+TEST(ServeProgram, AnAddressOtherMachinesReachIsWarnedOfAndThisMachinesNamesStillWork) {
+	Scratch dir;
+	Server server(dir, {"--port", "0", "--bind", "0.0.0.0", "--allow-host", "rover.lan"});
+	int port = server.Port("0\\.0\\.0\\.0");
+	ASSERT_GT(port, 0) << dir.Read("err.txt");
+	EXPECT_NE(dir.Read("err.txt").find("warning: serving on 0.0.0.0, which other machines may reach: anyone who "
+	                                   "can reach it can watch and drive"),
+	          std::string::npos)
+		<< dir.Read("err.txt");
+	httplib::Client client("127.0.0.1", port);
+	EXPECT_EQ(client.Get("/api/session")->status, 200);
+	EXPECT_EQ(client.Get("/api/session", {{"Host", "rover.lan:" + std::to_string(port)}})->status, 200);
+	EXPECT_EQ(client.Get("/api/session", {{"Host", "attacker.example:" + std::to_string(port)}})->status, 403);
+	EXPECT_EQ(server.Stop(SIGTERM), 0);
+	Server quiet(dir, {"--port", "0", "--bind", "localhost"});
+	ASSERT_GT(quiet.Port("localhost"), 0) << dir.Read("err.txt");
+	EXPECT_EQ(dir.Read("err.txt"), "") << "loopback is not warned of";
+	EXPECT_EQ(quiet.Stop(SIGTERM), 0);
+}
+
 TEST(ServeProgram, OptionsOutsideTheirRangesAreUsageErrors) {
 	Scratch dir;
 	struct Case {
@@ -135,6 +193,8 @@ TEST(ServeProgram, OptionsOutsideTheirRangesAreUsageErrors) {
 		{{"--dt", "nan"}, "--dt: 'nan'"},
 		{{"--terrain", "mountains"}, "--terrain: 'mountains' is not flat or hills"},
 		{{"--bind", ""}, "--bind: '' is not a host name or an IP address"},
+		{{"--allow-host", "evil.example/x"}, "--allow-host: 'evil.example/x' is not a host name or an IP address"},
+		{{"--allow-host"}, "--allow-host"},
 		{{"--root", ""}, "--root: the folder must not be empty"},
 		{{"--script", "x.txt"}, "script"},
 		{{"a.scn", "b.scn"}, ""},

@@ -1,7 +1,7 @@
 // The server of `sendra-sim serve` over real HTTP on a free loopback port, the simulation
 // stepped by the test: the page's documents, input from a watching page driving the rover,
-// hostile requests refused without effect, a stalled page dropped, and saves that never
-// replace a file.
+// hostile requests and clients refused without effect and within bounds, a stalled or
+// flooding page dropped, and saves that never replace a file.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -31,6 +32,14 @@ namespace fs = std::filesystem;
 
 const char kPage[] = "<!doctype html><title>test page</title>";
 
+// A script of the page: large enough that many ranges of it would make a large answer.
+std::string Script() {
+	std::string s;
+	for (int i = 0; i < 400; ++i)
+		s += "export const line" + std::to_string(i) + " = " + std::to_string(i * 7) + ";\n";
+	return s;
+}
+
 // A folder for the page's files and the saves; removed with everything in it.
 struct Folder {
 	Folder() {
@@ -38,6 +47,7 @@ struct Folder {
 		path = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
 		fs::create_directories(path / "page");
 		std::ofstream(path / "page" / "index.html") << kPage;
+		std::ofstream(path / "page" / "app.js") << Script();
 	}
 	~Folder() {
 		std::error_code ec;
@@ -55,11 +65,13 @@ public:
 			httplib::Result r = client_.Get("/api/stream", [this](const char *data, size_t len) {
 				std::lock_guard<std::mutex> lock(mutex_);
 				text_.append(data, len);
+				arrived_.notify_all();
 				return !stop_.load();
 			});
 			std::lock_guard<std::mutex> lock(mutex_);
 			status_ = r ? r->status : -1;
 			ended_ = true;
+			arrived_.notify_all();
 		});
 	}
 	~Stream() {
@@ -73,6 +85,11 @@ public:
 	bool ended() {
 		std::lock_guard<std::mutex> lock(mutex_);
 		return ended_;
+	}
+	// Waits (a generous while at most) until the server ends the stream.
+	bool WaitForEnd() {
+		std::unique_lock<std::mutex> lock(mutex_);
+		return arrived_.wait_for(lock, std::chrono::seconds(30), [&] { return ended_; });
 	}
 	int status() {
 		std::lock_guard<std::mutex> lock(mutex_);
@@ -96,9 +113,17 @@ public:
 		}
 		return std::string();
 	}
+	// Waits (a generous while at most) until frame n has arrived; false if it did not.
+	bool WaitForFrame(uint64_t n) {
+		std::unique_lock<std::mutex> lock(mutex_);
+		return arrived_.wait_for(lock, std::chrono::seconds(30), [&] {
+			json last = LastFrameIn(text_);
+			return ended_ || (last.is_object() && last["frame"].get<uint64_t>() >= n);
+		}) && !ended_;
+	}
 	// The data of the last complete frame event.
-	json LastFrame() {
-		std::string t = text();
+	json LastFrame() { return LastFrameIn(text()); }
+	static json LastFrameIn(const std::string &t) {
 		size_t at = t.rfind("event: frame\ndata: ");
 		if (at == std::string::npos)
 			return json();
@@ -115,23 +140,87 @@ private:
 	httplib::Client client_;
 	std::thread thread_;
 	std::mutex mutex_;
+	std::condition_variable arrived_;
 	std::string text_;
 	std::atomic<bool> stop_{false};
 	bool ended_ = false;
 	int status_ = 0;
 };
 
+// A connection that sends exactly what a test says, for clients that misbehave.
+class Raw {
+public:
+	explicit Raw(int port, int receiveBuffer = 0) {
+		fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+		if (receiveBuffer > 0)
+			::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+		timeval wait{30, 0};  // a bound on a broken server, not a time anything must take
+		::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+		::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+		sockaddr_in addr{};
+		addr.sin_family = AF_INET;
+		addr.sin_port = htons(static_cast<uint16_t>(port));
+		addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+		connected_ = ::connect(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+	}
+	~Raw() { ::close(fd_); }
+	bool connected() const { return connected_; }
+	// Sends all of data; false when the server closed the connection first.
+	bool Send(const std::string &data) {
+		for (size_t at = 0; at < data.size();) {
+			ssize_t n = ::send(fd_, data.data() + at, data.size() - at, MSG_NOSIGNAL);
+			if (n <= 0)
+				return false;
+			at += static_cast<size_t>(n);
+		}
+		return true;
+	}
+	// What arrives next (empty at the end of the connection).
+	std::string Receive() {
+		char buf[4096];
+		ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+		ended_ = ended_ || n == 0 || (n < 0 && errno == ECONNRESET);
+		return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+	}
+	// Whether the server closed the connection.
+	bool ended() const { return ended_; }
+	// Everything until the server closes the connection.
+	std::string ReceiveAll() {
+		std::string all;
+		for (std::string part = Receive(); !part.empty(); part = Receive())
+			all += part;
+		return all;
+	}
+
+private:
+	int fd_ = -1;
+	bool connected_ = false, ended_ = false;
+};
+
+std::string StatusLine(const std::string &response) { return response.substr(0, response.find("\r\n")); }
+
 class ServeServer : public ::testing::Test {
 protected:
-	void Start(sim::ServeHub::Limits limits = sim::ServeHub::Limits()) {
+	void Start(sim::ServeHub::Limits limits = sim::ServeHub::Limits(), sim::HttpLimits http = sim::HttpLimits(),
+	           std::vector<std::string> allowHosts = {}) {
 		sim::ServeOptions o;
 		o.session.root = SENDRA_ORBITER_ROOT;
 		o.port = 0;
 		o.session.terrain = "hills";
-		session = std::make_unique<sim::ServeSession>(o, sim::WebFiles{(folder.path / "page").string(), ""}, err, limits);
+		o.allowHosts = std::move(allowHosts);
+		session = std::make_unique<sim::ServeSession>(o, sim::WebFiles{(folder.path / "page").string(), ""}, err,
+		                                              limits, http);
 		port = session->Start();
 		client = std::make_unique<httplib::Client>("127.0.0.1", port);
+		client->set_read_timeout(30, 0);  // a bound on a broken server only
 	}
+	// One request on its own connection, and the whole answer.
+	std::string Exchange(const std::string &request) {
+		Raw raw(port);
+		EXPECT_TRUE(raw.Send(request));
+		return raw.ReceiveAll();
+	}
+	std::string Host() const { return "127.0.0.1:" + std::to_string(port); }
 	void Frames(int n) {
 		for (int i = 0; i < n; ++i)
 			session->Step(true, 60);
@@ -229,8 +318,8 @@ TEST_F(ServeServer, KeysFromAWatchingPageDriveTheRoverAndEveryPageSeesTheFrames)
 	    << "half a second of right rudder at the host's one unit a second";
 	EXPECT_EQ(Hud(), "Current Ground Speed 0.30|Forward Gear|Turn Angle: 0|");
 
-	for (int i = 0; i < 300 && (driver.Count("frame") < 63 || watcher.Count("frame") < 63); ++i)
-		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	ASSERT_TRUE(driver.WaitForFrame(63));
+	ASSERT_TRUE(watcher.WaitForFrame(63));
 	EXPECT_EQ(driver.Count("frame"), 63u);
 	EXPECT_EQ(watcher.Count("frame"), 63u);
 	json last = watcher.LastFrame();
@@ -334,17 +423,17 @@ TEST_F(ServeServer, AStalledPageIsDroppedWithItsKeysWhileTheSimulationAndOtherPa
 	sim::ServeHub::Limits limits;
 	limits.queueMessages = 64;
 	Start(limits);
-	// Frames paced a little, as the real loop paces them, so that a page that reads keeps up
-	// with its queue even on a loaded machine (it may fall 64 frames, over 0.1 s, behind).
-	auto paced = [this](int n) {
-		for (int i = 0; i < n; ++i) {
-			Frames(1);
-			std::this_thread::sleep_for(std::chrono::milliseconds(2));
-		}
-	};
 	Stream healthy(port);
 	std::string healthyToken = healthy.Token();
 	ASSERT_FALSE(healthyToken.empty());
+	// Each frame is made once the page that reads has the one before, so that it never falls
+	// behind however slow the machine; the stalled page's queue still only grows.
+	auto paced = [&](int n) {
+		for (int i = 0; i < n; ++i) {
+			Frames(1);
+			ASSERT_TRUE(healthy.WaitForFrame(session->simulation().frameCount()));
+		}
+	};
 	ASSERT_EQ(Input(Key(healthyToken, "Numpad8", true)), 204);
 	ASSERT_EQ(Input(Key(healthyToken, "Numpad8", false)), 204);
 	paced(2);
@@ -352,27 +441,15 @@ TEST_F(ServeServer, AStalledPageIsDroppedWithItsKeysWhileTheSimulationAndOtherPa
 	// A page that reads its hello, holds keypad plus (the rover drives: the wheels' poses
 	// make every frame larger) and then reads nothing more, with a small receive buffer so
 	// that the server's writes to it block sooner.
-	int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-	ASSERT_GE(fd, 0);
-	int small = 4096;
-	::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-	sockaddr_in addr{};
-	addr.sin_family = AF_INET;
-	addr.sin_port = htons(static_cast<uint16_t>(port));
-	addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-	const char request[] = "GET /api/stream HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-	ASSERT_EQ(::send(fd, request, sizeof request - 1, 0), static_cast<ssize_t>(sizeof request - 1));
+	Raw stalled(port, 4096);
+	ASSERT_TRUE(stalled.Send("GET /api/stream HTTP/1.1\r\nHost: " + Host() + "\r\n\r\n"));
 	std::string got;
 	std::smatch m;
-	for (int i = 0; i < 100 && !std::regex_search(got, m, std::regex("\"client\":\"([0-9a-f]+)\"")); ++i) {
-		char buf[1024];
-		ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-		if (n <= 0)
-			break;
-		got.append(buf, static_cast<size_t>(n));
+	while (!std::regex_search(got, m, std::regex("\"client\":\"([0-9a-f]+)\""))) {
+		std::string part = stalled.Receive();
+		ASSERT_FALSE(part.empty()) << got;
+		got += part;
 	}
-	ASSERT_EQ(m.size(), 2u) << got;
 	std::string stalledToken = m[1];
 	ASSERT_EQ(Input(Key(stalledToken, "NumpadAdd", true)), 204);
 	paced(1);
@@ -380,7 +457,7 @@ TEST_F(ServeServer, AStalledPageIsDroppedWithItsKeysWhileTheSimulationAndOtherPa
 
 	// The simulation goes on at its own pace; the stalled page's queue fills and it is let
 	// go, and its key with it.
-	for (int frames = 0; session->hub().dropped() == 0 && frames < 5000; ++frames)
+	for (int frames = 0; session->hub().dropped() == 0 && frames < 20000; ++frames)
 		paced(1);
 	EXPECT_EQ(session->hub().dropped(), 1u);
 	paced(1);
@@ -388,11 +465,8 @@ TEST_F(ServeServer, AStalledPageIsDroppedWithItsKeysWhileTheSimulationAndOtherPa
 	EXPECT_EQ(Input(Key(stalledToken, "NumpadAdd", true)), 409);
 	paced(30);
 	uint64_t last = session->simulation().frameCount();
-	for (int i = 0; i < 500 && healthy.LastFrame()["frame"] != last; ++i)
-		std::this_thread::sleep_for(std::chrono::milliseconds(10));
 	EXPECT_EQ(healthy.LastFrame()["frame"], last);
 	EXPECT_EQ(healthy.Count("frame"), last) << "the page that reads got every frame";
-	::close(fd);
 }
 
 TEST_F(ServeServer, PagesBeyondTheLimitAreTurnedAwayAndStopEndsEveryStream) {
@@ -414,6 +488,154 @@ TEST_F(ServeServer, PagesBeyondTheLimitAreTurnedAwayAndStopEndsEveryStream) {
 		std::this_thread::sleep_for(std::chrono::milliseconds(10));
 	EXPECT_TRUE(a.ended());
 	EXPECT_TRUE(b.ended());
+}
+
+TEST_F(ServeServer, AFileIsAnsweredWholeHoweverManyRangesAreAskedFor) {
+	Start();
+	std::string ranges = "bytes=0-99";
+	for (int i = 0; i < 500; ++i)
+		ranges += ",0-" + std::to_string(Script().size() - 1);
+	httplib::Result r = client->Get("/app.js", {{"Range", ranges}});
+	ASSERT_TRUE(r);
+	EXPECT_EQ(r->status, 200);
+	EXPECT_EQ(r->get_header_value("Content-Type"), "text/javascript");
+	EXPECT_EQ(r->body, Script()) << "once, not once per range";
+}
+
+TEST_F(ServeServer, OnlyRequestsThatNameThisMachineAreAnswered) {
+	Start({}, {}, {"Rover.lan"});
+	std::string p = ":" + std::to_string(port);
+	auto status = [&](const std::string &host, const std::string &path = "/api/session") {
+		return StatusLine(Exchange("GET " + path + " HTTP/1.1\r\n" + host + "Connection: close\r\n\r\n"));
+	};
+	for (const std::string &host : {"localhost" + p, "LocalHost" + p, "127.0.0.1" + p, "[::1]" + p, "rover.lan" + p})
+		EXPECT_EQ(status("Host: " + host + "\r\n"), "HTTP/1.1 200 OK") << host;
+	// A page of another site whose name now leads here still names its own site, or this
+	// machine at another port.
+	for (const std::string &host : std::vector<std::string>{"attacker.example" + p, "localhost.attacker.example" + p,
+	                                                        "127.0.0.1", "127.0.0.1:1", "rover.lan",
+	                                                        "127.0.0.1" + p + ".attacker.example"})
+		EXPECT_EQ(status("Host: " + host + "\r\n"), "HTTP/1.1 403 Forbidden") << host;
+	EXPECT_EQ(status(""), "HTTP/1.1 400 Bad Request") << "no Host";
+	EXPECT_EQ(status("Host: 127.0.0.1" + p + "\r\nHost: attacker.example\r\n"), "HTTP/1.1 400 Bad Request");
+	EXPECT_EQ(status("Host: attacker.example" + p + "\r\n", "/api/stream"), "HTTP/1.1 403 Forbidden");
+	EXPECT_EQ(status("Host: attacker.example" + p + "\r\n", "/"), "HTTP/1.1 403 Forbidden");
+	EXPECT_EQ(session->hub().subscribers(), 0u) << "no stream, no token";
+}
+
+TEST_F(ServeServer, InputFromAPageOfAnotherSiteIsRefused) {
+	Start();
+	Stream page(port);
+	std::string token = page.Token();
+	ASSERT_FALSE(token.empty());
+	auto post = [&](const std::string &origin, const std::string &code) {
+		httplib::Result r = client->Post("/api/input", {{"Origin", origin}}, Key(token, code, true), "application/json");
+		return r ? r->status : -1;
+	};
+	EXPECT_EQ(post("http://attacker.example", "Numpad8"), 403);
+	EXPECT_EQ(post("http://attacker.example:" + std::to_string(port), "Numpad8"), 403);
+	EXPECT_EQ(post("null", "Numpad8"), 403);
+	EXPECT_EQ(post("http://localhost:" + std::to_string(port), "Numpad8"), 403) << "another origin than the Host";
+	EXPECT_EQ(post("https://" + Host(), "Numpad8"), 403);
+	Frames(1);
+	EXPECT_EQ(State()["held"], json::array());
+	EXPECT_EQ(post("http://" + Host(), "KeyJ"), 204) << "the page's own origin";
+	Frames(1);
+	EXPECT_EQ(State()["held"], json::array({"J"}));
+}
+
+TEST_F(ServeServer, APageThatFloodsInputIsDroppedWithItsKeysWhileOthersDriveOn) {
+	Start();
+	Stream flooder(port), other(port);
+	std::string token = flooder.Token(), otherToken = other.Token();
+	ASSERT_FALSE(token.empty());
+	ASSERT_FALSE(otherToken.empty());
+	// Keypad plus held, then taps of keypad 8, each of which takes a frame: far more than
+	// frames can apply, sent as fast as the server takes it.
+	std::vector<json> events{{{"code", "NumpadAdd"}, {"down", true}}};
+	for (int i = 0; i < 31; ++i)
+		for (bool down : {true, false})
+			events.push_back({{"code", "Numpad8"}, {"down", down}});
+	std::string flood = json{{"client", token}, {"events", events}}.dump();
+	int status = 204, accepted = 0;
+	while (status == 204 && accepted < 100)
+		if ((status = Input(flood)) == 204)
+			++accepted;
+	EXPECT_EQ(status, 429);
+	EXPECT_EQ(accepted, 256 / 63) << "as many as fit in a tab's share";
+	EXPECT_TRUE(flooder.WaitForEnd()) << "its stream is closed";
+	EXPECT_EQ(Input(Key(token, "NumpadAdd", true)), 409);
+	// Its keys go up at once, and nothing of its backlog presses them again.
+	Frames(2);
+	EXPECT_EQ(State()["held"], json::array());
+	for (int i = 0; i < 10; ++i) {
+		Frames(1);
+		EXPECT_EQ(State()["held"], json::array());
+	}
+	ASSERT_EQ(Input(Key(otherToken, "KeyJ", true)), 204);
+	Frames(1);
+	EXPECT_EQ(State()["held"], json::array({"J"}));
+	EXPECT_EQ(session->hub().subscribers(), 1u);
+}
+
+TEST_F(ServeServer, SlowClientsHoldUpNoOneAndAreToldTheyTookTooLong) {
+	sim::HttpLimits http;
+	http.requestTime = std::chrono::milliseconds(3000);
+	Start({}, http);
+	std::vector<std::unique_ptr<Raw>> slow;
+	for (int i = 0; i < 30; ++i) {
+		slow.push_back(std::make_unique<Raw>(port));
+		ASSERT_TRUE(slow.back()->connected());
+		ASSERT_TRUE(slow.back()->Send("GET /api/state HTTP/1.1\r\nHost: " + Host() + "\r\nX-Slow: 1\r\n"));
+	}
+	Raw idle(port);
+	httplib::Result fast = client->Get("/api/session");
+	ASSERT_TRUE(fast);
+	EXPECT_EQ(fast->status, 200);
+	for (auto &s : slow) {
+		EXPECT_EQ(StatusLine(s->ReceiveAll()), "HTTP/1.1 408 Request Timeout");
+		EXPECT_TRUE(s->ended());
+	}
+	EXPECT_EQ(idle.ReceiveAll(), "") << "a connection that never began a request just closes";
+	EXPECT_TRUE(idle.ended());
+}
+
+TEST_F(ServeServer, OversizedHeadsAreRefusedWithoutBeingReadWhole) {
+	Start();
+	std::string head = "GET /api/state HTTP/1.1\r\nHost: " + Host() + "\r\n";
+	std::string big = head + "X-A: " + std::string(10240, 'a') + "\r\nX-B: " + std::string(10240, 'b') + "\r\n\r\n";
+	EXPECT_EQ(StatusLine(Exchange(big)), "HTTP/1.1 431 Request Header Fields Too Large");
+	std::string many = head;
+	for (int i = 0; i < 64; ++i)
+		many += "X-" + std::to_string(i) + ": 1\r\n";
+	EXPECT_EQ(StatusLine(Exchange(many + "\r\n")), "HTTP/1.1 431 Request Header Fields Too Large");
+	// A head that never ends: the server stops reading it long before the client is done.
+	Raw endless(port);
+	ASSERT_TRUE(endless.Send(head));
+	std::string pad;
+	for (int i = 0; i < 1024; ++i)
+		pad += "X-Pad: " + std::string(56, 'p') + "\r\n";
+	size_t sent = 0;
+	while (sent < (size_t{256} << 20) && endless.Send(pad))
+		sent += pad.size();
+	EXPECT_LT(sent, size_t{256} << 20);
+	EXPECT_EQ(client->Get("/api/session")->status, 200);
+	EXPECT_EQ(Input(std::string(70000, ' '), "application/json"), 413) << "a body beyond 64 KiB";
+}
+
+TEST_F(ServeServer, APathWithAControlCharacterIsRefused) {
+	Start();
+	for (const char *target : {"/app.js%00.html", "/index.html%00", "/index.html%0d%0aX-Injected:%201", "/%7f",
+	                                  "/api/terrain?lng=0%00&lat=0", "/%zz"})
+		EXPECT_EQ(StatusLine(Exchange("GET " + std::string(target) + " HTTP/1.1\r\nHost: " + Host() + "\r\nConnection: close\r\n\r\n")),
+		          "HTTP/1.1 400 Bad Request")
+			<< target;
+	std::string raw = "GET /app.js";
+	raw += '\0';
+	raw += ".html HTTP/1.1\r\nHost: " + Host() + "\r\n\r\n";
+	EXPECT_EQ(StatusLine(Exchange(raw)), "HTTP/1.1 400 Bad Request");
+	EXPECT_EQ(StatusLine(Exchange("GET /app.js HTTP/1.1\r\nHost: " + Host() + "\r\nConnection: close\r\n\r\n")),
+	          "HTTP/1.1 200 OK");
 }
 
 TEST_F(ServeServer, SavesGoToTheNextFreeNameAndNeverReplaceAFile) {
