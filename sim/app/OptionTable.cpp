@@ -82,6 +82,7 @@ std::vector<std::string> Terrains() { return host::Terrain::Names(); }
 
 const unsigned kAll = kRun | kInspect | kRender | kServe;
 
+// Long because it is the table, a row per option, in the order the help lists them.
 std::vector<Option> MakeTable() {
 	return {
 		Option{"SCENARIO.scn", nullptr, Kind::Scenario, 0, 0, false, "scenario",
