@@ -9,10 +9,13 @@
 # record_compare: every discrete output equal (HUD texts and positions, status, lights, the
 # rover's saved lines, the doors' and sunscreen's animation states, the host calls in order),
 # every continuous one (position, heading, attitude, wheels, swivels, posed mesh) within 1e-12
-# relative, as wine's C library may round differently from glibc in the last bit.
+# relative, as wine's C library may round differently from glibc in the last bit. And the
+# comparison's check of itself: a second Windows drive with the bridge's Sketchpad table laid
+# out in the GNU order (SENDRA_BRIDGE_FAULT=gnu-sketchpad) must differ, at a HUD text.
 #
 # Prints one line: the comparison's outcome and the largest difference seen (with the first
-# differences and the drives' output when they disagree); exits 0 only when they agree.
+# differences and the drives' output when they disagree); exits 0 only when they agree and the
+# planted fault is caught.
 # Builds the Linux programs in build/ (or $SENDRA_BUILD) and the Windows ones in
 # build-windows/ (or $SENDRA_WINDOWS_BUILD), reusing the trees that the project's build and
 # tools/windows-check.sh leave there; its own files go to build-windows/msvc-abi/.
@@ -68,24 +71,44 @@ cp "$dll" "$work/orbiter/Modules/Sendra2016.dll"
 linuxStatus=0
 (cd "$work" && "$linux/module_smoke" "$linux/orbiter" linux.scn --record linux.record) \
 	>"$work/linux.log" 2>&1 || linuxStatus=$?
+[ -f "$work/linux.record" ] || fail "the Linux drive wrote no record (status $linuxStatus)" "$work/linux.log"
 wineprefix=$windows/wineprefix
 . tools/windows/wine-env.sh
-windowsStatus=0
-(cd "$work" && "$wine" "$mingw/orbiter.exe" orbiter windows.scn --record windows.record) \
-	>"$work/windows.log" 2>&1 || windowsStatus=$?
+# windows_drive <name>: orbiter.exe drives the module under wine, writing <name>.record and
+# <name>.log in $work and its exit status in $windowsStatus.
+windows_drive() {
+	windowsStatus=0
+	(cd "$work" && "$wine" "$mingw/orbiter.exe" orbiter "$1.scn" --record "$1.record") \
+		>"$work/$1.log" 2>&1 || windowsStatus=$?
+	[ -f "$work/$1.record" ] || fail "the Windows drive wrote no record (status $windowsStatus)" "$work/$1.log"
+}
+unset SENDRA_BRIDGE_FAULT
+windows_drive windows
+driveStatus=$windowsStatus
+
+# The drive's check of itself: the bridge's Sketchpad table laid out in the GNU order, every
+# method one slot away from where the module calls it, must be caught by the comparison, at
+# the HUD text the module paints first.
+SENDRA_BRIDGE_FAULT=gnu-sketchpad windows_drive planted
+unset SENDRA_BRIDGE_FAULT
 # The wine server of this prefix would linger for a few seconds; end it now.
 "$wineserver" -k 2>/dev/null || true
-[ -f "$work/linux.record" ] || fail "the Linux drive wrote no record (status $linuxStatus)" "$work/linux.log"
-[ -f "$work/windows.record" ] || fail "the Windows drive wrote no record (status $windowsStatus)" "$work/windows.log"
-
 compareStatus=0
 "$linux/record_compare" "$work/linux.record" "$work/windows.record" >"$work/compare.txt" 2>&1 || compareStatus=$?
-if [ $compareStatus -ne 0 ] || [ $linuxStatus -ne 0 ] || [ $windowsStatus -ne 0 ]; then
+if [ $compareStatus -ne 0 ] || [ $linuxStatus -ne 0 ] || [ $driveStatus -ne 0 ]; then
 	tail -n +2 "$work/compare.txt"
 	for run in linux windows; do
 		grep -v '^ok ' "$work/$run.log" | sed "s/^/$run: /"
 	done
-	echo "msvc-abi-drive: $(head -n 1 "$work/compare.txt") (Linux drive status $linuxStatus, Windows drive status $windowsStatus)"
+	echo "msvc-abi-drive: $(head -n 1 "$work/compare.txt") (Linux drive status $linuxStatus, Windows drive status $driveStatus)"
 	exit 1
 fi
-echo "msvc-abi-drive: $(head -n 1 "$work/compare.txt")"
+plantedStatus=0
+"$linux/record_compare" "$work/linux.record" "$work/planted.record" >"$work/planted.txt" 2>&1 || plantedStatus=$?
+if [ $plantedStatus -ne 1 ] || ! head -n 1 "$work/planted.txt" | grep -q 'the first at line [0-9]*: expected "[^"]* hud '; then
+	cat "$work/planted.txt"
+	echo "msvc-abi-drive: FAILED: the comparison did not catch the Sketchpad table laid out in the GNU order at a HUD text"
+	exit 1
+fi
+
+echo "msvc-abi-drive: $(head -n 1 "$work/compare.txt") (a Sketchpad table in the GNU order is caught: $(sed -n 's/^DIFFER: \([0-9]*\) diff.*/\1/p' "$work/planted.txt") differences)"

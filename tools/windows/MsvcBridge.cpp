@@ -73,11 +73,24 @@ const size_t kGnuDestructorSlots = 2, kVcDestructorSlots = 1;
 // Sketchpad for one call and never destroys it; should it try, nothing is freed.
 void *KeepSketchpad(VcSketchpad *self, unsigned) { return self; }
 
+// The drive's check of itself (tools/msvc-abi-drive.sh): with SENDRA_BRIDGE_FAULT=gnu-sketchpad
+// in the environment the module's table is laid out in the GNU order instead, every method one
+// slot after where the module looks for it, which the drive's comparison must catch.
+size_t DestructorSlotsForModule() {
+	const char *fault = std::getenv("SENDRA_BRIDGE_FAULT");
+	if (!fault || !*fault)
+		return kVcDestructorSlots;
+	if (std::strcmp(fault, "gnu-sketchpad") == 0)
+		return kGnuDestructorSlots;
+	std::fprintf(stderr, "orbiter.exe: SENDRA_BRIDGE_FAULT: unknown fault '%s' (gnu-sketchpad)\n", fault);
+	std::exit(2);
+}
+
 // Puts each method's forwarder in its slot of the module's table.
 template <auto... methods>
-void Place(std::vector<const void *> &table) {
-	auto place = [&table](size_t gnuSlot, const void *forwarder) {
-		size_t slot = gnuSlot - kGnuDestructorSlots + kVcDestructorSlots;
+void Place(std::vector<const void *> &table, size_t destructorSlots) {
+	auto place = [&table, destructorSlots](size_t gnuSlot, const void *forwarder) {
+		size_t slot = gnuSlot - kGnuDestructorSlots + destructorSlots;
 		if (table.size() <= slot)
 			table.resize(slot + 1);
 		table[slot] = forwarder;
@@ -90,11 +103,12 @@ const void *const *VcTable() {
 	static const std::vector<const void *> table = [] {
 		using S = oapi::Sketchpad;
 		std::vector<const void *> t;
+		const size_t destructorSlots = DestructorSlotsForModule();
 		Place<&S::SetFont, &S::SetPen, &S::SetBrush, &S::SetTextAlign, &S::SetTextColor, &S::SetBackgroundColor,
 		      &S::SetBackgroundMode, &S::GetCharSize, &S::GetTextWidth, &S::SetOrigin, &S::GetOrigin, &S::Text,
 		      &S::TextBox, &S::Pixel, &S::MoveTo, &S::LineTo, &S::Line, &S::Rectangle, &S::Ellipse, &S::Polygon,
-		      &S::Polyline, &S::PolyPolygon, &S::PolyPolyline, &S::GetDC>(t);
-		for (size_t slot = 0; slot < kVcDestructorSlots; ++slot)
+		      &S::Polyline, &S::PolyPolygon, &S::PolyPolyline, &S::GetDC>(t, destructorSlots);
+		for (size_t slot = 0; slot < destructorSlots; ++slot)
 			t[slot] = reinterpret_cast<const void *>(&KeepSketchpad);
 		for (const void *entry : t)
 			if (!entry) {
