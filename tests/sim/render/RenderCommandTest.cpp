@@ -163,7 +163,7 @@ TEST(RenderCommand, InvalidInputExitsWithThreeNamingTheFileAndKeepsAnOlderPictur
 	for (const char *name : {"p.png", "p.svg"}) {
 		ProgramResult full = s.Run({"render", "--out", name}, 4096);
 		EXPECT_EQ(full.status, 3) << full.err;
-		EXPECT_EQ(LastLine(full.err), std::string("sendra-sim: ") + name + ": cannot write the file (is the disk full?)");
+		EXPECT_EQ(LastLine(full.err), std::string("sendra-sim: ") + name + ": cannot write the file: File too large");
 	}
 	EXPECT_EQ(s.Read("p.png"), "an older picture");
 	EXPECT_EQ(s.Files(""), (std::vector<std::string>{"drive.txt", "empty.scn", "p.png"}));
