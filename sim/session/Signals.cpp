@@ -48,6 +48,14 @@ void RemovePending() {
 
 extern "C" void OnEndSignal(int signal) {
 	RemovePending();
+	// Said on standard error, as a status alone does not tell a user who pressed Ctrl-C that
+	// nothing of this command was kept; a reader that left the pipe needs no word.
+	const char *message = signal == SIGINT    ? "sendra-sim: interrupted (SIGINT): this command's outputs were not written\n"
+	                      : signal == SIGTERM ? "sendra-sim: terminated (SIGTERM): this command's outputs were not written\n"
+	                      : signal == SIGHUP  ? "sendra-sim: hung up (SIGHUP): this command's outputs were not written\n"
+	                                          : nullptr;
+	if (message)
+		(void)!::write(STDERR_FILENO, message, std::strlen(message));
 	// The default action once the handler returns: the signal stays blocked until then.
 	::signal(signal, SIG_DFL);
 	::raise(signal);
