@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -111,6 +112,15 @@ public:
 	std::vector<BEACONLIGHTSPEC *> beacons;
 	std::vector<host::AnimationRecord> animations;
 	std::vector<std::unique_ptr<host::AnimComponent>> components;  // in order of addition
+	// Animations whose state or components changed since the visual last caught up, one bit
+	// per animation by index: a frame's catch-up visits these only.
+	std::vector<uint64_t> animationsChanged;
+	void MarkAnimationChanged(UINT anim) {
+		size_t word = anim / 64;
+		if (word >= animationsChanged.size())
+			animationsChanged.resize(word + 1);
+		animationsChanged[word] |= uint64_t(1) << (anim % 64);
+	}
 	DWORD adcMode = 0;
 
 	// Rudder: the level follows the target with a lag of delay seconds per full unit.

@@ -338,7 +338,7 @@ void Simulation::UpdateVisuals() {
 void Simulation::CatchUpVisuals() {
 	for (const auto &v : vessels_)
 		if (v->visual)
-			v->visual->CatchUp();
+			v->visual->CatchUpChanged();
 }
 
 void Simulation::MakeVisual(Vessel *v) {

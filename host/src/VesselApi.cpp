@@ -163,7 +163,8 @@ UINT VESSEL::AddMesh(const char *meshname, const VECTOR3 *ofs) const {
 UINT VESSEL::AddMesh(MESHHANDLE hMesh, const VECTOR3 *ofs) const {
 	vessel->Record(Op::AddMesh);
 	host::MeshSlot slot;
-	slot.tmpl = static_cast<const host::Mesh *>(hMesh);
+	// A visual's mesh stands for its template: the visual and its meshes go when it does.
+	slot.tmpl = host::MeshTemplateOf(hMesh);
 	if (slot.tmpl)
 		slot.name = slot.tmpl->name;
 	if (ofs)
@@ -272,6 +273,7 @@ ANIMATIONCOMPONENT_HANDLE VESSEL::AddAnimationComponent(UINT anim, double state0
 	if (parentComp)
 		parentComp->children.push_back(raw);
 	vessel->components.push_back(std::move(comp));
+	vessel->MarkAnimationChanged(anim);
 	return raw;
 }
 
@@ -279,7 +281,10 @@ bool VESSEL::SetAnimation(UINT anim, double state) const {
 	vessel->Record(Op::SetAnimation);
 	if (anim >= vessel->animations.size())
 		return false;
-	vessel->animations[anim].state = state;
+	double &now = vessel->animations[anim].state;
+	if (!(now == state))
+		vessel->MarkAnimationChanged(anim);
+	now = state;
 	return true;
 }
 

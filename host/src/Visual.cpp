@@ -1,14 +1,15 @@
-// Posing a visual's mesh instances from animation states, as the real host's visual layer
-// does: per changed animation the delta from the shown state to the new state, component by
-// component (reverse order when the state falls), children carried along with their parent.
-// Each group keeps the composed transform of its deltas (as a per-group transform matrix of a
-// graphics client does) and its vertices are recomputed from the template when read, so a
-// long drive neither costs a pass over the vertices every frame nor accumulates rounding in
-// them.
+// Posing a visual's meshes from animation states, as the real host's visual layer does: per
+// changed animation the delta from the shown state to the new state, component by component
+// (reverse order when the state falls), children carried along with their parent. Each moved
+// group keeps the composed transform of its deltas (as a per-group transform matrix of a
+// graphics client does) and its vertices are computed from the shared template when read, so
+// a long drive neither costs a pass over the vertices every frame nor accumulates rounding in
+// them, and a visual holds no vertices of its own.
 #include "Visual.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 
 namespace host {
@@ -30,48 +31,6 @@ Affine Affine::After(const Affine &before) const {
 }
 
 namespace {
-
-bool MakeDelta(const AnimComponent &c, double s0, double s1, Affine &out) {
-	double range = c.state1 - c.state0;
-	double ds = (s1 - s0) / range;
-	out = Affine::Identity();
-	// A range or state that is not a number moves nothing, rather than every vertex to NaN.
-	if (!std::isfinite(ds))
-		return false;
-	switch (c.trans->Type()) {
-	case MGROUP_TRANSFORM::ROTATE: {
-		auto *r = static_cast<MGROUP_ROTATE *>(c.trans);
-		double len = length(r->axis);
-		if (!(len > 0) || !std::isfinite(len))
-			return false;
-		out.m = rotm(r->axis / len, ds * static_cast<double>(r->angle));
-		out.t = r->ref - mul(out.m, r->ref);
-		out.normals = out.m;
-		return true;
-	}
-	case MGROUP_TRANSFORM::TRANSLATE: {
-		auto *tr = static_cast<MGROUP_TRANSLATE *>(c.trans);
-		out.t = tr->shift * ds;
-		return true;
-	}
-	case MGROUP_TRANSFORM::SCALE: {
-		auto *sc = static_cast<MGROUP_SCALE *>(c.trans);
-		double u0 = (s0 - c.state0) / range, u1 = (s1 - c.state0) / range;
-		double f[3];
-		for (int i = 0; i < 3; ++i) {
-			double k = sc->scale.data[i] - 1.0;
-			double den = u0 * k + 1.0;
-			f[i] = den != 0 ? (u1 * k + 1.0) / den : 1.0;
-		}
-		out.m = _M(f[0], 0, 0, 0, f[1], 0, 0, 0, f[2]);
-		out.t = sc->ref - mul(out.m, sc->ref);
-		return true;
-	}
-	case MGROUP_TRANSFORM::NULLTRANSFORM:
-		return true;
-	}
-	return false;
-}
 
 // Carries a child's own reference point and axis along with its parent's movement.
 void CarryParameters(MGROUP_TRANSFORM &t, const Affine &a) {
@@ -107,6 +66,131 @@ double Clamp(double s, const AnimComponent &c) {
 
 }  // namespace
 
+bool Visual::MakeDelta(const AnimComponent &c, double s0, double s1, Affine &out) {
+	double range = c.state1 - c.state0;
+	double ds = (s1 - s0) / range;
+	// A range or state that is not a number moves nothing, rather than every vertex to NaN.
+	if (!std::isfinite(ds))
+		return false;
+	switch (c.trans->Type()) {
+	case MGROUP_TRANSFORM::ROTATE: {
+		auto *r = static_cast<MGROUP_ROTATE *>(c.trans);
+		double len = length(r->axis);
+		if (!(len > 0) || !std::isfinite(len))
+			return false;
+		VECTOR3 axis = r->axis / len;
+		double angle = ds * static_cast<double>(r->angle);
+		if (!(angle == lastAngle_ && std::signbit(angle) == std::signbit(lastAngle_))) {
+			lastAngle_ = angle;
+			lastCos_ = std::cos(angle);
+			lastSin_ = std::sin(angle);
+		}
+		// rotm(axis, angle), term for term.
+		double cs = lastCos_, sn = lastSin_, t = 1.0 - cs;
+		double x = axis.x, y = axis.y, z = axis.z;
+		out.m = _M(t * x * x + cs, t * x * y - z * sn, t * x * z + y * sn, t * x * y + z * sn, t * y * y + cs,
+		           t * y * z - x * sn, t * x * z - y * sn, t * y * z + x * sn, t * z * z + cs);
+		out.t = r->ref - mul(out.m, r->ref);
+		out.normals = out.m;
+		return true;
+	}
+	case MGROUP_TRANSFORM::TRANSLATE: {
+		auto *tr = static_cast<MGROUP_TRANSLATE *>(c.trans);
+		out.m = out.normals = identity();
+		out.t = tr->shift * ds;
+		return true;
+	}
+	case MGROUP_TRANSFORM::SCALE: {
+		auto *sc = static_cast<MGROUP_SCALE *>(c.trans);
+		double u0 = (s0 - c.state0) / range, u1 = (s1 - c.state0) / range;
+		double f[3];
+		for (int i = 0; i < 3; ++i) {
+			double k = sc->scale.data[i] - 1.0;
+			double den = u0 * k + 1.0;
+			f[i] = den != 0 ? (u1 * k + 1.0) / den : 1.0;
+		}
+		out.m = _M(f[0], 0, 0, 0, f[1], 0, 0, 0, f[2]);
+		out.t = sc->ref - mul(out.m, sc->ref);
+		out.normals = identity();
+		return true;
+	}
+	case MGROUP_TRANSFORM::NULLTRANSFORM:
+		out = Affine::Identity();
+		return true;
+	}
+	return false;
+}
+
+// --- A visual's mesh ----------------------------------------------------------------------
+
+VisualMesh::VisualMesh(const Mesh *tmpl) : tmpl_(tmpl), moved_(tmpl ? tmpl->groups.size() : 0, 0) {
+	meshKind = Kind::Instance;
+}
+
+Affine VisualMesh::Pose(size_t g) const {
+	if (g >= moved_.size() || moved_[g] == 0)
+		return Affine::Identity();
+	const Moved &p = poses_[moved_[g] - 1];
+	Affine a;
+	a.m = p.m;
+	a.t = p.t;
+	a.normals = p.normals ? normals_[p.normals - 1] : p.m;
+	return a;
+}
+
+// The same arithmetic as a.After(pose), without the normals' product while the normals move as
+// the points do: it would give the points' matrix again, bit for bit.
+void VisualMesh::Move(size_t g, const Affine &a) {
+	if (moved_[g] == 0) {
+		Moved fresh;
+		fresh.m = identity();
+		fresh.t = _V(0, 0, 0);
+		poses_.push_back(fresh);
+		moved_[g] = static_cast<uint32_t>(poses_.size());
+	}
+	Moved &p = poses_[moved_[g] - 1];
+	bool scaled = std::memcmp(&a.normals, &a.m, sizeof(MATRIX3)) != 0;
+	if (scaled && p.normals == 0) {
+		normals_.push_back(p.m);
+		p.normals = static_cast<uint32_t>(normals_.size());
+	}
+	if (p.normals)
+		normals_[p.normals - 1] = mul(a.normals, normals_[p.normals - 1]);
+	p.t = mul(a.m, p.t) + a.t;
+	p.m = mul(a.m, p.m);
+}
+
+Mesh VisualMesh::Posed() const {
+	if (!tmpl_)
+		return Mesh();
+	Mesh mesh = *tmpl_;
+	for (size_t g = 0; g < moved_.size(); ++g) {
+		if (moved_[g] == 0)
+			continue;
+		Affine a = Pose(g);
+		for (NTVERTEX &v : mesh.groups[g].vertices) {
+			VECTOR3 p = a.Point(_V(v.x, v.y, v.z));
+			v.x = static_cast<float>(p.x);
+			v.y = static_cast<float>(p.y);
+			v.z = static_cast<float>(p.z);
+			VECTOR3 n = a.Normal(_V(v.nx, v.ny, v.nz));
+			v.nx = static_cast<float>(n.x);
+			v.ny = static_cast<float>(n.y);
+			v.nz = static_cast<float>(n.z);
+		}
+	}
+	return mesh;
+}
+
+const Mesh *MeshTemplateOf(MESHHANDLE h) {
+	auto *object = static_cast<const MeshObject *>(h);
+	if (object && object->meshKind == MeshObject::Kind::Instance)
+		return static_cast<const VisualMesh *>(object)->tmpl();
+	return static_cast<const Mesh *>(object);
+}
+
+// --- Posing -------------------------------------------------------------------------------
+
 // Applies a to what the transform targets: module-owned points at once, mesh groups by
 // composing their pose.
 void Visual::TransformTarget(const MGROUP_TRANSFORM &t, const Affine &a) {
@@ -117,22 +201,18 @@ void Visual::TransformTarget(const MGROUP_TRANSFORM &t, const Affine &a) {
 				pts[i] = a.Point(pts[i]);
 		return;
 	}
-	if (t.mesh >= poses_.size())
+	if (t.mesh >= meshes_.size())
 		return;
-	std::vector<Affine> &groups = poses_[t.mesh];
-	auto move = [&](size_t g) {
-		groups[g] = a.After(groups[g]);
-		stale_[t.mesh][g] = 1;
-	};
+	VisualMesh &mesh = *meshes_[t.mesh];
+	size_t groups = mesh.groupCount();
 	if (t.grp) {
 		for (UINT i = 0; i < t.ngrp; ++i)
-			if (t.grp[i] < groups.size())
-				move(t.grp[i]);
+			if (t.grp[i] < groups)
+				mesh.Move(t.grp[i], a);
 	} else {
-		for (size_t g = 0; g < groups.size(); ++g)
-			move(g);
+		for (size_t g = 0; g < groups; ++g)
+			mesh.Move(g, a);
 	}
-	meshStale_[t.mesh] = 1;
 }
 
 void Visual::ApplyToDescendants(AnimComponent &comp, const Affine &a) {
@@ -161,56 +241,22 @@ Visual::Visual(Vessel &v) : vessel(v) {
 }
 
 void Visual::SyncMeshes() {
-	while (meshes_.size() < vessel.meshes.size()) {
-		const MeshSlot &slot = vessel.meshes[meshes_.size()];
-		meshes_.push_back(slot.tmpl ? *slot.tmpl : Mesh());
-		size_t groups = meshes_.back().groups.size();
-		poses_.emplace_back(groups, Affine::Identity());
-		stale_.emplace_back(groups, 0);
-		meshStale_.push_back(0);
-	}
+	while (meshes_.size() < vessel.meshes.size())
+		meshes_.push_back(std::make_unique<VisualMesh>(vessel.meshes[meshes_.size()].tmpl));
 }
 
-void Visual::Materialise(UINT idx) {
-	if (!meshStale_[idx])
-		return;
-	const MeshSlot &slot = vessel.meshes[idx];
-	Mesh &mesh = meshes_[idx];
-	for (size_t g = 0; g < mesh.groups.size(); ++g) {
-		if (!stale_[idx][g])
-			continue;
-		stale_[idx][g] = 0;
-		if (!slot.tmpl || g >= slot.tmpl->groups.size())
-			continue;
-		const std::vector<NTVERTEX> &from = slot.tmpl->groups[g].vertices;
-		std::vector<NTVERTEX> &to = mesh.groups[g].vertices;
-		const Affine &a = poses_[idx][g];
-		for (size_t i = 0; i < from.size() && i < to.size(); ++i) {
-			const NTVERTEX &f = from[i];
-			VECTOR3 p = a.Point(_V(f.x, f.y, f.z));
-			to[i].x = static_cast<float>(p.x);
-			to[i].y = static_cast<float>(p.y);
-			to[i].z = static_cast<float>(p.z);
-			VECTOR3 n = a.Normal(_V(f.nx, f.ny, f.nz));
-			to[i].nx = static_cast<float>(n.x);
-			to[i].ny = static_cast<float>(n.y);
-			to[i].nz = static_cast<float>(n.z);
-		}
-	}
-	meshStale_[idx] = 0;
+std::vector<Mesh> Visual::PosedMeshes() const {
+	std::vector<Mesh> out;
+	out.reserve(meshes_.size());
+	for (const auto &m : meshes_)
+		out.push_back(m->Posed());
+	return out;
 }
 
-const std::vector<Mesh> &Visual::meshes() {
-	for (UINT i = 0; i < meshes_.size(); ++i)
-		Materialise(i);
-	return meshes_;
-}
+MESHHANDLE Visual::MeshHandle(UINT idx) { return idx < meshes_.size() ? meshes_[idx].get() : nullptr; }
 
-MESHHANDLE Visual::MeshHandle(UINT idx) {
-	if (idx >= meshes_.size())
-		return nullptr;
-	Materialise(idx);
-	return &meshes_[idx];
+Affine Visual::GroupPose(UINT idx, UINT g) const {
+	return idx < meshes_.size() ? meshes_[idx]->Pose(g) : Affine::Identity();
 }
 
 void Visual::Animate(UINT anim, double target) {
@@ -223,23 +269,43 @@ void Visual::Animate(UINT anim, double target) {
 		std::for_each(comps.rbegin(), comps.rend(), apply);
 	applied[anim] = target;
 }
+
+void Visual::CatchUpAnimation(UINT i) {
+	const AnimationRecord &a = vessel.animations[i];
+	if (a.comps.empty() || a.state == applied[i])
+		return;
+	if (!std::isfinite(a.state)) {
+		if (!vessel.warnedNonFinitePose) {
+			vessel.warnedNonFinitePose = true;
+			std::cerr << "host: vessel " << vessel.name << ": animation " << i
+			          << " was given a state that is not a finite number; its pose keeps the last finite state\n";
+		}
+		return;
+	}
+	Animate(i, a.state);
+}
+
 void Visual::CatchUp() {
 	while (applied.size() < vessel.animations.size())
 		applied.push_back(vessel.animations[applied.size()].defstate);
-	for (UINT i = 0; i < vessel.animations.size(); ++i) {
-		const AnimationRecord &a = vessel.animations[i];
-		if (a.comps.empty() || a.state == applied[i])
-			continue;
-		if (!std::isfinite(a.state)) {
-			if (!vessel.warnedNonFinitePose) {
-				vessel.warnedNonFinitePose = true;
-				std::cerr << "host: vessel " << vessel.name << ": animation " << i
-				          << " was given a state that is not a finite number; its pose keeps the last finite state\n";
-			}
-			continue;
+	for (UINT i = 0; i < vessel.animations.size(); ++i)
+		CatchUpAnimation(i);
+	vessel.animationsChanged.clear();
+}
+
+void Visual::CatchUpChanged() {
+	while (applied.size() < vessel.animations.size())
+		applied.push_back(vessel.animations[applied.size()].defstate);
+	// In index order, as a full catch-up goes: animations that move the same groups compose
+	// in that order.
+	std::vector<uint64_t> &changed = vessel.animationsChanged;
+	for (size_t w = 0; w < changed.size(); ++w)
+		while (uint64_t bits = changed[w]) {
+			changed[w] = bits & (bits - 1);
+			UINT i = static_cast<UINT>(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
+			if (i < vessel.animations.size())
+				CatchUpAnimation(i);
 		}
-		Animate(i, a.state);
-	}
 }
 
 void Visual::ResetToDefault() {
