@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 
 #include "ConfigFile.h"
@@ -253,12 +254,11 @@ void Simulation::Frame(double dt) {
 	events.swap(pendingKeys_);
 	for (const KeyEvent &e : events)
 		if (e.key >= 0 && e.key < 256)
-			held_[static_cast<size_t>(e.key)] = e.down;
+			held_[static_cast<size_t>(e.key)] = e.down ? static_cast<char>(0x80) : 0;
 	if (focus_)
 		if (VESSEL2 *cb = focus_->callbacks()) {
 			char kstate[256];
-			for (size_t k = 0; k < 256; ++k)
-				kstate[k] = held_[k] ? static_cast<char>(0x80) : 0;
+			std::memcpy(kstate, held_.data(), sizeof kstate);
 			Vessel *f = focus_;
 			if (!InCallback(f, [&] { return cb->clbkConsumeDirectKey(kstate); }))
 				++defaultDirectFrames_;
@@ -289,7 +289,10 @@ void Simulation::PaintHud() {
 	if (!focus_)
 		return;
 	Vessel *f = focus_;
-	f->hud = HudPaint();
+	// The last paint's texts lend their room to this one's.
+	f->hud.painted = f->hud.defaultDrawn = false;
+	hudEarlier_.swap(f->hud.texts);
+	f->hud.texts.clear();
 	VESSEL3 *cb3 = f->callbacks3();
 	VESSEL2 *cb2 = f->callbacks();
 	if (!cb2)
@@ -302,7 +305,7 @@ void Simulation::PaintHud() {
 	hps.Scale = hps.H / 40.0;  // a 40 degree vertical aperture
 	hps.Markersize = hps.H / 24;
 	f->hud.painted = true;
-	RecordingSketchpad skp(*f);
+	RecordingSketchpad skp(*f, &hudEarlier_);
 	int mode = options_.hudMode;
 	bool done = cb3 && InCallback(f, [&] { return cb3->clbkDrawHUD(mode, &hps, &skp); });
 	if (!done)

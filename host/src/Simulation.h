@@ -90,7 +90,7 @@ public:
 	void KeyDown(int key) { pendingKeys_.push_back({key, true}); }
 	void KeyUp(int key) { pendingKeys_.push_back({key, false}); }
 	void SetRudderTarget(Vessel *v, double level);
-	bool KeyHeld(int key) const { return key >= 0 && key < 256 && held_[static_cast<size_t>(key)]; }
+	bool KeyHeld(int key) const { return key >= 0 && key < 256 && held_[static_cast<size_t>(key)] != 0; }
 	// Frames and key events whose default handling would have run (not consumed).
 	uint64_t defaultDirectKeyFrames() const { return defaultDirectFrames_; }
 	uint64_t defaultBufferedKeys() const { return defaultBufferedKeys_; }
@@ -152,7 +152,7 @@ private:
 	Vessel *active_ = nullptr;
 	double simt_ = 0, simdt_ = 0;
 	uint64_t frames_ = 0;
-	std::array<bool, 256> held_{};
+	std::array<char, 256> held_{};  // as the keyboard buffer holds them: 0x80 while held
 	std::vector<KeyEvent> pendingKeys_;
 	uint64_t defaultDirectFrames_ = 0, defaultBufferedKeys_ = 0;
 	std::map<std::string, std::unique_ptr<Mesh>> meshes_;
@@ -161,6 +161,7 @@ private:
 	std::vector<std::string> problems_;
 	std::array<char, 256> debug_{};
 	std::vector<std::string> log_;
+	std::vector<HudText> hudEarlier_;  // the texts of the HUD painted last, for their room
 	Simulation *previous_ = nullptr;
 };
 

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <iostream>
 
 namespace host {
@@ -123,14 +122,14 @@ bool Visual::MakeDelta(const AnimComponent &c, double s0, double s1, Affine &out
 
 // --- A visual's mesh ----------------------------------------------------------------------
 
-VisualMesh::VisualMesh(const Mesh *tmpl) : tmpl_(tmpl), moved_(tmpl ? tmpl->groups.size() : 0, 0) {
+VisualMesh::VisualMesh(const Mesh *tmpl) : tmpl_(tmpl), poseOf_(tmpl ? tmpl->groups.size() : 0, 0) {
 	meshKind = Kind::Instance;
 }
 
 Affine VisualMesh::Pose(size_t g) const {
-	if (g >= moved_.size() || moved_[g] == 0)
+	if (g >= poseOf_.size() || poseOf_[g] == 0)
 		return Affine::Identity();
-	const Moved &p = poses_[moved_[g] - 1];
+	const Pose_ &p = poses_[poseOf_[g] - 1];
 	Affine a;
 	a.m = p.m;
 	a.t = p.t;
@@ -140,32 +139,106 @@ Affine VisualMesh::Pose(size_t g) const {
 
 // The same arithmetic as a.After(pose), without the normals' product while the normals move as
 // the points do: it would give the points' matrix again, bit for bit.
-void VisualMesh::Move(size_t g, const Affine &a) {
-	if (moved_[g] == 0) {
-		Moved fresh;
-		fresh.m = identity();
-		fresh.t = _V(0, 0, 0);
-		poses_.push_back(fresh);
-		moved_[g] = static_cast<uint32_t>(poses_.size());
-	}
-	Moved &p = poses_[moved_[g] - 1];
-	bool scaled = std::memcmp(&a.normals, &a.m, sizeof(MATRIX3)) != 0;
+void VisualMesh::Compose(Pose_ &p, const Affine &a, bool scaled) {
 	if (scaled && p.normals == 0) {
 		normals_.push_back(p.m);
 		p.normals = static_cast<uint32_t>(normals_.size());
 	}
 	if (p.normals)
 		normals_[p.normals - 1] = mul(a.normals, normals_[p.normals - 1]);
-	p.t = mul(a.m, p.t) + a.t;
-	p.m = mul(a.m, p.m);
+	// Into locals first: the compiler need not fear that p and a overlap.
+	const MATRIX3 m = a.m;
+	const VECTOR3 t = mul(m, p.t) + a.t;
+	const MATRIX3 composed = mul(m, p.m);
+	p.t = t;
+	p.m = composed;
+}
+
+uint32_t VisualMesh::Own(size_t g) {
+	uint32_t shared = poseOf_[g];
+	if (shared && poses_[shared - 1].users == 1)
+		return shared;
+	Pose_ copy;
+	if (shared) {
+		copy = poses_[shared - 1];
+		poses_[shared - 1].users--;
+		if (copy.normals) {
+			normals_.push_back(normals_[copy.normals - 1]);
+			copy.normals = static_cast<uint32_t>(normals_.size());
+		}
+	} else {
+		copy.m = identity();
+		copy.t = _V(0, 0, 0);
+	}
+	copy.users = 1;
+	poses_.push_back(copy);
+	return poseOf_[g] = static_cast<uint32_t>(poses_.size());
+}
+
+bool VisualMesh::Repeats(const UINT *groups, UINT n) {
+	if (n <= 8) {
+		for (UINT i = 1; i < n; ++i)
+			for (UINT j = 0; j < i; ++j)
+				if (groups[i] == groups[j])
+					return true;
+		return false;
+	}
+	sorted_.assign(groups, groups + n);
+	std::sort(sorted_.begin(), sorted_.end());
+	return std::adjacent_find(sorted_.begin(), sorted_.end()) != sorted_.end();
+}
+
+// A group listed twice is moved twice: one group at a time, each with a pose of its own.
+void VisualMesh::MoveEach(const UINT *groups, UINT n, const Affine &a, bool scaled) {
+	for (UINT i = 0; i < n; ++i)
+		if (groups[i] < poseOf_.size())
+			Compose(poses_[Own(groups[i]) - 1], a, scaled);
+}
+
+void VisualMesh::Move(const UINT *groups, UINT n, const Affine &a, bool scaled) {
+	size_t count = groups ? n : poseOf_.size();
+	auto group = [&](size_t i) -> size_t { return groups ? groups[i] : i; };
+	// The poses the listed groups have, and how many of them have each.
+	if (groups && Repeats(groups, n))
+		return MoveEach(groups, n, a, scaled);
+	scratch_.clear();
+	for (size_t i = 0; i < count; ++i) {
+		size_t g = group(i);
+		if (g >= poseOf_.size())
+			continue;
+		auto met = std::find_if(scratch_.begin(), scratch_.end(), [&](const auto &e) { return e.first == poseOf_[g]; });
+		if (met == scratch_.end())
+			scratch_.emplace_back(poseOf_[g], 1);
+		else
+			met->second++;
+	}
+	// A pose all of whose groups move is composed in place; one that others keep is copied
+	// first, once for all the moving groups that share it.
+	for (auto &[pose, moving] : scratch_) {
+		uint32_t target = pose;
+		if (pose == 0 || poses_[pose - 1].users != moving) {
+			size_t first = 0;
+			while (group(first) >= poseOf_.size() || poseOf_[group(first)] != pose)
+				++first;
+			size_t g = group(first);
+			target = Own(g);
+			poses_[target - 1].users = moving;
+			if (pose)
+				poses_[pose - 1].users -= moving - 1;
+			for (size_t i = first + 1; i < count; ++i)
+				if (group(i) < poseOf_.size() && poseOf_[group(i)] == pose)
+					poseOf_[group(i)] = target;
+		}
+		Compose(poses_[target - 1], a, scaled);
+	}
 }
 
 Mesh VisualMesh::Posed() const {
 	if (!tmpl_)
 		return Mesh();
 	Mesh mesh = *tmpl_;
-	for (size_t g = 0; g < moved_.size(); ++g) {
-		if (moved_[g] == 0)
+	for (size_t g = 0; g < poseOf_.size(); ++g) {
+		if (poseOf_[g] == 0)
 			continue;
 		Affine a = Pose(g);
 		for (NTVERTEX &v : mesh.groups[g].vertices) {
@@ -193,7 +266,7 @@ const Mesh *MeshTemplateOf(MESHHANDLE h) {
 
 // Applies a to what the transform targets: module-owned points at once, mesh groups by
 // composing their pose.
-void Visual::TransformTarget(const MGROUP_TRANSFORM &t, const Affine &a) {
+void Visual::TransformTarget(const MGROUP_TRANSFORM &t, const Affine &a, bool scaled) {
 	if (t.mesh == LOCALVERTEXLIST) {
 		auto *pts = reinterpret_cast<VECTOR3 *>(t.grp);
 		if (pts)
@@ -201,25 +274,15 @@ void Visual::TransformTarget(const MGROUP_TRANSFORM &t, const Affine &a) {
 				pts[i] = a.Point(pts[i]);
 		return;
 	}
-	if (t.mesh >= meshes_.size())
-		return;
-	VisualMesh &mesh = *meshes_[t.mesh];
-	size_t groups = mesh.groupCount();
-	if (t.grp) {
-		for (UINT i = 0; i < t.ngrp; ++i)
-			if (t.grp[i] < groups)
-				mesh.Move(t.grp[i], a);
-	} else {
-		for (size_t g = 0; g < groups; ++g)
-			mesh.Move(g, a);
-	}
+	if (t.mesh < meshes_.size())
+		meshes_[t.mesh]->Move(t.grp, t.ngrp, a, scaled);
 }
 
-void Visual::ApplyToDescendants(AnimComponent &comp, const Affine &a) {
+void Visual::ApplyToDescendants(AnimComponent &comp, const Affine &a, bool scaled) {
 	for (AnimComponent *child : comp.children) {
-		TransformTarget(*child->trans, a);
+		TransformTarget(*child->trans, a, scaled);
 		CarryParameters(*child->trans, a);
-		ApplyToDescendants(*child, a);
+		ApplyToDescendants(*child, a, scaled);
 	}
 }
 
@@ -229,8 +292,10 @@ void Visual::ApplyComponentDelta(AnimComponent &comp, double s0, double s1) {
 	Affine a;
 	if (!MakeDelta(comp, s0, s1, a))
 		return;
-	TransformTarget(*comp.trans, a);
-	ApplyToDescendants(comp, a);
+	// Only a scale moves normals otherwise than points.
+	bool scaled = comp.trans->Type() == MGROUP_TRANSFORM::SCALE;
+	TransformTarget(*comp.trans, a, scaled);
+	ApplyToDescendants(comp, a, scaled);
 }
 
 Visual::Visual(Vessel &v) : vessel(v) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "HostVessel.h"
@@ -30,31 +31,46 @@ struct Affine {
 // One mesh of a visual, and what a MESHHANDLE of the visual points to. The vertices stay the
 // template's; the visual keeps the composed transform of each group an animation has moved
 // and nothing for the others, so that a visual costs a few kilobytes whatever its mesh's size.
+// Groups that have been moved alike (the two halves of a wheel) share one transform until a
+// move parts them: composing it once gives each the same bits as composing it for each.
 class VisualMesh : public MeshObject {
 public:
 	explicit VisualMesh(const Mesh *tmpl);
 
 	const Mesh *tmpl() const { return tmpl_; }
-	size_t groupCount() const { return moved_.size(); }
+	size_t groupCount() const { return poseOf_.size(); }
 	// The transform that takes group g from the mesh file's pose to the current one.
 	Affine Pose(size_t g) const;
 	// The template with every moved group's vertices and normals transformed, computed now.
 	Mesh Posed() const;
-	// Applies a after what moved group g so far.
-	void Move(size_t g, const Affine &a);
+	// Applies a after what moved the groups so far: the n listed (each time it is listed), or
+	// all when groups is null. Scaled when a moves normals otherwise than points (a.normals
+	// differs from a.m). Groups beyond the mesh's are passed over.
+	void Move(const UINT *groups, UINT n, const Affine &a, bool scaled);
 
 private:
-	// The pose of a moved group. Its normals move as its points do until a scale comes; then
-	// they get a matrix of their own (normals > 0: its index + 1 in normals_).
-	struct Moved {
+	// A composed transform and how many groups have it. Its normals move as its points do
+	// until a scale comes; then they get a matrix of their own (normals > 0: its index + 1 in
+	// normals_).
+	struct Pose_ {
 		MATRIX3 m;
 		VECTOR3 t;
 		uint32_t normals = 0;
+		uint32_t users = 0;
 	};
+	// A pose of one's own for group g, a copy of the one it shares (or of the identity).
+	uint32_t Own(size_t g);
+	void Compose(Pose_ &p, const Affine &a, bool scaled);
+	void MoveEach(const UINT *groups, UINT n, const Affine &a, bool scaled);
+	// Whether a group is listed more than once.
+	bool Repeats(const UINT *groups, UINT n);
+
 	const Mesh *tmpl_;
-	std::vector<uint32_t> moved_;  // per group: 0 if never moved, else its index + 1 in poses_
-	std::vector<Moved> poses_;
+	std::vector<uint32_t> poseOf_;  // per group: 0 if never moved, else its pose's index + 1
+	std::vector<Pose_> poses_;
 	std::vector<MATRIX3> normals_;
+	std::vector<std::pair<uint32_t, uint32_t>> scratch_;  // per pose met in a move: pose, groups
+	std::vector<UINT> sorted_;
 };
 
 class Visual {
@@ -97,8 +113,8 @@ private:
 	void Animate(UINT anim, double target);
 	// The delta of component c from state s0 to s1; false if it moves nothing.
 	bool MakeDelta(const AnimComponent &c, double s0, double s1, Affine &out);
-	void TransformTarget(const MGROUP_TRANSFORM &t, const Affine &a);
-	void ApplyToDescendants(AnimComponent &comp, const Affine &a);
+	void TransformTarget(const MGROUP_TRANSFORM &t, const Affine &a, bool scaled);
+	void ApplyToDescendants(AnimComponent &comp, const Affine &a, bool scaled);
 
 	// By pointer: the module keeps a mesh's handle while later meshes are added.
 	std::vector<std::unique_ptr<VisualMesh>> meshes_;

@@ -134,6 +134,7 @@ RunReport RunDrive(const RunOptions &o, RunConsole console, const std::function<
 	so.hudWidth = o.hudWidth;
 	so.hudHeight = o.hudHeight;
 	so.rudderDelay = o.rudderDelay;
+	so.journalCapacity = 0;  // a run reads no journal: it only counts
 	host::Simulation sim(so);
 	host::LoadScenario(sim, scenario);
 	WarnProblems(sim, err);
@@ -235,8 +236,6 @@ RunReport RunDrive(const RunOptions &o, RunConsole console, const std::function<
 		if (focus && focus->surfaceRef)
 			report.distance += focus->surfaceRef->radius *
 			                   CentralAngle(lng0, lat0, focus->state.surf_lng, focus->state.surf_lat);
-		for (const auto &v : sim.vessels())
-			v->journal.Clear();  // not needed by a run; keeps the per-frame work flat
 		WarnProblems(sim, err);
 
 		if (sim.simt() >= nextSecond - kTimeTolerance) {
