@@ -1,6 +1,8 @@
 // Dispatching sendra-sim's subcommands and turning failures into messages and exit statuses.
 #include "Program.h"
 
+#include <new>
+
 #include "HostError.h"
 #include "Declarations.h"
 #include "ModuleLoader.h"
@@ -55,6 +57,10 @@ int Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &
 		return kExitUsage;
 	} catch (const host::HostError &e) {
 		err << "sendra-sim: " << e.what() << '\n';
+		return kExitInput;
+	} catch (const std::bad_alloc &) {
+		// What the scenario holds did not fit; everything made for it is freed by now.
+		err << "sendra-sim: out of memory: the scenario is too large\n";
 		return kExitInput;
 	} catch (const std::exception &e) {
 		err << "sendra-sim: internal error: " << e.what() << '\n';

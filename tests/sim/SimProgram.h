@@ -94,8 +94,10 @@ public:
 	// Starts sendra-sim with args in the scratch folder, its stdout and stderr going to the
 	// files beside the folder (so that a long output cannot block it). With fileBytes, files
 	// it writes are limited to that size: writes beyond fail as on a full disk, even for root,
-	// which ignores permissions. Returns the child's pid, or -1.
-	pid_t Start(const std::vector<std::string> &args, rlim_t fileBytes = RLIM_INFINITY) const {
+	// which ignores permissions. With addressBytes, its address space is limited to that size:
+	// allocations beyond fail. Returns the child's pid, or -1.
+	pid_t Start(const std::vector<std::string> &args, rlim_t fileBytes = RLIM_INFINITY,
+	            rlim_t addressBytes = RLIM_INFINITY) const {
 		std::filesystem::path outPath = stdoutPath(), errPath = stderrPath();
 		pid_t pid = ::fork();
 		if (pid == 0) {
@@ -109,6 +111,10 @@ public:
 				rlimit limit{fileBytes, fileBytes};
 				::setrlimit(RLIMIT_FSIZE, &limit);
 				std::signal(SIGXFSZ, SIG_IGN);
+			}
+			if (addressBytes != RLIM_INFINITY) {
+				rlimit limit{addressBytes, addressBytes};
+				::setrlimit(RLIMIT_AS, &limit);
 			}
 			std::vector<char *> argv{const_cast<char *>(SENDRA_SIM_PROGRAM)};
 			for (const std::string &a : args)
