@@ -30,9 +30,9 @@ struct AnimComponent {
 	UINT index = 0;  // position within the owning animation
 };
 
+// An animation; its state, which a frame sets, is kept apart (Vessel::animationStates).
 struct AnimationRecord {
 	double defstate = 0;  // the state in which the mesh file shows the parts
-	double state = 0;     // the logical state as last set
 	std::vector<AnimComponent *> comps;  // in order of addition
 };
 
@@ -112,6 +112,8 @@ public:
 	std::vector<host::LightEmitterPtr> lights;
 	std::vector<BEACONLIGHTSPEC *> beacons;
 	std::vector<host::AnimationRecord> animations;
+	// Per animation, the logical state as last set: side by side, as a frame sets many.
+	std::vector<double> animationStates;
 	std::vector<std::unique_ptr<host::AnimComponent>> components;  // in order of addition
 	// Animations whose state or components changed since the visual last caught up, one bit
 	// per animation by index: a frame's catch-up visits these only.

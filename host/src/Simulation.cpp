@@ -351,11 +351,31 @@ double Simulation::SurfaceDistance(const Vessel &a, const Vessel &b) const {
 	return 2.0 * a.surfaceRef->radius * std::asin(std::sqrt(std::clamp(h, 0.0, 1.0)));
 }
 
+// R |dlat| <= d <= R (|dlat| + |dlng|) for the distance d over the surface, so these bounds
+// settle most vessels without the trigonometry. Their margin is far beyond the rounding of
+// the distance's formula, which decides the rest: the same vessels are in range either way.
+bool Simulation::InVisualRange(const Vessel &v) const {
+	if (&v == focus_)
+		return true;
+	const Vessel &f = *focus_;
+	if (!v.surfaceRef || v.surfaceRef != f.surfaceRef)
+		return false;
+	double r = v.surfaceRef->radius, range = options_.visualRange;
+	double dlat = std::fabs(f.state.surf_lat - v.state.surf_lat), dlng = std::fabs(f.state.surf_lng - v.state.surf_lng);
+	if (r * dlat > range * (1 + 1e-6))
+		return false;
+	if (r * (dlat + dlng) < range * (1 - 1e-6))
+		return true;
+	return SurfaceDistance(v, f) <= range;
+}
+
 void Simulation::UpdateVisuals() {
+	// Without a visual range no vessel ever gets a visual.
+	if (!(options_.visualRange > 0))
+		return;
 	for (const auto &p : vessels_) {
 		Vessel *v = p.get();
-		bool want = options_.visualRange > 0 && focus_ &&
-		            (v == focus_ || SurfaceDistance(*v, *focus_) <= options_.visualRange);
+		bool want = focus_ && InVisualRange(*v);
 		if (want && !v->visual)
 			MakeVisual(v);
 		else if (!want && v->visual)
@@ -364,12 +384,19 @@ void Simulation::UpdateVisuals() {
 }
 
 void Simulation::CatchUpVisuals() {
-	for (const auto &v : vessels_)
-		if (v->visual)
-			v->visual->CatchUpChanged();
+	if (visualsChanged_) {
+		withVisual_.clear();
+		for (const auto &v : vessels_)
+			if (v->visual)
+				withVisual_.push_back(v.get());
+		visualsChanged_ = false;
+	}
+	for (Vessel *v : withVisual_)
+		v->visual->CatchUpChanged();
 }
 
 void Simulation::MakeVisual(Vessel *v) {
+	visualsChanged_ = true;
 	v->visual = std::make_unique<Visual>(*v);
 	v->visual->CatchUp();
 	if (VESSEL2 *cb = v->callbacks()) {
@@ -381,6 +408,7 @@ void Simulation::MakeVisual(Vessel *v) {
 void Simulation::DropVisual(Vessel *v) {
 	if (!v->visual)
 		return;
+	visualsChanged_ = true;
 	if (VESSEL2 *cb = v->callbacks()) {
 		VISHANDLE vis = v->visual->handle();
 		InCallback(v, [&] { cb->clbkVisualDestroyed(vis, 0); });

@@ -152,6 +152,8 @@ private:
 	void DropVisual(Vessel *v);
 	void MakeVisual(Vessel *v);
 	double SurfaceDistance(const Vessel &a, const Vessel &b) const;
+	// Whether v is within the visual range of the focus vessel, which there must be.
+	bool InVisualRange(const Vessel &v) const;
 	// The configuration of a vessel class, read from its file once per simulation.
 	ConfigFile &ClassConfig(const std::string &className);
 
@@ -175,6 +177,9 @@ private:
 	std::array<char, 256> debug_{};
 	std::vector<std::string> log_;
 	std::vector<HudText> hudEarlier_;  // the texts of the HUD painted last, for their room
+	// The vessels with a visual, in vessel order, made again after a visual came or went.
+	std::vector<Vessel *> withVisual_;
+	bool visualsChanged_ = false;
 	Simulation *previous_ = nullptr;
 };
 

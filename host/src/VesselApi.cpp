@@ -240,8 +240,9 @@ const BEACONLIGHTSPEC *VESSEL::GetBeacon(DWORD idx) const {
 UINT VESSEL::CreateAnimation(double initial_state) const {
 	vessel->Record(Op::CreateAnimation);
 	host::AnimationRecord a;
-	a.defstate = a.state = initial_state;
+	a.defstate = initial_state;
 	vessel->animations.push_back(std::move(a));
+	vessel->animationStates.push_back(initial_state);
 	if (vessel->visual)
 		vessel->visual->applied.push_back(initial_state);
 	return static_cast<UINT>(vessel->animations.size() - 1);
@@ -279,9 +280,9 @@ ANIMATIONCOMPONENT_HANDLE VESSEL::AddAnimationComponent(UINT anim, double state0
 
 bool VESSEL::SetAnimation(UINT anim, double state) const {
 	vessel->Record(Op::SetAnimation);
-	if (anim >= vessel->animations.size())
+	if (anim >= vessel->animationStates.size())
 		return false;
-	double &now = vessel->animations[anim].state;
+	double &now = vessel->animationStates[anim];
 	if (!(now == state))
 		vessel->MarkAnimationChanged(anim);
 	now = state;
@@ -290,7 +291,7 @@ bool VESSEL::SetAnimation(UINT anim, double state) const {
 
 double VESSEL::GetAnimation(UINT anim) const {
 	vessel->Record(Op::GetAnimation);
-	return anim < vessel->animations.size() ? vessel->animations[anim].state : -1.0;
+	return anim < vessel->animationStates.size() ? vessel->animationStates[anim] : -1.0;
 }
 
 // --- State -----------------------------------------------------------------------

@@ -196,6 +196,17 @@ void VisualMesh::MoveEach(const UINT *groups, UINT n, const Affine &a, bool scal
 }
 
 void VisualMesh::Move(const UINT *groups, UINT n, const Affine &a, bool scaled) {
+	// The common cases at once: one group, and two that share a pose no other group has.
+	if (groups && n == 1) {
+		if (groups[0] < poseOf_.size())
+			Compose(poses_[Own(groups[0]) - 1], a, scaled);
+		return;
+	}
+	if (groups && n == 2 && groups[0] != groups[1] && groups[0] < poseOf_.size() && groups[1] < poseOf_.size()) {
+		uint32_t pose = poseOf_[groups[0]];
+		if (pose && pose == poseOf_[groups[1]] && poses_[pose - 1].users == 2)
+			return Compose(poses_[pose - 1], a, scaled);
+	}
 	size_t count = groups ? n : poseOf_.size();
 	auto group = [&](size_t i) -> size_t { return groups ? groups[i] : i; };
 	// The poses the listed groups have, and how many of them have each.
@@ -337,9 +348,10 @@ void Visual::Animate(UINT anim, double target) {
 
 void Visual::CatchUpAnimation(UINT i) {
 	const AnimationRecord &a = vessel.animations[i];
-	if (a.comps.empty() || a.state == applied[i])
+	double state = vessel.animationStates[i];
+	if (a.comps.empty() || state == applied[i])
 		return;
-	if (!std::isfinite(a.state)) {
+	if (!std::isfinite(state)) {
 		if (!vessel.warnedNonFinitePose) {
 			vessel.warnedNonFinitePose = true;
 			std::cerr << "host: vessel " << vessel.name << ": animation " << i
@@ -347,7 +359,7 @@ void Visual::CatchUpAnimation(UINT i) {
 		}
 		return;
 	}
-	Animate(i, a.state);
+	Animate(i, state);
 }
 
 void Visual::CatchUp() {

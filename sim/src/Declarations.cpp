@@ -179,7 +179,7 @@ Json DescribeVessel(const Vessel &v, TransformIds &ids) {
 		Json q;
 		q["handle"] = a;
 		q["default_state"] = Real(rec.defstate);
-		q["state"] = Real(rec.state);
+		q["state"] = Real(v.animationStates[a]);
 		Json comps = Json::array();
 		for (const host::AnimComponent *c : rec.comps) {
 			Json cj;

@@ -131,8 +131,9 @@ TEST(Visual, GroupsMovedAlikeShareTheirTransformWithoutChangingAPose) {
 	// Per vessel, per animation, the group lists of its components; a component after the
 	// first of animation 0 is a child of its first.
 	using Lists = std::vector<std::vector<std::vector<UINT>>>;
-	const Lists sharedLists = {{{0, 1}, {3}}, {{1}}, {{0, 1, 2}}, {{}}, {{2, 2}}};
-	const Lists singleLists = {{{0}, {1}, {3}}, {{1}}, {{0}, {1}, {2}}, {{0}, {1}, {2}, {3}}, {{2}, {2}}};
+	const Lists sharedLists = {{{0, 1}, {3}}, {{1}}, {{0, 1, 2}}, {{}}, {{2, 2}}, {{0, 1, 2}}, {{0, 1}}};
+	const Lists singleLists = {{{0}, {1}, {3}}, {{1}},      {{0}, {1}, {2}}, {{0}, {1}, {2}, {3}},
+	                           {{2}, {2}},      {{0}, {1}, {2}}, {{0}, {1}}};
 	auto make = [&](Vessel *v, const Lists &lists) {
 		for (size_t anim = 0; anim < lists.size(); ++anim) {
 			UINT a = v->iface->CreateAnimation(0.0);
@@ -156,6 +157,7 @@ TEST(Visual, GroupsMovedAlikeShareTheirTransformWithoutChangingAPose) {
 				case 1: t = &translations.emplace_back(0, grp, n, _V(0, 1, 0)); break;
 				case 2: t = &scales.emplace_back(0, grp, n, _V(0.5, 0, 0), _V(2, 1, 3)); break;
 				case 3: t = &rotations.emplace_back(0, grp, n, _V(0, 1, 0), _V(1, 0, 0), static_cast<float>(PI / 6)); break;
+				case 5: t = &rotations.emplace_back(0, grp, n, _V(0, 0, 1), _V(0, 1, 0), static_cast<float>(PI / 4)); break;
 				default: t = &translations.emplace_back(0, grp, n, _V(0.1, 0, 0)); break;
 				}
 				ANIMATIONCOMPONENT_HANDLE h = v->iface->AddAnimationComponent(a, 0, 1, t, child ? parent : nullptr);
@@ -167,8 +169,9 @@ TEST(Visual, GroupsMovedAlikeShareTheirTransformWithoutChangingAPose) {
 	make(shared, sharedLists);
 	make(single, singleLists);
 
+	// First three groups moved alike from where the file has them, then two of the three.
 	const std::vector<std::vector<std::pair<UINT, double>>> frames = {
-	    {{0, 0.5}}, {{1, 1.0}}, {{0, 0.2}, {2, 0.3}}, {{3, 1.0}, {4, 0.7}}, {{2, 0.9}, {0, 1.0}}, {{1, 0.0}, {4, 0.0}},
+	    {{5, 1.0}}, {{6, 1.0}}, {{0, 0.5}}, {{1, 1.0}}, {{0, 0.2}, {2, 0.3}}, {{3, 1.0}, {4, 0.7}}, {{2, 0.9}, {0, 1.0}}, {{1, 0.0}, {4, 0.0}},
 	    {{0, 0.0}, {2, 0.0}, {3, 0.4}}};
 	for (size_t f = 0; f < frames.size(); ++f) {
 		for (auto [anim, state] : frames[f]) {

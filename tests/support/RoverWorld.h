@@ -68,7 +68,7 @@ public:
 
 	void Hold(int key) { sim.KeyDown(key); }
 	void Release(int key) { sim.KeyUp(key); }
-	double AnimationState(Vessel *v, UINT handle) const { return v->animations.at(handle).state; }
+	double AnimationState(Vessel *v, UINT handle) const { return v->animationStates.at(handle); }
 
 	// A key pressed in the next frame and released in the one after.
 	void Tap(int key, double dt = 0.02) {
