@@ -367,7 +367,9 @@ void Visual::CatchUp() {
 		applied.push_back(vessel.animations[applied.size()].defstate);
 	for (UINT i = 0; i < vessel.animations.size(); ++i)
 		CatchUpAnimation(i);
-	vessel.animationsChanged.clear();
+	// The vessel's own visual now shows every change; another (a picture's) leaves them marked.
+	if (vessel.visual.get() == this)
+		vessel.animationsChanged.clear();
 }
 
 void Visual::CatchUpChanged() {

@@ -4,6 +4,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -197,6 +198,60 @@ TEST(Visual, GroupsMovedAlikeShareTheirTransformWithoutChangingAPose) {
 	EXPECT_EQ(shared->meshes.at(added).tmpl, shared->meshes.at(0).tmpl);
 	EXPECT_EQ(shared->visual->MeshHandle(0), handle);
 	EXPECT_EQ(shared->visual->PosedMeshes().size(), 2u);
+}
+
+// Vessels just within and just beyond the 5 km visual range, north, east and diagonally of
+// the focus: the bounds that spare the trigonometry decide as the distance does.
+TEST(Visual, TheVisualRangeEndsAtItsDistance) {
+	Root root;
+	host::Simulation sim(root.Options());
+	Make(sim, "Focus", "Box", 0);
+	const double r = sim.FindBody("Moon")->radius, d = 1 / std::sqrt(2.0);
+	struct Place {
+		double north, east;  // [m]
+		bool in;
+	};
+	const Place places[] = {{4999, 0, true},     {5001, 0, false},       {0, 4999, true},
+	                        {0, 5001, false},    {4999 * d, 4999 * d, true}, {5001 * d, 5001 * d, false},
+	                        {-4999, 0, true},    {0, -5001, false}};
+	for (const Place &p : places) {
+		host::LandedPosition pos;
+		pos.body = sim.FindBody("Moon");
+		pos.lat = p.north / r;
+		pos.lng = p.east / r;
+		std::string name = std::to_string(p.north) + "," + std::to_string(p.east);
+		Vessel *v = sim.CreateVessel(name, "Box", pos);
+		EXPECT_EQ(v->visual != nullptr, p.in) << name;
+	}
+}
+
+// Animations changed in one frame are applied in index order, as a full catch-up applies them
+// (turns about two axes do not commute), and an animation whose component comes after its
+// state was set shows that state once it has the component.
+TEST(Visual, ChangedAnimationsCatchUpInIndexOrder) {
+	Root root;
+	UINT group0[] = {0}, group1[] = {1};
+	MGROUP_ROTATE aboutX(0, group0, 1, _V(0, 0, 0), _V(1, 0, 0), static_cast<float>(PI05));
+	MGROUP_ROTATE aboutY(0, group0, 1, _V(0, 0, 0), _V(0, 1, 0), static_cast<float>(PI05));
+	MGROUP_TRANSLATE late(0, group1, 1, _V(0, 0, 2));
+	host::Simulation sim(root.Options());
+	Vessel *v = Make(sim, "V", "Box", 0);
+	UINT x = v->iface->CreateAnimation(0), y = v->iface->CreateAnimation(0), z = v->iface->CreateAnimation(0);
+	v->iface->AddAnimationComponent(y, 0, 1, &aboutY);
+	v->iface->AddAnimationComponent(x, 0, 1, &aboutX);
+	v->iface->SetAnimation(y, 1);
+	v->iface->SetAnimation(x, 1);
+	v->iface->SetAnimation(z, 1);
+	sim.Frame(0.02);
+	MATRIX3 expected = mul(rotm(_V(0, 1, 0), PI05), rotm(_V(1, 0, 0), PI05));  // x's turn, then y's
+	host::Affine pose = v->visual->GroupPose(0, 0);
+	for (int i = 0; i < 9; ++i)
+		EXPECT_NEAR(pose.m.data[i], expected.data[i], 1e-6) << i;
+
+	EXPECT_EQ(v->visual->GroupPose(0, 1).t.z, 0.0);
+	v->iface->AddAnimationComponent(z, 0, 1, &late);
+	sim.Frame(0.02);
+	EXPECT_NEAR(v->visual->GroupPose(0, 1).t.z, 2.0, 1e-12);
 }
 
 }  // namespace
