@@ -17,8 +17,10 @@
 #include <vector>
 
 #include "Floor.h"
-#include "Options.h"
-#include "Runner.h"
+#include "app/CommandLine.h"
+#include "run/Run.h"
+#include "session/Drive.h"
+#include "session/Paths.h"
 
 extern char **environ;
 
@@ -121,27 +123,25 @@ void BM_HourDriveAt60Hz(benchmark::State &state) {
 }
 BENCHMARK(BM_HourDriveAt60Hz)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// The hour's frame loop alone, as sendra-sim run drives it (events, frames, the per-second
-// work), without loading, pictures or output files: a render's drive to the hour's end less
-// one to its first frame, against 216,000 steps of the floor, taken in turns.
+// The hour's frame loop alone, as sendra-sim run drives it (the script's events, the frames),
+// without loading, pictures or output files, against 216,000 steps of the floor, taken in
+// turns.
 void BM_HourFrameLoop(benchmark::State &state) {
 	Scratch scratch;
 	std::vector<std::string> args = HourDrive(scratch).Args();
 	args.push_back("--quiet");
-	sim::RunOptions hour = sim::ParseCommandLine(args, sim::DefaultRoot()).run;
-	sim::RunOptions first = hour;
-	first.duration = hour.dts.front();
-	std::ostringstream out, err;
-	auto none = [](host::Simulation &) {};
+	sim::DriveOptions hour = sim::ParseCommandLine(args, sim::DefaultRoot()).run.drive;
+	std::ostringstream err;
 	double loop = 0, floor = 0;
 	for (auto _ : state) {
 		try {
+			state.PauseTiming();
+			sim::Session session(hour.session, err);
+			sim::Drive drive(session, sim::LoadDriveScript(hour), hour);
+			state.ResumeTiming();
 			double t0 = bench::CpuSeconds();
-			sim::RunDrive(first, sim::RunConsole{out, err}, none);
-			double t1 = bench::CpuSeconds();
-			sim::RunDrive(hour, sim::RunConsole{out, err}, none);
-			double t2 = bench::CpuSeconds();
-			double seconds = (t2 - t1) - (t1 - t0);
+			drive.ToEnd();
+			double seconds = bench::CpuSeconds() - t0;
 			state.SetIterationTime(seconds);
 			loop += seconds;
 		} catch (const std::exception &e) {
