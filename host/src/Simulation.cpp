@@ -47,16 +47,21 @@ HOST_PREFETCH_HELPER void PrefetchRange(const void *p, size_t bytes) {
 
 // How many vessels ahead a pass prefetches: two vessels' steps hide a memory access.
 const size_t kPrefetchAhead = 2;
+const size_t kModulePrefetchBytes = 1024;
 
 // Prefetches what a pass over the vessels reads of the vessel it reaches kPrefetchAhead
-// vessels after the i-th: the record, and for the post-step the animation states and their
-// change marks, the journal's next slot and the lights.
+// vessels after the i-th: the record and the module's object, and for the post-step the
+// animation states and their change marks, the journal's next slot and the lights.
 HOST_PREFETCH_HELPER void PrefetchAhead(const std::vector<std::unique_ptr<Vessel>> &vessels, size_t i,
                                         bool postStep) {
 	if (i + kPrefetchAhead >= vessels.size())
 		return;
 	const Vessel &v = *vessels[i + kPrefetchAhead];
 	PrefetchRange(&v, sizeof(Vessel));
+	// The module's object: its state usually follows the interface the module returned. Its
+	// size is the module's own; the first kilobyte is a guess that costs nothing if wrong.
+	if (v.iface)
+		PrefetchRange(v.iface, kModulePrefetchBytes);
 	if (!postStep)
 		return;
 	PrefetchRange(v.animationStates.data(), v.animationStates.size() * sizeof(double));
