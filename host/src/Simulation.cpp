@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 
 #include "ConfigFile.h"
@@ -50,6 +51,11 @@ Body *Simulation::FindBody(const std::string &name) const {
 Vessel *Simulation::FindVessel(const std::string &name) const {
 	auto it = vesselsByName_.find(name);
 	return it == vesselsByName_.end() ? nullptr : it->second;
+}
+
+std::string Simulation::DebugLine() const {
+	const char *d = debug_.data();
+	return std::string(d, ::strnlen(d, debug_.size()));
 }
 
 std::vector<std::string> Simulation::TakeProblems() {
