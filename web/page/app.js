@@ -106,7 +106,7 @@ async function main() {
 		if (connected) {
 			parts.push(`${view.cockpit ? 'cockpit' : 'chase'} view (F1 or C to switch)`);
 			if (camera)
-				parts.push(`${describeStation(camera)} (V: next)`);
+				parts.push(describeStation(camera));
 		} else {
 			parts.push('not connected: retrying…');
 		}

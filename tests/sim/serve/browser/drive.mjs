@@ -2,7 +2,8 @@
 // "Two rovers" scenario: both rovers are drawn, and nothing is drawn again while they stand
 // still; keypad 8 and a held keypad plus put the focus in forward gear at speed on the HUD, J
 // opens its sunscreen, the page's toggle switches its control surfaces off; F3 and the page's
-// focus control step the focus, and the HUD follows it; a screenshot is kept. Run by ctest:
+// focus control step the focus, and the HUD follows it. A screenshot at rest is kept. Run by
+// ctest:
 //   node drive.mjs --sim SENDRA_SIM --chromium CHROMIUM --scenario SCN --npm WEB_NPM_DIR --artifacts DIR
 import {spawn} from 'node:child_process';
 import {mkdtempSync, mkdirSync, rmSync, readdirSync} from 'node:fs';
@@ -117,6 +118,10 @@ try {
 	await page.waitForFunction(f => window.sendra.frame.frame >= f, rest.frame + 180, {timeout: 30000});
 	const restDraws = await page.evaluate(r => window.sendra.rendered - r, rest.rendered);
 	check(restDraws === 0, `nothing is drawn at rest: ${restDraws} draws in 180 frames`);
+	mkdirSync(args.artifacts, {recursive: true});
+	const shot = join(args.artifacts, 'serve-page.png');
+	await page.screenshot({path: shot});
+	console.log(`screenshot of both rovers: ${shot}`);
 
 	await page.locator('#view').focus();
 	await page.keyboard.press('Numpad8');
@@ -169,10 +174,6 @@ try {
 		check(hudNow.includes(gear), `the HUD follows ${name}: ${hudNow}`);
 	}
 
-	mkdirSync(args.artifacts, {recursive: true});
-	const shot = join(args.artifacts, 'serve-page.png');
-	await page.screenshot({path: shot});
-	console.log(`screenshot: ${shot}`);
 } catch (err) {
 	check(false, `the drive ran: ${err.stack || err}`);
 } finally {
