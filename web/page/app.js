@@ -102,7 +102,7 @@ async function main() {
 			parts.push(`t=${frame.simt.toFixed(2)} s`, `simulation ${frame.rate.toFixed(0)} frames/s`,
 			           `${drawRate.toFixed(0)} draws/s`);
 		if (focus)
-			parts.push(`${focus.name} on the ${focus.body}`);
+			parts.push(focus.body ? `${focus.name} on the ${focus.body}` : focus.name);
 		if (connected) {
 			parts.push(`${view.cockpit ? 'cockpit' : 'chase'} view (F1 or C to switch)`);
 			if (camera)
