@@ -117,10 +117,10 @@ TEST(ClassCaps, LightsAndBeaconsStartOffAndFollowTheSwitchFromTheFirstStep) {
 		EXPECT_EQ(info.att[2], 0.001);
 		EXPECT_NEAR(info.umbra, 0.4363323, 1e-7);
 		EXPECT_NEAR(info.penumbra, 1.0471976, 1e-7);
-		EXPECT_EQ(info.diffuse.r, 1.0f);
-		EXPECT_EQ(info.diffuse.a, 0.0f);
-		EXPECT_EQ(info.specular.g, 1.0f);
-		EXPECT_EQ(info.ambient.b, 0.0f);
+		auto rgba = [](const COLOUR4 &c) { return std::array<float, 4>{c.r, c.g, c.b, c.a}; };
+		EXPECT_EQ(rgba(info.diffuse), (std::array<float, 4>{1, 1, 1, 0}));
+		EXPECT_EQ(rgba(info.specular), (std::array<float, 4>{1, 1, 1, 0}));
+		EXPECT_EQ(rgba(info.ambient), (std::array<float, 4>{0, 0, 0, 0}));
 	}
 
 	VECTOR3 *colours = ModuleVariable<VECTOR3>("BEACON_COLOURS");
