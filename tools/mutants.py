@@ -14,7 +14,7 @@ run is repeatable; --sample 60 is a prefix of --sample 600. Faults that cannot c
 module does are listed in tools/mutants-equivalent.txt, keyed by the source text they change,
 and are not run. The kill rate counts the other faults that compile.
 
-Usage: tools/mutants.py [--sample N] [--jobs J] [--min-kill PERCENT] [--file PART] [--list]
+Usage: tools/mutants.py [--sample N] [--jobs J] [--min-kill PERCENT] [--file PART] [--match TEXT] [--list]
 Exit status: 0 when the kill rate reaches --min-kill, 1 below it, 2 when the check cannot run
 (the unchanged sources do not build or their tests fail).
 """
@@ -460,6 +460,8 @@ def main():
     ap.add_argument("--jobs", type=int, default=2, help="faults built and tested at once (default 2)")
     ap.add_argument("--min-kill", type=float, default=90.0, help="kill rate in percent below which the run fails")
     ap.add_argument("--file", help="only the sampled faults in module files whose path contains this text")
+    ap.add_argument("--match", help="instead of a sample, every fault whose place, change or source line "
+                                    "contains this text")
     ap.add_argument("--work", type=Path, default=ROOT / "build-mutants", help="for the copies and their builds")
     ap.add_argument("--list", action="store_true", help="list the sampled faults and do nothing else")
     ap.add_argument("--run-equivalent", action="store_true",
@@ -471,6 +473,8 @@ def main():
     known = {m.key() for m in everything}
     stale = [k for k in equivalents if k not in known]
     chosen = sample(everything, args.sample, args.seed)
+    if args.match:
+        chosen = [m for m in everything if args.match in m.describe() or args.match in m.key_line]
     if args.file:
         chosen = [m for m in chosen if args.file in m.path]
     kinds = {}

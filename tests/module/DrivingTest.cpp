@@ -157,6 +157,21 @@ TEST_F(Drive, WheelsRollByASpeedFractionPerStepAndWrapToTheOtherEnd) {
 	EXPECT_EQ(r.wheelRollProc, 1.0);  // below 0 is set to 1
 	world.Step();
 	EXPECT_NEAR(r.wheelRollProc, 1 - 0.0695, 1e-12);
+	// At 2.5 m/s a step rolls exactly 1/16: a full turn is kept, only beyond it starts again.
+	r.wheelRollProc = 1;
+	r.groundSpeed = 2.5;
+	world.Step(0.02, 16);
+	EXPECT_EQ(r.wheelRollProc, 0.0);  // in reverse
+	r.gearReverse = 0;
+	r.gearForward = 1;
+	world.Step(0.02, 16);
+	EXPECT_EQ(r.wheelRollProc, 1.0);
+	world.Step();
+	EXPECT_EQ(r.wheelRollProc, 0.0);
+	r.gearForward = 0;
+	r.gearReverse = 1;
+	r.groundSpeed = 2.78;
+	world.Step(0.02, 2);
 	// The sticks' pitch follows the speed: forward tilts, reverse tilts.
 	EXPECT_EQ(State(r.animStickLeftPitchMinus), 1.0);
 	EXPECT_EQ(State(r.animStickRearPitchPlus), 1.0);
@@ -363,12 +378,18 @@ TEST_F(Drive, SpeedKeysComeBeforeGearKeysAndGearKeysBeforeTheSwivelKeys) {
 	EXPECT_NEAR(r.turnProc, 0.5, 1e-15);
 	Keys none{};
 	EXPECT_EQ(Direct(none), 0);
+	// Turned down onto exactly straight, the swivel stays straight.
+	r.turnProc = 0.05 * 0.02;
+	Keys leftAgain{OAPI_KEY_5};
+	Direct(leftAgain);
+	EXPECT_EQ(r.turnProc, 0.0);
 }
 
 TEST_F(Drive, AHeldGearKeyTakesEveryKeyDownAndOtherKeysActOnTheirOwnPress) {
 	// With gear keys held, in the order 8, 5, 2, whatever key went down.
-	EXPECT_EQ(Press(OAPI_KEY_J, {OAPI_KEY_NUMPAD2}), 1);
+	EXPECT_EQ(Press(OAPI_KEY_1, {OAPI_KEY_NUMPAD2}), 1);
 	EXPECT_EQ(r.gearReverse, 1);
+	EXPECT_EQ(r.doorLeftStatus, PART_CLOSED);
 	EXPECT_EQ(Press(OAPI_KEY_V, {OAPI_KEY_NUMPAD5, OAPI_KEY_NUMPAD2}), 1);
 	EXPECT_EQ(r.gearNeutral, 1);
 	EXPECT_EQ(r.neutralFrom, 2);
@@ -495,12 +516,16 @@ TEST_F(Drive, WhileAutoCentringTheDialsAndTurnAngleShowTheSwivelAsTheStepFoundIt
 	world.Step();
 	EXPECT_EQ(r.turnAngle, 88);
 	EXPECT_DOUBLE_EQ(State(r.animTurnDialRear), 0.245);
-	// Past half a turn it goes on up to the full turn.
+	// Past half a turn it goes on up to the full turn, which is straight.
 	r.turnProc = 0.75;
 	world.Step();
 	EXPECT_EQ(r.turnAngle, 270);
 	EXPECT_EQ(State(r.animTurnDialRight), 0.75);
 	EXPECT_DOUBLE_EQ(r.turnProc, 0.755);
+	r.turnProc = 0.995;
+	world.Step();
+	EXPECT_EQ(r.turnProc, 0.0);
+	EXPECT_EQ(r.autoCentre, 0);
 }
 
 }  // namespace

@@ -192,7 +192,8 @@ TEST(RoverScenarioLoad, AFieldThatCannotBeReadIsLeftWithTheFieldsAfterIt) {
 	    {"DOORL open", 3, 0.3},               // no number
 	    {"DOORL 99999999999 0.5", 3, 0.3},    // beyond the int range
 	    {"DOORL -2147483649 0.5", 3, 0.3},
-	    {"DOORL 2147483647 0.5", 2147483647, 0.5},  // the int range's very end still reads
+	    {"DOORL 2147483647 0.5", 2147483647, 0.5},  // the int range's very ends still read
+	    {"DOORL -2147483648 0.5", -2147483647 - 1, 0.5},
 	    {"DOORL 1 nan", 1, 0.3},              // not a finite state
 	    {"DOORL 1 inf", 1, 0.3},
 	    {"DOORL 1 -INFINITY", 1, 0.3},

@@ -242,4 +242,44 @@ TEST(SurfaceMotion, LongitudeStepsAreNotWidenedAtHighLatitude) {
 	EXPECT_NEAR(v->state.surf_lat, lat, 1e-15);
 }
 
+// A valley running east-west, rising 0.01 y^2 to the north and south and 0.05 x^2 to the
+// east and west of the rover's start (x, y metres east and north).
+host::Terrain Valley() {
+	return host::Terrain::Custom([](const host::Body &b, double lng, double lat) {
+		double x = lng * b.radius, y = lat * b.radius;
+		return 0.01 * y * y + 0.05 * x * x;
+	});
+}
+
+TEST(SurfaceMotion, PitchIsSampledOnTheCentreLineWhereTheStepEnds) {
+	RoverWorld world(Valley());
+	Vessel *v = world.AddRover("R");
+	Sendra2016 &r = RoverWorld::Rover(v);
+	world.Step(1.0);
+	EXPECT_EQ(r.terrainPitch, 0.0);  // at the bottom, nothing across the track counts
+	EngageForward(r);
+	r.groundSpeed = 2.0;
+	world.Step(1.0);
+	// 2 m north: the probes at 4 m and 0 m differ by 0.16 m over their 4 m.
+	EXPECT_NEAR(v->state.surf_lat * kMoonRadius, 2.0, 1e-9);
+	EXPECT_NEAR(r.terrainPitch, std::atan2(0.16, 4.0), 1e-9);
+	EXPECT_EQ(r.surfacePos.y, v->state.surf_lat);
+}
+
+TEST(SurfaceMotion, TravelFollowsTheHeadingThatThisStepsSteeringLeft) {
+	for (int sense : {+1, -1}) {
+		RoverWorld world;
+		Vessel *v = world.AddRover("R");
+		Sendra2016 &r = RoverWorld::Rover(v);
+		sense > 0 ? EngageForward(r) : EngageReverse(r);
+		r.groundSpeed = 1.0;
+		HoldRudder(v, -sense);  // turns the heading left, to 2 pi - 1e-5, in either gear
+		world.Step(1.0);
+		EXPECT_DOUBLE_EQ(v->state.surf_hdg, 2 * PI - 1e-5);
+		// Ahead in forward gear is a little west of north, back in reverse a little east.
+		EXPECT_NEAR(v->state.surf_lng * kMoonRadius, -sense * std::sin(1e-5), 1e-15) << sense;
+		EXPECT_NEAR(v->state.surf_lat * kMoonRadius, sense * std::cos(1e-5), 1e-9) << sense;
+	}
+}
+
 }  // namespace
