@@ -351,8 +351,17 @@ def entry(m, why="?"):
 # --- Building and testing a fault ---------------------------------------------------------
 
 def project_files(root):
-    listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"], cwd=root,
-                            check=True, capture_output=True).stdout.decode().split("\0")
+    """The project's files as they stand: git's (tracked or not ignored), or without git every
+    file outside build folders."""
+    try:
+        listed = subprocess.run(["git", "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
+                                cwd=root, check=True, capture_output=True).stdout.decode().split("\0")
+    except (OSError, subprocess.CalledProcessError):
+        listed = []
+        for folder, dirs, names in os.walk(root):
+            rel = Path(folder).relative_to(root)
+            dirs[:] = [d for d in dirs if not (rel == Path(".") and (d.startswith("build") or d.startswith(".")))]
+            listed.extend((rel / n).as_posix() for n in names)
     return sorted(f for f in listed if f and (root / f).is_file())
 
 
@@ -456,6 +465,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--sample", type=int, default=600, help="faults drawn from all (default 600)")
+    ap.add_argument("--skip", type=int, default=0, help="leave out the first faults of the draw (default 0)")
     ap.add_argument("--seed", type=int, default=SEED, help=f"of the draw (default {SEED})")
     ap.add_argument("--jobs", type=int, default=2, help="faults built and tested at once (default 2)")
     ap.add_argument("--min-kill", type=float, default=90.0, help="kill rate in percent below which the run fails")
@@ -472,7 +482,7 @@ def main():
     equivalents = read_equivalents(EQUIVALENTS)
     known = {m.key() for m in everything}
     stale = [k for k in equivalents if k not in known]
-    chosen = sample(everything, args.sample, args.seed)
+    chosen = sample(everything, args.skip + args.sample, args.seed)[args.skip:]
     if args.match:
         chosen = [m for m in everything if args.match in m.describe() or args.match in m.key_line]
     if args.file:
@@ -481,7 +491,8 @@ def main():
     for m in everything:
         kinds[m.kind] = kinds.get(m.kind, 0) + 1
     print(f"mutants: {len(everything)} faults in {MODULE_DIR}/ ("
-          + ", ".join(f"{n} {k}" for k, n in sorted(kinds.items())) + f"); {len(chosen)} drawn with seed {args.seed}",
+          + ", ".join(f"{n} {k}" for k, n in sorted(kinds.items())) + f"); {len(chosen)} "
+          + (f"with '{args.match}'" if args.match else f"drawn with seed {args.seed}"),
           flush=True)
     for k in stale:
         print(f"mutants: warning: {EQUIVALENTS.name} lists a fault the sources no longer have: "

@@ -48,6 +48,7 @@ TEST(SurfaceMotion, NeutralStaysPutButStillSamplesTheTerrainAndImposesItsState) 
 	EXPECT_EQ(v->state.surf_lat, lat);
 	EXPECT_EQ(v->state.surf_hdg, hdg);
 	EXPECT_EQ(v->state.vrot.x, 2.166);
+	EXPECT_EQ(RoverWorld::Rover(v).vs.flag, 0u);  // no propellant, thruster or dock lists asked for
 	EXPECT_NE(RoverWorld::Rover(v).terrainPitch, 0.0);  // the hills are sampled
 	// The pre-step's host calls, in order: no oapiGetSimStep since nothing travels.
 	std::vector<std::string> preStep(journal.begin(), journal.begin() + 12);
@@ -116,6 +117,13 @@ TEST(SurfaceMotion, ReverseTurnsTheOtherWayForTheSameInput) {
 	HoldRudder(v, -1.0);
 	world.Step();
 	EXPECT_DOUBLE_EQ(r.steerDeflection, 0.01);
+	world.Step(0.02, 4);  // on through straight to the other side
+	EXPECT_NEAR(r.steerDeflection, -0.01, 1e-15);
+	HoldRudder(v, 0.0);  // and back from there
+	world.Step();
+	EXPECT_NEAR(r.steerDeflection, -0.005, 1e-15);
+	world.Step();
+	EXPECT_EQ(r.steerDeflection, 0.0);
 }
 
 TEST(SurfaceMotion, HeadingWrapTestsAreStrict) {
