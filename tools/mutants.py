@@ -441,10 +441,29 @@ class Ran:
     timed_out: bool
 
 
+RUNNING = set()  # process groups of the commands running now
+RUNNING_LOCK = threading.Lock()
+STOPPING = threading.Event()
+
+
+def stop_all():
+    """Ends every command the check started, each by its own process group."""
+    STOPPING.set()
+    with RUNNING_LOCK:
+        for pid in RUNNING:
+            try:
+                os.killpg(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+
+
 def run(args, check=False, timeout=None, cwd=None):
+    # Different copies of the project share their compiled files in ccache.
     env = dict(os.environ, CCACHE_NOHASHDIR="1")
     p = subprocess.Popen(args, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                          start_new_session=True)
+    with RUNNING_LOCK:
+        RUNNING.add(p.pid)
     try:
         out, _ = p.communicate(timeout=timeout)
         timed_out = False
@@ -452,6 +471,12 @@ def run(args, check=False, timeout=None, cwd=None):
         os.killpg(p.pid, signal.SIGKILL)
         out, _ = p.communicate()
         timed_out = True
+    except BaseException:
+        os.killpg(p.pid, signal.SIGKILL)
+        raise
+    finally:
+        with RUNNING_LOCK:
+            RUNNING.discard(p.pid)
     r = Ran(p.returncode, out.decode(errors="replace"), timed_out)
     if check and (timed_out or p.returncode != 0):
         sys.stderr.write(r.output[-4000:])
@@ -537,7 +562,7 @@ def main():
     done = [0]
 
     def work(w):
-        while True:
+        while not STOPPING.is_set():
             with lock:
                 k = next_index[0]
                 next_index[0] += 1
@@ -546,6 +571,8 @@ def main():
             m = to_run[k]
             t0 = time.monotonic()
             outcome, detail = w.try_mutant(m, build_limit, test_limit)
+            if STOPPING.is_set():
+                return
             with lock:
                 results[k] = (outcome, detail)
                 done[0] += 1
@@ -555,8 +582,17 @@ def main():
     threads = [threading.Thread(target=work, args=(w,)) for w in workers]
     for t in threads:
         t.start()
-    for t in threads:
-        t.join()
+    try:
+        for t in threads:
+            while t.is_alive():
+                t.join(0.5)
+    except KeyboardInterrupt:
+        # The workers put their files back as their commands end.
+        stop_all()
+        for t in threads:
+            t.join()
+        print("mutants: interrupted", file=sys.stderr)
+        return 130
     minutes = (time.monotonic() - t_start) / 60
 
     count = {}
@@ -592,5 +628,16 @@ def main():
     return 0 if rate >= args.min_kill else 1
 
 
+def interrupted(signum, frame):
+    raise KeyboardInterrupt()
+
+
 if __name__ == "__main__":
-    sys.exit(main())
+    # A termination ends the run as an interrupt does: commands stopped, sources put back.
+    signal.signal(signal.SIGTERM, interrupted)
+    try:
+        sys.exit(main())
+    except KeyboardInterrupt:
+        stop_all()
+        print("mutants: interrupted", file=sys.stderr)
+        sys.exit(130)

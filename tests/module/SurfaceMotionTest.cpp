@@ -123,7 +123,7 @@ TEST(SurfaceMotion, ReverseTurnsTheOtherWayForTheSameInput) {
 	world.Step();
 	EXPECT_NEAR(r.steerDeflection, -0.005, 1e-15);
 	world.Step();
-	EXPECT_EQ(r.steerDeflection, 0.0);
+	EXPECT_NEAR(r.steerDeflection, 0.0, 1e-15);
 }
 
 TEST(SurfaceMotion, HeadingWrapTestsAreStrict) {
