@@ -368,7 +368,8 @@ def project_files(root):
 class Worker:
     """A copy of the project and its build, where faults are planted one at a time."""
 
-    def __init__(self, work, index, launcher):
+    def __init__(self, work, index, launcher, make_jobs):
+        self.make_jobs = make_jobs  # compilers per fault: 2 for a lone worker, else 1
         self.dir = work / f"w{index}"
         self.src = self.dir / "src"
         self.build = self.dir / "build"
@@ -414,7 +415,7 @@ class Worker:
         mutated = text[:m.start] + m.replacement + text[m.end:]
         try:
             target.write_text(mutated)
-            built = self.make(timeout=build_limit)
+            built = self.make(jobs=self.make_jobs, timeout=build_limit)
             if built.timed_out:
                 return "error", "the build ran out of time"
             if built.returncode != 0:
@@ -532,7 +533,7 @@ def main():
     skipped = len(chosen) - len(to_run)
     launcher = shutil.which("ccache")
     jobs = max(1, min(args.jobs, len(to_run))) if to_run else 1
-    workers = [Worker(args.work, i, launcher) for i in range(jobs)]
+    workers = [Worker(args.work, i, launcher, 2 if jobs == 1 else 1) for i in range(jobs)]
     files = project_files(ROOT)
     t_start = time.monotonic()
     baseline = None

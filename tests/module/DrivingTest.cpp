@@ -2,6 +2,8 @@
 // of the drive state (wheel roll, swivel, sticks, dials, doors, sunscreen, auto-centre).
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "Lights.h"
 #include "RoverRig.h"
 #include "RoverWorld.h"
@@ -40,22 +42,22 @@ struct Drive : ::testing::Test {
 };
 
 TEST_F(Drive, GearKeysSelectGearsAndRememberTheGearLeftForNeutral) {
-	world.Tap(OAPI_KEY_NUMPAD8);
-	EXPECT_EQ(r.gearForward, 1);
-	EXPECT_EQ(r.gearNeutral, 0);
-	world.Tap(OAPI_KEY_NUMPAD5);
-	EXPECT_EQ(r.gearNeutral, 1);
-	EXPECT_EQ(r.neutralFrom, 1);
-	world.Tap(OAPI_KEY_NUMPAD5);  // neutral again keeps what was left
-	EXPECT_EQ(r.neutralFrom, 1);
-	world.Tap(OAPI_KEY_NUMPAD2);
-	EXPECT_EQ(r.gearReverse, 1);
-	EXPECT_EQ(r.neutralFrom, 0);
-	world.Tap(OAPI_KEY_NUMPAD5);
-	EXPECT_EQ(r.neutralFrom, 2);
-	world.Tap(OAPI_KEY_NUMPAD8);
-	EXPECT_EQ(r.neutralFrom, 0);
-	EXPECT_EQ(r.gearForward + r.gearReverse + r.gearNeutral, 1);
+	struct Selection {
+		int key;
+		int forward, reverse, neutral, from;
+	};
+	const Selection drive[] = {
+		{OAPI_KEY_NUMPAD8, 1, 0, 0, 0}, {OAPI_KEY_NUMPAD5, 0, 0, 1, 1},
+		{OAPI_KEY_NUMPAD5, 0, 0, 1, 1},  // neutral again keeps what was left
+		{OAPI_KEY_NUMPAD2, 0, 1, 0, 0}, {OAPI_KEY_NUMPAD5, 0, 0, 1, 2}, {OAPI_KEY_NUMPAD8, 1, 0, 0, 0},
+		{OAPI_KEY_NUMPAD2, 0, 1, 0, 0}, {OAPI_KEY_NUMPAD8, 1, 0, 0, 0},
+	};
+	for (const Selection &s : drive) {
+		world.Tap(s.key);
+		EXPECT_EQ((std::array<int, 4>{r.gearForward, r.gearReverse, r.gearNeutral, r.neutralFrom}),
+		          (std::array<int, 4>{s.forward, s.reverse, s.neutral, s.from}))
+		    << "after key " << s.key;
+	}
 }
 
 TEST_F(Drive, SpeedKeysAct0Point01PerFrameWithinTheLimitsAndOnlyInGear) {

@@ -49,6 +49,9 @@ TEST(SurfaceMotion, NeutralStaysPutButStillSamplesTheTerrainAndImposesItsState) 
 	EXPECT_EQ(v->state.surf_hdg, hdg);
 	EXPECT_EQ(v->state.vrot.x, 2.166);
 	EXPECT_EQ(RoverWorld::Rover(v).vs.flag, 0u);  // no propellant, thruster or dock lists asked for
+	v->state.vrot.x = 5.0;  // the host had the rover elsewhere: the step puts it back on its wheels
+	world.Step();
+	EXPECT_EQ(v->state.vrot.x, 2.166);
 	EXPECT_NE(RoverWorld::Rover(v).terrainPitch, 0.0);  // the hills are sampled
 	// The pre-step's host calls, in order: no oapiGetSimStep since nothing travels.
 	std::vector<std::string> preStep(journal.begin(), journal.begin() + 12);
