@@ -347,8 +347,8 @@ TEST_F(Drive, SpeedKeysComeBeforeGearKeysAndGearKeysBeforeTheSwivelKeys) {
 	Keys plusMinus{OAPI_KEY_ADD, OAPI_KEY_SUBTRACT};
 	Direct(plusMinus);
 	EXPECT_DOUBLE_EQ(r.groundSpeed, 1.01);
-	Keys minusWithReverse{OAPI_KEY_SUBTRACT, OAPI_KEY_NUMPAD2};
-	Direct(minusWithReverse);
+	Keys minusWithGears{OAPI_KEY_SUBTRACT, OAPI_KEY_NUMPAD8, OAPI_KEY_NUMPAD2};
+	Direct(minusWithGears);
 	EXPECT_DOUBLE_EQ(r.groundSpeed, 1.0);
 	EXPECT_EQ(r.gearForward, 1);
 
