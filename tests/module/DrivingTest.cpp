@@ -81,6 +81,10 @@ TEST_F(Drive, SpeedKeysAct0Point01PerFrameWithinTheLimitsAndOnlyInGear) {
 	world.Hold(OAPI_KEY_SUBTRACT);
 	world.Step(0.02, 300);
 	EXPECT_EQ(r.groundSpeed, 0.0);
+	world.Release(OAPI_KEY_SUBTRACT);
+	world.Hold(OAPI_KEY_ADD);  // in reverse as in forward
+	world.Step(0.02, 10);
+	EXPECT_NEAR(r.groundSpeed, 0.1, 1e-12);
 }
 
 TEST_F(Drive, GearKeyHeldTurnsEveryKeyDownIntoThatGear) {
