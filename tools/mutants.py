@@ -14,7 +14,8 @@ run is repeatable; --sample 60 is a prefix of --sample 600. Faults that cannot c
 module does are listed in tools/mutants-equivalent.txt, keyed by the source text they change,
 and are not run. The kill rate counts the other faults that compile.
 
-Usage: tools/mutants.py [--sample N] [--jobs J] [--min-kill PERCENT] [--file PART] [--match TEXT] [--list]
+Usage: tools/mutants.py [--sample N] [--skip N] [--jobs J] [--min-kill PERCENT] [--file PART]
+                        [--match TEXT] [--check-equivalent] [--list]
 Exit status: 0 when the kill rate reaches --min-kill, 1 below it, 2 when the check cannot run
 (the unchanged sources do not build or their tests fail).
 """
@@ -488,7 +489,7 @@ def run(args, check=False, timeout=None, cwd=None):
 # --- The run --------------------------------------------------------------------------------
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
+    ap = argparse.ArgumentParser(description=__doc__,
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--sample", type=int, default=600, help="faults drawn from all (default 600)")
     ap.add_argument("--skip", type=int, default=0, help="leave out the first faults of the draw (default 0)")
@@ -500,8 +501,8 @@ def main():
                                     "contains this text")
     ap.add_argument("--work", type=Path, default=ROOT / "build-mutants", help="for the copies and their builds")
     ap.add_argument("--list", action="store_true", help="list the sampled faults and do nothing else")
-    ap.add_argument("--run-equivalent", action="store_true",
-                    help="run the faults listed as equivalent too, to check that they survive")
+    ap.add_argument("--check-equivalent", action="store_true",
+                    help="instead of a sample, every fault listed as equivalent, to check that none is killed")
     args = ap.parse_args()
 
     everything = all_mutants(ROOT)
@@ -511,6 +512,8 @@ def main():
     chosen = sample(everything, args.skip + args.sample, args.seed)[args.skip:]
     if args.match:
         chosen = [m for m in everything if args.match in m.describe() or args.match in m.key_line]
+    if args.check_equivalent:
+        chosen = [m for m in everything if m.key() in equivalents]
     if args.file:
         chosen = [m for m in chosen if args.file in m.path]
     kinds = {}
@@ -518,7 +521,8 @@ def main():
         kinds[m.kind] = kinds.get(m.kind, 0) + 1
     print(f"mutants: {len(everything)} faults in {MODULE_DIR}/ ("
           + ", ".join(f"{n} {k}" for k, n in sorted(kinds.items())) + f"); {len(chosen)} "
-          + (f"with '{args.match}'" if args.match else f"drawn with seed {args.seed}"),
+          + ("listed as equivalent" if args.check_equivalent else f"with '{args.match}'" if args.match
+             else f"drawn with seed {args.seed}"),
           flush=True)
     for k in stale:
         print(f"mutants: warning: {EQUIVALENTS.name} lists a fault the sources no longer have: "
@@ -529,7 +533,7 @@ def main():
             print(f"{m.describe()}{mark}\n    {m.key_line}")
         return 0
 
-    to_run = [m for m in chosen if args.run_equivalent or m.key() not in equivalents]
+    to_run = [m for m in chosen if args.check_equivalent or m.key() not in equivalents]
     skipped = len(chosen) - len(to_run)
     launcher = shutil.which("ccache")
     jobs = max(1, min(args.jobs, len(to_run))) if to_run else 1
@@ -617,11 +621,16 @@ def main():
                   f"{after[line_start:after.find(chr(10), line_start)].strip()}")
         print(f"  (as entries for {EQUIVALENTS.name} in {report})")
     for m in listed_but_killed:
-        print(f"mutants: warning: listed as equivalent but killed: {m.describe()}")
+        print(f"mutants: listed as equivalent but killed: {m.describe()}")
+    if args.check_equivalent:
+        print(f"\nmutants: {len(listed_but_killed)} of the {len(chosen)} faults listed as equivalent were killed; "
+              f"{minutes:.1f} min")
+        return 1 if listed_but_killed or errors else 0
 
     judged = killed + survived
     rate = 100.0 * killed / judged if judged else 100.0
-    print(f"\nmutants: {len(chosen)} faults drawn (seed {args.seed}) of {len(everything)}; {skipped} listed as "
+    how = f"with '{args.match}'" if args.match else f"drawn (seed {args.seed})"
+    print(f"\nmutants: {len(chosen)} faults {how} of {len(everything)}; {skipped} listed as "
           f"equivalent, {count.get('stillborn', 0)} do not compile, {errors} could not be built in time; "
           f"{killed} of {judged} killed: {rate:.1f}% (at least {args.min_kill:g}% wanted); {minutes:.1f} min")
     if errors:
