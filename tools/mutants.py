@@ -106,6 +106,8 @@ ARITHMETIC = {"+": ["-"], "-": ["+"], "*": ["/"], "/": ["*"],
 LOGICAL = {"&&": ["||"], "||": ["&&"]}
 OPERATOR = re.compile(r"<=|>=|==|!=|&&|\|\||\+=|-=|\*=|/=|->\*?|\+\+|--|<<|>>|[<>+\-*/!]")
 NUMBER = re.compile(r"(?<![\w.])(0[xX][0-9A-Fa-f]+|(?:\d+\.\d*|\.\d+|\d+)(?:[eE][+-]?\d+)?)[fFuUlL]*(?![\w.])")
+# What may stand before a unary minus.
+UNARY_AFTER = re.compile(r"(^|[(,{=\[?:*/+<>]|return)\s*$")
 BOOLEAN = re.compile(r"\b(true|false)\b")
 # An array's size where it is declared: "TYPE name[8]", "TYPE *name[4]", "(&ref)[3]".
 DECLARATOR = re.compile(r"^\s*(?:(?:static|const|typedef|extern)\s+)*[A-Za-z_][\w:]*(?:<[^;]*>)?[\s*&]+"
@@ -163,14 +165,6 @@ def candidates(path, text):
             keys[i] = f"{s} [#1]"
 
     out = []
-
-    def token(i, kind, col, length, original, replacement, occurrence):
-        change = f"`{original}` -> `{replacement}`"
-        if occurrence > 1 or kind_count[(kind, original)] > 1:
-            change += f" (#{occurrence})"
-        start = offsets[i] + col
-        out.append(Mutant(path, i + 1, kind, keys[i], change, start, start + length, replacement))
-
     for i, c in enumerate(code):
         if not c.strip():
             continue
@@ -183,7 +177,7 @@ def candidates(path, text):
                 found.append(("logical", a, b - a, op, LOGICAL[op]))
             elif op in ARITHMETIC and spaced(c, a, b):
                 found.append(("arithmetic", a, b - a, op, ARITHMETIC[op]))
-            elif op == "-" and b < len(c) and re.match(r"[\w.(]", c[b]) and re.search(r"(^|[(,{=\[?:*/+<>]|return)\s*$", c[:a]):
+            elif op == "-" and b < len(c) and re.match(r"[\w.(]", c[b]) and UNARY_AFTER.search(c[:a]):
                 found.append(("sign", a, 1, "-", [""]))
             elif op == "!" and b < len(c) and c[b] != "=":
                 found.append(("logical", a, 1, "!", [""]))
@@ -198,11 +192,14 @@ def candidates(path, text):
         kind_count = {}
         for f in found:
             kind_count[(f[0], f[3])] = kind_count.get((f[0], f[3]), 0) + 1
+        # A token that the line has more than once is told by its place among them.
         occurrences = {}
         for kind, col, length, original, replacements in found:
-            occurrences[(kind, original)] = occurrences.get((kind, original), 0) + 1
+            n = occurrences[(kind, original)] = occurrences.get((kind, original), 0) + 1
             for r in replacements:
-                token(i, kind, col, length, original, r, occurrences[(kind, original)])
+                change = f"`{original}` -> `{r}`" + (f" (#{n})" if kind_count[(kind, original)] > 1 else "")
+                start = offsets[i] + col
+                out.append(Mutant(path, i + 1, kind, keys[i], change, start, start + length, r))
 
     def indent(i):
         return len(lines[i]) - len(lines[i].lstrip())

@@ -32,7 +32,9 @@ struct Drive : ::testing::Test {
 	Drive() : world(NoRudderLag()), v(world.AddRover("R")), r(RoverWorld::Rover(v)) {}
 	double State(UINT handle) const { return world.AnimationState(v, handle); }
 	// One frame's keyboard state given to the rover, as the host does between steps.
-	int Direct(Keys &keys) { return world.sim.InCallback(v, [&] { return v->callbacks()->clbkConsumeDirectKey(keys.state); }); }
+	int Direct(Keys &keys) {
+		return world.sim.InCallback(v, [&] { return v->callbacks()->clbkConsumeDirectKey(keys.state); });
+	}
 	int Press(DWORD key, Keys keys, bool down = true) {
 		return world.sim.InCallback(v, [&] { return v->callbacks()->clbkConsumeBufferedKey(key, down, keys.state); });
 	}
