@@ -1,6 +1,8 @@
 // DefineAnimations: the 46 animations of the rover's mesh, built from the rig's tables.
 #include <array>
 #include <cstddef>
+#include <cstdlib>
+#include <new>
 #include <utility>
 
 #include "AnimationTables.h"
@@ -43,9 +45,17 @@ MGROUP_ROTATE WheelRoll(const rig::WheelRow &w) {
 // Each shared transform is made once for the whole module, when the first rover's
 // DefineAnimations reaches it; later rovers use the same objects. The six roll transforms are
 // the rover's own: the host carries them along with their wheel's swivel, so no two rovers
-// may share them.
+// may share them. They are made first, with malloc (the module runs without C++ exceptions):
+// if one cannot be made, no animation is, and ovcInit gives the rover up.
 void Sendra2016::DefineAnimations() {
 	using namespace rig;
+
+	for (const WheelRow &w : WHEELS) {
+		void *memory = std::malloc(sizeof(MGROUP_ROTATE));
+		if (!memory)
+			return;
+		this->*w.rollTransform = new (memory) MGROUP_ROTATE(WheelRoll(w));
+	}
 
 	static std::array<MGROUP_ROTATE, 15> slats =
 	    BuildTransforms(SUNSCREEN_SLATS, [](const RotationRow &r) { return Rotation(r); });
@@ -65,9 +75,6 @@ void Sendra2016::DefineAnimations() {
 	const std::pair<Side, UINT Sendra2016::*> rollSides[2] = {{LEFT, &Sendra2016::animWheelRollLeft},
 	                                                         {RIGHT, &Sendra2016::animWheelRollRight}};
 	for (const auto &side : rollSides) {
-		for (const WheelRow &w : WHEELS)
-			if (w.side == side.first)
-				this->*w.rollTransform = new MGROUP_ROTATE(WheelRoll(w));
 		this->*side.second = CreateAnimation(0.0);
 		for (const WheelRow &w : WHEELS)
 			if (w.side == side.first)

@@ -1,6 +1,4 @@
 // The rover's three lines on the host's head-up display: speed, gear and swivel angle.
-#include <cstdio>
-
 #include "../module/Sendra2016.h"
 
 namespace {
@@ -13,9 +11,6 @@ void Line(oapi::Sketchpad *skp, int x, int y, const char *text, int len) {
 	skp->SetTextColor(READOUT_COLOUR);
 	skp->Text(x, y, text, len);
 }
-
-// Length of a formatted text that fit its buffer.
-int Fitted(int n, size_t size) { return n < 0 ? 0 : n >= (int)size ? (int)size - 1 : n; }
 
 }  // namespace
 
@@ -34,13 +29,13 @@ bool Sendra2016::clbkDrawHUD(int mode, const HUDPAINTSPEC *hps, oapi::Sketchpad 
 	int ySwivel = yOff + (int)(scale * 344);
 
 	char text[64];
-	Line(skp, x, ySpeed, text, Fitted(std::snprintf(text, sizeof text, "Current Ground Speed %0.2f", groundSpeed), sizeof text));
+	Line(skp, x, ySpeed, text, FormatText(text, sizeof text, "Current Ground Speed %0.2f", groundSpeed));
 	if (gearForward == 1)
 		Line(skp, x, yGear, "Forward Gear", 12);
 	if (gearReverse == 1)
 		Line(skp, x, yGear, "Reverse Gear", 12);
 	if (gearNeutral == 1)
 		Line(skp, x, yGear, "Neutral Gear", 12);
-	Line(skp, x, ySwivel, text, Fitted(std::snprintf(text, sizeof text, "Turn Angle: %d", turnAngle), sizeof text));
+	Line(skp, x, ySwivel, text, FormatText(text, sizeof text, "Turn Angle: %d", turnAngle));
 	return true;
 }

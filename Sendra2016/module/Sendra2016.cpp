@@ -1,7 +1,16 @@
 // The module's entry points and the rover's construction and destruction.
 #include "Sendra2016.h"
 
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <new>
+
+// Host functions for a module's entry that the SDK's headers leave undeclared (its own entry
+// code declares them): exported by orbiter.exe with C++ linkage.
+OAPIFUNC void InitLib(HINSTANCE hModule);
+OAPIFUNC int Date2Int(char *date);
 
 namespace {
 
@@ -44,19 +53,41 @@ DLLCLBK int GetModuleVersion() {
 
 DLLCLBK const char *ModuleDate() { return "Jul  2 2018"; }
 
+namespace {
+
+// Whether the constructor made all that the rover owns: its six roll transforms.
+bool Whole(const Sendra2016 &r) {
+	return r.rollTransformRightFront && r.rollTransformRightMiddle && r.rollTransformRightRear &&
+	       r.rollTransformLeftFront && r.rollTransformLeftMiddle && r.rollTransformLeftRear;
+}
+
+// Ends a rover that ovcInit made.
+void Destroy(Sendra2016 *rover) {
+	rover->~Sendra2016();
+	std::free(rover);
+}
+
+}  // namespace
+
+// The module is built without C++ exceptions (its Windows DLL carries no C++ runtime), so
+// memory comes from malloc, whose failure is a null pointer: a rover that cannot be made
+// whole is reported to the host as null.
 DLLCLBK VESSEL *ovcInit(OBJHANDLE hvessel, int flightmodel) {
-	// No exception may cross into the host: a rover that cannot be made is reported as null.
-	try {
-		return new Sendra2016(hvessel, flightmodel);
-	} catch (...) {
+	void *memory = std::malloc(sizeof(Sendra2016));
+	if (!memory)
+		return 0;
+	Sendra2016 *rover = new (memory) Sendra2016(hvessel, flightmodel);
+	if (!Whole(*rover)) {
+		Destroy(rover);
 		return 0;
 	}
+	return rover;
 }
 
 DLLCLBK void ovcExit(VESSEL *vessel) {
 	if (!vessel)
 		return;
-	delete static_cast<Sendra2016 *>(vessel);
+	Destroy(static_cast<Sendra2016 *>(vessel));
 }
 
 Sendra2016::Sendra2016(OBJHANDLE hVessel, int flightmodel)
@@ -97,18 +128,34 @@ Sendra2016::Sendra2016(OBJHANDLE hVessel, int flightmodel)
 	footprintRadius = 3.0;
 }
 
-// The rover owns its six wheel-roll transforms; the host no longer uses them once the
-// vessel is gone. Each is deleted as the exact type it was made as.
+// The rover owns its six wheel-roll transforms, made in memory from malloc by
+// DefineAnimations; the host no longer uses them once the vessel is gone. Each is ended as the
+// exact type it was made as.
 Sendra2016::~Sendra2016() {
 	MGROUP_ROTATE *owned[6] = {rollTransformRightFront, rollTransformRightMiddle, rollTransformRightRear,
 	                           rollTransformLeftFront, rollTransformLeftMiddle, rollTransformLeftRear};
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
+	for (int i = 0; i < 6; ++i) {
+		if (owned[i])
+			owned[i]->MGROUP_ROTATE::~MGROUP_ROTATE();
+		std::free(owned[i]);
+	}
+}
+
+// On Windows the module calls the C library of msvcrt.dll, which every Windows has, by the
+// names it exports: msvcrt has no C99 vsnprintf, and its _vsnprintf leaves a text that does
+// not fit unended (returning -1).
+int FormatText(char *buffer, size_t size, const char *format, ...) {
+	if (size == 0)
+		return 0;
+	va_list args;
+	va_start(args, format);
+#ifdef _WIN32
+	_vsnprintf(buffer, size - 1, format, args);
+#else
+	if (std::vsnprintf(buffer, size, format, args) < 0)
+		buffer[0] = '\0';
 #endif
-	for (int i = 0; i < 6; ++i)
-		delete owned[i];
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
+	va_end(args);
+	buffer[size - 1] = '\0';
+	return (int)std::strlen(buffer);
 }

@@ -107,4 +107,8 @@ private:
 // Rx(angles.x) Ry(angles.y) Rz(angles.z), angles in radians.
 MATRIX3 RotationMatrix(VECTOR3 angles);
 
+// printf's text of format in buffer, cut to size - 1 characters and always ended; returns the
+// number of characters written.
+int FormatText(char *buffer, size_t size, const char *format, ...);
+
 #endif  // SENDRA2016_H

@@ -1,11 +1,10 @@
 // The rover's own lines in a scenario file: the doors, the sunscreen and the lights switch.
 #include <cerrno>
+#include <cfloat>
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <vector>
+#include <cstring>
 
 #include "../module/Sendra2016.h"
 
@@ -24,17 +23,16 @@ const PartLine PART_LINES[3] = {
 };
 const char *const LIGHT_KEY = "LIGHT";  // "<switch> ", with a trailing blank
 
-// printf into a buffer as long as the text needs: a state read from a scenario may be huge.
-std::vector<char> Formatted(const char *format, int status, double state, bool withState) {
-	int n = withState ? std::snprintf(0, 0, format, status, state) : std::snprintf(0, 0, format, status);
-	std::vector<char> text(n > 0 ? (size_t)n + 1 : 1, '\0');
-	if (n > 0) {
-		if (withState)
-			std::snprintf(&text[0], text.size(), format, status, state);
-		else
-			std::snprintf(&text[0], text.size(), format, status);
-	}
-	return text;
+// Room for the longest value, "%d %0.4f" of the most negative int and the most negative double
+// (a state read from a scenario may be that large): the int's 11 characters, the blank, the
+// sign, 309 digits, the point, four decimals and the end.
+const size_t VALUE_SIZE = 11 + 1 + 1 + (DBL_MAX_10_EXP + 1) + 1 + 4 + 1;
+
+// Writes "key value"; the host's writer takes writable texts, so the key goes as a copy.
+void WriteLine(FILEHANDLE scn, const char *key, char *value) {
+	char item[16];
+	FormatText(item, sizeof item, "%s", key);
+	oapiWriteScenario_string(scn, item, value);
 }
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c; }
@@ -74,15 +72,14 @@ bool ReadDouble(const char *&text, double &value) {
 
 void Sendra2016::clbkSaveState(FILEHANDLE scn) {
 	VESSEL2::clbkSaveState(scn);
+	char value[VALUE_SIZE];
 	for (int i = 0; i < 3; ++i) {
 		const PartLine &p = PART_LINES[i];
-		std::vector<char> value = Formatted("%d %0.4f", this->*p.status, this->*p.state, true);
-		std::string key(p.key);
-		oapiWriteScenario_string(scn, &key[0], &value[0]);
+		FormatText(value, sizeof value, "%d %0.4f", this->*p.status, this->*p.state);
+		WriteLine(scn, p.key, value);
 	}
-	std::vector<char> value = Formatted("%d ", lightsOn, 0, false);
-	std::string key(LIGHT_KEY);
-	oapiWriteScenario_string(scn, &key[0], &value[0]);
+	FormatText(value, sizeof value, "%d ", lightsOn);
+	WriteLine(scn, LIGHT_KEY, value);
 }
 
 void Sendra2016::clbkLoadStateEx(FILEHANDLE scn, void *status) {
@@ -93,12 +90,12 @@ void Sendra2016::clbkLoadStateEx(FILEHANDLE scn, void *status) {
 			if (!BeginsWithKey(line, p.key))
 				continue;
 			// Fields are read in order; one that cannot be read ends the reading.
-			const char *text = line + std::string(p.key).size();
+			const char *text = line + std::strlen(p.key);
 			if (ReadInt(text, this->*p.status))
 				ReadDouble(text, this->*p.state);
 		}
 		if (BeginsWithKey(line, LIGHT_KEY)) {
-			const char *text = line + std::string(LIGHT_KEY).size();
+			const char *text = line + std::strlen(LIGHT_KEY);
 			ReadInt(text, lightsOn);
 		}
 		ParseScenarioLineEx(line, status);

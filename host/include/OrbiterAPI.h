@@ -580,10 +580,8 @@ typedef struct {
 // ---------------------------------------------------------------------------
 class VESSEL;
 
-// Module support
-OAPIFUNC void InitLib(HINSTANCE hModule);
-OAPIFUNC void ExitLib(HINSTANCE hModule);
-OAPIFUNC int Date2Int(char *date);  // "Mmm dd yyyy" -> yymmdd
+// Module support. InitLib, ExitLib and Date2Int, which orbiter.exe exports for the SDK's own
+// entry code, are not declared here: the SDK's headers do not declare them.
 OAPIFUNC int oapiGetOrbiterVersion();
 
 // Objects

@@ -27,12 +27,15 @@ ConfigFile ConfigFile::Parse(const std::string &text, const std::string &fileLab
 	ConfigFile cfg;
 	cfg.path_ = fileLabel;
 	long lineNo = 0;
-	size_t pos = 0;
+	// A byte-order mark, as Windows editors write one, is no part of the first line.
+	size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
 	while (pos < text.size()) {
 		size_t eol = text.find('\n', pos);
 		std::string_view raw(text.data() + pos, (eol == std::string::npos ? text.size() : eol) - pos);
 		pos = eol == std::string::npos ? text.size() : eol + 1;
 		++lineNo;
+		if (!raw.empty() && raw.back() == '\r')  // a line's length is the same with CRLF as with LF
+			raw.remove_suffix(1);
 		if (raw.size() > kMaxLine)
 			throw HostError(fileLabel, lineNo, "line longer than " + std::to_string(kMaxLine) + " characters");
 		if (raw.find('\0') != std::string_view::npos)

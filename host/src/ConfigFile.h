@@ -1,5 +1,6 @@
 // Vessel class configuration files (Config/Vessels/<Class>.cfg): "Key = value" lines, keys
-// matched without regard to case, ';' comments, END_PARSE ends the search.
+// matched without regard to case, ';' comments, END_PARSE ends the search. A UTF-8 byte-order
+// mark before the first line is passed over.
 #pragma once
 
 #include <optional>

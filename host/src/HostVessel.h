@@ -3,6 +3,7 @@
 // An OBJHANDLE of a vessel points to one of these; VESSEL::vessel points to it too.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
@@ -111,10 +112,14 @@ public:
 	std::vector<BEACONLIGHTSPEC *> beacons;
 	std::vector<host::AnimationRecord> animations;
 	std::vector<std::unique_ptr<host::AnimComponent>> components;  // in order of addition
-	DWORD adcMode = 0;
+	DWORD adcMode = 0;  // control-surface mode (AFCMODE): the yaw keys move the rudder while bit 1 is set
+	int rcsMode = 1;    // attitude thruster mode (RCSMODE): RCS_NONE, RCS_ROT or RCS_LIN; kept for saves
 
-	// Rudder: the level follows the target with a lag of delay seconds per full unit.
-	double rudderTarget = 0, rudderLevel = 0;  // -1..1
+	// Rudder, -1..1: the target is what a program set plus the user's yaw keys of the last
+	// keyboard step (focus vessel only), within -1..1; the level follows it with a lag of delay
+	// seconds per full unit.
+	double rudderTarget = 0, rudderUser = 0, rudderLevel = 0;
+	double RudderGoal() const { return std::clamp(rudderTarget + rudderUser, -1.0, 1.0); }
 
 	host::Journal journal;
 	std::unique_ptr<host::Visual> visual;

@@ -9,6 +9,12 @@
 
 #include "Orbitersdk.h"
 
+// The host's module support functions, exported as orbiter.exe exports them. The SDK headers
+// do not declare them: a module that calls one declares it itself (as the SDK's entry code does).
+OAPIFUNC void InitLib(HINSTANCE hModule);
+OAPIFUNC void ExitLib(HINSTANCE hModule);
+OAPIFUNC int Date2Int(char *date);  // "Mmm dd yyyy" -> yymmdd
+
 namespace host {
 
 // The host's own version, as Date2Int of its build date; newer modules are refused.

@@ -172,6 +172,20 @@ void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs) {
 	} else if (EqualsNoCase(key, "AROT")) {
 		if (auto n = numbers(3))
 			vs->arot = _V(ToRadians((*n)[0]), ToRadians((*n)[1]), ToRadians((*n)[2]));
+	} else if (EqualsNoCase(key, "RCSMODE") || EqualsNoCase(key, "AFCMODE")) {
+		// Not part of VESSELSTATUS2: the real host sets them on the vessel as it reads them.
+		bool rcs = EqualsNoCase(key, "RCSMODE");
+		long long highest = rcs ? RCS_LIN : 7;
+		std::optional<long long> mode = ParseInteger(rest);
+		if (!mode || *mode < 0 || *mode > highest) {
+			Problem(v, std::string(key) + ": expected a whole number from 0 to " + std::to_string(highest) + ", got '" +
+			               std::string(rest) + "'");
+			return;
+		}
+		if (rcs)
+			v.rcsMode = static_cast<int>(*mode);
+		else
+			v.adcMode = static_cast<DWORD>(*mode);
 	}
 }
 
@@ -188,15 +202,42 @@ void WriteDefaultVesselLines(Vessel &v, FILEHANDLE scn) {
 		}
 	if (!v.surfaceRef)
 		v.sim.ReportProblem(v.name + ": the vessel stands on no body and cannot be saved");
-	// The real writer gives the compass heading in 0..360.
-	double hdg = s.surf_hdg * DEG;
-	if (!(hdg >= 0.0 && hdg <= 360.0))
-		hdg = posangle(s.surf_hdg) * DEG;
+	SavedPlace p = PlaceToSave(s.surf_lng, s.surf_lat, s.surf_hdg);
 	out << "  STATUS Landed " << (v.surfaceRef ? v.surfaceRef->name : std::string("?")) << '\n';
-	out << "  POS " << Format("%.10f %.10f", s.surf_lng * DEG, s.surf_lat * DEG) << '\n';
-	out << "  HEADING " << Format("%.6f", hdg) << '\n';
+	out << "  POS " << Format("%.10f %.10f", p.lng, p.lat) << '\n';
+	out << "  HEADING " << Format("%.6f", p.hdg) << '\n';
 	out << "  ALT " << Format("%.3f", s.vrot.x) << '\n';
+	// The attitude is the vessel's whatever names its place: it stays as it is.
 	out << "  AROT " << Format("%.6f %.6f %.6f", s.arot.x * DEG, s.arot.y * DEG, s.arot.z * DEG) << '\n';
+	if (v.rcsMode != RCS_ROT)
+		out << "  RCSMODE " << v.rcsMode << '\n';
+	if (v.adcMode != 0)
+		out << "  AFCMODE " << v.adcMode << '\n';
+}
+
+SavedPlace PlaceToSave(double lng, double lat, double hdg) {
+	SavedPlace p{lng * DEG, lat * DEG, hdg * DEG};
+	if (std::isfinite(p.lat) && std::fabs(p.lat) > 90.0) {
+		// Past a pole: the same point seen from the other side of it. Latitude 90 + x is
+		// 90 - x on the meridian half a turn away, where north and south have swapped.
+		p.lat = std::remainder(p.lat, 360.0);  // -180..180
+		if (std::fabs(p.lat) > 90.0) {
+			p.lat = std::copysign(180.0, p.lat) - p.lat;
+			p.lng = std::remainder(p.lng + 180.0, 360.0);
+			if (p.lng <= -180.0)
+				p.lng = 180.0;
+			p.hdg = std::fmod(p.hdg + 180.0, 360.0);
+			if (p.hdg < 0)
+				p.hdg += 360.0;
+			if (p.hdg >= 360.0)
+				p.hdg = 0;
+			return p;
+		}
+	}
+	// The real writer gives the compass heading in 0..360.
+	if (!(p.hdg >= 0.0 && p.hdg <= 360.0))
+		p.hdg = posangle(hdg) * DEG;
+	return p;
 }
 
 }  // namespace host

@@ -19,6 +19,14 @@ struct ScenarioLine {
 	std::string text;  // as in the file
 };
 
+// A block of the scenario that the stand-in host does not model (CAMERA, HUD, MFD, PANEL, VC,
+// a plugin's), kept as read so that a save writes it back.
+struct ScenarioBlock {
+	std::string name;  // the word after "BEGIN_": "CAMERA", "MFD", "ExtMFD", ...
+	long line = 0;     // line of its BEGIN_ header
+	std::string text;  // every line from the header to the block's end, each ending in '\n'
+};
+
 // The lines of one vessel block, handed out by oapiReadScenario_nextline: trimmed, with ';'
 // comments removed; false at a line "END" or when the lines run out.
 class ScenarioBlockReader : public HostFile {
@@ -76,8 +84,11 @@ private:
 void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs);
 
 // The host's own scenario lines, parsed into vs: STATUS Landed <body>, POS <lng> <lat>,
-// HEADING (degrees), ALT (metres) and AROT (degrees). The first word must be the key, letter
-// case ignored. Other lines are ignored, as the real host ignores them. What the stand-in
+// HEADING (degrees), ALT (metres) and AROT (degrees); RCSMODE (0..2) and AFCMODE (0..7) go to
+// the vessel itself. The first word must be the key, letter case ignored. Other lines are
+// ignored, as the real host ignores them: PRPLEVEL, THLEVEL, NAVFREQ, XPDR, DOCKINFO, IDS,
+// ATTACHED and FLIGHTDATA concern tanks, thrusters, radios, docks and attachments, which the
+// stand-in's vessels do not have, so they are not saved again. What the stand-in
 // cannot honour (an orbiting vessel, a surface base, an unknown body) and values that cannot
 // be read are reported as problems: to the block being loaded if there is one, else to the
 // simulation.
@@ -85,8 +96,20 @@ void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs);
 
 // The host's own lines for a landed vessel, as the base clbkSaveState writes them:
 // STATUS Landed <body>, POS (degrees, 10 decimals), HEADING (degrees 0..360, 6 decimals),
-// ALT (metres, 3 decimals), AROT (degrees, 6 decimals). A state that is not finite cannot be
-// written so that it loads again: it is reported to the simulation as a problem.
+// ALT (metres, 3 decimals), AROT (degrees, 6 decimals), then RCSMODE unless it is 1 and
+// AFCMODE unless it is 0. The place is written as PlaceToSave gives it. A state that is not
+// finite cannot be written so that it loads again: it is reported to the simulation as a problem.
 void WriteDefaultVesselLines(Vessel &v, FILEHANDLE scn);
+
+// A surface position as a scenario names it [degrees].
+struct SavedPlace {
+	double lng, lat, hdg;
+};
+// The place to write for longitude, latitude and heading [rad]. A vessel driven over a pole
+// keeps a latitude beyond 90 degrees while it runs, which the reader refuses: such a place is
+// written as the same point with its latitude within -90..90, the longitude turned half a turn
+// into (-180, 180] and the heading half a turn into [0, 360). Any other place keeps its
+// longitude, and its heading is brought into 0..360.
+SavedPlace PlaceToSave(double lng, double lat, double hdg);
 
 }  // namespace host

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 #include <unordered_map>
 #include <unordered_set>
@@ -38,7 +39,11 @@ constexpr double kDaysPerJulianYear = 365.25;
 // The text of a file, line by line, with the line number for errors.
 class LineCursor {
 public:
-	LineCursor(const std::string &text, const std::string &label) : text_(text), label_(label) {}
+	LineCursor(const std::string &text, const std::string &label) : text_(text), label_(label) {
+		// A byte-order mark, as Windows editors write one, is no part of the first line.
+		if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0)
+			pos_ = 3;
+	}
 
 	// The next line without its line end; false at the end of the text.
 	bool Next() {
@@ -148,6 +153,8 @@ void ReadEnvironment(LineCursor &c, ScenarioFile &out) {
 				out.mjd = kMjdJ2000 + (*value - 2000.0) * kDaysPerJulianYear;
 			else
 				c.Fail("Date: unknown time scale '" + std::string(words[1]) + "' (expected MJD, JD or JE)");
+			if (!std::isfinite(out.mjd))
+				c.Fail("Date: '" + std::string(t) + "' is a date beyond the range of numbers");
 		}
 		// Context, Script, Help and Playback concern the real host's user interface.
 	}
@@ -223,19 +230,32 @@ void ReadShips(LineCursor &c, ScenarioFile &out) {
 	c.Fail(start, "BEGIN_SHIPS has no END_SHIPS");
 }
 
-// A block the stand-in has no use for (CAMERA, HUD, MFD, PANEL, VC, a plugin's): it ends at
-// END_<name>, or at END for a plugin's block.
-void SkipBlock(LineCursor &c) {
-	long start = c.number();
-	std::string name = BlockName(c.line());
-	std::string end = "END_" + name;
+// A block the stand-in does not model (CAMERA, HUD, MFD, PANEL, VC, a plugin's), kept as it
+// stands for the saves: it ends at END_<name>, or at END for a plugin's block.
+void KeepBlock(LineCursor &c, ScenarioFile &out) {
+	if (out.blocks.size() >= kMaxKeptBlocks)
+		c.Fail("more than " + std::to_string(kMaxKeptBlocks) + " blocks that the stand-in host keeps");
+	ScenarioBlock b;
+	b.line = c.number();
+	b.name = BlockName(c.line());
+	std::string end = "END_" + b.name;
+	auto add = [&] {
+		if (b.text.size() + c.line().size() + 1 > kMaxKeptBlockBytes)
+			c.Fail("BEGIN_" + b.name + " (line " + std::to_string(b.line) + ") holds more than " +
+			       std::to_string(kMaxKeptBlockBytes) + " bytes of text");
+		b.text.append(c.line()).push_back('\n');
+	};
+	add();
 	while (c.Next()) {
+		add();
 		std::string_view t = c.content();
 		std::vector<std::string_view> words = SplitWords(t);
-		if (EqualsNoCase(t, "END") || (!words.empty() && EqualsNoCase(words[0], end)))
+		if (EqualsNoCase(t, "END") || (!words.empty() && EqualsNoCase(words[0], end))) {
+			out.blocks.push_back(std::move(b));
 			return;
+		}
 	}
-	c.Fail(start, "BEGIN_" + name + " has no " + end + " or END");
+	c.Fail(b.line, "BEGIN_" + b.name + " has no " + end + " or END");
 }
 
 }  // namespace
@@ -253,6 +273,7 @@ ScenarioFile ParseScenario(const std::string &text, const std::string &label) {
 		std::string_view line = c.line();
 		if (!StartsWithNoCase(line, "BEGIN_"))
 			continue;
+		++out.blocksRead;
 		bool found = false;
 		for (const char *kind : {"DESC", "HYPERDESC", "URLDESC"})
 			if (StartsWithNoCase(line, std::string("BEGIN_") + kind)) {
@@ -273,7 +294,7 @@ ScenarioFile ParseScenario(const std::string &text, const std::string &label) {
 			seen.Enter(c, "BEGIN_SHIPS");
 			ReadShips(c, out);
 		} else {
-			SkipBlock(c);
+			KeepBlock(c, out);
 		}
 	}
 	return out;
@@ -398,6 +419,9 @@ void LoadScenario(Simulation &sim, const ScenarioFile &scenario) {
 		sim.ReportProblem(p);
 	for (const std::string &p : kept)
 		sim.ReportProblem(p);
+	if (scenario.vessels.empty() && scenario.blocksRead == 0)
+		sim.ReportProblem(scenario.path + ": holds no vessels and no blocks; is it a scenario file?");
+	sim.SetKeptBlocks(scenario.blocks);
 	if (!scenario.focus.empty())
 		focus = sim.FindVessel(scenario.focus);
 	sim.SetStartMJD(scenario.mjd - sim.simt() / 86400.0);
@@ -426,6 +450,23 @@ void CheckWritable(const Vessel &v) {
 		bad("blanks at its start or end");
 	if (StartsWithNoCase(v.name, "END_SHIPS"))
 		bad("the name would end the ships");
+}
+
+// The kept blocks the real writer puts before the ships, in its order (camera, HUD, MFDs, then
+// the panel or virtual cockpit, each kind in read order); the others go to after, in read order.
+std::vector<const ScenarioBlock *> InWriterOrder(const std::vector<ScenarioBlock> &blocks,
+                                                 std::vector<const ScenarioBlock *> &after) {
+	static const char *const kBeforeShips[] = {"CAMERA", "HUD", "MFD", "PANEL", "VC"};
+	std::vector<const ScenarioBlock *> before;
+	for (const char *kind : kBeforeShips)
+		for (const ScenarioBlock &b : blocks)
+			if (EqualsNoCase(b.name, kind))
+				before.push_back(&b);
+	for (const ScenarioBlock &b : blocks)
+		if (std::none_of(std::begin(kBeforeShips), std::end(kBeforeShips),
+		                 [&](const char *kind) { return EqualsNoCase(b.name, kind); }))
+			after.push_back(&b);
+	return before;
 }
 
 // The lines of text, with a blank put before any line that would end the block early.
@@ -461,6 +502,9 @@ void WriteScenario(Simulation &sim, std::ostream &out, const std::string &descri
 	if (Vessel *f = sim.focus())
 		out << "  Ship " << f->name << '\n';
 	out << "END_FOCUS\n\n";
+	std::vector<const ScenarioBlock *> after;  // written after the ships
+	for (const ScenarioBlock *b : InWriterOrder(sim.keptBlocks(), after))
+		out << b->text << '\n';
 
 	out << "BEGIN_SHIPS\n";
 	std::vector<std::string> earlier = sim.TakeProblems();
@@ -485,6 +529,8 @@ void WriteScenario(Simulation &sim, std::ostream &out, const std::string &descri
 		}
 	}
 	out << "END_SHIPS\n";
+	for (const ScenarioBlock *b : after)
+		out << '\n' << b->text;
 	restore();
 	if (!out)
 		throw HostError("the scenario could not be written");

@@ -31,9 +31,17 @@ struct ScenarioFile {
 	std::string focus;            // BEGIN_FOCUS "Ship"; empty without one
 	long focusLine = 0;
 	std::vector<ScenarioVesselBlock> vessels;
+	std::vector<ScenarioBlock> blocks;  // the kept blocks, in file order
+	size_t blocksRead = 0;              // blocks of any kind, the description included
 };
 
+// Most text the reader keeps of one kept block [bytes], and most kept blocks: a real scenario
+// has a few blocks of a few lines.
+constexpr size_t kMaxKeptBlockBytes = size_t(1) << 20;
+constexpr size_t kMaxKeptBlocks = 10000;
+
 // Parses scenario text; label names it in errors. Throws HostError "label:line: what is wrong".
+// A UTF-8 byte-order mark before the first line is passed over.
 ScenarioFile ParseScenario(const std::string &text, const std::string &label);
 ScenarioFile ReadScenarioFile(const std::string &path);
 
@@ -43,12 +51,15 @@ ScenarioFile ReadScenarioFile(const std::string &path);
 // with the scenario's file and line for anything that cannot be loaded (a class without a
 // configuration or module here, a vessel not landed on a known body, a surface base, a line
 // the host's parser cannot read, a focus that names no vessel), and then leaves the
-// simulation as it was. Problems that do not stop the load (a mesh that cannot be read) stay
-// in the simulation's problem list for the caller.
+// simulation as it was. Problems that do not stop the load (a mesh that cannot be read, a file
+// with neither vessels nor blocks) stay in the simulation's problem list for the caller. The
+// scenario's kept blocks replace the simulation's, for its saves.
 void LoadScenario(Simulation &sim, const ScenarioFile &scenario);
 
-// Writes the whole simulation as a scenario: description, environment with the current MJD,
-// focus, ships (each "name:Class", its clbkSaveState, END).
+// Writes the whole simulation as a scenario in the real writer's order: description,
+// environment with the current MJD, focus, the kept CAMERA, HUD, MFD, PANEL and VC blocks,
+// ships (each "name:Class", its clbkSaveState, END), then the other kept blocks in the order
+// they were read.
 void WriteScenario(Simulation &sim, std::ostream &out, const std::string &description = "");
 
 // Saves to path through a temporary file renamed over it, so that a failure never leaves a

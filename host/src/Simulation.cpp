@@ -199,9 +199,11 @@ void Simulation::SetFocus(Vessel *v) {
 	if (v == focus_)
 		return;
 	Vessel *old = focus_;
-	if (old)
+	if (old) {
+		old->rudderUser = 0;  // the keys go to the new focus
 		if (VESSEL2 *cb = old->callbacks())
 			InCallback(old, [&] { cb->clbkFocusChanged(false, v, old); });
+	}
 	focus_ = v;
 	if (v)
 		if (VESSEL2 *cb = v->callbacks())
@@ -213,6 +215,26 @@ void Simulation::SetRudderTarget(Vessel *v, double level) {
 	if (!v || !std::isfinite(level))
 		return;
 	v->rudderTarget = std::clamp(level, -1.0, 1.0);
+}
+
+void Simulation::SetControlSurfaceMode(Vessel *v, DWORD mode) {
+	if (v)
+		v->adcMode = mode;
+}
+
+// Keypad 1 and 3 are the host's yaw keys: the user's rudder target is -1 or +1 while one is
+// held, 0 with both or neither. They act only while the control-surface mode has the rudder
+// (bit 1), and not in a frame whose keys the module consumed; a key the module reset with
+// RESETKEY is not seen.
+void Simulation::ReadUserYaw(Vessel &focus, const char *kstate, bool consumed) {
+	double yaw = 0;
+	if (!consumed && (focus.adcMode & 2)) {
+		if (KEYDOWN(kstate, OAPI_KEY_NUMPAD1))
+			yaw -= 1;
+		if (KEYDOWN(kstate, OAPI_KEY_NUMPAD3))
+			yaw += 1;
+	}
+	focus.rudderUser = yaw;
 }
 
 // --- The frame ----------------------------------------------------------------------
@@ -233,9 +255,10 @@ void Simulation::Frame(double dt) {
 	double delay = options_.rudderDelay;
 	double step = delay > 0 ? dt / delay : 0;
 	for (const auto &v : vessels_) {
-		double diff = v->rudderTarget - v->rudderLevel;
+		double goal = v->RudderGoal();
+		double diff = goal - v->rudderLevel;
 		if (delay <= 0 || std::fabs(diff) <= step)
-			v->rudderLevel = v->rudderTarget;
+			v->rudderLevel = goal;
 		else
 			v->rudderLevel += diff > 0 ? step : -step;
 	}
@@ -254,14 +277,16 @@ void Simulation::Frame(double dt) {
 	for (const KeyEvent &e : events)
 		if (e.key >= 0 && e.key < 256)
 			held_[static_cast<size_t>(e.key)] = e.down;
-	if (focus_)
-		if (VESSEL2 *cb = focus_->callbacks()) {
-			char kstate[256];
-			for (size_t k = 0; k < 256; ++k)
-				kstate[k] = held_[k] ? static_cast<char>(0x80) : 0;
-			Vessel *f = focus_;
-			if (!InCallback(f, [&] { return cb->clbkConsumeDirectKey(kstate); }))
-				++defaultDirectFrames_;
+	if (Vessel *f = focus_) {
+		char kstate[256];
+		for (size_t k = 0; k < 256; ++k)
+			kstate[k] = held_[k] ? static_cast<char>(0x80) : 0;
+		VESSEL2 *cb = f->callbacks();
+		bool consumed = cb && InCallback(f, [&] { return cb->clbkConsumeDirectKey(kstate); }) != 0;
+		if (cb && !consumed)
+			++defaultDirectFrames_;
+		ReadUserYaw(*f, kstate, consumed);
+		if (cb)
 			for (const KeyEvent &e : events) {
 				if (e.key < 0 || e.key >= 256)
 					continue;

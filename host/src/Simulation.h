@@ -16,6 +16,7 @@
 #include "Journal.h"
 #include "Mesh.h"
 #include "ModuleLoader.h"
+#include "ScenarioFiles.h"
 
 namespace host {
 
@@ -84,12 +85,21 @@ public:
 	double simdt() const { return simdt_; }
 	double mjd() const { return options_.mjd + simt_ / 86400.0; }
 	void SetStartMJD(double mjd) { options_.mjd = mjd; }
+
+	// The loaded scenario's blocks that the host does not model, for its saves.
+	const std::vector<ScenarioBlock> &keptBlocks() const { return keptBlocks_; }
+	void SetKeptBlocks(std::vector<ScenarioBlock> blocks) { keptBlocks_ = std::move(blocks); }
 	uint64_t frameCount() const { return frames_; }
 
 	// Input for the next frame's keyboard step (focus vessel) and rudder targets.
 	void KeyDown(int key) { pendingKeys_.push_back({key, true}); }
 	void KeyUp(int key) { pendingKeys_.push_back({key, false}); }
+	// The rudder target a program sets, whatever the control-surface mode; it stays until set
+	// again. The user's yaw keys add to it (see Vessel::RudderGoal).
 	void SetRudderTarget(Vessel *v, double level);
+	// The vessel's control-surface mode, as the user's toggle or a module sets it: bit 0
+	// elevator, bit 1 rudder, bit 2 ailerons (the toggle switches between 0 and 7).
+	void SetControlSurfaceMode(Vessel *v, DWORD mode);
 	bool KeyHeld(int key) const { return key >= 0 && key < 256 && held_[static_cast<size_t>(key)]; }
 	// Frames and key events whose default handling would have run (not consumed).
 	uint64_t defaultDirectKeyFrames() const { return defaultDirectFrames_; }
@@ -137,6 +147,8 @@ public:
 	}
 
 private:
+	// The host's yaw keys, read from the key state the focus vessel's module saw.
+	void ReadUserYaw(Vessel &focus, const char *kstate, bool consumed);
 	void DropVisual(Vessel *v);
 	void MakeVisual(Vessel *v);
 	double SurfaceDistance(const Vessel &a, const Vessel &b) const;
@@ -146,6 +158,7 @@ private:
 	SimOptions options_;
 	std::vector<std::unique_ptr<Body>> bodies_;
 	std::vector<std::unique_ptr<Vessel>> vessels_;
+	std::vector<ScenarioBlock> keptBlocks_;
 	// By name, so that finding one (and refusing a duplicate) does not walk every vessel.
 	std::unordered_map<std::string, Vessel *> vesselsByName_;
 	Vessel *focus_ = nullptr;

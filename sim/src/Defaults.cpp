@@ -22,13 +22,15 @@ Sendra-1:Sendra2016
   STATUS Landed Moon
   POS 23.47 0.67
   HEADING 0
+  AFCMODE 7
 END
 END_SHIPS
 )";
 
 const char kDefaultScriptLabel[] = "(built-in drive script)";
 const char kDefaultScript[] = R"(# The built-in drive: about two minutes on the hills that use every control of the rover.
-# Times in simulated seconds; the rudder needs 1 s to reach full deflection, and only full
+# Times in simulated seconds. Keypad 1 and 3, Orbiter's yaw keys, move the rudder (the scenario's
+# AFCMODE 7 switches the rudder on); it needs 1 s to reach full deflection, and only full
 # deflection steers.
 
 # Open up: both doors and the sunscreen (0.1 of their travel a second), lights, first station.
@@ -44,13 +46,13 @@ const char kDefaultScript[] = R"(# The built-in drive: about two minutes on the 
 7.5    key ADD up       # 150 frames: 1.50 m/s
 
 # A right turn at full rudder, then a left one at top speed.
-12.0   rudder 1
-18.0   rudder 0
+12.0   key NUMPAD3 down # right
+18.0   key NUMPAD3 up
 20.0   tap V            # camera station 1
 22.0   key ADD down
 25.0   key ADD up       # held to the top speed of 2.78 m/s
-28.0   rudder -1
-34.0   rudder 0
+28.0   key NUMPAD1 down # left
+34.0   key NUMPAD1 up
 36.0   tap V            # camera station 2
 
 # The wheels swivel 18 degrees a second; the rover drives along them, then re-centres.
@@ -69,8 +71,8 @@ const char kDefaultScript[] = R"(# The built-in drive: about two minutes on the 
 70.0   tap NUMPAD2      # reverse
 70.5   key ADD down
 72.5   key ADD up       # 1.00 m/s backwards
-76.0   rudder 1
-82.0   rudder 0
+76.0   key NUMPAD3 down
+82.0   key NUMPAD3 up
 84.0   tap NUMPAD5      # neutral: rolls on backwards until it stops
 
 # Close up and finish with a short drive ahead.

@@ -88,7 +88,9 @@ DriveScript ParseDriveScript(std::istream &in, const std::string &label) {
 			}
 			if (ch == '\n')
 				break;
-			if (raw.size() >= kMaxLineBytes) {
+			// A CR before the line's end is not counted: a line at the limit reads the same
+			// with CRLF as with LF.
+			if (raw.size() >= kMaxLineBytes && !(ch == '\r' && raw.size() == kMaxLineBytes)) {
 				++number;
 				fail("the line is longer than " + std::to_string(kMaxLineBytes) + " bytes");
 			}
@@ -148,6 +150,12 @@ DriveScript ParseDriveScript(std::istream &in, const std::string &label) {
 				fail("the rudder level " + Quoted(words[2]) + " is not a number from -1 to 1");
 			e.kind = ScriptEvent::Kind::Rudder;
 			e.level = *level;
+		} else if (kind == "afc") {
+			std::optional<long long> mode = words.size() == 3 ? host::ParseInteger(words[2]) : std::nullopt;
+			if (!mode || *mode < 0 || *mode > 7)
+				fail("expected '<t> afc <mode>' with a control-surface mode from 0 to 7 (7: all surfaces, 0: none)");
+			e.kind = ScriptEvent::Kind::Afc;
+			e.mode = static_cast<int>(*mode);
 		} else if (kind == "save" || kind == "focus") {
 			std::string_view rest = AfterWord(line, kind);
 			if (rest.empty())
@@ -155,7 +163,7 @@ DriveScript ParseDriveScript(std::istream &in, const std::string &label) {
 			e.kind = kind == "save" ? ScriptEvent::Kind::Save : ScriptEvent::Kind::Focus;
 			e.text = std::string(rest);
 		} else {
-			fail("unknown event " + Quoted(kind) + " (key, tap, rudder, save or focus)");
+			fail("unknown event " + Quoted(kind) + " (key, tap, rudder, afc, save or focus)");
 		}
 		previous = e.t;
 		script.events.push_back(std::move(e));
@@ -190,6 +198,7 @@ std::string DescribeEvent(const ScriptEvent &e) {
 	case ScriptEvent::Kind::KeyUp: return "key " + keyName() + " up";
 	case ScriptEvent::Kind::Tap: return "tap " + keyName();
 	case ScriptEvent::Kind::Rudder: return "rudder " + host::FormatShortest(e.level);
+	case ScriptEvent::Kind::Afc: return "afc " + std::to_string(e.mode);
 	case ScriptEvent::Kind::Save: return "save " + e.text;
 	case ScriptEvent::Kind::Focus: return "focus " + e.text;
 	}

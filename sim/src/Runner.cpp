@@ -211,6 +211,8 @@ RunReport RunDrive(const RunOptions &o, RunConsole console, const std::function<
 			case ScriptEvent::Kind::Save: saves.push_back(&e); break;
 			// The focus moves before the frame, so that the frame's keys and HUD are the new focus's.
 			case ScriptEvent::Kind::Focus: sim.SetFocus(sim.FindVessel(e.text)); break;
+			// As the user's toggle: the mode of the focus vessel, for this frame's yaw keys on.
+			case ScriptEvent::Kind::Afc: sim.SetControlSurfaceMode(sim.focus(), static_cast<DWORD>(e.mode)); break;
 			}
 		}
 

@@ -153,9 +153,19 @@ std::string ParseInput(const std::string &body, std::string &token, std::vector<
 			commands.push_back({InputCommand::Kind::ReleaseAll});
 			continue;
 		}
+		if (e.size() == 1 && e.contains("afc")) {
+			const json &mode = e["afc"];
+			if (!mode.is_number_integer() || mode.get<long long>() < 0 || mode.get<long long>() > 7)
+				return "'afc' must be a control-surface mode from 0 to 7";
+			InputCommand c;
+			c.kind = InputCommand::Kind::Afc;
+			c.mode = mode.get<int>();
+			commands.push_back(c);
+			continue;
+		}
 		auto code = e.find("code"), down = e.find("down");
 		if (e.size() != 2 || code == e.end() || down == e.end() || !code->is_string() || !down->is_boolean())
-			return "an event must be {\"code\": KEY, \"down\": true|false} or {\"release\": \"all\"}";
+			return "an event must be {\"code\": KEY, \"down\": true|false}, {\"release\": \"all\"} or {\"afc\": MODE}";
 		int binding = BrowserKeyIndex(code->get_ref<const std::string &>());
 		if (binding < 0)
 			return "'" + code->get_ref<const std::string &>().substr(0, 32) + "' is not a key the rover uses";

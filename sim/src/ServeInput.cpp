@@ -1,4 +1,4 @@
-// Merging the tabs' key commands into one frame's key events and rudder target.
+// Merging the tabs' key commands into one frame's key events and control-surface mode.
 #include "ServeInput.h"
 
 #include "ServeKeys.h"
@@ -21,7 +21,6 @@ InputMixer::Frame InputMixer::Next(const std::vector<InputCommand> &commands) {
 			carried_.push_back(c);
 		}
 	}
-	out.rudder = (right_ > 0 ? 1.0 : 0.0) - (left_ > 0 ? 1.0 : 0.0);
 	return out;
 }
 
@@ -32,12 +31,8 @@ InputMixer::Outcome InputMixer::Release(uint64_t client, std::vector<bool> &held
 		return Outcome::Carry;
 	held[static_cast<size_t>(binding)] = false;
 	const BrowserKey &k = BrowserKeysBegin()[binding];
-	if (k.oapiKey >= 0 && --holders_[k.oapiKey] == 0)
+	if (--holders_[k.oapiKey] == 0)
 		out.keys.push_back({k.oapiKey, false});
-	if (k.rudder < 0)
-		--left_;
-	else if (k.rudder > 0)
-		--right_;
 	return Outcome::Done;
 }
 
@@ -61,12 +56,12 @@ InputMixer::Outcome InputMixer::Apply(const InputCommand &c, Frame &out) {
 		held[static_cast<size_t>(c.binding)] = true;
 		pressed_.insert({c.client, c.binding});
 		const BrowserKey &k = BrowserKeysBegin()[c.binding];
-		if (k.oapiKey >= 0 && holders_[k.oapiKey]++ == 0)
+		if (holders_[k.oapiKey]++ == 0)
 			out.keys.push_back({k.oapiKey, true});
-		if (k.rudder < 0)
-			++left_;
-		else if (k.rudder > 0)
-			++right_;
+		return Outcome::Done;
+	}
+	if (c.kind == InputCommand::Kind::Afc) {
+		out.afc = c.mode;
 		return Outcome::Done;
 	}
 

@@ -1,5 +1,5 @@
 // Input of `sendra-sim serve`: the commands the page sends, merged over every watching tab
-// into the key events and rudder target of one frame, the way the host delivers a drive
+// into the key events and control-surface mode of one frame, the way the host delivers a drive
 // script's keys.
 #pragma once
 
@@ -16,24 +16,26 @@ namespace sim {
 // One validated command. Connect and Disconnect come from the stream of the tab, so that a
 // tab that goes away lets go of its keys.
 struct InputCommand {
-	enum class Kind { Connect, Disconnect, Key, ReleaseAll };
+	enum class Kind { Connect, Disconnect, Key, ReleaseAll, Afc };
 	Kind kind = Kind::Key;
 	uint64_t client = 0;
 	int binding = -1;   // index into the browser key table, for Key
 	bool down = false;  // for Key
+	int mode = 0;       // control-surface mode 0..7, for Afc
 };
 
-// The keys and rudder of the focus vessel, merged over all tabs. A key is held while any tab
+// The keys of the focus vessel, merged over all tabs. A key is held while any tab
 // holds it: its down event goes to the vessel when the first tab presses it and its up event
 // when the last one lets go. A press and its release within one frame are kept apart as a
 // drive script's tap is: the release comes first among the next frame's events, so that the
 // vessel sees the key held for a frame. Repeated downs of a held key and ups of a key not held
-// are ignored, as are commands of a tab that is not connected.
+// are ignored, as are commands of a tab that is not connected. A tab's control-surface mode
+// goes to the frame in which its earlier keys went; the last one given in a frame holds.
 class InputMixer {
 public:
 	struct Frame {
 		std::vector<host::KeyEvent> keys;  // for Simulation::KeyDown/KeyUp, in order
-		double rudder = 0;                 // target: -1 left, +1 right, 0 neither or both
+		int afc = -1;                      // control-surface mode to set before the frame; -1 none
 	};
 
 	explicit InputMixer(size_t bindings);
@@ -53,7 +55,6 @@ private:
 	size_t bindings_;
 	std::map<uint64_t, std::vector<bool>> clients_;  // per tab, per binding: held
 	int holders_[256] = {};                          // per OAPI key: (tab, binding) pairs holding it
-	int left_ = 0, right_ = 0;                       // pairs holding a rudder binding
 	std::vector<InputCommand> carried_;
 	// Within one Next: the pairs pressed in this frame, and the tabs with a command carried
 	// over, whose later commands wait behind it.

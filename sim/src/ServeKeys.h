@@ -1,5 +1,5 @@
-// The browser keys of `sendra-sim serve`: which key of the page stands for which Orbiter key,
-// and which ones move the rudder. The page and the server both use this one table.
+// The browser keys of `sendra-sim serve`: which key of the page stands for which Orbiter key.
+// The page and the server both use this one table.
 #pragma once
 
 #include <cstddef>
@@ -9,8 +9,7 @@ namespace sim {
 
 struct BrowserKey {
 	const char *code;   // KeyboardEvent.code, the physical key whatever the layout and NumLock
-	int oapiKey;        // the OAPI_KEY_ code delivered to the focus vessel; -1 for none
-	int rudder;         // -1 left, +1 right while held (full deflection), 0 none
+	int oapiKey;        // the OAPI_KEY_ code delivered to the focus vessel
 	const char *label;  // what the page's key legend says
 };
 

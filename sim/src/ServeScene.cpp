@@ -98,7 +98,8 @@ json Place(const host::Simulation &sim, const Vessel &v) {
 	        {"alt", s.vrot.x},
 	        {"ground", ground},
 	        {"attitude", Matrix(HorizonFromVessel(s.arot, s.surf_lng, s.surf_lat))},
-	        {"rudder", v.rudderLevel}};
+	        {"rudder", v.rudderLevel},
+	        {"afc", v.adcMode}};
 }
 
 json Header(const host::Simulation &sim, double rate) {
@@ -322,7 +323,8 @@ std::string FrameEncoder::State(const host::Simulation &sim, size_t watching) {
 	                 {"hud", std::move(hud)},
 	                 {"lights", std::move(lights)},
 	                 {"beacons", std::move(beacons)},
-	                 {"rudder", {{"target", v->rudderTarget}, {"level", v->rudderLevel}}}};
+	                 {"rudder", {{"target", v->RudderGoal()}, {"level", v->rudderLevel}}},
+	                 {"afc", v->adcMode}};
 	return Dump(doc);
 }
 

@@ -81,10 +81,7 @@ std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, 
 	using nlohmann::json;
 	json keys = json::array();
 	for (const BrowserKey *k = BrowserKeysBegin(); k != BrowserKeysEnd(); ++k)
-		keys.push_back({{"code", k->code},
-		                {"key", k->oapiKey >= 0 ? json(KeyNameOf(k->oapiKey)) : json(nullptr)},
-		                {"rudder", k->rudder},
-		                {"label", k->label}});
+		keys.push_back({{"code", k->code}, {"key", KeyNameOf(k->oapiKey)}, {"label", k->label}});
 	const Vessel *v = sim.focus();
 	json doc = {{"version", SENDRA_VERSION},
 	            {"dt", o.dt},
@@ -173,6 +170,9 @@ void ServeSession::WarnProblems() {
 void ServeSession::Step(bool broadcast, double rate) {
 	host::Simulation &sim = *sim_;
 	InputMixer::Frame in = mixer_.Next(hub_.TakeInput());
+	// The page's toggle, as Orbiter's: the focus vessel's mode, for this frame's yaw keys on.
+	if (in.afc >= 0)
+		sim.SetControlSurfaceMode(sim.focus(), static_cast<DWORD>(in.afc));
 	for (const host::KeyEvent &k : in.keys) {
 		if (k.down)
 			sim.KeyDown(k.key);
@@ -180,10 +180,6 @@ void ServeSession::Step(bool broadcast, double rate) {
 			sim.KeyUp(k.key);
 	}
 	sim.Frame(options_.dt);
-	// The frame's keyboard step sets the rudder target; nothing in the frame after that step
-	// reads it, so setting it once the frame is done has the same effect (as in run).
-	if (Vessel *f = sim.focus())
-		sim.SetRudderTarget(f, in.rudder);
 	for (const auto &v : sim.vessels())
 		v->journal.Clear();  // not read while serving; keeps a long session's memory flat
 	WarnProblems();

@@ -1,5 +1,9 @@
-// The add-on package as a player unpacks it into the Orbiter folder: every file at its Orbiter
-// path, and its scenarios loaded in the stand-in host from the unpacked tree alone.
+// An add-on package as a player unpacks it into the Orbiter folder: every file at its Orbiter
+// path, and its scenarios loaded in the stand-in host from the unpacked tree alone (from a
+// copy with the stand-in's module added, for the players' package, whose DLL it cannot load).
+// Built once for each package: SENDRA_PACKAGE_ROOT is the unpacked tree, SENDRA_HOST_ROOT the
+// root the host loads from, SENDRA_PACKAGED_MODULE the module's path in the package and
+// SENDRA_BUILT_MODULE the module the build made.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,6 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path kPackage = SENDRA_PACKAGE_ROOT;
+const fs::path kHostRoot = SENDRA_HOST_ROOT;
 const fs::path kAssets = SENDRA_ASSETS;
 
 // The regular files under dir, as paths relative to it with '/'.
@@ -64,14 +69,14 @@ std::vector<std::string> RoverLines(const std::string &scenario, const std::stri
 	return lines;
 }
 
-// A session on the unpacked package with the scenario at path loaded.
+// A session on the unpacked package (the host's root) with the scenario at path loaded.
 struct PackagedSession {
 	explicit PackagedSession(const fs::path &path) : sim(Options()), file(host::ReadScenarioFile(path.string())) {
 		host::LoadScenario(sim, file);
 	}
 	static host::SimOptions Options() {
 		host::SimOptions o;
-		o.root = kPackage.string();
+		o.root = kHostRoot.string();
 		return o;
 	}
 	std::string Saved() {
@@ -85,11 +90,12 @@ struct PackagedSession {
 
 TEST(Package, HoldsTheModuleAndEveryAssetAtTheirOrbiterPaths) {
 	std::set<std::string> expected = Files(kAssets);
-	const std::string module = "Modules/" + host::ModuleFileName("Sendra2016");
+	const std::string module = SENDRA_PACKAGED_MODULE;
 	expected.insert(module);
 	EXPECT_EQ(Files(kPackage), expected);
 
-	for (const char *required : {"Config/Vessels/Sendra2016.cfg", "Meshes/Sendra9.msh", "Doc/Sendra2016.md"})
+	for (const char *required :
+	     {"Config/Vessels/Sendra2016.cfg", "Meshes/Sendra9.msh", "Doc/Sendra2016.md", "Sendra2016-readme.txt"})
 		EXPECT_EQ(expected.count(required), 1u) << required << " is missing from assets/";
 	EXPECT_GE(PackagedScenarios().size(), 3u);
 
@@ -115,7 +121,8 @@ TEST(Package, EveryScenarioLoadsFromTheUnpackedTreeAlone) {
 			EXPECT_EQ(v->className, "Sendra2016");
 			ASSERT_NE(v->callbacks3(), nullptr);
 			ASSERT_NE(v->module, nullptr);
-			EXPECT_EQ(fs::path(v->module->path()).lexically_normal(), (kPackage / "Modules" / host::ModuleFileName("Sendra2016")).lexically_normal());
+			EXPECT_EQ(fs::path(v->module->path()).lexically_normal(),
+			          (kHostRoot / "Modules" / host::ModuleFileName("Sendra2016")).lexically_normal());
 			ASSERT_FALSE(v->meshes.empty());
 			EXPECT_EQ(v->meshes[0].name, "Sendra9");
 		}

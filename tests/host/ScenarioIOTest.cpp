@@ -1,5 +1,6 @@
 // Whole scenario files: the reader's blocks and errors, loading in the real host's order, the
-// writer's layout, saving through a temporary file, the real Orbiter files, and scale.
+// writer's layout, round trips of the shipped and real files, saving through a temporary file,
+// places past a pole, and scale.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,6 +43,8 @@ std::string Replace(std::string s, const std::string &from, const std::string &t
 }
 
 std::string Fixture(const std::string &name) { return ReadText(fs::path(SENDRA_FIXTURES) / "orbiter" / name); }
+std::string Saved(const std::string &name) { return ReadText(fs::path(SENDRA_FIXTURES) / "saved" / name); }
+const std::string kBom = "\xEF\xBB\xBF";
 
 // A scratch Orbiter root: the rover's module and class from the staged tree, a class without
 // a module (the host reads its lines itself) and a class whose module is missing.
@@ -77,6 +80,13 @@ public:
 private:
 	fs::path dir_;
 };
+
+std::string Repeat(const std::string &s, int n) {
+	std::string out;
+	for (int i = 0; i < n; ++i)
+		out += s;
+	return out;
+}
 
 // The message of the HostError f throws, or "" if it throws none.
 std::string ErrorOf(const std::function<void()> &f) {
@@ -188,6 +198,11 @@ TEST(ScenarioReader, ReportsWhatIsWrongWithFileAndLine) {
 	    {"BEGIN_ENVIRONMENT\n  Date MJD soon\nEND_ENVIRONMENT\n", "t.scn:2: Date: expected MJD, JD or JE"},
 	    {"BEGIN_ENVIRONMENT\n  Date MJD nan\nEND_ENVIRONMENT\n", "t.scn:2: Date: expected MJD, JD or JE"},
 	    {"BEGIN_ENVIRONMENT\n  Date TDB 5\nEND_ENVIRONMENT\n", "t.scn:2: Date: unknown time scale 'TDB'"},
+	    {"BEGIN_ENVIRONMENT\n  Date JE 1e306\nEND_ENVIRONMENT\n",
+	     "t.scn:2: Date: 'Date JE 1e306' is a date beyond the range of numbers"},
+	    {"BEGIN_CAMERA\n" + Repeat(std::string(65000, 'x') + "\n", 17) + "END_CAMERA\n",
+	     "t.scn:18: BEGIN_CAMERA (line 1) holds more than 1048576 bytes of text"},
+	    {Repeat("BEGIN_ExtMFD\nEND\n", 10001), "t.scn:20001: more than 10000 blocks that the stand-in host keeps"},
 	    {"BEGIN_FOCUS\n  Ship\nEND_FOCUS\n", "t.scn:2: Ship names no vessel"},
 	    {"BEGIN_SHIPS\nA:\nEND\nEND_SHIPS\n", "t.scn:2: vessel 'A' names no class"},
 	    {"BEGIN_SHIPS\n:Marker\nEND\nEND_SHIPS\n", "t.scn:2: a vessel line without a name"},
@@ -209,6 +224,38 @@ TEST(ScenarioReader, RefusesWhatIsNotAReadableFile) {
 	std::string folder = root.dir().string();
 	EXPECT_EQ(ErrorOf([&] { host::ReadScenarioFile(folder); }), folder + ": is a folder, not a scenario file");
 	EXPECT_EQ(ErrorOf([] { host::ReadScenarioFile("/dev/null"); }), "/dev/null: is not a regular file");
+}
+
+TEST(ScenarioReader, TakesWhatWindowsEditorsWrite) {
+	// A byte-order mark before the first line, whatever block it begins.
+	EXPECT_EQ(host::ParseScenario(kBom + "BEGIN_DESC\nhello\nEND_DESC\n", "t").description, "hello");
+	EXPECT_EQ(host::ParseScenario(kBom + "BEGIN_ENVIRONMENT\n  Date MJD 123\nEND_ENVIRONMENT\n", "t").mjd, 123);
+	EXPECT_EQ(host::ParseScenario(kBom + "BEGIN_FOCUS\n  Ship A\nEND_FOCUS\n", "t").focus, "A");
+	EXPECT_EQ(host::ParseScenario(kBom + "BEGIN_SHIPS\nA:Marker\nEND\nEND_SHIPS\n", "t").vessels.size(), 1u);
+	EXPECT_EQ(host::ParseScenario(kBom + "BEGIN_HUD\nEND_HUD\n", "t").blocks.at(0).text, "BEGIN_HUD\nEND_HUD\n");
+	// A line at the length limit reads the same with CRLF as with LF; one more is refused.
+	const std::string atLimit(65536, 'x');
+	for (const char *end : {"\n", "\r\n"}) {
+		EXPECT_EQ(ErrorOf([&] { host::ParseScenario("BEGIN_CAMERA\n" + atLimit + end + "END_CAMERA\n", "t"); }), "");
+		EXPECT_NE(ErrorOf([&] { host::ParseScenario("BEGIN_CAMERA\n" + atLimit + "x" + end + "END_CAMERA\n", "t"); }), "");
+	}
+
+	// And in a class configuration: its module is found on the first line, and its lines at the
+	// limit are read.
+	ScratchRoot root;
+	fs::path cfg = root.dir() / "Config" / "Vessels" / "Sendra2016.cfg";
+	WriteText(cfg, kBom + "Module = Sendra2016\r\n; " + std::string(4094, '-') + "\r\nSize = 3\r\n");
+	host::Simulation sim(root.options());
+	host::LoadScenario(sim, host::ParseScenario(Ships("R:Sendra2016\n  STATUS Landed Moon\nEND\n"), "r.scn"));
+	EXPECT_NE(sim.vessels().at(0)->callbacks(), nullptr);
+	EXPECT_EQ(sim.vessels()[0]->size, 3.0);
+	std::ostringstream out;
+	host::WriteScenario(sim, out);
+	EXPECT_NE(out.str().find("  LIGHT 0 \n"), std::string::npos) << "the module's lines are saved";
+	WriteText(cfg, "Module = Sendra2016\n; " + std::string(4095, '-') + "\r\n");
+	host::Simulation refused(root.options());
+	EXPECT_EQ(ErrorOf([&] { refused.CreateVessel("R", "Sendra2016", {refused.FindBody("Moon"), 0, 0, 0}); }),
+	          cfg.string() + ":2: line longer than 4096 characters");
 }
 
 // --- Loading -------------------------------------------------------------------------------
@@ -322,6 +369,10 @@ TEST(ScenarioLoader, RefusesWhatItCannotLoadAndLeavesTheSimulationAsItWas) {
 	     "x.scn:14: vessel 'A': HEADING: expected 1 finite number, got 'inf'\n"
 	     "x.scn:15: vessel 'A': ALT: expected 1 finite number, got 'x'"},
 	    {Ships(first + "A:Marker\n  STATUS\nEND\n"), "x.scn:13: vessel 'A': the stand-in host runs landed vessels only"},
+	    {Ships(first + "A:Sendra2016\n  STATUS Landed Moon\n  AFCMODE 8\n  RCSMODE -1\n  AFCMODE x\nEND\n"),
+	     "x.scn:14: vessel 'A': AFCMODE: expected a whole number from 0 to 7, got '8'\n"
+	     "x.scn:15: vessel 'A': RCSMODE: expected a whole number from 0 to 2, got '-1'\n"
+	     "x.scn:16: vessel 'A': AFCMODE: expected a whole number from 0 to 7, got 'x'"},
 	    {Ships(first + "A:Marker\n  STATUS Landed\nEND\n"), "x.scn:13: vessel 'A': STATUS Landed names no body"},
 	    {Ships(first + Marker("Old")), "x.scn:12: vessel 'Old' of class 'Marker': a vessel named 'Old' already exists"},
 	    {Ships(first + Marker("A").replace(1, 7, ":Broken")),
@@ -340,6 +391,16 @@ TEST(ScenarioLoader, RefusesWhatItCannotLoadAndLeavesTheSimulationAsItWas) {
 		EXPECT_EQ(sim.mjd(), mjd);
 	}
 	EXPECT_EQ(sim.TakeProblems(), std::vector<std::string>{"an earlier problem"});
+}
+
+TEST(ScenarioLoader, AFileWithNeitherVesselsNorBlocksIsSaidToBeNoScenario) {
+	ScratchRoot root;
+	host::Simulation sim(root.options());
+	host::LoadScenario(sim, host::ParseScenario("# Sendra2016\n\nThe rover module.\n", "README.md"));
+	EXPECT_EQ(sim.TakeProblems(),
+	          std::vector<std::string>{"README.md: holds no vessels and no blocks; is it a scenario file?"});
+	host::LoadScenario(sim, host::ParseScenario("BEGIN_SHIPS\nEND_SHIPS\n", "none.scn"));
+	EXPECT_TRUE(sim.TakeProblems().empty()) << "a scenario without vessels is still one";
 }
 
 TEST(ScenarioLoader, TheFocusGoesOnceToTheNamedVesselAfterAllAreMade) {
@@ -551,6 +612,109 @@ TEST(ScenarioSave, SavedPlacesLoadBackToTheSavedDecimals) {
 		EXPECT_LE(v.state.surf_hdg * DEG, 360.0);
 	}
 	EXPECT_EQ(sim.focus()->name, "V0");
+}
+
+TEST(ScenarioSave, ARoverDrivenOverEitherPoleSavesThePlaceSoThatItLoadsAgain) {
+	ScratchRoot root;
+	fs::path file = root.scenario("pole.scn");
+	for (const char *start : {"POS 30 89.9999\n  HEADING 0", "POS -30 -89.9999\n  HEADING 180"}) {
+		SCOPED_TRACE(start);
+		double lng, lat, hdg;
+		VECTOR3 arot;
+		{
+			// Forward gear and keypad plus held for 10 s: 5 m, over the pole 3 m ahead.
+			host::Simulation sim(root.options());
+			host::LoadScenario(sim, host::ParseScenario(Ships("R:Sendra2016\n  STATUS Landed Moon\n  " +
+			                                                  std::string(start) + "\nEND\n"),
+			                                            "pole.scn"));
+			sim.KeyDown(OAPI_KEY_NUMPAD8);
+			sim.Frame(0.1);
+			sim.KeyUp(OAPI_KEY_NUMPAD8);
+			sim.KeyDown(OAPI_KEY_ADD);
+			for (int i = 0; i < 100; ++i)
+				sim.Frame(0.1);
+			const VESSELSTATUS2 &s = sim.vessels()[0]->state;
+			ASSERT_GT(std::fabs(s.surf_lat), PI05 + 1e-7);
+			lng = s.surf_lng, lat = s.surf_lat, hdg = s.surf_hdg, arot = s.arot;
+			host::SaveScenario(sim, file.string());
+		}
+		host::Simulation sim(root.options());
+		host::LoadScenario(sim, host::ReadScenarioFile(file.string()));
+		const VESSELSTATUS2 &s = sim.vessels()[0]->state;
+		// The same point seen from the other side of the pole: latitude mirrored, longitude and
+		// heading half a turn on, into (-180, 180] and [0, 360).
+		EXPECT_NEAR(s.surf_lat, std::copysign(PI, lat) - lat, 1e-11);
+		EXPECT_NEAR(s.surf_lng, std::remainder(lng + PI, PI2), 1e-11);
+		EXPECT_NEAR(s.surf_hdg, std::fmod(hdg + PI, PI2), 2e-8);
+		// Facing the same way: the attitude as it was, and as the place and heading give it.
+		for (int i = 0; i < 3; ++i)
+			EXPECT_NEAR(s.arot.data[i], arot.data[i], 2e-8);
+		VECTOR3 was = host::LandedAttitude(lng, lat, hdg), is = host::LandedAttitude(s.surf_lng, s.surf_lat, s.surf_hdg);
+		for (int i = 0; i < 3; ++i)
+			EXPECT_NEAR(std::remainder(is.data[i] - was.data[i], PI2), 0.0, 1e-7);
+	}
+	// Latitudes far past the poles, and longitudes at the ends of the range.
+	struct Place {
+		double lng, lat, hdg, savedLng, savedLat, savedHdg;  // [deg]
+	} places[] = {
+	    {0, 90.5, 0, 180, 89.5, 180},  {-180, -90.5, 350, 0, -89.5, 170}, {179, 269, 180, -1, -89, 0},
+	    {10, 370, 20, 10, 10, 20},     {10, -450, 20, 10, -90, 20},        {540, 91, 90, 0, 89, 270},
+	    {-360, 95, 10, 180, 85, 190},  {0, 91, -180.00000000000003, 180, 89, 0},
+	};
+	for (const Place &p : places) {
+		host::SavedPlace saved = host::PlaceToSave(p.lng * RAD, p.lat * RAD, p.hdg * RAD);
+		EXPECT_NEAR(saved.lng, p.savedLng, 1e-9) << p.lat;
+		EXPECT_NEAR(saved.lat, p.savedLat, 1e-9) << p.lat;
+		EXPECT_NEAR(saved.hdg, p.savedHdg, 1e-9) << p.lat;
+	}
+}
+
+// --- Round trips ------------------------------------------------------------------------------
+
+// Blocks out of the writer's order, a plugin's and an unknown block, the host's lines of
+// equipment the stand-in does not model, and the environment's user-interface items.
+const char kOutOfOrder[] =
+    "BEGIN_ExtMFD\n  Ship Probe\nEND\n"
+    "BEGIN_VC\nEND_VC\n"
+    "BEGIN_PANEL\nEND_PANEL\n"
+    "BEGIN_MFD Right\n  TYPE Orbit\nEND_MFD\n"
+    "BEGIN_SHIPS\n"
+    "Probe:Marker\n  STATUS Landed Mars\n  POS 10 -20\n  HEADING 400\n  ALT 1\n  AROT 1 2 3\n  RCSMODE 2\n"
+    "  AFCMODE 5\n  PRPLEVEL 0:1.000000\n  XPDR 0\n  FLIGHTDATA\nEND\n"
+    "END_SHIPS\n"
+    "BEGIN_HUD\n  TYPE Docking\nEND_HUD\n"
+    "BEGIN_CAMERA\n  TARGET Probe\n  MODE Extern\nEND_CAMERA\n"
+    "BEGIN_MFD Left\n  TYPE Surface ; a comment stays\nEND_MFD\n"
+    "BEGIN_Unknown\n  what it holds\nEND_Unknown\n"
+    "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 51000.25\n  Script Tutorial\nEND_ENVIRONMENT\n";
+
+// The scenario as a save writes it after loading text, with its plain description.
+std::string LoadAndSave(const ScratchRoot &root, const std::string &text, const std::string &label) {
+	host::Simulation sim(root.options());
+	host::ScenarioFile s = host::ParseScenario(text, label);
+	host::LoadScenario(sim, s);
+	std::ostringstream out;
+	host::WriteScenario(sim, out, s.descriptionKind == "DESC" ? s.description : "");
+	return out.str();
+}
+
+TEST(ScenarioRoundTrip, ShippedAndRealScenariosSaveAsOrbitersWriterWritesThem) {
+	ScratchRoot root;
+	WriteText(root.dir() / "Config" / "Vessels" / "DG-S.cfg", "ClassName = DG-S\n");  // no module here
+	const fs::path shipped = fs::path(SENDRA_ORBITER_ROOT) / "Scenarios" / "Sendra2016";
+	struct Case {
+		std::string name, text;
+	};
+	std::vector<Case> cases;
+	for (const char *name : {"Mid-drive.scn", "Rover at rest.scn", "Two rovers.scn"})
+		cases.push_back({name, ReadText(shipped / name)});
+	cases.push_back({"mojave-spaceport.scn", Fixture("mojave-spaceport.scn")});
+	cases.push_back({"blocks-out-of-order.scn", kBom + Replace(kOutOfOrder, "\n", "\r\n")});
+	for (const Case &c : cases) {
+		std::string saved = LoadAndSave(root, c.text, c.name);
+		EXPECT_EQ(saved, Saved(c.name)) << c.name;
+		EXPECT_EQ(LoadAndSave(root, saved, c.name), saved) << c.name << ", loaded and saved again";
+	}
 }
 
 // --- Scale ------------------------------------------------------------------------------------

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -152,6 +154,18 @@ TEST(RoverScenarioSave, StatesKeepFourDecimalsAndHugeValuesAreWrittenWhole) {
 	EXPECT_EQ(r.lightsOn, 1);
 	EXPECT_EQ(PartStates(world, v), Expected(0.0, 0.1235, 1e300));
 	EXPECT_EQ(SavedBlock(world, "R")[7], hugeText);
+}
+
+// The longest value a part's line can have: the smallest int and the most negative double.
+TEST(RoverScenarioSave, TheLongestValueIsWrittenWhole) {
+	RoverWorld world;
+	Sendra2016 &r = RoverWorld::Rover(world.AddRover("R"));
+	r.doorRightStatus = INT_MIN;
+	r.doorRightProc = -DBL_MAX;
+	std::string line = SavedBlock(world, "R")[6];
+	EXPECT_EQ(line.rfind("  DOORR -2147483648 -1797693134862315708145274237317043567980", 0), 0u);
+	EXPECT_EQ(line.size(), std::string("  DOORR -2147483648 -").size() + 309 + 5);
+	EXPECT_EQ(line.substr(line.size() - 5), ".0000");
 }
 
 TEST(RoverScenarioLoad, KeysAreCaseFreePrefixesOfTheLine) {

@@ -1,6 +1,6 @@
 // The page's keys merged into frames: what the rover sees when several tabs press, hold,
-// repeat, tap within one frame, lose the focus or go away, and the rudder from the steering
-// keys.
+// repeat, tap within one frame, lose the focus or go away; the yaw keys; the control-surface
+// toggle.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -19,6 +19,7 @@ using Kind = InputCommand::Kind;
 InputCommand Connect(uint64_t tab) { return {Kind::Connect, tab}; }
 InputCommand Disconnect(uint64_t tab) { return {Kind::Disconnect, tab}; }
 InputCommand ReleaseAll(uint64_t tab) { return {Kind::ReleaseAll, tab}; }
+InputCommand Afc(uint64_t tab, int mode) { return {Kind::Afc, tab, -1, false, mode}; }
 InputCommand Key(uint64_t tab, const char *code, bool down) {
 	int binding = sim::BrowserKeyIndex(code);
 	EXPECT_GE(binding, 0) << code;
@@ -41,22 +42,19 @@ protected:
 	sim::InputMixer::Frame Next(const std::vector<InputCommand> &commands = {}) { return mixer.Next(commands); }
 };
 
-TEST(ServeKeys, EveryKeyTheRoverReadsAndBothSteeringSidesHaveABrowserKey) {
-	std::set<int> keys;
+TEST(ServeKeys, EveryKeyTheRoverReadsAndBothYawKeysHaveABrowserKey) {
+	std::multiset<int> keys;
 	std::set<std::string> codes;
-	int left = 0, right = 0;
 	for (const sim::BrowserKey *k = sim::BrowserKeysBegin(); k != sim::BrowserKeysEnd(); ++k) {
 		EXPECT_TRUE(codes.insert(k->code).second) << k->code << " is bound twice";
 		EXPECT_EQ(sim::BrowserKeyIndex(k->code), k - sim::BrowserKeysBegin());
 		keys.insert(k->oapiKey);
-		left += k->rudder < 0;
-		right += k->rudder > 0;
 	}
 	for (int key : {OAPI_KEY_NUMPAD8, OAPI_KEY_NUMPAD5, OAPI_KEY_NUMPAD2, OAPI_KEY_ADD, OAPI_KEY_SUBTRACT, OAPI_KEY_1,
 	                OAPI_KEY_2, OAPI_KEY_4, OAPI_KEY_5, OAPI_KEY_6, OAPI_KEY_7, OAPI_KEY_J, OAPI_KEY_V})
 		EXPECT_EQ(keys.count(key), 1u) << "OAPI key " << key;
-	EXPECT_EQ(left, 2) << "keypad 1 and the left arrow";
-	EXPECT_EQ(right, 2) << "keypad 3 and the right arrow";
+	EXPECT_EQ(keys.count(OAPI_KEY_NUMPAD1), 2u) << "keypad 1 and the left arrow";
+	EXPECT_EQ(keys.count(OAPI_KEY_NUMPAD3), 2u) << "keypad 3 and the right arrow";
 	// Browsers name keys exactly so; anything else is not a key of the rover.
 	EXPECT_EQ(sim::BrowserKeyIndex("numpad8"), -1);
 	EXPECT_EQ(sim::BrowserKeyIndex("KeyQ"), -1);
@@ -101,8 +99,7 @@ TEST_F(Mixer, LosingTheFocusOrGoingAwayLetsGoOfEveryKeyOfThatTabOnly) {
 	Next({Connect(1), Connect(2)});
 	Next({Key(1, "NumpadAdd", true), Key(1, "Digit6", true), Key(1, "ArrowLeft", true), Key(2, "Digit6", true)});
 	sim::InputMixer::Frame f = Next({ReleaseAll(1)});
-	EXPECT_EQ(Events(f), Up(OAPI_KEY_ADD)) << "tab 2 still holds 6";
-	EXPECT_EQ(f.rudder, 0);
+	EXPECT_EQ(Events(f), Up(OAPI_KEY_ADD) + " " + Up(OAPI_KEY_NUMPAD1)) << "tab 2 still holds 6";
 	EXPECT_EQ(Events(Next({Disconnect(2)})), Up(OAPI_KEY_6));
 	EXPECT_EQ(mixer.connected(), 1u);
 	// A tab that has gone cannot press anything, even with a command that was already queued.
@@ -115,23 +112,23 @@ TEST_F(Mixer, LosingTheFocusOrGoingAwayLetsGoOfEveryKeyOfThatTabOnly) {
 	EXPECT_EQ(mixer.connected(), 0u);
 }
 
-TEST_F(Mixer, TheSteeringKeysSetFullRudderWhileHeldAndNoneWhenReleasedOrBothHeld) {
+TEST_F(Mixer, TheArrowsAreTheYawKeysHeldWhileAnyOfTheirBindingsIs) {
 	Next({Connect(1), Connect(2)});
-	sim::InputMixer::Frame right = Next({Key(1, "ArrowRight", true)});
-	EXPECT_EQ(right.rudder, 1);
-	EXPECT_EQ(Events(right), "") << "the arrows are not Orbiter keys of the vessel";
-	// The yaw keys reach the vessel as keys as well, as in Orbiter.
-	sim::InputMixer::Frame both = Next({Key(2, "Numpad1", true)});
-	EXPECT_EQ(both.rudder, 0);
-	EXPECT_EQ(Events(both), Down(OAPI_KEY_NUMPAD1));
-	EXPECT_EQ(Next({Key(1, "ArrowRight", false)}).rudder, -1);
-	// Two left keys: the rudder stays left until both are up.
-	Next({Key(1, "ArrowLeft", true)});
-	EXPECT_EQ(Next({Key(2, "Numpad1", false)}).rudder, -1);
-	EXPECT_EQ(Next({Key(1, "ArrowLeft", false)}).rudder, 0);
-	// A tap of an arrow within a frame steers for that frame.
-	EXPECT_EQ(Next({Key(1, "ArrowRight", true), Key(1, "ArrowRight", false)}).rudder, 1);
-	EXPECT_EQ(Next().rudder, 0);
+	EXPECT_EQ(Events(Next({Key(1, "ArrowRight", true)})), Down(OAPI_KEY_NUMPAD3));
+	EXPECT_EQ(Events(Next({Key(2, "Numpad3", true)})), "");
+	EXPECT_EQ(Events(Next({Key(1, "ArrowRight", false)})), "") << "tab 2 still holds keypad 3";
+	EXPECT_EQ(Events(Next({Key(2, "Numpad3", false), Key(1, "ArrowLeft", true)})),
+	          Up(OAPI_KEY_NUMPAD3) + " " + Down(OAPI_KEY_NUMPAD1));
+}
+
+TEST_F(Mixer, TheControlSurfaceToggleGoesToTheFrameOfTheTabsEarlierKeys) {
+	Next({Connect(1), Connect(2)});
+	EXPECT_EQ(Next({Afc(1, 0), Afc(2, 7)}).afc, 7) << "the last one given";
+	EXPECT_EQ(Next().afc, -1);
+	// Behind a release that waits for the next frame, the toggle waits too.
+	EXPECT_EQ(Next({Key(1, "Numpad8", true), Key(1, "Numpad8", false), Afc(1, 0)}).afc, -1);
+	EXPECT_EQ(Next().afc, 0);
+	EXPECT_EQ(Next({Afc(9, 7)}).afc, -1) << "never connected";
 }
 
 }  // namespace

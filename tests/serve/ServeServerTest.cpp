@@ -176,7 +176,7 @@ TEST_F(ServeServer, ServesThePageTheSessionTheMeshTheTerrainAndTheState) {
 	EXPECT_EQ(s["hud"], json({{"width", 1024}, {"height", 768}}));
 	EXPECT_EQ(s["three"], false) << "no three.js in this folder";
 	EXPECT_EQ(s["keys"].size(), sim::BrowserKeyCount());
-	EXPECT_EQ(s["keys"][0], json({{"code", "Numpad8"}, {"key", "NUMPAD8"}, {"rudder", 0}, {"label", "forward gear"}}));
+	EXPECT_EQ(s["keys"][0], json({{"code", "Numpad8"}, {"key", "NUMPAD8"}, {"label", "forward gear"}}));
 
 	json mesh = json::parse(client->Get("/api/mesh")->body);
 	EXPECT_EQ(mesh["meshes"][0]["name"], "Sendra9");
@@ -203,23 +203,31 @@ TEST_F(ServeServer, KeysFromAWatchingPageDriveTheRoverAndEveryPageSeesTheFrames)
 	ASSERT_FALSE(token.empty());
 	ASSERT_FALSE(watcher.Token().empty());
 
-	// Keypad 8 tapped within one frame still selects the gear; keypad plus held for a
-	// second adds 0.01 m/s a frame; the right arrow puts the rudder over with the host's lag.
+	// Keypad 8 tapped within one frame still selects the gear; keypad plus held for half a
+	// second adds 0.01 m/s a frame. The right arrow is keypad 3, the host's yaw key: it moves
+	// nothing while the rover takes the keyboard for keypad plus, and then puts the rudder over
+	// with the host's lag (the built-in rover's control surfaces are on).
 	ASSERT_EQ(Input(Key(token, "Numpad8", true)), 204);
 	ASSERT_EQ(Input(Key(token, "Numpad8", false)), 204);
 	Frames(2);
 	ASSERT_EQ(Input(Key(token, "NumpadAdd", true)), 204);
 	ASSERT_EQ(Input(Key(token, "ArrowRight", true)), 204);
 	Frames(1);
-	EXPECT_EQ(State()["held"], json::array({"ADD"}));
-	Frames(59);
+	EXPECT_EQ(State()["held"], json::array({"ADD", "NUMPAD3"}));
+	EXPECT_EQ(State()["vessel"]["afc"], 7);
+	Frames(29);
+	EXPECT_EQ(State()["vessel"]["rudder"]["level"], 0.0);
+	ASSERT_EQ(Input(Key(token, "NumpadAdd", false)), 204);
+	Frames(30);
+	EXPECT_EQ(State()["vessel"]["rudder"]["target"], 1);
 	ASSERT_EQ(Input(json{{"client", token}, {"events", {{{"release", "all"}}}}}.dump()), 204);
 	Frames(1);
 	json st = State();
 	EXPECT_EQ(st["held"], json::array());
 	EXPECT_EQ(st["vessel"]["rudder"]["target"], 0);
-	EXPECT_EQ(st["vessel"]["rudder"]["level"], 1.0) << "a second of right rudder at the host's one unit a second";
-	EXPECT_EQ(Hud(), "Current Ground Speed 0.60|Forward Gear|Turn Angle: 0|");
+	EXPECT_NEAR(st["vessel"]["rudder"]["level"].get<double>(), 0.5, 1e-12)
+	    << "half a second of right rudder at the host's one unit a second";
+	EXPECT_EQ(Hud(), "Current Ground Speed 0.30|Forward Gear|Turn Angle: 0|");
 
 	for (int i = 0; i < 300 && (driver.Count("frame") < 60 || watcher.Count("frame") < 60); ++i)
 		std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -227,7 +235,9 @@ TEST_F(ServeServer, KeysFromAWatchingPageDriveTheRoverAndEveryPageSeesTheFrames)
 	EXPECT_EQ(watcher.Count("frame"), 63u);
 	json last = watcher.LastFrame();
 	EXPECT_EQ(last["frame"], 63);
-	EXPECT_EQ(last["hud"][0][3], "Current Ground Speed 0.60");
+	EXPECT_EQ(last["hud"][0][3], "Current Ground Speed 0.30");
+	EXPECT_NEAR(last["vessel"]["rudder"].get<double>(), 0.5, 1e-12);
+	EXPECT_EQ(last["vessel"]["afc"], 7);
 	EXPECT_GT(last["vessel"]["lat"].get<double>(), 0.67 * RAD) << "driven north";
 
 	// The input of a page drives; the stream of a page that went away no longer does, and
@@ -273,6 +283,11 @@ TEST_F(ServeServer, HostileRequestsGetAnErrorAndChangeNothing) {
 		{json{{"client", token}, {"events", {{{"code", "KeyJ"}, {"down", true}, {"x", 1}}}}}.dump(),
 		 "application/json", 400},
 		{json{{"client", token}, {"events", {{{"release", "some"}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"afc", 8}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"afc", -1}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"afc", "7"}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"afc", 7.5}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"afc", 0}, {"down", true}}}}}.dump(), "application/json", 400},
 		// One bad event spoils the whole request: the good one before it is not used either.
 		{json{{"client", token}, {"events", {{{"code", "KeyJ"}, {"down", true}}, {{"code", "Nope"}, {"down", true}}}}}
 		     .dump(),
@@ -304,12 +319,15 @@ TEST_F(ServeServer, HostileRequestsGetAnErrorAndChangeNothing) {
 	EXPECT_EQ(st["vessel"]["lights"], json::array({false, false, false, false}));
 	EXPECT_EQ(st["vessel"]["animations"][0], 0.0) << "the sunscreen did not move";
 	EXPECT_EQ(Hud(), "Current Ground Speed 0.00|Neutral Gear|Turn Angle: 0|");
+	EXPECT_EQ(st["vessel"]["afc"], 7);
 
-	// A well-formed request, with a charset and a blank, is taken.
+	// A well-formed request, with a charset and a blank, is taken; so is the toggle.
 	std::string good = " " + Key(token, "Digit7", true);
 	EXPECT_EQ(Input(good, "application/json; charset=utf-8"), 204);
+	EXPECT_EQ(Input(json{{"client", token}, {"events", {{{"afc", 0}}}}}.dump()), 204);
 	Frames(1);
 	EXPECT_EQ(State()["held"], json::array({"7"}));
+	EXPECT_EQ(State()["vessel"]["afc"], 0);
 }
 
 TEST_F(ServeServer, AStalledPageIsDroppedWithItsKeysWhileTheSimulationAndOtherPagesGoOn) {

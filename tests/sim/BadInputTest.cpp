@@ -363,6 +363,15 @@ TEST_F(BadInput, ModulesThatCannotBeUsedAreRefused) {
 		<< r.err;
 }
 
+TEST_F(BadInput, AFileThatHoldsNothingOfAScenarioRunsWithAWarningNamingIt) {
+	s.Write("README.md", "# Sendra2016\n\nA rover for Orbiter 2016.\n");
+	Outcome r = Run({"README.md", "--duration", "0.1", "--out", "ok"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(r.err.find("sendra-sim: warning: README.md: holds no vessels and no blocks; is it a scenario file?"),
+	          std::string::npos)
+	    << r.err;
+}
+
 TEST_F(BadInput, NumbersThatAreNotFiniteAreRefusedWhereverTheyAreRead) {
 	const std::vector<std::pair<std::string, std::string>> lines = {
 		{"POS nan 0", "s.scn:9: vessel 'A': POS: expected 2 finite numbers, got 'nan 0'"},

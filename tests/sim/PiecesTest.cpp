@@ -60,8 +60,10 @@ TEST(SimPieces, DriveScriptsReadAsUsersWriteThem) {
 		"0.5 key add down\n"
 		"1e1 rudder -1\n"
 		"10 save my runs/saved one.scn\n"
-		"10 focus Rover \xE2\x80\x94 2\n");
-	ASSERT_EQ(s.events.size(), 5u);
+		"10 focus Rover \xE2\x80\x94 2\n"
+		"10 afc 5\r\n"
+		"11 tap V # " + std::string(4096 - 11, '-') + "\r\n");  // at the line limit, and its CR
+	ASSERT_EQ(s.events.size(), 7u);
 	using K = sim::ScriptEvent::Kind;
 	EXPECT_EQ(s.events[0].kind, K::Tap);
 	EXPECT_EQ(s.events[0].line, 3);
@@ -72,6 +74,8 @@ TEST(SimPieces, DriveScriptsReadAsUsersWriteThem) {
 	EXPECT_EQ(s.events[2].t, 10.0);
 	EXPECT_EQ(s.events[3].text, "my runs/saved one.scn");
 	EXPECT_EQ(s.events[4].text, "Rover \xE2\x80\x94 2");
+	EXPECT_EQ(s.events[5].kind, K::Afc);
+	EXPECT_EQ(sim::DescribeEvent(s.events[5]), "afc 5");
 	EXPECT_TRUE(Parse("").events.empty());
 
 	// Text that is not a drive script is refused with its line.
@@ -82,6 +86,10 @@ TEST(SimPieces, DriveScriptsReadAsUsersWriteThem) {
 	EXPECT_EQ(ParseError("1e400 tap V\n"), "s.txt:1: the time '1e400' is not a finite number of seconds >= 0");
 	EXPECT_EQ(ParseError("1 tap\n"), "s.txt:1: expected '<t> tap <NAME>'");
 	EXPECT_EQ(ParseError("1 rudder nan\n"), "s.txt:1: the rudder level 'nan' is not a number from -1 to 1");
+	for (const char *afc : {"1 afc 8\n", "1 afc -1\n", "1 afc 7.0\n", "1 afc\n"})
+		EXPECT_EQ(ParseError(afc).rfind("s.txt:1: expected '<t> afc <mode>' with a control-surface mode from 0 to 7", 0), 0u)
+		    << afc;
+	EXPECT_EQ(ParseError("1 tap V # " + std::string(4096 - 9, '-') + "\r\n"), "s.txt:1: the line is longer than 4096 bytes");
 	EXPECT_EQ(ParseError("2\n"), "s.txt:1: an event is missing after the time");
 }
 

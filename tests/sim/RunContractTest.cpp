@@ -189,6 +189,30 @@ TEST(SimRun, ScriptedDriveFollowsTheRoversRules) {
 	}
 }
 
+TEST(SimRun, YawKeysMoveTheRudderWhileTheControlSurfacesHaveItAndAProgramsSettingAlways) {
+	Scratch s;
+	s.Write("flat.scn", RoverScenario({{"R", 0, 0, 0}}));  // no AFCMODE: the surfaces are off
+	s.Write("drive.txt",
+	        "0  key NUMPAD3 down  # yaw right, held throughout: nothing yet\n"
+	        "1  afc 7             # frame 50: the key moves the rudder from frame 51 on\n"
+	        "3  afc 5             # elevator and ailerons only: the rudder goes back\n"
+	        "5  rudder -0.5       # a program's setting, whatever the mode\n"
+	        "7  afc 2             # the rudder alone: the key adds to the setting\n");
+	ProgramResult r = s.Run({"flat.scn", "--script", "drive.txt", "--terrain", "flat", "--duration", "9"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	std::vector<Row> rows = Trajectory(s);
+	ASSERT_EQ(rows.size(), 450u);
+	auto at = [&](double t) { return rows[static_cast<size_t>(std::lround(t / 0.02)) - 1].rudder(); };
+	EXPECT_EQ(at(1.0), 0.0);
+	EXPECT_NEAR(at(1.02), 0.02, 1e-12);
+	EXPECT_EQ(at(3.0), 1.0);
+	EXPECT_EQ(at(4.0), 0.0);
+	EXPECT_EQ(at(6.0), -0.5);
+	EXPECT_EQ(at(9.0), 0.5);
+	EXPECT_NE(s.Read("sendra-out/final.scn").find("\n  AFCMODE 2\n  DOORL 0 0.0000\n"),
+	          std::string::npos);
+}
+
 TEST(SimRun, FramesFollowTheDtListAndEventsLandInTheFrameThatReachesThem) {
 	Scratch s;
 	s.Write("empty.txt", "");

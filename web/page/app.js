@@ -80,6 +80,22 @@ async function main() {
 	const input = new Input(session.keys, ['F1', 'KeyC'], toggleView);
 	document.getElementById('view').focus();
 
+	// The control-surface mode, and Orbiter's toggle between all surfaces and none.
+	const afcButton = document.getElementById('afc');
+	let afc = null;
+	afcButton.addEventListener('click', () => {
+		if (afc !== null)
+			input.setAfc(afc ? 0 : 7);
+		document.getElementById('view').focus();
+	});
+	const showAfc = mode => {
+		if (mode === afc)
+			return;
+		afc = mode;
+		afcButton.hidden = false;
+		afcButton.textContent = `control surfaces ${mode}: rudder ${mode & 2 ? 'on' : 'off'} (click for ${mode ? 0 : 7})`;
+	};
+
 	let frame = null, frames = 0, fps = 0, fpsStart = performance.now(), connected = false;
 	const stream = new EventSource('/api/stream');
 	stream.addEventListener('hello', e => {
@@ -90,6 +106,8 @@ async function main() {
 		frame = JSON.parse(e.data);
 		sendra.frame = frame;
 		view.applyFrame(frame);
+		if (frame.vessel)
+			showAfc(frame.vessel.afc);
 		drawHud(frame.hud || [], session.hud);
 	});
 	stream.onerror = () => {

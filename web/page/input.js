@@ -5,7 +5,7 @@
 const MAX_EVENTS_PER_REQUEST = 64;  // the server refuses more
 
 export class Input {
-	// keys: the server's table ({code, key, rudder, label}); pageKeys: codes the page keeps
+	// keys: the server's table ({code, key, label}); pageKeys: codes the page keeps
 	// for itself (view switching), handled by onPageKey.
 	constructor(keys, pageKeys, onPageKey) {
 		this.bound = new Map(keys.map(k => [k.code, k]));
@@ -59,6 +59,12 @@ export class Input {
 		if (!this.held.delete(e.code))
 			return;
 		this.send({code: e.code, down: false});
+	}
+
+	// Sets the focus vessel's control-surface mode, as Orbiter's toggle does.
+	setAfc(mode) {
+		if (this.client)
+			this.send({afc: mode});
 	}
 
 	releaseAll() {

@@ -5,6 +5,9 @@
 
 #include "Orbitersdk.h"
 
+// Not declared by the SDK headers, as in the real SDK.
+OAPIFUNC void InitLib(HINSTANCE hModule);
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE hModule, DWORD reason, LPVOID reserved) {
 	(void)reserved;
 	if (reason == DLL_PROCESS_ATTACH)

@@ -1,5 +1,6 @@
 // A deliberately flawed vessel module for the host's loader tests; each build leaves out or
-// breaks one piece of what the host requires, chosen by a compile definition.
+// breaks one piece of what the host requires, or (FAKE_KEYS) takes or hides keys, chosen by a
+// compile definition.
 #include "Orbitersdk.h"
 
 #ifndef FAKE_VERSION
@@ -10,6 +11,16 @@ class FakeVessel final : public VESSEL2 {
 public:
 	FakeVessel(OBJHANDLE h, int fm) : VESSEL2(h, fm) {}
 	void clbkSetClassCaps(FILEHANDLE) override { SetSize(1.0); }
+#ifdef FAKE_KEYS
+	// Takes the whole keyboard while Space is held; hides keypad 3 from the host while Shift is.
+	int clbkConsumeDirectKey(char *kstate) override {
+		if (KEYDOWN(kstate, OAPI_KEY_SPACE))
+			return 1;
+		if (KEYDOWN(kstate, OAPI_KEY_LSHIFT))
+			RESETKEY(kstate, OAPI_KEY_NUMPAD3);
+		return 0;
+	}
+#endif
 };
 
 #ifndef FAKE_NO_VERSION

@@ -124,6 +124,17 @@ try {
 	// The sunscreen's slats are the rover's first animations.
 	check(after > before, `J opens the sunscreen: its state rose from ${before} to ${after}`);
 
+	// The built-in rover has its control surfaces on; the page's toggle switches them off.
+	const afcText = await page.locator('#afc').textContent();
+	check(/control surfaces 7/.test(afcText), `the page shows the control-surface mode 7: ${afcText}`);
+	await page.locator('#afc').click();
+	let afc = (await state(url)).vessel.afc;
+	for (let i = 0; i < 100 && afc !== 0; ++i) {
+		await page.waitForTimeout(100);
+		afc = (await state(url)).vessel.afc;
+	}
+	check(afc === 0, `the toggle switches the control surfaces off: mode ${afc}`);
+
 	mkdirSync(args.artifacts, {recursive: true});
 	const shot = join(args.artifacts, 'serve-page.png');
 	await page.screenshot({path: shot});

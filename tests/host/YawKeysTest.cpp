@@ -1,0 +1,64 @@
+// The host's own yaw input: keypad 1 and 3 move the focus vessel's rudder only while its
+// control-surface mode has the rudder, from the key state its module left, and not in a frame
+// whose keys the module took; a program's rudder setting adds to them whatever the mode.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "FakeRoot.h"
+#include "HostVessel.h"
+#include "Simulation.h"
+
+namespace {
+
+struct Case {
+	DWORD mode;
+	std::vector<int> held;
+	double program;  // the rudder target a program set
+	double level;    // the rudder a frame later
+};
+
+TEST(YawKeys, MoveTheRudderOnlyWhereOrbitersWould) {
+	FakeRoot root;
+	root.AddClass("Keys");
+	const int L = OAPI_KEY_NUMPAD1, R = OAPI_KEY_NUMPAD3, consume = OAPI_KEY_SPACE, hide3 = OAPI_KEY_LSHIFT;
+	const Case cases[] = {
+	    {0, {R}, 0, 0},           // control surfaces off (the default)
+	    {5, {R}, 0, 0},           // elevator and ailerons, not the rudder
+	    {7, {R}, 0, 1},
+	    {2, {L}, 0, -1},
+	    {7, {L, R}, 0, 0},        // both: straight
+	    {7, {R, consume}, 0, 0},  // the module took the frame's keys
+	    {7, {L, consume}, 0, 0},
+	    {7, {R, hide3}, 0, 0},    // reset by the module: the host does not see it
+	    {7, {L, R, hide3}, 0, -1},
+	    {0, {}, -0.5, -0.5},      // a program's setting, whatever the mode
+	    {7, {R}, 0.5, 1},         // the keys add to it, within -1..1
+	    {7, {L}, 0.5, -0.5},
+	};
+	for (const Case &c : cases) {
+		host::SimOptions o;
+		o.root = root.path();
+		o.rudderDelay = 0;
+		host::Simulation sim(o);
+		Vessel *v = sim.CreateVessel("V", "Keys", {sim.FindBody("Moon"), 0, 0, 0});
+		Vessel *other = sim.CreateVessel("W", "Keys", {sim.FindBody("Moon"), 0, 0, 0});
+		sim.SetControlSurfaceMode(v, c.mode);
+		sim.SetControlSurfaceMode(other, 7);
+		sim.SetRudderTarget(v, c.program);
+		for (int key : c.held)
+			sim.KeyDown(key);
+		sim.Frame(0.1);  // the keyboard step sets the target...
+		sim.Frame(0.1);  // ...which the next frame's rudder follows
+		SCOPED_TRACE("mode " + std::to_string(c.mode) + ", " + std::to_string(c.held.size()) + " keys");
+		EXPECT_EQ(v->rudderLevel, c.level);
+		EXPECT_EQ(other->rudderLevel, 0.0) << "the keys go to the focus vessel only";
+		// The keys move to the new focus; the old one's rudder goes back to what a program set.
+		sim.SetFocus(other);
+		sim.Frame(0.1);
+		sim.Frame(0.1);
+		EXPECT_EQ(v->rudderLevel, c.program);
+	}
+}
+
+}  // namespace
