@@ -1,42 +1,82 @@
-// Every allocation of the test program, the rovers that the module makes included, starts
-// filled with a pattern instead of whatever the allocator had: a field that the constructor
-// leaves unset then shows as a strange value, not as the zero of fresh memory. The module
-// resolves operator new to this one, as a library does to the program's. The allocations not
-// yet released are counted, so that a test can see what a rover leaves behind.
+// Every block that malloc hands out in this test program, the rovers that the module makes
+// included, starts filled with a pattern instead of whatever the memory held: a field that the
+// constructor leaves unset then shows as a strange value, not as the zero of fresh memory. The
+// blocks not yet given back are counted, so that a test can see what a deleted rover leaves
+// behind. The program's malloc stands in for the C library's (which it calls), as the module
+// takes malloc from the process; not under the sanitizers, whose malloc fills blocks and finds
+// leaks itself.
 #include "FilledAllocations.h"
 
 #include <atomic>
-#include <cstdlib>
+#include <cstddef>
 #include <cstring>
-#include <new>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SENDRA_OWN_MALLOC 0
+#endif
+#endif
+#if !defined(SENDRA_OWN_MALLOC) && defined(__SANITIZE_ADDRESS__)
+#define SENDRA_OWN_MALLOC 0
+#endif
+#ifndef SENDRA_OWN_MALLOC
+#define SENDRA_OWN_MALLOC 1
+#endif
+
+#if SENDRA_OWN_MALLOC
+extern "C" void *__libc_malloc(size_t size);
+extern "C" void __libc_free(void *p);
+extern "C" void *__libc_calloc(size_t n, size_t size);
+extern "C" void *__libc_realloc(void *p, size_t size);
+extern "C" void *__libc_memalign(size_t alignment, size_t size);
 
 namespace {
 
 std::atomic<long long> live{0};
 
-void *Filled(std::size_t size) {
-	void *p = std::malloc(size ? size : 1);
-	if (!p)
-		throw std::bad_alloc();
-	std::memset(p, 0xA5, size);
-	++live;
+void *Counted(void *p) {
+	if (p)
+		++live;
 	return p;
-}
-
-void Release(void *p) noexcept {
-	if (!p)
-		return;
-	--live;
-	std::free(p);
 }
 
 }  // namespace
 
-long long LiveAllocations() { return live; }
+extern "C" void *malloc(size_t size) {
+	void *p = __libc_malloc(size);
+	if (p)
+		std::memset(p, 0xA5, size);
+	return Counted(p);
+}
 
-void *operator new(std::size_t size) { return Filled(size); }
-void *operator new[](std::size_t size) { return Filled(size); }
-void operator delete(void *p) noexcept { Release(p); }
-void operator delete[](void *p) noexcept { Release(p); }
-void operator delete(void *p, std::size_t) noexcept { Release(p); }
-void operator delete[](void *p, std::size_t) noexcept { Release(p); }
+extern "C" void free(void *p) {
+	if (p)
+		--live;
+	__libc_free(p);
+}
+
+extern "C" void *calloc(size_t n, size_t size) { return Counted(__libc_calloc(n, size)); }
+
+extern "C" void *realloc(void *p, size_t size) {
+	void *q = __libc_realloc(p, size);
+	if (!p && q)
+		++live;  // as malloc
+	else if (p && size == 0 && !q)
+		--live;  // as free
+	return q;
+}
+
+extern "C" void *memalign(size_t alignment, size_t size) { return Counted(__libc_memalign(alignment, size)); }
+extern "C" void *aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
+extern "C" int posix_memalign(void **out, size_t alignment, size_t size) {
+	void *p = memalign(alignment, size);
+	if (!p)
+		return 12;  // ENOMEM
+	*out = p;
+	return 0;
+}
+
+long long LiveAllocations() { return live; }
+#else
+long long LiveAllocations() { return -1; }
+#endif
