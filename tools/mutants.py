@@ -38,21 +38,44 @@ ROOT = Path(__file__).resolve().parent.parent
 MODULE_DIR = "Sendra2016"
 EQUIVALENTS = ROOT / "tools" / "mutants-equivalent.txt"
 SEED = 2016
-TEST_BINARY = "module_tests"
-TARGETS = ["Sendra2016", TEST_BINARY, "stage_assets"]
+# The module's test programs: its suite and the program of its failed memory requests.
+TEST_BINARIES = ["module_tests", "module_alloc_tests"]
+TARGETS = ["Sendra2016", "stage_assets"] + TEST_BINARIES
 
 
 # --- Reading the sources ------------------------------------------------------------------
 
+def linux_branch(directive, stack):
+    """Follows #if, #else and #endif: whether the lines after directive are compiled for
+    Linux. Only _WIN32 is told apart; any other condition counts as true."""
+    words = directive.lstrip("#").split()
+    if not words:
+        return all(stack)
+    windows_only = "_WIN32" in directive and "!" not in directive and "ndef" not in words[0]
+    if words[0] in ("if", "ifdef", "ifndef"):
+        stack.append(not windows_only)
+    elif words[0] in ("else", "elif") and stack:
+        stack[-1] = not stack[-1]
+    elif words[0] == "endif" and stack:
+        stack.pop()
+    return all(stack)
+
+
 def mask(lines):
-    """Each line with comments, string and character literals and preprocessor lines blanked
-    (kept at their length, so that columns still match the source)."""
+    """Each line with comments, string and character literals, preprocessor lines and lines
+    that only Windows compiles blanked (kept at their length, so that columns still match the
+    source)."""
     out = []
     in_comment = False
+    compiled = []  # per open #if: whether its current branch is compiled here
     for line in lines:
         chars = list(line)
         n = len(line)
         if not in_comment and line.lstrip().startswith("#"):
+            linux_branch(line.strip(), compiled)
+            out.append(" " * n)
+            continue
+        if not all(compiled):
             out.append(" " * n)
             continue
         i = 0
@@ -403,8 +426,14 @@ class Worker:
         return r
 
     def test(self, timeout):
-        return run([str(self.build / TEST_BINARY), "--gtest_fail_fast", "--gtest_brief=1",
-                    "--gtest_color=no"], timeout=timeout, cwd=self.build)
+        """The module's test programs one after the other, up to the first that fails."""
+        deadline = time.monotonic() + timeout
+        for binary in TEST_BINARIES:
+            r = run([str(self.build / binary), "--gtest_fail_fast", "--gtest_brief=1", "--gtest_color=no"],
+                    timeout=max(deadline - time.monotonic(), 1.0), cwd=self.build)
+            if r.timed_out or r.returncode != 0:
+                break
+        return r
 
     def try_mutant(self, m, build_limit, test_limit):
         target = self.src / MODULE_DIR / m.path

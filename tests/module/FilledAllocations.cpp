@@ -1,11 +1,14 @@
 // Every block that malloc hands out in this test program, the rovers that the module makes
 // included, starts filled with a pattern instead of whatever the memory held: a field that the
-// constructor leaves unset then shows as a strange value, not as the zero of fresh memory. The
-// blocks not yet given back are counted, so that a test can see what a deleted rover leaves
+// constructor leaves unset then shows as a strange value, not as the zero of fresh memory; and
+// a block given back is filled with another, so that what is read after it was freed shows too.
+// The blocks not yet given back are counted, so that a test can see what a deleted rover leaves
 // behind. The program's malloc stands in for the C library's (which it calls), as the module
 // takes malloc from the process; not under the sanitizers, whose malloc fills blocks and finds
 // leaks itself.
 #include "FilledAllocations.h"
+
+#include <malloc.h>
 
 #include <atomic>
 #include <cstddef>
@@ -50,8 +53,10 @@ extern "C" void *malloc(size_t size) {
 }
 
 extern "C" void free(void *p) {
-	if (p)
-		--live;
+	if (!p)
+		return;
+	--live;
+	std::memset(p, 0x5A, malloc_usable_size(p));
 	__libc_free(p);
 }
 

@@ -220,7 +220,8 @@ TEST(RoverScenarioLoad, AFieldThatCannotBeReadIsLeftWithTheFieldsAfterIt) {
 	std::vector<std::pair<std::string, std::vector<std::string>>> rovers;
 	for (size_t i = 0; i < std::size(cases); ++i)
 		rovers.push_back({"R" + std::to_string(i), {"DOORL 3 0.3", cases[i].line}});
-	rovers.push_back({"light", {"LIGHT 1", "LIGHT 4294967297", "LIGHT x"}});
+	// A state that overflows does not keep the next line's number from being read.
+	rovers.push_back({"light", {"DOORL 2 1e999", "LIGHT 1", "LIGHT 4294967297", "LIGHT x"}});
 	RoverWorld world;
 	Load(world, Scenario(rovers));
 	for (size_t i = 0; i < std::size(cases); ++i) {
