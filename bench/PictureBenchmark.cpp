@@ -4,21 +4,23 @@
 
 #include <sstream>
 
-#include "Options.h"
-#include "Render.h"
-#include "Runner.h"
+#include "app/CommandLine.h"
+#include "render/Render.h"
+#include "session/Paths.h"
 
 namespace {
 
 // The built-in rover with its doors, sunscreen and lights opened: the most there is to draw.
 sim::Scene OpenRover() {
 	sim::CommandLine cl = sim::ParseCommandLine({"render", "--at", "12", "--out", "unused.png"}, sim::DefaultRoot());
-	sim::RunOptions o = cl.render.drive;
-	o.script.reset();
-	std::ostringstream out, err;
-	sim::Scene scene;
+	sim::DriveOptions o = cl.render.drive;
+	o.duration = cl.render.at;
+	std::ostringstream err;
 	// The built-in drive opens everything in its first 12 s.
-	sim::RunDrive(o, sim::RunConsole{out, err}, [&](host::Simulation &s) { scene = sim::FocusScene(s, sim::View::Iso); });
+	sim::Session session(o.session, err);
+	sim::Drive drive(session, sim::LoadDriveScript(o), o);
+	drive.ToEnd();
+	sim::Scene scene = sim::FocusScene(session.simulation(), sim::View::Iso);
 	return scene;
 }
 

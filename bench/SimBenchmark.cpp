@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "Options.h"
-#include "Runner.h"
+#include "app/CommandLine.h"
+#include "run/Run.h"
+#include "session/Paths.h"
 
 extern char **environ;
 

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "DriveScript.h"
+#include "session/DriveScript.h"
 #include "HostError.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "Defaults.h"
+#include "session/Defaults.h"
 
 int main(int argc, char **argv) {
 	if (argc != 3) {

@@ -157,7 +157,10 @@ BEGIN
   END
 END
 EOF
-llvm-rc -no-preprocess -fo "$work/version.res" "$work/version.rc" || die "cannot compile the version resource"
+# From the work folder with bare names: llvm-rc also takes options after a slash, so an absolute
+# path such as /check/... would be read as its /c option.
+(cd "$work" && llvm-rc -no-preprocess -fo version.res version.rc) ||
+	die "cannot compile the version resource"
 
 # --- Link -----------------------------------------------------------------------------------
 # The module's objects, the version resource and the three import libraries only: no default

@@ -18,7 +18,7 @@ struct RotationRow {
 	double angleDeg;  // rotation at state 1
 };
 
-// Table 1: the fifteen sunscreen slats, fanning out about one hinge; animSunscreen[i] is row i.
+// The fifteen sunscreen slats, fanning out about one hinge; animSunscreen[i] is row i.
 const RotationRow SUNSCREEN_SLATS[15] = {
 	{{116}, 1, {0, 0.078, -0.89}, {-1, 0, 0}, 124.8},
 	{{123}, 1, {0, 0.078, -0.89}, {-1, 0, 0}, 121.2},
@@ -37,7 +37,7 @@ const RotationRow SUNSCREEN_SLATS[15] = {
 	{{109}, 1, {0, 0.078, -0.89}, {-1, 0, 0}, 4.8},
 };
 
-// Table 2: the side doors about vertical hinges.
+// The side doors, about vertical hinges: left, right.
 struct DoorRow {
 	UINT Sendra2016::*anim;
 	RotationRow rotation;
@@ -47,12 +47,14 @@ const DoorRow DOORS[2] = {
 	{&Sendra2016::animDoorRight, {{29, 96}, 2, {1.882, 3.2, -0.024}, {0, 1, 0}, -60}},
 };
 
-// Table 3: the wheels. Each swivels a full turn about the vertical through its swivel point;
-// its two roll groups roll a full turn about the axle through its roll point and hang from
-// the swivel through the wheel's link animation.
+// The wheels. Each swivels a full turn about the vertical through its swivel point; its two
+// roll groups roll a full turn about the axle through its roll point and hang from the swivel
+// through the wheel's link animation. The axle line decides how steering deflects the swivel.
 enum Side { RIGHT, LEFT };
+enum Axle { FRONT, MIDDLE, REAR };
 struct WheelRow {
 	Side side;
+	Axle axle;
 	UINT Sendra2016::*swivelAnim;
 	UINT swivelGroup;
 	double swivelPoint[3];
@@ -66,21 +68,21 @@ const double WHEEL_ROLL_AXIS[3] = {1, 0, 0};
 const double WHEEL_TURN_DEG = 360;
 // Rows in the order of swivel and link creation: right front, middle, rear, then left.
 const WheelRow WHEELS[6] = {
-	{RIGHT, &Sendra2016::animSteerRightFront, 13, {1.5374, -1.759, 1.493}, &Sendra2016::rollTransformRightFront,
+	{RIGHT, FRONT, &Sendra2016::animSteerRightFront, 13, {1.5374, -1.759, 1.493}, &Sendra2016::rollTransformRightFront,
 	 {35, 21}, {1.5374, -1.759, 1.493}, &Sendra2016::animWheelLinkRightFront},
-	{RIGHT, &Sendra2016::animSteerRightMiddle, 12, {1.5374, -1.759, -0.569}, &Sendra2016::rollTransformRightMiddle,
+	{RIGHT, MIDDLE, &Sendra2016::animSteerRightMiddle, 12, {1.5374, -1.759, -0.569}, &Sendra2016::rollTransformRightMiddle,
 	 {36, 17}, {1.5374, -1.759, -0.569}, &Sendra2016::animWheelLinkRightMiddle},
-	{RIGHT, &Sendra2016::animSteerRightRear, 11, {1.5374, -1.759, -2.629}, &Sendra2016::rollTransformRightRear,
+	{RIGHT, REAR, &Sendra2016::animSteerRightRear, 11, {1.5374, -1.759, -2.629}, &Sendra2016::rollTransformRightRear,
 	 {37, 20}, {1.5374, -1.759, -2.629}, &Sendra2016::animWheelLinkRightRear},
-	{LEFT, &Sendra2016::animSteerLeftFront, 14, {-1.5363, -1.759, 1.493}, &Sendra2016::rollTransformLeftFront,
+	{LEFT, FRONT, &Sendra2016::animSteerLeftFront, 14, {-1.5363, -1.759, 1.493}, &Sendra2016::rollTransformLeftFront,
 	 {34, 18}, {-1.529, -1.759, 1.493}, &Sendra2016::animWheelLinkLeftFront},
-	{LEFT, &Sendra2016::animSteerLeftMiddle, 15, {-1.5363, -1.759, -0.569}, &Sendra2016::rollTransformLeftMiddle,
+	{LEFT, MIDDLE, &Sendra2016::animSteerLeftMiddle, 15, {-1.5363, -1.759, -0.569}, &Sendra2016::rollTransformLeftMiddle,
 	 {33, 22}, {-1.5363, -1.759, -0.569}, &Sendra2016::animWheelLinkLeftMiddle},
-	{LEFT, &Sendra2016::animSteerLeftRear, 16, {-1.5374, -1.759, -2.629}, &Sendra2016::rollTransformLeftRear,
+	{LEFT, REAR, &Sendra2016::animSteerLeftRear, 16, {-1.5374, -1.759, -2.629}, &Sendra2016::rollTransformLeftRear,
 	 {32, 19}, {-1.529, -1.759, -2.629}, &Sendra2016::animWheelLinkLeftRear},
 };
 
-// Table 4: the dials, turning with the wheels' swivel.
+// The dials, turning with the wheels' swivel: left, right, rear.
 struct PartRow {
 	UINT Sendra2016::*anim;
 	RotationRow rotation;
@@ -91,8 +93,8 @@ const PartRow DIALS[3] = {
 	{&Sendra2016::animTurnDialRear, {{160}, 1, {-0.169, -0.089, -2.944}, {0, 0, 1}, 360}},
 };
 
-// Table 5: the three control sticks, four tilts each: bank about the forward axis, pitch
-// about the lateral axis.
+// The three control sticks (left, right, rear), four tilts each: bank about the forward
+// axis, pitch about the lateral axis.
 const PartRow STICKS[12] = {
 	{&Sendra2016::animStickLeftBankPlus, {{171}, 1, {-1.044, 0.148, 2.204}, {0, 0, 1}, 15}},
 	{&Sendra2016::animStickLeftBankMinus, {{171}, 1, {-1.044, 0.148, 2.204}, {0, 0, 1}, -15}},

@@ -1,6 +1,7 @@
 // The drive state's effect after every step: steering input from the rudder, neutral
 // coasting, every animation from the drive state, doors and sunscreen moving, lights, the
 // turn angle and the swivel's return to straight.
+#include "../animation/AnimationTables.h"
 #include "../module/Sendra2016.h"
 
 namespace {
@@ -84,16 +85,90 @@ double WrapOnce(double x) {
 	return x;
 }
 
+// A wheel's swivel state [fraction of a turn]: the middle wheels show the swivel alone; the
+// front ones turn back by the steering deflection and the rear ones on by it, wrapped once.
+double SwivelState(double swivel, double deflection, rig::Axle axle) {
+	switch (axle) {
+	case rig::FRONT: return WrapOnce(swivel - deflection);
+	case rig::REAR: return WrapOnce(swivel + deflection);
+	default: return swivel;
+	}
+}
+
+// The sticks follow the engaged gear; in neutral they keep their last state. The same input
+// banks them the other way in reverse, as it turns the heading the other way.
+void SetSticks(Sendra2016 &r) {
+	// The only place where the sticks' bank returns to centre.
+	if (r.steerInput == 0)
+		for (int i = 0; i < 6; ++i)
+			r.SetAnimation(r.*BANK_CENTRE_ORDER[i], 0);
+	if (r.gearForward == 1) {
+		if (r.steerInput > 0)
+			Tilt(r, BANK_MINUS, 1);
+		if (r.steerInput < 0)
+			Tilt(r, BANK_PLUS, 1);
+		Tilt(r, PITCH_FORWARD, r.speedProc);
+	}
+	if (r.gearReverse == 1) {
+		if (r.steerInput < 0)
+			Tilt(r, BANK_MINUS, 1);
+		if (r.steerInput > 0)
+			Tilt(r, BANK_PLUS, 1);
+		Tilt(r, PITCH_REVERSE, r.speedProc);
+	}
+}
+
+// The sunscreen and the doors over a step of simdt [s], set only while they move.
+void MoveParts(Sendra2016 &r, double simdt) {
+	if (MovePart(r.sunscreenStatus, r.sunscreenProc, SUNSCREEN_RATE * simdt))
+		for (int i = 0; i < 15; ++i)
+			r.SetAnimation(r.animSunscreen[i], r.sunscreenProc);
+	if (MovePart(r.doorLeftStatus, r.doorLeftProc, r.doorRate * simdt))
+		r.SetAnimation(r.animDoorLeft, r.doorLeftProc);
+	if (MovePart(r.doorRightStatus, r.doorRightProc, r.doorRate * simdt))
+		r.SetAnimation(r.animDoorRight, r.doorRightProc);
+}
+
+// Lights follow the switch every step; any other value leaves them as they are.
+void SetLights(Sendra2016 &r) {
+	if (r.lightsOn != 0 && r.lightsOn != 1)
+		return;
+	bool on = r.lightsOn == 1;
+	for (int i = 0; i < 4; ++i)
+		r.spotLights[i]->Activate(on);
+	for (int k = 0; k < 8; ++k)
+		r.beacons[k].active = on;
+}
+
+// Auto-centre: the shorter way back to straight, a fixed share of a turn per step.
+void AutoCentre(Sendra2016 &r) {
+	if (r.autoCentre != 1 || r.turnProc == 0)
+		return;
+	if (r.turnProc <= 0.5)
+		r.turnProc -= AUTO_CENTRE_STEP;
+	if (r.turnProc > 0.5)
+		r.turnProc += AUTO_CENTRE_STEP;
+	if (r.turnProc >= 1)
+		r.turnProc = 0;
+	if (r.turnProc < 0)
+		r.turnProc = 0;
+	if (r.turnProc == 0)
+		r.autoCentre = 0;
+}
+
 }  // namespace
 
+// What the post-step sets, in this order: the steering input, the wheels' roll and the
+// coasting in neutral, the swivels, the sticks, the dials and the turn angle, the moving
+// parts, the lights, and last the auto-centring, which the animations show a step later.
 void Sendra2016::clbkPostStep(double simt, double simdt, double mjd) {
 	(void)simt;
 	(void)mjd;
 
-	// 1. Only full rudder deflection steers.
+	// The rudder level truncated: only full deflection steers.
 	steerInput = (int)GetControlSurfaceLevel(AIRCTRL_RUDDER);
 
-	// 2. Wheel roll; neutral rolls back as in reverse, whatever gear it was selected from,
+	// Wheel roll; neutral rolls back as in reverse, whatever gear it was selected from,
 	// while the speed decays.
 	if (gearForward == 1)
 		RollForward(*this);
@@ -106,78 +181,20 @@ void Sendra2016::clbkPostStep(double simt, double simdt, double mjd) {
 			groundSpeed = 0;
 	}
 
-	// 3. Swivel: middle wheels show it alone, front and rear deflect in opposite senses.
-	double minus = WrapOnce(turnProc - steerDeflection);
-	double plus = WrapOnce(turnProc + steerDeflection);
-	SetAnimation(animSteerRightFront, minus);
-	SetAnimation(animSteerRightMiddle, turnProc);
-	SetAnimation(animSteerRightRear, plus);
-	SetAnimation(animSteerLeftFront, minus);
-	SetAnimation(animSteerLeftMiddle, turnProc);
-	SetAnimation(animSteerLeftRear, plus);
+	// Swivel, wheel by wheel in the rig's order.
+	for (const rig::WheelRow &wheel : rig::WHEELS)
+		SetAnimation(this->*wheel.swivelAnim, SwivelState(turnProc, steerDeflection, wheel.axle));
 
-	// 4.
+	// The sticks' pitch is the speed as a share of the top speed.
 	speedProc = groundSpeed / MAX_SPEED;
+	SetSticks(*this);
 
-	// 5. The only place where the sticks' bank returns to centre.
-	if (steerInput == 0)
-		for (int i = 0; i < 6; ++i)
-			SetAnimation(this->*BANK_CENTRE_ORDER[i], 0);
-
-	// 6. The sticks follow the engaged gear; in neutral they keep their last state. The same
-	// input banks them the other way in reverse, as it turns the heading the other way.
-	if (gearForward == 1) {
-		if (steerInput > 0)
-			Tilt(*this, BANK_MINUS, 1);
-		if (steerInput < 0)
-			Tilt(*this, BANK_PLUS, 1);
-		Tilt(*this, PITCH_FORWARD, speedProc);
-	}
-	if (gearReverse == 1) {
-		if (steerInput < 0)
-			Tilt(*this, BANK_MINUS, 1);
-		if (steerInput > 0)
-			Tilt(*this, BANK_PLUS, 1);
-		Tilt(*this, PITCH_REVERSE, speedProc);
-	}
-
-	// 7.
-	SetAnimation(animTurnDialLeft, turnProc);
-	SetAnimation(animTurnDialRight, turnProc);
-	SetAnimation(animTurnDialRear, turnProc);
-
-	// 8.
+	// The dials show the swivel, and the HUD its angle in whole degrees.
+	for (const rig::PartRow &dial : rig::DIALS)
+		SetAnimation(this->*dial.anim, turnProc);
 	turnAngle = (int)(turnProc * 360);
 
-	// 9. to 11. Moving parts.
-	if (MovePart(sunscreenStatus, sunscreenProc, SUNSCREEN_RATE * simdt))
-		for (int i = 0; i < 15; ++i)
-			SetAnimation(animSunscreen[i], sunscreenProc);
-	if (MovePart(doorLeftStatus, doorLeftProc, doorRate * simdt))
-		SetAnimation(animDoorLeft, doorLeftProc);
-	if (MovePart(doorRightStatus, doorRightProc, doorRate * simdt))
-		SetAnimation(animDoorRight, doorRightProc);
-
-	// 12. Lights follow the switch every step; any other value leaves them as they are.
-	if (lightsOn == 0 || lightsOn == 1) {
-		bool on = lightsOn == 1;
-		for (int i = 0; i < 4; ++i)
-			spotLights[i]->Activate(on);
-		for (int k = 0; k < 8; ++k)
-			beacons[k].active = on;
-	}
-
-	// 13. Auto-centre: the shorter way back to straight, shown from the next step on.
-	if (autoCentre == 1 && turnProc != 0) {
-		if (turnProc <= 0.5)
-			turnProc -= AUTO_CENTRE_STEP;
-		if (turnProc > 0.5)
-			turnProc += AUTO_CENTRE_STEP;
-		if (turnProc >= 1)
-			turnProc = 0;
-		if (turnProc < 0)
-			turnProc = 0;
-		if (turnProc == 0)
-			autoCentre = 0;
-	}
+	MoveParts(*this, simdt);
+	SetLights(*this);
+	AutoCentre(*this);
 }

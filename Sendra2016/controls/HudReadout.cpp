@@ -4,7 +4,10 @@
 namespace {
 
 const DWORD READOUT_COLOUR = 0x66FF66;  // light green, 0xBBGGRR
-const double HUD_SCALE = 0.00130208;   // per pixel of HUD height: positions are for 768 pixels
+// Per pixel of HUD height: the positions below are for a HUD 768 pixels high. The factor is
+// a little below 1/768 on purpose, so that there the truncated products fall one pixel short
+// (lines at 311, 327 and 343), where the rover's lines have always stood.
+const double HUD_SCALE = 0.00130208;
 const double WIDE_RATIO = 0.7284;      // H / W below this (wider than about 1.373:1) shifts the lines
 
 void Line(oapi::Sketchpad *skp, int x, int y, const char *text, int len) {

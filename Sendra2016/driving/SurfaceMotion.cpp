@@ -116,6 +116,9 @@ MATRIX3 RotationMatrix(VECTOR3 angles) {
 	          sx * sz - cx * sy * cz, sx * cz + cx * sy * sz, cx * cy);
 }
 
+// The step's length is read where the rover travels, from oapiGetSimStep, which in the
+// pre-step is the same simdt: the keyboard callbacks, which get no step length, read that same
+// function, so every rate of the rover comes from one source.
 void Sendra2016::clbkPreStep(double simt, double simdt, double mjd) {
 	(void)simt;
 	(void)simdt;
@@ -147,7 +150,10 @@ void Sendra2016::UpdateSurfaceState() {
 		Travel(*this, -1, swivelSin, swivelCos);
 	}
 
-	// Terrain probes 2 m ahead and behind on the centre line give the body's pitch.
+	// Terrain probes 2 m ahead and behind on the centre line give the body's pitch. The front
+	// elevation is the mean of the front probe and its mirror image across the centre line,
+	// which at x = 0 is the same point: a front probe moved off the centre line then pitches
+	// the body along the line between both front sides instead of leaning it to one.
 	frontProbe = _V(0, 1, 2);
 	rearProbe = _V(0, 1, -2);
 	surfacePos = _V(vs.surf_lng, vs.surf_lat, vs.surf_hdg);

@@ -51,6 +51,9 @@ DLLCLBK int GetModuleVersion() {
 	return cachedVersion;
 }
 
+// The date of the rover's release, written as the compiler's __DATE__ writes one (two blanks
+// before a one-digit day). Fixed rather than __DATE__ itself, so that every build of one
+// release says the same date and a build can be reproduced.
 DLLCLBK const char *ModuleDate() { return "Jul  2 2018"; }
 
 namespace {

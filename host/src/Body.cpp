@@ -16,12 +16,13 @@ std::vector<std::unique_ptr<Body>> MakeSolarSystem() {
 }
 
 Terrain Terrain::ByName(const std::string &name) {
-	if (name == "flat")
-		return Flat();
-	if (name == "hills")
-		return Hills();
+	for (Terrain t : {Flat(), Hills()})
+		if (name == t.name())
+			return t;
 	throw HostError("unknown terrain '" + name + "' (expected flat or hills)");
 }
+
+std::vector<std::string> Terrain::Names() { return {Flat().name(), Hills().name()}; }
 
 const char *Terrain::name() const {
 	switch (kind_) {

@@ -35,8 +35,10 @@ public:
 	// elevation = 20 sin(lng R / 150) cos(lat R / 230) [m], R the body's radius
 	static Terrain Hills() { return Terrain(Kind::Hills, nullptr); }
 	static Terrain Custom(Function f) { return Terrain(Kind::Custom, std::move(f)); }
-	// "flat" or "hills"; anything else throws HostError.
+	// One of Names(); anything else throws HostError.
 	static Terrain ByName(const std::string &name);
+	// The terrains that have a name: "flat", "hills".
+	static std::vector<std::string> Names();
 
 	Kind kind() const { return kind_; }
 	const char *name() const;

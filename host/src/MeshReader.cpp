@@ -275,46 +275,38 @@ private:
 			if (!tag)
 				lines_.Fail("unknown group tag " + Quote(s) + " in " + where);
 			std::string_view arg = Trim(s.substr(tag->name.size()));
-			switch (tag->tag) {
-			case Tag::Geom:
-				ReadGeometry(grp, arg);
-				mesh_.groups.push_back(std::move(grp));
-				materialUse_.push_back(material);
-				textureUse_.push_back(texture);
-				mesh_.groups.back().material = material.index;
-				mesh_.groups.back().texture = texture.index;
-				return;
-			case Tag::Label:
-				grp.label = std::string(arg);
-				break;
-			case Tag::Material:
-				material = {static_cast<uint32_t>(Count(lines_, arg, kMaxMaterials, "MATERIAL")), lines_.line()};
-				break;
-			case Tag::Texture:
-				texture = {static_cast<uint32_t>(Count(lines_, arg, kMaxTextures, "TEXTURE")), lines_.line()};
-				break;
-			case Tag::Texwrap:
-				grp.texwrap = ParseTexwrap(lines_, arg);
-				break;
-			case Tag::NoNormal:
-				grp.noNormals = true;
-				break;
-			case Tag::Flag:
-				grp.flags = ParseHexFlag(lines_, arg);
-				break;
-			case Tag::Flip:
-				grp.flipped = true;
-				break;
-			case Tag::ZBias:
-				grp.zbias = static_cast<uint32_t>(Count(lines_, arg, 65535, "ZBIAS"));
-				break;
-			case Tag::Static:
-				grp.usage = MeshGroup::Usage::Static;
-				break;
-			case Tag::Dynamic:
-				grp.usage = MeshGroup::Usage::Dynamic;
-				break;
+			if (tag->tag != Tag::Geom) {
+				ApplyTag(grp, tag->tag, arg, material, texture);
+				continue;
 			}
+			ReadGeometry(grp, arg);
+			mesh_.groups.push_back(std::move(grp));
+			materialUse_.push_back(material);
+			textureUse_.push_back(texture);
+			mesh_.groups.back().material = material.index;
+			mesh_.groups.back().texture = texture.index;
+			return;
+		}
+	}
+
+	// A group tag before the group's GEOM line.
+	void ApplyTag(MeshGroup &grp, Tag tag, std::string_view arg, IndexUse &material, IndexUse &texture) {
+		switch (tag) {
+		case Tag::Geom: break;
+		case Tag::Label: grp.label = std::string(arg); break;
+		case Tag::Material:
+			material = {static_cast<uint32_t>(Count(lines_, arg, kMaxMaterials, "MATERIAL")), lines_.line()};
+			break;
+		case Tag::Texture:
+			texture = {static_cast<uint32_t>(Count(lines_, arg, kMaxTextures, "TEXTURE")), lines_.line()};
+			break;
+		case Tag::Texwrap: grp.texwrap = ParseTexwrap(lines_, arg); break;
+		case Tag::NoNormal: grp.noNormals = true; break;
+		case Tag::Flag: grp.flags = ParseHexFlag(lines_, arg); break;
+		case Tag::Flip: grp.flipped = true; break;
+		case Tag::ZBias: grp.zbias = static_cast<uint32_t>(Count(lines_, arg, 65535, "ZBIAS")); break;
+		case Tag::Static: grp.usage = MeshGroup::Usage::Static; break;
+		case Tag::Dynamic: grp.usage = MeshGroup::Usage::Dynamic; break;
 		}
 	}
 
@@ -326,9 +318,16 @@ private:
 		long long nv = Count(lines_, words[0], kMaxVertices, "GEOM vertex count");
 		long long nt = Count(lines_, words[1], kMaxTriangles, "GEOM triangle count");
 		long geomLine = lines_.line();
-		std::string geom = "GEOM at line " + std::to_string(geomLine);
+		bool computeNormals = ReadVertices(grp, nv, geomLine);
+		ReadTriangles(grp, nv, nt, geomLine);
+		if (computeNormals)
+			ComputeNormals(grp);
+	}
 
-		// x y z [nx ny nz [u v]], or x y z [u v] without normals.
+	// The nv vertex lines after the GEOM line at geomLine: x y z [nx ny nz [u v]], or x y z
+	// [u v] without normals. Returns whether a vertex lacked its normal, so that all are
+	// computed from the faces.
+	bool ReadVertices(MeshGroup &grp, long long nv, long geomLine) {
 		size_t maxNumbers = grp.noNormals ? 5 : 8;
 		bool computeNormals = false;
 		std::string_view s;
@@ -337,33 +336,35 @@ private:
 				lines_.Fail(geomLine, "GEOM says " + std::to_string(nv) + " vertices, but the file ends after " +
 				                          std::to_string(i));
 			std::vector<float> n = Numbers(lines_, s, 3, maxNumbers, [&] {
-				return "vertex " + std::to_string(i + 1) + " of " + std::to_string(nv) + " (" + geom + ")";
+				return "vertex " + std::to_string(i + 1) + " of " + std::to_string(nv) + " (GEOM at line " +
+				       std::to_string(geomLine) + ")";
 			});
 			NTVERTEX v{};
 			v.x = n[0];
 			v.y = n[1];
 			v.z = n[2];
-			if (grp.noNormals) {
-				if (n.size() > 3)
-					v.tu = n[3];
-				if (n.size() > 4)
-					v.tv = n[4];
-			} else {
-				if (n.size() < 6)
-					computeNormals = true;
-				else {
-					v.nx = n[3];
-					v.ny = n[4];
-					v.nz = n[5];
-				}
-				if (n.size() > 6)
-					v.tu = n[6];
-				if (n.size() > 7)
-					v.tv = n[7];
+			// Where the texture coordinates start: after the normal, if the line may have one.
+			size_t uv = grp.noNormals ? 3 : 6;
+			if (!grp.noNormals && n.size() < 6)
+				computeNormals = true;
+			else if (!grp.noNormals) {
+				v.nx = n[3];
+				v.ny = n[4];
+				v.nz = n[5];
 			}
+			if (n.size() > uv)
+				v.tu = n[uv];
+			if (n.size() > uv + 1)
+				v.tv = n[uv + 1];
 			grp.vertices.push_back(v);
 		}
+		return computeNormals;
+	}
 
+	// The nt triangle lines: three vertex indices each, below nv.
+	void ReadTriangles(MeshGroup &grp, long long nv, long long nt, long geomLine) {
+		std::string geom = "GEOM at line " + std::to_string(geomLine);
+		std::string_view s;
 		for (long long t = 0; t < nt; ++t) {
 			if (!lines_.Next(s))
 				lines_.Fail(geomLine, "GEOM says " + std::to_string(nt) + " triangles, but the file ends after " +
@@ -386,8 +387,6 @@ private:
 				std::swap(tri[1], tri[2]);
 			grp.indices.insert(grp.indices.end(), tri, tri + 3);
 		}
-		if (computeNormals)
-			ComputeNormals(grp);
 	}
 
 	// After the last group: optionally the material list, then optionally the texture list.

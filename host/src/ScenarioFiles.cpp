@@ -114,6 +114,49 @@ void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs) {
 	}
 }
 
+namespace {
+
+// "STATUS Landed <body>", the one status the stand-in runs.
+void ParseStatus(Vessel &v, const std::vector<std::string_view> &words, std::string_view rest, VESSELSTATUS2 *vs) {
+	if (words.size() < 2 || !EqualsNoCase(words[1], "Landed")) {
+		Problem(v, "the stand-in host runs landed vessels only, not 'STATUS " + std::string(rest) + "'");
+		return;
+	}
+	if (words.size() < 3) {
+		Problem(v, "STATUS Landed names no body");
+		return;
+	}
+	std::string bodyName(words[2]);
+	Body *body = v.sim.FindBody(bodyName);
+	if (!body) {
+		Problem(v, "unknown body '" + bodyName + "' (the stand-in host knows Earth, Moon and Mars)");
+		return;
+	}
+	vs->status = 1;
+	vs->rbody = body;
+	vs->surf_hdg = 0;
+	vs->arot.x = 10;  // attitude not given yet
+}
+
+// "RCSMODE n" and "AFCMODE n": not part of VESSELSTATUS2; the real host sets them on the
+// vessel as it reads them.
+void ParseMode(Vessel &v, std::string_view key, std::string_view rest) {
+	bool rcs = EqualsNoCase(key, "RCSMODE");
+	long long highest = rcs ? RCS_LIN : 7;
+	std::optional<long long> mode = ParseInteger(rest);
+	if (!mode || *mode < 0 || *mode > highest) {
+		Problem(v, std::string(key) + ": expected a whole number from 0 to " + std::to_string(highest) + ", got '" +
+		               std::string(rest) + "'");
+		return;
+	}
+	if (rcs)
+		v.rcsMode = static_cast<int>(*mode);
+	else
+		v.adcMode = static_cast<DWORD>(*mode);
+}
+
+}  // namespace
+
 void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs) {
 	if (!line || !vs || vs->version != 2)
 		return;
@@ -131,24 +174,7 @@ void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs) {
 		return values;
 	};
 	if (EqualsNoCase(key, "STATUS")) {
-		if (words.size() >= 2 && EqualsNoCase(words[1], "Landed")) {
-			if (words.size() < 3) {
-				Problem(v, "STATUS Landed names no body");
-				return;
-			}
-			std::string bodyName(words[2]);
-			Body *body = v.sim.FindBody(bodyName);
-			if (!body) {
-				Problem(v, "unknown body '" + bodyName + "' (the stand-in host knows Earth, Moon and Mars)");
-				return;
-			}
-			vs->status = 1;
-			vs->rbody = body;
-			vs->surf_hdg = 0;
-			vs->arot.x = 10;  // attitude not given yet
-		} else {
-			Problem(v, "the stand-in host runs landed vessels only, not 'STATUS " + std::string(rest) + "'");
-		}
+		ParseStatus(v, words, rest, vs);
 	} else if (EqualsNoCase(key, "BASE")) {
 		// The real host would put the vessel on the base's pad; the stand-in has no bases, and
 		// guessing a place would silently move the vessel.
@@ -173,19 +199,7 @@ void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs) {
 		if (auto n = numbers(3))
 			vs->arot = _V(ToRadians((*n)[0]), ToRadians((*n)[1]), ToRadians((*n)[2]));
 	} else if (EqualsNoCase(key, "RCSMODE") || EqualsNoCase(key, "AFCMODE")) {
-		// Not part of VESSELSTATUS2: the real host sets them on the vessel as it reads them.
-		bool rcs = EqualsNoCase(key, "RCSMODE");
-		long long highest = rcs ? RCS_LIN : 7;
-		std::optional<long long> mode = ParseInteger(rest);
-		if (!mode || *mode < 0 || *mode > highest) {
-			Problem(v, std::string(key) + ": expected a whole number from 0 to " + std::to_string(highest) + ", got '" +
-			               std::string(rest) + "'");
-			return;
-		}
-		if (rcs)
-			v.rcsMode = static_cast<int>(*mode);
-		else
-			v.adcMode = static_cast<DWORD>(*mode);
+		ParseMode(v, key, rest);
 	}
 }
 

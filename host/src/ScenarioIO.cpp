@@ -574,28 +574,20 @@ void SaveScenario(Simulation &sim, const std::string &path, const std::string &d
 	SaveScenario(sim, path, description, SystemFiles());
 }
 
-void SaveScenario(Simulation &sim, const std::string &path, const std::string &description, SaveFileSystem &files) {
-	if (path.empty())
-		throw HostError("a scenario needs a file name to be saved to");
-	struct stat st;
-	bool exists = ::stat(path.c_str(), &st) == 0;
-	if (exists && S_ISDIR(st.st_mode))
-		throw HostError(path, 0, "is a folder; give the scenario a file name");
-	if (exists && !S_ISREG(st.st_mode))
-		throw HostError(path, 0, "is not a regular file and is not replaced");
-	// A replaced file keeps its permissions; a new one gets the usual ones less the umask.
-	mode_t mode = exists ? (st.st_mode & 07777) : 0666;
+namespace {
 
-	// All of the text first: a vessel that cannot be saved stops the save before any file.
+// The scenario's text for a save to path, read back to make sure that what the modules and
+// the description put in does not break the file's structure (a line END of their own, a
+// line too long to read). All of the text comes first: a vessel that cannot be saved stops
+// the save before any file is made.
+std::string SavedText(Simulation &sim, const std::string &path, const std::string &description) {
 	std::ostringstream text;
 	try {
 		WriteScenario(sim, text, description);
 	} catch (const HostError &e) {
 		throw HostError(path, 0, std::string("cannot save the scenario: ") + e.what());
 	}
-	const std::string bytes = text.str();
-	// What the modules and the description put in must not break the file's structure (a
-	// line END of their own, a line too long to read): the text is read back first.
+	std::string bytes = text.str();
 	try {
 		ScenarioFile back = ParseScenario(bytes, path);
 		bool same = back.vessels.size() == sim.vessels().size();
@@ -607,7 +599,12 @@ void SaveScenario(Simulation &sim, const std::string &path, const std::string &d
 	} catch (const HostError &e) {
 		throw HostError(path, 0, std::string("cannot save the scenario: the text would not read back: ") + e.what());
 	}
+	return bytes;
+}
 
+// Writes bytes to a temporary file beside path, which then replaces path: a reader sees the
+// old file or the whole new one. mode is the new file's permissions.
+void WriteReplacing(SaveFileSystem &files, const std::string &path, mode_t mode, const std::string &bytes) {
 	size_t slash = path.rfind('/');
 	std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 	std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -615,7 +612,7 @@ void SaveScenario(Simulation &sim, const std::string &path, const std::string &d
 		throw HostError(path, 0, "cannot save the scenario: " + what + ": " + std::strerror(err));
 	};
 
-	// A temporary file beside the target, so that the rename stays on one file system.
+	// Beside the target, so that the rename stays on one file system.
 	static unsigned long counter = 0;
 	std::string tmp;
 	int fd = -1;
@@ -650,6 +647,22 @@ void SaveScenario(Simulation &sim, const std::string &path, const std::string &d
 		abandon("cannot close the temporary file", err, false);
 	if ((err = files.Rename(tmp, path)))
 		abandon("cannot replace the file", err, false);
+}
+
+}  // namespace
+
+void SaveScenario(Simulation &sim, const std::string &path, const std::string &description, SaveFileSystem &files) {
+	if (path.empty())
+		throw HostError("a scenario needs a file name to be saved to");
+	struct stat st;
+	bool exists = ::stat(path.c_str(), &st) == 0;
+	if (exists && S_ISDIR(st.st_mode))
+		throw HostError(path, 0, "is a folder; give the scenario a file name");
+	if (exists && !S_ISREG(st.st_mode))
+		throw HostError(path, 0, "is not a regular file and is not replaced");
+	// A replaced file keeps its permissions; a new one gets the usual ones less the umask.
+	mode_t mode = exists ? (st.st_mode & 07777) : 0666;
+	WriteReplacing(files, path, mode, SavedText(sim, path, description));
 }
 
 }  // namespace host

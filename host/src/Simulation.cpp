@@ -239,19 +239,35 @@ void Simulation::ReadUserYaw(Vessel &focus, const char *kstate, bool consumed) {
 
 // --- The frame ----------------------------------------------------------------------
 
+// The real host's order: the pre-steps, the host's own update, the time, the post-steps, the
+// focus vessel's keys, the visuals, the focus vessel's HUD, and the frame's end.
 void Simulation::Frame(double dt) {
 	simdt_ = dt;
 	double tNext = simt_ + dt;
 	double mjdNext = options_.mjd + tNext / 86400.0;
 
-	// 1. Pre-step of every vessel, in creation order.
 	for (size_t i = 0; i < vessels_.size(); ++i) {
 		Vessel *v = vessels_[i].get();
 		if (VESSEL2 *cb = v->callbacks())
 			InCallback(v, [&] { cb->clbkPreStep(tNext, dt, mjdNext); });
 	}
+	MoveControlSurfaces(dt);
+	simt_ = tNext;
+	for (size_t i = 0; i < vessels_.size(); ++i) {
+		Vessel *v = vessels_[i].get();
+		if (VESSEL2 *cb = v->callbacks())
+			InCallback(v, [&] { cb->clbkPostStep(simt_, dt, mjdNext); });
+	}
+	DeliverKeys();
+	UpdateVisuals();
+	CatchUpVisuals();
+	PaintHud();
+	++frames_;
+	if (onFrameEnd)
+		onFrameEnd(*this);
+}
 
-	// 2. The host's own update: control surfaces follow their targets.
+void Simulation::MoveControlSurfaces(double dt) {
 	double delay = options_.rudderDelay;
 	double step = delay > 0 ? dt / delay : 0;
 	for (const auto &v : vessels_) {
@@ -262,50 +278,33 @@ void Simulation::Frame(double dt) {
 		else
 			v->rudderLevel += diff > 0 ? step : -step;
 	}
+}
 
-	// 3. Time advances; post-step of every vessel.
-	simt_ = tNext;
-	for (size_t i = 0; i < vessels_.size(); ++i) {
-		Vessel *v = vessels_[i].get();
-		if (VESSEL2 *cb = v->callbacks())
-			InCallback(v, [&] { cb->clbkPostStep(simt_, dt, mjdNext); });
-	}
-
-	// 4. Keyboard, focus vessel only.
+void Simulation::DeliverKeys() {
 	std::vector<KeyEvent> events;
 	events.swap(pendingKeys_);
 	for (const KeyEvent &e : events)
 		if (e.key >= 0 && e.key < 256)
 			held_[static_cast<size_t>(e.key)] = e.down;
-	if (Vessel *f = focus_) {
-		char kstate[256];
-		for (size_t k = 0; k < 256; ++k)
-			kstate[k] = held_[k] ? static_cast<char>(0x80) : 0;
-		VESSEL2 *cb = f->callbacks();
-		bool consumed = cb && InCallback(f, [&] { return cb->clbkConsumeDirectKey(kstate); }) != 0;
-		if (cb && !consumed)
-			++defaultDirectFrames_;
-		ReadUserYaw(*f, kstate, consumed);
-		if (cb)
-			for (const KeyEvent &e : events) {
-				if (e.key < 0 || e.key >= 256)
-					continue;
-				if (!InCallback(f, [&] { return cb->clbkConsumeBufferedKey(static_cast<DWORD>(e.key), e.down, kstate); }))
-					++defaultBufferedKeys_;
-			}
-		}
-
-	// 5. Visuals catch up with the animation states.
-	UpdateVisuals();
-	CatchUpVisuals();
-
-	// 6. HUD of the focus vessel.
-	PaintHud();
-
-	// 7. Record.
-	++frames_;
-	if (onFrameEnd)
-		onFrameEnd(*this);
+	Vessel *f = focus_;
+	if (!f)
+		return;
+	char kstate[256];
+	for (size_t k = 0; k < 256; ++k)
+		kstate[k] = held_[k] ? static_cast<char>(0x80) : 0;
+	VESSEL2 *cb = f->callbacks();
+	bool consumed = cb && InCallback(f, [&] { return cb->clbkConsumeDirectKey(kstate); }) != 0;
+	if (cb && !consumed)
+		++defaultDirectFrames_;
+	ReadUserYaw(*f, kstate, consumed);
+	if (!cb)
+		return;
+	for (const KeyEvent &e : events) {
+		if (e.key < 0 || e.key >= 256)
+			continue;
+		if (!InCallback(f, [&] { return cb->clbkConsumeBufferedKey(static_cast<DWORD>(e.key), e.down, kstate); }))
+			++defaultBufferedKeys_;
+	}
 }
 
 // --- HUD --------------------------------------------------------------------------------

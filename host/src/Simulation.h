@@ -107,14 +107,14 @@ public:
 
 	// Runs one frame of length dt [s] in the real host's order.
 	void Frame(double dt);
-	// Called at the end of every frame (step 7).
+	// Called at the end of every frame, after the HUD's paint.
 	std::function<void(Simulation &)> onFrameEnd;
 
 	// Visuals: create and drop them as vessels come into and leave the focus's range.
 	void UpdateVisuals();
 	void CatchUpVisuals();
 
-	// HUD: paints the focus vessel's HUD now (step 6).
+	// HUD: paints the focus vessel's HUD now (the frame does, after the visuals).
 	void PaintHud();
 
 	// Meshes loaded with oapiLoadMeshGlobal, by name; null if it could not be read.
@@ -147,6 +147,11 @@ public:
 	}
 
 private:
+	// The host's own update of a frame: each vessel's rudder level moves toward its goal.
+	void MoveControlSurfaces(double dt);
+	// The frame's key events update the held keys; the focus vessel's module gets them, direct
+	// then buffered, and the host reads its yaw keys between the two.
+	void DeliverKeys();
 	// The host's yaw keys, read from the key state the focus vessel's module saw.
 	void ReadUserYaw(Vessel &focus, const char *kstate, bool consumed);
 	void DropVisual(Vessel *v);

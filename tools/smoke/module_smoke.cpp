@@ -15,6 +15,7 @@
 
 #include "HostError.h"
 #include "HostVessel.h"
+#include "HostWorld.h"
 #include "ModuleLoader.h"
 #include "ScenarioIO.h"
 #include "Simulation.h"
@@ -105,28 +106,20 @@ void LoadAndCheckModule(host::Simulation &sim, const std::string &root) {
 }
 
 // Drives rover a north from rest and checks the motion, the HUD and the lights; b stays put.
-void Drive(host::Simulation &sim, Vessel *a, Vessel *b) {
+void Drive(host_testing::HostWorld &world, Vessel *a, Vessel *b) {
+	host::Simulation &sim = world.sim;
 	const double dt = 0.05;  // [s]
 	const double latA = a->state.surf_lat, lngB = b->state.surf_lng, latB = b->state.surf_lat;
 	sim.SetFocus(a);
-	sim.KeyDown(OAPI_KEY_NUMPAD8);
-	sim.Frame(dt);
-	sim.KeyUp(OAPI_KEY_NUMPAD8);
-	sim.Frame(dt);
-	sim.KeyDown(OAPI_KEY_ADD);
+	world.Tap(OAPI_KEY_NUMPAD8, dt);
 	const int held = 300;
-	for (int i = 0; i < held; ++i)
-		sim.Frame(dt);
-	sim.KeyUp(OAPI_KEY_ADD);
-	for (int key : {OAPI_KEY_1, OAPI_KEY_7}) {
-		sim.KeyDown(key);
-		sim.Frame(dt);
-		sim.KeyUp(key);
-		sim.Frame(dt);
-	}
+	world.Hold(OAPI_KEY_ADD);
+	world.Step(dt, held);
+	world.Release(OAPI_KEY_ADD);
+	world.Tap(OAPI_KEY_1, dt);
+	world.Tap(OAPI_KEY_7, dt);
 	const int coasting = 100;
-	for (int i = 0; i < coasting; ++i)
-		sim.Frame(dt);
+	world.Step(dt, coasting);
 	Check(sim.frameCount() == 2 + held + 4 + coasting, "drove " + std::to_string(sim.frameCount()) + " frames");
 
 	// The speed grows by 0.01 m/s in each frame that keypad plus is held, up to 2.78, and
@@ -203,24 +196,18 @@ int main(int argc, char **argv) {
 	try {
 		std::string modulePath;
 		{
-			host::SimOptions options;
-			options.root = root;
-			host::Simulation sim(options);
+			host_testing::HostWorld world(host_testing::WorldOptions(root));
+			host::Simulation &sim = world.sim;
 			LoadAndCheckModule(sim, root);
 			modulePath = sim.modules().Find("Sendra2016")->path();
 			HINSTANCE self = sim.modules().Find("Sendra2016")->instance();
 
-			host::LandedPosition pos;
-			pos.body = sim.FindBody("Moon");
-			pos.lng = 23.47 * RAD;
-			pos.lat = 0.67 * RAD;
-			Vessel *a = sim.CreateVessel("Sendra-1", "Sendra2016", pos);
-			pos.lng += 20.0 / 1.738e6;  // 20 m east
-			Vessel *b = sim.CreateVessel("Sendra-2", "Sendra2016", pos);
+			Vessel *a = world.Add("Sendra-1", "Sendra2016", 23.47, 0.67);
+			Vessel *b = world.Add("Sendra-2", "Sendra2016", 23.47 + 20.0 / 1.738e6 * DEG, 0.67);  // 20 m east
 			Check(a->callbacks3() && b->callbacks3() && a->iface != b->iface, "two rovers created" + Problems(sim));
 			Check(host::InitLibCalls(self) == 1, "the module was loaded once for both");
 
-			Drive(sim, a, b);
+			Drive(world, a, b);
 			SaveAndCheckScenario(sim, scenarioPath);
 			DeleteAndUnload(sim, modulePath);
 		}

@@ -1,0 +1,250 @@
+// Building the declarations document (what each module declared) from the host's vessel records.
+#include "inspect/Declarations.h"
+
+#include <cmath>
+#include <map>
+
+#include "HostVessel.h"
+#include "Lights.h"
+#include "ModuleLoader.h"
+#include "Simulation.h"
+
+namespace sim {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Every real number goes through here: a non-finite one is null.
+Json Real(double v) { return std::isfinite(v) ? Json(v) : Json(nullptr); }
+
+Json Vec(const VECTOR3 &v) { return Json::array({Real(v.x), Real(v.y), Real(v.z)}); }
+
+// Single-precision colours are widened to double, so they print as the float's exact value.
+Json Colour(const COLOUR4 &c) {
+	return Json::array({Real(double(c.r)), Real(double(c.g)), Real(double(c.b)), Real(double(c.a))});
+}
+
+template <typename T, typename F>
+Json Optional(const std::optional<T> &v, F convert) {
+	return v ? convert(*v) : Json(nullptr);
+}
+
+const char *LightType(LightEmitter::TYPE t) {
+	switch (t) {
+	case LightEmitter::LT_POINT: return "point";
+	case LightEmitter::LT_SPOT: return "spot";
+	case LightEmitter::LT_DIRECTIONAL: return "directional";
+	default: return "none";
+	}
+}
+
+// Transform objects numbered from 0 in order of first appearance, across all vessels.
+class TransformIds {
+public:
+	size_t Id(const MGROUP_TRANSFORM *t) { return ids_.emplace(t, ids_.size()).first->second; }
+
+private:
+	std::map<const MGROUP_TRANSFORM *, size_t> ids_;
+};
+
+Json Transform(const MGROUP_TRANSFORM *t, TransformIds &ids) {
+	if (!t)
+		return nullptr;
+	Json j;
+	j["id"] = ids.Id(t);
+	MGROUP_TRANSFORM::TYPE type = t->Type();
+	j["type"] = type == MGROUP_TRANSFORM::ROTATE ? "rotate"
+	          : type == MGROUP_TRANSFORM::TRANSLATE ? "translate"
+	          : type == MGROUP_TRANSFORM::SCALE ? "scale"
+	                                           : "null";
+	j["mesh"] = t->mesh;
+	// A local vertex list holds points, not group indices.
+	if (t->mesh == LOCALVERTEXLIST || (t->ngrp > 0 && !t->grp)) {
+		j["groups"] = nullptr;
+	} else {
+		Json groups = Json::array();
+		for (UINT i = 0; i < t->ngrp; ++i)
+			groups.push_back(t->grp[i]);
+		j["groups"] = std::move(groups);
+	}
+	j["ref"] = nullptr;
+	j["axis"] = nullptr;
+	j["angle"] = nullptr;
+	if (type == MGROUP_TRANSFORM::ROTATE) {
+		auto *r = static_cast<const MGROUP_ROTATE *>(t);
+		j["ref"] = Vec(r->ref);
+		j["axis"] = Vec(r->axis);
+		j["angle"] = Real(double(r->angle));
+	} else if (type == MGROUP_TRANSFORM::TRANSLATE) {
+		j["shift"] = Vec(static_cast<const MGROUP_TRANSLATE *>(t)->shift);
+	} else if (type == MGROUP_TRANSFORM::SCALE) {
+		auto *s = static_cast<const MGROUP_SCALE *>(t);
+		j["ref"] = Vec(s->ref);
+		j["scale"] = Vec(s->scale);
+	}
+	return j;
+}
+
+// What the vessel's class and module declared about its shape, mass and camera.
+void DescribeCapabilities(Json &j, const Vessel &v) {
+	auto real = [](double x) { return Real(x); };
+	auto vec = [](const VECTOR3 &x) { return Vec(x); };
+	j["size"] = Optional(v.size, real);
+	j["empty_mass"] = Optional(v.emptyMass, real);
+	j["pmi"] = Optional(v.pmi, vec);
+	j["cross_sections"] = Optional(v.crossSections, vec);
+	j["rot_drag"] = Optional(v.rotDrag, vec);
+	j["cw"] = Optional(v.cw, [](const std::array<double, 4> &c) {
+		return Json::array({Real(c[0]), Real(c[1]), Real(c[2]), Real(c[3])});
+	});
+	j["wing_aspect"] = Optional(v.wingAspect, real);
+	j["wing_effectiveness"] = Optional(v.wingEffectiveness, real);
+	j["pitch_moment_scale"] = Optional(v.pitchMomentScale, real);
+	j["bank_moment_scale"] = Optional(v.bankMomentScale, real);
+	j["trim_scale"] = Optional(v.trimScale, real);
+	j["camera_offset"] = Optional(v.cameraOffset, vec);
+	j["camera_default_direction"] = Optional(v.cameraDefaultDirection, vec);
+}
+
+Json TouchdownPoints(const Vessel &v) {
+	Json points = Json::array();
+	for (const TOUCHDOWNVTX &p : v.touchdownPoints) {
+		Json q;
+		q["pos"] = Vec(p.pos);
+		q["stiffness"] = Real(p.stiffness);
+		q["damping"] = Real(p.damping);
+		q["mu"] = Real(p.mu);
+		q["mu_lng"] = Real(p.mu_lng);
+		points.push_back(std::move(q));
+	}
+	return points;
+}
+
+Json Meshes(const Vessel &v) {
+	Json meshes = Json::array();
+	for (size_t i = 0; i < v.meshes.size(); ++i) {
+		const host::MeshSlot &m = v.meshes[i];
+		Json q;
+		q["index"] = i;
+		q["name"] = m.name;
+		q["offset"] = Optional(m.offset, [](const VECTOR3 &x) { return Vec(x); });
+		q["visibility"] = m.visibility;
+		q["groups"] = m.tmpl ? Json(m.tmpl->groups.size()) : Json(nullptr);
+		meshes.push_back(std::move(q));
+	}
+	return meshes;
+}
+
+Json Lights(const Vessel &v) {
+	Json lights = Json::array();
+	for (const auto &le : v.lights) {
+		host::LightInfo l = host::DescribeLight(*le);
+		bool point = l.type == LightEmitter::LT_POINT || l.type == LightEmitter::LT_SPOT;
+		bool spot = l.type == LightEmitter::LT_SPOT;
+		Json q;
+		q["type"] = LightType(l.type);
+		q["pos"] = Vec(l.pos);
+		q["dir"] = Vec(l.dir);
+		q["range"] = point ? Real(l.range) : Json(nullptr);
+		q["att"] = point ? Json::array({Real(l.att[0]), Real(l.att[1]), Real(l.att[2])}) : Json(nullptr);
+		q["umbra"] = spot ? Real(l.umbra) : Json(nullptr);
+		q["penumbra"] = spot ? Real(l.penumbra) : Json(nullptr);
+		q["diffuse"] = Colour(l.diffuse);
+		q["specular"] = Colour(l.specular);
+		q["ambient"] = Colour(l.ambient);
+		q["active"] = l.active;
+		lights.push_back(std::move(q));
+	}
+	return lights;
+}
+
+Json Beacons(const Vessel &v) {
+	Json beacons = Json::array();
+	for (const BEACONLIGHTSPEC *b : v.beacons) {
+		Json q;
+		q["shape"] = b->shape;
+		q["pos"] = b->pos ? Vec(*b->pos) : Json(nullptr);
+		q["col"] = b->col ? Vec(*b->col) : Json(nullptr);
+		q["size"] = Real(b->size);
+		q["falloff"] = Real(b->falloff);
+		q["period"] = Real(b->period);
+		q["duration"] = Real(b->duration);
+		q["tofs"] = Real(b->tofs);
+		q["active"] = b->active;
+		beacons.push_back(std::move(q));
+	}
+	return beacons;
+}
+
+Json Animations(const Vessel &v, TransformIds &ids) {
+	Json animations = Json::array();
+	for (size_t a = 0; a < v.animations.size(); ++a) {
+		const host::AnimationRecord &rec = v.animations[a];
+		Json q;
+		q["handle"] = a;
+		q["default_state"] = Real(rec.defstate);
+		q["state"] = Real(rec.state);
+		Json comps = Json::array();
+		for (const host::AnimComponent *c : rec.comps) {
+			Json cj;
+			cj["state0"] = Real(c->state0);
+			cj["state1"] = Real(c->state1);
+			cj["parent"] = c->parent ? Json::array({c->parent->anim, c->parent->index}) : Json(nullptr);
+			cj["transform"] = Transform(c->trans, ids);
+			comps.push_back(std::move(cj));
+		}
+		q["components"] = std::move(comps);
+		animations.push_back(std::move(q));
+	}
+	return animations;
+}
+
+Json DescribeVessel(const Vessel &v, TransformIds &ids) {
+	Json j;
+	j["name"] = v.name;
+	j["class"] = v.className;
+	j["flight_model"] = v.flightModel;
+	DescribeCapabilities(j, v);
+	j["touchdown_points"] = TouchdownPoints(v);
+	j["meshes"] = Meshes(v);
+	j["lights"] = Lights(v);
+	j["beacons"] = Beacons(v);
+	j["animations"] = Animations(v, ids);
+	Json journal = Json::array();
+	for (const std::string &name : v.journal.Names())
+		journal.push_back(name);
+	j["journal"] = std::move(journal);
+	return j;
+}
+
+}  // namespace
+
+Json DescribeSimulation(const host::Simulation &sim, const host::Module *module) {
+	Json doc;
+	Json m;
+	m["name"] = module ? Json(module->name()) : Json(nullptr);
+	m["path"] = module ? Json(module->path()) : Json(nullptr);
+	m["version"] = module ? Json(module->version()) : Json(nullptr);
+	m["date"] = module && !module->date().empty() ? Json(module->date()) : Json(nullptr);
+	doc["module"] = std::move(m);
+	TransformIds ids;
+	Json vessels = Json::array();
+	for (const auto &v : sim.vessels())
+		vessels.push_back(DescribeVessel(*v, ids));
+	doc["vessels"] = std::move(vessels);
+	return doc;
+}
+
+Json DeclarationsDocument(const SessionOptions &o, std::ostream &err) {
+	Session session(o, err);
+	const host::Module *module = nullptr;
+	for (const auto &v : session.simulation().vessels())
+		if (v->module) {
+			module = v->module;
+			break;
+		}
+	return DescribeSimulation(session.simulation(), module);
+}
+
+}  // namespace sim

@@ -1,0 +1,40 @@
+// sendra-sim render, and the pose picture of every run: the focus vessel as the stand-in host
+// shows it at a moment of a drive.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "render/RenderPicture.h"
+#include "session/Drive.h"
+
+namespace host {
+class Simulation;
+}
+
+namespace sim {
+
+// [pixels] the sides of a picture: by default, and the range --size takes
+const int kDefaultPictureWidth = 800, kDefaultPictureHeight = 600;
+const int kMinPictureSide = 32, kMaxPictureSide = 4096;
+
+// sendra-sim render: the focus vessel at a moment of a drive, run as `run` runs it.
+struct RenderOptions {
+	DriveOptions drive;         // the drive up to the moment; its duration is `at`
+	double at = 0;              // [s] simulated time of the picture, >= 0; 0 is as loaded
+	std::string view = "iso";   // one of ViewNames()
+	PixelSize size{kDefaultPictureWidth, kDefaultPictureHeight};
+	std::string out;            // FILE.png or FILE.svg
+};
+
+// The scene of sim's focus vessel now, captioned with the time and the view; a scene that
+// says so when no vessel has the focus.
+Scene FocusScene(host::Simulation &sim, View view);
+
+// Runs the drive of options up to options.at and writes the picture to options.out, which
+// is replaced only by a complete picture. Warnings go to err. Throws host::HostError for
+// invalid input (a scenario, script or picture file that cannot be used, or no vessel to
+// picture), std::invalid_argument for a view, size or file type that render does not draw.
+void RenderDrive(const RenderOptions &options, std::ostream &err);
+
+}  // namespace sim

@@ -1,0 +1,188 @@
+// The run command: a drive with its recorders, per-second lines and progress, and the
+// outputs committed together at its end.
+#include "run/Run.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+#include "HostError.h"
+#include "HostVessel.h"
+#include "Simulation.h"
+#include "Text.h"
+#include "render/Render.h"
+#include "render/TrackMap.h"
+#include "run/ProgressBar.h"
+#include "run/Recorders.h"
+#include "session/OutputFiles.h"
+
+namespace sim {
+
+namespace {
+
+// [s] A frame ending this close before a whole second counts as reaching it.
+const double kTimeTolerance = 1e-9;
+// Late events named one by one; beyond this many, one warning counts them.
+const size_t kLateEventsNamed = 3;
+
+// A run's output files, filled as the drive goes and committed together at its end.
+struct RunFiles {
+	RunFiles(const std::string &out, size_t animColumns, const host::Simulation &sim)
+		: trajectoryFile(out + "/trajectory.csv"), hudFile(out + "/hud.csv"), finalFile(out + "/final.scn"),
+		  trackFile(out + "/track.svg"), poseFile(out + "/pose.png"), trajectory(trajectoryFile.out(), animColumns),
+		  hud(hudFile.out()), track(sim) {}
+
+	// The last files, from the simulation as the drive left it; then every file at once.
+	void Finish(Session &session);
+
+	StagedFile trajectoryFile, hudFile, finalFile, trackFile, poseFile;
+	TrajectoryRecorder trajectory;
+	HudRecorder hud;
+	TrackRecorder track;
+};
+
+void RunFiles::Finish(Session &session) {
+	host::Simulation &sim = session.simulation();
+	session.Write(finalFile.out());
+	WriteTrackMap(track, sim, trackFile.out());
+	try {
+		WritePicture(FocusScene(sim, View::Iso), View::Iso, kDefaultPictureWidth, kDefaultPictureHeight,
+		             PictureFormat::Png, poseFile.out());
+	} catch (const std::runtime_error &) {
+		// A picture whose file cannot be written (a full disk) is invalid output, named by
+		// the file's own error, not a fault of the drawing.
+		if (!poseFile.out())
+			poseFile.Close();
+		throw;
+	}
+	StagedFile *all[] = {&trajectoryFile, &hudFile, &finalFile, &trackFile, &poseFile};
+	for (StagedFile *f : all)
+		f->Close();
+	for (StagedFile *f : all)
+		f->Commit();
+}
+
+// The animation columns are fixed by the header: the rover makes its animations when it is
+// created, so the counts after loading are those of the whole run.
+size_t AnimationColumns(const host::Simulation &sim) {
+	size_t columns = 0;
+	for (const auto &v : sim.vessels())
+		columns = std::max(columns, v->animations.size());
+	return columns;
+}
+
+// "t=S s" and the focus vessel's HUD lines, once per simulated second.
+class SecondLines {
+public:
+	SecondLines(std::ostream &out, bool onTerminal, ProgressBar &progress)
+		: out_(out), onTerminal_(onTerminal), progress_(progress) {}
+
+	void After(const host::Simulation &sim) {
+		if (sim.simt() < next_ - kTimeTolerance)
+			return;
+		next_ = std::floor(sim.simt() + kTimeTolerance) + 1;
+		// On a shared screen the line goes above the bar, which is drawn again below it.
+		bool redraw = onTerminal_ && progress_.shown();
+		if (redraw)
+			progress_.Clear();
+		out_ << host::Format("t=%.2f s", sim.simt());
+		if (const Vessel *f = sim.focus())
+			for (const host::HudText &t : f->hud.texts)
+				out_ << " | " << t.text;
+		out_ << '\n';
+		if (redraw) {
+			out_.flush();
+			progress_.Draw(sim.simt());
+		}
+	}
+
+private:
+	std::ostream &out_;
+	bool onTerminal_;
+	ProgressBar &progress_;
+	double next_ = 1;  // [s] the line comes after the frame that reaches it
+};
+
+void WarnLateEvents(Session &session, const Drive &drive) {
+	std::vector<ScriptEvent> late = drive.Undelivered();
+	const std::string end = " the end of the run at " + host::FormatShortest(session.simulation().simt()) + " s";
+	auto event = [](const ScriptEvent &e) { return "'" + DescribeEvent(e) + "' at " + host::FormatShortest(e.t) + " s"; };
+	const std::string &label = drive.script().label;
+	if (late.size() <= kLateEventsNamed) {
+		for (const ScriptEvent &e : late)
+			session.Warn(host::HostError::Format(label, e.line, event(e) + " comes after" + end + " and was not delivered"));
+		return;
+	}
+	const ScriptEvent &last = late.back();
+	session.Warn(host::HostError::Format(
+		label, late.front().line,
+		event(late.front()) + " and " + std::to_string(late.size() - 1) + " more events up to line " +
+			std::to_string(last.line) + " (" + host::FormatShortest(last.t) + " s) come after" + end +
+			" and were not delivered"));
+}
+
+RunReport Report(const Drive &drive, const host::Simulation &sim) {
+	RunReport report;
+	report.distance = drive.distance();
+	report.frames = sim.frameCount();
+	report.simt = sim.simt();
+	if (const Vessel *f = sim.focus()) {
+		report.hasFocus = true;
+		report.lng = f->state.surf_lng;
+		report.lat = f->state.surf_lat;
+		report.hdg = f->state.surf_hdg;
+	}
+	return report;
+}
+
+void PrintSummary(std::ostream &out, const RunReport &report) {
+	out << host::Format("distance driven: %.2f m\n", report.distance);
+	if (report.hasFocus)
+		out << host::Format("final position: %.6f %.6f deg, heading %.2f deg\n", report.lng * DEG, report.lat * DEG,
+		                    report.hdg * DEG);
+	else
+		out << "final position: no vessel has the focus\n";
+}
+
+}  // namespace
+
+RunReport RunDrive(const RunOptions &o, RunConsole console) {
+	if (o.recordEvery == 0)
+		throw std::invalid_argument("a run records every Nth frame with N >= 1");
+	DriveScript script = LoadDriveScript(o.drive);
+	Session session(o.drive.session, console.err);
+	Drive drive(session, std::move(script), o.drive);
+	host::Simulation &sim = session.simulation();
+
+	MakeFolders(o.out);
+	RunFiles files(o.out, AnimationColumns(sim), sim);
+	sim.onFrameEnd = [&](host::Simulation &s) {
+		uint64_t k = s.frameCount();
+		if (k % o.recordEvery == 0 || !drive.Running()) {
+			files.trajectory.Record(k, s);
+			files.hud.Record(k, s.focus());
+			files.track.Record(s);
+		}
+	};
+	{
+		ProgressBar progress(console.err, console.progress && !o.quiet, drive.duration());
+		SecondLines lines(console.out, console.outIsTerminal, progress);
+		while (drive.Running()) {
+			drive.Next();
+			if (!o.quiet)
+				lines.After(sim);
+			progress.Update(sim.frameCount(), sim.simt());
+		}
+	}
+	sim.onFrameEnd = nullptr;
+	files.Finish(session);
+	WarnLateEvents(session, drive);
+
+	RunReport report = Report(drive, sim);
+	if (!o.quiet)
+		PrintSummary(console.out, report);
+	console.out.flush();
+	return report;
+}
+
+}  // namespace sim

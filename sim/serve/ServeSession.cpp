@@ -1,0 +1,272 @@
+// The serve session: the simulation, its input and frames, the HTTP server, and the
+// real-time loop with its clean stop on Ctrl-C.
+#include "serve/ServeSession.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "HostError.h"
+#include "HostVessel.h"
+#include "Text.h"
+#include "serve/ServeKeys.h"
+#include "session/KeyNames.h"
+#include "session/Paths.h"
+
+namespace sim {
+
+namespace {
+
+std::string Stem(const std::optional<std::string> &scenario) {
+	if (!scenario)
+		return "sendra-sim";
+	std::string name = *scenario;
+	size_t slash = name.rfind('/');
+	if (slash != std::string::npos)
+		name = name.substr(slash + 1);
+	if (name.size() > 4 && host::EqualsNoCase(name.substr(name.size() - 4), ".scn"))
+		name.resize(name.size() - 4);
+	return name.empty() || name[0] == '.' ? "sendra-sim" : name;
+}
+
+// The saves' file operations with one change: the finished file is linked to its name, which
+// fails if that name exists, instead of renamed over it.
+class NoReplaceFiles : public host::SaveFileSystem {
+public:
+	int Rename(const std::string &from, const std::string &to) override {
+		taken = false;
+		if (::link(from.c_str(), to.c_str()) == 0) {
+			::unlink(from.c_str());
+			return 0;
+		}
+		int err = errno;
+		if (err == EEXIST) {
+			taken = true;
+			return err;
+		}
+		// A file system without hard links: a rename, which cannot tell a name taken at
+		// this very moment, after the check that it is free.
+		if (Exists(to)) {
+			taken = true;
+			return EEXIST;
+		}
+		return host::SaveFileSystem::Rename(from, to);
+	}
+	bool taken = false;  // the last rename failed because the name was in use
+};
+
+std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, bool three) {
+	using nlohmann::json;
+	json keys = json::array();
+	for (const BrowserKey *k = BrowserKeysBegin(); k != BrowserKeysEnd(); ++k)
+		keys.push_back({{"code", k->code}, {"key", KeyNameOf(k->oapiKey)}, {"label", k->label}});
+	const Vessel *v = sim.focus();
+	json doc = {{"version", SENDRA_VERSION},
+	            {"dt", o.dt},
+	            {"hud", {{"width", sim.options().hudWidth}, {"height", sim.options().hudHeight}}},
+	            {"terrain", sim.terrain().name()},
+	            {"three", three},
+	            {"keys", std::move(keys)}};
+	doc["vessel"] = v ? json{{"name", v->name}, {"class", v->className}} : json(nullptr);
+	doc["body"] = v && v->surfaceRef ? json{{"name", v->surfaceRef->name}, {"radius", v->surfaceRef->radius}}
+	                                 : json(nullptr);
+	return doc.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace
+
+WebFiles DefaultWebFiles() {
+	std::string base = SENDRA_WEB_DIR;
+	if (!Exists(base + "/page/index.html"))
+		base = ProgramFolder() + "/web";
+	return {base + "/page", base + "/npm/node_modules/three"};
+}
+
+bool HasThree(const WebFiles &files) { return Exists(files.three + "/build/three.module.js"); }
+
+ServeSession::ServeSession(const ServeOptions &o, const WebFiles &files, std::ostream &err, ServeHub::Limits limits,
+                           HttpLimits httpLimits)
+	: options_(o), stem_(Stem(o.session.scenario)), session_(o.session, err), hub_(limits),
+	  mixer_(BrowserKeyCount()), server_(hub_, content_, httpLimits) {
+	host::Simulation &sim = session_.simulation();
+	bool three = HasThree(files);
+	content_.session = SessionDocument(sim, o, three);
+	content_.mesh = MeshDocument(sim);
+	content_.terrain = sim.terrain();
+	if (const Vessel *f = sim.focus(); f && f->surfaceRef) {
+		content_.body = *f->surfaceRef;
+		content_.hasBody = true;
+	}
+	content_.webRoot = files.page;
+	content_.threeRoot = three ? files.three : std::string();
+	hub_.SetSnapshot(FrameEncoder::State(sim, 0));
+}
+
+ServeSession::~ServeSession() { Stop(); }
+
+int ServeSession::Start() {
+	// A page that closes its connection must not end the program: writes to it fail instead.
+	::signal(SIGPIPE, SIG_IGN);
+	int port = server_.Listen(options_.bind, options_.port, options_.allowHosts);
+	server_.Start();
+	return port;
+}
+
+void ServeSession::Stop() { server_.Stop(); }
+
+void ServeSession::Step(bool broadcast, double rate) {
+	InputMixer::Frame in = mixer_.Next(hub_.TakeInput());
+	hub_.Settle(mixer_.CarriedByTab());
+	host::Simulation &sim = session_.simulation();
+	// The page's toggle, as Orbiter's: the focus vessel's mode, for this frame's yaw keys on.
+	if (in.afc >= 0)
+		sim.SetControlSurfaceMode(sim.focus(), static_cast<DWORD>(in.afc));
+	session_.Step(options_.dt, FrameInput{in.keys, std::nullopt});
+	if (!broadcast)
+		return;
+	hub_.Broadcast(EventMessage("frame", encoder_.Delta(sim, rate)),
+	               [&] { return EventMessage("frame", encoder_.Keyframe(sim, rate)); });
+	hub_.SetSnapshot(FrameEncoder::State(sim, mixer_.connected()));
+}
+
+std::string ServeSession::Save(const std::string &folder) {
+	NoReplaceFiles files;
+	std::string prefix = (folder.empty() ? std::string(".") : folder) + "/" + stem_ + "-quicksave-";
+	const int kMaxNumber = 9999;
+	for (int n = 1; n <= kMaxNumber; ++n) {
+		std::string path = prefix + host::Format("%04d", n) + ".scn";
+		if (Exists(path))
+			continue;
+		try {
+			session_.Save(path, files);
+			return path;
+		} catch (const host::HostError &) {
+			if (!files.taken)
+				throw;
+		}
+	}
+	throw host::HostError(prefix + "NNNN.scn", 0, "cannot save the scenario: every number up to 9999 is in use");
+}
+
+// --- The real-time loop -------------------------------------------------------------------
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+extern "C" void OnStopSignal(int) { g_stop.store(true); }
+
+// The stop signals' handlers while serving, and the earlier ones back afterwards.
+class StopSignals {
+public:
+	StopSignals() {
+		g_stop.store(false);
+		struct sigaction sa;
+		std::memset(&sa, 0, sizeof sa);
+		sa.sa_handler = OnStopSignal;
+		sigemptyset(&sa.sa_mask);
+		// SIGHUP too: a closed terminal or a logout ends the server as Ctrl-C does, saved.
+		for (size_t i = 0; i < kSignals.size(); ++i)
+			::sigaction(kSignals[i], &sa, &old_[i]);
+	}
+	~StopSignals() {
+		for (size_t i = 0; i < kSignals.size(); ++i)
+			::sigaction(kSignals[i], &old_[i], nullptr);
+	}
+
+private:
+	static constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
+	std::array<struct sigaction, 3> old_;
+};
+
+// Fails at once if no file can be made in folder, where the save goes when serve stops, rather
+// than after a session that could then not be kept.
+void CheckSaveFolder(const std::string &folder) {
+	std::string probe = folder + "/.sendra-sim-save-check-XXXXXX";
+	int fd = ::mkstemp(probe.data());
+	if (fd < 0) {
+		int err = errno;
+		char cwd[4096];
+		std::string where = folder == "." && ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : folder;
+		throw host::HostError("serve: cannot save in " + where + " (" + std::strerror(err) +
+		                      "), where the simulation is saved when serve stops; run it in a folder it can "
+		                      "write to");
+	}
+	::close(fd);
+	::unlink(probe.c_str());
+}
+
+std::string Url(const std::string &bind, int port) {
+	std::string host = bind.find(':') != std::string::npos ? "[" + bind + "]" : bind;
+	return "http://" + host + ":" + std::to_string(port) + "/";
+}
+
+}  // namespace
+
+int RunServe(const ServeOptions &o, ServeConsole console) {
+	StopSignals signals;
+	CheckSaveFolder(".");
+	WebFiles files = DefaultWebFiles();
+	ServeSession session(o, files, console.err);
+	if (!Exists(files.page + "/index.html"))
+		console.err << "sendra-sim: warning: the page's files are missing from " << files.page
+		            << "; rebuild sendra-sim to make them\n";
+	else if (!HasThree(files))
+		console.err << "sendra-sim: warning: three.js is missing from " << files.three
+		            << ": npm could not install it when sendra-sim was built, and the page cannot draw the "
+		               "rover. Install Node.js and npm and build again.\n";
+	int port = session.Start();
+	if (session.Exposed())
+		console.err << "sendra-sim: warning: serving on " << o.bind
+		            << ", which other machines may reach: anyone who can reach it can watch and drive the "
+		               "simulation, and nothing asks who they are\n";
+	const Vessel *focus = session.simulation().focus();
+	console.out << "sendra-sim: serving " << (focus ? focus->name : std::string("a scenario without a focus vessel"))
+	            << " at " << Url(o.bind, port) << " (Ctrl-C stops and saves)" << std::endl;
+
+	// The clock paces the frames and is read nowhere else: one frame of dt per dt of wall
+	// time. The pages get at most 60 frames a second; after a stall (a suspended process) the
+	// loop goes on from the present instead of rushing through the frames it missed.
+	using Clock = std::chrono::steady_clock;
+	const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.dt));
+	const auto broadcastPeriod = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / 61));
+	const auto maxLag = std::chrono::milliseconds(250);
+	Clock::time_point next = Clock::now(), lastBroadcast = next - broadcastPeriod, windowStart = next;
+	uint64_t windowFrames = 0;
+	double rate = 0;
+	while (!g_stop.load()) {
+		Clock::time_point now = Clock::now();
+		bool broadcast = now - lastBroadcast >= broadcastPeriod;
+		if (broadcast)
+			lastBroadcast = now;
+		session.Step(broadcast, rate);
+		++windowFrames;
+		if (now - windowStart >= std::chrono::seconds(1)) {
+			rate = static_cast<double>(windowFrames) / std::chrono::duration<double>(now - windowStart).count();
+			windowFrames = 0;
+			windowStart = now;
+		}
+		next += period;
+		now = Clock::now();
+		if (now - next > maxLag)
+			next = now;
+		std::this_thread::sleep_until(next);
+	}
+	session.Stop();
+	double simt = session.simulation().simt();
+	std::string path = session.Save(".");
+	console.out << "sendra-sim: stopped at t=" << host::Format("%.2f", simt) << " s; saved the simulation to "
+	            << path << std::endl;
+	return 0;
+}
+
+}  // namespace sim

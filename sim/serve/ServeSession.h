@@ -1,0 +1,79 @@
+// `sendra-sim serve`: a simulation run in real time for the browser page, with its HTTP
+// server. ServeSession is the whole of it but the clock, so that tests can step it frame by
+// frame; RunServe adds the real-time pacing, Ctrl-C and the save on exit.
+#pragma once
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "serve/ServeHttp.h"
+#include "serve/ServeHub.h"
+#include "serve/ServeInput.h"
+#include "serve/ServeOptions.h"
+#include "serve/ServeScene.h"
+#include "session/Session.h"
+
+namespace sim {
+
+// Where the page's files are: the page itself, and three.js as npm installed it.
+struct WebFiles {
+	std::string page;   // folder with index.html
+	std::string three;  // the three package's folder
+};
+// The files this build made, or those beside the executable when the build tree is gone.
+WebFiles DefaultWebFiles();
+// Whether npm installed three.js there.
+bool HasThree(const WebFiles &files);
+
+class ServeSession {
+public:
+	// Loads the scenario and makes everything the page asks for before the first frame.
+	// Throws host::HostError for a scenario or module that cannot be used.
+	ServeSession(const ServeOptions &options, const WebFiles &files, std::ostream &err,
+	             ServeHub::Limits limits = ServeHub::Limits(), HttpLimits httpLimits = HttpLimits());
+	~ServeSession();
+	ServeSession(const ServeSession &) = delete;
+	ServeSession &operator=(const ServeSession &) = delete;
+
+	// Listens on the options' address and port and starts serving; returns the port (the one
+	// the system picked for port 0). Throws host::HostError when it cannot listen there, or the
+	// port is in use.
+	int Start();
+	// Whether the address served on is reached from other machines.
+	bool Exposed() const { return server_.ExposedBeyondThisMachine(); }
+	// One frame of options.dt: the input that arrived since the last frame, the frame, the
+	// rudder target. With broadcast, the frame goes out to the pages; rate [frames per second
+	// of wall time] is shown on their status line.
+	void Step(bool broadcast, double rate);
+	// Ends the streams and stops the server; the simulation stays as it is.
+	void Stop();
+	// Saves the simulation to folder/<scenario name>-quicksave-NNNN.scn with the first
+	// number not in use, never replacing a file; returns the path. Throws host::HostError.
+	std::string Save(const std::string &folder);
+
+	host::Simulation &simulation() { return session_.simulation(); }
+	ServeHub &hub() { return hub_; }
+	const ServeOptions &options() const { return options_; }
+
+private:
+	ServeOptions options_;
+	std::string stem_;  // the scenario's file name without folder and .scn
+	Session session_;
+	ServeHub hub_;
+	InputMixer mixer_;
+	FrameEncoder encoder_;
+	ServeContent content_;
+	HttpServer server_;
+};
+
+struct ServeConsole {
+	std::ostream &out;  // the address, and the saved file's name at the end
+	std::ostream &err;  // warnings
+};
+
+// Serves until SIGINT, SIGTERM or SIGHUP, then saves. Refuses to start where the save could
+// not be written. Returns the exit status; throws like the session does.
+int RunServe(const ServeOptions &options, ServeConsole console);
+
+}  // namespace sim

@@ -1,0 +1,67 @@
+// A drive: a session stepped frame by frame with the events of a drive script, each in the
+// first frame that reaches its time, up to the drive's duration. `run` records a drive and
+// `render` pictures where one ends.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "session/DriveScript.h"
+#include "session/Session.h"
+
+namespace sim {
+
+struct DriveOptions {
+	SessionOptions session;
+	std::optional<std::string> script;  // empty: the built-in drive without a scenario, else none
+	std::optional<double> duration;     // [s] >= 0; empty: 5 s after the last event, or 60 s
+	std::vector<double> dts{0.02};      // [s] step lengths used in turn, each > 0
+};
+
+// Whether a step of dt [s] still advances the simulation time at every time up to until [s]:
+// beyond that, adding dt no longer changes the time and a drive would never end.
+bool StepAdvances(double until, double dt);
+
+// The drive script of options: its file, or the built-in drive when neither a script nor a
+// scenario is given, or none. Throws host::HostError for a script that cannot be used.
+DriveScript LoadDriveScript(const DriveOptions &options);
+
+class Drive {
+public:
+	// Checks the script against the session's vessels and works out the duration. Throws
+	// host::HostError for a focus event naming no vessel or a last event the steps cannot
+	// reach, std::invalid_argument for an empty list of steps.
+	Drive(Session &session, DriveScript script, const DriveOptions &options);
+
+	// Whether the simulation time is still short of the duration (also during a frame).
+	bool Running() const;
+	// One frame: the events it reaches, the frame, then its saves.
+	void Next();
+	// Frames until the duration is reached.
+	void ToEnd() {
+		while (Running())
+			Next();
+	}
+
+	double duration() const { return duration_; }
+	// [m] the ground the focus vessel covered, frame by frame.
+	double distance() const { return distance_; }
+	const DriveScript &script() const { return script_; }
+	// The events no frame has reached yet, in script order.
+	std::vector<ScriptEvent> Undelivered() const;
+
+private:
+	FrameInput Deliver(std::vector<const ScriptEvent *> &saves);
+
+	Session &session_;
+	DriveScript script_;
+	std::vector<double> dts_;
+	double duration_ = 0;
+	size_t next_ = 0;         // the first event not yet delivered
+	size_t dtIndex_ = 0;
+	std::vector<int> tapUps_;  // keys tapped last frame, released first in this one
+	double distance_ = 0;
+};
+
+}  // namespace sim

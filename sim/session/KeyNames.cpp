@@ -1,0 +1,54 @@
+// The table of key names: one row per OAPI_KEY_ constant of the SDK header.
+#include "session/KeyNames.h"
+
+#include <iterator>
+
+#include "OrbiterAPI.h"
+#include "Text.h"
+
+namespace sim {
+
+namespace {
+
+#define SIM_KEY(name) {#name, OAPI_KEY_##name},
+const KeyName KEY_NAMES[] = {
+	SIM_KEY(ESCAPE) SIM_KEY(1) SIM_KEY(2) SIM_KEY(3) SIM_KEY(4) SIM_KEY(5)
+	SIM_KEY(6) SIM_KEY(7) SIM_KEY(8) SIM_KEY(9) SIM_KEY(0) SIM_KEY(MINUS)
+	SIM_KEY(EQUALS) SIM_KEY(BACK) SIM_KEY(TAB) SIM_KEY(Q) SIM_KEY(W) SIM_KEY(E)
+	SIM_KEY(R) SIM_KEY(T) SIM_KEY(Y) SIM_KEY(U) SIM_KEY(I) SIM_KEY(O)
+	SIM_KEY(P) SIM_KEY(LBRACKET) SIM_KEY(RBRACKET) SIM_KEY(RETURN) SIM_KEY(LCONTROL) SIM_KEY(A)
+	SIM_KEY(S) SIM_KEY(D) SIM_KEY(F) SIM_KEY(G) SIM_KEY(H) SIM_KEY(J)
+	SIM_KEY(K) SIM_KEY(L) SIM_KEY(SEMICOLON) SIM_KEY(APOSTROPHE) SIM_KEY(GRAVE) SIM_KEY(LSHIFT)
+	SIM_KEY(BACKSLASH) SIM_KEY(Z) SIM_KEY(X) SIM_KEY(C) SIM_KEY(V) SIM_KEY(B)
+	SIM_KEY(N) SIM_KEY(M) SIM_KEY(COMMA) SIM_KEY(PERIOD) SIM_KEY(SLASH) SIM_KEY(RSHIFT)
+	SIM_KEY(MULTIPLY) SIM_KEY(LALT) SIM_KEY(SPACE) SIM_KEY(CAPITAL) SIM_KEY(F1) SIM_KEY(F2)
+	SIM_KEY(F3) SIM_KEY(F4) SIM_KEY(F5) SIM_KEY(F6) SIM_KEY(F7) SIM_KEY(F8)
+	SIM_KEY(F9) SIM_KEY(F10) SIM_KEY(NUMLOCK) SIM_KEY(SCROLL) SIM_KEY(NUMPAD7) SIM_KEY(NUMPAD8)
+	SIM_KEY(NUMPAD9) SIM_KEY(SUBTRACT) SIM_KEY(NUMPAD4) SIM_KEY(NUMPAD5) SIM_KEY(NUMPAD6) SIM_KEY(ADD)
+	SIM_KEY(NUMPAD1) SIM_KEY(NUMPAD2) SIM_KEY(NUMPAD3) SIM_KEY(NUMPAD0) SIM_KEY(DECIMAL) SIM_KEY(OEM_102)
+	SIM_KEY(F11) SIM_KEY(F12) SIM_KEY(NUMPADENTER) SIM_KEY(RCONTROL) SIM_KEY(DIVIDE) SIM_KEY(SYSRQ)
+	SIM_KEY(RALT) SIM_KEY(PAUSE) SIM_KEY(HOME) SIM_KEY(UP) SIM_KEY(PRIOR) SIM_KEY(LEFT)
+	SIM_KEY(RIGHT) SIM_KEY(END) SIM_KEY(DOWN) SIM_KEY(NEXT) SIM_KEY(INSERT) SIM_KEY(DELETE)
+};
+#undef SIM_KEY
+
+}  // namespace
+
+const KeyName *KeyNamesBegin() { return std::begin(KEY_NAMES); }
+const KeyName *KeyNamesEnd() { return std::end(KEY_NAMES); }
+
+std::optional<int> KeyCode(std::string_view name) {
+	for (const KeyName &k : KEY_NAMES)
+		if (host::EqualsNoCase(name, k.name))
+			return k.code;
+	return std::nullopt;
+}
+
+const char *KeyNameOf(int code) {
+	for (const KeyName &k : KEY_NAMES)
+		if (k.code == code)
+			return k.name;
+	return nullptr;
+}
+
+}  // namespace sim

@@ -1,0 +1,81 @@
+// Loading a scenario into a simulation, stepping it with input, and saving it.
+#include "session/Session.h"
+
+#include "HostError.h"
+#include "HostVessel.h"
+#include "session/Defaults.h"
+#include "session/Paths.h"
+
+namespace sim {
+
+namespace {
+
+// The scenario of options, read from the file its name stands for; label is set to that file.
+host::ScenarioFile ReadScenario(const SessionOptions &o, std::string &label) {
+	if (!o.scenario) {
+		label = kDefaultScenarioLabel;
+		return host::ParseScenario(kDefaultScenario, kDefaultScenarioLabel);
+	}
+	std::optional<std::string> found = FindScenario(*o.scenario, o.root);
+	label = found.value_or(*o.scenario);
+	try {
+		return host::ReadScenarioFile(label);
+	} catch (const host::HostError &e) {
+		if (found || o.scenario->empty() || (*o.scenario)[0] == '/')
+			throw;
+		throw host::HostError(std::string(e.what()) + " (nor is it a scenario in " + o.root + "/Scenarios/)");
+	}
+}
+
+}  // namespace
+
+Session::Session(const SessionOptions &o, std::ostream &err) : options_(o), err_(err) {
+	host::ScenarioFile scenario = ReadScenario(o, label_);
+	description_ = scenario.descriptionKind == "DESC" ? scenario.description : std::string();
+	host::SimOptions so;
+	so.root = o.root;
+	so.terrain = host::Terrain::ByName(o.terrain);
+	so.flightModel = o.flightModel;
+	so.hudWidth = o.hud.width;
+	so.hudHeight = o.hud.height;
+	so.rudderDelay = o.rudderDelay;
+	sim_ = std::make_unique<host::Simulation>(so);
+	host::LoadScenario(*sim_, scenario);
+	WarnProblems();
+}
+
+void Session::Step(double dt, const FrameInput &input, const std::function<void()> &atEnd) {
+	host::Simulation &sim = *sim_;
+	for (const host::KeyEvent &k : input.keys) {
+		if (k.down)
+			sim.KeyDown(k.key);
+		else
+			sim.KeyUp(k.key);
+	}
+	sim.Frame(dt);
+	if (input.rudder)
+		if (Vessel *f = sim.focus())
+			sim.SetRudderTarget(f, *input.rudder);
+	if (atEnd)
+		atEnd();
+	for (const auto &v : sim.vessels())
+		v->journal.Clear();  // read by no command while stepping; keeps a long session's memory flat
+	WarnProblems();
+}
+
+void Session::Write(std::ostream &out) { host::WriteScenario(*sim_, out, description_); }
+
+void Session::Save(const std::string &path) { host::SaveScenario(*sim_, path, description_); }
+
+void Session::Save(const std::string &path, host::SaveFileSystem &files) {
+	host::SaveScenario(*sim_, path, description_, files);
+}
+
+void Session::Warn(const std::string &what) { err_ << "sendra-sim: warning: " << what << '\n'; }
+
+void Session::WarnProblems() {
+	for (const std::string &p : sim_->TakeProblems())
+		Warn(p);
+}
+
+}  // namespace sim

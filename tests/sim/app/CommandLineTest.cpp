@@ -1,0 +1,151 @@
+// The command line: options before or after the command and each command's own, the help
+// made from the option table (the README shows it whole), unknown commands, and scenarios
+// named as Orbiter's launcher lists them.
+#include <gtest/gtest.h>
+
+#include "SimProgram.h"
+#include "app/CommandLine.h"
+#include "session/Paths.h"
+
+using namespace sim_testing;
+
+namespace {
+
+sim::CommandLine Parse(const std::vector<std::string> &args) { return sim::ParseCommandLine(args, "default-root"); }
+
+std::string UsageError(const std::vector<std::string> &args) {
+	try {
+		Parse(args);
+	} catch (const sim::UsageError &e) {
+		return e.what();
+	}
+	return "(no error)";
+}
+
+}  // namespace
+
+TEST(CommandLine, TheReadmeShowsTheHelpAsTheProgramPrintsIt) {
+	std::string readme = ReadFile(SENDRA_README);
+	size_t section = readme.find("\n## sendra-sim\n");
+	ASSERT_NE(section, std::string::npos);
+	size_t start = readme.find("```\n", section);
+	ASSERT_NE(start, std::string::npos);
+	start += 4;
+	size_t end = readme.find("```\n", start);
+	ASSERT_NE(end, std::string::npos);
+	EXPECT_EQ(readme.substr(start, end - start), sim::HelpText());
+}
+
+TEST(CommandLine, OptionsMayStandBeforeOrAfterTheCommandAndEachCommandTakesItsOwn) {
+	using Args = std::vector<std::string>;
+	for (const Args &args : {Args{"--root", "X", "--flight-model", "2", "inspect", "a.scn"},
+	                         Args{"inspect", "a.scn", "--flight-model=2", "--root", "X"}}) {
+		sim::CommandLine cl = Parse(args);
+		EXPECT_EQ(cl.command, sim::Command::Inspect);
+		EXPECT_EQ(cl.inspect.root, "X");
+		EXPECT_EQ(cl.inspect.flightModel, 2);
+		EXPECT_EQ(cl.inspect.scenario, "a.scn");
+	}
+
+	// Without a command: run, with the defaults of its options and the default root.
+	sim::CommandLine run = Parse({"--quiet", "--dt", "0.01,0.03"});
+	sim::RunOptions defaults;
+	EXPECT_EQ(run.command, sim::Command::Run);
+	EXPECT_EQ(run.run.drive.dts, (std::vector<double>{0.01, 0.03}));
+	EXPECT_TRUE(run.run.quiet);
+	EXPECT_EQ(run.run.drive.session.root, "default-root");
+	EXPECT_EQ(run.run.out, defaults.out);
+	EXPECT_EQ(run.run.recordEvery, defaults.recordEvery);
+	EXPECT_FALSE(run.run.drive.session.scenario);
+
+	// One name, a value of each command's own kind.
+	EXPECT_EQ(Parse({"serve", "--dt", "0.5"}).serve.dt, 0.5);
+	EXPECT_EQ(Parse({"--dt", "0.5", "serve"}).serve.dt, 0.5);
+	sim::CommandLine render = Parse({"render", "--dt", "0.5,0.25", "--out", "p.svg", "--size", "64x48", "--view", "top"});
+	EXPECT_EQ(render.render.drive.dts, (std::vector<double>{0.5, 0.25}));
+	EXPECT_EQ(render.render.size.width, 64);
+	EXPECT_EQ(render.render.size.height, 48);
+	EXPECT_EQ(render.render.view, "top");
+	EXPECT_EQ(UsageError({"serve", "--dt", "0.5,0.25"}), "--dt: '0.5,0.25' is not a frame length from 0.001 to 1 second");
+
+	// What a command does not take, twice given, or missing its value.
+	EXPECT_EQ(UsageError({"--port", "80"}), "run does not take --port");
+	EXPECT_EQ(UsageError({"render", "--out", "a.png", "--out", "b.png"}), "--out is given more than once");
+	EXPECT_EQ(UsageError({"--duration"}), "--duration needs a value");
+	EXPECT_EQ(UsageError({"--quiet=yes"}), "--quiet takes no value");
+	EXPECT_EQ(UsageError({"--qiuet"}), "unknown option '--qiuet'; did you mean '--quiet'?");
+	EXPECT_EQ(UsageError({"--", "--quiet"}),
+	          "unknown command '--quiet' (the commands are run, inspect, render, serve and help)");
+}
+
+TEST(CommandLine, HelpIsPrintedPerCommandAndUnknownCommandsAreNamedWithTheClosest) {
+	Scratch s;
+	ProgramResult all = s.Run({"help"});
+	EXPECT_EQ(all.status, 0);
+	EXPECT_EQ(all.out, sim::HelpText());
+	EXPECT_EQ(s.Run({"--help"}).out, all.out);
+
+	// A command's help holds its options alone.
+	ProgramResult render = s.Run({"help", "render"});
+	EXPECT_EQ(render.status, 0);
+	EXPECT_EQ(render.out, sim::HelpText(sim::Command::Render));
+	EXPECT_EQ(s.Run({"render", "--help"}).out, render.out);
+	EXPECT_EQ(s.Run({"--help", "render", "--at", "nonsense"}).out, render.out);
+	EXPECT_NE(render.out.find("--view iso|front|rear|left|right|top"), std::string::npos) << render.out;
+	EXPECT_NE(render.out.find("--hud WxH              HUD size in pixels, each side 1 to 16384 (default 1024x768)"),
+	          std::string::npos)
+	    << render.out;
+	EXPECT_EQ(render.out.find("--port"), std::string::npos) << render.out;
+	EXPECT_EQ(render.out.find("--record-every"), std::string::npos) << render.out;
+
+	const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+		{{"rnu"}, "sendra-sim: unknown command 'rnu'; did you mean 'run'?"},
+		{{"help", "inpsect"}, "sendra-sim: unknown command 'inpsect'; did you mean 'inspect'?"},
+		{{"xyzzy", "--quiet"}, "sendra-sim: unknown command 'xyzzy' (the commands are run, inspect, render, serve and help)"},
+	};
+	for (const auto &[args, message] : cases) {
+		ProgramResult r = s.Run(args);
+		EXPECT_EQ(r.status, 2) << args[0];
+		EXPECT_EQ(r.err, message + "\nRun 'sendra-sim help' for the usage.\n");
+		EXPECT_EQ(r.out, "");
+	}
+	// A file of that name is a scenario, whatever its name.
+	s.Write("rnu", "BEGIN_SHIPS\nEND_SHIPS\n");
+	ProgramResult scenario = s.Run({"rnu", "--duration", "0", "--quiet"});
+	EXPECT_EQ(scenario.status, 0) << scenario.err;
+}
+
+TEST(CommandLine, ScenariosAreLookedUpInTheOrbiterFoldersScenariosAndTheFileUsedIsNamed) {
+	Scratch s;
+	const std::string root = SENDRA_ORBITER_ROOT;
+	const std::string atRest = root + "/Scenarios/Sendra2016/Rover at rest.scn";
+	ASSERT_EQ(sim::FindScenario("Sendra2016/Rover at rest", root), atRest);
+	ASSERT_EQ(sim::FindScenario("Sendra2016/Rover at rest.scn", root), atRest);
+	EXPECT_FALSE(sim::FindScenario("/Sendra2016/Rover at rest", root));
+	// A folder there is no scenario, but a file without the suffix is.
+	std::filesystem::create_directories(s / "root/Scenarios/Only a folder.scn");
+	s.Write("root/Scenarios/No suffix", "");
+	EXPECT_FALSE(sim::FindScenario("Only a folder", (s / "root").string()));
+	EXPECT_EQ(sim::FindScenario("No suffix", (s / "root").string()), (s / "root/Scenarios/No suffix").string());
+
+	ProgramResult r = s.Run({"run", "Sendra2016/Rover at rest", "--duration", "0.1", "--out", "o"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.err, "sendra-sim: scenario " + atRest + "\n");
+	EXPECT_NE(s.Read("o/final.scn").find("Sendra-1:Sendra2016"), std::string::npos);
+	r = s.Run({"Sendra2016/Two rovers", "--duration", "0.1", "--out", "o", "--quiet"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.err, "");
+
+	// A file as given comes first.
+	std::filesystem::create_directory(s / "Sendra2016");
+	s.Write("Sendra2016/Rover at rest", RoverScenario({{"Here", 1, 2, 3}}));
+	r = s.Run({"inspect", "Sendra2016/Rover at rest"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.err, "");
+	EXPECT_NE(r.out.find("\"Here\""), std::string::npos);
+
+	r = s.Run({"Sendra2016/Nowhere", "--out", "none"});
+	EXPECT_EQ(r.status, 3);
+	EXPECT_EQ(r.err, "sendra-sim: Sendra2016/Nowhere: cannot open the scenario file: No such file or directory "
+	                 "(nor is it a scenario in " + root + "/Scenarios/)\n");
+}

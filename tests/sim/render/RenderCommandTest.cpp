@@ -1,0 +1,177 @@
+// sendra-sim render end to end: the pictures it writes, that it pictures the state a run
+// reaches at that time, and its errors with their exit statuses, never leaving a partial or
+// damaged picture behind.
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+
+#include "Drives.h"
+#include "run/Run.h"
+#include "HostVessel.h"
+#include "Simulation.h"
+#include "Visual.h"
+#include "Xml.h"
+
+using namespace render_testing;
+using namespace sim_testing;
+
+namespace {
+
+struct PngSize {
+	int width = 0, height = 0;
+	bool readable = false;
+};
+PngSize ReadPngSize(const std::filesystem::path &path) {
+	cairo_surface_t *s = cairo_image_surface_create_from_png(path.c_str());
+	PngSize size;
+	size.readable = cairo_surface_status(s) == CAIRO_STATUS_SUCCESS;
+	if (size.readable) {
+		size.width = cairo_image_surface_get_width(s);
+		size.height = cairo_image_surface_get_height(s);
+	}
+	cairo_surface_destroy(s);
+	return size;
+}
+
+std::string LastLine(const std::string &text) {
+	std::vector<std::string> lines = Lines(text);
+	return lines.empty() ? std::string() : lines.back();
+}
+
+}  // namespace
+
+TEST(RenderCommand, WritesThePictureInTheFormatAndSizeAsked) {
+	Scratch s;
+	ProgramResult r = s.Run({"render", "--size", "320x240", "--out", "rover.png"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.err, "");
+	PngSize png = ReadPngSize(s / "rover.png");
+	ASSERT_TRUE(png.readable);
+	EXPECT_EQ(png.width, 320);
+	EXPECT_EQ(png.height, 240);
+	// A render writes none of a run's outputs.
+	EXPECT_EQ(s.Files(""), (std::vector<std::string>{"rover.png"}));
+
+	r = s.Run({"render", "--view", "top", "--at", "2", "--out", "Rover.SVG"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	Document svg = ParseXml(s.Read("Rover.SVG"));
+	ASSERT_TRUE(svg.wellFormed) << svg.error;
+	EXPECT_EQ(svg.elements.front().name, "svg");
+	EXPECT_EQ(svg.elements.front().Attribute("width"), "800px");
+
+	// The run's own picture: the focus rover at the end, iso view.
+	ASSERT_EQ(s.Run({"--duration", "1", "--quiet"}).status, 0);
+	png = ReadPngSize(s / "sendra-out" / "pose.png");
+	EXPECT_TRUE(png.readable);
+	EXPECT_EQ(png.width, 800);
+	EXPECT_EQ(png.height, 600);
+}
+
+TEST(RenderCommand, PicturesTheStateARunReachesAtThatTime) {
+	Scratch s;
+	s.Write("drive.txt", "0.5 tap 1\n1 tap NUMPAD8\n1 key ADD down\n2 key ADD up\n3 rudder 1\n5 tap J\n9 tap 2\n");
+	sim::RunOptions o;
+	o.drive.script = (s / "drive.txt").string();
+	o.drive.session.root = sim::DefaultRoot();
+	o.drive.duration = 7.3;
+	o.drive.dts = {0.02, 0.03};
+	o.out = (s / "run").string();
+	o.quiet = true;
+	std::ostringstream out, err;
+	sim::RunReport run = sim::RunDrive(o, sim::RunConsole{out, err});
+	std::vector<std::string> fields = CsvFields(Lines(s.Read("run/trajectory.csv")).back());
+
+	// The same drive as render makes it.
+	sim::Session session(o.drive.session, err);
+	sim::Drive drive(session, sim::LoadDriveScript(o.drive), o.drive);
+	drive.ToEnd();
+	host::Simulation &sim = session.simulation();
+	uint64_t frames = sim.frameCount();
+	std::vector<double> anims;
+	bool posed = true;
+	Vessel &v = *sim.focus();
+	double lng = v.state.surf_lng, lat = v.state.surf_lat, hdg = v.state.surf_hdg;
+	for (size_t i = 0; i < v.animations.size(); ++i) {
+		anims.push_back(v.animations[i].state);
+		posed = posed && (v.animations[i].comps.empty() || v.visual->applied[i] == v.animations[i].state);
+	}
+	EXPECT_EQ(frames, run.frames);
+	EXPECT_EQ(lng, run.lng);
+	EXPECT_EQ(lat, run.lat);
+	EXPECT_EQ(hdg, run.hdg);
+	ASSERT_EQ(fields.size(), 14 + anims.size());
+	for (size_t i = 0; i < anims.size(); ++i)
+		EXPECT_EQ(std::stod(fields[14 + i]), anims[i]) << "animation " << i;
+	EXPECT_TRUE(posed);
+}
+
+TEST(RenderCommand, UsageErrorsExitWithTwoAndWriteNothing) {
+	Scratch s;
+	const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+		{{"--view", "sideways", "--out", "p.png"}, "--view: 'sideways' is not iso, front, rear, left, right or top"},
+		{{"--size", "31x100", "--out", "p.png"}, "--size: '31x100' is not WxH with each side from 32 to 4096 pixels"},
+		{{"--size", "100x4097", "--out", "p.png"}, "--size: '100x4097'"},
+		{{"--size", "big", "--out", "p.png"}, "--size: 'big'"},
+		{{"--at", "-1", "--out", "p.png"}, "--at: '-1' is not a finite number of seconds >= 0"},
+		{{"--at", "nan", "--out", "p.png"}, "--at: 'nan'"},
+		{{"--at", "1e300", "--out", "p.png"}, "--at: 1e+300 s is too late for a step of 0.02 s"},
+		{{}, "--out: the picture file is required"},
+		{{"--out", "p.jpg"}, "--out: 'p.jpg' is not a file name ending in .png or .svg"},
+		{{"--out", ""}, "--out: the picture file needs a name"},
+		{{"--duration", "5", "--out", "p.png"}, "--duration"},
+		{{"--record-every", "2", "--out", "p.png"}, "--record-every"},
+	};
+	for (const auto &[args, message] : cases) {
+		std::vector<std::string> full{"render"};
+		full.insert(full.end(), args.begin(), args.end());
+		ProgramResult r = s.Run(full);
+		EXPECT_EQ(r.status, 2) << message << '\n' << r.err;
+		EXPECT_EQ(r.err.rfind("sendra-sim: ", 0), 0u) << r.err;
+		EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+		EXPECT_NE(r.err.find("Run 'sendra-sim help render' for the usage."), std::string::npos) << r.err;
+		EXPECT_EQ(r.out, "");
+		EXPECT_TRUE(s.Files("").empty()) << message;
+	}
+}
+
+TEST(RenderCommand, InvalidInputExitsWithThreeNamingTheFileAndKeepsAnOlderPicture) {
+	Scratch s;
+	s.Write("p.png", "an older picture");
+	s.Write("drive.txt", "1 tap V\n2 jump\n");
+	s.Write("empty.scn", "BEGIN_SHIPS\nEND_SHIPS\n");
+	const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+		{{"--script", "drive.txt", "--out", "p.png"}, "sendra-sim: drive.txt:2: unknown event 'jump'"},
+		{{"missing.scn", "--out", "p.png"}, "sendra-sim: missing.scn"},
+		{{"empty.scn", "--out", "p.png"}, "sendra-sim: empty.scn: no vessel has the focus: there is nothing to picture"},
+		{{"--root", "nowhere", "--out", "p.png"}, "sendra-sim: (built-in scenario):15: vessel 'Sendra-1'"},
+		{{"--out", "no/such/folder/p.png"}, "sendra-sim: no/such/folder/p.png: cannot create the file"},
+	};
+	for (const auto &[args, message] : cases) {
+		std::vector<std::string> full{"render"};
+		full.insert(full.end(), args.begin(), args.end());
+		ProgramResult r = s.Run(full);
+		EXPECT_EQ(r.status, 3) << message << '\n' << r.err;
+		EXPECT_EQ(LastLine(r.err).rfind(message, 0), 0u) << r.err;
+		EXPECT_EQ(r.out, "");
+		EXPECT_EQ(s.Read("p.png"), "an older picture");
+		EXPECT_EQ(s.Files(""), (std::vector<std::string>{"drive.txt", "empty.scn", "p.png"})) << message;
+	}
+	// A disk that fills up while the picture is written.
+	for (const char *name : {"p.png", "p.svg"}) {
+		ProgramResult full = s.Run({"render", "--out", name}, 4096);
+		EXPECT_EQ(full.status, 3) << full.err;
+		EXPECT_EQ(LastLine(full.err), std::string("sendra-sim: ") + name + ": cannot write the file (is the disk full?)");
+	}
+	EXPECT_EQ(s.Read("p.png"), "an older picture");
+	EXPECT_EQ(s.Files(""), (std::vector<std::string>{"drive.txt", "empty.scn", "p.png"}));
+
+	// A folder where the picture should go.
+	std::filesystem::create_directory(s / "taken.png");
+	ProgramResult r = s.Run({"render", "--out", "taken.png"});
+	EXPECT_EQ(r.status, 3);
+	EXPECT_EQ(LastLine(r.err).rfind("sendra-sim: taken.png: cannot write the file", 0), 0u) << r.err;
+	EXPECT_TRUE(std::filesystem::is_directory(s / "taken.png"));
+}

@@ -1,0 +1,163 @@
+// track.svg: the thinning rule that bounds each path, and the map a run writes: one path per
+// vessel from its start through every recorded frame, in metres of the body's surface, with
+// start, end, heading arrows, contour lines over hills and a scale bar; names kept as text.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "SimProgram.h"
+#include "render/TrackMap.h"
+#include "Xml.h"
+
+using namespace render_testing;
+using namespace sim_testing;
+
+namespace {
+
+struct MapPoint {
+	double x, y;
+};
+
+std::vector<MapPoint> PolylinePoints(const Element &polyline) {
+	std::vector<MapPoint> points;
+	std::istringstream in(polyline.Attribute("points"));
+	for (std::string pair; in >> pair;) {
+		size_t comma = pair.find(',');
+		points.push_back({std::stod(pair.substr(0, comma)), std::stod(pair.substr(comma + 1))});
+	}
+	return points;
+}
+
+std::vector<double> Times(const sim::TrackLog &log) {
+	std::vector<double> t;
+	for (const sim::TrackPoint &p : log.Points())
+		t.push_back(p.simt);
+	return t;
+}
+
+sim::TrackLog LogOf(size_t capacity, int n) {
+	sim::TrackLog log(capacity);
+	for (int i = 0; i < n; ++i)
+		log.Add(sim::TrackPoint{static_cast<double>(i), 0, 0, 0});
+	return log;
+}
+
+// The rows of trajectory.csv for one vessel.
+size_t RowsOf(const Scratch &s, const std::string &folder, const std::string &vessel) {
+	size_t rows = 0;
+	for (const std::string &line : Lines(s.Read(folder + "/trajectory.csv")))
+		rows += CsvFields(line).at(2) == vessel;
+	return rows;
+}
+
+Document Map(const Scratch &s, const std::string &folder = "sendra-out") {
+	Document doc = ParseXml(s.Read(folder + "/track.svg"));
+	EXPECT_TRUE(doc.wellFormed) << doc.error;
+	return doc;
+}
+
+}  // namespace
+
+TEST(TrackMap, APathKeepsEveryStrideThPositionAndTheLast) {
+	// Up to the capacity, every position.
+	EXPECT_EQ(Times(LogOf(8, 8)), (std::vector<double>{0, 1, 2, 3, 4, 5, 6, 7}));
+	EXPECT_EQ(LogOf(8, 8).stride(), 1u);
+	// One more: every second, the last among them.
+	EXPECT_EQ(Times(LogOf(8, 9)), (std::vector<double>{0, 2, 4, 6, 8}));
+	// 100 positions: the smallest power of two keeping at most 8 multiples is 16; 99 is last.
+	sim::TrackLog log = LogOf(8, 100);
+	EXPECT_EQ(log.stride(), 16u);
+	EXPECT_EQ(Times(log), (std::vector<double>{0, 16, 32, 48, 64, 80, 96, 99}));
+	EXPECT_EQ(log.added(), 100u);
+	EXPECT_TRUE(LogOf(8, 0).Points().empty());
+
+	// An hour at 60 frames a second stays within the capacity, however many frames come.
+	sim::TrackLog hour = LogOf(sim::kMaxTrackPoints, 216000);
+	EXPECT_LE(hour.Points().size(), sim::kMaxTrackPoints + 1);
+	EXPECT_EQ(hour.Points().front().simt, 0);
+	EXPECT_EQ(hour.Points().back().simt, 215999);
+}
+
+TEST(TrackMap, EachVesselsPathRunsFromItsStartThroughEveryRecordedFrame) {
+	Scratch s;
+	s.Write("two.scn", RoverScenario({{"Near", 10, 20, 0}, {"Far", 10.001, 20, 90}}));
+	s.Write("drive.txt", "0 tap NUMPAD8\n0 key ADD down\n1 key ADD up\n");
+	ProgramResult r = s.Run({"two.scn", "--script", "drive.txt", "--duration", "2", "--terrain", "flat", "--quiet"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	Document doc = Map(s);
+	std::vector<const Element *> vessels = doc.All("g", "class", "vessel");
+	ASSERT_EQ(vessels.size(), 2u);
+	EXPECT_EQ(vessels[0]->Attribute("data-vessel"), "Near");
+	EXPECT_EQ(vessels[1]->Attribute("data-vessel"), "Far");
+	std::vector<const Element *> paths = doc.All("polyline", "class", "path");
+	ASSERT_EQ(paths.size(), 2u);
+	EXPECT_EQ(PolylinePoints(*paths[0]).size(), 1 + RowsOf(s, "sendra-out", "Near"));
+	EXPECT_EQ(PolylinePoints(*paths[1]).size(), 1 + RowsOf(s, "sendra-out", "Far"));
+	EXPECT_EQ(RowsOf(s, "sendra-out", "Near"), 100u);
+	EXPECT_EQ(doc.All("circle", "class", "start").size(), 2u);
+	EXPECT_EQ(doc.All("rect", "class", "end").size(), 2u);
+	EXPECT_EQ(doc.All("g", "id", "contours").size(), 0u);  // level ground
+	EXPECT_EQ(doc.All("g", "id", "scale-bar").size(), 1u);
+
+	// Recording every 7th frame: frames 7 to 98, then the last one.
+	r = s.Run({"two.scn", "--script", "drive.txt", "--duration", "2", "--record-every", "7", "--out", "sparse", "--quiet"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	Document sparse = Map(s, "sparse");
+	paths = sparse.All("polyline", "class", "path");
+	ASSERT_EQ(paths.size(), 2u);
+	EXPECT_EQ(PolylinePoints(*paths[0]).size(), 1u + 14u + 1u);
+}
+
+TEST(TrackMap, TheBuiltInDrivesPathIsThinnedByTheRuleOverContouredHills) {
+	Scratch s;
+	ASSERT_EQ(s.Run({"--quiet"}).status, 0);
+	Document doc = Map(s);
+	std::vector<const Element *> paths = doc.All("polyline", "class", "path");
+	ASSERT_EQ(paths.size(), 1u);
+	// 6000 recorded frames: stride 2 keeps 3000 of them (frames 1, 3, ... 5999), then frame 6000.
+	EXPECT_EQ(PolylinePoints(*paths[0]).size(), 1u + 3000u + 1u);
+	size_t contours = 0;
+	for (const Element &e : doc.elements)
+		contours += e.name == "path" && !e.Attribute("data-elevation").empty();
+	EXPECT_GE(contours, 2u);
+	// An arrow every 5 s from the start to the end at 120 s.
+	EXPECT_EQ(doc.All("path", "class", "heading").size(), 25u);
+}
+
+TEST(TrackMap, PathsAreMetresOfTheSurfaceNorthUp) {
+	// Heading north on level ground at 1 m/s.
+	Scratch s;
+	s.Write("one.scn", RoverScenario({{"R", 30, -10, 0}}));
+	s.Write("drive.txt", "0 tap NUMPAD8\n0 key ADD down\n2 key ADD up\n");
+	ProgramResult r = s.Run({"one.scn", "--script", "drive.txt", "--duration", "20", "--terrain", "flat"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	size_t at = r.out.find("distance driven: ");
+	ASSERT_NE(at, std::string::npos);
+	double driven = std::stod(r.out.substr(at + 17));
+	ASSERT_GT(driven, 10);
+
+	Document doc = Map(s);
+	const Element *bar = doc.All("g", "id", "scale-bar").at(0);
+	double pixelsPerMetre = std::stod(bar->Attribute("data-pixels")) / std::stod(bar->Attribute("data-metres"));
+	std::vector<MapPoint> p = PolylinePoints(*doc.All("polyline", "class", "path").at(0));
+	double dx = p.back().x - p.front().x, dy = p.back().y - p.front().y;
+	EXPECT_NEAR(dx, 0, 0.02);
+	EXPECT_LT(dy, 0);  // north is up
+	EXPECT_NEAR(-dy / pixelsPerMetre, driven, driven * 0.002);
+}
+
+TEST(TrackMap, NamesOfAnyBytesStayTextInAWellFormedMap) {
+	Scratch s;
+	s.Write("names.scn", "BEGIN_SHIPS\nR&D <1> \"x\":Sendra2016\n  STATUS Landed Moon\n  POS 10 20\nEND\n"
+	                     "Bad\xff name:Sendra2016\n  STATUS Landed Moon\n  POS 10.001 20\nEND\nEND_SHIPS\n");
+	ProgramResult r = s.Run({"names.scn", "--duration", "0.1", "--quiet"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	Document doc = Map(s);
+	std::vector<const Element *> vessels = doc.All("g", "class", "vessel");
+	ASSERT_EQ(vessels.size(), 2u);
+	EXPECT_EQ(vessels[0]->Attribute("data-vessel"), "R&D <1> \"x\"");
+	EXPECT_EQ(vessels[1]->Attribute("data-vessel"), "Bad? name");
+	std::vector<const Element *> names = doc.All("text", "class", "name");
+	ASSERT_EQ(names.size(), 2u);
+	EXPECT_EQ(names[0]->text, "R&D <1> \"x\"");
+}

@@ -1,0 +1,221 @@
+// `sendra-sim serve` as a user runs it: it says where it serves, runs in real time, and
+// Ctrl-C (SIGINT), SIGTERM or SIGHUP stops it cleanly with the simulation saved to a file it
+// names; bad options are usage errors, and a port in use or a folder it cannot save in stop it
+// at once.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <thread>
+
+#include "ScenarioIO.h"
+#include "SimProgram.h"
+
+namespace {
+
+using nlohmann::json;
+using sim_testing::Scratch;
+
+// sendra-sim serve running in a scratch folder (or in cwd), its output going to files there.
+class Server {
+public:
+	Server(const Scratch &dir, const std::vector<std::string> &args, const std::string &cwd = "") : dir_(dir) {
+		pid_ = ::fork();
+		if (pid_ == 0) {
+			int o = ::open((dir.dir() / "out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+			int e = ::open((dir.dir() / "err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+			if (o < 0 || e < 0 || ::chdir(cwd.empty() ? dir.dir().c_str() : cwd.c_str()) != 0)
+				::_exit(127);
+			::dup2(o, 1);
+			::dup2(e, 2);
+			std::vector<char *> argv{const_cast<char *>(SENDRA_SIM_PROGRAM), const_cast<char *>("serve")};
+			for (const std::string &a : args)
+				argv.push_back(const_cast<char *>(a.c_str()));
+			argv.push_back(nullptr);
+			::execv(SENDRA_SIM_PROGRAM, argv.data());
+			::_exit(127);
+		}
+	}
+	~Server() {
+		if (pid_ > 0 && !exited_) {
+			::kill(pid_, SIGKILL);
+			::waitpid(pid_, nullptr, 0);
+		}
+	}
+	// The port from the line that says where it serves; 0 if none came within seconds.
+	int Port(const std::string &address = "127\\.0\\.0\\.1") {
+		std::smatch m;
+		for (int i = 0; i < 3000; ++i) {
+			std::string out = dir_.Read("out.txt");
+			if (std::regex_search(out, m, std::regex("serving Sendra-1 at http://" + address + ":([0-9]+)/")))
+				return std::stoi(m[1]);
+			std::this_thread::sleep_for(std::chrono::milliseconds(10));
+		}
+		return 0;
+	}
+	// Sends sig and waits a while for the exit status; -1 if it did not exit.
+	int Stop(int sig) {
+		::kill(pid_, sig);
+		return Wait();
+	}
+	int Wait() {
+		for (int i = 0; i < 3000; ++i) {
+			int status = 0;
+			if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+				exited_ = true;
+				return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+			}
+			std::this_thread::sleep_for(std::chrono::milliseconds(10));
+		}
+		return -1;
+	}
+
+private:
+	const Scratch &dir_;
+	pid_t pid_ = -1;
+	bool exited_ = false;
+};
+
+TEST(ServeProgram, RunsInRealTimeAndCtrlCSavesToAFileItNames) {
+	Scratch dir;
+	dir.Write("sendra-sim-quicksave-0001.scn", "someone else's file\n");
+	Server server(dir, {"--port", "0", "--terrain", "flat"});
+	int port = server.Port();
+	ASSERT_GT(port, 0) << dir.Read("out.txt") << dir.Read("err.txt");
+	httplib::Client client("127.0.0.1", port);
+	httplib::Result first = client.Get("/api/state");
+	ASSERT_TRUE(first && first->status == 200);
+	auto start = std::chrono::steady_clock::now();
+	std::this_thread::sleep_for(std::chrono::milliseconds(600));
+	httplib::Result second = client.Get("/api/state");
+	double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+	ASSERT_TRUE(second && second->status == 200);
+	double advanced = json::parse(second->body)["simt"].get<double>() - json::parse(first->body)["simt"].get<double>();
+	// Paced by the wall clock: not run ahead as fast as it can (a loaded machine may lag).
+	EXPECT_GT(advanced, 0);
+	EXPECT_LT(advanced, wall + 0.1);
+
+	EXPECT_EQ(server.Stop(SIGINT), 0) << dir.Read("err.txt");
+	std::smatch m;
+	std::string out = dir.Read("out.txt");
+	ASSERT_TRUE(std::regex_search(out, m, std::regex("stopped at t=[0-9.]+ s; saved the simulation to (\\S+)\n")))
+		<< out;
+	EXPECT_EQ(m[1], "./sendra-sim-quicksave-0002.scn");
+	EXPECT_EQ(dir.Read("sendra-sim-quicksave-0001.scn"), "someone else's file\n");
+	host::ScenarioFile saved = host::ReadScenarioFile((dir / "sendra-sim-quicksave-0002.scn").string());
+	ASSERT_EQ(saved.vessels.size(), 1u);
+	EXPECT_EQ(saved.vessels[0].name, "Sendra-1");
+	EXPECT_GT(saved.mjd, 60000.0);
+	EXPECT_EQ(dir.Read("err.txt").find("warning"), std::string::npos) << dir.Read("err.txt");
+}
+
+TEST(ServeProgram, SigtermStopsAndSavesAScenarioNamedAfterTheLoadedOne) {
+	Scratch dir;
+	dir.Write("Two rovers.scn", sim_testing::RoverScenario({{"Sendra-1", 23.47, 0.67, 0}, {"Sendra-2", 23.4701, 0.67, 90}}));
+	Server server(dir, {"Two rovers.scn", "--port", "0", "--dt", "0.02"});
+	ASSERT_GT(server.Port(), 0) << dir.Read("err.txt");
+	EXPECT_EQ(server.Stop(SIGTERM), 0) << dir.Read("err.txt");
+	host::ScenarioFile saved = host::ReadScenarioFile((dir / "Two rovers-quicksave-0001.scn").string());
+	ASSERT_EQ(saved.vessels.size(), 2u);
+	EXPECT_EQ(saved.description, "Test rovers");
+}
+
+TEST(ServeProgram, SighupStopsAndSavesAsCtrlCDoes) {
+	Scratch dir;
+	Server server(dir, {"--port", "0", "--terrain", "flat"});
+	ASSERT_GT(server.Port(), 0) << dir.Read("err.txt");
+	EXPECT_EQ(server.Stop(SIGHUP), 0) << dir.Read("err.txt");
+	EXPECT_NE(dir.Read("out.txt").find("saved the simulation to ./sendra-sim-quicksave-0001.scn"), std::string::npos);
+	EXPECT_EQ(host::ReadScenarioFile((dir / "sendra-sim-quicksave-0001.scn").string()).vessels.size(), 1u);
+}
+
+TEST(ServeProgram, ASecondServerOnAPortInUseStopsAtOnceAndTheFirstServesOn) {
+	Scratch dir, other;
+	Server first(dir, {"--port", "0"});
+	int port = first.Port();
+	ASSERT_GT(port, 0) << dir.Read("err.txt");
+	Server second(other, {"--port", std::to_string(port)});
+	EXPECT_EQ(second.Wait(), 3) << other.Read("out.txt");
+	EXPECT_EQ(other.Read("err.txt"), "sendra-sim: serve: port " + std::to_string(port) + " is in use\n");
+	httplib::Client client("127.0.0.1", port);
+	for (int i = 0; i < 4; ++i) {
+		httplib::Result r = client.Get("/api/session");
+		ASSERT_TRUE(r);
+		EXPECT_EQ(r->status, 200);
+	}
+	EXPECT_EQ(first.Stop(SIGINT), 0);
+}
+
+TEST(ServeProgram, AFolderItCannotSaveInStopsItAtOnce) {
+	Scratch dir;
+	Server server(dir, {"--port", "0"}, "/proc");  // no one, not even root, makes files there
+	EXPECT_EQ(server.Wait(), 3);
+	EXPECT_NE(dir.Read("err.txt").find("sendra-sim: serve: cannot save in /proc"), std::string::npos) << dir.Read("err.txt");
+	EXPECT_EQ(dir.Read("out.txt"), "") << "it never served";
+}
+
+TEST(ServeProgram, AnAddressOtherMachinesReachIsWarnedOfAndThisMachinesNamesStillWork) {
+	Scratch dir;
+	Server server(dir, {"--port", "0", "--bind", "0.0.0.0", "--allow-host", "rover.lan"});
+	int port = server.Port("0\\.0\\.0\\.0");
+	ASSERT_GT(port, 0) << dir.Read("err.txt");
+	EXPECT_NE(dir.Read("err.txt").find("warning: serving on 0.0.0.0, which other machines may reach: anyone who "
+	                                   "can reach it can watch and drive"),
+	          std::string::npos)
+		<< dir.Read("err.txt");
+	httplib::Client client("127.0.0.1", port);
+	EXPECT_EQ(client.Get("/api/session")->status, 200);
+	EXPECT_EQ(client.Get("/api/session", {{"Host", "rover.lan:" + std::to_string(port)}})->status, 200);
+	EXPECT_EQ(client.Get("/api/session", {{"Host", "attacker.example:" + std::to_string(port)}})->status, 403);
+	EXPECT_EQ(server.Stop(SIGTERM), 0);
+	Server quiet(dir, {"--port", "0", "--bind", "localhost"});
+	ASSERT_GT(quiet.Port("localhost"), 0) << dir.Read("err.txt");
+	EXPECT_EQ(dir.Read("err.txt"), "") << "loopback is not warned of";
+	EXPECT_EQ(quiet.Stop(SIGTERM), 0);
+}
+
+TEST(ServeProgram, OptionsOutsideTheirRangesAreUsageErrors) {
+	Scratch dir;
+	struct Case {
+		std::vector<std::string> args;
+		std::string message;
+	};
+	const std::vector<Case> cases = {
+		{{"--port", "65536"}, "--port: '65536' is not a port number"},
+		{{"--port", "-1"}, "--port: '-1'"},
+		{{"--port", "http"}, "--port: 'http'"},
+		{{"--dt", "0"}, "--dt: '0' is not a frame length from 0.001 to 1 second"},
+		{{"--dt", "2"}, "--dt: '2'"},
+		{{"--dt", "nan"}, "--dt: 'nan'"},
+		{{"--terrain", "mountains"}, "--terrain: 'mountains' is not flat or hills"},
+		{{"--bind", ""}, "--bind: '' is not a host name or an IP address"},
+		{{"--allow-host", "evil.example/x"}, "--allow-host: 'evil.example/x' is not a host name or an IP address"},
+		{{"--allow-host"}, "--allow-host"},
+		{{"--root", ""}, "--root: the folder must not be empty"},
+		{{"--script", "x.txt"}, "script"},
+		{{"a.scn", "b.scn"}, ""},
+	};
+	for (const Case &c : cases) {
+		std::vector<std::string> args{"serve"};
+		args.insert(args.end(), c.args.begin(), c.args.end());
+		sim_testing::ProgramResult r = dir.Run(args);
+		EXPECT_EQ(r.status, 2) << c.args[0] << ": " << r.err;
+		EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+		EXPECT_NE(r.err.find("Run 'sendra-sim help serve' for the usage."), std::string::npos) << r.err;
+	}
+	// A scenario that cannot be read, or an address that is not this machine's, is invalid
+	// input, and nothing is saved.
+	sim_testing::ProgramResult missing = dir.Run({"serve", "nosuch.scn", "--port", "0"});
+	EXPECT_EQ(missing.status, 3);
+	EXPECT_NE(missing.err.find("nosuch.scn"), std::string::npos);
+	sim_testing::ProgramResult elsewhere = dir.Run({"serve", "--bind", "192.0.2.1", "--port", "0"});
+	EXPECT_EQ(elsewhere.status, 3);
+	EXPECT_NE(elsewhere.err.find("cannot listen on 192.0.2.1"), std::string::npos) << elsewhere.err;
+	EXPECT_TRUE(dir.Files(".").empty());
+}
+
+}  // namespace

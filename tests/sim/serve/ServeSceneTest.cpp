@@ -1,0 +1,208 @@
+// What the page is told about the simulation: the rover's attitude on its local horizon, the
+// terrain grid, and frame messages that, applied in order on a keyframe, pose every mesh
+// group exactly as the host's visual does.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "RoverWorld.h"
+#include "serve/ServeScene.h"
+#include "Visual.h"
+
+namespace {
+
+using nlohmann::json;
+using testing_support::RoverWorld;
+
+const double kTol = 1e-9;
+
+VECTOR3 Column(const MATRIX3 &m, int c) { return _V(m.data[c], m.data[3 + c], m.data[6 + c]); }
+
+void ExpectNear(const VECTOR3 &a, const VECTOR3 &b, double tol, const std::string &what) {
+	EXPECT_NEAR(a.x, b.x, tol) << what;
+	EXPECT_NEAR(a.y, b.y, tol) << what;
+	EXPECT_NEAR(a.z, b.z, tol) << what;
+}
+
+// A page's copy of the group poses, kept up to date from the frame messages.
+struct PagePoses {
+	std::map<std::pair<int, int>, std::vector<float>> poses;  // absent: identity
+	void Apply(const json &frame) {
+		if (frame.value("keyframe", false))
+			poses.clear();
+		for (const json &p : frame["poses"])
+			poses[{p[0].get<int>(), p[1].get<int>()}] = std::vector<float>(p.begin() + 2, p.end());
+	}
+	std::vector<float> Of(int mesh, int group) const {
+		auto it = poses.find({mesh, group});
+		return it != poses.end() ? it->second : std::vector<float>{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+	}
+};
+
+std::vector<float> HostPose(Vessel *v, int group) {
+	const host::Affine &a = v->visual->GroupPose(0, static_cast<UINT>(group));
+	std::vector<float> p;
+	for (double x : a.m.data)
+		p.push_back(static_cast<float>(x));
+	p.insert(p.end(), {static_cast<float>(a.t.x), static_cast<float>(a.t.y), static_cast<float>(a.t.z)});
+	return p;
+}
+
+TEST(ServeScene, AttitudeOnTheHorizonOfARoverAtRestPointsItsNoseAlongTheHeading) {
+	for (double lngDeg : {0.0, 23.47, -120.0, 179.0})
+		for (double latDeg : {0.0, 0.67, -45.0, 70.0})
+			for (double hdgDeg : {0.0, 90.0, 200.0, 359.0}) {
+				double lng = lngDeg * RAD, lat = latDeg * RAD, hdg = hdgDeg * RAD;
+				MATRIX3 m = sim::HorizonFromVessel(host::LandedAttitude(lng, lat, hdg), lng, lat);
+				std::string where = "at " + std::to_string(lngDeg) + ", " + std::to_string(latDeg) + ", heading " +
+				                    std::to_string(hdgDeg);
+				// Columns: the vessel's right, up and forward axes in (east, up, north).
+				ExpectNear(Column(m, 2), _V(std::sin(hdg), 0, std::cos(hdg)), kTol, "forward " + where);
+				ExpectNear(Column(m, 1), _V(0, 1, 0), kTol, "up " + where);
+				ExpectNear(Column(m, 0), _V(std::cos(hdg), 0, -std::sin(hdg)), kTol, "right " + where);
+			}
+}
+
+TEST(ServeScene, AttitudeOnTheHillsPitchesTheNoseAsTheRoverMeasuredTheGround) {
+	RoverWorld w(host::Terrain::Hills());
+	Vessel *v = w.AddRover("R", 23.47, 0.67, 30);
+	w.Tap(OAPI_KEY_NUMPAD8);
+	w.Hold(OAPI_KEY_ADD);
+	w.Simulate(3);
+	w.Release(OAPI_KEY_ADD);
+	w.Simulate(20);
+	double pitch = RoverWorld::Rover(v).terrainPitch, hdg = v->state.surf_hdg;
+	ASSERT_GT(std::fabs(pitch), 0.01) << "the drive should end on a slope";
+	MATRIX3 m = sim::HorizonFromVessel(v->state.arot, v->state.surf_lng, v->state.surf_lat);
+	ExpectNear(Column(m, 2), _V(std::sin(hdg) * std::cos(pitch), std::sin(pitch), std::cos(hdg) * std::cos(pitch)), 1e-6,
+	           "forward");
+	EXPECT_NEAR(Column(m, 0).y, 0, 1e-6) << "the rover does not roll";
+}
+
+TEST(ServeScene, TerrainGridHoldsTheElevationsOfItsPointsEastAndNorthOfTheCentre) {
+	host::Terrain hills = host::Terrain::Hills();
+	host::Body moon("Moon", 1.738e6);
+	double lng = 0.4096, lat = 0.0117, spacing = 2.5;
+	int n = 5;
+	json doc = json::parse(sim::TerrainDocument(hills, moon, lng, lat, n, spacing));
+	EXPECT_EQ(doc["n"], n);
+	EXPECT_EQ(doc["spacing"], spacing);
+	EXPECT_EQ(doc["radius"], moon.radius);
+	ASSERT_EQ(doc["heights"].size(), 25u);
+	auto at = [&](int i, int j) { return doc["heights"][static_cast<size_t>(j * n + i)].get<double>(); };
+	auto expected = [&](double east, double north) {
+		return static_cast<float>(
+			hills.Elevation(moon, lng + east / (moon.radius * std::cos(lat)), lat + north / moon.radius));
+	};
+	EXPECT_EQ(at(2, 2), static_cast<float>(hills.Elevation(moon, lng, lat)));
+	EXPECT_EQ(at(4, 2), expected(2 * spacing, 0)) << "points in a row run east";
+	EXPECT_EQ(at(2, 0), expected(0, -2 * spacing)) << "rows run north";
+	EXPECT_EQ(at(0, 4), expected(-2 * spacing, 2 * spacing));
+	// The hills rise and fall by metres over the grid's ten metres.
+	EXPECT_NE(at(0, 0), at(4, 4));
+}
+
+TEST(ServeScene, FramesPoseEveryGroupAsTheHostDoesAndCarryOnlyWhatChanged) {
+	RoverWorld w(host::Terrain::Hills());
+	Vessel *v = w.AddRover("R", 23.47, 0.67, 0);
+	ASSERT_TRUE(v->visual);
+	sim::FrameEncoder encoder;
+	size_t groups = v->meshes.at(0).tmpl->groups.size();
+
+	// A page that joins at the start gets the keyframe; at rest, with nothing moved, the next
+	// delta holds no poses, lights, beacons or camera.
+	w.Step();
+	json first = json::parse(encoder.Delta(w.sim, 60));
+	PagePoses page;
+	page.Apply(json::parse(encoder.Keyframe(w.sim, 60)));
+	w.Step();
+	json still = json::parse(encoder.Delta(w.sim, 60));
+	EXPECT_TRUE(still["poses"].empty());
+	EXPECT_FALSE(still.contains("lights") || still.contains("beacons") || still.contains("camera"));
+	EXPECT_EQ(still["vessel"]["name"], "R");
+	EXPECT_EQ(still["hud"].size(), 3u);
+	EXPECT_TRUE(first.contains("lights") && first.contains("beacons") && first.contains("camera"));
+	page.Apply(still);
+
+	// Lights, the sunscreen, a door and a drive at speed with the rudder over: the wheels
+	// roll and swivel, the slats and the door move, the dials and sticks turn.
+	w.Tap(OAPI_KEY_7);
+	json lit = json::parse(encoder.Delta(w.sim, 60));
+	ASSERT_TRUE(lit.contains("lights") && lit.contains("beacons"));
+	EXPECT_EQ(lit["lights"][0]["active"], true);
+	EXPECT_EQ(lit["beacons"][7]["active"], true);
+	EXPECT_EQ(lit["beacons"][7]["tofs"], -0.2 + 0.0) << "read through the module's records";
+	page.Apply(lit);
+	w.Tap(OAPI_KEY_J);
+	w.Tap(OAPI_KEY_1);
+	w.Tap(OAPI_KEY_V);
+	json station = json::parse(encoder.Delta(w.sim, 60));
+	ASSERT_TRUE(station.contains("camera"));
+	EXPECT_EQ(station["camera"]["resets"], 1);
+	page.Apply(station);
+	w.Tap(OAPI_KEY_NUMPAD8);
+	w.sim.SetRudderTarget(v, 1);
+	w.Hold(OAPI_KEY_ADD);
+	size_t mostPoses = 0;
+	for (int i = 0; i < 200; ++i) {
+		w.Step();
+		json d = json::parse(encoder.Delta(w.sim, 60));
+		mostPoses = std::max(mostPoses, d["poses"].size());
+		page.Apply(d);
+	}
+	EXPECT_GT(mostPoses, 6u) << "at least the six wheels roll";
+	EXPECT_LT(mostPoses, groups) << "the body and the parts at rest are not sent again";
+	for (size_t g = 0; g < groups; ++g)
+		EXPECT_EQ(page.Of(0, static_cast<int>(g)), HostPose(v, static_cast<int>(g))) << "group " << g;
+
+	// A page that joins now starts from a keyframe alone.
+	PagePoses late;
+	late.Apply(json::parse(encoder.Keyframe(w.sim, 60)));
+	for (size_t g = 0; g < groups; ++g)
+		EXPECT_EQ(late.Of(0, static_cast<int>(g)), HostPose(v, static_cast<int>(g))) << "group " << g;
+}
+
+TEST(ServeScene, StateDocumentShowsTheFocusVesselsAnimationsHudLightsAndHeldKeys) {
+	RoverWorld w;
+	Vessel *v = w.AddRover("R");
+	w.Tap(OAPI_KEY_J);
+	w.Tap(OAPI_KEY_7);
+	w.Hold(OAPI_KEY_NUMPAD8);
+	w.Step();
+	json s = json::parse(sim::FrameEncoder::State(w.sim, 2));
+	EXPECT_EQ(s["frame"], w.sim.frameCount());
+	EXPECT_EQ(s["watching"], 2);
+	EXPECT_EQ(s["held"], json::array({"NUMPAD8"}));
+	EXPECT_EQ(s["vessel"]["name"], "R");
+	ASSERT_EQ(s["vessel"]["animations"].size(), v->animations.size());
+	EXPECT_GT(s["vessel"]["animations"][0].get<double>(), 0) << "the sunscreen's first slat is opening";
+	EXPECT_EQ(s["vessel"]["lights"], json::array({true, true, true, true}));
+	EXPECT_EQ(s["vessel"]["hud"][1]["text"], "Forward Gear");
+	EXPECT_EQ(s["vessel"]["hud"][1]["colour"], 0x66FF66);
+}
+
+TEST(ServeScene, MeshDocumentHoldsTheFocusVesselsMeshAsTheFileGivesIt) {
+	RoverWorld w;
+	Vessel *v = w.AddRover("R");
+	json doc = json::parse(sim::MeshDocument(w.sim));
+	EXPECT_EQ(doc["vessel"], "R");
+	ASSERT_EQ(doc["meshes"].size(), 1u);
+	const json &m = doc["meshes"][0];
+	const host::Mesh &t = *v->meshes[0].tmpl;
+	EXPECT_EQ(m["name"], "Sendra9");
+	EXPECT_TRUE(m["offset"].is_null());
+	EXPECT_EQ(m["visibility"], MESHVIS_ALWAYS);
+	ASSERT_EQ(m["groups"].size(), t.groups.size());
+	EXPECT_EQ(m["materials"].size(), t.materials.size());
+	for (size_t g = 0; g < t.groups.size(); ++g) {
+		const json &jg = m["groups"][g];
+		EXPECT_EQ(jg["label"], t.groups[g].label);
+		ASSERT_EQ(jg["positions"].size(), 3 * t.groups[g].vertices.size());
+		EXPECT_EQ(jg["indices"].size(), t.groups[g].indices.size());
+		EXPECT_EQ(jg["positions"][0].get<float>(), t.groups[g].vertices[0].x);
+		EXPECT_EQ(jg["normals"][2].get<float>(), t.groups[g].vertices[0].nz);
+	}
+}
+
+}  // namespace

@@ -1,0 +1,666 @@
+// The server of `sendra-sim serve` over real HTTP on a free loopback port, the simulation
+// stepped by the test: the page's documents, input from a watching page driving the rover,
+// hostile requests and clients refused without effect and within bounds, a stalled or
+// flooding page dropped, and saves that never replace a file.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <thread>
+
+#include "HostVessel.h"
+#include "ScenarioIO.h"
+#include "serve/ServeKeys.h"
+#include "serve/ServeSession.h"
+#include "Text.h"
+
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+const char kPage[] = "<!doctype html><title>test page</title>";
+
+// A script of the page: large enough that many ranges of it would make a large answer.
+std::string Script() {
+	std::string s;
+	for (int i = 0; i < 400; ++i)
+		s += "export const line" + std::to_string(i) + " = " + std::to_string(i * 7) + ";\n";
+	return s;
+}
+
+// A folder for the page's files and the saves; removed with everything in it.
+struct Folder {
+	Folder() {
+		std::string tmpl = (fs::temp_directory_path() / "sendra-serve-test-XXXXXX").string();
+		path = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
+		fs::create_directories(path / "page");
+		std::ofstream(path / "page" / "index.html") << kPage;
+		std::ofstream(path / "page" / "app.js") << Script();
+	}
+	~Folder() {
+		std::error_code ec;
+		fs::remove_all(path, ec);
+	}
+	fs::path path;
+};
+
+// A page's event stream, read on its own thread: the events as they come.
+class Stream {
+public:
+	explicit Stream(int port) : client_("127.0.0.1", port) {
+		client_.set_read_timeout(30, 0);
+		thread_ = std::thread([this] {
+			httplib::Result r = client_.Get("/api/stream", [this](const char *data, size_t len) {
+				std::lock_guard<std::mutex> lock(mutex_);
+				text_.append(data, len);
+				arrived_.notify_all();
+				return !stop_.load();
+			});
+			std::lock_guard<std::mutex> lock(mutex_);
+			status_ = r ? r->status : -1;
+			ended_ = true;
+			arrived_.notify_all();
+		});
+	}
+	~Stream() {
+		Stop();
+		thread_.join();
+	}
+	std::string text() {
+		std::lock_guard<std::mutex> lock(mutex_);
+		return text_;
+	}
+	bool ended() {
+		std::lock_guard<std::mutex> lock(mutex_);
+		return ended_;
+	}
+	// Waits (a generous while at most) until the server ends the stream.
+	bool WaitForEnd() {
+		std::unique_lock<std::mutex> lock(mutex_);
+		return arrived_.wait_for(lock, std::chrono::seconds(30), [&] { return ended_; });
+	}
+	int status() {
+		std::lock_guard<std::mutex> lock(mutex_);
+		return status_;
+	}
+	size_t Count(const std::string &event) {
+		std::string t = text();
+		size_t n = 0;
+		for (size_t at = t.find("event: " + event + "\n"); at != std::string::npos; at = t.find("event: " + event + "\n", at + 1))
+			++n;
+		return n;
+	}
+	// The token from the hello event, waiting up to a few seconds for it.
+	std::string Token() {
+		for (int i = 0; i < 500; ++i) {
+			std::smatch m;
+			std::string t = text();
+			if (std::regex_search(t, m, std::regex("\"client\":\"([0-9a-f]+)\"")))
+				return m[1];
+			std::this_thread::sleep_for(std::chrono::milliseconds(10));
+		}
+		return std::string();
+	}
+	// Waits (a generous while at most) until frame n has arrived; false if it did not.
+	bool WaitForFrame(uint64_t n) {
+		std::unique_lock<std::mutex> lock(mutex_);
+		return arrived_.wait_for(lock, std::chrono::seconds(30), [&] {
+			json last = LastFrameIn(text_);
+			return ended_ || (last.is_object() && last["frame"].get<uint64_t>() >= n);
+		}) && !ended_;
+	}
+	// The data of the last complete frame event.
+	json LastFrame() { return LastFrameIn(text()); }
+	static json LastFrameIn(const std::string &t) {
+		size_t at = t.rfind("event: frame\ndata: ");
+		if (at == std::string::npos)
+			return json();
+		size_t start = at + 19, end = t.find("\n\n", start);
+		return end == std::string::npos ? json() : json::parse(t.substr(start, end - start), nullptr, false);
+	}
+	// Closes the connection, as a page that goes away does.
+	void Stop() {
+		stop_ = true;
+		client_.stop();
+	}
+
+private:
+	httplib::Client client_;
+	std::thread thread_;
+	std::mutex mutex_;
+	std::condition_variable arrived_;
+	std::string text_;
+	std::atomic<bool> stop_{false};
+	bool ended_ = false;
+	int status_ = 0;
+};
+
+// A connection that sends exactly what a test says, for clients that misbehave.
+class Raw {
+public:
+	explicit Raw(int port, int receiveBuffer = 0) {
+		fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+		if (receiveBuffer > 0)
+			::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+		timeval wait{30, 0};  // a bound on a broken server, not a time anything must take
+		::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+		::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+		sockaddr_in addr{};
+		addr.sin_family = AF_INET;
+		addr.sin_port = htons(static_cast<uint16_t>(port));
+		addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+		connected_ = ::connect(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+	}
+	~Raw() { ::close(fd_); }
+	bool connected() const { return connected_; }
+	// Sends all of data; false when the server closed the connection first.
+	bool Send(const std::string &data) {
+		for (size_t at = 0; at < data.size();) {
+			ssize_t n = ::send(fd_, data.data() + at, data.size() - at, MSG_NOSIGNAL);
+			if (n <= 0)
+				return false;
+			at += static_cast<size_t>(n);
+		}
+		return true;
+	}
+	// What arrives next (empty at the end of the connection).
+	std::string Receive() {
+		char buf[4096];
+		ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+		ended_ = ended_ || n == 0 || (n < 0 && errno == ECONNRESET);
+		return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+	}
+	// Whether the server closed the connection.
+	bool ended() const { return ended_; }
+	// Everything until the server closes the connection.
+	std::string ReceiveAll() {
+		std::string all;
+		for (std::string part = Receive(); !part.empty(); part = Receive())
+			all += part;
+		return all;
+	}
+
+private:
+	int fd_ = -1;
+	bool connected_ = false, ended_ = false;
+};
+
+std::string StatusLine(const std::string &response) { return response.substr(0, response.find("\r\n")); }
+
+class ServeServer : public ::testing::Test {
+protected:
+	void Start(sim::ServeHub::Limits limits = sim::ServeHub::Limits(), sim::HttpLimits http = sim::HttpLimits(),
+	           std::vector<std::string> allowHosts = {}) {
+		sim::ServeOptions o;
+		o.session.root = SENDRA_ORBITER_ROOT;
+		o.port = 0;
+		o.session.terrain = "hills";
+		o.allowHosts = std::move(allowHosts);
+		session = std::make_unique<sim::ServeSession>(o, sim::WebFiles{(folder.path / "page").string(), ""}, err,
+		                                              limits, http);
+		port = session->Start();
+		client = std::make_unique<httplib::Client>("127.0.0.1", port);
+		client->set_read_timeout(30, 0);  // a bound on a broken server only
+	}
+	// One request on its own connection, and the whole answer.
+	std::string Exchange(const std::string &request) {
+		Raw raw(port);
+		EXPECT_TRUE(raw.Send(request));
+		return raw.ReceiveAll();
+	}
+	std::string Host() const { return "127.0.0.1:" + std::to_string(port); }
+	void Frames(int n) {
+		for (int i = 0; i < n; ++i)
+			session->Step(true, 60);
+	}
+	json State() {
+		httplib::Result r = client->Get("/api/state");
+		EXPECT_TRUE(r && r->status == 200);
+		return r ? json::parse(r->body) : json();
+	}
+	int Input(const std::string &body, const std::string &type = "application/json") {
+		httplib::Result r = client->Post("/api/input", body, type.c_str());
+		return r ? r->status : -1;
+	}
+	static std::string Key(const std::string &token, const std::string &code, bool down) {
+		return json{{"client", token}, {"events", {{{"code", code}, {"down", down}}}}}.dump();
+	}
+	std::string Hud() {
+		std::string s;
+		json state = State();
+		for (const json &t : state["vessel"]["hud"])
+			s += t["text"].get<std::string>() + "|";
+		return s;
+	}
+
+	Folder folder;
+	std::ostringstream err;
+	std::unique_ptr<sim::ServeSession> session;
+	int port = 0;
+	std::unique_ptr<httplib::Client> client;
+};
+
+TEST_F(ServeServer, ServesThePageTheSessionTheMeshTheTerrainAndTheState) {
+	Start();
+	httplib::Result page = client->Get("/");
+	ASSERT_TRUE(page);
+	EXPECT_EQ(page->status, 200);
+	EXPECT_EQ(page->body, kPage);
+
+	json s = json::parse(client->Get("/api/session")->body);
+	EXPECT_EQ(s["vessel"]["name"], "Sendra-1");
+	EXPECT_EQ(s["body"]["name"], "Moon");
+	EXPECT_EQ(s["hud"], json({{"width", 1024}, {"height", 768}}));
+	EXPECT_EQ(s["three"], false) << "no three.js in this folder";
+	EXPECT_EQ(s["keys"].size(), sim::BrowserKeyCount());
+	EXPECT_EQ(s["keys"][0], json({{"code", "Numpad8"}, {"key", "NUMPAD8"}, {"label", "forward gear"}}));
+
+	json mesh = json::parse(client->Get("/api/mesh")->body);
+	EXPECT_EQ(mesh["meshes"][0]["name"], "Sendra9");
+
+	const Vessel *v = session->simulation().focus();
+	std::string q = "/api/terrain?lng=" + host::FormatShortest(v->state.surf_lng) +
+	                "&lat=" + host::FormatShortest(v->state.surf_lat) + "&n=3&spacing=1";
+	json terrain = json::parse(client->Get(q)->body);
+	EXPECT_EQ(terrain["heights"][4].get<float>(),
+	          static_cast<float>(host::Terrain::Hills().Elevation(*v->surfaceRef, v->state.surf_lng, v->state.surf_lat)));
+
+	EXPECT_EQ(State()["frame"], 0);
+	Frames(3);
+	json st = State();
+	EXPECT_EQ(st["frame"], 3);
+	EXPECT_NEAR(st["simt"].get<double>(), 3.0 / 60, 1e-12);
+	EXPECT_EQ(st["vessel"]["hud"][1]["text"], "Neutral Gear");
+}
+
+TEST_F(ServeServer, KeysFromAWatchingPageDriveTheRoverAndEveryPageSeesTheFrames) {
+	Start();
+	Stream driver(port), watcher(port);
+	std::string token = driver.Token();
+	ASSERT_FALSE(token.empty());
+	ASSERT_FALSE(watcher.Token().empty());
+
+	// Keypad 8 tapped within one frame still selects the gear; keypad plus held for half a
+	// second adds 0.01 m/s a frame. The right arrow is keypad 3, the host's yaw key: it moves
+	// nothing while the rover takes the keyboard for keypad plus, and then puts the rudder over
+	// with the host's lag (the built-in rover's control surfaces are on).
+	ASSERT_EQ(Input(Key(token, "Numpad8", true)), 204);
+	ASSERT_EQ(Input(Key(token, "Numpad8", false)), 204);
+	Frames(2);
+	ASSERT_EQ(Input(Key(token, "NumpadAdd", true)), 204);
+	ASSERT_EQ(Input(Key(token, "ArrowRight", true)), 204);
+	Frames(1);
+	EXPECT_EQ(State()["held"], json::array({"ADD", "NUMPAD3"}));
+	EXPECT_EQ(State()["vessel"]["afc"], 7);
+	Frames(29);
+	EXPECT_EQ(State()["vessel"]["rudder"]["level"], 0.0);
+	ASSERT_EQ(Input(Key(token, "NumpadAdd", false)), 204);
+	Frames(30);
+	EXPECT_EQ(State()["vessel"]["rudder"]["target"], 1);
+	ASSERT_EQ(Input(json{{"client", token}, {"events", {{{"release", "all"}}}}}.dump()), 204);
+	Frames(1);
+	json st = State();
+	EXPECT_EQ(st["held"], json::array());
+	EXPECT_EQ(st["vessel"]["rudder"]["target"], 0);
+	EXPECT_NEAR(st["vessel"]["rudder"]["level"].get<double>(), 0.5, 1e-12)
+	    << "half a second of right rudder at the host's one unit a second";
+	EXPECT_EQ(Hud(), "Current Ground Speed 0.30|Forward Gear|Turn Angle: 0|");
+
+	ASSERT_TRUE(driver.WaitForFrame(63));
+	ASSERT_TRUE(watcher.WaitForFrame(63));
+	EXPECT_EQ(driver.Count("frame"), 63u);
+	EXPECT_EQ(watcher.Count("frame"), 63u);
+	json last = watcher.LastFrame();
+	EXPECT_EQ(last["frame"], 63);
+	EXPECT_EQ(last["hud"][0][3], "Current Ground Speed 0.30");
+	EXPECT_NEAR(last["vessel"]["rudder"].get<double>(), 0.5, 1e-12);
+	EXPECT_EQ(last["vessel"]["afc"], 7);
+	EXPECT_GT(last["vessel"]["lat"].get<double>(), 0.67 * RAD) << "driven north";
+
+	// The input of a page drives; the stream of a page that went away no longer does, and
+	// its keys are let go.
+	ASSERT_EQ(Input(Key(token, "NumpadAdd", true)), 204);
+	Frames(1);
+	driver.Stop();
+	for (int i = 0; i < 500 && session->hub().subscribers() > 1; ++i) {
+		Frames(1);
+		std::this_thread::sleep_for(std::chrono::milliseconds(5));
+	}
+	EXPECT_EQ(session->hub().subscribers(), 1u);
+	Frames(1);
+	EXPECT_EQ(State()["held"], json::array());
+	EXPECT_EQ(Input(Key(token, "NumpadAdd", true)), 409);
+}
+
+TEST_F(ServeServer, HostileRequestsGetAnErrorAndChangeNothing) {
+	Start();
+	Stream page(port);
+	std::string token = page.Token();
+	ASSERT_FALSE(token.empty());
+	std::string longCode(5000, 'A');
+	struct Bad {
+		std::string body, type;
+		int status;
+	};
+	const std::vector<Bad> bad = {
+		{Key(token, "Numpad8", true), "text/plain", 415},
+		{Key(token, "Numpad8", true), "application/x-www-form-urlencoded", 415},
+		{"{", "application/json", 400},
+		{"[1,2]", "application/json", 400},
+		{"", "application/json", 400},
+		{json{{"client", token}}.dump(), "application/json", 400},
+		{json{{"client", 7}, {"events", {{{"code", "KeyJ"}, {"down", true}}}}}.dump(), "application/json", 400},
+		{json{{"client", std::string(65, 'a')}, {"events", {{{"code", "KeyJ"}, {"down", true}}}}}.dump(),
+		 "application/json", 400},
+		{json{{"client", token}, {"events", json::array()}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"code", "KeyJ"}, {"down", true}}}}, {"admin", true}}.dump(),
+		 "application/json", 400},
+		{json{{"client", token}, {"events", {{{"code", "KeyQ"}, {"down", true}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"code", "KeyJ"}, {"down", "yes"}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"code", "KeyJ"}, {"down", true}, {"x", 1}}}}}.dump(),
+		 "application/json", 400},
+		{json{{"client", token}, {"events", {{{"release", "some"}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"afc", 8}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"afc", -1}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"afc", "7"}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"afc", 7.5}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"afc", 0}, {"down", true}}}}}.dump(), "application/json", 400},
+		// One bad event spoils the whole request: the good one before it is not used either.
+		{json{{"client", token}, {"events", {{{"code", "KeyJ"}, {"down", true}}, {{"code", "Nope"}, {"down", true}}}}}
+		     .dump(),
+		 "application/json", 400},
+		{Key("0123456789abcdef0123456789abcdef", "KeyJ", true), "application/json", 409},
+		{json{{"client", token}, {"events", std::vector<json>(65, {{"code", "KeyJ"}, {"down", true}})}}.dump(),
+		 "application/json", 400},
+		{json{{"client", token}, {"events", {{{"code", longCode}, {"down", true}}}}}.dump(), "application/json", 413},
+	};
+	for (const Bad &b : bad)
+		EXPECT_EQ(Input(b.body, b.type), b.status) << b.body.substr(0, 200) << " as " << b.type;
+	// Other methods, paths and query parameters.
+	EXPECT_GE(client->Get("/api/input")->status, 400);
+	EXPECT_GE(client->Delete("/api/state")->status, 400);
+	EXPECT_GE(client->Post("/api/state", "{}", "application/json")->status, 400);
+	EXPECT_EQ(client->Get("/api/nothing")->status, 404);
+	EXPECT_GE(client->Get("/../../../../etc/passwd")->status, 400);
+	EXPECT_GE(client->Get("/%2e%2e/%2e%2e/etc/passwd")->status, 400);
+	EXPECT_EQ(client->Get("/" + std::string(10000, 'a'))->status, 414);
+	for (const char *q : {"", "?lng=0.4", "?lng=nan&lat=0", "?lng=0.4&lat=1e999", "?lng=0.4&lat=0&n=1000",
+	                      "?lng=0.4&lat=0&n=4", "?lng=0.4&lat=0&n=2.5e0", "?lng=0.4&lat=0&spacing=0",
+	                      "?lng=0.4&lat=0&spacing=-3", "?lng=0.4&lat=1.6", "?lng=1e308&lat=0", "?lng=1&lng=2&lat=0",
+	                      "?lng=0x1p-2&lat=0junk"})
+		EXPECT_EQ(client->Get(std::string("/api/terrain") + q)->status, 400) << q;
+
+	Frames(5);
+	json st = State();
+	EXPECT_EQ(st["held"], json::array());
+	EXPECT_EQ(st["vessel"]["lights"], json::array({false, false, false, false}));
+	EXPECT_EQ(st["vessel"]["animations"][0], 0.0) << "the sunscreen did not move";
+	EXPECT_EQ(Hud(), "Current Ground Speed 0.00|Neutral Gear|Turn Angle: 0|");
+	EXPECT_EQ(st["vessel"]["afc"], 7);
+
+	// A well-formed request, with a charset and a blank, is taken; so is the toggle.
+	std::string good = " " + Key(token, "Digit7", true);
+	EXPECT_EQ(Input(good, "application/json; charset=utf-8"), 204);
+	EXPECT_EQ(Input(json{{"client", token}, {"events", {{{"afc", 0}}}}}.dump()), 204);
+	Frames(1);
+	EXPECT_EQ(State()["held"], json::array({"7"}));
+	EXPECT_EQ(State()["vessel"]["afc"], 0);
+}
+
+TEST_F(ServeServer, AStalledPageIsDroppedWithItsKeysWhileTheSimulationAndOtherPagesGoOn) {
+	sim::ServeHub::Limits limits;
+	limits.queueMessages = 64;
+	Start(limits);
+	Stream healthy(port);
+	std::string healthyToken = healthy.Token();
+	ASSERT_FALSE(healthyToken.empty());
+	// Each frame is made once the page that reads has the one before, so that it never falls
+	// behind however slow the machine; the stalled page's queue still only grows.
+	auto paced = [&](int n) {
+		for (int i = 0; i < n; ++i) {
+			Frames(1);
+			ASSERT_TRUE(healthy.WaitForFrame(session->simulation().frameCount()));
+		}
+	};
+	ASSERT_EQ(Input(Key(healthyToken, "Numpad8", true)), 204);
+	ASSERT_EQ(Input(Key(healthyToken, "Numpad8", false)), 204);
+	paced(2);
+
+	// A page that reads its hello, holds keypad plus (the rover drives: the wheels' poses
+	// make every frame larger) and then reads nothing more, with a small receive buffer so
+	// that the server's writes to it block sooner.
+	Raw stalled(port, 4096);
+	ASSERT_TRUE(stalled.Send("GET /api/stream HTTP/1.1\r\nHost: " + Host() + "\r\n\r\n"));
+	std::string got;
+	std::smatch m;
+	while (!std::regex_search(got, m, std::regex("\"client\":\"([0-9a-f]+)\""))) {
+		std::string part = stalled.Receive();
+		ASSERT_FALSE(part.empty()) << got;
+		got += part;
+	}
+	std::string stalledToken = m[1];
+	ASSERT_EQ(Input(Key(stalledToken, "NumpadAdd", true)), 204);
+	paced(1);
+	ASSERT_EQ(State()["held"], json::array({"ADD"}));
+
+	// The simulation goes on at its own pace; the stalled page's queue fills and it is let
+	// go, and its key with it.
+	for (int frames = 0; session->hub().dropped() == 0 && frames < 20000; ++frames)
+		paced(1);
+	EXPECT_EQ(session->hub().dropped(), 1u);
+	paced(1);
+	EXPECT_EQ(State()["held"], json::array());
+	EXPECT_EQ(Input(Key(stalledToken, "NumpadAdd", true)), 409);
+	paced(30);
+	uint64_t last = session->simulation().frameCount();
+	EXPECT_EQ(healthy.LastFrame()["frame"], last);
+	EXPECT_EQ(healthy.Count("frame"), last) << "the page that reads got every frame";
+}
+
+TEST_F(ServeServer, PagesBeyondTheLimitAreTurnedAwayAndStopEndsEveryStream) {
+	sim::ServeHub::Limits limits;
+	limits.maxSubscribers = 2;
+	Start(limits);
+	Stream a(port), b(port);
+	ASSERT_FALSE(a.Token().empty());
+	ASSERT_FALSE(b.Token().empty());
+	httplib::Result third = client->Get("/api/stream");
+	ASSERT_TRUE(third);
+	EXPECT_EQ(third->status, 503);
+	// The input and the documents are still served with every stream open.
+	EXPECT_EQ(Input(Key(a.Token(), "KeyJ", true)), 204);
+	EXPECT_EQ(client->Get("/api/state")->status, 200);
+
+	session->Stop();
+	for (int i = 0; i < 300 && !(a.ended() && b.ended()); ++i)
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	EXPECT_TRUE(a.ended());
+	EXPECT_TRUE(b.ended());
+}
+
+TEST_F(ServeServer, AFileIsAnsweredWholeHoweverManyRangesAreAskedFor) {
+	Start();
+	std::string ranges = "bytes=0-99";
+	for (int i = 0; i < 500; ++i)
+		ranges += ",0-" + std::to_string(Script().size() - 1);
+	httplib::Result r = client->Get("/app.js", {{"Range", ranges}});
+	ASSERT_TRUE(r);
+	EXPECT_EQ(r->status, 200);
+	EXPECT_EQ(r->get_header_value("Content-Type"), "text/javascript");
+	EXPECT_EQ(r->body, Script()) << "once, not once per range";
+}
+
+TEST_F(ServeServer, OnlyRequestsThatNameThisMachineAreAnswered) {
+	Start({}, {}, {"Rover.lan"});
+	std::string p = ":" + std::to_string(port);
+	auto status = [&](const std::string &host, const std::string &path = "/api/session") {
+		return StatusLine(Exchange("GET " + path + " HTTP/1.1\r\n" + host + "Connection: close\r\n\r\n"));
+	};
+	for (const std::string &host : {"localhost" + p, "LocalHost" + p, "127.0.0.1" + p, "[::1]" + p, "rover.lan" + p})
+		EXPECT_EQ(status("Host: " + host + "\r\n"), "HTTP/1.1 200 OK") << host;
+	// A page of another site whose name now leads here still names its own site, or this
+	// machine at another port.
+	for (const std::string &host : std::vector<std::string>{"attacker.example" + p, "localhost.attacker.example" + p,
+	                                                        "127.0.0.1", "127.0.0.1:1", "rover.lan",
+	                                                        "127.0.0.1" + p + ".attacker.example"})
+		EXPECT_EQ(status("Host: " + host + "\r\n"), "HTTP/1.1 403 Forbidden") << host;
+	EXPECT_EQ(status(""), "HTTP/1.1 400 Bad Request") << "no Host";
+	EXPECT_EQ(status("Host: 127.0.0.1" + p + "\r\nHost: attacker.example\r\n"), "HTTP/1.1 400 Bad Request");
+	EXPECT_EQ(status("Host: attacker.example" + p + "\r\n", "/api/stream"), "HTTP/1.1 403 Forbidden");
+	EXPECT_EQ(status("Host: attacker.example" + p + "\r\n", "/"), "HTTP/1.1 403 Forbidden");
+	EXPECT_EQ(session->hub().subscribers(), 0u) << "no stream, no token";
+}
+
+TEST_F(ServeServer, InputFromAPageOfAnotherSiteIsRefused) {
+	Start();
+	Stream page(port);
+	std::string token = page.Token();
+	ASSERT_FALSE(token.empty());
+	auto post = [&](const std::string &origin, const std::string &code) {
+		httplib::Result r = client->Post("/api/input", {{"Origin", origin}}, Key(token, code, true), "application/json");
+		return r ? r->status : -1;
+	};
+	EXPECT_EQ(post("http://attacker.example", "Numpad8"), 403);
+	EXPECT_EQ(post("http://attacker.example:" + std::to_string(port), "Numpad8"), 403);
+	EXPECT_EQ(post("null", "Numpad8"), 403);
+	EXPECT_EQ(post("http://localhost:" + std::to_string(port), "Numpad8"), 403) << "another origin than the Host";
+	EXPECT_EQ(post("https://" + Host(), "Numpad8"), 403);
+	Frames(1);
+	EXPECT_EQ(State()["held"], json::array());
+	EXPECT_EQ(post("http://" + Host(), "KeyJ"), 204) << "the page's own origin";
+	Frames(1);
+	EXPECT_EQ(State()["held"], json::array({"J"}));
+}
+
+TEST_F(ServeServer, APageThatFloodsInputIsDroppedWithItsKeysWhileOthersDriveOn) {
+	Start();
+	Stream flooder(port), other(port);
+	std::string token = flooder.Token(), otherToken = other.Token();
+	ASSERT_FALSE(token.empty());
+	ASSERT_FALSE(otherToken.empty());
+	// Keypad plus held, then taps of keypad 8, each of which takes a frame: far more than
+	// frames can apply, sent as fast as the server takes it.
+	std::vector<json> events{{{"code", "NumpadAdd"}, {"down", true}}};
+	for (int i = 0; i < 31; ++i)
+		for (bool down : {true, false})
+			events.push_back({{"code", "Numpad8"}, {"down", down}});
+	std::string flood = json{{"client", token}, {"events", events}}.dump();
+	int status = 204, accepted = 0;
+	while (status == 204 && accepted < 100)
+		if ((status = Input(flood)) == 204)
+			++accepted;
+	EXPECT_EQ(status, 429);
+	EXPECT_EQ(accepted, 256 / 63) << "as many as fit in a tab's share";
+	EXPECT_TRUE(flooder.WaitForEnd()) << "its stream is closed";
+	EXPECT_EQ(Input(Key(token, "NumpadAdd", true)), 409);
+	// Its keys go up at once, and nothing of its backlog presses them again.
+	Frames(2);
+	EXPECT_EQ(State()["held"], json::array());
+	for (int i = 0; i < 10; ++i) {
+		Frames(1);
+		EXPECT_EQ(State()["held"], json::array());
+	}
+	ASSERT_EQ(Input(Key(otherToken, "KeyJ", true)), 204);
+	Frames(1);
+	EXPECT_EQ(State()["held"], json::array({"J"}));
+	EXPECT_EQ(session->hub().subscribers(), 1u);
+}
+
+TEST_F(ServeServer, SlowClientsHoldUpNoOneAndAreToldTheyTookTooLong) {
+	sim::HttpLimits http;
+	http.requestTime = std::chrono::milliseconds(3000);
+	Start({}, http);
+	std::vector<std::unique_ptr<Raw>> slow;
+	for (int i = 0; i < 30; ++i) {
+		slow.push_back(std::make_unique<Raw>(port));
+		ASSERT_TRUE(slow.back()->connected());
+		ASSERT_TRUE(slow.back()->Send("GET /api/state HTTP/1.1\r\nHost: " + Host() + "\r\nX-Slow: 1\r\n"));
+	}
+	Raw idle(port);
+	httplib::Result fast = client->Get("/api/session");
+	ASSERT_TRUE(fast);
+	EXPECT_EQ(fast->status, 200);
+	for (auto &s : slow) {
+		EXPECT_EQ(StatusLine(s->ReceiveAll()), "HTTP/1.1 408 Request Timeout");
+		EXPECT_TRUE(s->ended());
+	}
+	EXPECT_EQ(idle.ReceiveAll(), "") << "a connection that never began a request just closes";
+	EXPECT_TRUE(idle.ended());
+}
+
+TEST_F(ServeServer, OversizedHeadsAreRefusedWithoutBeingReadWhole) {
+	Start();
+	std::string head = "GET /api/state HTTP/1.1\r\nHost: " + Host() + "\r\n";
+	std::string big = head + "X-A: " + std::string(10240, 'a') + "\r\nX-B: " + std::string(10240, 'b') + "\r\n\r\n";
+	EXPECT_EQ(StatusLine(Exchange(big)), "HTTP/1.1 431 Request Header Fields Too Large");
+	std::string many = head;
+	for (int i = 0; i < 64; ++i)
+		many += "X-" + std::to_string(i) + ": 1\r\n";
+	EXPECT_EQ(StatusLine(Exchange(many + "\r\n")), "HTTP/1.1 431 Request Header Fields Too Large");
+	// A head that never ends: the server stops reading it long before the client is done.
+	Raw endless(port);
+	ASSERT_TRUE(endless.Send(head));
+	std::string pad;
+	for (int i = 0; i < 1024; ++i)
+		pad += "X-Pad: " + std::string(56, 'p') + "\r\n";
+	size_t sent = 0;
+	while (sent < (size_t{256} << 20) && endless.Send(pad))
+		sent += pad.size();
+	EXPECT_LT(sent, size_t{256} << 20);
+	EXPECT_EQ(client->Get("/api/session")->status, 200);
+	EXPECT_EQ(Input(std::string(70000, ' '), "application/json"), 413) << "a body beyond 64 KiB";
+}
+
+TEST_F(ServeServer, APathWithAControlCharacterIsRefused) {
+	Start();
+	for (const char *target : {"/app.js%00.html", "/index.html%00", "/index.html%0d%0aX-Injected:%201", "/%7f",
+	                                  "/api/terrain?lng=0%00&lat=0", "/%zz"})
+		EXPECT_EQ(StatusLine(Exchange("GET " + std::string(target) + " HTTP/1.1\r\nHost: " + Host() + "\r\nConnection: close\r\n\r\n")),
+		          "HTTP/1.1 400 Bad Request")
+			<< target;
+	std::string raw = "GET /app.js";
+	raw += '\0';
+	raw += ".html HTTP/1.1\r\nHost: " + Host() + "\r\n\r\n";
+	EXPECT_EQ(StatusLine(Exchange(raw)), "HTTP/1.1 400 Bad Request");
+	EXPECT_EQ(StatusLine(Exchange("GET /app.js HTTP/1.1\r\nHost: " + Host() + "\r\nConnection: close\r\n\r\n")),
+	          "HTTP/1.1 200 OK");
+}
+
+TEST_F(ServeServer, SavesGoToTheNextFreeNameAndNeverReplaceAFile) {
+	Start();
+	Frames(30);
+	fs::path dir = folder.path;
+	std::ofstream(dir / "sendra-sim-quicksave-0002.scn") << "not a scenario, and not to be lost\n";
+	std::string first = session->Save(dir.string());
+	std::string second = session->Save(dir.string());
+	EXPECT_EQ(fs::path(first).filename(), "sendra-sim-quicksave-0001.scn");
+	EXPECT_EQ(fs::path(second).filename(), "sendra-sim-quicksave-0003.scn");
+	std::ifstream kept(dir / "sendra-sim-quicksave-0002.scn");
+	std::string line;
+	std::getline(kept, line);
+	EXPECT_EQ(line, "not a scenario, and not to be lost");
+	host::ScenarioFile back = host::ReadScenarioFile(first);
+	ASSERT_EQ(back.vessels.size(), 1u);
+	EXPECT_EQ(back.vessels[0].name, "Sendra-1");
+	EXPECT_EQ(back.focus, "Sendra-1");
+	EXPECT_NEAR(back.mjd, 60000 + 0.5 / 86400, 1e-9);
+	// Only the saves and the page are left: no temporary files.
+	size_t files = 0;
+	for (const auto &e : fs::directory_iterator(dir))
+		files += e.is_regular_file();
+	EXPECT_EQ(files, 3u);
+}
+
+}  // namespace
