@@ -155,6 +155,8 @@ TEST_F(Drive, WheelsRollByASpeedFractionPerStepAndWrapToTheOtherEnd) {
 	r.groundSpeed = 2.78;
 	world.Step(0.02, 14);
 	EXPECT_NEAR(r.wheelRollProc, 14 * 0.0695, 1e-12);
+	EXPECT_EQ(State(r.animWheelRollLeft), r.wheelRollProc);  // both sides roll alike
+	EXPECT_EQ(State(r.animWheelRollRight), r.wheelRollProc);
 	world.Step();
 	EXPECT_EQ(r.wheelRollProc, 0.0);  // set to 0, not to the excess over 1
 	EXPECT_EQ(State(r.animWheelRollLeft), 0.0);
@@ -165,6 +167,8 @@ TEST_F(Drive, WheelsRollByASpeedFractionPerStepAndWrapToTheOtherEnd) {
 	EXPECT_EQ(r.wheelRollProc, 1.0);  // below 0 is set to 1
 	world.Step();
 	EXPECT_NEAR(r.wheelRollProc, 1 - 0.0695, 1e-12);
+	EXPECT_EQ(State(r.animWheelRollLeft), r.wheelRollProc);
+	EXPECT_EQ(State(r.animWheelRollRight), r.wheelRollProc);
 	// At 2.5 m/s a step rolls exactly 1/16: a full turn is kept, only beyond it starts again.
 	r.wheelRollProc = 1;
 	r.groundSpeed = 2.5;
