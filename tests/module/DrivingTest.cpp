@@ -257,7 +257,7 @@ TEST_F(Drive, AutoCentreTakesTheShorterWayAt0Point005PerStep) {
 		double from;
 		int steps;
 	};
-	for (Case c : {Case{0.25, 50}, Case{0.75, 50}, Case{0.5, 100}}) {
+	for (Case c : {Case{0.25, 50}, Case{0.75, 50}, Case{0.5, 100}, Case{0.5625, 88}}) {
 		r.turnProc = c.from;
 		world.Tap(OAPI_KEY_4);  // two frames: the first still before the request
 		world.Step(0.02, c.steps - 2);

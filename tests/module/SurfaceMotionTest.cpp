@@ -144,9 +144,15 @@ TEST(SurfaceMotion, HeadingWrapTestsAreStrict) {
 	right->state.surf_hdg = start;
 	EngageForward(RoverWorld::Rover(right));
 	HoldRudder(right, 1.0);
+	// Turning right past 2 pi comes round to just above 0.
+	Vessel *over = world.AddRover("Over", 2, 0, 0);
+	over->state.surf_hdg = 2 * PI - 0.25e-5;
+	EngageForward(RoverWorld::Rover(over));
+	HoldRudder(over, 1.0);
 	world.Step();
 	EXPECT_EQ(left->state.surf_hdg, 0.0);
 	EXPECT_EQ(right->state.surf_hdg, 2 * PI);
+	EXPECT_NEAR(over->state.surf_hdg, 0.75e-5, 1e-12);
 }
 
 TEST(SurfaceMotion, SwivelledWheelsDriveAlongTheSwivelBearing) {

@@ -62,8 +62,10 @@ TEST(ClassCaps, TouchdownTriangleSitsAtRideHeight) {
 	RoverWorld world;
 	Vessel *v = world.AddRover("R");
 	const Sendra2016 &r = RoverWorld::Rover(v);
-	double l = r.footprintRadius, h = r.rideHeight;
-	ASSERT_GT(l, 0.0);
+	// The triangle's circumradius [m] and the ride height.
+	const double l = 3.0, h = 2.166;
+	EXPECT_EQ(r.footprintRadius, l);
+	EXPECT_EQ(r.rideHeight, h);
 	ASSERT_EQ(v->touchdownPoints.size(), 4u);
 	const auto &td = v->touchdownPoints;
 	ExpectVector(td[0].pos, std::cos(30 * RAD) * l, -h, -std::sin(30 * RAD) * l);
@@ -78,9 +80,6 @@ TEST(ClassCaps, TouchdownTriangleSitsAtRideHeight) {
 	}
 	// The host puts the landed rover's origin at the ride height above the ground.
 	EXPECT_DOUBLE_EQ(host::TouchdownElevation(td), 2.166);
-	// The wheels' footprint lies within reach of the triangle's corners.
-	EXPECT_GT(l, 1.5374);
-	EXPECT_LT(l, 2 * 2.629);
 }
 
 TEST(ClassCaps, FlightModelZeroSetsNoMomentScales) {
@@ -141,7 +140,9 @@ TEST(ClassCaps, LightsAndBeaconsStartOffAndFollowTheSwitchFromTheFirstStep) {
 		EXPECT_EQ(b->period, 1.0);
 		EXPECT_EQ(b->duration, 1.0);
 		EXPECT_NEAR(b->tofs, 1.2 - 0.2 * k, 1e-15);
-		EXPECT_FALSE(b->active);
+		// The switch's byte as stored: a record left unset holds the fill pattern, which a
+		// bool test may read either way.
+		EXPECT_EQ(*reinterpret_cast<const unsigned char *>(&b->active), 0);
 	}
 	EXPECT_EQ(v->beacons[6]->tofs, 0.0);
 	EXPECT_LT(v->beacons[7]->tofs, 0.0);
