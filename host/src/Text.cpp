@@ -97,6 +97,51 @@ std::optional<std::vector<double>> ParseNumbers(std::string_view s, size_t n) {
 	return out;
 }
 
+namespace {
+
+// The length of the valid UTF-8 sequence at s[i] (2 to 4 bytes), or 0.
+size_t Utf8Sequence(std::string_view s, size_t i) {
+	auto c = static_cast<unsigned char>(s[i]);
+	size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+	if (n == 0 || i + n > s.size())
+		return 0;
+	for (size_t k = 1; k < n; ++k)
+		if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+			return 0;
+	auto d = static_cast<unsigned char>(s[i + 1]);
+	// Overlong forms, surrogates and code points beyond U+10FFFF.
+	if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d > 0x9F) || (c == 0xF0 && d < 0x90) || (c == 0xF4 && d > 0x8F))
+		return 0;
+	return n;
+}
+
+}  // namespace
+
+std::string Printable(std::string_view s) {
+	std::string out;
+	out.reserve(s.size());
+	char buf[8];
+	for (size_t i = 0; i < s.size();) {
+		auto c = static_cast<unsigned char>(s[i]);
+		size_t n = c >= 0x80 ? Utf8Sequence(s, i) : 1;
+		if (c < 0x20 || c == 0x7F || (n == 0 && c <= 0x9F)) {
+			// A byte that is no UTF-8 and in 0x80..0x9F is a C1 control to an 8-bit terminal.
+			std::snprintf(buf, sizeof buf, "\\x%02x", c);
+			out += buf;
+			++i;
+		} else if (n == 2 && c == 0xC2 && static_cast<unsigned char>(s[i + 1]) <= 0x9F) {
+			std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(s[i + 1]));
+			out += buf;
+			i += 2;
+		} else {
+			n = n == 0 ? 1 : n;  // other bytes that are no UTF-8 are shown as they are
+			out.append(s.substr(i, n));
+			i += n;
+		}
+	}
+	return out;
+}
+
 std::string FormatShortest(double v) {
 	char buf[64];
 	auto r = std::to_chars(buf, buf + sizeof buf, v);

@@ -23,6 +23,11 @@ std::optional<long long> ParseInteger(std::string_view s);
 // The whole text must be exactly n finite numbers separated by blanks.
 std::optional<std::vector<double>> ParseNumbers(std::string_view s, size_t n);
 
+// s with the characters that a terminal would act on written as escapes: the C0 controls and
+// DEL as \xHH, the C1 controls (U+0080 to U+009F in UTF-8) as \uHHHH, so that a name from a
+// file cannot move the cursor, clear the screen or split a message into lines.
+std::string Printable(std::string_view s);
+
 // Shortest text that reads back as the same double.
 std::string FormatShortest(double v);
 // printf-style formatting into a string of any length.

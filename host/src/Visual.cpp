@@ -11,6 +11,8 @@
 #include <cmath>
 #include <iostream>
 
+#include "Text.h"
+
 namespace host {
 
 Affine Affine::Identity() {
@@ -233,7 +235,7 @@ void Visual::CatchUp() {
 		if (!std::isfinite(a.state)) {
 			if (!vessel.warnedNonFinitePose) {
 				vessel.warnedNonFinitePose = true;
-				std::cerr << "host: vessel " << vessel.name << ": animation " << i
+				std::cerr << "host: vessel " << Printable(vessel.name) << ": animation " << i
 				          << " was given a state that is not a finite number; its pose keeps the last finite state\n";
 			}
 			continue;

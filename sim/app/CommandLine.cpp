@@ -44,7 +44,9 @@ const char kIntro[] =
 const char kScript[] =
 	"Drive script lines (t in simulated seconds, non-decreasing; '#' starts a comment):\n"
 	"  <t> key <NAME> down | <t> key <NAME> up | <t> tap <NAME> | <t> rudder <level -1..1>\n"
-	"  <t> afc <control-surface mode 0..7> | <t> save <FILE> | <t> focus <VESSEL>\n"
+	"  <t> afc <control-surface mode 0..7> | <t> save <NAME.scn> | <t> focus <VESSEL>\n"
+	"  (save writes the scenario as NAME.scn inside the output folder, subfolders allowed; render\n"
+	"  makes no saves)\n"
 	"  (rudder sets the target directly; the yaw keys NUMPAD1 and NUMPAD3 move it while the\n"
 	"  focus vessel's control-surface mode includes the rudder, as afc 7 or AFCMODE 7 sets it)\n"
 	"  NAME is an OAPI_KEY_ name without the prefix: NUMPAD8, ADD, SUBTRACT, 1, J, V, ...\n";

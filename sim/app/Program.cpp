@@ -1,15 +1,20 @@
 // Dispatching sendra-sim's commands and turning failures into messages and exit statuses.
 #include "app/Program.h"
 
+#include <optional>
+
 #include "HostError.h"
 #include "ModuleLoader.h"
 #include "Simulation.h"
+#include "Text.h"
 #include "app/CommandLine.h"
 #include "inspect/Declarations.h"
 #include "render/Render.h"
 #include "run/Run.h"
 #include "serve/ServeSession.h"
+#include "session/OutputFiles.h"
 #include "session/Paths.h"
+#include "session/Signals.h"
 
 namespace sim {
 
@@ -35,11 +40,16 @@ void PrintVersion(std::ostream &out, const std::string &root) {
 
 int Dispatch(const CommandLine &cl, std::ostream &out, std::ostream &err, bool errIsTerminal, bool outIsTerminal) {
 	if (cl.scenarioFound && !(cl.command == Command::Run && cl.run.quiet))
-		err << "sendra-sim: scenario " << *cl.scenarioFound << '\n';
+		err << "sendra-sim: scenario " << host::Printable(*cl.scenarioFound) << '\n';
 	switch (cl.command) {
 	case Command::Help: out << HelpText(cl.helpFor); return kExitSuccess;
 	case Command::Version: PrintVersion(out, cl.run.drive.session.root); return kExitSuccess;
-	case Command::Inspect: out << DeclarationsDocument(cl.inspect, err).dump(2) << '\n'; return kExitSuccess;
+	case Command::Inspect:
+		// Names that are not UTF-8 (a Latin-1 scenario, a root path of any bytes) are written
+		// with U+FFFD in their place, as JSON can only hold Unicode.
+		out << DeclarationsDocument(cl.inspect, err).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+		    << '\n';
+		return kExitSuccess;
 	case Command::Run: RunDrive(cl.run, RunConsole{out, err, errIsTerminal, outIsTerminal}); return kExitSuccess;
 	case Command::Render: RenderDrive(cl.render, err); return kExitSuccess;
 	case Command::Serve: return RunServe(cl.serve, ServeConsole{out, err});
@@ -51,18 +61,35 @@ int Dispatch(const CommandLine &cl, std::ostream &out, std::ostream &err, bool e
 
 int Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, bool errIsTerminal,
          bool outIsTerminal) {
+	std::optional<EndSignals> signals;
 	try {
-		return Dispatch(ParseCommandLine(args, DefaultRoot()), out, err, errIsTerminal, outIsTerminal);
+		CommandLine cl = ParseCommandLine(args, DefaultRoot());
+		// serve stops on the signals in its own way; every other command ends on them without
+		// leaving a file behind, and fails on a full file-size limit as on a full disk.
+		const bool serve = cl.command == Command::Serve;
+		if (!serve)
+			signals.emplace();
+		int status = Dispatch(cl, out, err, errIsTerminal, outIsTerminal);
+		if (!serve) {
+			out.flush();
+			CheckStandardOutput(out);
+		}
+		return status;
+	} catch (const OutputError &e) {
+		// A reader that stopped reading (inspect | head) has ended the program by SIGPIPE before
+		// this; a program started with SIGPIPE ignored gets EPIPE, an error like any other.
+		err << "sendra-sim: " << e.what() << '\n';
+		return kExitInput;
 	} catch (const UsageError &e) {
-		err << "sendra-sim: " << e.what() << '\n'
+		err << "sendra-sim: " << host::Printable(e.what()) << '\n'
 		    << "Run 'sendra-sim help" << (e.command ? std::string(" ") + CommandName(*e.command) : std::string())
 		    << "' for the usage.\n";
 		return kExitUsage;
 	} catch (const host::HostError &e) {
-		err << "sendra-sim: " << e.what() << '\n';
+		err << "sendra-sim: " << host::Printable(e.what()) << '\n';
 		return kExitInput;
 	} catch (const std::exception &e) {
-		err << "sendra-sim: internal error: " << e.what() << '\n';
+		err << "sendra-sim: internal error: " << host::Printable(e.what()) << '\n';
 		return kExitInternal;
 	}
 }

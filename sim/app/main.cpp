@@ -4,11 +4,14 @@
 #include <iostream>
 
 #include "app/Program.h"
+#include "session/OutputFiles.h"
 
 int main(int argc, char **argv) {
-	std::ios::sync_with_stdio(false);
+	// Standard output through a buffer that keeps the cause of a failed write, for the message.
+	sim::FdBuffer buffer(STDOUT_FILENO, 1 << 13);
+	std::ostream out(&buffer);
 	std::vector<std::string> args(argv + 1, argv + argc);
-	int status = sim::Main(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1, ::isatty(STDOUT_FILENO) == 1);
-	std::cout.flush();
+	int status = sim::Main(args, out, std::cerr, ::isatty(STDERR_FILENO) == 1, ::isatty(STDOUT_FILENO) == 1);
+	out.flush();
 	return status;
 }

@@ -18,6 +18,25 @@ Scene FocusScene(host::Simulation &sim, View view) {
 	return EmptyScene("No vessel has the focus.", caption);
 }
 
+namespace {
+
+// render pictures a drive and writes nothing else: it says once that the script's saves are
+// not made.
+void WarnSkippedSaves(Session &session, const DriveScript &script) {
+	const ScriptEvent *first = nullptr;
+	size_t count = 0;
+	for (const ScriptEvent &e : script.events)
+		if (e.kind == ScriptEvent::Kind::Save && count++ == 0)
+			first = &e;
+	if (first)
+		session.Warn(host::HostError::Format(script.label, first->line,
+		                                     "render writes only the picture: the script's " +
+		                                         (count == 1 ? std::string("save is") : std::to_string(count) + " saves are") +
+		                                         " skipped"));
+}
+
+}  // namespace
+
 void RenderDrive(const RenderOptions &o, std::ostream &err) {
 	std::optional<View> view = ViewByName(o.view);
 	std::optional<PictureFormat> format = PictureFormatOf(o.out);
@@ -31,6 +50,7 @@ void RenderDrive(const RenderOptions &o, std::ostream &err) {
 	DriveScript script = LoadDriveScript(d);
 	Session session(d.session, err);
 	Drive drive(session, std::move(script), d);
+	WarnSkippedSaves(session, drive.script());
 	drive.ToEnd();
 	host::Simulation &sim = session.simulation();
 	if (!sim.focus())
@@ -39,8 +59,7 @@ void RenderDrive(const RenderOptions &o, std::ostream &err) {
 		WritePicture(FocusScene(sim, *view), *view, o.size.width, o.size.height, *format, file.out());
 	} catch (const std::runtime_error &) {
 		// A file that cannot take the picture (a full disk) is the file's error.
-		if (!file.out())
-			file.Close();
+		file.Check();
 		throw;
 	}
 	file.Commit();

@@ -32,7 +32,8 @@ struct RenderOptions {
 Scene FocusScene(host::Simulation &sim, View view);
 
 // Runs the drive of options up to options.at and writes the picture to options.out, which
-// is replaced only by a complete picture. Warnings go to err. Throws host::HostError for
+// is replaced only by a complete picture; the script's saves are skipped, with a warning.
+// Warnings go to err. Throws host::HostError for
 // invalid input (a scenario, script or picture file that cannot be used, or no vessel to
 // picture), std::invalid_argument for a view, size or file type that render does not draw.
 void RenderDrive(const RenderOptions &options, std::ostream &err);

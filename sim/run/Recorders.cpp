@@ -18,7 +18,10 @@ void AppendReal(std::string &row, double v) {
 }
 
 void AppendCsvField(std::string &row, std::string_view field) {
-	if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+	// A leading = + - or @ makes a spreadsheet read the field as a formula; quoted, it is text,
+	// and a CSV reader still gets the exact name.
+	bool formula = !field.empty() && std::string_view("=+-@").find(field.front()) != std::string_view::npos;
+	if (!formula && field.find_first_of(",\"\r\n") == std::string_view::npos) {
 		row.append(field);
 		return;
 	}

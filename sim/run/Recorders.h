@@ -17,7 +17,8 @@ namespace sim {
 
 // Appends v as printf's %.17g writes it, which reads back as the same double.
 void AppendReal(std::string &row, double v);
-// Appends a CSV field, quoted as RFC 4180 requires when it holds a comma, quote, CR or LF.
+// Appends a CSV field, quoted as RFC 4180 requires when it holds a comma, quote, CR or LF, and
+// when it begins with = + - or @, which spreadsheets would take for a formula.
 void AppendCsvField(std::string &row, std::string_view field);
 // The texts of a vessel's last HUD paint joined with " | ".
 std::string JoinedHudTexts(const Vessel &v);

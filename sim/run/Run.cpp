@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <set>
 
 #include "HostError.h"
 #include "HostVessel.h"
@@ -15,6 +16,7 @@
 #include "run/ProgressBar.h"
 #include "run/Recorders.h"
 #include "session/OutputFiles.h"
+#include "session/Signals.h"
 
 namespace sim {
 
@@ -25,17 +27,40 @@ const double kTimeTolerance = 1e-9;
 // Late events named one by one; beyond this many, one warning counts them.
 const size_t kLateEventsNamed = 3;
 
-// A run's output files, filled as the drive goes and committed together at its end.
-struct RunFiles {
-	RunFiles(const std::string &out, size_t animColumns, const host::Simulation &sim)
-		: trajectoryFile(out + "/trajectory.csv"), hudFile(out + "/hud.csv"), finalFile(out + "/final.scn"),
-		  trackFile(out + "/track.svg"), poseFile(out + "/pose.png"), trajectory(trajectoryFile.out(), animColumns),
-		  hud(hudFile.out()), track(sim) {}
+// Writes a whole output with write, then closes its file. A write that failed is the file's
+// error (a full disk), whatever the writer made of the failing stream.
+template <typename Write>
+void WriteWhole(StagedFile &file, Write write) {
+	try {
+		write(file.out());
+	} catch (const std::runtime_error &) {
+		file.Check();
+		throw;
+	}
+	file.Close();
+}
 
-	// The last files, from the simulation as the drive left it; then every file at once.
+// A run's output files and saves, filled as the drive goes and put in place together at its
+// end; on a failure or an end signal, nothing of them is left, nor the folders made for them.
+struct RunFiles {
+	// out is made in folders first.
+	RunFiles(const std::string &out, OutputFolders &folders, size_t animColumns, const host::Simulation &sim)
+		: trajectoryFile(out + "/trajectory.csv"), hudFile(out + "/hud.csv"),
+		  finalFile(out + "/final.scn"), trackFile(out + "/track.svg"), poseFile(out + "/pose.png"),
+		  saves(out, folders), trajectory(trajectoryFile.out(), animColumns), hud(hudFile.out()), track(sim) {}
+
+	// Throws host::HostError naming the first file whose writing has failed.
+	void Check() const {
+		trajectoryFile.Check();
+		hudFile.Check();
+	}
+	// The last files, from the simulation as the drive left it; every file closed.
 	void Finish(Session &session);
+	// Every file and save in place at once.
+	void Commit();
 
 	StagedFile trajectoryFile, hudFile, finalFile, trackFile, poseFile;
+	StagedSaves saves;
 	TrajectoryRecorder trajectory;
 	HudRecorder hud;
 	TrackRecorder track;
@@ -43,23 +68,49 @@ struct RunFiles {
 
 void RunFiles::Finish(Session &session) {
 	host::Simulation &sim = session.simulation();
-	session.Write(finalFile.out());
-	WriteTrackMap(track, sim, trackFile.out());
-	try {
+	trajectoryFile.Close();
+	hudFile.Close();
+	WriteWhole(finalFile, [&](std::ostream &out) { session.Write(out); });
+	WriteWhole(trackFile, [&](std::ostream &out) { WriteTrackMap(track, sim, out); });
+	WriteWhole(poseFile, [&](std::ostream &out) {
 		WritePicture(FocusScene(sim, View::Iso), View::Iso, kDefaultPictureWidth, kDefaultPictureHeight,
-		             PictureFormat::Png, poseFile.out());
-	} catch (const std::runtime_error &) {
-		// A picture whose file cannot be written (a full disk) is invalid output, named by
-		// the file's own error, not a fault of the drawing.
-		if (!poseFile.out())
-			poseFile.Close();
-		throw;
-	}
-	StagedFile *all[] = {&trajectoryFile, &hudFile, &finalFile, &trackFile, &poseFile};
-	for (StagedFile *f : all)
-		f->Close();
-	for (StagedFile *f : all)
+		             PictureFormat::Png, out);
+	});
+}
+
+void RunFiles::Commit() {
+	// No end signal between the renames: the outputs are all the old ones or all the new.
+	HeldSignals held;
+	saves.Check();
+	for (StagedFile *f : {&trajectoryFile, &hudFile, &finalFile, &trackFile, &poseFile})
 		f->Commit();
+	saves.Commit();
+}
+
+// A save event's file inside the output folder: checked before anything is written.
+void CheckSaves(const DriveScript &script, const std::string &out) {
+	std::set<std::string> names;
+	for (const ScriptEvent &e : script.events)
+		if (e.kind == ScriptEvent::Kind::Save)
+			names.insert(e.text);
+	for (const ScriptEvent &e : script.events) {
+		if (e.kind != ScriptEvent::Kind::Save)
+			continue;
+		if (e.text == "final.scn")
+			throw host::HostError(script.label, e.line,
+			                      "the save 'final.scn' would be replaced by the run's own final.scn; give it "
+			                      "another name");
+		for (size_t slash = e.text.find('/'); slash != std::string::npos; slash = e.text.find('/', slash + 1))
+			if (names.count(e.text.substr(0, slash)))
+				throw host::HostError(script.label, e.line,
+				                      "the save '" + e.text + "' goes into '" + e.text.substr(0, slash) +
+				                          "', which another save writes as a file");
+		try {
+			CheckSave(out, e.text);
+		} catch (const host::HostError &x) {
+			throw host::HostError(script.label, e.line, x.what());
+		}
+	}
 }
 
 // The animation columns are fixed by the header: the rover makes its animations when it is
@@ -88,7 +139,7 @@ public:
 		out_ << host::Format("t=%.2f s", sim.simt());
 		if (const Vessel *f = sim.focus())
 			for (const host::HudText &t : f->hud.texts)
-				out_ << " | " << t.text;
+				out_ << " | " << host::Printable(t.text);
 		out_ << '\n';
 		if (redraw) {
 			out_.flush();
@@ -152,10 +203,13 @@ RunReport RunDrive(const RunOptions &o, RunConsole console) {
 	DriveScript script = LoadDriveScript(o.drive);
 	Session session(o.drive.session, console.err);
 	Drive drive(session, std::move(script), o.drive);
+	CheckSaves(drive.script(), o.out);
 	host::Simulation &sim = session.simulation();
 
-	MakeFolders(o.out);
-	RunFiles files(o.out, AnimationColumns(sim), sim);
+	OutputFolders folders;  // before the files: removed, when empty, after them
+	folders.Make(o.out);
+	RunFiles files(o.out, folders, AnimationColumns(sim), sim);
+	drive.SetSaves([&](const std::string &name) { files.saves.Save(session, name); });
 	sim.onFrameEnd = [&](host::Simulation &s) {
 		uint64_t k = s.frameCount();
 		if (k % o.recordEvery == 0 || !drive.Running()) {
@@ -169,8 +223,12 @@ RunReport RunDrive(const RunOptions &o, RunConsole console) {
 		SecondLines lines(console.out, console.outIsTerminal, progress);
 		while (drive.Running()) {
 			drive.Next();
-			if (!o.quiet)
+			// A failed write ends the run at once, named by its file.
+			files.Check();
+			if (!o.quiet) {
 				lines.After(sim);
+				CheckStandardOutput(console.out);
+			}
 			progress.Update(sim.frameCount(), sim.simt());
 		}
 	}
@@ -181,7 +239,11 @@ RunReport RunDrive(const RunOptions &o, RunConsole console) {
 	RunReport report = Report(drive, sim);
 	if (!o.quiet)
 		PrintSummary(console.out, report);
+	// The summary is an output too: when it cannot be written, neither are the files.
 	console.out.flush();
+	CheckStandardOutput(console.out);
+	files.Commit();
+	folders.Keep();
 	return report;
 }
 

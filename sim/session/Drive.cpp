@@ -105,10 +105,12 @@ void Drive::Next() {
 	double lng0 = focus ? focus->state.surf_lng : 0, lat0 = focus ? focus->state.surf_lat : 0;
 	session_.Step(dt, in, [&] {
 		for (const ScriptEvent *e : saves) {
+			if (!save_)
+				continue;
 			try {
-				session_.Save(e->text);
+				save_(e->text);
 			} catch (const host::HostError &x) {
-				throw host::HostError(script_.label, e->line, std::string("cannot save the scenario: ") + x.what());
+				throw host::HostError(script_.label, e->line, x.what());
 			}
 		}
 	});

@@ -3,6 +3,7 @@
 // `render` pictures where one ends.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,9 +35,14 @@ public:
 	// reach, std::invalid_argument for an empty list of steps.
 	Drive(Session &session, DriveScript script, const DriveOptions &options);
 
+	// Where the script's saves go, each given its name as the script has it (a relative path
+	// ending in .scn); without it they are skipped. An error it throws is named with the
+	// script's line.
+	void SetSaves(std::function<void(const std::string &name)> save) { save_ = std::move(save); }
+
 	// Whether the simulation time is still short of the duration (also during a frame).
 	bool Running() const;
-	// One frame: the events it reaches, the frame, then its saves.
+	// One frame: the events it reaches, the frame, then its saves. Throws what the saves throw.
 	void Next();
 	// Frames until the duration is reached.
 	void ToEnd() {
@@ -62,6 +68,7 @@ private:
 	size_t dtIndex_ = 0;
 	std::vector<int> tapUps_;  // keys tapped last frame, released first in this one
 	double distance_ = 0;
+	std::function<void(const std::string &)> save_;
 };
 
 }  // namespace sim

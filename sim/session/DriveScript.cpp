@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -124,6 +125,34 @@ std::string_view Content(std::string_view line, const Where &at) {
 	return host::Trim(line);
 }
 
+// A save's file name as the script gives it, made plain ("a//./b.scn" is "a/b.scn"): a
+// scenario file inside the output folder, so that a script, whoever wrote it, can neither
+// write elsewhere nor put anything but a scenario there.
+std::string SaveName(std::string_view name, const Where &at) {
+	const std::string quoted = Quoted(name);
+	if (name.front() == '/')
+		Fail(at, "the save " + quoted + " is an absolute path: saves are written inside the output folder (--out); "
+		         "name it relative to that folder");
+	if (name.size() < 4 || !host::EqualsNoCase(name.substr(name.size() - 4), ".scn"))
+		Fail(at, "the save " + quoted + " does not end in .scn: saves are scenario files");
+	for (char c : name)
+		if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+			Fail(at, "the save " + quoted + " holds a control character");
+	std::string plain;
+	size_t start = 0;
+	while (start <= name.size()) {
+		size_t slash = std::min(name.find('/', start), name.size());
+		std::string_view part = name.substr(start, slash - start);
+		start = slash + 1;
+		if (part == "..")
+			Fail(at, "the save " + quoted + " goes up a folder with '..': saves stay inside the output folder (--out)");
+		if (part.empty() || part == ".")
+			continue;
+		plain += (plain.empty() ? "" : "/") + std::string(part);
+	}
+	return plain;
+}
+
 // The event of a line's words after its time.
 void ParseEvent(const std::vector<std::string_view> &words, std::string_view line, ScriptEvent &e, const Where &at) {
 	std::string_view kind = words[1];
@@ -160,9 +189,9 @@ void ParseEvent(const std::vector<std::string_view> &words, std::string_view lin
 	} else if (kind == "save" || kind == "focus") {
 		std::string_view rest = AfterWord(line, kind);
 		if (rest.empty())
-			Fail(at, kind == "save" ? "expected '<t> save <FILE>'" : "expected '<t> focus <VESSEL>'");
+			Fail(at, kind == "save" ? "expected '<t> save <NAME.scn>'" : "expected '<t> focus <VESSEL>'");
 		e.kind = kind == "save" ? ScriptEvent::Kind::Save : ScriptEvent::Kind::Focus;
-		e.text = std::string(rest);
+		e.text = kind == "save" ? SaveName(rest, at) : std::string(rest);
 	} else {
 		Fail(at, "unknown event " + Quoted(kind) + " (key, tap, rudder, afc, save or focus)");
 	}

@@ -3,6 +3,7 @@
 
 #include "HostError.h"
 #include "HostVessel.h"
+#include "Text.h"
 #include "session/Defaults.h"
 #include "session/Paths.h"
 
@@ -71,7 +72,7 @@ void Session::Save(const std::string &path, host::SaveFileSystem &files) {
 	host::SaveScenario(*sim_, path, description_, files);
 }
 
-void Session::Warn(const std::string &what) { err_ << "sendra-sim: warning: " << what << '\n'; }
+void Session::Warn(const std::string &what) { err_ << "sendra-sim: warning: " << host::Printable(what) << '\n'; }
 
 void Session::WarnProblems() {
 	for (const std::string &p : sim_->TakeProblems())

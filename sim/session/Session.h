@@ -61,7 +61,7 @@ public:
 	void Save(const std::string &path);
 	void Save(const std::string &path, host::SaveFileSystem &files);
 
-	// "sendra-sim: warning: what" on err.
+	// "sendra-sim: warning: what" on err, its control characters escaped.
 	void Warn(const std::string &what);
 	// The host's problems since the last call, as warnings.
 	void WarnProblems();

@@ -20,7 +20,19 @@ namespace sim_testing {
 
 struct ProgramResult {
 	int status = -1;  // exit status; -1 if it did not exit normally
+	int signal = 0;   // the signal that ended it, if one did
 	std::string out, err;
+};
+
+// How the program is started besides its arguments. Every signal has its default disposition
+// and none is blocked, as a user's shell starts a program, unless asked otherwise.
+struct Launch {
+	// Files it writes are limited to this size: writes beyond fail as on a full disk (or raise
+	// SIGXFSZ), even for root, which ignores permissions.
+	rlim_t fileBytes = RLIM_INFINITY;
+	enum class Stdout { File, DevFull, ClosedPipe };
+	Stdout stdoutTo = Stdout::File;  // a capture file, /dev/full, or a pipe nobody reads
+	bool pipeIgnored = false;        // started with SIGPIPE ignored, as some parents do
 };
 
 inline std::string ReadFile(const std::filesystem::path &path) {
@@ -92,23 +104,36 @@ public:
 	}
 
 	// Starts sendra-sim with args in the scratch folder, its stdout and stderr going to the
-	// files beside the folder (so that a long output cannot block it). With fileBytes, files
-	// it writes are limited to that size: writes beyond fail as on a full disk, even for root,
-	// which ignores permissions. Returns the child's pid, or -1.
-	pid_t Start(const std::vector<std::string> &args, rlim_t fileBytes = RLIM_INFINITY) const {
+	// files beside the folder (so that a long output cannot block it). Returns the child's pid,
+	// or -1.
+	pid_t Start(const std::vector<std::string> &args, const Launch &launch) const {
 		std::filesystem::path outPath = stdoutPath(), errPath = stderrPath();
 		pid_t pid = ::fork();
 		if (pid == 0) {
-			int o = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+			int o = launch.stdoutTo == Launch::Stdout::DevFull ? ::open("/dev/full", O_WRONLY)
+			                                                   : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 			int e = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+			if (launch.stdoutTo == Launch::Stdout::ClosedPipe) {
+				int p[2];
+				if (::pipe(p) != 0)
+					::_exit(127);
+				::close(p[0]);
+				o = p[1];
+			}
 			if (o < 0 || e < 0 || ::chdir(dir_.c_str()) != 0)
 				::_exit(127);
 			::dup2(o, 1);
 			::dup2(e, 2);
-			if (fileBytes != RLIM_INFINITY) {
-				rlimit limit{fileBytes, fileBytes};
+			for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ})
+				std::signal(sig, SIG_DFL);
+			if (launch.pipeIgnored)
+				std::signal(SIGPIPE, SIG_IGN);
+			sigset_t none;
+			sigemptyset(&none);
+			::sigprocmask(SIG_SETMASK, &none, nullptr);
+			if (launch.fileBytes != RLIM_INFINITY) {
+				rlimit limit{launch.fileBytes, launch.fileBytes};
 				::setrlimit(RLIMIT_FSIZE, &limit);
-				std::signal(SIGXFSZ, SIG_IGN);
 			}
 			std::vector<char *> argv{const_cast<char *>(SENDRA_SIM_PROGRAM)};
 			for (const std::string &a : args)
@@ -118,6 +143,11 @@ public:
 			::_exit(127);
 		}
 		return pid;
+	}
+	pid_t Start(const std::vector<std::string> &args, rlim_t fileBytes = RLIM_INFINITY) const {
+		Launch launch;
+		launch.fileBytes = fileBytes;
+		return Start(args, launch);
 	}
 	std::filesystem::path stdoutPath() const { return dir_.string() + ".stdout"; }
 	std::filesystem::path stderrPath() const { return dir_.string() + ".stderr"; }
@@ -129,15 +159,26 @@ public:
 		std::filesystem::remove(stderrPath());
 	}
 
-	// Runs sendra-sim with args in the scratch folder to its end.
-	ProgramResult Run(const std::vector<std::string> &args, rlim_t fileBytes = RLIM_INFINITY) const {
-		pid_t pid = Start(args, fileBytes);
+	// Waits for a started child to end and collects what it wrote.
+	ProgramResult Finish(pid_t pid) const {
 		ProgramResult r;
 		int status = 0;
-		if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-			r.status = WEXITSTATUS(status);
+		if (pid > 0 && ::waitpid(pid, &status, 0) == pid) {
+			if (WIFEXITED(status))
+				r.status = WEXITSTATUS(status);
+			else if (WIFSIGNALED(status))
+				r.signal = WTERMSIG(status);
+		}
 		Collect(r);
 		return r;
+	}
+
+	// Runs sendra-sim with args in the scratch folder to its end.
+	ProgramResult Run(const std::vector<std::string> &args, const Launch &launch) const {
+		return Finish(Start(args, launch));
+	}
+	ProgramResult Run(const std::vector<std::string> &args, rlim_t fileBytes = RLIM_INFINITY) const {
+		return Finish(Start(args, fileBytes));
 	}
 
 private:

@@ -62,7 +62,7 @@ TEST(SimErrors, InvalidInputNamesFileAndLineAndLeavesNoOutput) {
 		{"soon tap V\n", "drive.txt:1: the time 'soon' is not"},
 		{"-1 tap V\n", "drive.txt:1: the time '-1' is not"},
 		{"1 rudder 1.5\n", "drive.txt:1: the rudder level '1.5' is not"},
-		{"1 save\n", "drive.txt:1: expected '<t> save <FILE>'"},
+		{"1 save\n", "drive.txt:1: expected '<t> save <NAME.scn>'"},
 		{"1 tap V\n2 focus Nobody\n", "drive.txt:2: unknown vessel 'Nobody'"},
 		{"1 tap \xC3\x28\n", "drive.txt:1: the line is not UTF-8 text"},
 	};
@@ -101,11 +101,14 @@ TEST(SimErrors, AFailureDuringARunKeepsTheEarlierOutputsWhole) {
 	ASSERT_EQ(s.Run({"--script", "empty.txt", "--duration", "0.1"}).status, 0);
 	std::string trajectory = s.Read("sendra-out/trajectory.csv");
 
-	// A save into a folder that does not exist fails half-way through the run.
-	s.Write("drive.txt", "0.5 save no/such/folder/x.scn\n");
-	ProgramResult r = s.Run({"--script", "drive.txt", "--duration", "1"});
-	EXPECT_EQ(r.status, 3);
-	EXPECT_EQ(ErrorLine(r.err).rfind("sendra-sim: drive.txt:1: cannot save the scenario: ", 0), 0u) << r.err;
+	// A disk that fills up (a file-size limit, with SIGXFSZ as a shell leaves it) while
+	// trajectory.csv grows: the run stops at once, within its first minute of 600 s, and names
+	// the file that filled the disk; the earlier outputs stay whole and no staged file is left.
+	s.Write("drive.txt", "0.5 save halfway.scn\n");
+	ProgramResult r = s.Run({"--script", "drive.txt", "--duration", "600"}, 200000);
+	EXPECT_EQ(r.status, 3) << r.signal;
+	EXPECT_EQ(ErrorLine(r.err), "sendra-sim: ./sendra-out/trajectory.csv: cannot write the file: File too large");
+	EXPECT_LT(Lines(r.out).size(), 60u);
 	EXPECT_EQ(s.Files("sendra-out"),
 	          (std::vector<std::string>{"final.scn", "hud.csv", "pose.png", "track.svg", "trajectory.csv"}));
 	EXPECT_EQ(s.Read("sendra-out/trajectory.csv"), trajectory);

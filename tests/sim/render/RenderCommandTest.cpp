@@ -55,8 +55,12 @@ TEST(RenderCommand, WritesThePictureInTheFormatAndSizeAsked) {
 	// A render writes none of a run's outputs.
 	EXPECT_EQ(s.Files(""), (std::vector<std::string>{"rover.png"}));
 
-	r = s.Run({"render", "--view", "top", "--at", "2", "--out", "Rover.SVG"});
+	// Nor the script's saves, which it says once.
+	s.Write("saves.txt", "0.5 save a.scn\n1 save b.scn\n");
+	r = s.Run({"render", "--view", "top", "--at", "2", "--script", "saves.txt", "--out", "Rover.SVG"});
 	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.err, "sendra-sim: warning: saves.txt:1: render writes only the picture: the script's 2 saves are skipped\n");
+	EXPECT_EQ(s.Files(""), (std::vector<std::string>{"Rover.SVG", "rover.png", "saves.txt"}));
 	Document svg = ParseXml(s.Read("Rover.SVG"));
 	ASSERT_TRUE(svg.wellFormed) << svg.error;
 	EXPECT_EQ(svg.elements.front().name, "svg");
@@ -163,7 +167,7 @@ TEST(RenderCommand, InvalidInputExitsWithThreeNamingTheFileAndKeepsAnOlderPictur
 	for (const char *name : {"p.png", "p.svg"}) {
 		ProgramResult full = s.Run({"render", "--out", name}, 4096);
 		EXPECT_EQ(full.status, 3) << full.err;
-		EXPECT_EQ(LastLine(full.err), std::string("sendra-sim: ") + name + ": cannot write the file (is the disk full?)");
+		EXPECT_EQ(LastLine(full.err), std::string("sendra-sim: ") + name + ": cannot write the file: File too large");
 	}
 	EXPECT_EQ(s.Read("p.png"), "an older picture");
 	EXPECT_EQ(s.Files(""), (std::vector<std::string>{"drive.txt", "empty.scn", "p.png"}));

@@ -17,9 +17,9 @@ TEST(SimPieces, RealsReadBackExactlyAndFieldsAreQuotedOnlyWhenNeeded) {
 		EXPECT_EQ(std::strtod(text.c_str(), nullptr), v) << text;
 	}
 	std::string row;
-	for (const char *field : {"plain", "a,b", "say \"hi\"", "two\nlines", ""}) {
+	for (const char *field : {"plain", "a,b", "say \"hi\"", "two\nlines", "", "=1+2", "@x", "a=b"}) {
 		sim::AppendCsvField(row, field);
 		row += ';';
 	}
-	EXPECT_EQ(row, "plain;\"a,b\";\"say \"\"hi\"\"\";\"two\nlines\";;");
+	EXPECT_EQ(row, "plain;\"a,b\";\"say \"\"hi\"\"\";\"two\nlines\";;\"=1+2\";\"@x\";a=b;");
 }

@@ -256,12 +256,12 @@ TEST(SimRun, SaveEventsWriteTheScenarioAfterTheirFrameAndLoadBack) {
 	s.Write("drive.txt",
 	        "0    tap NUMPAD8\n"
 	        "0    key ADD down\n"
-	        "0.5  save halfway.scn   # after frame 25\n"
+	        "0.5  save at/halfway.scn   # after frame 25, in a folder it makes\n"
 	        "1.0  tap 7\n");
 	ProgramResult r = s.Run({"--script", "drive.txt", "--duration", "2", "--out", "run1"});
 	ASSERT_EQ(r.status, 0) << r.err;
 	std::vector<Row> rows = Trajectory(s, "run1/trajectory.csv");
-	std::string saved = s.Read("halfway.scn");
+	std::string saved = s.Read("run1/at/halfway.scn");
 	EXPECT_NE(saved.find("Date MJD 60000.0000057870"), std::string::npos) << saved;  // 0.5 s later
 	EXPECT_NE(saved.find("POS " + Fixed("%.10f", rows[24].lng() / kRad) + " " + Fixed("%.10f", rows[24].lat() / kRad)),
 	          std::string::npos)
@@ -269,7 +269,7 @@ TEST(SimRun, SaveEventsWriteTheScenarioAfterTheirFrameAndLoadBack) {
 	EXPECT_NE(saved.find("LIGHT 0"), std::string::npos);  // the lights came on later
 
 	// The saved scenario is one the program reads: it starts where the save left off.
-	r = s.Run({"halfway.scn", "--duration", "0", "--out", "run2"});
+	r = s.Run({"run1/at/halfway.scn", "--duration", "0", "--out", "run2"});
 	ASSERT_EQ(r.status, 0) << r.err;
 	EXPECT_NE(r.out.find("final position: " + Fixed("%.6f", rows[24].lng() / kRad)), std::string::npos) << r.out;
 }

@@ -430,24 +430,43 @@ TEST_F(BadInput, HugeFiniteNumbersRunAndSaveAScenarioThatLoadsAgain) {
 
 TEST_F(BadInput, AWriteThatFailsLeavesThePreviousFilesWhole) {
 	// A save event whose write fails half-way: the scenario saved before stays as it was.
-	s.Write("saved.scn", "the previous save\n");
+	s.Write("sendra-out/saved.scn", "the previous save\n");
 	s.Write("drive.txt", "0.02 save saved.scn\n");
 	Limits small;
 	small.fileBytes = 200;
 	ExpectRefused({"--script", "drive.txt", "--duration", "1"},
-	              "drive.txt:1: cannot save the scenario: saved.scn: cannot save the scenario: write error: File too large",
+	              "drive.txt:1: ./sendra-out/saved.scn: cannot save the scenario: write error: File too large",
 	              "save event", small);
-
-	// Devices are not saved over.
-	s.Write("drive.txt", "0.02 save /dev/full\n");
-	ExpectRefused({"--script", "drive.txt", "--duration", "1"},
-	              "drive.txt:1: cannot save the scenario: /dev/full: is not a regular file and is not replaced", "device");
 
 	// Outputs whose writes fail: the previous outputs stay, and no partial file is left.
 	Limits medium;
 	medium.fileBytes = 4096;
 	Outcome r = ExpectRefused({"--script", "empty.txt", "--duration", "2", "--quiet"}, "./sendra-out/", "outputs", medium);
-	EXPECT_NE(r.err.find(": cannot write the file (is the disk full?)"), std::string::npos) << r.err;
+	EXPECT_NE(r.err.find(": cannot write the file: File too large"), std::string::npos) << r.err;
+}
+
+TEST_F(BadInput, SavesThatWouldLeaveTheOutputFolderOrReplaceAFileAreRefusedBeforeAnyWrite) {
+	s.Write("sendra-out/kept.scn", "read-only\n");
+	fs::permissions(s / "sendra-out/kept.scn", fs::perms::owner_read);
+	fs::create_directory_symlink(s.dir(), s / "sendra-out/away");
+	const std::vector<std::pair<std::string, std::string>> saves = {
+		{"/home/x/.bashrc", "the save '/home/x/.bashrc' is an absolute path"},
+		{"../../x.scn", "the save '../../x.scn' goes up a folder"},
+		{"a/../../x.scn", "the save 'a/../../x.scn' goes up a folder"},
+		{"x.scn/../.bashrc", "the save 'x.scn/../.bashrc' does not end in .scn"},
+		{"kept.scn", "./sendra-out/kept.scn: is read-only and is not replaced"},
+		{"away/x.scn", "./sendra-out/away: is a symbolic link"},
+		{"final.scn", "the save 'final.scn' would be replaced by the run's own final.scn"},
+		{"a.scn\n0.3 save a.scn/b.scn", "the save 'a.scn/b.scn' goes into 'a.scn'"},
+	};
+	for (const auto &[name, message] : saves) {
+		// Into a folder that does not exist yet where the refusal does not depend on it.
+		s.Write("drive.txt", "0.2 tap V\n0.2 save " + name + "\n");
+		bool inOut = message.rfind("./sendra-out/", 0) == 0;
+		ExpectRefused({"--script", "drive.txt", "--out", inOut ? "./sendra-out" : "fresh/out"},
+		              std::string("drive.txt:") + (name.find('\n') == std::string::npos ? "2: " : "3: ") + message, name);
+		EXPECT_FALSE(fs::exists(s / "fresh")) << name;
+	}
 }
 
 TEST(BadScriptStream, AScriptThatNeverEndsIsRefusedAtItsSizeLimit) {

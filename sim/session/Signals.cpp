@@ -1,0 +1,127 @@
+// The pending paths and the handler of the terminating signals.
+#include "session/Signals.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <vector>
+
+namespace sim {
+
+namespace {
+
+const int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+struct Pending {
+	std::string path;
+	bool folder = false;
+	bool live = false;
+};
+
+// Changed only while the end signals are held, so that the handler, which only reads them,
+// never sees them half-changed. Free slots are reused: a long run makes and keeps files all
+// the time.
+std::vector<Pending> g_pending;
+std::vector<size_t> g_free;
+
+sigset_t EndSet() {
+	sigset_t set;
+	sigemptyset(&set);
+	for (int s : kEndSignals)
+		sigaddset(&set, s);
+	return set;
+}
+
+// Unlinks the pending files, then removes the pending folders that are empty, inner ones
+// first whatever their order. Only async-signal-safe calls.
+void RemovePending() {
+	for (const Pending &p : g_pending)
+		if (p.live && !p.folder)
+			::unlink(p.path.c_str());
+	for (bool removed = true; removed;) {
+		removed = false;
+		for (Pending &p : g_pending)
+			if (p.live && p.folder && ::rmdir(p.path.c_str()) == 0)
+				p.live = false, removed = true;
+	}
+}
+
+extern "C" void OnEndSignal(int signal) {
+	RemovePending();
+	// Said on standard error, as a status alone does not tell a user who pressed Ctrl-C that
+	// nothing of this command was kept; a reader that left the pipe needs no word.
+	const char *message = signal == SIGINT    ? "sendra-sim: interrupted (SIGINT): this command's outputs were not written\n"
+	                      : signal == SIGTERM ? "sendra-sim: terminated (SIGTERM): this command's outputs were not written\n"
+	                      : signal == SIGHUP  ? "sendra-sim: hung up (SIGHUP): this command's outputs were not written\n"
+	                                          : nullptr;
+	if (message)
+		(void)!::write(STDERR_FILENO, message, std::strlen(message));
+	// The default action once the handler returns: the signal stays blocked until then.
+	::signal(signal, SIG_DFL);
+	::raise(signal);
+}
+
+}  // namespace
+
+HeldSignals::HeldSignals() {
+	sigset_t set = EndSet();
+	::pthread_sigmask(SIG_BLOCK, &set, &old_);
+}
+
+HeldSignals::~HeldSignals() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+
+PendingPath::PendingPath(const std::string &path, bool folder) {
+	HeldSignals held;
+	if (!g_free.empty()) {
+		slot_ = g_free.back();
+		g_free.pop_back();
+		g_pending[slot_] = Pending{path, folder, true};
+	} else {
+		slot_ = g_pending.size();
+		g_pending.push_back(Pending{path, folder, true});
+	}
+}
+
+PendingPath &PendingPath::operator=(PendingPath &&other) noexcept {
+	if (this != &other) {
+		Forget();
+		slot_ = other.slot_;
+		other.slot_ = kNone;
+	}
+	return *this;
+}
+
+void PendingPath::Forget() {
+	if (slot_ == kNone)
+		return;
+	HeldSignals held;
+	g_pending[slot_] = Pending{};
+	g_free.push_back(slot_);
+	slot_ = kNone;
+}
+
+EndSignals::EndSignals() {
+	struct sigaction ignore;
+	std::memset(&ignore, 0, sizeof ignore);
+	ignore.sa_handler = SIG_IGN;
+	sigemptyset(&ignore.sa_mask);
+	::sigaction(SIGXFSZ, &ignore, &old_[0]);
+
+	struct sigaction end;
+	std::memset(&end, 0, sizeof end);
+	end.sa_handler = OnEndSignal;
+	end.sa_mask = EndSet();  // one handler at a time
+	for (int i = 0; i < kCount - 1; ++i) {
+		::sigaction(kEndSignals[i], nullptr, &old_[i + 1]);
+		if (old_[i + 1].sa_handler != SIG_IGN)
+			::sigaction(kEndSignals[i], &end, nullptr);
+	}
+}
+
+EndSignals::~EndSignals() {
+	::sigaction(SIGXFSZ, &old_[0], nullptr);
+	for (int i = 0; i < kCount - 1; ++i)
+		::sigaction(kEndSignals[i], &old_[i + 1], nullptr);
+}
+
+}  // namespace sim
