@@ -3,97 +3,25 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Floor.h"
 #include "HostVessel.h"
 #include "Simulation.h"
 
 namespace {
 
-// --- The floor: one surface step and one post-step as plain arithmetic, no host calls ---------
-
-struct FloorRover {
-	double lng = 0.41, lat = 0.0117, hdg = 0.3;
-	double speed = 2.0, turnProc = 0.0, steerDeflection = 0.01, turnRate = 0.0;
-	double wheelRoll = 0.2, doorProc = 0.3, sunscreenProc = 0.4;
-	double arot[3] = {0, 0, 0};
-	double anim[30] = {};
-	int turnAngle = 0;
-};
-
-struct M3 {
-	double m[9];
-};
-
-M3 Rotation(double x, double y, double z) {
-	double cx = std::cos(x), sx = std::sin(x), cy = std::cos(y), sy = std::sin(y), cz = std::cos(z), sz = std::sin(z);
-	return {{cz * cy, -sz * cy, sy, cx * sz + sx * sy * cz, cx * cz - sx * sy * sz, -sx * cy, sx * sz - cx * sy * cz,
-	         sx * cz + cx * sy * sz, cx * cy}};
-}
-
-M3 Product(const M3 &a, const M3 &b) {
-	M3 r;
-	for (int i = 0; i < 3; ++i)
-		for (int j = 0; j < 3; ++j)
-			r.m[3 * i + j] = a.m[3 * i] * b.m[j] + a.m[3 * i + 1] * b.m[3 + j] + a.m[3 * i + 2] * b.m[6 + j];
-	return r;
-}
-
-double Hills(double lng, double lat, double radius) {
-	return 20.0 * std::sin(lng * radius / 150.0) * std::cos(lat * radius / 230.0);
-}
-
-// What any implementation of the rover's pre-step and post-step must compute.
-void FloorStep(FloorRover &r, double dt, double radius) {
-	const double rad = PI / 180;
-	double mpd = radius * 2.0 * PI / 360;
-	double swivel = r.turnProc * 2 * PI;
-	double ss = std::sin(swivel), cs = std::cos(swivel);
-	double bs = r.turnProc == 0 ? std::sin(r.hdg) : ss, bc = r.turnProc == 0 ? std::cos(r.hdg) : cs;
-	r.lat += dt * r.speed * bc / mpd * rad;
-	r.lng += dt * r.speed * bs / mpd * rad;
-	double ch = std::cos(r.hdg), sh = std::sin(r.hdg);
-	// Three samples: the front one and its mirror across the centre line coincide, but both
-	// are asked of the terrain, which the compiler must not merge.
-	double frontLng = r.lng + 2 * sh / mpd * rad, frontLat = r.lat + 2 * ch / mpd * rad;
-	double e1 = Hills(frontLng, frontLat, radius);
-	benchmark::DoNotOptimize(frontLng);
-	benchmark::DoNotOptimize(frontLat);
-	double e2 = Hills(frontLng, frontLat, radius);
-	double e3 = Hills(r.lng - 2 * sh / mpd * rad, r.lat - 2 * ch / mpd * rad, radius);
-	double pitch = std::atan2((e1 + e2) * 0.5 - e3, 4.0);
-	M3 p = Product(Product(Product(Rotation(0, 90 * rad - r.lng, 0), Rotation(-r.lat, 0, 0)), Rotation(0, 0, 180 * rad + r.hdg)),
-	               Rotation(90 * rad - pitch, 0, 0));
-	r.arot[0] = std::atan2(p.m[5], p.m[8]);
-	r.arot[1] = -std::asin(p.m[2]);
-	r.arot[2] = std::atan2(p.m[1], p.m[0]);
-	// Post-step: roll, swivel states, sticks, dials, turn angle, moving parts.
-	r.wheelRoll += r.speed / 40;
-	if (r.wheelRoll > 1)
-		r.wheelRoll = 0;
-	double minus = r.turnProc - r.steerDeflection, plus = r.turnProc + r.steerDeflection;
-	minus = minus < 0 ? minus + 1 : minus > 1 ? minus - 1 : minus;
-	plus = plus < 0 ? plus + 1 : plus > 1 ? plus - 1 : plus;
-	r.anim[0] = r.anim[1] = r.wheelRoll;
-	r.anim[2] = r.anim[5] = minus;
-	r.anim[3] = r.anim[6] = r.turnProc;
-	r.anim[4] = r.anim[7] = plus;
-	r.anim[8] = r.anim[9] = r.anim[10] = r.speed / 2.78;
-	r.anim[11] = r.anim[12] = r.anim[13] = r.turnProc;
-	r.turnAngle = static_cast<int>(r.turnProc * 360);
-	r.doorProc = std::min(1.0, r.doorProc + 0.1 * dt);
-	r.sunscreenProc = std::min(1.0, r.sunscreenProc + 0.1 * dt);
-	for (int i = 14; i < 30; ++i)
-		r.anim[i] = r.sunscreenProc;
-}
+using bench::FloorRover;
+using bench::FloorStep;
 
 void BM_Floor(benchmark::State &state) {
 	FloorRover r;
 	for (auto _ : state) {
-		FloorStep(r, 0.02, 1.738e6);
+		FloorStep(r, 0.02, bench::kMoonRadius);
 		benchmark::DoNotOptimize(r);
 		benchmark::ClobberMemory();
 	}
@@ -111,27 +39,54 @@ host::SimOptions BenchOptions(double visualRange = 0) {
 	return o;
 }
 
-// n rovers 30 m apart on the Moon, driving forward at 2 m/s with doors and sunscreen opening.
-std::vector<Vessel *> AddRovers(host::Simulation &sim, int n) {
+// n rovers spacing [m] apart on the Moon, a hundred to a row, all driving north at 2 m/s with
+// the left door and the sunscreen opening. Each gets the keys the user would give it with the
+// focus: the host hands keys to the focus vessel only.
+std::vector<Vessel *> AddRovers(host::Simulation &sim, int n, double spacing = 30.0) {
 	std::vector<Vessel *> out;
 	host::LandedPosition pos;
 	pos.body = sim.FindBody("Moon");
 	for (int i = 0; i < n; ++i) {
-		pos.lng = 0.41 + (i % 100) * 30.0 / 1.738e6;
-		pos.lat = 0.0117 + (i / 100) * 30.0 / 1.738e6;
+		pos.lng = 0.41 + (i % 100) * spacing / bench::kMoonRadius;
+		pos.lat = 0.0117 + (i / 100) * spacing / bench::kMoonRadius;
 		out.push_back(sim.CreateVessel("R" + std::to_string(i), "Sendra2016", pos));
 	}
-	sim.KeyDown(OAPI_KEY_NUMPAD8);
-	sim.Frame(0.02);
-	sim.KeyUp(OAPI_KEY_NUMPAD8);
-	sim.KeyDown(OAPI_KEY_ADD);
-	for (int i = 0; i < 200; ++i)
-		sim.Frame(0.02);
-	sim.KeyUp(OAPI_KEY_ADD);
-	sim.KeyDown(OAPI_KEY_1);
-	sim.KeyDown(OAPI_KEY_J);
+	for (Vessel *v : out) {
+		VESSEL2 *cb = v->callbacks();
+		char keys[256] = {};
+		keys[OAPI_KEY_NUMPAD8] = static_cast<char>(0x80);  // forward gear
+		sim.InCallback(v, [&] { cb->clbkConsumeDirectKey(keys); });
+		keys[OAPI_KEY_NUMPAD8] = 0;
+		keys[OAPI_KEY_ADD] = static_cast<char>(0x80);  // 0.01 m/s faster a frame
+		for (int i = 0; i < 200; ++i)
+			sim.InCallback(v, [&] { cb->clbkConsumeDirectKey(keys); });
+		keys[OAPI_KEY_ADD] = 0;
+		for (DWORD key : {OAPI_KEY_1, OAPI_KEY_J})
+			sim.InCallback(v, [&] { cb->clbkConsumeBufferedKey(key, true, keys); });
+	}
 	sim.Frame(0.02);
 	return out;
+}
+
+// Frames of the n rovers in sim against the floor's steps for as many rovers, taken in turns
+// of at least 10,000 rover-frames (so that reading the clock costs nothing to speak of): the
+// iteration's time is a turn's; per_frame and per_rover [s] and x_floor are counters.
+void TimeFrames(benchmark::State &state, host::Simulation &sim, int n) {
+	const int frames = std::max(1, 10000 / n);
+	double seconds = 0, floor = 0;
+	for (auto _ : state) {
+		double t0 = bench::CpuSeconds();
+		for (int i = 0; i < frames; ++i)
+			sim.Frame(0.02);
+		double t1 = bench::CpuSeconds();
+		state.SetIterationTime(t1 - t0);
+		seconds += t1 - t0;
+		floor += bench::FloorSeconds(static_cast<long>(frames) * n, 0.02);
+	}
+	double all = static_cast<double>(state.iterations()) * frames;
+	state.counters["per_frame"] = seconds / all;
+	state.counters["per_rover"] = seconds / (all * n);
+	state.counters["x_floor"] = seconds / floor;
 }
 
 void BM_PreStep(benchmark::State &state) {
@@ -167,22 +122,52 @@ BENCHMARK(BM_PreAndPostStep);
 void BM_FrameOneRover(benchmark::State &state) {
 	host::Simulation sim(BenchOptions(state.range(0) ? 5000.0 : 0.0));
 	AddRovers(sim, 1);
-	for (auto _ : state)
-		sim.Frame(0.02);
+	TimeFrames(state, sim, 1);
 }
-BENCHMARK(BM_FrameOneRover)->ArgName("visual")->Arg(0)->Arg(1);
+BENCHMARK(BM_FrameOneRover)->ArgName("visual")->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// Visuals off: the rovers' steps and the host's frame around them.
 void BM_FrameManyRovers(benchmark::State &state) {
 	host::Simulation sim(BenchOptions());
 	int n = static_cast<int>(state.range(0));
 	AddRovers(sim, n);
-	for (auto _ : state)
-		sim.Frame(0.02);
-	// Seconds per rover and frame.
-	state.counters["per_rover"] = benchmark::Counter(
-	    static_cast<double>(state.iterations()) * n, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+	TimeFrames(state, sim, n);
 }
-BENCHMARK(BM_FrameManyRovers)->Arg(1)->Arg(100)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FrameManyRovers)->Arg(1)->Arg(100)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// 10,000 rovers with the visual range of 5 km: together (30 m apart, all in range, every
+// visual catching up every frame) or apart (10 km apart: the focus's visual only). Besides
+// the time, the heap bytes per rover in use, and how many of them are the visuals': the
+// memory with the visuals against that without them (x_no_visuals).
+void BM_FrameTenThousandRovers(benchmark::State &state) {
+	const int n = 10000;
+	const bool together = state.range(0) != 0;
+	struct mallinfo2 before = mallinfo2();
+	host::Simulation sim(BenchOptions(5000.0));
+	AddRovers(sim, n, together ? 30.0 : 10000.0);
+	TimeFrames(state, sim, n);
+	size_t visuals = 0;
+	for (const auto &v : sim.vessels())
+		visuals += v->visual ? 1 : 0;
+	struct mallinfo2 with = mallinfo2();
+	Vessel *focus = sim.focus();
+	sim.SetFocus(nullptr);  // every visual goes
+	struct mallinfo2 without = mallinfo2();
+	sim.SetFocus(focus);
+	double used = static_cast<double>(with.uordblks - before.uordblks);
+	double bare = static_cast<double>(without.uordblks - before.uordblks);
+	state.counters["visuals"] = static_cast<double>(visuals);
+	state.counters["bytes_per_rover"] = used / n;
+	state.counters["bytes_per_visual"] = visuals ? (used - bare) / static_cast<double>(visuals) : 0.0;
+	state.counters["x_no_visuals"] = used / bare;
+}
+BENCHMARK(BM_FrameTenThousandRovers)
+    ->ArgName("together")
+    ->Arg(1)
+    ->Arg(0)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20);
 
 // Heap bytes each further rover adds (module object, host record, animations, lights,
 // journal), the shared mesh template excluded: it is loaded by the first rover.

@@ -31,14 +31,13 @@ struct World {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 	static World world;
-	std::vector<host::ScenarioLine> lines;
+	host::ScenarioLines lines;
 	std::string text(reinterpret_cast<const char *>(data), size);
 	std::istringstream in(text);
 	std::string line;
-	long number = 0;
 	while (std::getline(in, line) && lines.size() < 64)
-		lines.push_back({++number, line});
-	host::ScenarioBlockReader reader("fuzz.scn", lines);
+		lines.Add(line);
+	host::ScenarioBlockReader reader("fuzz.scn", std::move(lines));
 	VESSELSTATUS2 vs{};
 	vs.version = 2;
 	world.rover->callbacks()->clbkLoadStateEx(&reader, &vs);

@@ -115,16 +115,10 @@ cmake -S . -B "$out/x86_64" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.c
 cmake --build "$out/x86_64" --target module_smoke -j "$jobs"
 
 step "module_smoke under wine"
-wine=$(command -v wine64 || true)
-for candidate in /usr/lib/wine/wine64 /usr/lib/x86_64-linux-gnu/wine/wine64; do
-	[ -n "$wine" ] || { [ -x "$candidate" ] && wine=$candidate; } || true
-done
-[ -n "$wine" ] || { echo "wine64 not found (Debian package wine64)"; exit 1; }
-WINEPREFIX="$(pwd)/$out/wineprefix"
-WINEDEBUG=-all
-export WINEPREFIX WINEDEBUG
+wineprefix=$out/wineprefix
+. tools/windows/wine-env.sh
 status=0
 (cd "$out/x86_64" && "$wine" module_smoke.exe orbiter smoke.scn) || status=$?
 # The wine server of this prefix would linger for a few seconds; end it now.
-"$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+"$wineserver" -k 2>/dev/null || true
 exit $status

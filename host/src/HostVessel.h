@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,9 +30,9 @@ struct AnimComponent {
 	UINT index = 0;  // position within the owning animation
 };
 
+// An animation; its state, which a frame sets, is kept apart (Vessel::animationStates).
 struct AnimationRecord {
 	double defstate = 0;  // the state in which the mesh file shows the parts
-	double state = 0;     // the logical state as last set
 	std::vector<AnimComponent *> comps;  // in order of addition
 };
 
@@ -111,7 +112,18 @@ public:
 	std::vector<host::LightEmitterPtr> lights;
 	std::vector<BEACONLIGHTSPEC *> beacons;
 	std::vector<host::AnimationRecord> animations;
+	// Per animation, the logical state as last set: side by side, as a frame sets many.
+	std::vector<double> animationStates;
 	std::vector<std::unique_ptr<host::AnimComponent>> components;  // in order of addition
+	// Animations whose state or components changed since the visual last caught up, one bit
+	// per animation by index: a frame's catch-up visits these only.
+	std::vector<uint64_t> animationsChanged;
+	void MarkAnimationChanged(UINT anim) {
+		size_t word = anim / 64;
+		if (word >= animationsChanged.size())
+			animationsChanged.resize(word + 1);
+		animationsChanged[word] |= uint64_t(1) << (anim % 64);
+	}
 	DWORD adcMode = 0;  // control-surface mode (AFCMODE): the yaw keys move the rudder while bit 1 is set
 	int rcsMode = 1;    // attitude thruster mode (RCSMODE): RCS_NONE, RCS_ROT or RCS_LIN; kept for saves
 

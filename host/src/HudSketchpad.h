@@ -2,6 +2,8 @@
 // position and colour, instead of rasterising it.
 #pragma once
 
+#include <vector>
+
 #include "HostVessel.h"
 #include "Orbitersdk.h"
 
@@ -9,8 +11,10 @@ namespace host {
 
 class RecordingSketchpad : public oapi::Sketchpad {
 public:
-	// Texts go to v.hud; the text colour starts as the HUD's default green.
-	explicit RecordingSketchpad(Vessel &v) : oapi::Sketchpad(nullptr), vessel_(v) {}
+	// Texts go to v.hud; the text colour starts as the HUD's default green. The texts of an
+	// earlier paint, if given, lend their strings' room to the new ones.
+	explicit RecordingSketchpad(Vessel &v, std::vector<HudText> *earlier = nullptr)
+		: oapi::Sketchpad(nullptr), vessel_(v), earlier_(earlier) {}
 
 	DWORD SetTextColor(DWORD col) override {
 		vessel_.Record(Op::Sketchpad_SetTextColor);
@@ -23,12 +27,13 @@ public:
 		vessel_.Record(Op::Sketchpad_Text);
 		if (!str || len < 0)
 			return false;
-		HudText t;
+		HudText &t = vessel_.hud.texts.emplace_back();
+		if (earlier_ && reused_ < earlier_->size())
+			t.text.swap((*earlier_)[reused_++].text);
 		t.x = x;
 		t.y = y;
 		t.colour = colour_;
 		t.text.assign(str, static_cast<size_t>(len));
-		vessel_.hud.texts.push_back(std::move(t));
 		return true;
 	}
 
@@ -36,7 +41,17 @@ public:
 
 private:
 	Vessel &vessel_;
+	std::vector<HudText> *earlier_;
+	size_t reused_ = 0;
 	DWORD colour_ = 0x00FF00;
 };
+
+// How a HUD paint hands the focus vessel's module its Sketchpad. By default the host calls the
+// module's clbkDrawHUD with its own Sketchpad. A Sketchpad's table of virtual functions is laid
+// out by the C++ ABI (a virtual destructor takes one slot in Visual C++'s, two in the GNU one), so
+// a program that loads modules built with another ABI than its own installs a call that hands
+// them a Sketchpad laid out as they expect, forwarding to skp. Null restores the default.
+using HudDrawCall = bool (*)(VESSEL3 &module, int mode, const HUDPAINTSPEC &hps, oapi::Sketchpad &skp);
+void SetHudDrawCall(HudDrawCall call);
 
 }  // namespace host

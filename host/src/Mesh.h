@@ -1,5 +1,5 @@
 // Meshes in the host: the contents of an Orbiter .msh file (MSHX1 text format), kept once per
-// file as a template and copied into a mesh instance for each visual that shows it.
+// file as a template that every visual showing it shares.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +36,14 @@ struct MeshGroup {
 	std::vector<uint16_t> indices;  // three per triangle; clockwise is the visible side
 };
 
-struct Mesh {
+// Common head of what a MESHHANDLE can point to (a template, or a visual's mesh), so the host
+// can tell which kind a handle it is given refers to.
+struct MeshObject {
+	enum class Kind : uint32_t { Template = 0x544d504c, Instance = 0x494e5354 };
+	Kind meshKind = Kind::Template;
+};
+
+struct Mesh : MeshObject {
 	std::string name;  // as loaded, e.g. "Sendra9"
 	std::vector<MeshGroup> groups;
 	std::vector<MeshMaterial> materials;

@@ -7,6 +7,7 @@
 #include "ScenarioFiles.h"
 #include "Simulation.h"
 #include "Text.h"
+#include "Visual.h"
 
 using host::Op;
 using host::Simulation;
@@ -177,7 +178,8 @@ OAPIFUNC const MESHHANDLE oapiLoadMeshGlobal(const char *fname, LoadMeshClbkFunc
 
 OAPIFUNC DWORD oapiMeshGroupCount(MESHHANDLE hMesh) {
 	Enter(Op::oapiMeshGroupCount);
-	return hMesh ? static_cast<DWORD>(static_cast<host::Mesh *>(hMesh)->groups.size()) : 0;
+	const host::Mesh *mesh = host::MeshTemplateOf(hMesh);
+	return mesh ? static_cast<DWORD>(mesh->groups.size()) : 0;
 }
 
 // --- Camera: the stand-in's camera sits in the focus vessel's generic cockpit --------------------

@@ -39,6 +39,16 @@ void *OpenLibrary(const std::string &path, std::string &why) {
 	for (char &c : native)
 		if (c == '/')
 			c = '\\';
+	// LoadLibrary looks for a relative path along the library search path, the program's
+	// folder first, so it could load another file of that name than the one at path: open the
+	// file at path itself.
+	char full[MAX_PATH];
+	DWORD length = GetFullPathNameA(native.c_str(), sizeof full, full, nullptr);
+	if (length == 0 || length >= sizeof full) {
+		why = length == 0 ? ErrorText(GetLastError()) : "the path is longer than " + std::to_string(MAX_PATH) + " characters";
+		return nullptr;
+	}
+	native = full;
 	// Fail with an error code instead of a dialog box when a library cannot be loaded.
 	UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 	HMODULE lib = LoadLibraryA(native.c_str());

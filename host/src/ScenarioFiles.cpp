@@ -25,14 +25,47 @@ constexpr size_t kMaxParsedLine = 1 << 20;
 
 }  // namespace
 
+ScenarioLines::ScenarioLines(long first, const std::vector<std::string> &lines) : first_(first) {
+	for (const std::string &l : lines)
+		Add(l);
+}
+
+void ScenarioLines::Add(std::string_view line) {
+	text_.append(line);
+	text_ += '\n';
+	++count_;
+}
+
+ScenarioLines::Line ScenarioLines::Iterator::operator*() const {
+	size_t end = text_->find('\n', pos_);
+	return Line{number_, std::string_view(*text_).substr(pos_, end - pos_)};
+}
+
+ScenarioLines::Iterator &ScenarioLines::Iterator::operator++() {
+	pos_ = text_->find('\n', pos_) + 1;
+	++number_;
+	return *this;
+}
+
+ScenarioLines::Line ScenarioLines::back() const {
+	size_t start = 0;
+	if (text_.size() >= 2) {
+		size_t previousEnd = text_.rfind('\n', text_.size() - 2);
+		if (previousEnd != std::string::npos)
+			start = previousEnd + 1;
+	}
+	return *Iterator(text_, start, first_ + static_cast<long>(count_) - 1);
+}
+
 bool ScenarioBlockReader::Next(char *&line) {
-	if (next_ >= lines_.size())
+	if (!(next_ != lines_.end()))
 		return false;
-	const ScenarioLine &l = lines_[next_++];
+	ScenarioLines::Line l = *next_;
+	++next_;
 	current_ = l.number;
 	std::string_view text = Trim(StripComment(l.text));
 	if (EqualsNoCase(text, "END")) {
-		next_ = lines_.size();
+		next_ = lines_.end();
 		return false;
 	}
 	buffer_.assign(text.begin(), text.end());

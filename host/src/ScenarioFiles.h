@@ -5,6 +5,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ConfigFile.h"
@@ -14,9 +15,47 @@ class Vessel;
 
 namespace host {
 
-struct ScenarioLine {
-	long number;       // line number in the file, for errors
-	std::string text;  // as in the file
+// Consecutive lines of a scenario file as in the file, kept as one text of the lines each
+// followed by '\n', so that a block of many short lines costs what its characters cost.
+class ScenarioLines {
+public:
+	struct Line {
+		long number;            // line number in the file, for errors
+		std::string_view text;  // as in the file, without its line end
+	};
+	class Iterator {
+	public:
+		Iterator(const std::string &text, size_t pos, long number) : text_(&text), pos_(pos), number_(number) {}
+		Line operator*() const;
+		Iterator &operator++();
+		bool operator!=(const Iterator &o) const { return pos_ != o.pos_; }
+
+	private:
+		const std::string *text_;
+		size_t pos_;
+		long number_;
+	};
+
+	// Lines numbered from first on.
+	explicit ScenarioLines(long first = 1) : first_(first) {}
+	ScenarioLines(long first, const std::vector<std::string> &lines);
+	// Appends the next line; it must hold no '\n'.
+	void Add(std::string_view line);
+
+	size_t size() const { return count_; }
+	bool empty() const { return count_ == 0; }
+	// Characters held, the line ends included.
+	size_t bytes() const { return text_.size(); }
+	Iterator begin() const { return Iterator(text_, 0, first_); }
+	Iterator end() const { return Iterator(text_, text_.size(), first_ + static_cast<long>(count_)); }
+	// The first and the last line; there must be one.
+	Line front() const { return *begin(); }
+	Line back() const;
+
+private:
+	long first_;
+	size_t count_ = 0;
+	std::string text_;
 };
 
 // A block of the scenario that the stand-in host does not model (CAMERA, HUD, MFD, PANEL, VC,
@@ -31,8 +70,11 @@ struct ScenarioBlock {
 // comments removed; false at a line "END" or when the lines run out.
 class ScenarioBlockReader : public HostFile {
 public:
-	ScenarioBlockReader(std::string file, std::vector<ScenarioLine> lines)
-		: HostFile(Kind::ScenarioIn), file_(std::move(file)), lines_(std::move(lines)) {}
+	ScenarioBlockReader(std::string file, ScenarioLines lines)
+		: HostFile(Kind::ScenarioIn), file_(std::move(file)), lines_(std::move(lines)), next_(lines_.begin()) {}
+	// The reader's place points into its own lines.
+	ScenarioBlockReader(const ScenarioBlockReader &) = delete;
+	ScenarioBlockReader &operator=(const ScenarioBlockReader &) = delete;
 	bool Next(char *&line);
 	const std::string &file() const { return file_; }
 	// The file line of the line handed out last (0 before the first).
@@ -60,8 +102,8 @@ public:
 
 private:
 	std::string file_;
-	std::vector<ScenarioLine> lines_;
-	size_t next_ = 0;
+	ScenarioLines lines_;
+	ScenarioLines::Iterator next_;
 	long current_ = 0;
 	std::vector<char> buffer_;
 	std::vector<std::string> problems_;

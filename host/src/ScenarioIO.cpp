@@ -30,6 +30,7 @@ namespace {
 constexpr size_t kMaxFileBytes = size_t(256) << 20;
 constexpr size_t kMaxLineLength = 65536;  // [characters]
 constexpr size_t kMaxVessels = 1000000;
+constexpr size_t kMaxBlockBytes = size_t(1) << 20;  // of a vessel's lines, their line ends included
 
 // Days between the Julian Date and the Modified Julian Date, and the MJD of epoch J2000.
 constexpr double kJdToMjd = 2400000.5;
@@ -183,6 +184,7 @@ void ReadFocus(LineCursor &c, ScenarioFile &out) {
 ScenarioVesselBlock ReadVessel(LineCursor &c, std::string_view header) {
 	ScenarioVesselBlock b;
 	b.line = c.number();
+	b.lines = ScenarioLines(b.line + 1);
 	size_t colon = header.find(':');
 	b.name = std::string(header.substr(0, colon));
 	b.className = colon == std::string_view::npos ? b.name : std::string(header.substr(colon + 1));
@@ -200,7 +202,10 @@ ScenarioVesselBlock ReadVessel(LineCursor &c, std::string_view header) {
 		if (StartsWithNoCase(t, "END_SHIPS"))
 			c.Fail(b.line, "vessel '" + b.name + "' has no END line (END_SHIPS follows at line " +
 			                   std::to_string(c.number()) + ")");
-		b.lines.push_back({c.number(), std::string(c.line())});
+		if (b.lines.bytes() + c.line().size() + 1 > kMaxBlockBytes)
+			c.Fail("vessel '" + b.name + "': its block holds more than " + std::to_string(kMaxBlockBytes) +
+			       " bytes of text (1 MiB)");
+		b.lines.Add(c.line());
 		if (EqualsNoCase(t, "END"))
 			return b;
 	}

@@ -19,7 +19,7 @@ struct ScenarioVesselBlock {
 	std::string name;       // before the first ':'
 	std::string className;  // after it; the name when there is no ':'
 	long line = 0;          // line of "name:Class"
-	std::vector<ScenarioLine> lines;  // the block's lines up to and including END
+	ScenarioLines lines;    // the block's lines up to and including END
 };
 
 struct ScenarioFile {

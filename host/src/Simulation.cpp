@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 
 #include "ConfigFile.h"
@@ -285,13 +286,12 @@ void Simulation::DeliverKeys() {
 	events.swap(pendingKeys_);
 	for (const KeyEvent &e : events)
 		if (e.key >= 0 && e.key < 256)
-			held_[static_cast<size_t>(e.key)] = e.down;
+			held_[static_cast<size_t>(e.key)] = e.down ? static_cast<char>(0x80) : 0;
 	Vessel *f = focus_;
 	if (!f)
 		return;
 	char kstate[256];
-	for (size_t k = 0; k < 256; ++k)
-		kstate[k] = held_[k] ? static_cast<char>(0x80) : 0;
+	std::memcpy(kstate, held_.data(), sizeof kstate);
 	VESSEL2 *cb = f->callbacks();
 	bool consumed = cb && InCallback(f, [&] { return cb->clbkConsumeDirectKey(kstate); }) != 0;
 	if (cb && !consumed)
@@ -309,11 +309,20 @@ void Simulation::DeliverKeys() {
 
 // --- HUD --------------------------------------------------------------------------------
 
+namespace {
+HudDrawCall hudDrawCall = nullptr;
+}  // namespace
+
+void SetHudDrawCall(HudDrawCall call) { hudDrawCall = call; }
+
 void Simulation::PaintHud() {
 	if (!focus_)
 		return;
 	Vessel *f = focus_;
-	f->hud = HudPaint();
+	// The last paint's texts lend their room to this one's.
+	f->hud.painted = f->hud.defaultDrawn = false;
+	hudEarlier_.swap(f->hud.texts);
+	f->hud.texts.clear();
 	VESSEL3 *cb3 = f->callbacks3();
 	VESSEL2 *cb2 = f->callbacks();
 	if (!cb2)
@@ -326,9 +335,11 @@ void Simulation::PaintHud() {
 	hps.Scale = hps.H / 40.0;  // a 40 degree vertical aperture
 	hps.Markersize = hps.H / 24;
 	f->hud.painted = true;
-	RecordingSketchpad skp(*f);
+	RecordingSketchpad skp(*f, &hudEarlier_);
 	int mode = options_.hudMode;
-	bool done = cb3 && InCallback(f, [&] { return cb3->clbkDrawHUD(mode, &hps, &skp); });
+	bool done = cb3 && InCallback(f, [&] {
+		return hudDrawCall ? hudDrawCall(*cb3, mode, hps, skp) : cb3->clbkDrawHUD(mode, &hps, &skp);
+	});
 	if (!done)
 		InCallback(f, [&] { cb2->clbkDrawHUD(mode, &hps, static_cast<HDC>(nullptr)); });
 }
@@ -347,11 +358,31 @@ double Simulation::SurfaceDistance(const Vessel &a, const Vessel &b) const {
 	return 2.0 * a.surfaceRef->radius * std::asin(std::sqrt(std::clamp(h, 0.0, 1.0)));
 }
 
+// R |dlat| <= d <= R (|dlat| + |dlng|) for the distance d over the surface, so these bounds
+// settle most vessels without the trigonometry. Their margin is far beyond the rounding of
+// the distance's formula, which decides the rest: the same vessels are in range either way.
+bool Simulation::InVisualRange(const Vessel &v) const {
+	if (&v == focus_)
+		return true;
+	const Vessel &f = *focus_;
+	if (!v.surfaceRef || v.surfaceRef != f.surfaceRef)
+		return false;
+	double r = v.surfaceRef->radius, range = options_.visualRange;
+	double dlat = std::fabs(f.state.surf_lat - v.state.surf_lat), dlng = std::fabs(f.state.surf_lng - v.state.surf_lng);
+	if (r * dlat > range * (1 + 1e-6))
+		return false;
+	if (r * (dlat + dlng) < range * (1 - 1e-6))
+		return true;
+	return SurfaceDistance(v, f) <= range;
+}
+
 void Simulation::UpdateVisuals() {
+	// Without a visual range no vessel ever gets a visual.
+	if (!(options_.visualRange > 0))
+		return;
 	for (const auto &p : vessels_) {
 		Vessel *v = p.get();
-		bool want = options_.visualRange > 0 && focus_ &&
-		            (v == focus_ || SurfaceDistance(*v, *focus_) <= options_.visualRange);
+		bool want = focus_ && InVisualRange(*v);
 		if (want && !v->visual)
 			MakeVisual(v);
 		else if (!want && v->visual)
@@ -360,12 +391,19 @@ void Simulation::UpdateVisuals() {
 }
 
 void Simulation::CatchUpVisuals() {
-	for (const auto &v : vessels_)
-		if (v->visual)
-			v->visual->CatchUp();
+	if (visualsChanged_) {
+		withVisual_.clear();
+		for (const auto &v : vessels_)
+			if (v->visual)
+				withVisual_.push_back(v.get());
+		visualsChanged_ = false;
+	}
+	for (Vessel *v : withVisual_)
+		v->visual->CatchUpChanged();
 }
 
 void Simulation::MakeVisual(Vessel *v) {
+	visualsChanged_ = true;
 	v->visual = std::make_unique<Visual>(*v);
 	v->visual->CatchUp();
 	if (VESSEL2 *cb = v->callbacks()) {
@@ -377,6 +415,7 @@ void Simulation::MakeVisual(Vessel *v) {
 void Simulation::DropVisual(Vessel *v) {
 	if (!v->visual)
 		return;
+	visualsChanged_ = true;
 	if (VESSEL2 *cb = v->callbacks()) {
 		VISHANDLE vis = v->visual->handle();
 		InCallback(v, [&] { cb->clbkVisualDestroyed(vis, 0); });

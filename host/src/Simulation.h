@@ -100,7 +100,7 @@ public:
 	// The vessel's control-surface mode, as the user's toggle or a module sets it: bit 0
 	// elevator, bit 1 rudder, bit 2 ailerons (the toggle switches between 0 and 7).
 	void SetControlSurfaceMode(Vessel *v, DWORD mode);
-	bool KeyHeld(int key) const { return key >= 0 && key < 256 && held_[static_cast<size_t>(key)]; }
+	bool KeyHeld(int key) const { return key >= 0 && key < 256 && held_[static_cast<size_t>(key)] != 0; }
 	// Frames and key events whose default handling would have run (not consumed).
 	uint64_t defaultDirectKeyFrames() const { return defaultDirectFrames_; }
 	uint64_t defaultBufferedKeys() const { return defaultBufferedKeys_; }
@@ -157,6 +157,8 @@ private:
 	void DropVisual(Vessel *v);
 	void MakeVisual(Vessel *v);
 	double SurfaceDistance(const Vessel &a, const Vessel &b) const;
+	// Whether v is within the visual range of the focus vessel, which there must be.
+	bool InVisualRange(const Vessel &v) const;
 	// The configuration of a vessel class, read from its file once per simulation.
 	ConfigFile &ClassConfig(const std::string &className);
 
@@ -170,7 +172,7 @@ private:
 	Vessel *active_ = nullptr;
 	double simt_ = 0, simdt_ = 0;
 	uint64_t frames_ = 0;
-	std::array<bool, 256> held_{};
+	std::array<char, 256> held_{};  // as the keyboard buffer holds them: 0x80 while held
 	std::vector<KeyEvent> pendingKeys_;
 	uint64_t defaultDirectFrames_ = 0, defaultBufferedKeys_ = 0;
 	std::map<std::string, std::unique_ptr<Mesh>> meshes_;
@@ -179,6 +181,10 @@ private:
 	std::vector<std::string> problems_;
 	std::array<char, 256> debug_{};
 	std::vector<std::string> log_;
+	std::vector<HudText> hudEarlier_;  // the texts of the HUD painted last, for their room
+	// The vessels with a visual, in vessel order, made again after a visual came or went.
+	std::vector<Vessel *> withVisual_;
+	bool visualsChanged_ = false;
 	Simulation *previous_ = nullptr;
 };
 

@@ -163,7 +163,8 @@ UINT VESSEL::AddMesh(const char *meshname, const VECTOR3 *ofs) const {
 UINT VESSEL::AddMesh(MESHHANDLE hMesh, const VECTOR3 *ofs) const {
 	vessel->Record(Op::AddMesh);
 	host::MeshSlot slot;
-	slot.tmpl = static_cast<const host::Mesh *>(hMesh);
+	// A visual's mesh stands for its template: the visual and its meshes go when it does.
+	slot.tmpl = host::MeshTemplateOf(hMesh);
 	if (slot.tmpl)
 		slot.name = slot.tmpl->name;
 	if (ofs)
@@ -239,8 +240,9 @@ const BEACONLIGHTSPEC *VESSEL::GetBeacon(DWORD idx) const {
 UINT VESSEL::CreateAnimation(double initial_state) const {
 	vessel->Record(Op::CreateAnimation);
 	host::AnimationRecord a;
-	a.defstate = a.state = initial_state;
+	a.defstate = initial_state;
 	vessel->animations.push_back(std::move(a));
+	vessel->animationStates.push_back(initial_state);
 	if (vessel->visual)
 		vessel->visual->applied.push_back(initial_state);
 	return static_cast<UINT>(vessel->animations.size() - 1);
@@ -272,20 +274,24 @@ ANIMATIONCOMPONENT_HANDLE VESSEL::AddAnimationComponent(UINT anim, double state0
 	if (parentComp)
 		parentComp->children.push_back(raw);
 	vessel->components.push_back(std::move(comp));
+	vessel->MarkAnimationChanged(anim);
 	return raw;
 }
 
 bool VESSEL::SetAnimation(UINT anim, double state) const {
 	vessel->Record(Op::SetAnimation);
-	if (anim >= vessel->animations.size())
+	if (anim >= vessel->animationStates.size())
 		return false;
-	vessel->animations[anim].state = state;
+	double &now = vessel->animationStates[anim];
+	if (!(now == state))
+		vessel->MarkAnimationChanged(anim);
+	now = state;
 	return true;
 }
 
 double VESSEL::GetAnimation(UINT anim) const {
 	vessel->Record(Op::GetAnimation);
-	return anim < vessel->animations.size() ? vessel->animations[anim].state : -1.0;
+	return anim < vessel->animationStates.size() ? vessel->animationStates[anim] : -1.0;
 }
 
 // --- State -----------------------------------------------------------------------

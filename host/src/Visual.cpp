@@ -1,10 +1,10 @@
-// Posing a visual's mesh instances from animation states, as the real host's visual layer
-// does: per changed animation the delta from the shown state to the new state, component by
-// component (reverse order when the state falls), children carried along with their parent.
-// Each group keeps the composed transform of its deltas (as a per-group transform matrix of a
-// graphics client does) and its vertices are recomputed from the template when read, so a
-// long drive neither costs a pass over the vertices every frame nor accumulates rounding in
-// them.
+// Posing a visual's meshes from animation states, as the real host's visual layer does: per
+// changed animation the delta from the shown state to the new state, component by component
+// (reverse order when the state falls), children carried along with their parent. Each moved
+// group keeps the composed transform of its deltas (as a per-group transform matrix of a
+// graphics client does) and its vertices are computed from the shared template when read, so
+// a long drive neither costs a pass over the vertices every frame nor accumulates rounding in
+// them, and a visual holds no vertices of its own.
 #include "Visual.h"
 
 #include <algorithm>
@@ -32,48 +32,6 @@ Affine Affine::After(const Affine &before) const {
 }
 
 namespace {
-
-bool MakeDelta(const AnimComponent &c, double s0, double s1, Affine &out) {
-	double range = c.state1 - c.state0;
-	double ds = (s1 - s0) / range;
-	out = Affine::Identity();
-	// A range or state that is not a number moves nothing, rather than every vertex to NaN.
-	if (!std::isfinite(ds))
-		return false;
-	switch (c.trans->Type()) {
-	case MGROUP_TRANSFORM::ROTATE: {
-		auto *r = static_cast<MGROUP_ROTATE *>(c.trans);
-		double len = length(r->axis);
-		if (!(len > 0) || !std::isfinite(len))
-			return false;
-		out.m = rotm(r->axis / len, ds * static_cast<double>(r->angle));
-		out.t = r->ref - mul(out.m, r->ref);
-		out.normals = out.m;
-		return true;
-	}
-	case MGROUP_TRANSFORM::TRANSLATE: {
-		auto *tr = static_cast<MGROUP_TRANSLATE *>(c.trans);
-		out.t = tr->shift * ds;
-		return true;
-	}
-	case MGROUP_TRANSFORM::SCALE: {
-		auto *sc = static_cast<MGROUP_SCALE *>(c.trans);
-		double u0 = (s0 - c.state0) / range, u1 = (s1 - c.state0) / range;
-		double f[3];
-		for (int i = 0; i < 3; ++i) {
-			double k = sc->scale.data[i] - 1.0;
-			double den = u0 * k + 1.0;
-			f[i] = den != 0 ? (u1 * k + 1.0) / den : 1.0;
-		}
-		out.m = _M(f[0], 0, 0, 0, f[1], 0, 0, 0, f[2]);
-		out.t = sc->ref - mul(out.m, sc->ref);
-		return true;
-	}
-	case MGROUP_TRANSFORM::NULLTRANSFORM:
-		return true;
-	}
-	return false;
-}
 
 // Carries a child's own reference point and axis along with its parent's movement.
 void CarryParameters(MGROUP_TRANSFORM &t, const Affine &a) {
@@ -109,9 +67,219 @@ double Clamp(double s, const AnimComponent &c) {
 
 }  // namespace
 
+bool Visual::MakeDelta(const AnimComponent &c, double s0, double s1, Affine &out) {
+	double range = c.state1 - c.state0;
+	double ds = (s1 - s0) / range;
+	// A range or state that is not a number moves nothing, rather than every vertex to NaN.
+	if (!std::isfinite(ds))
+		return false;
+	switch (c.trans->Type()) {
+	case MGROUP_TRANSFORM::ROTATE: {
+		auto *r = static_cast<MGROUP_ROTATE *>(c.trans);
+		double len = length(r->axis);
+		if (!(len > 0) || !std::isfinite(len))
+			return false;
+		VECTOR3 axis = r->axis / len;
+		double angle = ds * static_cast<double>(r->angle);
+		if (!(angle == lastAngle_ && std::signbit(angle) == std::signbit(lastAngle_))) {
+			lastAngle_ = angle;
+			lastCos_ = std::cos(angle);
+			lastSin_ = std::sin(angle);
+		}
+		// rotm(axis, angle), term for term.
+		double cs = lastCos_, sn = lastSin_, t = 1.0 - cs;
+		double x = axis.x, y = axis.y, z = axis.z;
+		out.m = _M(t * x * x + cs, t * x * y - z * sn, t * x * z + y * sn, t * x * y + z * sn, t * y * y + cs,
+		           t * y * z - x * sn, t * x * z - y * sn, t * y * z + x * sn, t * z * z + cs);
+		out.t = r->ref - mul(out.m, r->ref);
+		out.normals = out.m;
+		return true;
+	}
+	case MGROUP_TRANSFORM::TRANSLATE: {
+		auto *tr = static_cast<MGROUP_TRANSLATE *>(c.trans);
+		out.m = out.normals = identity();
+		out.t = tr->shift * ds;
+		return true;
+	}
+	case MGROUP_TRANSFORM::SCALE: {
+		auto *sc = static_cast<MGROUP_SCALE *>(c.trans);
+		double u0 = (s0 - c.state0) / range, u1 = (s1 - c.state0) / range;
+		double f[3];
+		for (int i = 0; i < 3; ++i) {
+			double k = sc->scale.data[i] - 1.0;
+			double den = u0 * k + 1.0;
+			f[i] = den != 0 ? (u1 * k + 1.0) / den : 1.0;
+		}
+		out.m = _M(f[0], 0, 0, 0, f[1], 0, 0, 0, f[2]);
+		out.t = sc->ref - mul(out.m, sc->ref);
+		out.normals = identity();
+		return true;
+	}
+	case MGROUP_TRANSFORM::NULLTRANSFORM:
+		out = Affine::Identity();
+		return true;
+	}
+	return false;
+}
+
+// --- A visual's mesh ----------------------------------------------------------------------
+
+VisualMesh::VisualMesh(const Mesh *tmpl) : tmpl_(tmpl), poseOf_(tmpl ? tmpl->groups.size() : 0, 0) {
+	meshKind = Kind::Instance;
+}
+
+Affine VisualMesh::Pose(size_t g) const {
+	if (g >= poseOf_.size() || poseOf_[g] == 0)
+		return Affine::Identity();
+	const Pose_ &p = poses_[poseOf_[g] - 1];
+	Affine a;
+	a.m = p.m;
+	a.t = p.t;
+	a.normals = p.normals ? normals_[p.normals - 1] : p.m;
+	return a;
+}
+
+// The same arithmetic as a.After(pose), without the normals' product while the normals move as
+// the points do: it would give the points' matrix again, bit for bit.
+void VisualMesh::Compose(Pose_ &p, const Affine &a, bool scaled) {
+	if (scaled && p.normals == 0) {
+		normals_.push_back(p.m);
+		p.normals = static_cast<uint32_t>(normals_.size());
+	}
+	if (p.normals)
+		normals_[p.normals - 1] = mul(a.normals, normals_[p.normals - 1]);
+	// Into locals first: the compiler need not fear that p and a overlap.
+	const MATRIX3 m = a.m;
+	const VECTOR3 t = mul(m, p.t) + a.t;
+	const MATRIX3 composed = mul(m, p.m);
+	p.t = t;
+	p.m = composed;
+}
+
+uint32_t VisualMesh::Own(size_t g) {
+	uint32_t shared = poseOf_[g];
+	if (shared && poses_[shared - 1].users == 1)
+		return shared;
+	Pose_ copy;
+	if (shared) {
+		copy = poses_[shared - 1];
+		poses_[shared - 1].users--;
+		if (copy.normals) {
+			normals_.push_back(normals_[copy.normals - 1]);
+			copy.normals = static_cast<uint32_t>(normals_.size());
+		}
+	} else {
+		copy.m = identity();
+		copy.t = _V(0, 0, 0);
+	}
+	copy.users = 1;
+	poses_.push_back(copy);
+	return poseOf_[g] = static_cast<uint32_t>(poses_.size());
+}
+
+bool VisualMesh::Repeats(const UINT *groups, UINT n) {
+	if (n <= 8) {
+		for (UINT i = 1; i < n; ++i)
+			for (UINT j = 0; j < i; ++j)
+				if (groups[i] == groups[j])
+					return true;
+		return false;
+	}
+	sorted_.assign(groups, groups + n);
+	std::sort(sorted_.begin(), sorted_.end());
+	return std::adjacent_find(sorted_.begin(), sorted_.end()) != sorted_.end();
+}
+
+// A group listed twice is moved twice: one group at a time, each with a pose of its own.
+void VisualMesh::MoveEach(const UINT *groups, UINT n, const Affine &a, bool scaled) {
+	for (UINT i = 0; i < n; ++i)
+		if (groups[i] < poseOf_.size())
+			Compose(poses_[Own(groups[i]) - 1], a, scaled);
+}
+
+void VisualMesh::Move(const UINT *groups, UINT n, const Affine &a, bool scaled) {
+	// The common cases at once: one group, and two that share a pose no other group has.
+	if (groups && n == 1) {
+		if (groups[0] < poseOf_.size())
+			Compose(poses_[Own(groups[0]) - 1], a, scaled);
+		return;
+	}
+	if (groups && n == 2 && groups[0] != groups[1] && groups[0] < poseOf_.size() && groups[1] < poseOf_.size()) {
+		uint32_t pose = poseOf_[groups[0]];
+		if (pose && pose == poseOf_[groups[1]] && poses_[pose - 1].users == 2)
+			return Compose(poses_[pose - 1], a, scaled);
+	}
+	size_t count = groups ? n : poseOf_.size();
+	auto group = [&](size_t i) -> size_t { return groups ? groups[i] : i; };
+	// The poses the listed groups have, and how many of them have each.
+	if (groups && Repeats(groups, n))
+		return MoveEach(groups, n, a, scaled);
+	scratch_.clear();
+	for (size_t i = 0; i < count; ++i) {
+		size_t g = group(i);
+		if (g >= poseOf_.size())
+			continue;
+		auto met = std::find_if(scratch_.begin(), scratch_.end(), [&](const auto &e) { return e.first == poseOf_[g]; });
+		if (met == scratch_.end())
+			scratch_.emplace_back(poseOf_[g], 1);
+		else
+			met->second++;
+	}
+	// A pose all of whose groups move is composed in place; one that others keep is copied
+	// first, once for all the moving groups that share it.
+	for (auto &[pose, moving] : scratch_) {
+		uint32_t target = pose;
+		if (pose == 0 || poses_[pose - 1].users != moving) {
+			size_t first = 0;
+			while (group(first) >= poseOf_.size() || poseOf_[group(first)] != pose)
+				++first;
+			size_t g = group(first);
+			target = Own(g);
+			poses_[target - 1].users = moving;
+			if (pose)
+				poses_[pose - 1].users -= moving - 1;
+			for (size_t i = first + 1; i < count; ++i)
+				if (group(i) < poseOf_.size() && poseOf_[group(i)] == pose)
+					poseOf_[group(i)] = target;
+		}
+		Compose(poses_[target - 1], a, scaled);
+	}
+}
+
+Mesh VisualMesh::Posed() const {
+	if (!tmpl_)
+		return Mesh();
+	Mesh mesh = *tmpl_;
+	for (size_t g = 0; g < poseOf_.size(); ++g) {
+		if (poseOf_[g] == 0)
+			continue;
+		Affine a = Pose(g);
+		for (NTVERTEX &v : mesh.groups[g].vertices) {
+			VECTOR3 p = a.Point(_V(v.x, v.y, v.z));
+			v.x = static_cast<float>(p.x);
+			v.y = static_cast<float>(p.y);
+			v.z = static_cast<float>(p.z);
+			VECTOR3 n = a.Normal(_V(v.nx, v.ny, v.nz));
+			v.nx = static_cast<float>(n.x);
+			v.ny = static_cast<float>(n.y);
+			v.nz = static_cast<float>(n.z);
+		}
+	}
+	return mesh;
+}
+
+const Mesh *MeshTemplateOf(MESHHANDLE h) {
+	auto *object = static_cast<const MeshObject *>(h);
+	if (object && object->meshKind == MeshObject::Kind::Instance)
+		return static_cast<const VisualMesh *>(object)->tmpl();
+	return static_cast<const Mesh *>(object);
+}
+
+// --- Posing -------------------------------------------------------------------------------
+
 // Applies a to what the transform targets: module-owned points at once, mesh groups by
 // composing their pose.
-void Visual::TransformTarget(const MGROUP_TRANSFORM &t, const Affine &a) {
+void Visual::TransformTarget(const MGROUP_TRANSFORM &t, const Affine &a, bool scaled) {
 	if (t.mesh == LOCALVERTEXLIST) {
 		auto *pts = reinterpret_cast<VECTOR3 *>(t.grp);
 		if (pts)
@@ -119,29 +287,15 @@ void Visual::TransformTarget(const MGROUP_TRANSFORM &t, const Affine &a) {
 				pts[i] = a.Point(pts[i]);
 		return;
 	}
-	if (t.mesh >= poses_.size())
-		return;
-	std::vector<Affine> &groups = poses_[t.mesh];
-	auto move = [&](size_t g) {
-		groups[g] = a.After(groups[g]);
-		stale_[t.mesh][g] = 1;
-	};
-	if (t.grp) {
-		for (UINT i = 0; i < t.ngrp; ++i)
-			if (t.grp[i] < groups.size())
-				move(t.grp[i]);
-	} else {
-		for (size_t g = 0; g < groups.size(); ++g)
-			move(g);
-	}
-	meshStale_[t.mesh] = 1;
+	if (t.mesh < meshes_.size())
+		meshes_[t.mesh]->Move(t.grp, t.ngrp, a, scaled);
 }
 
-void Visual::ApplyToDescendants(AnimComponent &comp, const Affine &a) {
+void Visual::ApplyToDescendants(AnimComponent &comp, const Affine &a, bool scaled) {
 	for (AnimComponent *child : comp.children) {
-		TransformTarget(*child->trans, a);
+		TransformTarget(*child->trans, a, scaled);
 		CarryParameters(*child->trans, a);
-		ApplyToDescendants(*child, a);
+		ApplyToDescendants(*child, a, scaled);
 	}
 }
 
@@ -151,8 +305,10 @@ void Visual::ApplyComponentDelta(AnimComponent &comp, double s0, double s1) {
 	Affine a;
 	if (!MakeDelta(comp, s0, s1, a))
 		return;
-	TransformTarget(*comp.trans, a);
-	ApplyToDescendants(comp, a);
+	// Only a scale moves normals otherwise than points.
+	bool scaled = comp.trans->Type() == MGROUP_TRANSFORM::SCALE;
+	TransformTarget(*comp.trans, a, scaled);
+	ApplyToDescendants(comp, a, scaled);
 }
 
 Visual::Visual(Vessel &v) : vessel(v) {
@@ -163,56 +319,22 @@ Visual::Visual(Vessel &v) : vessel(v) {
 }
 
 void Visual::SyncMeshes() {
-	while (meshes_.size() < vessel.meshes.size()) {
-		const MeshSlot &slot = vessel.meshes[meshes_.size()];
-		meshes_.push_back(slot.tmpl ? *slot.tmpl : Mesh());
-		size_t groups = meshes_.back().groups.size();
-		poses_.emplace_back(groups, Affine::Identity());
-		stale_.emplace_back(groups, 0);
-		meshStale_.push_back(0);
-	}
+	while (meshes_.size() < vessel.meshes.size())
+		meshes_.push_back(std::make_unique<VisualMesh>(vessel.meshes[meshes_.size()].tmpl));
 }
 
-void Visual::Materialise(UINT idx) {
-	if (!meshStale_[idx])
-		return;
-	const MeshSlot &slot = vessel.meshes[idx];
-	Mesh &mesh = meshes_[idx];
-	for (size_t g = 0; g < mesh.groups.size(); ++g) {
-		if (!stale_[idx][g])
-			continue;
-		stale_[idx][g] = 0;
-		if (!slot.tmpl || g >= slot.tmpl->groups.size())
-			continue;
-		const std::vector<NTVERTEX> &from = slot.tmpl->groups[g].vertices;
-		std::vector<NTVERTEX> &to = mesh.groups[g].vertices;
-		const Affine &a = poses_[idx][g];
-		for (size_t i = 0; i < from.size() && i < to.size(); ++i) {
-			const NTVERTEX &f = from[i];
-			VECTOR3 p = a.Point(_V(f.x, f.y, f.z));
-			to[i].x = static_cast<float>(p.x);
-			to[i].y = static_cast<float>(p.y);
-			to[i].z = static_cast<float>(p.z);
-			VECTOR3 n = a.Normal(_V(f.nx, f.ny, f.nz));
-			to[i].nx = static_cast<float>(n.x);
-			to[i].ny = static_cast<float>(n.y);
-			to[i].nz = static_cast<float>(n.z);
-		}
-	}
-	meshStale_[idx] = 0;
+std::vector<Mesh> Visual::PosedMeshes() const {
+	std::vector<Mesh> out;
+	out.reserve(meshes_.size());
+	for (const auto &m : meshes_)
+		out.push_back(m->Posed());
+	return out;
 }
 
-const std::vector<Mesh> &Visual::meshes() {
-	for (UINT i = 0; i < meshes_.size(); ++i)
-		Materialise(i);
-	return meshes_;
-}
+MESHHANDLE Visual::MeshHandle(UINT idx) { return idx < meshes_.size() ? meshes_[idx].get() : nullptr; }
 
-MESHHANDLE Visual::MeshHandle(UINT idx) {
-	if (idx >= meshes_.size())
-		return nullptr;
-	Materialise(idx);
-	return &meshes_[idx];
+Affine Visual::GroupPose(UINT idx, UINT g) const {
+	return idx < meshes_.size() ? meshes_[idx]->Pose(g) : Affine::Identity();
 }
 
 void Visual::Animate(UINT anim, double target) {
@@ -225,23 +347,46 @@ void Visual::Animate(UINT anim, double target) {
 		std::for_each(comps.rbegin(), comps.rend(), apply);
 	applied[anim] = target;
 }
+
+void Visual::CatchUpAnimation(UINT i) {
+	const AnimationRecord &a = vessel.animations[i];
+	double state = vessel.animationStates[i];
+	if (a.comps.empty() || state == applied[i])
+		return;
+	if (!std::isfinite(state)) {
+		if (!vessel.warnedNonFinitePose) {
+			vessel.warnedNonFinitePose = true;
+			std::cerr << "host: vessel " << Printable(vessel.name) << ": animation " << i
+			          << " was given a state that is not a finite number; its pose keeps the last finite state\n";
+		}
+		return;
+	}
+	Animate(i, state);
+}
+
 void Visual::CatchUp() {
 	while (applied.size() < vessel.animations.size())
 		applied.push_back(vessel.animations[applied.size()].defstate);
-	for (UINT i = 0; i < vessel.animations.size(); ++i) {
-		const AnimationRecord &a = vessel.animations[i];
-		if (a.comps.empty() || a.state == applied[i])
-			continue;
-		if (!std::isfinite(a.state)) {
-			if (!vessel.warnedNonFinitePose) {
-				vessel.warnedNonFinitePose = true;
-				std::cerr << "host: vessel " << Printable(vessel.name) << ": animation " << i
-				          << " was given a state that is not a finite number; its pose keeps the last finite state\n";
-			}
-			continue;
+	for (UINT i = 0; i < vessel.animations.size(); ++i)
+		CatchUpAnimation(i);
+	// The vessel's own visual now shows every change; another (a picture's) leaves them marked.
+	if (vessel.visual.get() == this)
+		vessel.animationsChanged.clear();
+}
+
+void Visual::CatchUpChanged() {
+	while (applied.size() < vessel.animations.size())
+		applied.push_back(vessel.animations[applied.size()].defstate);
+	// In index order, as a full catch-up goes: animations that move the same groups compose
+	// in that order.
+	std::vector<uint64_t> &changed = vessel.animationsChanged;
+	for (size_t w = 0; w < changed.size(); ++w)
+		while (uint64_t bits = changed[w]) {
+			changed[w] = bits & (bits - 1);
+			UINT i = static_cast<UINT>(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
+			if (i < vessel.animations.size())
+				CatchUpAnimation(i);
 		}
-		Animate(i, a.state);
-	}
 }
 
 void Visual::ResetToDefault() {

@@ -1,6 +1,7 @@
 // Dispatching sendra-sim's commands and turning failures into messages and exit statuses.
 #include "app/Program.h"
 
+#include <new>
 #include <optional>
 
 #include "HostError.h"
@@ -87,6 +88,10 @@ int Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &
 		return kExitUsage;
 	} catch (const host::HostError &e) {
 		err << "sendra-sim: " << host::Printable(e.what()) << '\n';
+		return kExitInput;
+	} catch (const std::bad_alloc &) {
+		// What the scenario holds did not fit; everything made for it is freed by now.
+		err << "sendra-sim: out of memory: the scenario is too large\n";
 		return kExitInput;
 	} catch (const std::exception &e) {
 		err << "sendra-sim: internal error: " << host::Printable(e.what()) << '\n';

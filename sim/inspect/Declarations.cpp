@@ -184,7 +184,7 @@ Json Animations(const Vessel &v, TransformIds &ids) {
 		Json q;
 		q["handle"] = a;
 		q["default_state"] = Real(rec.defstate);
-		q["state"] = Real(rec.state);
+		q["state"] = Real(v.animationStates[a]);
 		Json comps = Json::array();
 		for (const host::AnimComponent *c : rec.comps) {
 			Json cj;
@@ -236,7 +236,9 @@ Json DescribeSimulation(const host::Simulation &sim, const host::Module *module)
 	return doc;
 }
 
-Json DeclarationsDocument(const SessionOptions &o, std::ostream &err) {
+Json DeclarationsDocument(const SessionOptions &options, std::ostream &err) {
+	SessionOptions o = options;
+	o.journal = true;
 	Session session(o, err);
 	const host::Module *module = nullptr;
 	for (const auto &v : session.simulation().vessels())

@@ -51,6 +51,8 @@ using Context = std::unique_ptr<cairo_t, ContextDelete>;
 using Pattern = std::unique_ptr<cairo_pattern_t, PatternDelete>;
 
 void Check(cairo_status_t status, const char *what) {
+	if (status == CAIRO_STATUS_NO_MEMORY)
+		throw std::bad_alloc();
 	if (status != CAIRO_STATUS_SUCCESS)
 		throw std::runtime_error(std::string("cannot draw the ") + what + ": " + cairo_status_to_string(status));
 }

@@ -169,13 +169,13 @@ const char *ViewName(View view) {
 Scene CaptureScene(Vessel &v, const std::string &caption) {
 	Scene scene;
 	if (v.visual) {
-		AddTriangles(scene, v, v.visual->meshes());
+		AddTriangles(scene, v, v.visual->PosedMeshes());
 	} else {
 		// Posed as the host poses a new visual, and driven back to the default states after,
 		// because posing carries the module's own child transforms along.
 		host::Visual visual(v);
 		visual.CatchUp();
-		AddTriangles(scene, v, visual.meshes());
+		AddTriangles(scene, v, visual.PosedMeshes());
 		visual.ResetToDefault();
 	}
 	AddLights(scene, v);

@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cmath>
 #include <memory>
+#include <new>
 #include <stdexcept>
 
 #include "HostVessel.h"
@@ -202,7 +203,12 @@ Elevations SampleTerrain(const host::Simulation &sim, const host::Body &body, co
 }
 
 cairo_status_t AppendToString(void *closure, const unsigned char *data, unsigned int length) {
-	static_cast<std::string *>(closure)->append(reinterpret_cast<const char *>(data), length);
+	// No exception may pass through the encoder's C code.
+	try {
+		static_cast<std::string *>(closure)->append(reinterpret_cast<const char *>(data), length);
+	} catch (const std::bad_alloc &) {
+		return CAIRO_STATUS_NO_MEMORY;
+	}
 	return CAIRO_STATUS_SUCCESS;
 }
 
@@ -212,6 +218,8 @@ std::string ShadingPng(const Elevations &el, double cell) {
 	int w = el.columns - 1, h = el.rows - 1;
 	std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t *)> s(cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h),
 	                                                                 cairo_surface_destroy);
+	if (cairo_surface_status(s.get()) == CAIRO_STATUS_NO_MEMORY)
+		throw std::bad_alloc();
 	if (cairo_surface_status(s.get()) != CAIRO_STATUS_SUCCESS)
 		throw std::runtime_error("cannot draw the terrain of the track map");
 	cairo_surface_flush(s.get());
@@ -237,7 +245,10 @@ std::string ShadingPng(const Elevations &el, double cell) {
 	}
 	cairo_surface_mark_dirty(s.get());
 	std::string png;
-	if (cairo_surface_write_to_png_stream(s.get(), AppendToString, &png) != CAIRO_STATUS_SUCCESS)
+	cairo_status_t encoded = cairo_surface_write_to_png_stream(s.get(), AppendToString, &png);
+	if (encoded == CAIRO_STATUS_NO_MEMORY)
+		throw std::bad_alloc();
+	if (encoded != CAIRO_STATUS_SUCCESS)
 		throw std::runtime_error("cannot encode the terrain of the track map");
 	return png;
 }

@@ -77,8 +77,8 @@ void TrajectoryRecorder::Record(uint64_t frame, const host::Simulation &sim) {
 			row_ += b && b->active ? '1' : '0';
 		for (size_t i = 0; i < animColumns_; ++i) {
 			row_ += ',';
-			if (i < v.animations.size())
-				AppendReal(row_, v.animations[i].state);
+			if (i < v.animationStates.size())
+				AppendReal(row_, v.animationStates[i]);
 		}
 		row_ += '\n';
 		out_.write(row_.data(), static_cast<std::streamsize>(row_.size()));

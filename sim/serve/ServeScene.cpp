@@ -302,8 +302,8 @@ std::string FrameEncoder::State(const host::Simulation &sim, size_t watching) {
 		return Dump(doc);
 	}
 	json anims = json::array();
-	for (const host::AnimationRecord &a : v->animations)
-		anims.push_back(a.state);
+	for (double state : v->animationStates)
+		anims.push_back(state);
 	json hud = json::array();
 	for (const host::HudText &t : v->hud.texts)
 		hud.push_back({{"x", t.x}, {"y", t.y}, {"colour", t.colour}, {"text", t.text}});

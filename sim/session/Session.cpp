@@ -40,6 +40,8 @@ Session::Session(const SessionOptions &o, std::ostream &err) : options_(o), err_
 	so.hudWidth = o.hud.width;
 	so.hudHeight = o.hud.height;
 	so.rudderDelay = o.rudderDelay;
+	if (!o.journal)
+		so.journalCapacity = 0;  // the host only counts its calls
 	sim_ = std::make_unique<host::Simulation>(so);
 	host::LoadScenario(*sim_, scenario);
 	WarnProblems();
@@ -59,8 +61,9 @@ void Session::Step(double dt, const FrameInput &input, const std::function<void(
 			sim.SetRudderTarget(f, *input.rudder);
 	if (atEnd)
 		atEnd();
-	for (const auto &v : sim.vessels())
-		v->journal.Clear();  // read by no command while stepping; keeps a long session's memory flat
+	if (options_.journal)
+		for (const auto &v : sim.vessels())
+			v->journal.Clear();  // read by no command while stepping; keeps a long session's memory flat
 	WarnProblems();
 }
 

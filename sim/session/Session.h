@@ -27,6 +27,8 @@ struct SessionOptions {
 	int flightModel = 1;                  // handed to the modules' ovcInit
 	PixelSize hud{1024, 768};             // [pixels] 1..16384 a side
 	double rudderDelay = 1.0;             // [s] for a full unit of rudder travel, >= 0
+	bool journal = false;                 // keep each vessel's journal of host calls (inspect
+	                                      // shows the loading's); nothing reads it while stepping
 };
 
 // One frame's input to the focus vessel.

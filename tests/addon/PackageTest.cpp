@@ -143,7 +143,7 @@ TEST(Package, EveryScenarioLoadsFromTheUnpackedTreeAlone) {
 			const VESSELSTATUS2 &state = s->sim.vessels()[i]->state;
 			double lng = 0, lat = 0;
 			for (const auto &line : s->file.vessels[i].lines) {
-				std::istringstream words(line.text);
+				std::istringstream words{std::string(line.text)};
 				std::string key;
 				if (words >> key && key == "POS")
 					words >> lng >> lat;

@@ -178,6 +178,14 @@ TEST(ScenarioReader, HeadersMatchByPrefixAtColumnZeroAndOtherBlocksAreSkipped) {
 	EXPECT_EQ(host::ParseScenario("", "t").mjd, 51982.0);
 }
 
+// A vessel block of 16 lines and END whose text is 1 MiB and extra bytes long.
+std::string MebibyteBlock(size_t extra) {
+	std::string text = "BEGIN_SHIPS\nA:Marker\n";
+	for (int i = 0; i < 15; ++i)
+		text += std::string(65535, 'x') + "\n";
+	return text + std::string(65531 + extra, 'y') + "\nEND\nEND_SHIPS\n";
+}
+
 TEST(ScenarioReader, ReportsWhatIsWrongWithFileAndLine) {
 	struct Case {
 		std::string text, error;
@@ -209,11 +217,22 @@ TEST(ScenarioReader, ReportsWhatIsWrongWithFileAndLine) {
 	    {"BEGIN_SHIPS\nA:../../../etc/x\nEND\nEND_SHIPS\n", "t.scn:2: vessel 'A': class '../../../etc/x' is not a plain class name"},
 	    {"BEGIN_SHIPS\nA:Marker\n  " + std::string(70000, 'x') + "\nEND\nEND_SHIPS\n", "t.scn:3: line longer than 65536"},
 	    {"BEGIN_SHIPS\nA:Marker\n  POS 1\0 2\nEND\nEND_SHIPS\n"s, "t.scn:3: binary data"},
+	    {MebibyteBlock(1), "t.scn:19: vessel 'A': its block holds more than 1048576 bytes of text"},
 	};
 	for (const Case &c : cases) {
 		std::string error = ErrorOf([&] { host::ParseScenario(c.text, "t.scn"); });
-		EXPECT_EQ(error.rfind(c.error, 0), 0u) << "for\n" << c.text << "\ngot: " << error;
+		EXPECT_EQ(error.rfind(c.error, 0), 0u) << "for\n" << c.text.substr(0, 200) << "\ngot: " << error;
 	}
+	// A vessel's block of 1 MiB to the byte, line ends included, is read and kept as it is.
+	host::ScenarioFile full = host::ParseScenario(MebibyteBlock(0), "t.scn");
+	ASSERT_EQ(full.vessels.size(), 1u);
+	const host::ScenarioLines &lines = full.vessels[0].lines;
+	EXPECT_EQ(lines.bytes(), size_t(1) << 20);
+	EXPECT_EQ(lines.size(), 17u);
+	EXPECT_EQ(lines.front().number, 3);
+	EXPECT_EQ(lines.front().text, std::string(65535, 'x'));
+	EXPECT_EQ(lines.back().number, 19);
+	EXPECT_EQ(lines.back().text, "END");
 }
 
 TEST(ScenarioReader, RefusesWhatIsNotAReadableFile) {

@@ -52,7 +52,7 @@ TEST(NonFinitePoses, AnAnimationStateThatIsNotANumberLeavesTheVisualAtItsLastFin
 	EXPECT_EQ(Count(err, "not a finite number"), 1u) << err;
 	EXPECT_NE(err.find("vessel R: animation " + std::to_string(door)), std::string::npos) << err;
 	EXPECT_EQ(v->visual->applied.at(door), 0.5);
-	for (const host::Mesh &m : v->visual->meshes())
+	for (const host::Mesh &m : v->visual->PosedMeshes())
 		for (const host::MeshGroup &g : m.groups)
 			for (const NTVERTEX &p : g.vertices)
 				ASSERT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));

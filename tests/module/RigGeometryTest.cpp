@@ -30,7 +30,7 @@ VECTOR3 Pos(const NTVERTEX &v) { return _V(v.x, v.y, v.z); }
 VECTOR3 Normal(const NTVERTEX &v) { return _V(v.nx, v.ny, v.nz); }
 
 const host::MeshGroup &Template(Vessel *v, UINT group) { return v->meshes.at(0).tmpl->groups.at(group); }
-const host::MeshGroup &Posed(Vessel *v, UINT group) { return v->visual->meshes().at(0).groups.at(group); }
+host::MeshGroup Posed(Vessel *v, UINT group) { return v->visual->PosedMeshes().at(0).groups.at(group); }
 
 // The shown group is the mesh file's group moved by t (normals turned with it).
 void ExpectPose(Vessel *v, UINT group, const Transform &t, const std::string &what) {
@@ -53,7 +53,7 @@ void ExpectUnmoved(Vessel *v, UINT group, const std::string &what) {
 
 // Every group but the listed ones shows as in the mesh file.
 void ExpectOthersUnmoved(Vessel *v, const std::set<UINT> &moved, const std::string &what) {
-	for (UINT g = 0; g < v->visual->meshes()[0].groups.size(); ++g)
+	for (UINT g = 0; g < v->visual->PosedMeshes()[0].groups.size(); ++g)
 		if (!moved.count(g))
 			ExpectUnmoved(v, g, what);
 }
@@ -66,7 +66,7 @@ protected:
 		rover = world.AddRover("R1");
 		ASSERT_TRUE(rover->visual);
 		ASSERT_TRUE(rover->meshes.at(0).tmpl) << "the rover's mesh did not load";
-		ASSERT_GE(rover->visual->meshes().at(0).groups.size(), 172u);
+		ASSERT_GE(rover->visual->PosedMeshes().at(0).groups.size(), 172u);
 	}
 	Sendra2016 &r() { return RoverWorld::Rover(rover); }
 	void Show() { world.sim.CatchUpVisuals(); }

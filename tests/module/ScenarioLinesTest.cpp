@@ -259,11 +259,9 @@ TEST(RoverScenarioLoad, OutOfRangeValuesAreStoredAndPosedAsRead) {
 // Hands the lines and END to the rover's clbkLoadStateEx through the host's block reader, as
 // a scenario load does, and returns the rover's host calls meanwhile.
 std::vector<std::string> LoadBlock(RoverWorld &world, Vessel *v, const std::vector<std::string> &lines) {
-	std::vector<host::ScenarioLine> block;
-	for (const std::string &l : lines)
-		block.push_back({static_cast<long>(block.size() + 1), l});
-	block.push_back({static_cast<long>(block.size() + 1), "END"});
-	host::ScenarioBlockReader reader("block.scn", block);
+	host::ScenarioLines block(1, lines);
+	block.Add("END");
+	host::ScenarioBlockReader reader("block.scn", std::move(block));
 	VESSELSTATUS2 vs{};
 	vs.version = 2;
 	v->journal.Clear();

@@ -78,7 +78,7 @@ public:
 		sim.KeyUp(key);
 		Step(dt);
 	}
-	double AnimationState(Vessel *v, UINT handle) const { return v->animations.at(handle).state; }
+	double AnimationState(Vessel *v, UINT handle) const { return v->animationStates.at(handle); }
 
 	host::Simulation sim;
 };

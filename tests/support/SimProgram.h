@@ -30,6 +30,7 @@ struct Launch {
 	// Files it writes are limited to this size: writes beyond fail as on a full disk (or raise
 	// SIGXFSZ), even for root, which ignores permissions.
 	rlim_t fileBytes = RLIM_INFINITY;
+	rlim_t addressBytes = RLIM_INFINITY;  // its address space: allocations beyond fail
 	enum class Stdout { File, DevFull, ClosedPipe };
 	Stdout stdoutTo = Stdout::File;  // a capture file, /dev/full, or a pipe nobody reads
 	bool pipeIgnored = false;        // started with SIGPIPE ignored, as some parents do
@@ -134,6 +135,10 @@ public:
 			if (launch.fileBytes != RLIM_INFINITY) {
 				rlimit limit{launch.fileBytes, launch.fileBytes};
 				::setrlimit(RLIMIT_FSIZE, &limit);
+			}
+			if (launch.addressBytes != RLIM_INFINITY) {
+				rlimit limit{launch.addressBytes, launch.addressBytes};
+				::setrlimit(RLIMIT_AS, &limit);
 			}
 			std::vector<char *> argv{const_cast<char *>(SENDRA_SIM_PROGRAM)};
 			for (const std::string &a : args)

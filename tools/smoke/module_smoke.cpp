@@ -3,22 +3,30 @@
 // two rovers, a few hundred frames with keys, a saved and reloaded scenario, deletion and
 // unloading. Runs on Linux and, built with mingw-w64, as a Windows program under wine, where
 // it checks the Windows-only code of the module (its DllMain, GetProcAddress on itself, the
-// export names). Prints every check; exits non-zero if any failed.
+// export names). Prints every check; exits non-zero if any failed. With --record it also
+// writes the drive's record, which tools/msvc-abi-drive.sh compares between this build and the
+// Visual C++ ABI build of the module driven under wine.
 //
-// Usage: module_smoke <orbiter-root> <scenario-to-write>
+// Usage: module_smoke <orbiter-root> <scenario-to-write> [--record FILE]
 #include <algorithm>
+#include <cctype>
+#include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
 #include "HostError.h"
 #include "HostVessel.h"
 #include "HostWorld.h"
+#include "Lights.h"
 #include "ModuleLoader.h"
 #include "ScenarioIO.h"
 #include "Simulation.h"
+#include "Visual.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -37,6 +45,22 @@ bool Check(bool ok, const std::string &what) {
 }
 
 // Whether the system still has the library at path loaded in this process.
+std::string FullPath(const std::string &path) {
+#ifdef _WIN32
+	char full[MAX_PATH] = "";
+	GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+	std::string text = full;
+	for (char &c : text)
+		c = static_cast<char>(std::tolower(static_cast<unsigned char>(c == '/' ? '\\' : c)));
+	return text;
+#else
+	char *full = realpath(path.c_str(), nullptr);
+	std::string text = full ? full : "";
+	std::free(full);
+	return text;
+#endif
+}
+
 bool LibraryLoaded(const std::string &path) {
 #ifdef _WIN32
 	std::string file = path.substr(path.find_last_of("/\\") + 1);
@@ -46,6 +70,19 @@ bool LibraryLoaded(const std::string &path) {
 	if (lib)
 		dlclose(lib);
 	return lib != nullptr;
+#endif
+}
+
+// The full path of the file that the library with instance handle self was loaded from, and
+// of the file at path: the two are the same when the system loaded the file the host named.
+std::string LoadedFile(HINSTANCE self) {
+#ifdef _WIN32
+	char file[MAX_PATH] = "";
+	GetModuleFileNameA(static_cast<HMODULE>(self), file, sizeof file);
+	return FullPath(file);
+#else
+	Dl_info info;
+	return dladdr(self, &info) && info.dli_fname ? FullPath(info.dli_fname) : "";
 #endif
 }
 
@@ -67,6 +104,107 @@ bool HudShows(const Vessel *v, const std::string &text) {
 	return false;
 }
 
+// The drive's record: every output of the drive that two builds of the module driven alike must
+// agree on, one fact a line, written as the drive goes and flushed after every frame, so that a
+// drive cut short leaves what it did. Lines beginning with "~" hold quantities that pass through
+// the C library's mathematics (position, heading, attitude, the wheels' roll and swivel, the
+// posed mesh), which another C library may round differently in the last bit; record_compare
+// compares those within a tolerance and every other line exactly. Numbers are written with 17
+// significant digits, enough to read back the same double.
+class DriveRecord {
+public:
+	bool Open(const std::string &path) {
+		out_.open(path, std::ios::binary | std::ios::trunc);
+		return out_.good();
+	}
+	bool enabled() const { return out_.is_open(); }
+
+	void Line(const std::string &text) {
+		if (enabled())
+			out_ << text << '\n';
+	}
+	// Every vessel's facts at the moment named when ("t 12.300", "loaded").
+	void Vessels(host::Simulation &sim, const std::string &when) {
+		if (!enabled())
+			return;
+		if (sim.debugString()[0])
+			Line(when + " debug " + sim.debugString());
+		for (const auto &v : sim.vessels())
+			OneVessel(sim, *v, when);
+		out_.flush();
+	}
+	// The posed groups of the vessel's first mesh: the host moves them with the module's
+	// animation transforms, read through their table of virtual functions and their fields.
+	void Pose(Vessel &v, const std::string &when) {
+		if (!enabled() || !v.visual || v.meshes.empty() || !v.meshes[0].tmpl)
+			return;
+		for (UINT g = 0; g < v.meshes[0].tmpl->groups.size(); ++g) {
+			const host::Affine &a = v.visual->GroupPose(0, g);
+			Line("~ " + when + " " + v.name + " group " + std::to_string(g) + ":" + Numbers(a.m.data, 9) +
+			     Numbers(a.t.data, 3));
+		}
+		out_.flush();
+	}
+	// A new simulation: its vessels' journals start afresh.
+	void NewSession() { journalSeen_.clear(); }
+	bool Good() { return !enabled() || out_.flush().good(); }
+
+private:
+	static std::string Numbers(const double *x, size_t n) {
+		std::string text;
+		char number[32];
+		for (size_t i = 0; i < n; ++i) {
+			std::snprintf(number, sizeof number, " %.17g", x[i]);
+			text += number;
+		}
+		return text;
+	}
+
+	void OneVessel(host::Simulation &sim, Vessel &v, const std::string &when) {
+		const std::string who = when + " " + v.name;
+		const VESSELSTATUS2 &s = v.state;
+		Line(who + (sim.focus() == &v ? " focus" : " -") + " status " + std::to_string(s.status) + " " +
+		     (v.surfaceRef ? v.surfaceRef->name : "-") + " afc " + std::to_string(v.adcMode) + " meshes " +
+		     std::to_string(v.meshes.size()) + " visual " + (v.visual ? "1" : "0"));
+		std::string lights, beacons;
+		for (const auto &le : v.lights)
+			lights += host::DescribeLight(*le).active ? " 1" : " 0";
+		for (const BEACONLIGHTSPEC *b : v.beacons)
+			beacons += b->active ? " 1" : " 0";
+		Line(who + " lights" + lights + " beacons" + beacons);
+		for (const host::HudText &t : v.hud.texts) {
+			char where[64];
+			std::snprintf(where, sizeof where, " hud %d %d %06" PRIX32 " ", t.x, t.y, static_cast<uint32_t>(t.colour));
+			Line(who + where + t.text);
+		}
+		// The host calls since the vessel's last snapshot, in order; the journal keeps them all.
+		uint64_t &seen = journalSeen_[v.name];
+		std::vector<host::Op> entries = v.journal.Entries();
+		uint64_t fresh = v.journal.Total() - seen;
+		std::string calls = fresh > entries.size() ? " (journal lost " + std::to_string(fresh - entries.size()) + ")" : "";
+		for (size_t i = entries.size() - std::min<size_t>(entries.size(), fresh); i < entries.size(); ++i)
+			calls += std::string(" ") + host::OpName(entries[i]);
+		seen = v.journal.Total();
+		Line(who + " calls" + calls);
+		// The rover makes its fifteen sunscreen slats' and two doors' animations first; their
+		// states are sums of fixed rates and steps, the same whatever the C library: exact.
+		std::vector<double> states;
+		for (const host::AnimationRecord &a : v.animations)
+			states.push_back(a.state);
+		const size_t exact = std::min<size_t>(states.size(), 17);
+		Line(who + " parts" + Numbers(states.data(), exact));
+		const double pose[] = {s.surf_lng, s.surf_lat, s.surf_hdg, s.vrot.x, s.arot.x, s.arot.y, s.arot.z,
+		                       v.rudderLevel};
+		Line("~ " + who + " pose" + Numbers(pose, 8));
+		Line("~ " + who + " animations" + Numbers(states.data() + exact, states.size() - exact));
+	}
+
+	std::ofstream out_;
+	std::map<std::string, uint64_t> journalSeen_;  // journal entries already written, by vessel name
+};
+
+DriveRecord record;
+
 std::string Problems(host::Simulation &sim) {
 	std::string all;
 	for (const std::string &p : sim.TakeProblems())
@@ -83,6 +221,8 @@ void LoadAndCheckModule(host::Simulation &sim, const std::string &root) {
 #endif
 	Check(host::ModuleFileName("Sendra2016") == fileName, "the module's file is Modules/" + std::string(fileName));
 	Check(LibraryLoaded(m.path()), "the system loaded " + m.path());
+	Check(!FullPath(m.path()).empty() && LoadedFile(m.instance()) == FullPath(m.path()),
+	      "from that file itself, not another of its name (" + LoadedFile(m.instance()) + ")");
 	HINSTANCE self = m.instance();
 	Check(self != nullptr, "the module has an instance handle");
 	Check(host::InitLibCalls(self) == 1, "attach called InitLib once with that handle (" +
@@ -165,6 +305,9 @@ void SaveAndCheckScenario(host::Simulation &sim, const std::string &path) {
 	host::SaveScenario(sim, path, "module_smoke: first save");
 	host::SaveScenario(sim, path, "module_smoke: two rovers, one of them driven");
 	std::string scenario = ReadAll(path);
+	std::istringstream lines(scenario);
+	for (std::string line; std::getline(lines, line);)
+		record.Line("scenario " + line);
 	Check(Contains(scenario, "BEGIN_DESC\nmodule_smoke: two rovers, one of them driven\nEND_DESC\n"),
 	      "saving over an existing scenario replaces it");
 	std::string a = Block(scenario, "Sendra-1"), b = Block(scenario, "Sendra-2");
@@ -185,46 +328,83 @@ void DeleteAndUnload(host::Simulation &sim, const std::string &path) {
 	Check(!sim.modules().Find("Sendra2016") && !LibraryLoaded(path), "the module is unloaded (detach)");
 }
 
+// A simulation for the drive: journals that keep every call of the drive, and the record of
+// each frame.
+host::SimOptions Options(const std::string &root) {
+	host::SimOptions options = host_testing::WorldOptions(root);
+	options.journalCapacity = size_t(1) << 20;
+	return options;
+}
+
+// Each frame is named by its simulation time, which is set before the module's post-step and
+// HUD paint, so that a frame cut short there is named alike.
+void RecordFrames(host::Simulation &sim) {
+	record.NewSession();
+	sim.onFrameEnd = [](host::Simulation &s) {
+		char when[48];
+		std::snprintf(when, sizeof when, "t %.3f", s.simt());
+		record.Vessels(s, when);
+	};
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-	if (argc != 3) {
-		std::fprintf(stderr, "usage: module_smoke <orbiter-root> <scenario-to-write>\n");
+	std::string recordPath;
+	if (argc == 5 && std::string(argv[3]) == "--record")
+		recordPath = argv[4];
+	if (argc != 3 && recordPath.empty()) {
+		std::fprintf(stderr, "usage: module_smoke <orbiter-root> <scenario-to-write> [--record FILE]\n");
+		return 2;
+	}
+	if (!recordPath.empty() && !record.Open(recordPath)) {
+		std::fprintf(stderr, "module_smoke: %s: cannot write the record\n", recordPath.c_str());
 		return 2;
 	}
 	const std::string root = argv[1], scenarioPath = argv[2];
 	try {
 		std::string modulePath;
 		{
-			host_testing::HostWorld world(host_testing::WorldOptions(root));
+			host_testing::HostWorld world(Options(root));
 			host::Simulation &sim = world.sim;
+			RecordFrames(sim);
 			LoadAndCheckModule(sim, root);
-			modulePath = sim.modules().Find("Sendra2016")->path();
-			HINSTANCE self = sim.modules().Find("Sendra2016")->instance();
+			const host::Module *m = sim.modules().Find("Sendra2016");
+			modulePath = m->path();
+			HINSTANCE self = m->instance();
+			record.Line("module version " + std::to_string(m->version()) + " date " + m->date());
 
 			Vessel *a = world.Add("Sendra-1", "Sendra2016", 23.47, 0.67);
 			Vessel *b = world.Add("Sendra-2", "Sendra2016", 23.47 + 20.0 / 1.738e6 * DEG, 0.67);  // 20 m east
 			Check(a->callbacks3() && b->callbacks3() && a->iface != b->iface, "two rovers created" + Problems(sim));
 			Check(host::InitLibCalls(self) == 1, "the module was loaded once for both");
+			record.Vessels(sim, "created");
 
 			Drive(world, a, b);
+			record.Pose(*a, "driven");
 			SaveAndCheckScenario(sim, scenarioPath);
+			record.Vessels(sim, "after-save");
 			DeleteAndUnload(sim, modulePath);
 		}
 		{
 			// The saved scenario loads back in a new session, which loads the module afresh.
-			host::SimOptions options;
-			options.root = root;
-			host::Simulation sim(options);
+			host::Simulation sim(Options(root));
+			RecordFrames(sim);
 			host::LoadScenario(sim, host::ReadScenarioFile(scenarioPath));
 			const host::Module *m = sim.modules().Find("Sendra2016");
 			Check(sim.vessels().size() == 2 && m && host::InitLibCalls(m->instance()) == 1,
 			      "the saved scenario loads back: two rovers, the module attached once again" + Problems(sim));
+			record.Vessels(sim, "loaded");
+			for (const auto &v : sim.vessels())
+				record.Pose(*v, "loaded");
 			DeleteAndUnload(sim, modulePath);
 		}
 	} catch (const std::exception &e) {
 		Check(false, std::string("no error from the host: ") + e.what());
 	}
+	record.Line("end");
+	if (!record.Good())
+		Check(false, "the record " + recordPath + " is written");
 	std::printf("%d passed, %d failed\n", passed, failed);
 	return failed == 0 && passed > 0 ? 0 : 1;
 }

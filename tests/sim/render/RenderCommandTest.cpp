@@ -99,8 +99,8 @@ TEST(RenderCommand, PicturesTheStateARunReachesAtThatTime) {
 	Vessel &v = *sim.focus();
 	double lng = v.state.surf_lng, lat = v.state.surf_lat, hdg = v.state.surf_hdg;
 	for (size_t i = 0; i < v.animations.size(); ++i) {
-		anims.push_back(v.animations[i].state);
-		posed = posed && (v.animations[i].comps.empty() || v.visual->applied[i] == v.animations[i].state);
+		anims.push_back(v.animationStates[i]);
+		posed = posed && (v.animations[i].comps.empty() || v.visual->applied[i] == v.animationStates[i]);
 	}
 	EXPECT_EQ(frames, run.frames);
 	EXPECT_EQ(lng, run.lng);

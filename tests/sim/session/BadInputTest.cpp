@@ -24,8 +24,9 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Limits {
-	rlim_t fileBytes = RLIM_INFINITY;  // largest file the program may write [bytes]
-	double seconds = 300;              // wall time before it is killed
+	rlim_t fileBytes = RLIM_INFINITY;     // largest file the program may write [bytes]
+	rlim_t addressBytes = RLIM_INFINITY;  // address space the program may use [bytes]
+	double seconds = 300;                 // wall time before it is killed
 };
 
 struct Outcome : ProgramResult {
@@ -38,7 +39,10 @@ struct Outcome : ProgramResult {
 // wall time, measuring its time and peak memory.
 Outcome RunLimited(const Scratch &s, const std::vector<std::string> &args, Limits limits = {}) {
 	auto start = std::chrono::steady_clock::now();
-	pid_t pid = s.Start(args, limits.fileBytes);
+	Launch launch;
+	launch.fileBytes = limits.fileBytes;
+	launch.addressBytes = limits.addressBytes;
+	pid_t pid = s.Start(args, launch);
 	Outcome r;
 	int status = 0;
 	rusage usage{};
@@ -126,7 +130,8 @@ protected:
 
 	// sendra-sim with --root set to this test's root.
 	Outcome Run(std::vector<std::string> args, Limits limits = {}) const {
-		args.insert(args.begin() + (!args.empty() && args[0] == "inspect" ? 1 : 0), {"--root", root().string()});
+		bool command = !args.empty() && (args[0] == "inspect" || args[0] == "render");
+		args.insert(args.begin() + (command ? 1 : 0), {"--root", root().string()});
 		return RunLimited(s, args, limits);
 	}
 
@@ -274,6 +279,27 @@ TEST_F(BadInput, AHundredThousandVesselsLoadRunAndSaveWithinBoundedTimeAndMemory
 	s.Write("many.scn", text.replace(text.rfind("V99999:Marker"), 6, "V12345"));
 	ExpectRefused({"many.scn"}, "many.scn:400002: a second vessel named 'V12345' (the first is at line 49386)",
 	              "duplicate among many");
+}
+
+TEST_F(BadInput, AScenarioTooLargeForTheMemoryIsRefusedAndNothingIsWritten) {
+#if defined(__SANITIZE_ADDRESS__)
+	GTEST_SKIP() << "the sanitizer's shadow memory needs the address space";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+	GTEST_SKIP() << "the sanitizer's shadow memory needs the address space";
+#endif
+#endif
+	// 30,000 rovers standing together need some 450 MB; the program gets 160 MB of address
+	// space, and runs out while it makes them.
+	std::vector<Rover> rovers;
+	for (int i = 0; i < 30000; ++i)
+		rovers.push_back({"R" + std::to_string(i), 23.47 + (i % 100) * 0.001, 0.67 + (i / 100) * 0.001, 0});
+	s.Write("big.scn", RoverScenario(rovers));
+	Limits tight;
+	tight.addressBytes = rlim_t(160) << 20;
+	for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+	         {"big.scn"}, {"render", "big.scn", "--out", "big.png"}, {"inspect", "big.scn"}})
+		ExpectRefused(args, "out of memory: the scenario is too large", args[0], tight);
 }
 
 TEST_F(BadInput, UnknownNamesAreRefusedAndUnknownKeysAreIgnoredAsBySimulator) {
