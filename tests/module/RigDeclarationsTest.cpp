@@ -73,7 +73,7 @@ TEST(RigDeclarations, EveryAnimationTurnsItsGroupsAboutItsPivotInTheOrderOfCreat
 		SCOPED_TRACE("animation " + std::to_string(i) + ", " + e.name);
 		EXPECT_EQ(e.handle, i);
 		EXPECT_EQ(a.defstate, 0.0);
-		EXPECT_EQ(a.state, 0.0);
+		EXPECT_EQ(v->animationStates[i], 0.0);
 		ASSERT_EQ(a.comps.size(), e.comps.size());
 		calls.push_back("CreateAnimation");
 		for (size_t j = 0; j < e.comps.size(); ++j) {
