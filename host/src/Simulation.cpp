@@ -103,6 +103,11 @@ Vessel *Simulation::FindVessel(const std::string &name) const {
 	return it == vesselsByName_.end() ? nullptr : it->second;
 }
 
+std::string Simulation::DebugLine() const {
+	const char *d = debug_.data();
+	return std::string(d, ::strnlen(d, debug_.size()));
+}
+
 std::vector<std::string> Simulation::TakeProblems() {
 	std::vector<std::string> out;
 	out.swap(problems_);

@@ -131,6 +131,8 @@ public:
 	std::vector<std::string> TakeProblems();
 
 	char *debugString() { return debug_.data(); }
+	// The debug line as modules left it, up to its first NUL or its 256 bytes.
+	std::string DebugLine() const;
 	// Lines modules wrote with oapiWriteLog.
 	void Log(const std::string &line) { log_.push_back(line); }
 	const std::vector<std::string> &log() const { return log_; }

@@ -32,9 +32,10 @@ const CommandInfo kCommands[] = {
 	 "render runs the drive as run would up to a moment and draws the focus vessel's posed mesh,\n"
 	 "its spot lights that are on, its beacons and a legend to a PNG or SVG picture:\n"},
 	{Command::Serve, "serve",
-	 "serve runs the scenario in real time and shows it on a page at http://ADDR:N/: the focus\n"
-	 "rover in 3D on its terrain, its HUD, and the keys as Orbiter binds them. Ctrl-C stops it\n"
-	 "and saves the simulation to a new scenario file in the current folder, which it names:\n"},
+	 "serve runs the scenario in real time and shows it on a page at http://ADDR:N/: the vessels\n"
+	 "in sight of the focus in 3D on their terrain, the focus vessel's HUD, and the keys as\n"
+	 "Orbiter binds them (F3 steps the focus). Ctrl-C stops it and saves the simulation to a\n"
+	 "new scenario file in the current folder, which it names:\n"},
 	{Command::Help, "help", ""},
 };
 

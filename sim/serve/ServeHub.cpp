@@ -112,6 +112,15 @@ std::string ServeHub::Snapshot() const {
 	return snapshot_;
 }
 
+std::string ServeHub::Meshes() const {
+	std::shared_ptr<const std::string> meshes;
+	{
+		std::lock_guard<std::mutex> lock(mutex_);
+		meshes = meshes_;
+	}
+	return *meshes;
+}
+
 std::vector<InputCommand> ServeHub::TakeInput() {
 	std::vector<InputCommand> out;
 	std::lock_guard<std::mutex> lock(mutex_);
@@ -188,6 +197,12 @@ void ServeHub::Broadcast(const std::string &delta, const std::function<std::stri
 void ServeHub::SetSnapshot(std::string snapshot) {
 	std::lock_guard<std::mutex> lock(mutex_);
 	snapshot_ = std::move(snapshot);
+}
+
+void ServeHub::SetMeshes(std::string meshes) {
+	auto m = std::make_shared<const std::string>(std::move(meshes));
+	std::lock_guard<std::mutex> lock(mutex_);
+	meshes_ = std::move(m);
 }
 
 void ServeHub::Close() {

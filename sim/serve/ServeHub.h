@@ -66,6 +66,8 @@ public:
 	Submitted Submit(const std::string &token, std::vector<InputCommand> commands);
 	// The latest state document for read-only requests.
 	std::string Snapshot() const;
+	// The vessels' meshes as the latest MeshDocument holds them.
+	std::string Meshes() const;
 
 	// --- Simulation thread ---
 	std::vector<InputCommand> TakeInput();
@@ -76,6 +78,7 @@ public:
 	// needed) for the new ones. A stream whose queue is full is dropped.
 	void Broadcast(const std::string &delta, const std::function<std::string()> &keyframe);
 	void SetSnapshot(std::string snapshot);
+	void SetMeshes(std::string meshes);
 	// Ends every stream and refuses new ones (shutdown).
 	void Close();
 
@@ -96,6 +99,8 @@ private:
 	uint64_t dropped_ = 0;
 	bool closed_ = false;
 	std::string snapshot_ = "{}";
+	// Shared with the requests that read it, so that none copies it under the lock.
+	std::shared_ptr<const std::string> meshes_ = std::make_shared<const std::string>("{\"meshes\":[]}");
 };
 
 // A server-sent event: "event: <name>\ndata: <data>\n\n"; data must hold no line break.

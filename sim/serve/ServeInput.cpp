@@ -1,4 +1,4 @@
-// Merging the tabs' key commands into one frame's key events and control-surface mode.
+// Merging the tabs' commands into one frame's key events, focus steps and control-surface mode.
 #include "serve/ServeInput.h"
 
 #include "serve/ServeKeys.h"
@@ -77,6 +77,12 @@ InputMixer::Outcome InputMixer::Apply(const InputCommand &c, Frame &out) {
 	}
 	if (c.kind == InputCommand::Kind::Afc) {
 		out.afc = c.mode;
+		return Outcome::Done;
+	}
+	if (c.kind == InputCommand::Kind::FocusNext) {
+		if (!out.keys.empty() || out.afc >= 0)
+			return Outcome::Carry;
+		++out.focusSteps;
 		return Outcome::Done;
 	}
 

@@ -14,9 +14,9 @@
 namespace sim {
 
 // One validated command. Connect and Disconnect come from the stream of the tab, so that a
-// tab that goes away lets go of its keys.
+// tab that goes away lets go of its keys. FocusNext steps the focus to the next vessel.
 struct InputCommand {
-	enum class Kind { Connect, Disconnect, Key, ReleaseAll, Afc };
+	enum class Kind { Connect, Disconnect, Key, ReleaseAll, Afc, FocusNext };
 	Kind kind = Kind::Key;
 	uint64_t client = 0;
 	int binding = -1;   // index into the browser key table, for Key
@@ -30,14 +30,18 @@ struct InputCommand {
 // drive script's tap is: the release comes first among the next frame's events, so that the
 // vessel sees the key held for a frame. Repeated downs of a held key and ups of a key not held
 // are ignored, as are commands of a tab that is not connected. A tab's control-surface mode
-// goes to the frame in which its earlier keys went; the last one given in a frame holds. When
-// a tab leaves, those of its commands that would wait for a later frame are dropped, and its
-// keys go up at once (one it pressed in that very frame, a frame later).
+// goes to the frame in which its earlier keys went; the last one given in a frame holds. The
+// focus moves before a frame's keys and mode reach the vessel, so a step of the focus waits for
+// the next frame when this one already has keys or a mode (which were meant for the vessel that
+// had the focus when they were sent). When a tab leaves, those of its commands that would wait
+// for a later frame are dropped, and its keys go up at once (one it pressed in that very frame,
+// a frame later).
 class InputMixer {
 public:
 	struct Frame {
 		std::vector<host::KeyEvent> keys;  // for Simulation::KeyDown/KeyUp, in order
 		int afc = -1;                      // control-surface mode to set before the frame; -1 none
+		int focusSteps = 0;                // steps of the focus to the next vessel, before the mode
 	};
 
 	explicit InputMixer(size_t bindings);

@@ -121,8 +121,19 @@ bool Number(const Params &params, const char *name, bool required, double &value
 }
 
 Reply Terrain(const Params &params, const ServeContent &content) {
-	if (!content.hasBody)
+	std::string name = content.body;
+	if (size_t count = params.count("body"); count > 1)
+		return FailReply(400, "parameter 'body' given more than once");
+	else if (count == 1)
+		name = params.find("body")->second;
+	if (name.empty())
 		return FailReply(404, "no vessel has the focus: there is no terrain to show");
+	const host::Body *body = nullptr;
+	for (const host::Body &b : content.bodies)
+		if (b.name == name)
+			body = &b;
+	if (!body)
+		return FailReply(404, "no body named '" + name.substr(0, 64) + "'");
 	std::string error;
 	double lng = 0, lat = 0, n = 129, spacing = 2;
 	if (!Number(params, "lng", true, lng, error) || !Number(params, "lat", true, lat, error) ||
@@ -138,7 +149,7 @@ Reply Terrain(const Params &params, const ServeContent &content) {
 	if (spacing < kMinTerrainSpacing || spacing > kMaxTerrainSpacing)
 		return FailReply(400, "spacing must lie within " + host::FormatShortest(kMinTerrainSpacing) +
 		                                           " to " + host::FormatShortest(kMaxTerrainSpacing) + " m");
-	return Json(TerrainDocument(content.terrain, content.body, lng, lat, static_cast<int>(n), spacing));
+	return Json(TerrainDocument(content.terrain, *body, lng, lat, static_cast<int>(n), spacing));
 }
 
 bool IsJson(std::string_view type) {
@@ -236,7 +247,7 @@ Reply Route(const RouteRequest &req, ServeHub &hub, const ServeContent &content)
 		if (*path == "/api/session")
 			return Json(content.session);
 		if (*path == "/api/mesh")
-			return Json(content.mesh);
+			return Json(hub.Meshes());
 		if (*path == "/api/state")
 			return Json(hub.Snapshot());
 		if (*path == "/api/terrain") {
@@ -294,9 +305,16 @@ std::string ParseInput(const std::string &body, std::string &token, std::vector<
 			commands.push_back(c);
 			continue;
 		}
+		if (e.size() == 1 && e.contains("focus")) {
+			if (e["focus"] != "next")
+				return "'focus' must be \"next\"";
+			commands.push_back({InputCommand::Kind::FocusNext});
+			continue;
+		}
 		auto code = e.find("code"), down = e.find("down");
 		if (e.size() != 2 || code == e.end() || down == e.end() || !code->is_string() || !down->is_boolean())
-			return "an event must be {\"code\": KEY, \"down\": true|false}, {\"release\": \"all\"} or {\"afc\": MODE}";
+			return "an event must be {\"code\": KEY, \"down\": true|false}, {\"release\": \"all\"}, {\"afc\": MODE} "
+			       "or {\"focus\": \"next\"}";
 		int binding = BrowserKeyIndex(code->get_ref<const std::string &>());
 		if (binding < 0)
 			return "'" + code->get_ref<const std::string &>().substr(0, 32) + "' is not a key the rover uses";

@@ -16,11 +16,10 @@ namespace sim {
 
 // What the server hands out besides the live frames; fixed before it starts.
 struct ServeContent {
-	std::string session;  // /api/session: vessel, body, HUD size, key table, frame length
-	std::string mesh;     // /api/mesh
+	std::string session;  // /api/session: vessels, focus, body, HUD size, key table, frame length
 	host::Terrain terrain = host::Terrain::Flat();
-	host::Body body{"", 1.0};  // the focus vessel's body, for /api/terrain
-	bool hasBody = false;
+	std::vector<host::Body> bodies;  // those /api/terrain may name
+	std::string body;  // the one it shows when the request names none: the first focus's; empty without one
 	std::string webRoot;    // the page's own files
 	std::string threeRoot;  // the three package from npm; empty when it was not installed
 };

@@ -86,20 +86,38 @@ json Camera(const Vessel &v) {
 	        {"resets", v.cockpitDir.resets}};
 }
 
-// The place of the vessel: surface position, the ground under it and its attitude.
+// The place of a vessel: surface position, the ground under it and its attitude.
 json Place(const host::Simulation &sim, const Vessel &v) {
 	const VESSELSTATUS2 &s = v.state;
 	double ground = v.surfaceRef ? sim.terrain().Elevation(*v.surfaceRef, s.surf_lng, s.surf_lat) : 0.0;
-	return {{"name", v.name},
-	        {"body", v.surfaceRef ? v.surfaceRef->name : std::string()},
-	        {"lng", s.surf_lng},
+	return {{"lng", s.surf_lng},
 	        {"lat", s.surf_lat},
 	        {"hdg", s.surf_hdg},
 	        {"alt", s.vrot.x},
 	        {"ground", ground},
-	        {"attitude", Matrix(HorizonFromVessel(s.arot, s.surf_lng, s.surf_lat))},
-	        {"rudder", v.rudderLevel},
-	        {"afc", v.adcMode}};
+	        {"attitude", Matrix(HorizonFromVessel(s.arot, s.surf_lng, s.surf_lat))}};
+}
+
+// The vessel whose keys, HUD and camera the page shows, and what the page's controls show of it.
+json Focus(const Vessel *v) {
+	if (!v)
+		return nullptr;
+	return {{"name", v->name},
+	        {"class", v->className},
+	        {"body", v->surfaceRef ? json(v->surfaceRef->name) : json(nullptr)},
+	        {"radius", v->surfaceRef ? json(v->surfaceRef->radius) : json(nullptr)},
+	        {"rudder", v->rudderLevel},
+	        {"afc", v->adcMode}};
+}
+
+// Which mesh each of the vessel's slots shows, from where, and in which views.
+json MeshSlots(const Vessel &v) {
+	json a = json::array();
+	for (const host::MeshSlot &slot : v.meshes)
+		a.push_back({{"mesh", slot.name},
+		             {"offset", slot.offset ? Vec(*slot.offset) : json(nullptr)},
+		             {"visibility", slot.visibility}});
+	return a;
 }
 
 json Header(const host::Simulation &sim, double rate) {
@@ -150,48 +168,67 @@ MATRIX3 HorizonFromVessel(const VECTOR3 &arot, double lng, double lat) {
 	return mul(toHorizon, PlanetFromVessel(arot));
 }
 
+namespace {
+
+// The first template of each mesh name among the vessels' slots; null where it could not be read.
+std::map<std::string, const host::Mesh *> MeshTemplates(const host::Simulation &sim) {
+	std::map<std::string, const host::Mesh *> templates;
+	for (const auto &v : sim.vessels())
+		for (const host::MeshSlot &slot : v->meshes)
+			templates.emplace(slot.name, slot.tmpl);
+	return templates;
+}
+
+json MeshOf(const std::string &name, const host::Mesh *mesh) {
+	json m = {{"name", name}};
+	if (!mesh) {
+		m["groups"] = nullptr;
+		return m;
+	}
+	json materials = json::array();
+	for (const host::MeshMaterial &mat : mesh->materials)
+		materials.push_back({{"name", mat.name},
+		                     {"diffuse", Colour(mat.diffuse)},
+		                     {"ambient", Colour(mat.ambient)},
+		                     {"specular", Colour(mat.specular)},
+		                     {"emissive", Colour(mat.emissive)},
+		                     {"power", mat.power}});
+	json groups = json::array();
+	for (const host::MeshGroup &g : mesh->groups) {
+		std::vector<float> pos, nml;
+		pos.reserve(g.vertices.size() * 3);
+		nml.reserve(g.vertices.size() * 3);
+		for (const NTVERTEX &vx : g.vertices) {
+			pos.insert(pos.end(), {vx.x, vx.y, vx.z});
+			nml.insert(nml.end(), {vx.nx, vx.ny, vx.nz});
+		}
+		groups.push_back({{"label", g.label},
+		                  {"material", g.material},
+		                  {"flags", g.flags},
+		                  {"positions", pos},
+		                  {"normals", nml},
+		                  {"indices", g.indices}});
+	}
+	m["materials"] = std::move(materials);
+	m["groups"] = std::move(groups);
+	return m;
+}
+
+}  // namespace
+
 std::string MeshDocument(const host::Simulation &sim) {
 	json meshes = json::array();
-	if (const Vessel *v = sim.focus()) {
-		for (const host::MeshSlot &slot : v->meshes) {
-			json m = {{"name", slot.name},
-			          {"offset", slot.offset ? Vec(*slot.offset) : json(nullptr)},
-			          {"visibility", slot.visibility}};
-			if (!slot.tmpl) {
-				m["groups"] = nullptr;
-				meshes.push_back(std::move(m));
-				continue;
-			}
-			json materials = json::array();
-			for (const host::MeshMaterial &mat : slot.tmpl->materials)
-				materials.push_back({{"name", mat.name},
-				                     {"diffuse", Colour(mat.diffuse)},
-				                     {"ambient", Colour(mat.ambient)},
-				                     {"specular", Colour(mat.specular)},
-				                     {"emissive", Colour(mat.emissive)},
-				                     {"power", mat.power}});
-			json groups = json::array();
-			for (const host::MeshGroup &g : slot.tmpl->groups) {
-				std::vector<float> pos, nml;
-				pos.reserve(g.vertices.size() * 3);
-				nml.reserve(g.vertices.size() * 3);
-				for (const NTVERTEX &vx : g.vertices) {
-					pos.insert(pos.end(), {vx.x, vx.y, vx.z});
-					nml.insert(nml.end(), {vx.nx, vx.ny, vx.nz});
-				}
-				groups.push_back({{"label", g.label},
-				                  {"material", g.material},
-				                  {"flags", g.flags},
-				                  {"positions", pos},
-				                  {"normals", nml},
-				                  {"indices", g.indices}});
-			}
-			m["materials"] = std::move(materials);
-			m["groups"] = std::move(groups);
-			meshes.push_back(std::move(m));
-		}
-	}
-	return Dump(json{{"vessel", sim.focus() ? json(sim.focus()->name) : json(nullptr)}, {"meshes", std::move(meshes)}});
+	for (const auto &[name, mesh] : MeshTemplates(sim))
+		meshes.push_back(MeshOf(name, mesh));
+	return Dump(json{{"meshes", std::move(meshes)}});
+}
+
+std::set<std::string> MeshNames(const host::Simulation &sim) {
+	std::set<std::string> names;
+	for (const auto &v : sim.vessels())
+		for (const host::MeshSlot &slot : v->meshes)
+			names.insert(slot.name);
+	return names;
 }
 
 std::string TerrainDocument(const host::Terrain &terrain, const host::Body &body, double lng, double lat, int n,
@@ -216,76 +253,125 @@ std::string TerrainDocument(const host::Terrain &terrain, const host::Body &body
 	                 {"heights", heights}});
 }
 
+namespace {
+
+// The group poses of a vessel's visual, per mesh, per group.
+template <typename Pose>
+std::vector<std::vector<Pose>> Poses(const Vessel &v) {
+	std::vector<std::vector<Pose>> poses(v.meshes.size());
+	for (size_t m = 0; m < v.meshes.size(); ++m)
+		for (size_t g = 0; g < GroupCount(v, m); ++g)
+			poses[m].push_back(PoseOf<Pose>(v.visual->GroupPose(static_cast<UINT>(m), static_cast<UINT>(g))));
+	return poses;
+}
+
+}  // namespace
+
 std::string FrameEncoder::Delta(const host::Simulation &sim, double rate) {
 	json msg = Header(sim, rate);
-	const Vessel *v = sim.focus();
-	if (v != vessel_) {
-		// Another vessel (or none): everything about it is new.
-		vessel_ = v;
-		poses_.clear();
-		lights_.clear();
-		beacons_.clear();
-		camera_.clear();
-	}
-	if (!v) {
-		msg["vessel"] = nullptr;
-		return Dump(msg);
-	}
-	msg["vessel"] = Place(sim, *v);
-	msg["hud"] = HudTexts(*v);
-
-	json poses = json::array();
-	if (v->visual) {
-		poses_.resize(v->meshes.size());
-		for (size_t m = 0; m < v->meshes.size(); ++m) {
-			size_t groups = GroupCount(*v, m);
-			poses_[m].resize(groups, Pose{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0});
-			for (size_t g = 0; g < groups; ++g) {
-				Pose p = PoseOf<Pose>(v->visual->GroupPose(static_cast<UINT>(m), static_cast<UINT>(g)));
-				if (p != poses_[m][g]) {
-					poses_[m][g] = p;
-					poses.push_back(PoseEntry(m, g, p));
-				}
-			}
-		}
-	}
-	msg["poses"] = std::move(poses);
-
-	auto changed = [&](const char *key, const json &now, std::string &last) {
+	// Sets msg[key] (or entry[key]) when the text of now differs from the one last sent.
+	auto changed = [](json &into, const char *key, json now, std::string &last) {
 		std::string text = Dump(now);
 		if (text != last) {
 			last = std::move(text);
-			msg[key] = now;
+			into[key] = std::move(now);
 		}
 	};
-	changed("lights", Lights(*v), lights_);
-	changed("beacons", Beacons(*v), beacons_);
-	changed("camera", Camera(*v), camera_);
+
+	const Vessel *f = sim.focus();
+	std::optional<std::string> focusName = f ? std::optional<std::string>(f->name) : std::nullopt;
+	if (!started_ || focusName != focusName_) {
+		// Another focus (or none): its HUD, camera and debug line go out whatever the last ones were.
+		started_ = true;
+		focusName_ = focusName;
+		focus_.clear();
+		hud_.clear();
+		camera_.clear();
+		debug_.clear();
+	}
+	changed(msg, "focus", Focus(f), focus_);
+	if (f) {
+		changed(msg, "hud", HudTexts(*f), hud_);
+		changed(msg, "camera", Camera(*f), camera_);
+		changed(msg, "debug", sim.DebugLine(), debug_);
+	}
+
+	json vessels = json::array();
+	std::set<std::string> drawn;
+	for (const auto &p : sim.vessels()) {
+		const Vessel &v = *p;
+		if (!v.visual)
+			continue;
+		drawn.insert(v.name);
+		Sent &sent = vessels_[v.name];
+		json entry = {{"name", v.name}};
+		changed(entry, "place", Place(sim, v), sent.place);
+		changed(entry, "meshes", MeshSlots(v), sent.meshes);
+		// A group's pose goes out when it moved; a vessel new to the pages starts from the mesh
+		// file's pose, as the page's copy does.
+		std::vector<std::vector<Pose>> now = Poses<Pose>(v);
+		sent.poses.resize(now.size());
+		json poses = json::array();
+		for (size_t m = 0; m < now.size(); ++m) {
+			sent.poses[m].resize(now[m].size(), Pose{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0});
+			for (size_t g = 0; g < now[m].size(); ++g)
+				if (now[m][g] != sent.poses[m][g]) {
+					sent.poses[m][g] = now[m][g];
+					poses.push_back(PoseEntry(m, g, now[m][g]));
+				}
+		}
+		if (!poses.empty())
+			entry["poses"] = std::move(poses);
+		changed(entry, "lights", Lights(v), sent.lights);
+		changed(entry, "beacons", Beacons(v), sent.beacons);
+		if (entry.size() > 1)
+			vessels.push_back(std::move(entry));
+	}
+	json gone = json::array();
+	for (auto it = vessels_.begin(); it != vessels_.end();) {
+		if (drawn.count(it->first)) {
+			++it;
+			continue;
+		}
+		gone.push_back(it->first);
+		it = vessels_.erase(it);
+	}
+	if (!vessels.empty())
+		msg["vessels"] = std::move(vessels);
+	if (!gone.empty())
+		msg["gone"] = std::move(gone);
 	return Dump(msg);
 }
 
 std::string FrameEncoder::Keyframe(const host::Simulation &sim, double rate) const {
 	json msg = Header(sim, rate);
 	msg["keyframe"] = true;
-	const Vessel *v = sim.focus();
-	if (!v) {
-		msg["vessel"] = nullptr;
-		return Dump(msg);
+	const Vessel *f = sim.focus();
+	msg["focus"] = Focus(f);
+	if (f) {
+		msg["hud"] = HudTexts(*f);
+		msg["camera"] = Camera(*f);
+		msg["debug"] = sim.DebugLine();
 	}
-	msg["vessel"] = Place(sim, *v);
-	msg["hud"] = HudTexts(*v);
-	json poses = json::array();
-	if (v->visual)
-		for (size_t m = 0; m < v->meshes.size(); ++m)
-			for (size_t g = 0; g < GroupCount(*v, m); ++g) {
-				Pose p = PoseOf<Pose>(v->visual->GroupPose(static_cast<UINT>(m), static_cast<UINT>(g)));
-				if (!IsIdentity(p))
-					poses.push_back(PoseEntry(m, g, p));
-			}
-	msg["poses"] = std::move(poses);
-	msg["lights"] = Lights(*v);
-	msg["beacons"] = Beacons(*v);
-	msg["camera"] = Camera(*v);
+	json vessels = json::array();
+	for (const auto &p : sim.vessels()) {
+		const Vessel &v = *p;
+		if (!v.visual)
+			continue;
+		json poses = json::array();
+		std::vector<std::vector<Pose>> now = Poses<Pose>(v);
+		for (size_t m = 0; m < now.size(); ++m)
+			for (size_t g = 0; g < now[m].size(); ++g)
+				if (!IsIdentity(now[m][g]))
+					poses.push_back(PoseEntry(m, g, now[m][g]));
+		vessels.push_back({{"name", v.name},
+		                   {"place", Place(sim, v)},
+		                   {"meshes", MeshSlots(v)},
+		                   {"poses", std::move(poses)},
+		                   {"lights", Lights(v)},
+		                   {"beacons", Beacons(v)}});
+	}
+	msg["vessels"] = std::move(vessels);
 	return Dump(msg);
 }
 
@@ -294,8 +380,12 @@ std::string FrameEncoder::State(const host::Simulation &sim, size_t watching) {
 	for (const KeyName *k = KeyNamesBegin(); k != KeyNamesEnd(); ++k)
 		if (sim.KeyHeld(k->code))
 			held.push_back(k->name);
+	json vessels = json::array();
+	for (const auto &p : sim.vessels())
+		vessels.push_back({{"name", p->name}, {"class", p->className}, {"visual", p->visual != nullptr}});
 	json doc = {{"frame", sim.frameCount()}, {"simt", sim.simt()}, {"mjd", sim.mjd()},
-	            {"watching", watching}, {"held", std::move(held)}};
+	            {"watching", watching}, {"held", std::move(held)}, {"vessels", std::move(vessels)},
+	            {"debug", sim.DebugLine()}};
 	const Vessel *v = sim.focus();
 	if (!v) {
 		doc["vessel"] = nullptr;

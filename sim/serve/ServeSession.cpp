@@ -69,17 +69,33 @@ std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, 
 	json keys = json::array();
 	for (const BrowserKey *k = BrowserKeysBegin(); k != BrowserKeysEnd(); ++k)
 		keys.push_back({{"code", k->code}, {"key", KeyNameOf(k->oapiKey)}, {"label", k->label}});
+	json vessels = json::array();
+	for (const auto &v : sim.vessels())
+		vessels.push_back({{"name", v->name}, {"class", v->className}});
 	const Vessel *v = sim.focus();
 	json doc = {{"version", SENDRA_VERSION},
 	            {"dt", o.dt},
 	            {"hud", {{"width", sim.options().hudWidth}, {"height", sim.options().hudHeight}}},
 	            {"terrain", sim.terrain().name()},
 	            {"three", three},
-	            {"keys", std::move(keys)}};
+	            {"keys", std::move(keys)},
+	            {"vessels", std::move(vessels)}};
 	doc["vessel"] = v ? json{{"name", v->name}, {"class", v->className}} : json(nullptr);
 	doc["body"] = v && v->surfaceRef ? json{{"name", v->surfaceRef->name}, {"radius", v->surfaceRef->radius}}
 	                                 : json(nullptr);
 	return doc.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// Where a step of the focus goes, as F3 on the page asks: the vessel after the focus in the
+// scenario's order, the first after the last; the first when none has the focus.
+Vessel *NextFocus(const host::Simulation &sim) {
+	const auto &vessels = sim.vessels();
+	if (vessels.empty())
+		return nullptr;
+	for (size_t i = 0; i < vessels.size(); ++i)
+		if (vessels[i].get() == sim.focus())
+			return vessels[(i + 1) % vessels.size()].get();
+	return vessels.front().get();
 }
 
 }  // namespace
@@ -100,12 +116,13 @@ ServeSession::ServeSession(const ServeOptions &o, const WebFiles &files, std::os
 	host::Simulation &sim = session_.simulation();
 	bool three = HasThree(files);
 	content_.session = SessionDocument(sim, o, three);
-	content_.mesh = MeshDocument(sim);
+	meshNames_ = MeshNames(sim);
+	hub_.SetMeshes(MeshDocument(sim));
 	content_.terrain = sim.terrain();
-	if (const Vessel *f = sim.focus(); f && f->surfaceRef) {
-		content_.body = *f->surfaceRef;
-		content_.hasBody = true;
-	}
+	for (const auto &b : sim.bodies())
+		content_.bodies.push_back(*b);
+	if (const Vessel *f = sim.focus(); f && f->surfaceRef)
+		content_.body = f->surfaceRef->name;
 	content_.webRoot = files.page;
 	content_.threeRoot = three ? files.three : std::string();
 	hub_.SetSnapshot(FrameEncoder::State(sim, 0));
@@ -127,10 +144,19 @@ void ServeSession::Step(bool broadcast, double rate) {
 	InputMixer::Frame in = mixer_.Next(hub_.TakeInput());
 	hub_.Settle(mixer_.CarriedByTab());
 	host::Simulation &sim = session_.simulation();
+	// F3 on the page: the host's own focus change, as a drive script's focus event makes it,
+	// before the frame, so that the frame's keys and HUD are the new focus's.
+	for (int i = 0; i < in.focusSteps; ++i)
+		sim.SetFocus(NextFocus(sim));
 	// The page's toggle, as Orbiter's: the focus vessel's mode, for this frame's yaw keys on.
 	if (in.afc >= 0)
 		sim.SetControlSurfaceMode(sim.focus(), static_cast<DWORD>(in.afc));
 	session_.Step(options_.dt, FrameInput{in.keys, std::nullopt});
+	// A vessel that added a mesh the pages do not have yet: they fetch the meshes again.
+	if (std::set<std::string> names = MeshNames(sim); names != meshNames_) {
+		meshNames_ = std::move(names);
+		hub_.SetMeshes(MeshDocument(sim));
+	}
 	if (!broadcast)
 		return;
 	hub_.Broadcast(EventMessage("frame", encoder_.Delta(sim, rate)),

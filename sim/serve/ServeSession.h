@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 
 #include "serve/ServeHttp.h"
@@ -63,6 +64,7 @@ private:
 	ServeHub hub_;
 	InputMixer mixer_;
 	FrameEncoder encoder_;
+	std::set<std::string> meshNames_;  // those of the pages' mesh document
 	ServeContent content_;
 	HttpServer server_;
 };

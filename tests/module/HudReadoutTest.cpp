@@ -19,6 +19,10 @@ TEST(HudReadout, LinesSitAtTheirPixelsForEveryHudSize) {
 		{1920, 1080, 310, 315, 338, 360},
 		{1366, 768, 220, 224, 240, 256},
 		{800, 600, 10, 243, 256, 268},
+		// Either side of the ratio 0.7284 and on it (1821 / 2500): only a wider HUD is shifted.
+		{2500, 1820, 400, 531, 569, 607},
+		{2500, 1821, 10, 739, 777, 815},
+		{2500, 1822, 10, 740, 778, 816},
 	};
 	for (const Layout &l : layouts) {
 		host::SimOptions o = testing_support::WorldOptions();

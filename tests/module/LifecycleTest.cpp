@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "FilledAllocations.h"
 #include "ModuleLoader.h"
 #include "RoverWorld.h"
 
@@ -122,6 +123,23 @@ TEST(RoverLifecycle, DeletingRoversCallsOvcExitAndKeepsTheOthers) {
 	world.Step(0.02, 5);  // the survivor still runs
 	world.sim.DeleteAllVessels();
 	EXPECT_TRUE(world.sim.vessels().empty());
+}
+
+TEST(RoverLifecycle, ADeletedRoverLeavesNothingBehind) {
+	RoverWorld world;
+	auto makeDriveAndDelete = [&](int rovers) {
+		for (int i = 0; i < rovers; ++i) {
+			Vessel *v = world.AddRover("R" + std::to_string(i));
+			world.Step();
+			world.sim.DeleteVessel(v);
+		}
+	};
+	if (LiveAllocations() < 0)
+		GTEST_SKIP() << "under the sanitizers, whose leak checker looks instead";
+	makeDriveAndDelete(1);  // what the host keeps once: the mesh, its lists' room
+	long long before = LiveAllocations();
+	makeDriveAndDelete(5);
+	EXPECT_EQ(LiveAllocations(), before);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 #include "RoverWorld.h"
 #include "Visual.h"
-#include "animation/AnimationTables.h"
+#include "RoverRig.h"
 
 using testing_support::ModuleVariable;
 using testing_support::RoverWorld;
@@ -75,7 +75,8 @@ protected:
 	Vessel *rover = nullptr;
 };
 
-const VECTOR3 HINGE = _V(0, 0.078, -0.89), HINGE_AXIS = _V(-1, 0, 0);
+using expected_rig::HINGE;
+using expected_rig::HINGE_AXIS;
 const VECTOR3 UP = _V(0, 1, 0), AXLE = _V(1, 0, 0);
 const VECTOR3 RIGHT_FRONT = _V(1.5374, -1.759, 1.493);
 
@@ -86,16 +87,16 @@ TEST_F(RigGeometry, SunscreenSlatsFanOutByTheirShareOfTheirAngle) {
 	ExpectPose(rover, 116, Turn(HINGE, HINGE_AXIS, 62.4), "slat 0 at half open");
 	ExpectPose(rover, 109, Turn(HINGE, HINGE_AXIS, 2.4), "slat 14 at half open");
 	std::set<UINT> slats;
-	for (const rig::RotationRow &s : rig::SUNSCREEN_SLATS)
-		slats.insert(s.groups[0]);
+	for (const expected_rig::Slat &s : expected_rig::SLATS)
+		slats.insert(s.group);
 	ExpectOthersUnmoved(rover, slats, "sunscreen half open");
 
 	for (UINT a : r().animSunscreen)
 		Set(rover, a, 1.0);
 	Show();
 	for (int i = 0; i < 15; ++i) {
-		const rig::RotationRow &s = rig::SUNSCREEN_SLATS[i];
-		ExpectPose(rover, s.groups[0], Turn(HINGE, HINGE_AXIS, s.angleDeg), "slat " + std::to_string(i) + " open");
+		const expected_rig::Slat &s = expected_rig::SLATS[i];
+		ExpectPose(rover, s.group, Turn(HINGE, HINGE_AXIS, s.deg), "slat " + std::to_string(i) + " open");
 	}
 	// Open, the slat that turns furthest reaches up over the hinge and back behind it.
 	double top = -1e9, back = 1e9;
@@ -156,17 +157,16 @@ TEST_F(RigGeometry, SwivelTurnsTheForkAndCarriesTheWheelAlong) {
 }
 
 TEST_F(RigGeometry, RollingMovesOnlyEachWheelsRollGroups) {
-	for (rig::Side side : {rig::RIGHT, rig::LEFT}) {
-		UINT anim = side == rig::RIGHT ? r().animWheelRollRight : r().animWheelRollLeft;
+	for (bool right : {true, false}) {
+		UINT anim = right ? r().animWheelRollRight : r().animWheelRollLeft;
 		Set(rover, anim, 0.25);
 		Show();
 		std::set<UINT> moved;
-		for (const rig::WheelRow &w : rig::WHEELS) {
-			if (w.side != side)
+		for (const expected_rig::Wheel &w : expected_rig::WHEELS) {
+			if (w.right != right)
 				continue;
-			VECTOR3 centre = _V(w.rollPoint[0], w.rollPoint[1], w.rollPoint[2]);
 			for (UINT g : w.rollGroups) {
-				ExpectPose(rover, g, Turn(centre, AXLE, 90), "a quarter roll");
+				ExpectPose(rover, g, Turn(w.rollPoint, AXLE, 90), "a quarter roll");
 				moved.insert(g);
 			}
 		}
@@ -302,7 +302,7 @@ TEST(RigSharing, ASecondRoverSharesEverythingButItsRollTransforms) {
 
 	Sendra2016 &ra = RoverWorld::Rover(a), &rb = RoverWorld::Rover(b);
 	std::set<MGROUP_TRANSFORM *> rollA, rollB;
-	for (const rig::WheelRow &w : rig::WHEELS) {
+	for (const expected_rig::Wheel &w : expected_rig::WHEELS) {
 		rollA.insert(ra.*w.rollTransform);
 		rollB.insert(rb.*w.rollTransform);
 	}
@@ -333,11 +333,11 @@ TEST(RigSharing, ASecondRoverSharesEverythingButItsRollTransforms) {
 		for (const auto &c : v->components)
 			withParent += c->parent ? 1 : 0;
 		EXPECT_EQ(withParent, 6u);
-		for (const rig::WheelRow &w : rig::WHEELS) {
+		for (const expected_rig::Wheel &w : expected_rig::WHEELS) {
 			const host::AnimationRecord &link = v->animations.at(rv.*w.linkAnim);
 			const host::AnimationRecord &swivel = v->animations.at(rv.*w.swivelAnim);
 			const host::AnimationRecord &roll =
-			    v->animations.at(w.side == rig::RIGHT ? rv.animWheelRollRight : rv.animWheelRollLeft);
+			    v->animations.at(w.right ? rv.animWheelRollRight : rv.animWheelRollLeft);
 			ASSERT_EQ(link.comps.size(), 1u);
 			ASSERT_EQ(swivel.comps.size(), 1u);
 			EXPECT_EQ(link.comps[0]->parent, swivel.comps[0]);

@@ -206,7 +206,8 @@ TEST(RoverScenarioLoad, AFieldThatCannotBeReadIsLeftWithTheFieldsAfterIt) {
 	    {"DOORL open", 3, 0.3},               // no number
 	    {"DOORL 99999999999 0.5", 3, 0.3},    // beyond the int range
 	    {"DOORL -2147483649 0.5", 3, 0.3},
-	    {"DOORL 2147483647 0.5", 2147483647, 0.5},  // the int range's very end still reads
+	    {"DOORL 2147483647 0.5", 2147483647, 0.5},  // the int range's very ends still read
+	    {"DOORL -2147483648 0.5", -2147483647 - 1, 0.5},
 	    {"DOORL 1 nan", 1, 0.3},              // not a finite state
 	    {"DOORL 1 inf", 1, 0.3},
 	    {"DOORL 1 -INFINITY", 1, 0.3},
@@ -219,7 +220,8 @@ TEST(RoverScenarioLoad, AFieldThatCannotBeReadIsLeftWithTheFieldsAfterIt) {
 	std::vector<std::pair<std::string, std::vector<std::string>>> rovers;
 	for (size_t i = 0; i < std::size(cases); ++i)
 		rovers.push_back({"R" + std::to_string(i), {"DOORL 3 0.3", cases[i].line}});
-	rovers.push_back({"light", {"LIGHT 1", "LIGHT 4294967297", "LIGHT x"}});
+	// A state that overflows does not keep the next line's number from being read.
+	rovers.push_back({"light", {"DOORL 2 1e999", "LIGHT 1", "LIGHT 4294967297", "LIGHT x"}});
 	RoverWorld world;
 	Load(world, Scenario(rovers));
 	for (size_t i = 0; i < std::size(cases); ++i) {

@@ -48,6 +48,10 @@ TEST(SurfaceMotion, NeutralStaysPutButStillSamplesTheTerrainAndImposesItsState) 
 	EXPECT_EQ(v->state.surf_lat, lat);
 	EXPECT_EQ(v->state.surf_hdg, hdg);
 	EXPECT_EQ(v->state.vrot.x, 2.166);
+	EXPECT_EQ(RoverWorld::Rover(v).vs.flag, 0u);  // no propellant, thruster or dock lists asked for
+	v->state.vrot.x = 5.0;  // the host had the rover elsewhere: the step puts it back on its wheels
+	world.Step();
+	EXPECT_EQ(v->state.vrot.x, 2.166);
 	EXPECT_NE(RoverWorld::Rover(v).terrainPitch, 0.0);  // the hills are sampled
 	// The pre-step's host calls, in order: no oapiGetSimStep since nothing travels.
 	std::vector<std::string> preStep(journal.begin(), journal.begin() + 12);
@@ -116,6 +120,13 @@ TEST(SurfaceMotion, ReverseTurnsTheOtherWayForTheSameInput) {
 	HoldRudder(v, -1.0);
 	world.Step();
 	EXPECT_DOUBLE_EQ(r.steerDeflection, 0.01);
+	world.Step(0.02, 4);  // on through straight to the other side
+	EXPECT_NEAR(r.steerDeflection, -0.01, 1e-15);
+	HoldRudder(v, 0.0);  // and back from there
+	world.Step();
+	EXPECT_NEAR(r.steerDeflection, -0.005, 1e-15);
+	world.Step();
+	EXPECT_NEAR(r.steerDeflection, 0.0, 1e-15);
 }
 
 TEST(SurfaceMotion, HeadingWrapTestsAreStrict) {
@@ -133,9 +144,15 @@ TEST(SurfaceMotion, HeadingWrapTestsAreStrict) {
 	right->state.surf_hdg = start;
 	EngageForward(RoverWorld::Rover(right));
 	HoldRudder(right, 1.0);
+	// Turning right past 2 pi comes round to just above 0.
+	Vessel *over = world.AddRover("Over", 2, 0, 0);
+	over->state.surf_hdg = 2 * PI - 0.25e-5;
+	EngageForward(RoverWorld::Rover(over));
+	HoldRudder(over, 1.0);
 	world.Step();
 	EXPECT_EQ(left->state.surf_hdg, 0.0);
 	EXPECT_EQ(right->state.surf_hdg, 2 * PI);
+	EXPECT_NEAR(over->state.surf_hdg, 0.75e-5, 1e-12);
 }
 
 TEST(SurfaceMotion, SwivelledWheelsDriveAlongTheSwivelBearing) {
@@ -240,6 +257,46 @@ TEST(SurfaceMotion, LongitudeStepsAreNotWidenedAtHighLatitude) {
 	world.Step(1.0);
 	EXPECT_NEAR(v->state.surf_lng * kMoonRadius, 2.0, 1e-9);  // as many degrees as a northward step
 	EXPECT_NEAR(v->state.surf_lat, lat, 1e-15);
+}
+
+// A valley running east-west, rising 0.01 y^2 to the north and south and 0.05 x^2 to the
+// east and west of the rover's start (x, y metres east and north).
+host::Terrain Valley() {
+	return host::Terrain::Custom([](const host::Body &b, double lng, double lat) {
+		double x = lng * b.radius, y = lat * b.radius;
+		return 0.01 * y * y + 0.05 * x * x;
+	});
+}
+
+TEST(SurfaceMotion, PitchIsSampledOnTheCentreLineWhereTheStepEnds) {
+	RoverWorld world(Valley());
+	Vessel *v = world.AddRover("R");
+	Sendra2016 &r = RoverWorld::Rover(v);
+	world.Step(1.0);
+	EXPECT_EQ(r.terrainPitch, 0.0);  // at the bottom, nothing across the track counts
+	EngageForward(r);
+	r.groundSpeed = 2.0;
+	world.Step(1.0);
+	// 2 m north: the probes at 4 m and 0 m differ by 0.16 m over their 4 m.
+	EXPECT_NEAR(v->state.surf_lat * kMoonRadius, 2.0, 1e-9);
+	EXPECT_NEAR(r.terrainPitch, std::atan2(0.16, 4.0), 1e-9);
+	EXPECT_EQ(r.surfacePos.y, v->state.surf_lat);
+}
+
+TEST(SurfaceMotion, TravelFollowsTheHeadingThatThisStepsSteeringLeft) {
+	for (int sense : {+1, -1}) {
+		RoverWorld world;
+		Vessel *v = world.AddRover("R");
+		Sendra2016 &r = RoverWorld::Rover(v);
+		sense > 0 ? EngageForward(r) : EngageReverse(r);
+		r.groundSpeed = 1.0;
+		HoldRudder(v, -sense);  // turns the heading left, to 2 pi - 1e-5, in either gear
+		world.Step(1.0);
+		EXPECT_DOUBLE_EQ(v->state.surf_hdg, 2 * PI - 1e-5);
+		// Ahead in forward gear is a little west of north, back in reverse a little east.
+		EXPECT_NEAR(v->state.surf_lng * kMoonRadius, -sense * std::sin(1e-5), 1e-15) << sense;
+		EXPECT_NEAR(v->state.surf_lat * kMoonRadius, sense * std::cos(1e-5), 1e-9) << sense;
+	}
 }
 
 }  // namespace

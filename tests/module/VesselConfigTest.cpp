@@ -62,8 +62,10 @@ TEST(ClassCaps, TouchdownTriangleSitsAtRideHeight) {
 	RoverWorld world;
 	Vessel *v = world.AddRover("R");
 	const Sendra2016 &r = RoverWorld::Rover(v);
-	double l = r.footprintRadius, h = r.rideHeight;
-	ASSERT_GT(l, 0.0);
+	// The triangle's circumradius [m] and the ride height.
+	const double l = 3.0, h = 2.166;
+	EXPECT_EQ(r.footprintRadius, l);
+	EXPECT_EQ(r.rideHeight, h);
 	ASSERT_EQ(v->touchdownPoints.size(), 4u);
 	const auto &td = v->touchdownPoints;
 	ExpectVector(td[0].pos, std::cos(30 * RAD) * l, -h, -std::sin(30 * RAD) * l);
@@ -78,9 +80,6 @@ TEST(ClassCaps, TouchdownTriangleSitsAtRideHeight) {
 	}
 	// The host puts the landed rover's origin at the ride height above the ground.
 	EXPECT_DOUBLE_EQ(host::TouchdownElevation(td), 2.166);
-	// The wheels' footprint lies within reach of the triangle's corners.
-	EXPECT_GT(l, 1.5374);
-	EXPECT_LT(l, 2 * 2.629);
 }
 
 TEST(ClassCaps, FlightModelZeroSetsNoMomentScales) {
@@ -117,10 +116,10 @@ TEST(ClassCaps, LightsAndBeaconsStartOffAndFollowTheSwitchFromTheFirstStep) {
 		EXPECT_EQ(info.att[2], 0.001);
 		EXPECT_NEAR(info.umbra, 0.4363323, 1e-7);
 		EXPECT_NEAR(info.penumbra, 1.0471976, 1e-7);
-		EXPECT_EQ(info.diffuse.r, 1.0f);
-		EXPECT_EQ(info.diffuse.a, 0.0f);
-		EXPECT_EQ(info.specular.g, 1.0f);
-		EXPECT_EQ(info.ambient.b, 0.0f);
+		auto rgba = [](const COLOUR4 &c) { return std::array<float, 4>{c.r, c.g, c.b, c.a}; };
+		EXPECT_EQ(rgba(info.diffuse), (std::array<float, 4>{1, 1, 1, 0}));
+		EXPECT_EQ(rgba(info.specular), (std::array<float, 4>{1, 1, 1, 0}));
+		EXPECT_EQ(rgba(info.ambient), (std::array<float, 4>{0, 0, 0, 0}));
 	}
 
 	VECTOR3 *colours = ModuleVariable<VECTOR3>("BEACON_COLOURS");
@@ -141,7 +140,9 @@ TEST(ClassCaps, LightsAndBeaconsStartOffAndFollowTheSwitchFromTheFirstStep) {
 		EXPECT_EQ(b->period, 1.0);
 		EXPECT_EQ(b->duration, 1.0);
 		EXPECT_NEAR(b->tofs, 1.2 - 0.2 * k, 1e-15);
-		EXPECT_FALSE(b->active);
+		// The switch's byte as stored: a record left unset holds the fill pattern, which a
+		// bool test may read either way.
+		EXPECT_EQ(*reinterpret_cast<const unsigned char *>(&b->active), 0);
 	}
 	EXPECT_EQ(v->beacons[6]->tofs, 0.0);
 	EXPECT_LT(v->beacons[7]->tofs, 0.0);

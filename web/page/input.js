@@ -67,6 +67,12 @@ export class Input {
 			this.send({afc: mode});
 	}
 
+	// Steps the focus to the next vessel, as F3 does.
+	focusNext() {
+		if (this.client)
+			this.send({focus: 'next'});
+	}
+
 	releaseAll() {
 		if (this.held.size === 0 || !this.client)
 			return;

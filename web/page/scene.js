@@ -1,10 +1,12 @@
-// The page's 3D scene: the terrain patch, the focus rover posed from the server's per-group
-// transforms, its spot lights and beacons, and the chase and cockpit cameras.
+// The page's 3D scene: the terrain patch around the focus vessel, every vessel the server
+// draws, posed from its per-group transforms, with its spot lights and beacons, and the chase
+// and cockpit cameras of the focus. It draws only when asked: when a frame changed what is
+// seen, the camera moved or the window changed size.
 import * as THREE from 'three';
 import {OrbitControls} from 'three/addons/controls/OrbitControls.js';
 
 // Orbiter's frames are left-handed (x right or east, y up, z forward or north), three.js's
-// right-handed: mirroring z takes one to the other. The rover keeps Orbiter's coordinates
+// right-handed: mirroring z takes one to the other. A vessel keeps Orbiter's coordinates
 // below a mirrored frame, so its mesh, poses, lights and camera stations are used as the
 // server sends them; three.js turns the faces' winding round for a mirrored object, which
 // makes Orbiter's clockwise front faces its front faces.
@@ -12,74 +14,32 @@ const MIRROR = new THREE.Matrix4().makeScale(1, 1, -1);
 
 const GROUP_HIDDEN = 0x2;   // Orbiter mesh group flags
 const GROUP_UNLIT = 0x4;
+const MESHVIS_EXTERNAL = 0x1, MESHVIS_COCKPIT = 0x2;
 const TERRAIN_GRID = 10;    // [m] between the lines drawn on the ground
 const CONE_LENGTH = 14;     // [m] of the visible beam of a spot light
 const BEACON_NEAR = 50;     // [m] beyond which a beacon's size follows its falloff
 
-export class View {
-	constructor(container, session) {
-		this.session = session;
-		this.radius = session.body ? session.body.radius : 1;
-		this.renderer = new THREE.WebGLRenderer({antialias: true, preserveDrawingBuffer: true});
-		this.renderer.setPixelRatio(Math.min(window.devicePixelRatio, 2));
-		container.appendChild(this.renderer.domElement);
-		this.scene = new THREE.Scene();
-		this.scene.background = new THREE.Color(0x05070c);
-		this.camera = new THREE.PerspectiveCamera(50, 1, 0.1, 5000);
-		this.controls = new OrbitControls(this.camera, this.renderer.domElement);
-		this.controls.maxPolarAngle = Math.PI * 0.495;
-		this.controls.minDistance = 4;
-		this.controls.maxDistance = 400;
-		this.cockpit = false;
-		this.look = {yaw: 0, pitch: 0};  // the driver's turn of the cockpit view [rad]
-		this.cameraResets = -1;
-		this.addLook(container);
+// Whether a beacon shines at simt [s]: while active, and for a strobe for duration of each
+// period from tofs on.
+function beaconLit(b, simt) {
+	return !!(b && b.active && b.pos && b.col && !(b.period > 0 && (simt + b.tofs) % b.period > b.duration));
+}
 
-		const sun = new THREE.DirectionalLight(0xfff6e8, 2.2);
-		sun.position.set(40, 70, 30);
-		this.scene.add(sun);
-		this.scene.add(new THREE.HemisphereLight(0x8a94b0, 0x2c2a26, 0.7));
-
-		this.origin = null;     // lng, lat [rad] of the scene's origin
-		this.rover = new THREE.Group();  // the vessel frame, in Orbiter's coordinates
-		this.rover.matrixAutoUpdate = false;
-		this.scene.add(this.rover);
-		this.groups = [];       // per mesh, per group: the three.js mesh
-		this.meshRoots = [];
-		this.visibility = [];   // per mesh: Orbiter's MESHVIS bits
-		this.spots = [];
-		this.beacons = [];
-		this.beaconSpecs = [];
-		this.cameraSpec = {offset: [0, 0, 0], dir: [0, 0, 1], polar: 0, azimuth: 0, resets: 0};
-		this.terrain = null;
-		this.terrainCentre = null;
-		this.terrainLoading = false;
-		this.placed = false;
-		this.groundTexture = makeGridTexture();
-		this.resize();
-		window.addEventListener('resize', () => this.resize());
+// The meshes of the mesh document by name, made into three.js geometries and materials once
+// and shared by every vessel that shows them.
+class MeshLibrary {
+	constructor() {
+		this.meshes = new Map();
 	}
 
-	resize() {
-		const w = window.innerWidth, h = window.innerHeight;
-		this.renderer.setSize(w, h);
-		this.camera.aspect = w / h;
-		this.camera.updateProjectionMatrix();
-	}
-
-	// --- The rover's meshes, once ---
-
-	setMeshes(doc) {
-		doc.meshes.forEach((m, mi) => {
-			const root = new THREE.Group();
-			if (m.offset)
-				root.position.set(m.offset[0], m.offset[1], m.offset[2]);
-			this.rover.add(root);
-			this.meshRoots[mi] = root;
-			this.visibility[mi] = m.visibility;
-			this.groups[mi] = [];
-			if (!m.groups)
-				return;
+	add(doc) {
+		for (const m of doc.meshes) {
+			if (this.meshes.has(m.name))
+				continue;
+			if (!m.groups) {
+				this.meshes.set(m.name, null);  // the host could not read it: nothing to draw
+				continue;
+			}
 			const materials = new Map();
 			const material = (index, unlit) => {
 				const key = index * 2 + (unlit ? 1 : 0);
@@ -87,142 +47,129 @@ export class View {
 					materials.set(key, makeMaterial(index > 0 ? m.materials[index - 1] : null, unlit));
 				return materials.get(key);
 			};
-			m.groups.forEach((g, gi) => {
+			this.meshes.set(m.name, m.groups.map(g => {
 				const geometry = new THREE.BufferGeometry();
 				geometry.setAttribute('position', new THREE.Float32BufferAttribute(g.positions, 3));
 				geometry.setAttribute('normal', new THREE.Float32BufferAttribute(g.normals, 3));
 				geometry.setIndex(g.indices);
-				const mesh = new THREE.Mesh(geometry, material(g.material, (g.flags & GROUP_UNLIT) !== 0));
+				return {label: g.label, flags: g.flags, geometry, material: material(g.material, (g.flags & GROUP_UNLIT) !== 0)};
+			}));
+		}
+	}
+
+	has(name) {
+		return this.meshes.has(name);
+	}
+}
+
+// One vessel of the scene: its frame in Orbiter's coordinates, its mesh groups, lights and beacons.
+class VesselView {
+	constructor(name, scene) {
+		this.name = name;
+		this.root = new THREE.Group();
+		this.root.matrixAutoUpdate = false;
+		this.root.visible = false;  // until it is placed
+		scene.add(this.root);
+		this.slots = [];       // the server's mesh slots: {mesh, offset, visibility}
+		this.built = false;    // whether the slots' meshes are made
+		this.meshRoots = [];
+		this.groups = [];      // per mesh, per group: the three.js mesh
+		this.poses = [];       // per mesh, per group: the transform last sent, as the server sends it
+		this.spots = [];
+		this.sprites = [];
+		this.beaconSpecs = [];
+		this.place = null;
+		this.position = new THREE.Vector3();
+	}
+
+	setSlots(slots, library) {
+		this.slots = slots;
+		for (const root of this.meshRoots)
+			this.root.remove(root);
+		this.meshRoots = [];
+		this.groups = [];
+		this.built = false;
+		this.build(library);
+	}
+
+	// Makes the slots' meshes once the library has them all; false while it lacks one.
+	build(library) {
+		if (this.built)
+			return true;
+		if (!this.slots.every(s => library.has(s.mesh)))
+			return false;
+		this.slots.forEach((slot, mi) => {
+			const root = new THREE.Group();
+			if (slot.offset)
+				root.position.set(slot.offset[0], slot.offset[1], slot.offset[2]);
+			this.root.add(root);
+			this.meshRoots[mi] = root;
+			this.groups[mi] = (library.meshes.get(slot.mesh) || []).map(g => {
+				const mesh = new THREE.Mesh(g.geometry, g.material);
 				mesh.name = g.label;
 				mesh.matrixAutoUpdate = false;
 				mesh.visible = (g.flags & GROUP_HIDDEN) === 0;
 				root.add(mesh);
-				this.groups[mi][gi] = mesh;
+				return mesh;
 			});
 		});
-		this.roverReady = true;
+		this.built = true;
+		this.applyPoses();
+		return true;
 	}
 
-	// --- A frame from the server ---
+	// Poses [mesh, group, 3x3 row-major, translation]; a keyframe's start from the mesh file's.
+	setPoses(list, reset) {
+		if (reset)
+			this.poses = [];
+		for (const p of list) {
+			(this.poses[p[0]] = this.poses[p[0]] || [])[p[1]] = p;
+		}
+		this.applyPoses(reset);
+	}
 
-	applyFrame(f) {
-		const v = f.vessel;
-		this.rover.visible = !!v;
-		if (!v)
+	applyPoses(reset = true) {
+		if (!this.built)
 			return;
-		if (f.keyframe)
-			for (const meshes of this.groups)
-				for (const g of meshes)
-					g.matrix.identity(), g.matrixWorldNeedsUpdate = true;
-		for (const p of f.poses) {
-			const g = this.groups[p[0]] && this.groups[p[0]][p[1]];
-			if (!g)
-				continue;
-			g.matrix.set(p[2], p[3], p[4], p[11], p[5], p[6], p[7], p[12], p[8], p[9], p[10], p[13], 0, 0, 0, 1);
-			g.matrixWorldNeedsUpdate = true;
-		}
-		if (!this.origin)
-			this.origin = {lng: v.lng, lat: v.lat};
-		const [east, north] = this.toLocal(v.lng, v.lat);
-		const a = v.attitude;
-		const place = new THREE.Matrix4().set(a[0], a[1], a[2], east, a[3], a[4], a[5], v.ground + v.alt,
-		                                      a[6], a[7], a[8], north, 0, 0, 0, 1);
-		this.rover.matrix.multiplyMatrices(MIRROR, place);
-		this.rover.matrixWorldNeedsUpdate = true;
-		this.rover.updateMatrixWorld(true);
-		this.position = new THREE.Vector3(east, v.ground + v.alt, -north);
-
-		if (f.lights)
-			this.setLights(f.lights);
-		if (f.beacons)
-			this.beaconSpecs = f.beacons;
-		if (f.camera) {
-			this.cameraSpec = f.camera;
-			if (f.camera.resets !== this.cameraResets) {
-				this.cameraResets = f.camera.resets;
-				this.look = {yaw: 0, pitch: 0};  // as the module's reset of the cockpit view
-			}
-		}
-		if (!this.placed) {
-			this.placeChaseCamera();
-			this.placed = true;
-		}
-		this.followTerrain(v.lng, v.lat);
-	}
-
-	// East and north [m] of a surface point from the scene's origin.
-	toLocal(lng, lat) {
-		return [(lng - this.origin.lng) * this.radius * Math.cos(this.origin.lat), (lat - this.origin.lat) * this.radius];
-	}
-
-	// --- Terrain: a patch around the rover, fetched again when it nears the edge ---
-
-	followTerrain(lng, lat) {
-		if (this.terrainLoading)
-			return;
-		if (this.terrainCentre) {
-			const [e0, n0] = this.toLocal(this.terrainCentre.lng, this.terrainCentre.lat);
-			const [e, n] = this.toLocal(lng, lat);
-			if (Math.hypot(e - e0, n - n0) < this.terrainCentre.reach)
+		this.groups.forEach((meshes, mi) => meshes.forEach((g, gi) => {
+			const p = this.poses[mi] && this.poses[mi][gi];
+			if (p)
+				g.matrix.set(p[2], p[3], p[4], p[11], p[5], p[6], p[7], p[12], p[8], p[9], p[10], p[13], 0, 0, 0, 1);
+			else if (reset)
+				g.matrix.identity();
+			else
 				return;
-		}
-		this.terrainLoading = true;
-		fetch(`/api/terrain?lng=${lng}&lat=${lat}`)
-			.then(r => r.ok ? r.json() : Promise.reject(new Error(`terrain: ${r.status}`)))
-			.then(doc => this.setTerrain(doc))
-			.catch(err => console.warn(err))
-			.finally(() => { this.terrainLoading = false; });
+			g.matrixWorldNeedsUpdate = true;
+		}));
 	}
 
-	setTerrain(doc) {
-		const n = doc.n, half = (n - 1) / 2;
-		const positions = new Float32Array(n * n * 3), uvs = new Float32Array(n * n * 2);
-		const rCosLat = doc.radius * Math.cos(doc.lat);
-		for (let j = 0; j < n; ++j)
-			for (let i = 0; i < n; ++i) {
-				const k = j * n + i;
-				// The server's grid points, placed as the rover is.
-				const lng = doc.lng + (i - half) * doc.spacing / rCosLat;
-				const lat = doc.lat + (j - half) * doc.spacing / doc.radius;
-				const [east, north] = this.toLocal(lng, lat);
-				positions.set([east, doc.heights[k], -north], k * 3);
-				uvs.set([east / TERRAIN_GRID, north / TERRAIN_GRID], k * 2);
-			}
-		const index = [];
-		for (let j = 0; j + 1 < n; ++j)
-			for (let i = 0; i + 1 < n; ++i) {
-				const a = j * n + i, b = a + 1, c = a + n, d = c + 1;
-				index.push(a, b, c, b, d, c);  // counter-clockwise seen from above
-			}
-		const geometry = new THREE.BufferGeometry();
-		geometry.setAttribute('position', new THREE.BufferAttribute(positions, 3));
-		geometry.setAttribute('uv', new THREE.BufferAttribute(uvs, 2));
-		geometry.setIndex(index);
-		geometry.computeVertexNormals();
-		const mesh = new THREE.Mesh(geometry, new THREE.MeshStandardMaterial({
-			color: 0x9a968e, roughness: 1, metalness: 0, map: this.groundTexture}));
-		if (this.terrain) {
-			this.scene.remove(this.terrain);
-			this.terrain.geometry.dispose();
-			this.terrain.material.dispose();
-		}
-		this.terrain = mesh;
-		this.scene.add(mesh);
-		this.terrainCentre = {lng: doc.lng, lat: doc.lat, reach: doc.spacing * (n - 1) / 4};
+	// Its place from the scene's origin: east, up, -north, with the vessel's attitude.
+	locate(toLocal) {
+		const place = this.place;
+		const [east, north] = toLocal(place.lng, place.lat);
+		const a = place.attitude;
+		const m = new THREE.Matrix4().set(a[0], a[1], a[2], east, a[3], a[4], a[5], place.ground + place.alt,
+		                                  a[6], a[7], a[8], north, 0, 0, 0, 1);
+		this.root.matrix.multiplyMatrices(MIRROR, m);
+		this.root.matrixWorldNeedsUpdate = true;
+		this.root.updateMatrixWorld(true);
+		this.position.set(east, place.ground + place.alt, -north);
+		this.root.visible = true;
 	}
-
-	// --- Lights and beacons ---
 
 	setLights(lights) {
 		if (this.spots.length !== lights.length) {
-			for (const s of this.spots)
-				this.rover.remove(s.light, s.light.target, s.cone);
+			for (const s of this.spots) {
+				this.root.remove(s.light, s.light.target, s.cone);
+				s.cone.geometry.dispose();
+				s.cone.material.dispose();
+			}
 			this.spots = lights.map(() => {
 				const light = new THREE.SpotLight(0xffffff, 0, 0, Math.PI / 4, 0.5, 2);
 				const cone = new THREE.Mesh(new THREE.BufferGeometry(), new THREE.MeshBasicMaterial({
 					color: 0xfff4d8, vertexColors: true, transparent: true, blending: THREE.AdditiveBlending,
 					depthWrite: false, side: THREE.DoubleSide}));
-				this.rover.add(light, light.target, cone);
+				this.root.add(light, light.target, cone);
 				return {light, cone, key: '', on: false};
 			});
 		}
@@ -243,8 +190,7 @@ export class View {
 			light.penumbra = spot && l.penumbra > 0 ? 1 - l.umbra / l.penumbra : 0;
 			// Its quadratic attenuation term sets the strength: I = 1 / (att2 d^2) far off.
 			light.intensity = l.active ? 0.08 / Math.max(l.att[2], 1e-4) : 0;
-			cone.visible = l.active && spot;
-			this.spots[i].on = cone.visible;
+			this.spots[i].on = l.active && spot;
 			const key = `${l.pos}|${dir.toArray()}|${l.penumbra}`;
 			if (spot && this.spots[i].key !== key) {
 				this.spots[i].key = key;
@@ -265,21 +211,22 @@ export class View {
 		});
 	}
 
-	updateBeacons(simt) {
-		while (this.beacons.length < this.beaconSpecs.length) {
+	// Which beacons shine at simt, as a string: the scene is drawn again when it changes.
+	beaconsLit(simt) {
+		return this.beaconSpecs.map(b => beaconLit(b, simt) ? '1' : '0').join('');
+	}
+
+	updateBeacons(simt, cameraPos) {
+		while (this.sprites.length < this.beaconSpecs.length) {
 			const sprite = new THREE.Sprite(new THREE.SpriteMaterial({
 				map: starTexture(), blending: THREE.AdditiveBlending, depthWrite: false, transparent: true}));
-			this.rover.add(sprite);
-			this.beacons.push(sprite);
+			this.root.add(sprite);
+			this.sprites.push(sprite);
 		}
-		const cameraPos = this.camera.position;
-		this.beacons.forEach((sprite, i) => {
+		this.sprites.forEach((sprite, i) => {
 			const b = this.beaconSpecs[i];
-			// Lit while active, and for a strobe for duration of each period from tofs on.
-			const lit = b && b.active && b.pos && b.col &&
-			            !(b.period > 0 && (simt + b.tofs) % b.period > b.duration);
-			sprite.visible = !!lit;
-			if (!lit)
+			sprite.visible = beaconLit(b, simt);
+			if (!sprite.visible)
 				return;
 			sprite.position.set(b.pos[0], b.pos[1], b.pos[2]);
 			sprite.material.color.setRGB(b.col[0], b.col[1], b.col[2]);
@@ -291,11 +238,300 @@ export class View {
 		});
 	}
 
+	// Its meshes as seen from the cockpit of the focus (inside) or from outside.
+	showFrom(inside) {
+		this.slots.forEach((slot, i) => {
+			if (this.meshRoots[i])
+				this.meshRoots[i].visible = (slot.visibility & (inside ? MESHVIS_COCKPIT : MESHVIS_EXTERNAL)) !== 0;
+		});
+		// The beams are seen from outside; from within them, only their light.
+		for (const s of this.spots)
+			s.cone.visible = s.on && !inside;
+	}
+
+	dispose(scene) {
+		scene.remove(this.root);
+		for (const s of this.spots) {
+			s.cone.geometry.dispose();
+			s.cone.material.dispose();
+		}
+		for (const sprite of this.sprites)
+			sprite.material.dispose();
+	}
+}
+
+export class View {
+	constructor(container) {
+		this.renderer = new THREE.WebGLRenderer({antialias: true, preserveDrawingBuffer: true});
+		this.renderer.setPixelRatio(Math.min(window.devicePixelRatio, 2));
+		container.appendChild(this.renderer.domElement);
+		this.scene = new THREE.Scene();
+		this.scene.background = new THREE.Color(0x05070c);
+		this.camera = new THREE.PerspectiveCamera(50, 1, 0.1, 5000);
+		this.controls = new OrbitControls(this.camera, this.renderer.domElement);
+		this.controls.maxPolarAngle = Math.PI * 0.495;
+		this.controls.minDistance = 4;
+		this.controls.maxDistance = 400;
+		this.controls.enablePan = false;  // the chase camera keeps the focus vessel in the middle
+		this.controls.addEventListener('change', () => this.requestRender());
+		this.cockpit = false;
+		this.look = {yaw: 0, pitch: 0};  // the driver's turn of the cockpit view [rad]
+		this.cameraResets = -1;
+		this.addLook(container);
+
+		const sun = new THREE.DirectionalLight(0xfff6e8, 2.2);
+		sun.position.set(40, 70, 30);
+		this.scene.add(sun);
+		this.scene.add(new THREE.HemisphereLight(0x8a94b0, 0x2c2a26, 0.7));
+
+		this.library = new MeshLibrary();
+		this.meshesLoading = false;
+		this.vessels = new Map();  // by name
+		this.focus = null;         // the focus as the last frame gave it: {name, body, radius, ...}
+		this.origin = null;        // lng, lat [rad] of the scene's origin, on the focus's body
+		this.radius = 1;
+		this.cameraSpec = {offset: [0, 0, 0], dir: [0, 0, 1], polar: 0, azimuth: 0, resets: 0};
+		this.simt = 0;
+		this.lit = '';             // which beacons shone when last drawn
+		this.terrain = null;
+		this.terrainCentre = null;
+		this.terrainLoading = false;
+		this.placed = false;       // whether the chase camera was put behind the focus
+		this.groundTexture = makeGridTexture();
+		this.rendered = 0;         // draws so far
+		this.renderQueued = false;
+		this.rendering = false;
+		this.onRender = null;
+		this.resize();
+		window.addEventListener('resize', () => this.resize());
+	}
+
+	resize() {
+		const w = window.innerWidth, h = window.innerHeight;
+		this.renderer.setSize(w, h);
+		this.camera.aspect = w / h;
+		this.camera.updateProjectionMatrix();
+		this.requestRender();
+	}
+
+	// Draws at the next animation frame, once however often it is asked.
+	requestRender() {
+		if (this.renderQueued || this.rendering)
+			return;
+		this.renderQueued = true;
+		requestAnimationFrame(() => {
+			this.renderQueued = false;
+			this.render();
+		});
+	}
+
+	// Whether nothing is on its way that would be drawn: meshes, terrain, a draw asked for.
+	settled() {
+		return !this.meshesLoading && !this.terrainLoading && this.terrain !== null && !this.renderQueued;
+	}
+
+	// The vessels whose meshes the scene shows.
+	drawnVessels() {
+		return [...this.vessels.values()].filter(v => v.built && v.root.visible && v.slots.length > 0).map(v => v.name);
+	}
+
+	// --- Meshes: the document again whenever a vessel shows one the page lacks ---
+
+	setMeshes(doc) {
+		this.library.add(doc);
+		for (const v of this.vessels.values())
+			if (!v.built && v.build(this.library))
+				this.requestRender();
+	}
+
+	fetchMeshes() {
+		if (this.meshesLoading)
+			return;
+		this.meshesLoading = true;
+		fetch('/api/mesh')
+			.then(r => r.ok ? r.json() : Promise.reject(new Error(`meshes: ${r.status}`)))
+			.then(doc => this.setMeshes(doc))
+			.catch(err => console.warn(err))
+			.finally(() => { this.meshesLoading = false; });
+	}
+
+	// --- A frame from the server ---
+
+	applyFrame(f) {
+		let changed = false;
+		if ('focus' in f) {
+			const old = this.focus;
+			this.focus = f.focus;
+			const body = f.focus && f.focus.body;
+			if (!old || !f.focus || old.body !== body) {
+				// Another body (or none): the scene starts again at the new focus.
+				this.origin = null;
+				this.radius = f.focus && f.focus.radius ? f.focus.radius : 1;
+				this.dropTerrain();
+				this.placed = false;
+			} else if (old.name !== f.focus.name) {
+				this.placed = false;  // the chase camera goes behind the new focus
+			}
+			changed = true;
+		}
+		if (f.keyframe) {
+			const named = new Set(f.vessels.map(v => v.name));
+			for (const name of [...this.vessels.keys()])
+				if (!named.has(name))
+					this.drop(name);
+		}
+		for (const name of f.gone || [])
+			this.drop(name);
+		const moved = new Set();
+		for (const e of f.vessels || []) {
+			let v = this.vessels.get(e.name);
+			if (!v)
+				this.vessels.set(e.name, v = new VesselView(e.name, this.scene));
+			if (e.meshes) {
+				v.setSlots(e.meshes, this.library);
+				if (!v.built)
+					this.fetchMeshes();
+			}
+			if (e.poses)
+				v.setPoses(e.poses, !!f.keyframe);
+			if (e.place) {
+				v.place = e.place;
+				moved.add(v);
+			}
+			if (e.lights)
+				v.setLights(e.lights);
+			if (e.beacons)
+				v.beaconSpecs = e.beacons;
+			changed = true;
+		}
+		if (f.camera) {
+			this.cameraSpec = f.camera;
+			if (f.camera.resets !== this.cameraResets || 'focus' in f) {
+				this.cameraResets = f.camera.resets;
+				this.look = {yaw: 0, pitch: 0};  // as the module's reset of the cockpit view
+			}
+			changed = changed || this.cockpit;
+		}
+		const focus = this.focusVessel();
+		if (!this.origin && focus && focus.place) {
+			// The scene's origin is where the focus first stands: every vessel is placed anew.
+			this.origin = {lng: focus.place.lng, lat: focus.place.lat};
+			for (const v of this.vessels.values())
+				if (v.place)
+					moved.add(v);
+		}
+		if (this.origin)
+			for (const v of moved)
+				v.locate((lng, lat) => this.toLocal(lng, lat));
+		this.simt = f.simt;
+		if (focus && focus.place && this.origin) {
+			if (!this.placed) {
+				this.placeChaseCamera();
+				this.placed = true;
+			}
+			this.followTerrain(focus.place.lng, focus.place.lat);
+		}
+		if (changed || this.beaconsLit() !== this.lit)
+			this.requestRender();
+	}
+
+	focusVessel() {
+		return this.focus ? this.vessels.get(this.focus.name) : undefined;
+	}
+
+	drop(name) {
+		const v = this.vessels.get(name);
+		if (!v)
+			return;
+		v.dispose(this.scene);
+		this.vessels.delete(name);
+		this.requestRender();
+	}
+
+	beaconsLit() {
+		let lit = '';
+		for (const v of this.vessels.values())
+			lit += v.beaconsLit(this.simt) + '|';
+		return lit;
+	}
+
+	// East and north [m] of a surface point from the scene's origin.
+	toLocal(lng, lat) {
+		return [(lng - this.origin.lng) * this.radius * Math.cos(this.origin.lat), (lat - this.origin.lat) * this.radius];
+	}
+
+	// --- Terrain: a patch around the focus, fetched again when it nears the edge ---
+
+	followTerrain(lng, lat) {
+		if (this.terrainLoading || !this.focus || !this.focus.body)
+			return;
+		if (this.terrainCentre) {
+			const [e0, n0] = this.toLocal(this.terrainCentre.lng, this.terrainCentre.lat);
+			const [e, n] = this.toLocal(lng, lat);
+			if (Math.hypot(e - e0, n - n0) < this.terrainCentre.reach)
+				return;
+		}
+		this.terrainLoading = true;
+		const body = this.focus.body;
+		fetch(`/api/terrain?lng=${lng}&lat=${lat}&body=${encodeURIComponent(body)}`)
+			.then(r => r.ok ? r.json() : Promise.reject(new Error(`terrain: ${r.status}`)))
+			.then(doc => { if (this.focus && this.focus.body === body && this.origin) this.setTerrain(doc); })
+			.catch(err => console.warn(err))
+			.finally(() => { this.terrainLoading = false; });
+	}
+
+	dropTerrain() {
+		if (!this.terrain)
+			return;
+		this.scene.remove(this.terrain);
+		this.terrain.geometry.dispose();
+		this.terrain.material.dispose();
+		this.terrain = null;
+		this.terrainCentre = null;
+	}
+
+	setTerrain(doc) {
+		const n = doc.n, half = (n - 1) / 2;
+		const positions = new Float32Array(n * n * 3), uvs = new Float32Array(n * n * 2);
+		const rCosLat = doc.radius * Math.cos(doc.lat);
+		for (let j = 0; j < n; ++j)
+			for (let i = 0; i < n; ++i) {
+				const k = j * n + i;
+				// The server's grid points, placed as the vessels are.
+				const lng = doc.lng + (i - half) * doc.spacing / rCosLat;
+				const lat = doc.lat + (j - half) * doc.spacing / doc.radius;
+				const [east, north] = this.toLocal(lng, lat);
+				positions.set([east, doc.heights[k], -north], k * 3);
+				uvs.set([east / TERRAIN_GRID, north / TERRAIN_GRID], k * 2);
+			}
+		const index = [];
+		for (let j = 0; j + 1 < n; ++j)
+			for (let i = 0; i + 1 < n; ++i) {
+				const a = j * n + i, b = a + 1, c = a + n, d = c + 1;
+				index.push(a, b, c, b, d, c);  // counter-clockwise seen from above
+			}
+		const geometry = new THREE.BufferGeometry();
+		geometry.setAttribute('position', new THREE.BufferAttribute(positions, 3));
+		geometry.setAttribute('uv', new THREE.BufferAttribute(uvs, 2));
+		geometry.setIndex(index);
+		geometry.computeVertexNormals();
+		const mesh = new THREE.Mesh(geometry, new THREE.MeshStandardMaterial({
+			color: 0x9a968e, roughness: 1, metalness: 0, map: this.groundTexture}));
+		this.dropTerrain();
+		this.terrain = mesh;
+		this.scene.add(mesh);
+		this.terrainCentre = {lng: doc.lng, lat: doc.lat, reach: doc.spacing * (n - 1) / 4};
+		this.requestRender();
+	}
+
 	// --- Cameras ---
 
 	placeChaseCamera() {
-		const forward = new THREE.Vector3(0, 0, 1).transformDirection(this.rover.matrixWorld);
-		const target = this.position.clone().add(new THREE.Vector3(0, 1, 0));
+		const v = this.focusVessel();
+		if (!v || !v.place)
+			return;
+		const forward = new THREE.Vector3(0, 0, 1).transformDirection(v.root.matrixWorld);
+		const target = v.position.clone().add(new THREE.Vector3(0, 1, 0));
 		this.camera.position.copy(target).addScaledVector(forward, -13).add(new THREE.Vector3(0, 5, 0));
 		this.controls.target.copy(target);
 		this.controls.update();
@@ -306,6 +542,7 @@ export class View {
 		this.controls.enabled = !on;
 		if (!on && this.placed)
 			this.placeChaseCamera();
+		this.requestRender();
 	}
 
 	addLook(container) {
@@ -318,15 +555,17 @@ export class View {
 			this.look.yaw -= (e.clientX - drag.x) * 0.005;
 			this.look.pitch = Math.max(-1.4, Math.min(1.4, this.look.pitch - (e.clientY - drag.y) * 0.005));
 			drag = {x: e.clientX, y: e.clientY};
+			this.requestRender();
 		});
 	}
 
 	updateCamera() {
-		if (!this.placed)
+		const focus = this.focusVessel();
+		if (!this.placed || !focus)
 			return;
 		if (this.cockpit) {
 			const c = this.cameraSpec;
-			const m = this.rover.matrixWorld;
+			const m = focus.root.matrixWorld;
 			const eye = new THREE.Vector3(...c.offset).applyMatrix4(m);
 			// The station's default direction, turned by the module's polar and azimuth and
 			// then by the driver's own look, about the vessel's up and right axes.
@@ -339,23 +578,31 @@ export class View {
 			this.camera.position.copy(eye);
 			this.camera.lookAt(eye.clone().add(world));
 		} else {
-			const target = this.position.clone().add(new THREE.Vector3(0, 1, 0));
+			const target = focus.position.clone().add(new THREE.Vector3(0, 1, 0));
 			this.camera.up.set(0, 1, 0);
 			this.camera.position.add(target.clone().sub(this.controls.target));
 			this.controls.target.copy(target);
 			this.controls.update();
 		}
-		for (let i = 0; i < this.meshRoots.length; ++i)
-			this.meshRoots[i].visible = (this.visibility[i] & (this.cockpit ? 2 : 1)) !== 0;
-		// The beams are seen from outside; from the cockpit, within them, only their light.
-		for (const s of this.spots)
-			s.cone.visible = s.on && !this.cockpit;
 	}
 
-	render(simt) {
-		this.updateCamera();
-		this.updateBeacons(simt);
-		this.renderer.render(this.scene, this.camera);
+	render() {
+		this.rendering = true;  // the chase camera's own update asks for no second draw
+		try {
+			this.updateCamera();
+			const focus = this.focusVessel();
+			for (const v of this.vessels.values()) {
+				v.showFrom(this.cockpit && v === focus);
+				v.updateBeacons(this.simt, this.camera.position);
+			}
+			this.lit = this.beaconsLit();
+			this.renderer.render(this.scene, this.camera);
+			++this.rendered;
+		} finally {
+			this.rendering = false;
+		}
+		if (this.onRender)
+			this.onRender();
 	}
 }
 

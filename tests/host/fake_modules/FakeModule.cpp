@@ -1,6 +1,8 @@
 // A deliberately flawed vessel module for the host's loader tests; each build leaves out or
-// breaks one piece of what the host requires, or (FAKE_KEYS) takes or hides keys, chosen by a
-// compile definition.
+// breaks one piece of what the host requires, or (FAKE_KEYS) takes or hides keys and logs the
+// focus changes it is told of, chosen by a compile definition.
+#include <cstdio>
+
 #include "Orbitersdk.h"
 
 #ifndef FAKE_VERSION
@@ -19,6 +21,16 @@ public:
 		if (KEYDOWN(kstate, OAPI_KEY_LSHIFT))
 			RESETKEY(kstate, OAPI_KEY_NUMPAD3);
 		return 0;
+	}
+	// "<self> gets|loses focus: new <name>, old <name>" in the host's log.
+	void clbkFocusChanged(bool getfocus, OBJHANDLE hNewVessel, OBJHANDLE hOldVessel) override {
+		char line[160], now[40] = "-", old[40] = "-";
+		if (hNewVessel)
+			oapiGetObjectName(hNewVessel, now, sizeof now);
+		if (hOldVessel)
+			oapiGetObjectName(hOldVessel, old, sizeof old);
+		snprintf(line, sizeof line, "%s %s focus: new %s, old %s", GetName(), getfocus ? "gets" : "loses", now, old);
+		oapiWriteLog(line);
 	}
 #endif
 };

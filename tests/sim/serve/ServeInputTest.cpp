@@ -1,6 +1,6 @@
 // The page's keys merged into frames: what the rover sees when several tabs press, hold,
 // repeat, tap within one frame, lose the focus or go away; the yaw keys; the control-surface
-// toggle.
+// toggle; the steps of the focus vessel.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -21,6 +21,7 @@ InputCommand Connect(uint64_t tab) { return {Kind::Connect, tab}; }
 InputCommand Disconnect(uint64_t tab) { return {Kind::Disconnect, tab}; }
 InputCommand ReleaseAll(uint64_t tab) { return {Kind::ReleaseAll, tab}; }
 InputCommand Afc(uint64_t tab, int mode) { return {Kind::Afc, tab, -1, false, mode}; }
+InputCommand Focus(uint64_t tab) { return {Kind::FocusNext, tab}; }
 InputCommand Key(uint64_t tab, const char *code, bool down) {
 	int binding = sim::BrowserKeyIndex(code);
 	EXPECT_GE(binding, 0) << code;
@@ -149,6 +150,22 @@ TEST_F(Mixer, TheControlSurfaceToggleGoesToTheFrameOfTheTabsEarlierKeys) {
 	EXPECT_EQ(Next({Key(1, "Numpad8", true), Key(1, "Numpad8", false), Afc(1, 0)}).afc, -1);
 	EXPECT_EQ(Next().afc, 0);
 	EXPECT_EQ(Next({Afc(9, 7)}).afc, -1) << "never connected";
+}
+
+TEST_F(Mixer, AFocusStepWaitsBehindTheKeysAndModeSentBeforeIt) {
+	Next({Connect(1), Connect(2)});
+	EXPECT_EQ(Next({Focus(1), Focus(2), Key(1, "KeyJ", true)}).focusSteps, 2) << "keys after it go to the new focus";
+	// Keys and a mode already in the frame were meant for the focus they were sent to.
+	sim::InputMixer::Frame f = Next({Key(2, "KeyV", true), Focus(1), Afc(1, 0)});
+	EXPECT_EQ(Events(f), Down(OAPI_KEY_V));
+	EXPECT_EQ(f.focusSteps, 0);
+	EXPECT_EQ(f.afc, -1) << "the tab's mode stays behind its step";
+	sim::InputMixer::Frame g = Next();
+	EXPECT_EQ(g.focusSteps, 1);
+	EXPECT_EQ(g.afc, 0);
+	EXPECT_EQ(Next({Afc(2, 7), Focus(2)}).focusSteps, 0);
+	EXPECT_EQ(Next().focusSteps, 1);
+	EXPECT_EQ(Next({Focus(9)}).focusSteps, 0) << "never connected";
 }
 
 }  // namespace

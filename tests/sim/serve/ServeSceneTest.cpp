@@ -1,9 +1,11 @@
 // What the page is told about the simulation: the rover's attitude on its local horizon, the
-// terrain grid, and frame messages that, applied in order on a keyframe, pose every mesh
-// group exactly as the host's visual does.
+// terrain grid, and frame messages that, applied in order on a keyframe, draw the vessels the
+// host keeps visuals of and pose every mesh group exactly as the host's visual does.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
+#include <set>
 #include <nlohmann/json.hpp>
 
 #include "RoverWorld.h"
@@ -25,22 +27,7 @@ void ExpectNear(const VECTOR3 &a, const VECTOR3 &b, double tol, const std::strin
 	EXPECT_NEAR(a.z, b.z, tol) << what;
 }
 
-// A page's copy of the group poses, kept up to date from the frame messages.
-struct PagePoses {
-	std::map<std::pair<int, int>, std::vector<float>> poses;  // absent: identity
-	void Apply(const json &frame) {
-		if (frame.value("keyframe", false))
-			poses.clear();
-		for (const json &p : frame["poses"])
-			poses[{p[0].get<int>(), p[1].get<int>()}] = std::vector<float>(p.begin() + 2, p.end());
-	}
-	std::vector<float> Of(int mesh, int group) const {
-		auto it = poses.find({mesh, group});
-		return it != poses.end() ? it->second : std::vector<float>{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-	}
-};
-
-std::vector<float> HostPose(Vessel *v, int group) {
+std::vector<float> HostPose(const Vessel *v, int group) {
 	const host::Affine &a = v->visual->GroupPose(0, static_cast<UINT>(group));
 	std::vector<float> p;
 	for (double x : a.m.data)
@@ -48,6 +35,48 @@ std::vector<float> HostPose(Vessel *v, int group) {
 	p.insert(p.end(), {static_cast<float>(a.t.x), static_cast<float>(a.t.y), static_cast<float>(a.t.z)});
 	return p;
 }
+
+// A page's copy of the vessels it draws and their group poses, kept up to date from the frame
+// messages.
+struct Page {
+	std::string focus;
+	std::map<std::string, std::map<std::pair<int, int>, std::vector<float>>> vessels;  // absent pose: identity
+	void Apply(const json &frame) {
+		if (frame.value("keyframe", false))
+			vessels.clear();
+		if (frame.contains("focus"))
+			focus = frame["focus"].is_null() ? "" : frame["focus"]["name"].get<std::string>();
+		for (const json &name : frame.value("gone", json::array()))
+			vessels.erase(name.get<std::string>());
+		for (const json &v : frame.value("vessels", json::array())) {
+			auto &poses = vessels[v["name"].get<std::string>()];
+			for (const json &p : v.value("poses", json::array()))
+				poses[{p[0].get<int>(), p[1].get<int>()}] = std::vector<float>(p.begin() + 2, p.end());
+		}
+	}
+	// Draws exactly the vessels the host keeps visuals of, every group posed as the host poses it.
+	void ExpectAsTheHost(const host::Simulation &sim, const std::string &when) const {
+		SCOPED_TRACE(when);
+		std::set<std::string> hosted, drawn;
+		for (const auto &[name, poses] : vessels)
+			drawn.insert(name);
+		for (const auto &v : sim.vessels()) {
+			if (!v->visual)
+				continue;
+			hosted.insert(v->name);
+			auto it = vessels.find(v->name);
+			if (it == vessels.end())
+				continue;
+			for (size_t g = 0; g < v->meshes.at(0).tmpl->groups.size(); ++g) {
+				auto p = it->second.find({0, static_cast<int>(g)});
+				std::vector<float> page = p != it->second.end() ? p->second
+				                                               : std::vector<float>{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+				EXPECT_EQ(page, HostPose(v.get(), static_cast<int>(g))) << v->name << " group " << g;
+			}
+		}
+		EXPECT_EQ(drawn, hosted);
+	}
+};
 
 TEST(ServeScene, AttitudeOnTheHorizonOfARoverAtRestPointsItsNoseAlongTheHeading) {
 	for (double lngDeg : {0.0, 23.47, -120.0, 179.0})
@@ -103,64 +132,94 @@ TEST(ServeScene, TerrainGridHoldsTheElevationsOfItsPointsEastAndNorthOfTheCentre
 	EXPECT_NE(at(0, 0), at(4, 4));
 }
 
-TEST(ServeScene, FramesPoseEveryGroupAsTheHostDoesAndCarryOnlyWhatChanged) {
+TEST(ServeScene, FramesPoseEveryVesselInSightAsTheHostDoesAndCarryOnlyWhatChanged) {
 	RoverWorld w(host::Terrain::Hills());
-	Vessel *v = w.AddRover("R", 23.47, 0.67, 0);
-	ASSERT_TRUE(v->visual);
+	Vessel *r = w.AddRover("R", 23.47, 0.67, 0);
+	Vessel *s = w.AddRover("S", 23.47, 0.67 + 15 / 1.738e6 / RAD, 180);  // 15 m ahead, facing R
+	Vessel *far = w.AddRover("F", 23.47, 1.0, 0);                         // 10 km off: out of sight
+	ASSERT_TRUE(r->visual && s->visual && !far->visual);
 	sim::FrameEncoder encoder;
-	size_t groups = v->meshes.at(0).tmpl->groups.size();
+	auto delta = [&] { return json::parse(encoder.Delta(w.sim, 60)); };
+	auto entry = [](const json &frame, const char *name) {
+		for (const json &v : frame.value("vessels", json::array()))
+			if (v["name"] == name)
+				return v;
+		return json();
+	};
 
-	// A page that joins at the start gets the keyframe; at rest, with nothing moved, the next
-	// delta holds no poses, lights, beacons or camera.
+	// A page that joins at the start gets the keyframe; at rest, with nothing moved or
+	// switched, the next delta is the frame's number, time and rate alone.
 	w.Step();
-	json first = json::parse(encoder.Delta(w.sim, 60));
-	PagePoses page;
+	json first = delta();
+	Page page;
 	page.Apply(json::parse(encoder.Keyframe(w.sim, 60)));
+	page.ExpectAsTheHost(w.sim, "keyframe");
+	EXPECT_EQ(page.focus, "R");
 	w.Step();
-	json still = json::parse(encoder.Delta(w.sim, 60));
-	EXPECT_TRUE(still["poses"].empty());
-	EXPECT_FALSE(still.contains("lights") || still.contains("beacons") || still.contains("camera"));
-	EXPECT_EQ(still["vessel"]["name"], "R");
-	EXPECT_EQ(still["hud"].size(), 3u);
-	EXPECT_TRUE(first.contains("lights") && first.contains("beacons") && first.contains("camera"));
+	json still = delta();
+	EXPECT_EQ(still.size(), 3u) << still.dump();
+	EXPECT_TRUE(first.contains("hud") && first.contains("camera") && first.contains("focus"));
+	EXPECT_EQ(first["vessels"].size(), 2u);
+	EXPECT_EQ(entry(first, "S")["meshes"][0], json({{"mesh", "Sendra9"}, {"offset", nullptr}, {"visibility", MESHVIS_ALWAYS}}));
 	page.Apply(still);
 
 	// Lights, the sunscreen, a door and a drive at speed with the rudder over: the wheels
-	// roll and swivel, the slats and the door move, the dials and sticks turn.
+	// roll and swivel, the slats and the door move, the dials and sticks turn. Only R is sent.
 	w.Tap(OAPI_KEY_7);
-	json lit = json::parse(encoder.Delta(w.sim, 60));
-	ASSERT_TRUE(lit.contains("lights") && lit.contains("beacons"));
-	EXPECT_EQ(lit["lights"][0]["active"], true);
-	EXPECT_EQ(lit["beacons"][7]["active"], true);
-	EXPECT_EQ(lit["beacons"][7]["tofs"], -0.2 + 0.0) << "read through the module's records";
+	json lit = delta();
+	const json litR = entry(lit, "R");
+	ASSERT_TRUE(litR.contains("lights") && litR.contains("beacons"));
+	EXPECT_TRUE(entry(lit, "S").is_null());
+	EXPECT_EQ(litR["lights"][0]["active"], true);
+	EXPECT_EQ(litR["beacons"][7]["active"], true);
+	EXPECT_EQ(litR["beacons"][7]["tofs"], -0.2 + 0.0) << "read through the module's records";
 	page.Apply(lit);
 	w.Tap(OAPI_KEY_J);
 	w.Tap(OAPI_KEY_1);
 	w.Tap(OAPI_KEY_V);
-	json station = json::parse(encoder.Delta(w.sim, 60));
+	json station = delta();
 	ASSERT_TRUE(station.contains("camera"));
 	EXPECT_EQ(station["camera"]["resets"], 1);
 	page.Apply(station);
 	w.Tap(OAPI_KEY_NUMPAD8);
-	w.sim.SetRudderTarget(v, 1);
+	w.sim.SetRudderTarget(r, 1);
 	w.Hold(OAPI_KEY_ADD);
-	size_t mostPoses = 0;
+	size_t mostPoses = 0, groups = r->meshes.at(0).tmpl->groups.size();
 	for (int i = 0; i < 200; ++i) {
 		w.Step();
-		json d = json::parse(encoder.Delta(w.sim, 60));
-		mostPoses = std::max(mostPoses, d["poses"].size());
+		json d = delta();
+		mostPoses = std::max(mostPoses, entry(d, "R").value("poses", json::array()).size());
 		page.Apply(d);
 	}
 	EXPECT_GT(mostPoses, 6u) << "at least the six wheels roll";
 	EXPECT_LT(mostPoses, groups) << "the body and the parts at rest are not sent again";
-	for (size_t g = 0; g < groups; ++g)
-		EXPECT_EQ(page.Of(0, static_cast<int>(g)), HostPose(v, static_cast<int>(g))) << "group " << g;
+	page.ExpectAsTheHost(w.sim, "after the drive");
+	w.Release(OAPI_KEY_ADD);
 
-	// A page that joins now starts from a keyframe alone.
-	PagePoses late;
+	// The focus moves to S: its HUD and camera come whatever R's were; then to F, far off,
+	// which brings F into sight and takes R and S out of it.
+	w.sim.SetFocus(s);
+	w.Step();
+	json toS = delta();
+	EXPECT_EQ(toS["focus"]["name"], "S");
+	EXPECT_TRUE(toS.contains("hud") && toS.contains("camera"));
+	page.Apply(toS);
+	w.sim.SetFocus(far);
+	w.Step();
+	json toF = delta();
+	EXPECT_EQ(toF["gone"], json::array({"R", "S"}));
+	EXPECT_TRUE(entry(toF, "F").contains("meshes"));
+	page.Apply(toF);
+	page.ExpectAsTheHost(w.sim, "with F in focus");
+
+	// Back to R; and a page that joins now starts from a keyframe alone.
+	w.sim.SetFocus(r);
+	w.Step();
+	page.Apply(delta());
+	page.ExpectAsTheHost(w.sim, "back with R");
+	Page late;
 	late.Apply(json::parse(encoder.Keyframe(w.sim, 60)));
-	for (size_t g = 0; g < groups; ++g)
-		EXPECT_EQ(late.Of(0, static_cast<int>(g)), HostPose(v, static_cast<int>(g))) << "group " << g;
+	late.ExpectAsTheHost(w.sim, "a late keyframe");
 }
 
 TEST(ServeScene, StateDocumentShowsTheFocusVesselsAnimationsHudLightsAndHeldKeys) {
@@ -182,17 +241,15 @@ TEST(ServeScene, StateDocumentShowsTheFocusVesselsAnimationsHudLightsAndHeldKeys
 	EXPECT_EQ(s["vessel"]["hud"][1]["colour"], 0x66FF66);
 }
 
-TEST(ServeScene, MeshDocumentHoldsTheFocusVesselsMeshAsTheFileGivesIt) {
+TEST(ServeScene, MeshDocumentHoldsEachMeshOnceAsTheFileGivesIt) {
 	RoverWorld w;
 	Vessel *v = w.AddRover("R");
+	w.AddRover("S", 0.01);
 	json doc = json::parse(sim::MeshDocument(w.sim));
-	EXPECT_EQ(doc["vessel"], "R");
-	ASSERT_EQ(doc["meshes"].size(), 1u);
+	ASSERT_EQ(doc["meshes"].size(), 1u) << "both rovers show the one mesh";
 	const json &m = doc["meshes"][0];
 	const host::Mesh &t = *v->meshes[0].tmpl;
 	EXPECT_EQ(m["name"], "Sendra9");
-	EXPECT_TRUE(m["offset"].is_null());
-	EXPECT_EQ(m["visibility"], MESHVIS_ALWAYS);
 	ASSERT_EQ(m["groups"].size(), t.groups.size());
 	EXPECT_EQ(m["materials"].size(), t.materials.size());
 	for (size_t g = 0; g < t.groups.size(); ++g) {

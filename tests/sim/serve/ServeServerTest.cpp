@@ -12,9 +12,11 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <thread>
@@ -123,6 +125,22 @@ public:
 	}
 	// The data of the last complete frame event.
 	json LastFrame() { return LastFrameIn(text()); }
+	// What a page knows after all frames so far: each key as last sent, the vessels by name.
+	json Merged() {
+		json all = {{"vessels", json::object()}};
+		std::string t = text();
+		for (size_t at = t.find("event: frame\ndata: "); at != std::string::npos;
+		     at = t.find("event: frame\ndata: ", at + 1)) {
+			size_t start = at + 19, end = t.find("\n\n", start);
+			json f = json::parse(t.substr(start, end == std::string::npos ? 0 : end - start), nullptr, false);
+			for (auto &[key, value] : f.items())
+				if (key != "vessels")
+					all[key] = value;
+			for (const json &v : f.value("vessels", json::array()))
+				all["vessels"][v["name"].get<std::string>()].update(v);
+		}
+		return all;
+	}
 	static json LastFrameIn(const std::string &t) {
 		size_t at = t.rfind("event: frame\ndata: ");
 		if (at == std::string::npos)
@@ -207,6 +225,7 @@ protected:
 		o.session.root = SENDRA_ORBITER_ROOT;
 		o.port = 0;
 		o.session.terrain = "hills";
+		o.session.scenario = scenario;
 		o.allowHosts = std::move(allowHosts);
 		session = std::make_unique<sim::ServeSession>(o, sim::WebFiles{(folder.path / "page").string(), ""}, err,
 		                                              limits, http);
@@ -245,6 +264,7 @@ protected:
 		return s;
 	}
 
+	std::optional<std::string> scenario;  // the built-in one when empty
 	Folder folder;
 	std::ostringstream err;
 	std::unique_ptr<sim::ServeSession> session;
@@ -322,12 +342,12 @@ TEST_F(ServeServer, KeysFromAWatchingPageDriveTheRoverAndEveryPageSeesTheFrames)
 	ASSERT_TRUE(watcher.WaitForFrame(63));
 	EXPECT_EQ(driver.Count("frame"), 63u);
 	EXPECT_EQ(watcher.Count("frame"), 63u);
-	json last = watcher.LastFrame();
+	json last = watcher.Merged();
 	EXPECT_EQ(last["frame"], 63);
 	EXPECT_EQ(last["hud"][0][3], "Current Ground Speed 0.30");
-	EXPECT_NEAR(last["vessel"]["rudder"].get<double>(), 0.5, 1e-12);
-	EXPECT_EQ(last["vessel"]["afc"], 7);
-	EXPECT_GT(last["vessel"]["lat"].get<double>(), 0.67 * RAD) << "driven north";
+	EXPECT_NEAR(last["focus"]["rudder"].get<double>(), 0.5, 1e-12);
+	EXPECT_EQ(last["focus"]["afc"], 7);
+	EXPECT_GT(last["vessels"]["Sendra-1"]["place"]["lat"].get<double>(), 0.67 * RAD) << "driven north";
 
 	// The input of a page drives; the stream of a page that went away no longer does, and
 	// its keys are let go.
@@ -342,6 +362,41 @@ TEST_F(ServeServer, KeysFromAWatchingPageDriveTheRoverAndEveryPageSeesTheFrames)
 	Frames(1);
 	EXPECT_EQ(State()["held"], json::array());
 	EXPECT_EQ(Input(Key(token, "NumpadAdd", true)), 409);
+}
+
+TEST_F(ServeServer, AFocusStepFromAPageGoesThroughTheHostToTheNextVesselAndTheKeysFollow) {
+	scenario = SENDRA_ORBITER_ROOT "/Scenarios/Sendra2016/Two rovers.scn";
+	Start();
+	Stream page(port);
+	std::string token = page.Token();
+	ASSERT_FALSE(token.empty());
+	json s = json::parse(client->Get("/api/session")->body);
+	EXPECT_EQ(s["vessels"], json::parse(R"([{"name": "Sendra-1", "class": "Sendra2016"},
+	                                        {"name": "Sendra-2", "class": "Sendra2016"}])"));
+	// Keypad 8 sent with the step goes to the vessel that had the focus when it was sent;
+	// the step empties the debug line, as the rover that loses the focus does.
+	std::strcpy(session->simulation().debugString(), "left by Sendra-1");
+	json step = {{"focus", "next"}};
+	ASSERT_EQ(Input(json{{"client", token}, {"events", {{{"code", "Numpad8"}, {"down", true}},
+	                                                    {{"code", "Numpad8"}, {"down", false}}, step}}}.dump()), 204);
+	Frames(3);
+	json st = State();
+	EXPECT_EQ(st["vessel"]["name"], "Sendra-2");
+	EXPECT_EQ(st["debug"], "");
+	EXPECT_EQ(Hud(), "Current Ground Speed 0.00|Neutral Gear|Turn Angle: 0|");
+	ASSERT_EQ(Input(Key(token, "Numpad2", true)), 204);
+	ASSERT_EQ(Input(Key(token, "Numpad2", false)), 204);
+	Frames(2);
+	EXPECT_EQ(Hud(), "Current Ground Speed 0.00|Reverse Gear|Turn Angle: 0|");
+	// From the last vessel, the step goes round to the first.
+	ASSERT_EQ(Input(json{{"client", token}, {"events", {step}}}.dump()), 204);
+	Frames(1);
+	EXPECT_EQ(State()["vessel"]["name"], "Sendra-1");
+	EXPECT_EQ(Hud(), "Current Ground Speed 0.00|Forward Gear|Turn Angle: 0|");
+	ASSERT_TRUE(page.WaitForFrame(6));
+	json seen = page.Merged();
+	EXPECT_EQ(seen["focus"]["name"], "Sendra-1");
+	EXPECT_EQ(seen["vessels"].size(), 2u) << "both rovers stand within sight of either";
 }
 
 TEST_F(ServeServer, HostileRequestsGetAnErrorAndChangeNothing) {
@@ -377,6 +432,9 @@ TEST_F(ServeServer, HostileRequestsGetAnErrorAndChangeNothing) {
 		{json{{"client", token}, {"events", {{{"afc", "7"}}}}}.dump(), "application/json", 400},
 		{json{{"client", token}, {"events", {{{"afc", 7.5}}}}}.dump(), "application/json", 400},
 		{json{{"client", token}, {"events", {{{"afc", 0}, {"down", true}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"focus", "previous"}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"focus", 1}}}}}.dump(), "application/json", 400},
+		{json{{"client", token}, {"events", {{{"focus", "next"}, {"down", true}}}}}.dump(), "application/json", 400},
 		// One bad event spoils the whole request: the good one before it is not used either.
 		{json{{"client", token}, {"events", {{{"code", "KeyJ"}, {"down", true}}, {{"code", "Nope"}, {"down", true}}}}}
 		     .dump(),
@@ -401,6 +459,9 @@ TEST_F(ServeServer, HostileRequestsGetAnErrorAndChangeNothing) {
 	                      "?lng=0.4&lat=0&spacing=-3", "?lng=0.4&lat=1.6", "?lng=1e308&lat=0", "?lng=1&lng=2&lat=0",
 	                      "?lng=0x1p-2&lat=0junk"})
 		EXPECT_EQ(client->Get(std::string("/api/terrain") + q)->status, 400) << q;
+	EXPECT_EQ(client->Get("/api/terrain?lng=0.4&lat=0&body=Moon&body=Moon")->status, 400);
+	EXPECT_EQ(client->Get("/api/terrain?lng=0.4&lat=0&body=Vulcan")->status, 404);
+	EXPECT_EQ(client->Get("/api/terrain?lng=0.4&lat=0&body=Moon")->status, 200);
 
 	Frames(5);
 	json st = State();
