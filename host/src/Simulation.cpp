@@ -475,7 +475,7 @@ void Simulation::DropVisual(Vessel *v) {
 	visualsChanged_ = true;
 	if (VESSEL2 *cb = v->callbacks()) {
 		VISHANDLE vis = v->visual->handle();
-		InCallback(v, [&] { cb->clbkVisualDestroyed(vis, 1024); });
+		InCallback(v, [&] { cb->clbkVisualDestroyed(vis, 0); });
 	}
 	v->visual->ResetToDefault();
 	v->visual.reset();

@@ -1,6 +1,6 @@
 // The host's focus change tells the vessel that loses the focus first and the one that gains
 // it second, both with the new and the old focus, as Orbiter does; deleting the focus vessel
-// hands the focus on the same way.
+// hands the focus on the same way, and its visual goes with it (no other holder: refcount 0).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -30,6 +30,7 @@ TEST(Focus, ChangesTellBothVesselsInOrbitersOrder) {
 	                         "W gets focus: new W, old V",
 	                         "W loses focus: new V, old W",
 	                         "V gets focus: new V, old W",
+	                         "W visual destroyed, refcount 0",
 	                     }));
 }
 

@@ -32,6 +32,12 @@ public:
 		snprintf(line, sizeof line, "%s %s focus: new %s, old %s", GetName(), getfocus ? "gets" : "loses", now, old);
 		oapiWriteLog(line);
 	}
+	// "<self> visual destroyed, refcount <n>" in the host's log.
+	void clbkVisualDestroyed(VISHANDLE, int refcount) override {
+		char line[120];
+		snprintf(line, sizeof line, "%s visual destroyed, refcount %d", GetName(), refcount);
+		oapiWriteLog(line);
+	}
 #endif
 };
 
