@@ -121,9 +121,20 @@ TEST(Visual, GroupsMovedAlikeShareTheirTransformWithoutChangingAPose) {
 	Root root;
 	// Owned by the test as a module owns them: they outlive the vessels.
 	std::vector<std::unique_ptr<UINT[]>> groupArrays;
-	std::list<MGROUP_ROTATE> rotations;
-	std::list<MGROUP_TRANSLATE> translations;
-	std::list<MGROUP_SCALE> scales;
+	// The SDK's transforms have virtual functions but no virtual destructor: kept as final
+	// types, so that the lists destroy them as what they are.
+	struct Rotate final : MGROUP_ROTATE {
+		using MGROUP_ROTATE::MGROUP_ROTATE;
+	};
+	struct Translate final : MGROUP_TRANSLATE {
+		using MGROUP_TRANSLATE::MGROUP_TRANSLATE;
+	};
+	struct Scale final : MGROUP_SCALE {
+		using MGROUP_SCALE::MGROUP_SCALE;
+	};
+	std::list<Rotate> rotations;
+	std::list<Translate> translations;
+	std::list<Scale> scales;
 	host::Simulation sim(root.Options());
 	Vessel *shared = Make(sim, "Shared", "Box", 0);
 	Vessel *single = Make(sim, "Single", "Box", 0);
