@@ -33,8 +33,8 @@ std::string BoxMesh(int verticesPerGroup) {
 	return s.str();
 }
 
-// An Orbiter folder with the classes Box and BigBox: the same four groups, 3 vertices each or
-// 3000.
+// An Orbiter folder with the classes Box and BigBox: the same four groups, of 3 and of 3000
+// vertices each.
 class Root {
 public:
 	Root() : dir_(fs::temp_directory_path() / ("visual-test-" + std::to_string(::getpid()))) {

@@ -1,5 +1,5 @@
 // Building the declarations document (what each module declared) from the host's vessel records.
-#include "inspect/Declarations.h"
+#include "inspect/InspectDocument.h"
 
 #include <cmath>
 #include <map>
