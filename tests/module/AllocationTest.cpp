@@ -9,25 +9,10 @@
 #include <cstring>
 #include <string>
 
+#include "OwnMalloc.h"
 #include "RoverWorld.h"
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define SENDRA_OWN_MALLOC 0
-#endif
-#endif
-#if !defined(SENDRA_OWN_MALLOC) && defined(__SANITIZE_ADDRESS__)
-#define SENDRA_OWN_MALLOC 0
-#endif
-#ifndef SENDRA_OWN_MALLOC
-#define SENDRA_OWN_MALLOC 1
-#endif
-
 #if SENDRA_OWN_MALLOC
-extern "C" void *__libc_malloc(size_t size);
-extern "C" void __libc_free(void *p);
-extern "C" void *__libc_calloc(size_t n, size_t size);
-extern "C" void *__libc_realloc(void *p, size_t size);
 
 namespace {
 

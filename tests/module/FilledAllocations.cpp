@@ -14,24 +14,9 @@
 #include <cstddef>
 #include <cstring>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define SENDRA_OWN_MALLOC 0
-#endif
-#endif
-#if !defined(SENDRA_OWN_MALLOC) && defined(__SANITIZE_ADDRESS__)
-#define SENDRA_OWN_MALLOC 0
-#endif
-#ifndef SENDRA_OWN_MALLOC
-#define SENDRA_OWN_MALLOC 1
-#endif
+#include "OwnMalloc.h"
 
 #if SENDRA_OWN_MALLOC
-extern "C" void *__libc_malloc(size_t size);
-extern "C" void __libc_free(void *p);
-extern "C" void *__libc_calloc(size_t n, size_t size);
-extern "C" void *__libc_realloc(void *p, size_t size);
-extern "C" void *__libc_memalign(size_t alignment, size_t size);
 
 namespace {
 
