@@ -4,7 +4,23 @@
 #include "Visual.h"
 
 Vessel::Vessel(host::Simulation &s, const std::string &n, const std::string &c, int fm, size_t journalCapacity)
-	: HostObject(Kind::Vessel), sim(s), name(n), className(c), flightModel(fm), journal(journalCapacity) {
+	: HostObject(Kind::Vessel),
+	  journal(journalCapacity),
+	  animationStates(host::FrameAllocator<double>(frameBlock)),
+	  animationsChanged(host::FrameAllocator<uint64_t>(frameBlock)),
+	  lights(host::FrameAllocator<host::LightEmitterPtr>(frameBlock)),
+	  beacons(host::FrameAllocator<BEACONLIGHTSPEC *>(frameBlock)),
+	  sim(s),
+	  name(n),
+	  className(c),
+	  flightModel(fm) {
+	// The first room of the frame's lists, front to back in the frame block; the emitters
+	// follow them there as the module adds them. A rover has about fifty animations, four
+	// lights and eight beacons.
+	animationStates.reserve(kFrameAnimations);
+	animationsChanged.reserve((kFrameAnimations + 63) / 64);
+	lights.reserve(kFrameLights);
+	beacons.reserve(kFrameBeacons);
 	nameText.assign(name.begin(), name.end());
 	nameText.push_back('\0');
 	classText.assign(className.begin(), className.end());
@@ -14,3 +30,8 @@ Vessel::Vessel(host::Simulation &s, const std::string &n, const std::string &c, 
 }
 
 Vessel::~Vessel() = default;
+
+void Vessel::MarkAnimationChangedFirst(UINT anim) {
+	animationsChanged.resize(anim / 64 + 1);
+	animationsChanged[anim / 64] |= uint64_t(1) << (anim % 64);
+}

@@ -9,9 +9,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Body.h"
+#include "FrameBlock.h"
 #include "Journal.h"
 #include "Mesh.h"
 #include "Orbitersdk.h"
@@ -56,9 +58,10 @@ struct HudText {
 	std::string text;
 };
 
-// Deletes an emitter as the class it was made as: the SDK's light classes have no virtual
-// destructor.
+// Deletes an emitter as the class it was made as (the SDK's light classes have no virtual
+// destructor), and gives its memory back unless it lies in the frame block it was made in.
 struct LightEmitterDelete {
+	const FrameBlock *block = nullptr;
 	void operator()(LightEmitter *le) const;
 };
 using LightEmitterPtr = std::unique_ptr<LightEmitter, LightEmitterDelete>;
@@ -85,6 +88,58 @@ public:
 	VESSEL3 *callbacks3() const { return iface && iface->Version() >= 2 ? static_cast<VESSEL3 *>(iface) : nullptr; }
 	void Record(host::Op op) { journal.Record(op); }
 
+	// Makes a light emitter of class L (args as its constructor takes them) in the frame block,
+	// or on the heap once the block is full, and adds it to the vessel's lights.
+	template <typename L, typename... Args>
+	L *AddLight(Args &&...args) {
+		lights.reserve(lights.size() + 1);  // the emitter is never left without an owner
+		void *room = frameBlock.Allocate(sizeof(L), alignof(L));
+		L *le = room ? new (room) L(std::forward<Args>(args)...) : new L(std::forward<Args>(args)...);
+		lights.emplace_back(le, host::LightEmitterDelete{&frameBlock});
+		return le;
+	}
+
+	// The first room in the frame block of the lists below.
+	static constexpr size_t kFrameAnimations = 64, kFrameLights = 4, kFrameBeacons = 8;
+
+	// --- What a frame reads and writes of every vessel, at the front of the record and in
+	// its frame block right after, so that a frame of many vessels touches few cache lines
+	// of each.
+	VESSEL *iface = nullptr;  // what ovcInit returned, or plainInterface
+	host::Body *surfaceRef = nullptr;
+	host::Journal journal;
+	// Rudder, -1..1: the target is what a program set plus the user's yaw keys of the last
+	// keyboard step (focus vessel only), within -1..1; the level follows it with a lag of delay
+	// seconds per full unit.
+	double rudderTarget = 0, rudderUser = 0, rudderLevel = 0;
+	double RudderGoal() const { return std::clamp(rudderTarget + rudderUser, -1.0, 1.0); }
+	DWORD adcMode = 0;  // control-surface mode (AFCMODE): the yaw keys move the rudder while bit 1 is set
+	int rcsMode = 1;    // attitude thruster mode (RCSMODE): RCS_NONE, RCS_ROT or RCS_LIN; kept for saves
+	bool warnedNonFinitePose = false;   // an animation state was not finite (said once)
+	bool warnedNonFiniteState = false;  // a landed state handed to the host was not finite (said once)
+	// State: the host keeps what the vessel was last given.
+	VESSELSTATUS2 state{};  // version 2; list pointers always null
+	// Per animation, the logical state as last set: side by side, as a frame sets many.
+	std::vector<double, host::FrameAllocator<double>> animationStates;
+	// Animations whose state or components changed since the visual last caught up, one bit
+	// per animation by index: a frame's catch-up visits these only.
+	std::vector<uint64_t, host::FrameAllocator<uint64_t>> animationsChanged;
+	void MarkAnimationChanged(UINT anim) {
+		size_t word = anim / 64;
+		if (word < animationsChanged.size())
+			animationsChanged[word] |= uint64_t(1) << (anim % 64);
+		else
+			MarkAnimationChangedFirst(anim);
+	}
+	std::vector<host::LightEmitterPtr, host::FrameAllocator<host::LightEmitterPtr>> lights;
+	std::vector<BEACONLIGHTSPEC *, host::FrameAllocator<BEACONLIGHTSPEC *>> beacons;
+	std::unique_ptr<host::Visual> visual;
+	// The first mark in a word of animationsChanged not yet there (out of line: rare).
+	void MarkAnimationChangedFirst(UINT anim);
+	// Room for the lists above and the light emitters (see AddLight).
+	host::FrameBlock frameBlock;
+
+	// --- The rest of the record.
 	host::Simulation &sim;
 	std::string name;
 	std::string className;
@@ -92,12 +147,7 @@ public:
 	std::vector<char> classText;
 	host::Module *module = nullptr;
 	int flightModel;
-	VESSEL *iface = nullptr;                  // what ovcInit returned, or plainInterface
 	std::unique_ptr<VESSEL> plainInterface;  // the host's own interface when the module gave none
-
-	// State: the host keeps what the vessel was last given.
-	host::Body *surfaceRef = nullptr;
-	VESSELSTATUS2 state{};  // version 2; list pointers always null
 
 	// What the module declared (unset values stay empty).
 	std::optional<double> size, emptyMass, wingAspect, wingEffectiveness, pitchMomentScale, bankMomentScale,
@@ -109,33 +159,7 @@ public:
 	double cameraTilt = 0;
 	host::CockpitDirection cockpitDir;
 	std::vector<host::MeshSlot> meshes;
-	std::vector<host::LightEmitterPtr> lights;
-	std::vector<BEACONLIGHTSPEC *> beacons;
 	std::vector<host::AnimationRecord> animations;
-	// Per animation, the logical state as last set: side by side, as a frame sets many.
-	std::vector<double> animationStates;
 	std::vector<std::unique_ptr<host::AnimComponent>> components;  // in order of addition
-	// Animations whose state or components changed since the visual last caught up, one bit
-	// per animation by index: a frame's catch-up visits these only.
-	std::vector<uint64_t> animationsChanged;
-	void MarkAnimationChanged(UINT anim) {
-		size_t word = anim / 64;
-		if (word >= animationsChanged.size())
-			animationsChanged.resize(word + 1);
-		animationsChanged[word] |= uint64_t(1) << (anim % 64);
-	}
-	DWORD adcMode = 0;  // control-surface mode (AFCMODE): the yaw keys move the rudder while bit 1 is set
-	int rcsMode = 1;    // attitude thruster mode (RCSMODE): RCS_NONE, RCS_ROT or RCS_LIN; kept for saves
-
-	// Rudder, -1..1: the target is what a program set plus the user's yaw keys of the last
-	// keyboard step (focus vessel only), within -1..1; the level follows it with a lag of delay
-	// seconds per full unit.
-	double rudderTarget = 0, rudderUser = 0, rudderLevel = 0;
-	double RudderGoal() const { return std::clamp(rudderTarget + rudderUser, -1.0, 1.0); }
-
-	host::Journal journal;
-	std::unique_ptr<host::Visual> visual;
 	host::HudPaint hud;  // the last HUD paint, focus vessel only
-	bool warnedNonFinitePose = false;   // an animation state was not finite (said once)
-	bool warnedNonFiniteState = false;  // a landed state handed to the host was not finite (said once)
 };

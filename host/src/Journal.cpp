@@ -13,6 +13,16 @@ const char *OpName(Op op) {
 	return i < static_cast<size_t>(Op::Count) ? kNames[i] : "?";
 }
 
+void Journal::Keep(Op op) {
+	if (ring_.size() < capacity_) {
+		ring_.push_back(op);
+	} else {
+		ring_[head_] = op;
+		if (++head_ == capacity_)
+			head_ = 0;
+	}
+}
+
 std::vector<Op> Journal::Entries() const {
 	std::vector<Op> out;
 	out.reserve(ring_.size());

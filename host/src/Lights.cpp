@@ -33,16 +33,26 @@ Vessel *OwnerVessel(const LightEmitter &le) {
 
 void SetLightActive(LightEmitter &le, bool on) { LightAccess::Active(le) = on; }
 
+namespace {
+template <typename L>
+void DeleteLight(L *le, const FrameBlock *block) {
+	if (block && block->Owns(le))
+		le->~L();
+	else
+		delete le;
+}
+}  // namespace
+
 void LightEmitterDelete::operator()(LightEmitter *le) const {
 	switch (le ? le->GetType() : LightEmitter::LT_NONE) {
 	case LightEmitter::LT_SPOT:
-		delete static_cast<SpotLight *>(le);
+		DeleteLight(static_cast<SpotLight *>(le), block);
 		break;
 	case LightEmitter::LT_POINT:
-		delete static_cast<PointLight *>(le);
+		DeleteLight(static_cast<PointLight *>(le), block);
 		break;
 	default:
-		delete le;
+		DeleteLight(le, block);
 		break;
 	}
 }

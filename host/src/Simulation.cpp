@@ -39,36 +39,50 @@ HOST_PREFETCH_HELPER void Prefetch(const void *p) {
 #endif
 }
 
+// Four lines a turn: a pass prefetches some seventy lines a vessel, and the loop's own
+// counting would otherwise cost about as much as the prefetches.
 HOST_PREFETCH_HELPER void PrefetchRange(const void *p, size_t bytes) {
 	const char *c = static_cast<const char *>(p);
-	for (size_t at = 0; at < bytes; at += 64)
+	size_t at = 0;
+	for (; at + 192 < bytes; at += 256) {
+		Prefetch(c + at);
+		Prefetch(c + at + 64);
+		Prefetch(c + at + 128);
+		Prefetch(c + at + 192);
+	}
+	for (; at < bytes; at += 64)
 		Prefetch(c + at);
 }
 
-// How many vessels ahead a pass prefetches: two vessels' steps hide a memory access.
-const size_t kPrefetchAhead = 2;
+// How many vessels ahead a pass prefetches: the front of the record four ahead (its address
+// is all it needs), and two ahead what the front points to, which by then has arrived.
+const size_t kRecordAhead = 4, kPointedAhead = 2;
 const size_t kModulePrefetchBytes = 1024;
 
-// Prefetches what a pass over the vessels reads of the vessel it reaches kPrefetchAhead
-// vessels after the i-th: the record and the module's object, and for the post-step the
-// animation states and their change marks, the journal's next slot and the lights.
+// Prefetches what a pass over the vessels reads of the vessels it reaches later: the front
+// of the record with its frame's fields; for the post-step, the frame block in use too (the
+// animation states, lights and lists), first its half that the front's prefetch can reach
+// without reading the record, then the rest; the first kilobyte of the module's object; and
+// for the post-step, the beacons, which the module switches every step.
 HOST_PREFETCH_HELPER void PrefetchAhead(const std::vector<std::unique_ptr<Vessel>> &vessels, size_t i,
                                         bool postStep) {
-	if (i + kPrefetchAhead >= vessels.size())
-		return;
-	const Vessel &v = *vessels[i + kPrefetchAhead];
-	PrefetchRange(&v, sizeof(Vessel));
-	// The module's object: its state usually follows the interface the module returned. Its
-	// size is the module's own; the first kilobyte is a guess that costs nothing if wrong.
-	if (v.iface)
+	const size_t half = FrameBlock::kBytes / 2;
+	if (i + kRecordAhead < vessels.size()) {
+		const Vessel &v = *vessels[i + kRecordAhead];
+		const char *front = reinterpret_cast<const char *>(&v);
+		size_t bytes = static_cast<size_t>(reinterpret_cast<const char *>(v.frameBlock.data()) - front);
+		PrefetchRange(front, bytes + (postStep ? half : 0));
+	}
+	if (i + kPointedAhead < vessels.size()) {
+		const Vessel &v = *vessels[i + kPointedAhead];
 		PrefetchRange(v.iface, kModulePrefetchBytes);
-	if (!postStep)
-		return;
-	PrefetchRange(v.animationStates.data(), v.animationStates.size() * sizeof(double));
-	Prefetch(v.animationsChanged.data());
-	Prefetch(v.journal.NextSlot());
-	for (const LightEmitterPtr &le : v.lights)
-		Prefetch(le.get());
+		if (postStep) {
+			if (v.frameBlock.used() > half)
+				PrefetchRange(v.frameBlock.data() + half, v.frameBlock.used() - half);
+			for (const BEACONLIGHTSPEC *b : v.beacons)
+				Prefetch(&b->active);
+		}
+	}
 }
 
 bool IsFile(const std::string &path) {
@@ -328,7 +342,10 @@ void Simulation::Frame(double dt) {
 void Simulation::MoveControlSurfaces(double dt) {
 	double delay = options_.rudderDelay;
 	double step = delay > 0 ? dt / delay : 0;
-	for (const auto &v : vessels_) {
+	for (size_t i = 0; i < vessels_.size(); ++i) {
+		if (i + kRecordAhead < vessels_.size())
+			Prefetch(&vessels_[i + kRecordAhead]->rudderTarget);
+		Vessel *v = vessels_[i].get();
 		double goal = v->RudderGoal();
 		double diff = goal - v->rudderLevel;
 		if (delay <= 0 || std::fabs(diff) <= step)

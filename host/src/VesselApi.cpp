@@ -202,16 +202,15 @@ LightEmitter *VESSEL::AddSpotLight(const VECTOR3 &pos, const VECTOR3 &dir, doubl
                                    double att2, double umbra, double penumbra, COLOUR4 diffuse, COLOUR4 specular,
                                    COLOUR4 ambient) const {
 	vessel->Record(Op::AddSpotLight);
-	vessel->lights.emplace_back(
-	    new SpotLight(vessel, pos, dir, range, att0, att1, att2, umbra, penumbra, diffuse, specular, ambient));
-	return vessel->lights.back().get();
+	return vessel->AddLight<SpotLight>(static_cast<OBJHANDLE>(vessel), pos, dir, range, att0, att1, att2, umbra,
+	                                   penumbra, diffuse, specular, ambient);
 }
 
 LightEmitter *VESSEL::AddPointLight(const VECTOR3 &pos, double range, double att0, double att1, double att2,
                                     COLOUR4 diffuse, COLOUR4 specular, COLOUR4 ambient) const {
 	vessel->Record(Op::AddPointLight);
-	vessel->lights.emplace_back(new PointLight(vessel, pos, range, att0, att1, att2, diffuse, specular, ambient));
-	return vessel->lights.back().get();
+	return vessel->AddLight<PointLight>(static_cast<OBJHANDLE>(vessel), pos, range, att0, att1, att2, diffuse, specular,
+	                                    ambient);
 }
 
 DWORD VESSEL::LightEmitterCount() const {
@@ -279,14 +278,18 @@ ANIMATIONCOMPONENT_HANDLE VESSEL::AddAnimationComponent(UINT anim, double state0
 }
 
 bool VESSEL::SetAnimation(UINT anim, double state) const {
-	vessel->Record(Op::SetAnimation);
-	if (anim >= vessel->animationStates.size())
-		return false;
-	double &now = vessel->animationStates[anim];
-	if (!(now == state))
-		vessel->MarkAnimationChanged(anim);
-	now = state;
-	return true;
+	// A frame sets dozens: the record is read once, and the journal is kept last.
+	Vessel &v = *vessel;
+	bool known = anim < v.animationStates.size();
+	if (known) {
+		double &now = v.animationStates[anim];
+		bool changed = !(now == state);
+		now = state;
+		if (changed)
+			v.MarkAnimationChanged(anim);
+	}
+	v.Record(Op::SetAnimation);
+	return known;
 }
 
 double VESSEL::GetAnimation(UINT anim) const {

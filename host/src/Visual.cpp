@@ -379,7 +379,7 @@ void Visual::CatchUpChanged() {
 		applied.push_back(vessel.animations[applied.size()].defstate);
 	// In index order, as a full catch-up goes: animations that move the same groups compose
 	// in that order.
-	std::vector<uint64_t> &changed = vessel.animationsChanged;
+	auto &changed = vessel.animationsChanged;
 	for (size_t w = 0; w < changed.size(); ++w)
 		while (uint64_t bits = changed[w]) {
 			changed[w] = bits & (bits - 1);

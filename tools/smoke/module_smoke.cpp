@@ -188,7 +188,7 @@ private:
 		Line(who + " calls" + calls);
 		// The rover makes its fifteen sunscreen slats' and two doors' animations first; their
 		// states are sums of fixed rates and steps, the same whatever the C library: exact.
-		const std::vector<double> &states = v.animationStates;
+		const auto &states = v.animationStates;
 		const size_t exact = std::min<size_t>(states.size(), 17);
 		Line(who + " parts" + Numbers(states.data(), exact));
 		const double pose[] = {s.surf_lng, s.surf_lat, s.surf_hdg, s.vrot.x, s.arot.x, s.arot.y, s.arot.z,
