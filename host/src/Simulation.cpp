@@ -454,8 +454,14 @@ void Simulation::UpdateVisuals() {
 	// Without a visual range no vessel ever gets a visual.
 	if (!(options_.visualRange > 0))
 		return;
-	for (const auto &p : vessels_) {
-		Vessel *v = p.get();
+	for (size_t i = 0; i < vessels_.size(); ++i) {
+		if (i + kRecordAhead < vessels_.size()) {
+			const Vessel &ahead = *vessels_[i + kRecordAhead];
+			Prefetch(&ahead.surfaceRef);
+			Prefetch(&ahead.state.surf_lat);
+			Prefetch(&ahead.visual);
+		}
+		Vessel *v = vessels_[i].get();
 		bool want = focus_ && InVisualRange(*v);
 		if (want && !v->visual)
 			MakeVisual(v);
