@@ -30,8 +30,3 @@ Vessel::Vessel(host::Simulation &s, const std::string &n, const std::string &c, 
 }
 
 Vessel::~Vessel() = default;
-
-void Vessel::MarkAnimationChangedFirst(UINT anim) {
-	animationsChanged.resize(anim / 64 + 1);
-	animationsChanged[anim / 64] |= uint64_t(1) << (anim % 64);
-}

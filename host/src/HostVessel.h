@@ -122,20 +122,14 @@ public:
 	// Per animation, the logical state as last set: side by side, as a frame sets many.
 	std::vector<double, host::FrameAllocator<double>> animationStates;
 	// Animations whose state or components changed since the visual last caught up, one bit
-	// per animation by index: a frame's catch-up visits these only.
+	// per animation by index: a frame's catch-up visits these only. There is a word for every
+	// animation (CreateAnimation adds them), so marking one of the vessel's animations needs
+	// no test.
 	std::vector<uint64_t, host::FrameAllocator<uint64_t>> animationsChanged;
-	void MarkAnimationChanged(UINT anim) {
-		size_t word = anim / 64;
-		if (word < animationsChanged.size())
-			animationsChanged[word] |= uint64_t(1) << (anim % 64);
-		else
-			MarkAnimationChangedFirst(anim);
-	}
+	void MarkAnimationChanged(UINT anim) { animationsChanged[anim / 64] |= uint64_t(1) << (anim % 64); }
 	std::vector<host::LightEmitterPtr, host::FrameAllocator<host::LightEmitterPtr>> lights;
 	std::vector<BEACONLIGHTSPEC *, host::FrameAllocator<BEACONLIGHTSPEC *>> beacons;
 	std::unique_ptr<host::Visual> visual;
-	// The first mark in a word of animationsChanged not yet there (out of line: rare).
-	void MarkAnimationChangedFirst(UINT anim);
 	// Room for the lists above and the light emitters (see AddLight).
 	host::FrameBlock frameBlock;
 

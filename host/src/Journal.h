@@ -99,6 +99,10 @@ public:
 		if (capacity_ != 0)
 			Keep(op);
 	}
+	// For a caller that records by itself: whether entries are kept, and the count alone,
+	// which is all Record does when none are.
+	bool Keeps() const { return capacity_ != 0; }
+	void Count() { ++total_; }
 	// Where the next entry goes, or null when none is kept: for a prefetch.
 	const void *NextSlot() const {
 		if (capacity_ == 0)

@@ -242,6 +242,8 @@ UINT VESSEL::CreateAnimation(double initial_state) const {
 	a.defstate = initial_state;
 	vessel->animations.push_back(std::move(a));
 	vessel->animationStates.push_back(initial_state);
+	if (vessel->animationStates.size() > 64 * vessel->animationsChanged.size())
+		vessel->animationsChanged.push_back(0);
 	if (vessel->visual)
 		vessel->visual->applied.push_back(initial_state);
 	return static_cast<UINT>(vessel->animations.size() - 1);
@@ -277,19 +279,36 @@ ANIMATIONCOMPONENT_HANDLE VESSEL::AddAnimationComponent(UINT anim, double state0
 	return raw;
 }
 
-bool VESSEL::SetAnimation(UINT anim, double state) const {
-	// A frame sets dozens: the record is read once, and the journal is kept last.
-	Vessel &v = *vessel;
-	bool known = anim < v.animationStates.size();
-	if (known) {
-		double &now = v.animationStates[anim];
-		bool changed = !(now == state);
-		now = state;
-		if (changed)
-			v.MarkAnimationChanged(anim);
-	}
+namespace {
+// SetAnimation in full, for what its quick way leaves: a journal that keeps entries, an
+// animation the vessel does not have. Out of line, or the quick way would carry its frame.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+bool SetAnimationFully(Vessel &v, UINT anim, double state) {
 	v.Record(Op::SetAnimation);
-	return known;
+	if (anim >= v.animationStates.size())
+		return false;
+	double &now = v.animationStates[anim];
+	if (!(now == state))
+		v.MarkAnimationChanged(anim);
+	now = state;
+	return true;
+}
+}  // namespace
+
+// A frame sets dozens of states of every vessel: the common case calls nothing, so that it
+// needs no frame of its own, and hands the rest on whole.
+bool VESSEL::SetAnimation(UINT anim, double state) const {
+	Vessel &v = *vessel;
+	if (v.journal.Keeps() || anim >= v.animationStates.size())
+		return SetAnimationFully(v, anim, state);
+	v.journal.Count();
+	double &now = v.animationStates[anim];
+	if (!(now == state))
+		v.MarkAnimationChanged(anim);
+	now = state;
+	return true;
 }
 
 double VESSEL::GetAnimation(UINT anim) const {

@@ -371,7 +371,7 @@ void Visual::CatchUp() {
 		CatchUpAnimation(i);
 	// The vessel's own visual now shows every change; another (a picture's) leaves them marked.
 	if (vessel.visual.get() == this)
-		vessel.animationsChanged.clear();
+		std::fill(vessel.animationsChanged.begin(), vessel.animationsChanged.end(), 0);
 }
 
 void Visual::CatchUpChanged() {
