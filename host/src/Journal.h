@@ -103,12 +103,6 @@ public:
 	// which is all Record does when none are.
 	bool Keeps() const { return capacity_ != 0; }
 	void Count() { ++total_; }
-	// Where the next entry goes, or null when none is kept: for a prefetch.
-	const void *NextSlot() const {
-		if (capacity_ == 0)
-			return nullptr;
-		return ring_.size() < capacity_ ? ring_.data() + ring_.size() : ring_.data() + head_;
-	}
 	// Entries kept, oldest first; at most the capacity.
 	std::vector<Op> Entries() const;
 	std::vector<std::string> Names() const;

@@ -75,7 +75,10 @@ HOST_PREFETCH_HELPER void PrefetchAhead(const std::vector<std::unique_ptr<Vessel
 	}
 	if (i + kPointedAhead < vessels.size()) {
 		const Vessel &v = *vessels[i + kPointedAhead];
-		PrefetchRange(v.iface, kModulePrefetchBytes);
+		// The module's object: its size is the module's own; the first kilobyte is a guess
+		// that costs nothing if wrong.
+		if (v.iface)
+			PrefetchRange(v.iface, kModulePrefetchBytes);
 		if (postStep) {
 			if (v.frameBlock.used() > half)
 				PrefetchRange(v.frameBlock.data() + half, v.frameBlock.used() - half);
