@@ -11,6 +11,7 @@
 
 #include "Floor.h"
 #include "HostVessel.h"
+#include "module/Sendra2016.h"
 #include "Simulation.h"
 
 namespace {
@@ -138,6 +139,54 @@ void BM_FrameManyRovers(benchmark::State &state) {
 	TimeFrames(state, sim, n);
 }
 BENCHMARK(BM_FrameManyRovers)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The floor's steps for n rovers, each pass also touching the rover's own object where the
+// module keeps it, as the rover's callbacks do (before the step its state record and fields,
+// after it those again and its beacons' flags), the whole object prefetched four rovers
+// ahead; no host record is read. What a frame of n rovers costs at the least, whatever the
+// host does.
+void BM_FloorOverRoverObjects(benchmark::State &state) {
+	host::Simulation sim(BenchOptions());
+	const int n = static_cast<int>(state.range(0));
+	std::vector<Sendra2016 *> objects;
+	for (Vessel *v : AddRovers(sim, n))
+		objects.push_back(static_cast<Sendra2016 *>(v->iface));
+	std::vector<bench::FloorRover> rovers(static_cast<size_t>(n));
+	const size_t fields = static_cast<size_t>(reinterpret_cast<char *>(&objects[0]->beaconPos) -
+	                                          reinterpret_cast<char *>(objects[0]));
+	auto pass = [&](bool after) {
+		for (size_t i = 0; i < objects.size(); ++i) {
+			if (i + 4 < objects.size())
+				for (size_t at = 0; at < sizeof(Sendra2016); at += 64)
+					__builtin_prefetch(reinterpret_cast<char *>(objects[i + 4]) + at);
+			Sendra2016 &o = *objects[i];
+			volatile char *bytes = reinterpret_cast<char *>(&o);
+			for (size_t at = 0; at < fields; at += 64)
+				bytes[at] = bytes[at];
+			if (after) {
+				bench::FloorStep(rovers[i], 0.02, bench::kMoonRadius);
+				for (BEACONLIGHTSPEC &b : o.beacons)
+					static_cast<volatile bool &>(b.active) = b.active;
+			}
+		}
+	};
+	const int frames = std::max(1, 10000 / n);
+	double seconds = 0, floor = 0;
+	for (auto _ : state) {
+		double t0 = bench::CpuSeconds();
+		for (int f = 0; f < frames; ++f) {
+			pass(false);
+			pass(true);
+		}
+		double t1 = bench::CpuSeconds();
+		state.SetIterationTime(t1 - t0);
+		seconds += t1 - t0;
+		floor += bench::FloorSeconds(static_cast<long>(frames) * n, 0.02);
+	}
+	benchmark::DoNotOptimize(rovers.data());
+	state.counters["x_floor"] = seconds / floor;
+}
+BENCHMARK(BM_FloorOverRoverObjects)->Arg(100)->Arg(10000)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // 10,000 rovers with the visual range of 5 km: together (30 m apart, all in range, every
 // visual catching up every frame) or apart (10 km apart: the focus's visual only). Besides

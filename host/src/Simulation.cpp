@@ -54,9 +54,9 @@ HOST_PREFETCH_HELPER void PrefetchRange(const void *p, size_t bytes) {
 		Prefetch(c + at);
 }
 
-// How many vessels ahead a pass prefetches: the front of the record four ahead (its address
-// is all it needs), and two ahead what the front points to, which by then has arrived.
-const size_t kRecordAhead = 4, kPointedAhead = 2;
+// How many vessels ahead a pass prefetches: the front of the record six ahead (its address
+// is all it needs), and three ahead what the front points to, which by then has arrived.
+const size_t kRecordAhead = 6, kPointedAhead = 3;
 const size_t kModulePrefetchBytes = 1024;
 
 // Prefetches what a pass over the vessels reads of the vessels it reaches later: the front
