@@ -9,7 +9,7 @@
 #include "Simulation.h"
 #include "Text.h"
 #include "app/CommandLine.h"
-#include "inspect/InspectDocument.h"
+#include "inspect/InspectJson.h"
 #include "render/Render.h"
 #include "run/Run.h"
 #include "serve/ServeSession.h"
