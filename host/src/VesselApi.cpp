@@ -280,6 +280,14 @@ ANIMATIONCOMPONENT_HANDLE VESSEL::AddAnimationComponent(UINT anim, double state0
 }
 
 namespace {
+// Sets the state of one of v's animations, marking it changed when it differs.
+inline void StoreAnimationState(Vessel &v, UINT anim, double state) {
+	double &now = v.animationStates[anim];
+	if (!(now == state))
+		v.MarkAnimationChanged(anim);
+	now = state;
+}
+
 // SetAnimation in full, for what its quick way leaves: a journal that keeps entries, an
 // animation the vessel does not have. Out of line, or the quick way would carry its frame.
 #if defined(__GNUC__)
@@ -289,10 +297,7 @@ bool SetAnimationFully(Vessel &v, UINT anim, double state) {
 	v.Record(Op::SetAnimation);
 	if (anim >= v.animationStates.size())
 		return false;
-	double &now = v.animationStates[anim];
-	if (!(now == state))
-		v.MarkAnimationChanged(anim);
-	now = state;
+	StoreAnimationState(v, anim, state);
 	return true;
 }
 }  // namespace
@@ -304,10 +309,7 @@ bool VESSEL::SetAnimation(UINT anim, double state) const {
 	if (v.journal.Keeps() || anim >= v.animationStates.size())
 		return SetAnimationFully(v, anim, state);
 	v.journal.Count();
-	double &now = v.animationStates[anim];
-	if (!(now == state))
-		v.MarkAnimationChanged(anim);
-	now = state;
+	StoreAnimationState(v, anim, state);
 	return true;
 }
 
