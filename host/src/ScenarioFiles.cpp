@@ -192,11 +192,8 @@ void ParseMode(Vessel &v, std::string_view key, std::string_view rest) {
 // "NAVFREQ s s ...": the tuned step of each nav receiver, as many as the line gives. The
 // real host reads a step as an int.
 void ParseNavSteps(Vessel &v, std::string_view rest) {
-	std::vector<std::string_view> words = SplitWords(rest);
-	if (words.empty())
-		return;
 	std::string steps;
-	for (std::string_view w : words) {
+	for (std::string_view w : SplitWords(rest)) {
 		std::optional<long long> step = ParseInteger(w);
 		if (!step || *step < INT_MIN || *step > INT_MAX) {
 			Problem(v, "NAVFREQ: expected a whole number per nav receiver, got '" + std::string(rest) + "'");

@@ -72,8 +72,9 @@ struct KeptScenario {
 	std::string environment;            // the environment's lines other than System and Date
 	                                    // (Context, Script, Help, ...), each ending in '\n'
 	std::vector<ScenarioBlock> blocks;  // in file order
-	std::string cameraTarget;           // the object the camera is on: the camera block's
-	                                    // TARGET as read, then each vessel that takes the focus
+	std::string cameraTarget;           // the vessel that took the focus last since the loading,
+	                                    // which the camera follows; empty: the camera is where
+	                                    // the file put it
 };
 
 // The lines of one vessel block, handed out by oapiReadScenario_nextline: trimmed, with ';'
@@ -137,8 +138,7 @@ void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs);
 
 // The host's own scenario lines, parsed into vs: STATUS Landed <body>, POS <lng> <lat>,
 // HEADING (degrees), ALT (metres) and AROT (degrees); RCSMODE (0..2), AFCMODE (0..7) and
-// NAVFREQ (a whole number, the tuned step, per nav receiver; without numbers it changes
-// nothing) go to the vessel itself. The first word must be the key, letter case ignored.
+// NAVFREQ (a whole number, the tuned step, per nav receiver) go to the vessel itself. The first word must be the key, letter case ignored.
 // Other lines are ignored, as the real host ignores them: PRPLEVEL, THLEVEL, XPDR, DOCKINFO,
 // IDS, ATTACHED and FLIGHTDATA concern tanks, thrusters, transponders, docks and attachments,
 // which the stand-in's vessels do not have, so they are not saved again. What the stand-in

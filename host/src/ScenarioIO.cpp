@@ -376,34 +376,6 @@ bool IsKnownBody(const Simulation &sim, OBJHANDLE h) {
 	return false;
 }
 
-// The camera block's text with the name each TARGET line gives (outside the block's presets)
-// replaced by what aim returns for it; aim may keep it by returning it, or name another object.
-template <typename Aim>
-std::string AimCamera(const std::string &text, Aim aim) {
-	std::string out;
-	bool inPreset = false;
-	for (size_t pos = 0; pos < text.size();) {
-		size_t eol = text.find('\n', pos);
-		std::string_view line(text.data() + pos, (eol == std::string::npos ? text.size() : eol) - pos);
-		pos = eol == std::string::npos ? text.size() : eol + 1;
-		std::string_view t = Trim(StripComment(line));
-		std::vector<std::string_view> words = SplitWords(t);
-		std::string_view key = words.empty() ? std::string_view() : words[0];
-		if (StartsWithNoCase(key, "BEGIN_PRESET"))
-			inPreset = true;
-		else if (StartsWithNoCase(key, "END_PRESET"))
-			inPreset = false;
-		std::string_view target = Trim(t.substr(key.size()));
-		std::string aimed;
-		if (!inPreset && EqualsNoCase(key, "TARGET") && (aimed = aim(target)) != target)
-			out.append(line.substr(0, line.find_first_not_of(" \t"))).append("TARGET ").append(aimed);
-		else
-			out.append(line);
-		out.push_back('\n');
-	}
-	return out;
-}
-
 // Creates one vessel of the scenario as the real host does, up to and including the host's
 // own apply of the state the block gave. Problems that arise while the vessel is being made
 // and do not stop the load (a mesh that cannot be read) are added to kept.
@@ -494,11 +466,7 @@ void LoadScenario(Simulation &sim, const ScenarioFile &scenario) {
 	sim.SetStartMJD(scenario.mjd - sim.simt() / 86400.0);
 	sim.FinishCreation(created, focus);
 	// The camera stays where the file put it until the focus moves.
-	KeptScenario keep{scenario.environment, scenario.blocks, ""};
-	for (const ScenarioBlock &b : scenario.blocks)
-		if (EqualsNoCase(b.name, "CAMERA"))
-			AimCamera(b.text, [&](std::string_view target) { return keep.cameraTarget = target; });
-	sim.SetKept(std::move(keep));
+	sim.SetKept({scenario.environment, scenario.blocks, ""});
 }
 
 // --- Writing ------------------------------------------------------------------------------
@@ -523,6 +491,23 @@ void CheckWritable(const Vessel &v) {
 		bad("blanks at its start or end");
 	if (StartsWithNoCase(v.name, "END_SHIPS"))
 		bad("the name would end the ships");
+}
+
+// The camera block's text with each TARGET line naming target, its indentation kept.
+std::string AimCamera(const std::string &text, const std::string &target) {
+	std::string out;
+	for (size_t pos = 0; pos < text.size();) {
+		size_t eol = text.find('\n', pos);
+		std::string_view line(text.data() + pos, (eol == std::string::npos ? text.size() : eol) - pos);
+		pos = eol == std::string::npos ? text.size() : eol + 1;
+		std::vector<std::string_view> words = SplitWords(Trim(StripComment(line)));
+		if (!words.empty() && EqualsNoCase(words[0], "TARGET"))
+			out.append(line.substr(0, line.find_first_not_of(" \t"))).append("TARGET ").append(target);
+		else
+			out.append(line);
+		out.push_back('\n');
+	}
+	return out;
 }
 
 // The kept blocks in the real writer's places: the descriptions first, in read order; before
@@ -576,7 +561,7 @@ void WriteScenario(Simulation &sim, std::ostream &out) {
 	for (const ScenarioBlock *b : blocks.beforeShips) {
 		// The real host writes the camera as it stands: on the vessel that took the focus last.
 		if (EqualsNoCase(b->name, "CAMERA") && !kept.cameraTarget.empty())
-			out << AimCamera(b->text, [&](std::string_view) { return kept.cameraTarget; }) << '\n';
+			out << AimCamera(b->text, kept.cameraTarget) << '\n';
 		else
 			out << b->text << '\n';
 	}

@@ -211,7 +211,9 @@ TEST(ScenarioReader, ReportsWhatIsWrongWithFileAndLine) {
 	     "t.scn:2: Date: 'Date JE 1e306' is a date beyond the range of numbers"},
 	    {"BEGIN_CAMERA\n" + Repeat(std::string(65000, 'x') + "\n", 17) + "END_CAMERA\n",
 	     "t.scn:18: BEGIN_CAMERA (line 1) holds more than 1048576 bytes of text"},
-	    {Repeat("BEGIN_ExtMFD\nEND\n", 10001), "t.scn:20001: more than 10000 blocks that the stand-in host keeps"},
+	    {"BEGIN_ENVIRONMENT\n" + Repeat("  Help " + std::string(65000, 'x') + "\n", 17) + "END_ENVIRONMENT\n",
+	     "t.scn:18: BEGIN_ENVIRONMENT (line 1) holds more than 1048576 bytes of text"},
+	    {Repeat("BEGIN_HUD\nEND_HUD\n", 10001), "t.scn:20001: more than 10000 blocks that the stand-in host keeps"},
 	    {"BEGIN_FOCUS\n  Ship\nEND_FOCUS\n", "t.scn:2: Ship names no vessel"},
 	    {"BEGIN_SHIPS\nA:\nEND\nEND_SHIPS\n", "t.scn:2: vessel 'A' names no class"},
 	    {"BEGIN_SHIPS\n:Marker\nEND\nEND_SHIPS\n", "t.scn:2: a vessel line without a name"},
@@ -790,8 +792,12 @@ TEST(ScenarioRoundTrip, ShippedAndRealScenariosSaveAsOrbitersWriterWritesThem) {
 		EXPECT_EQ(saved, Saved(c.name)) << c.name;
 		EXPECT_EQ(LoadAndSave(root, saved, c.name), saved) << c.name << ", loaded and saved again";
 	}
-	// The second blocks were passed over, each with a warning.
-	EXPECT_EQ(host::ParseScenario(kOutOfOrder, "o.scn").warnings,
+	// The second blocks were passed over, each with a warning that the loading reports.
+	host::ScenarioFile twice = host::ParseScenario(kOutOfOrder, "o.scn");
+	host::Simulation sim(root.options());
+	host::LoadScenario(sim, twice);
+	EXPECT_EQ(sim.TakeProblems(), twice.warnings);
+	EXPECT_EQ(twice.warnings,
 	          (std::vector<std::string>{
 	              "o.scn:50: a second CAMERA block (the first is at line 31) is passed over, as Orbiter reads the first",
 	              "o.scn:53: a second MFD left block (the first is at line 35) is passed over, as Orbiter reads the first",
