@@ -505,23 +505,6 @@ TEST(ScenarioWriter, NavReceiversAreSavedAsTheRealHostHasThem) {
 	EXPECT_EQ(nav, (std::vector<std::string>{"  NAVFREQ 94 524 84 114", "  NAVFREQ 0 0", "", "  NAVFREQ 7"}));
 }
 
-TEST(ScenarioWriter, TheCameraIsSavedOnTheVesselThatTookTheFocusLast) {
-	ScratchRoot root;
-	host::Simulation sim(root.options());
-	const std::string camera = "BEGIN_CAMERA\n\tTARGET Moon ; a body\n  MODE Extern\nEND_CAMERA\n";
-	host::LoadScenario(sim, host::ParseScenario(camera + Ships(Marker("A") + Marker("B"), "A"), "c.scn"));
-	auto saved = [&] {
-		std::ostringstream out;
-		host::WriteScenario(sim, out);
-		return host::ParseScenario(out.str(), "out.scn").blocks.at(1).text;
-	};
-	EXPECT_EQ(saved(), camera) << "as read while the focus stays";
-	sim.SetFocus(sim.FindVessel("B"));
-	EXPECT_EQ(saved(), "BEGIN_CAMERA\n\tTARGET B\n  MODE Extern\nEND_CAMERA\n");
-	sim.SetFocus(sim.FindVessel("A"));
-	EXPECT_EQ(saved(), "BEGIN_CAMERA\n\tTARGET A\n  MODE Extern\nEND_CAMERA\n");
-}
-
 TEST(ScenarioWriter, RefusesWhatWouldNotLoadAgain) {
 	ScratchRoot root;
 	host::Simulation sim(root.options());
