@@ -37,6 +37,12 @@ constexpr double kJdToMjd = 2400000.5;
 constexpr double kMjdJ2000 = 51544.5;
 constexpr double kDaysPerJulianYear = 365.25;
 
+// Descriptions, which the real writer puts first.
+constexpr const char *kDescriptionBlocks[] = {"DESC", "HYPERDESC", "URLDESC"};
+// The blocks of the real host's user interface, in the order its writer puts them before the
+// ships. It reads the first block of each kind (of MFDs, the first for each side).
+constexpr const char *kInterfaceBlocks[] = {"CAMERA", "HUD", "MFD", "PANEL", "VC"};
+
 // The text of a file, line by line, with the line number for errors.
 class LineCursor {
 public:
@@ -114,16 +120,17 @@ void ReadEnvironment(LineCursor &c, ScenarioFile &out) {
 		std::string_view t = c.content();
 		if (StartsWithNoCase(t, "END_ENVIRONMENT"))
 			return;
-		std::vector<std::string_view> words = SplitWords(t);
-		if (words.empty() && Trim(c.line()).empty())
+		if (Trim(c.line()).empty())
 			continue;
-		if (!words.empty() && EqualsNoCase(words[0], "System")) {
+		std::vector<std::string_view> words = SplitWords(t);
+		std::string_view key = words.empty() ? std::string_view() : words[0];
+		if (EqualsNoCase(key, "System")) {
 			if (words.size() != 2)
 				c.Fail("System: expected one name, got '" + std::string(t) + "'");
 			if (!EqualsNoCase(words[1], "Sol"))
 				c.Fail("unknown planetary system '" + std::string(words[1]) + "' (the stand-in host has Sol only)");
 			out.system = "Sol";
-		} else if (!words.empty() && EqualsNoCase(words[0], "Date")) {
+		} else if (EqualsNoCase(key, "Date")) {
 			std::optional<double> value = words.size() == 3 ? ParseDouble(words[2]) : std::nullopt;
 			if (!value)
 				c.Fail("Date: expected MJD, JD or JE and a finite number, got '" + std::string(t) + "'");
@@ -266,13 +273,15 @@ ScenarioBlock KeepOtherBlock(LineCursor &c) {
 // reads the first of a kind: its kind as it names it in messages ("CAMERA", "MFD Left"), or
 // empty for a block it has any number of.
 std::string OneOfAKind(const ScenarioBlock &b) {
-	for (const char *kind : {"CAMERA", "HUD", "PANEL", "VC"})
-		if (EqualsNoCase(b.name, kind))
+	for (std::string kind : kInterfaceBlocks) {
+		if (!EqualsNoCase(b.name, kind))
+			continue;
+		if (kind != "MFD")
 			return kind;
-	if (!EqualsNoCase(b.name, "MFD"))
-		return "";
-	std::vector<std::string_view> words = SplitWords(Trim(StripComment(b.text.substr(0, b.text.find('\n')))));
-	return words.size() > 1 ? "MFD " + std::string(words[1]) : "MFD";
+		std::vector<std::string_view> words = SplitWords(Trim(StripComment(b.text.substr(0, b.text.find('\n')))));
+		return words.size() > 1 ? kind + " " + std::string(words[1]) : kind;
+	}
+	return "";
 }
 
 // Kinds of blocks are told apart without regard to letter case, as the real host finds them.
@@ -317,7 +326,7 @@ ScenarioFile ParseScenario(const std::string &text, const std::string &label) {
 			continue;
 		++out.blocksRead;
 		const char *description = nullptr;
-		for (const char *kind : {"DESC", "HYPERDESC", "URLDESC"})
+		for (const char *kind : kDescriptionBlocks)
 			if (StartsWithNoCase(line, std::string("BEGIN_") + kind))
 				description = kind;
 		if (description) {
@@ -518,20 +527,18 @@ struct BlocksInPlace {
 };
 
 BlocksInPlace InWriterOrder(const std::vector<ScenarioBlock> &blocks) {
-	static const char *const kDescriptions[] = {"DESC", "HYPERDESC", "URLDESC"};
-	static const char *const kBeforeShips[] = {"CAMERA", "HUD", "MFD", "PANEL", "VC"};
 	auto isOneOf = [](const ScenarioBlock &b, const auto &kinds) {
 		return std::any_of(std::begin(kinds), std::end(kinds), [&](const char *kind) { return EqualsNoCase(b.name, kind); });
 	};
 	BlocksInPlace in;
-	for (const char *kind : kBeforeShips)
+	for (const char *kind : kInterfaceBlocks)
 		for (const ScenarioBlock &b : blocks)
 			if (EqualsNoCase(b.name, kind))
 				in.beforeShips.push_back(&b);
 	for (const ScenarioBlock &b : blocks) {
-		if (isOneOf(b, kDescriptions))
+		if (isOneOf(b, kDescriptionBlocks))
 			in.descriptions.push_back(&b);
-		else if (!isOneOf(b, kBeforeShips))
+		else if (!isOneOf(b, kInterfaceBlocks))
 			in.afterShips.push_back(&b);
 	}
 	return in;
@@ -635,8 +642,9 @@ void SaveScenario(Simulation &sim, const std::string &path) { SaveScenario(sim, 
 namespace {
 
 // The scenario's text for a save to path, read back to make sure that what the modules put
-// in does not break the file's structure (a line END of their own, a line too long to read). All of the text comes first: a vessel that cannot be saved stops
-// the save before any file is made.
+// in does not break the file's structure (a line END of their own, a line too long to read).
+// All of the text comes first: a vessel that cannot be saved stops the save before any file
+// is made.
 std::string SavedText(Simulation &sim, const std::string &path) {
 	std::ostringstream text;
 	try {
