@@ -56,7 +56,8 @@ public:
 	// that belongs to the frame, such as a save), and the frame's warnings.
 	void Step(double dt, const FrameInput &input, const std::function<void()> &atEnd = nullptr);
 
-	// Writes the simulation as a scenario that keeps the loaded one's description.
+	// Writes the simulation as a scenario that keeps what the loaded one held and the host
+	// does not model (descriptions, the environment's other lines, the user interface's blocks).
 	void Write(std::ostream &out);
 	// Saves it to path, replacing a file there only when the new one is complete. Throws
 	// host::HostError naming path.
@@ -72,7 +73,6 @@ private:
 	SessionOptions options_;
 	std::ostream &err_;
 	std::string label_;
-	std::string description_;  // the loaded scenario's plain-text description, kept in saves
 	std::unique_ptr<host::Simulation> sim_;
 };
 

@@ -121,7 +121,7 @@ TEST(ServeProgram, SigtermStopsAndSavesAScenarioNamedAfterTheLoadedOne) {
 	EXPECT_EQ(server.Stop(SIGTERM), 0) << dir.Read("err.txt");
 	host::ScenarioFile saved = host::ReadScenarioFile((dir / "Two rovers-quicksave-0001.scn").string());
 	ASSERT_EQ(saved.vessels.size(), 2u);
-	EXPECT_EQ(saved.description, "Test rovers");
+	EXPECT_EQ(saved.blocks.at(0).text, "BEGIN_DESC\nTest rovers\nEND_DESC\n");
 }
 
 TEST(ServeProgram, SighupStopsAndSavesAsCtrlCDoes) {
