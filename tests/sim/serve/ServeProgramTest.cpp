@@ -226,13 +226,14 @@ TEST(ServeProgram, AQuicksaveThatCannotGoWhereItShouldGoesWhereItCanAndIsNamed) 
 	EXPECT_EQ(host::ReadScenarioFile((dir / "many" / m[1].str()).string()).vessels.size(), 1u);
 	EXPECT_NE(dir.Read("err.txt").find("every quicksave number up to 9999 is in use in ."), std::string::npos);
 
-	// A scenario's name too long for a quicksave's gives way to the program's; control
-	// characters in a name are shown escaped.
-	for (const std::string &stem : {std::string(240, 'n'), std::string("esc\x1b[2J")}) {
+	// A scenario's name as long as a quicksave's may be is kept; a longer one gives way to the
+	// program's; control characters in a name are shown escaped.
+	for (const std::string &stem : {std::string(236, 'n'), std::string(240, 'n'), std::string("esc\x1b[2J")}) {
 		dir.Write(stem + ".scn", sim_testing::RoverScenario({{"Sendra-1", 23.47, 0.67, 0}}));
 		Server server(dir, {stem + ".scn", "--port", "0"}, "", ServerStart{env, ""});
 		stop(server, SIGHUP, 0);
 	}
+	EXPECT_TRUE(fs::exists(dir / (std::string(236, 'n') + "-quicksave-0001.scn")));
 	EXPECT_TRUE(fs::exists(dir / "sendra-sim-quicksave-0001.scn"));
 	EXPECT_NE(dir.Read("out.txt").find("saved the simulation to ./esc\\x1b[2J-quicksave-0001.scn\n"), std::string::npos)
 		<< dir.Read("out.txt");
