@@ -2,7 +2,7 @@
 // (LD_PRELOAD) so that a test can stand for a full or read-only disk, or a kill at an exact
 // step of a commit, without timing, and as root. SENDRA_FAULTS holds rules separated by ';':
 //   OP[@TEXT][#N[+]]=ACTION
-// OP is open (creating opens), write, rename, link, mkdir or unlink; TEXT a part of the path
+// OP is rename, link, mkdir or unlink; TEXT a part of the path
 // (either path of a rename or link) that the call must touch; N the matching call it applies
 // to, from 1, and with '+' every one from there on; ACTION an errno name that the call fails
 // with (EIO, EROFS, ENOSPC, EFBIG, EACCES, EXDEV) or a signal raised just before it (KILL,
@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -96,7 +95,6 @@ std::string PathOf(int dir, const char *path) {
 	return base + "/" + path;
 }
 
-bool Creates(int flags) { return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE; }
 
 // Whether the call fails, with errno set; a signal of a matching rule is raised first.
 bool Fault(const char *op, const std::string &a, const std::string &b = std::string()) {
@@ -117,7 +115,7 @@ bool Fault(const char *op, const std::string &a, const std::string &b = std::str
 	return false;
 }
 
-// Read before the program runs: a signal handler's write must not be the first to read them.
+// Read before the program runs, not first in a signal handler.
 __attribute__((constructor)) void ReadRules() { Rules(); }
 
 bool Wants(const char *op) {
@@ -132,50 +130,9 @@ F Real(const char *name) {
 	return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
 }
 
-int OpenAt(const char *real, int dir, const char *path, int flags, mode_t mode) {
-	if (Creates(flags) && Wants("open") && Fault("open", PathOf(dir, path)))
-		return -1;
-	return Real<int (*)(int, const char *, int, ...)>(real)(dir, path, flags, mode);
-}
-
-mode_t ModeOf(int flags, va_list args) { return Creates(flags) ? va_arg(args, mode_t) : 0; }
-
 }  // namespace
 
 extern "C" {
-
-int openat(int dir, const char *path, int flags, ...) {
-	va_list args;
-	va_start(args, flags);
-	mode_t mode = ModeOf(flags, args);
-	va_end(args);
-	return OpenAt("openat", dir, path, flags, mode);
-}
-
-int openat64(int dir, const char *path, int flags, ...) {
-	va_list args;
-	va_start(args, flags);
-	mode_t mode = ModeOf(flags, args);
-	va_end(args);
-	return OpenAt("openat64", dir, path, flags, mode);
-}
-
-int open(const char *path, int flags, ...) {
-	va_list args;
-	va_start(args, flags);
-	mode_t mode = ModeOf(flags, args);
-	va_end(args);
-	if (Creates(flags) && Wants("open") && Fault("open", PathOf(AT_FDCWD, path)))
-		return -1;
-	return Real<int (*)(const char *, int, ...)>("open")(path, flags, mode);
-}
-
-ssize_t write(int fd, const void *data, size_t size) {
-	// Standard output and error are left alone: a signal handler writes there.
-	if (fd > STDERR_FILENO && Wants("write") && Fault("write", FdPath(fd)))
-		return -1;
-	return Real<ssize_t (*)(int, const void *, size_t)>("write")(fd, data, size);
-}
 
 int renameat(int fromDir, const char *from, int toDir, const char *to) {
 	if (Wants("rename") && Fault("rename", PathOf(fromDir, from), PathOf(toDir, to)))
