@@ -225,7 +225,7 @@ std::string Absolute(const std::string &folder) {
 void CheckSaveFolder(const ServeSession &session, const std::string &folder, std::ostream &err) {
 	try {
 		OutputFolder f(folder, OutputFolder::Use::Shared);
-		OutputSet set(f, f.PathOf("quicksave"));
+		OutputSet set(f, f.PathOf(session.QuicksaveBase(f) + "-quicksave-0001.scn"));
 		size_t id = 0;
 		int fd = -1;
 		if (int error = set.Create(0666, id, fd))

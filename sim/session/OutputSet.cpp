@@ -119,7 +119,7 @@ std::optional<std::vector<JournalLine>> ReadJournal(int dir) {
 		if (n < 0 && errno == EINTR)
 			continue;
 		if (n < 0 || text.size() + static_cast<size_t>(n) > kMaxJournalBytes)
-			return std::vector<JournalLine>();
+			throw host::HostError(kJournal, 0, n < 0 ? Reason(errno) : std::string("larger than a journal is"));
 		text.append(buf, static_cast<size_t>(n));
 	}
 	std::vector<JournalLine> lines;
@@ -185,9 +185,17 @@ void Recover(int folder, const std::string &path) {
 		Fd dir(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 		if (!dir || ::flock(dir.get(), LOCK_EX | LOCK_NB) != 0)
 			continue;  // not ours to judge, or its command is still running
+		// What cannot be read or put back stays, for its user to judge.
 		std::string why;
-		if (std::optional<std::vector<JournalLine>> lines = staging ? ReadJournal(dir.get()) : std::nullopt;
-		    lines && !PutBack(folder, path, dir.get(), *lines, why))
+		bool done = true;
+		try {
+			if (std::optional<std::vector<JournalLine>> lines = staging ? ReadJournal(dir.get()) : std::nullopt)
+				done = PutBack(folder, path, dir.get(), *lines, why);
+		} catch (const host::HostError &e) {
+			why = e.what();
+			done = false;
+		}
+		if (!done)
 			throw host::HostError(path, 0,
 			                      "cannot put back the outputs of a run that ended while it put them in place (" + why +
 			                          "); they are kept in " + path + "/" + name);
@@ -508,6 +516,10 @@ void OutputSet::Commit() {
 				fail(*e, errno);
 			e->placed = true;
 		}
+		// A stop signal that came meanwhile ends the command as it would have ended before: with
+		// nothing of it written.
+		if (EndSignalPending())
+			throw host::HostError(folder_.path(), 0, "stopped while the outputs were put in place");
 		// The new set is complete: without the journal, nothing is put back.
 		if (::unlinkat(staging_.get(), kJournal, 0) != 0)
 			throw host::HostError(folder_.path(), 0, "cannot put the outputs in place: " + Reason(errno));

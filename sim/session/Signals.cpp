@@ -107,6 +107,16 @@ void PendingPath::Forget() {
 	slot_ = kNone;
 }
 
+bool EndSignalPending() {
+	sigset_t pending;
+	if (::sigpending(&pending) != 0)
+		return false;
+	for (int s : kEndSignals)
+		if (sigismember(&pending, s) == 1)
+			return true;
+	return false;
+}
+
 void MarkOutputsWritten() { g_written = 1; }
 
 EndSignals::EndSignals() {

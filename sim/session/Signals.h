@@ -47,6 +47,9 @@ private:
 	size_t slot_ = kNone;
 };
 
+// Whether an end signal came while they were held, and waits for them to be let through.
+bool EndSignalPending();
+
 // From now on an end signal says that this command's outputs are in place rather than that
 // they were not written. Call it under HeldSignals together with the last step that put them
 // there.

@@ -97,10 +97,15 @@ TEST(OutputCommit, AFailureOrAStopSignalWhileTheOutputsArePutInPlaceLeavesOneWho
 		EXPECT_EQ(Diff(Tree(t.s / "o"), t.old), "") << rule;
 	}
 
-	// A stop signal in the middle is held until the set is complete, and said to have come after.
+	// A stop signal in the middle is held until the old set is back; one that comes once the
+	// new set is complete, until that is tidied up: each says what it left.
 	r = t.s.Run(t.b, Faults("rename@/o/hud.csv=TERM"));
 	EXPECT_EQ(r.signal, SIGTERM);
-	EXPECT_EQ(r.err, "sendra-sim: terminated (SIGTERM) after this command's outputs were written\n");
+	EXPECT_EQ(r.err, "sendra-sim: terminated (SIGTERM): this command's outputs were not written\n");
+	EXPECT_EQ(Diff(Tree(t.s / "o"), t.old), "");
+	r = t.s.Run(t.b, Faults("unlink@/b0=INT"));
+	EXPECT_EQ(r.signal, SIGINT);
+	EXPECT_EQ(r.err, "sendra-sim: interrupted (SIGINT) after this command's outputs were written\n");
 	std::map<std::string, std::string> fresh = Tree(t.s / "o");
 	EXPECT_EQ(fresh.size(), t.old.size());
 	EXPECT_EQ(Changed(t.old, fresh), 6u);
