@@ -128,6 +128,14 @@ TEST(OutputCommit, AKillWhileTheOutputsArePutInPlaceIsUndoneByTheNextRunAndRunsN
 	}
 	EXPECT_EQ(n, 9) << "its staging folder, the journal and six files";
 	EXPECT_EQ(Changed(t.old, Tree(t.s / "o")), 6u);
+	// A journal that cannot be read is no licence to remove what it kept.
+	fs::create_directory(t.s / "o/.sendra-staging-zzzzzz");
+	t.s.Write("o/.sendra-staging-zzzzzz/journal", std::string(2 << 20, '0'));
+	ProgramResult r = t.s.Run(t.a);
+	EXPECT_EQ(r.status, 3);
+	EXPECT_EQ(LastLine(r.err), "sendra-sim: o: cannot put back the outputs of a run that ended while it put them in "
+	                           "place (journal: larger than a journal is); they are kept in o/.sendra-staging-zzzzzz");
+	fs::remove_all(t.s / "o/.sendra-staging-zzzzzz");
 
 	// A second run while one puts its outputs in place ends at once; the first completes.
 	ASSERT_EQ(t.s.Run(t.a).status, 0);
