@@ -96,23 +96,28 @@ std::string PathOf(int dir, const char *path) {
 }
 
 
-// Whether the call fails, with errno set; a signal of a matching rule is raised first.
+// Whether the call fails, with errno set; a signal of a matching rule is raised first, outside
+// the lock, as its handler may make calls of its own.
 bool Fault(const char *op, const std::string &a, const std::string &b = std::string()) {
-	std::lock_guard<std::mutex> lock(g_mutex);
-	for (Rule &r : Rules()) {
-		if (r.op != op || (!r.text.empty() && a.find(r.text) == std::string::npos && b.find(r.text) == std::string::npos))
-			continue;
-		++r.seen;
-		if (r.seen < r.from || (r.seen > r.from && !r.onwards))
-			continue;
-		if (r.signal)
-			::raise(r.signal);
-		if (r.error) {
-			errno = r.error;
-			return true;
+	int signal = 0, error = 0;
+	{
+		std::lock_guard<std::mutex> lock(g_mutex);
+		for (Rule &r : Rules()) {
+			if (r.op != op ||
+			    (!r.text.empty() && a.find(r.text) == std::string::npos && b.find(r.text) == std::string::npos))
+				continue;
+			++r.seen;
+			if (r.seen < r.from || (r.seen > r.from && !r.onwards))
+				continue;
+			signal = signal ? signal : r.signal;
+			error = error ? error : r.error;
 		}
 	}
-	return false;
+	if (signal)
+		::raise(signal);
+	if (error)
+		errno = error;
+	return error != 0;
 }
 
 // Read before the program runs, not first in a signal handler.
