@@ -27,8 +27,8 @@ namespace sim {
 
 namespace {
 
-const char kProgramStem[] = "sendra-sim";
-const int kExitNotSaved = 3;  // the program's status for an output that cannot be written  // the quicksave's name when the scenario's cannot be used
+const char kProgramStem[] = "sendra-sim";  // the quicksave's name when the scenario's cannot be used
+const int kExitNotSaved = 3;               // the program's status for an output that cannot be written
 
 std::string Stem(const std::optional<std::string> &scenario) {
 	if (!scenario)
@@ -157,8 +157,10 @@ std::string ServeSession::Save(const std::string &folderPath, std::string *why) 
 	saves.Stage(session_, first);
 	// The numbers in turn; when all are taken, a name of its own rather than no save.
 	const int kMaxNumber = 9999, kOtherNames = 100;
+	bool numbered = true;
 	std::optional<std::string> name = set.CommitNew([&](int i) -> std::optional<std::string> {
-		if (i < kMaxNumber)
+		numbered = i < kMaxNumber;
+		if (numbered)
 			return base + host::Format("-quicksave-%04d.scn", i + 1);
 		if (i < kMaxNumber + kOtherNames)
 			return base + "-quicksave-" + RandomName(6) + ".scn";
@@ -169,7 +171,7 @@ std::string ServeSession::Save(const std::string &folderPath, std::string *why) 
 		                      "cannot save the scenario: every name for it is in use");
 	if (why && base != stem_)
 		*why = "the scenario's file name is too long for the name of its quicksave in " + folder.path();
-	else if (why && name->size() != first.size())
+	else if (why && !numbered)
 		*why = "every quicksave number up to " + std::to_string(kMaxNumber) + " is in use in " + folder.path();
 	return folder.PathOf(*name);
 }

@@ -133,11 +133,11 @@ void StagedFile::Close() {
 
 namespace {
 
-// What is at name in the open folder dir may be replaced by a save: nothing, a regular file
-// that is not read-only, or a link (replaced itself; what it points to is not touched).
+// What is at name in the open folder dir may be replaced by a save: nothing, or a regular file
+// that is not read-only (a link is judged by what it points to, and replaced itself).
 void CheckSaveTarget(int dir, const std::string &name, const std::string &path) {
 	struct stat st;
-	if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISLNK(st.st_mode))
+	if (::fstatat(dir, name.c_str(), &st, 0) != 0)
 		return;
 	if (S_ISDIR(st.st_mode))
 		throw host::HostError(path, 0, "is a folder; a save needs a file name");
