@@ -523,8 +523,10 @@ void OutputSet::Commit() {
 		// The new set is complete: without the journal, nothing is put back.
 		if (::unlinkat(staging_.get(), kJournal, 0) != 0)
 			throw host::HostError(folder_.path(), 0, "cannot put the outputs in place: " + Reason(errno));
-	} catch (const host::HostError &) {
-		Undo(list);
+	} catch (const host::HostError &e) {
+		if (!Undo(list))
+			throw host::HostError(std::string(e.what()) + "; the old outputs could not all be put back, and the next run on " +
+			                      folder_.path() + " puts them back first");
 		throw;
 	}
 	MarkOutputsWritten();
@@ -533,7 +535,7 @@ void OutputSet::Commit() {
 	Clean();
 }
 
-void OutputSet::Undo(const std::vector<Entry *> &list) {
+bool OutputSet::Undo(const std::vector<Entry *> &list) {
 	bool ok = true;
 	for (auto it = list.rbegin(); it != list.rend(); ++it) {
 		Entry &e = **it;
@@ -546,10 +548,15 @@ void OutputSet::Undo(const std::vector<Entry *> &list) {
 	}
 	if (ok) {
 		::unlinkat(staging_.get(), kJournal, 0);
-		return;
+		return true;
 	}
-	// What could not be put back stays with its journal for the next run on the folder.
+	// What could not be put back stays with its journal for the next run on the folder, and
+	// nothing of it is pending any more.
 	keep_ = true;
+	for (Entry &e : entries_)
+		e.pending.Forget();
+	pending_.Forget();
+	return false;
 }
 
 std::optional<std::string> OutputSet::CommitNew(const std::function<std::optional<std::string>(int)> &names) {

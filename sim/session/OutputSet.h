@@ -156,7 +156,8 @@ private:
 		bool placed = false;  // it is in place
 	};
 	std::vector<Entry *> Placed();
-	void Undo(const std::vector<Entry *> &entries);
+	// Puts the old files back; false when some could not be, and the staging folder is kept.
+	bool Undo(const std::vector<Entry *> &entries);
 	void Clean();
 
 	const OutputFolder &folder_;

@@ -128,10 +128,18 @@ TEST(OutputCommit, AKillWhileTheOutputsArePutInPlaceIsUndoneByTheNextRunAndRunsN
 	}
 	EXPECT_EQ(n, 9) << "its staging folder, the journal and six files";
 	EXPECT_EQ(Changed(t.old, Tree(t.s / "o")), 6u);
+	// A failure after which the old set cannot be put back either: the next run puts it back.
+	ASSERT_EQ(t.s.Run(t.a).status, 0);
+	ProgramResult r = t.s.Run(t.b, Faults("rename@/o/hud.csv=EIO;rename@/o/trajectory.csv#2=EIO"));
+	EXPECT_EQ(LastLine(r.err), "sendra-sim: o/hud.csv: cannot write the file: Input/output error; the old outputs could "
+	                           "not all be put back, and the next run on o puts them back first");
+	EXPECT_EQ(Changed(t.old, Tree(t.s / "o")), 1u);
+	EXPECT_EQ(t.s.Run({"--script", "missing.txt", "--out", "o"}).status, 3);
+	EXPECT_EQ(Diff(Tree(t.s / "o"), t.old), "");
 	// A journal that cannot be read is no licence to remove what it kept.
 	fs::create_directory(t.s / "o/.sendra-staging-zzzzzz");
 	t.s.Write("o/.sendra-staging-zzzzzz/journal", std::string(2 << 20, '0'));
-	ProgramResult r = t.s.Run(t.a);
+	r = t.s.Run(t.a);
 	EXPECT_EQ(r.status, 3);
 	EXPECT_EQ(LastLine(r.err), "sendra-sim: o: cannot put back the outputs of a run that ended while it put them in "
 	                           "place (journal: larger than a journal is); they are kept in o/.sendra-staging-zzzzzz");
