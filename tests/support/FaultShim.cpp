@@ -5,14 +5,15 @@
 // OP is rename, link, mkdir or unlink; TEXT a part of the path
 // (either path of a rename or link) that the call must touch; N the matching call it applies
 // to, from 1, and with '+' every one from there on; ACTION an errno name that the call fails
-// with (EIO, EROFS, ENOSPC, EFBIG, EACCES, EXDEV) or a signal raised just before it (KILL,
-// STOP, TERM, INT).
+// with (EIO, EROFS, ENOSPC, EFBIG, EACCES, EXDEV, EPERM) or a signal raised just before it
+// (KILL, STOP, TERM, INT).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -30,8 +31,9 @@ struct Rule {
 };
 
 int Named(const std::string &name, int &signal) {
-	static const std::pair<const char *, int> kErrors[] = {{"EIO", EIO},       {"EROFS", EROFS}, {"ENOSPC", ENOSPC},
-	                                                       {"EFBIG", EFBIG},   {"EACCES", EACCES}, {"EXDEV", EXDEV}};
+	static const std::pair<const char *, int> kErrors[] = {{"EIO", EIO},     {"EROFS", EROFS},   {"ENOSPC", ENOSPC},
+	                                                       {"EFBIG", EFBIG}, {"EACCES", EACCES}, {"EXDEV", EXDEV},
+	                                                       {"EPERM", EPERM}};
 	static const std::pair<const char *, int> kSignals[] = {{"KILL", SIGKILL}, {"STOP", SIGSTOP}, {"TERM", SIGTERM},
 	                                                        {"INT", SIGINT}};
 	for (const auto &[n, e] : kErrors)
@@ -58,6 +60,11 @@ std::vector<Rule> &Rules() {
 				continue;
 			Rule r;
 			r.error = Named(text.substr(equals + 1), r.signal);
+			if (!r.error && !r.signal) {
+				// A rule that would do nothing is a test's mistake, not a passing test.
+				std::fprintf(stderr, "SENDRA_FAULTS: unknown action in '%s'\n", text.c_str());
+				std::_Exit(99);
+			}
 			text.resize(equals);
 			if (size_t hash = text.rfind('#'); hash != std::string::npos) {
 				r.onwards = text.back() == '+';

@@ -211,12 +211,13 @@ TEST(ServeProgram, AQuicksaveThatCannotGoWhereItShouldGoesWhereItCanAndIsNamed) 
 	          std::string::npos);
 	EXPECT_EQ(host::ReadScenarioFile(home + "/sendra-sim-quicksave-0001.scn").vessels.size(), 1u);
 
-	// Beside 9,999 quicksaves: a name of its own in the same folder.
+	// Beside 9,999 quicksaves, on a file system without hard links: a name of its own in the
+	// same folder, still never over another file.
 	fs::create_directories(dir / "many");
 	for (int n = 1; n <= 9999; ++n)
 		std::ofstream(dir / "many" / host::Format("sendra-sim-quicksave-%04d.scn", n).c_str());
 	{
-		Server server(dir, {"--port", "0"}, (dir / "many").string(), ServerStart{env, ""});
+		Server server(dir, {"--port", "0"}, (dir / "many").string(), ServerStart{env, "link#1+=EPERM"});
 		stop(server, SIGINT, 0);
 	}
 	std::smatch m;
