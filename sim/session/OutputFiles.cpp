@@ -151,12 +151,6 @@ void CheckSaveTarget(int dir, const std::string &name, const std::string &path) 
 
 std::string GoesInto(const std::string &name) { return ", and the save '" + name + "' goes into it"; }
 
-std::pair<std::string, std::string> SplitName(const std::string &name) {
-	size_t slash = name.rfind('/');
-	return slash == std::string::npos ? std::make_pair(std::string(), name)
-	                                  : std::make_pair(name.substr(0, slash), name.substr(slash + 1));
-}
-
 }  // namespace
 
 void CheckSave(const OutputFolder &folder, const std::string &name) {

@@ -26,18 +26,10 @@ const char kStagingPrefix[] = ".sendra-staging-";
 const char kJournal[] = "journal";
 const char kJournalPartial[] = "journal.partial";
 const size_t kSuffixLength = 6;
-const long kDefaultNameMax = 255;           // [bytes] where the system does not say
-const size_t kMaxJournalBytes = 1 << 20;    // a journal names each output once
+const long kDefaultNameMax = 255;         // [bytes] where the system does not say
+const size_t kMaxJournalBytes = 1 << 20;  // [bytes] a journal names each output once
 
 std::string Reason(int error) { return std::strerror(error); }
-
-// "a/b/c.scn" -> "a/b" and "c.scn".
-std::pair<std::string, std::string> Split(const std::string &name) {
-	size_t slash = name.rfind('/');
-	if (slash == std::string::npos)
-		return {std::string(), name};
-	return {name.substr(0, slash), name.substr(slash + 1)};
-}
 
 // A relative path of plain names: no empty part, ".", ".." or leading slash.
 bool Plain(const std::string &name) {
@@ -125,21 +117,21 @@ std::optional<std::vector<JournalLine>> ReadJournal(int dir) {
 	std::vector<JournalLine> lines;
 	for (size_t start = 0; start < text.size();) {
 		size_t end = text.find('\n', start);
-		if (end == std::string::npos)
-			break;  // cut short: the journal was being written, and nothing was moved yet
-		std::string line = text.substr(start, end - start);
-		start = end + 1;
+		std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+		start = end == std::string::npos ? text.size() : end + 1;
 		size_t a = line.find(' '), b = a == std::string::npos ? a : line.find(' ', a + 1);
-		if (b == std::string::npos)
-			continue;
 		JournalLine j;
-		j.staged = line.substr(0, a);
-		j.ino = static_cast<ino_t>(std::strtoull(line.substr(a + 1, b - a - 1).c_str(), nullptr, 10));
-		j.name = line.substr(b + 1);
+		if (b != std::string::npos) {
+			j.staged = line.substr(0, a);
+			j.ino = static_cast<ino_t>(std::strtoull(line.substr(a + 1, b - a - 1).c_str(), nullptr, 10));
+			j.name = line.substr(b + 1);
+		}
 		// What the folder's files say is checked as any input is: a name of ours, and a place
-		// inside the folder.
-		if (!j.staged.empty() && j.staged.find_first_not_of("0123456789") == std::string::npos && Plain(j.name))
-			lines.push_back(std::move(j));
+		// inside the folder. The journal is written whole before it has its name.
+		if (end == std::string::npos || j.staged.empty() ||
+		    j.staged.find_first_not_of("0123456789") != std::string::npos || !Plain(j.name))
+			throw host::HostError(kJournal, 0, "line " + std::to_string(lines.size() + 1) + " is not one of a journal");
+		lines.push_back(std::move(j));
 	}
 	return lines;
 }
@@ -150,7 +142,7 @@ std::optional<std::vector<JournalLine>> ReadJournal(int dir) {
 bool PutBack(int folder, const std::string &path, int staging, const std::vector<JournalLine> &lines, std::string &why) {
 	bool ok = true;
 	for (const JournalLine &j : lines) {
-		auto [sub, base] = Split(j.name);
+		auto [sub, base] = SplitName(j.name);
 		Fd dir;
 		try {
 			dir = OpenBeneath(folder, path, sub);
@@ -168,8 +160,8 @@ bool PutBack(int folder, const std::string &path, int staging, const std::vector
 			continue;
 		}
 		struct stat st;
-		bool moved = ::fstatat(staging, j.staged.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0;
-		if (moved && ::fstatat(dir.get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_ino == j.ino)
+		bool placed = ::fstatat(staging, j.staged.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0;
+		if (placed && ::fstatat(dir.get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_ino == j.ino)
 			::unlinkat(dir.get(), base.c_str(), 0);
 	}
 	return ok;
@@ -227,6 +219,13 @@ long NameMaxOf(const std::string &path) {
 }  // namespace
 
 const size_t kLongestStagedName = sizeof kStagingPrefix - 1 + kSuffixLength;
+
+std::pair<std::string, std::string> SplitName(const std::string &name) {
+	size_t slash = name.rfind('/');
+	if (slash == std::string::npos)
+		return {std::string(), name};
+	return {name.substr(0, slash), name.substr(slash + 1)};
+}
 
 std::string RandomName(size_t length) {
 	static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -460,7 +459,7 @@ void OutputSet::Commit() {
 	};
 	// Where each goes, and nothing in the way there: checked before anything is moved.
 	for (Entry *e : list) {
-		auto [sub, base] = Split(e->name);
+		auto [sub, base] = SplitName(e->name);
 		e->dir = OpenBeneath(folder_.fd(), folder_.path(), sub);
 		struct stat st;
 		if (::fstatat(e->dir.get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
@@ -496,7 +495,7 @@ void OutputSet::Commit() {
 		for (Entry *e : list) {
 			if (!e->hadOld)
 				continue;
-			std::string base = Split(e->name).second, backup = "b" + e->staged;
+			std::string base = SplitName(e->name).second, backup = "b" + e->staged;
 			if (::linkat(e->dir.get(), base.c_str(), staging_.get(), backup.c_str(), 0) == 0)
 				continue;
 			int error = errno;
@@ -507,7 +506,7 @@ void OutputSet::Commit() {
 			fail(*e, NoHardLinks(error) ? errno : error);
 		}
 		for (Entry *e : list) {
-			auto [sub, base] = Split(e->name);
+			auto [sub, base] = SplitName(e->name);
 			// The folder as it is now: one that became a link or was swapped is refused.
 			Fd now = OpenBeneath(folder_.fd(), folder_.path(), sub);
 			if (!SameFile(now.get(), e->dir.get()))
@@ -539,7 +538,7 @@ bool OutputSet::Undo(const std::vector<Entry *> &list) {
 	bool ok = true;
 	for (auto it = list.rbegin(); it != list.rend(); ++it) {
 		Entry &e = **it;
-		std::string base = Split(e.name).second, backup = "b" + e.staged;
+		std::string base = SplitName(e.name).second, backup = "b" + e.staged;
 		if (e.hadOld && (e.placed || e.moved))
 			ok = ::renameat(staging_.get(), backup.c_str(), e.dir.get(), base.c_str()) == 0 && ok;
 		else if (e.placed)

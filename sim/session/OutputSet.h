@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "session/Signals.h"
@@ -108,6 +109,9 @@ extern const size_t kLongestStagedName;
 // an empty Fd instead.
 Fd OpenBeneath(int base, const std::string &basePath, const std::string &rel, OutputFolders *made = nullptr,
                const std::string &why = "", bool missingIsEmpty = false);
+
+// "a/b/c.scn" -> "a/b" and "c.scn": the folder of a name inside an output folder, and its own.
+std::pair<std::string, std::string> SplitName(const std::string &name);
 
 // length letters and digits, as random as the system gives them: a name no one else uses.
 std::string RandomName(size_t length);

@@ -144,13 +144,17 @@ TEST(OutputCommit, AKillWhileTheOutputsArePutInPlaceIsUndoneByTheNextRunAndRunsN
 	EXPECT_EQ(Changed(t.old, Tree(t.s / "o")), 1u);
 	EXPECT_EQ(t.s.Run({"--script", "missing.txt", "--out", "o"}).status, 3);
 	EXPECT_EQ(Diff(Tree(t.s / "o"), t.old), "");
-	// A journal that cannot be read is no licence to remove what it kept.
+	// A journal that is not one (one that would lead out of the folder) is no licence to move or
+	// remove anything.
 	fs::create_directory(t.s / "o/.sendra-staging-zzzzzz");
-	t.s.Write("o/.sendra-staging-zzzzzz/journal", std::string(2 << 20, '0'));
+	t.s.Write("o/.sendra-staging-zzzzzz/b0", "kept");
+	t.s.Write("o/.sendra-staging-zzzzzz/journal", "0 1 ../outside.scn\n");
 	r = t.s.Run(t.a);
 	EXPECT_EQ(r.status, 3);
 	EXPECT_EQ(LastLine(r.err), "sendra-sim: o: cannot put back the outputs of a run that ended while it put them in "
-	                           "place (journal: larger than a journal is); they are kept in o/.sendra-staging-zzzzzz");
+	                           "place (journal: line 1 is not one of a journal); they are kept in o/.sendra-staging-zzzzzz");
+	EXPECT_EQ(t.s.Read("o/.sendra-staging-zzzzzz/b0"), "kept");
+	EXPECT_FALSE(fs::exists(t.s / "outside.scn"));
 	fs::remove_all(t.s / "o/.sendra-staging-zzzzzz");
 
 	// A second run while one puts its outputs in place ends at once; the first completes.
