@@ -31,6 +31,11 @@ host::ScenarioFile ReadScenario(const SessionOptions &o, std::string &label) {
 }  // namespace
 
 Session::Session(const SessionOptions &o, std::ostream &err) : options_(o), err_(err) {
+	NeedingMemory("the scenario is too large", [&] { Load(); });
+}
+
+void Session::Load() {
+	const SessionOptions &o = options_;
 	host::ScenarioFile scenario = ReadScenario(o, label_);
 	host::SimOptions so;
 	so.root = o.root;

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -30,6 +31,29 @@ struct SessionOptions {
 	bool journal = false;                 // keep each vessel's journal of host calls (inspect
 	                                      // shows the loading's); nothing reads it while stepping
 };
+
+// Memory ran out, and what() says for what ("the picture is too large"), so that the message
+// names the cause. Made without allocating.
+class OutOfMemory : public std::bad_alloc {
+public:
+	explicit OutOfMemory(const char *what) noexcept : what_(what) {}
+	const char *what() const noexcept override { return what_; }
+
+private:
+	const char *what_;
+};
+
+// Runs work; memory that runs out in it, and not already named, ran out for what.
+template <typename Work>
+auto NeedingMemory(const char *what, Work work) -> decltype(work()) {
+	try {
+		return work();
+	} catch (const OutOfMemory &) {
+		throw;
+	} catch (const std::bad_alloc &) {
+		throw OutOfMemory(what);
+	}
+}
 
 // One frame's input to the focus vessel.
 struct FrameInput {
@@ -70,6 +94,8 @@ public:
 	void WarnProblems();
 
 private:
+	void Load();
+
 	SessionOptions options_;
 	std::ostream &err_;
 	std::string label_;

@@ -352,10 +352,7 @@ TEST(SimRun, ManyLateEventsAreSummarisedInOneWarningWithTheirCount) {
 	ASSERT_EQ(r.status, 0) << r.err;
 	std::vector<std::string> lines = Lines(r.err);
 	ASSERT_EQ(lines.size(), 1u) << r.err;
-	EXPECT_EQ(lines[0].rfind("sendra-sim: warning: drive.txt:2: 'tap J' at 3 s and 4 more events up to line 7 (5 s) come "
-	                         "after the end of the run at 1",
-	                         0),
-	          0u)
-	    << r.err;
-	EXPECT_NE(lines[0].find(" s and were not delivered"), std::string::npos) << r.err;
+	// The end is shown as the steps reach it, without the sum's rounding errors (1.0000000000000007).
+	EXPECT_EQ(lines[0], "sendra-sim: warning: drive.txt:2: 'tap J' at 3 s and 4 more events up to line 7 (5 s) come "
+	                    "after the end of the run at 1 s and were not delivered");
 }
