@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "Floor.h"
-#include "HostVessel.h"
 #include "module/Sendra2016.h"
-#include "Simulation.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Simulation.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "ConfigFile.h"
-#include "HostError.h"
 #include "Orbitersdk.h"
+#include "sendra_host/ConfigFile.h"
+#include "sendra_host/HostError.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 	std::string text(reinterpret_cast<const char *>(data), size);

@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
-#include "HostError.h"
-#include "Mesh.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/Mesh.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 	std::istringstream in(std::string(reinterpret_cast<const char *>(data), size));

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "HostVessel.h"
-#include "ScenarioFiles.h"
-#include "Simulation.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/ScenarioFiles.h"
+#include "sendra_host/Simulation.h"
 
 namespace {
 

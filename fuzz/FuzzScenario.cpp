@@ -6,10 +6,10 @@
 #include <sstream>
 #include <string>
 
-#include "HostError.h"
-#include "HostVessel.h"
-#include "ScenarioIO.h"
-#include "Simulation.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/ScenarioIO.h"
+#include "sendra_host/Simulation.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Bodies of the stand-in's solar system and its terrain models.
-#include "Body.h"
+#include "sendra_host/Body.h"
 
 #include <cmath>
 
-#include "HostError.h"
+#include "sendra_host/HostError.h"
 
 namespace host {
 

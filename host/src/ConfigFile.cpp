@@ -1,11 +1,11 @@
 // Reading vessel class configuration files.
-#include "ConfigFile.h"
+#include "sendra_host/ConfigFile.h"
 
 #include <fstream>
 #include <sstream>
 
-#include "HostError.h"
-#include "Text.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/Text.h"
 
 namespace host {
 

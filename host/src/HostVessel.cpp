@@ -1,7 +1,5 @@
 // The host's vessel object.
-#include "HostVessel.h"
-
-#include "Visual.h"
+#include "sendra_host/HostVessel.h"
 
 Vessel::Vessel(host::Simulation &s, const std::string &n, const std::string &c, int fm, size_t journalCapacity)
 	: HostObject(Kind::Vessel),

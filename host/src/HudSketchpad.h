@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "HostVessel.h"
 #include "Orbitersdk.h"
+#include "sendra_host/HostVessel.h"
 
 namespace host {
 
@@ -45,13 +45,5 @@ private:
 	size_t reused_ = 0;
 	DWORD colour_ = 0x00FF00;
 };
-
-// How a HUD paint hands the focus vessel's module its Sketchpad. By default the host calls the
-// module's clbkDrawHUD with its own Sketchpad. A Sketchpad's table of virtual functions is laid
-// out by the C++ ABI (a virtual destructor takes one slot in Visual C++'s, two in the GNU one), so
-// a program that loads modules built with another ABI than its own installs a call that hands
-// them a Sketchpad laid out as they expect, forwarding to skp. Null restores the default.
-using HudDrawCall = bool (*)(VESSEL3 &module, int mode, const HUDPAINTSPEC &hps, oapi::Sketchpad &skp);
-void SetHudDrawCall(HudDrawCall call);
 
 }  // namespace host

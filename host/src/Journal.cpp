@@ -1,5 +1,5 @@
 // Journal operation names and the ring's ordered view.
-#include "Journal.h"
+#include "sendra_host/Journal.h"
 
 namespace host {
 

@@ -1,8 +1,7 @@
 // The SDK light classes as the host implements them; emitters are created active.
-#include "Lights.h"
+#include "sendra_host/Lights.h"
 
-#include "HostVessel.h"
-#include "Simulation.h"
+#include "sendra_host/HostVessel.h"
 
 namespace {
 

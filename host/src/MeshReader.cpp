@@ -10,9 +10,9 @@
 #include <fstream>
 #include <utility>
 
-#include "HostError.h"
-#include "Mesh.h"
-#include "Text.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/Mesh.h"
+#include "sendra_host/Text.h"
 
 namespace host {
 

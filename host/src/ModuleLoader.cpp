@@ -1,20 +1,16 @@
-// Loading and checking vessel module libraries; InitLib and Date2Int for the modules.
-#include "ModuleLoader.h"
+// Loading and checking vessel module libraries; InitLib and ExitLib for the modules.
+#include "sendra_host/ModuleLoader.h"
 
 #include <sys/stat.h>
 
 #include <cstring>
 
-#include "HostError.h"
-#include "Platform.h"
-#include "Simulation.h"
-#include "Text.h"
+#include "sendra_host/HostError.h"
+#include "src/Platform.h"
 
 namespace host {
 
 namespace {
-int date2IntCalls = 0;
-
 // Never destroyed: a module may be unloaded by a simulation that is itself destroyed at exit,
 // after a static registry made later (at the first module's load) would already be gone.
 std::map<HINSTANCE, int> &InitLibRegistry() {
@@ -22,8 +18,6 @@ std::map<HINSTANCE, int> &InitLibRegistry() {
 	return *calls;
 }
 }  // namespace
-
-int Date2IntCalls() { return date2IntCalls; }
 
 int InitLibCalls(HINSTANCE instance) {
 	auto it = InitLibRegistry().find(instance);
@@ -112,29 +106,5 @@ OAPIFUNC void InitLib(HINSTANCE hModule) {
 }
 
 OAPIFUNC void ExitLib(HINSTANCE hModule) { (void)hModule; }
-
-OAPIFUNC int Date2Int(char *date) {
-	++host::date2IntCalls;
-	if (host::Simulation *sim = host::Simulation::Current())
-		if (Vessel *v = sim->activeVessel())
-			v->Record(host::Op::Date2Int);
-	if (!date)
-		return 0;
-	std::vector<std::string_view> words = host::SplitWords(std::string_view(date, strnlen(date, 64)));
-	static const char *const kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
-	                                      "jul", "aug", "sep", "oct", "nov", "dec"};
-	int month = 13;
-	if (!words.empty() && words[0].size() >= 3)
-		for (int m = 0; m < 12; ++m)
-			if (host::StartsWithNoCase(words[0], kMonths[m])) {
-				month = m + 1;
-				break;
-			}
-	long long day = words.size() > 1 ? host::ParseInteger(words[1]).value_or(0) : 0;
-	long long year = words.size() > 2 ? host::ParseInteger(words[2]).value_or(0) : 0;
-	if (day < 0 || day > 99)
-		day = 0;
-	return static_cast<int>((year % 100) * 10000 + month * 100 + day);
-}
 
 OAPIFUNC int oapiGetOrbiterVersion() { return host::kHostVersion; }

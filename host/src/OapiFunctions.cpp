@@ -1,13 +1,14 @@
-// The host's global oapi... functions. Each is journaled against the vessel whose callback is
-// running, and acts on the current simulation.
+// The host's global oapi... functions, and Date2Int. Each is journaled against the vessel whose
+// callback is running, and acts on the current simulation.
 #include <cstring>
 
-#include "ConfigFile.h"
-#include "HostVessel.h"
-#include "ScenarioFiles.h"
-#include "Simulation.h"
-#include "Text.h"
-#include "Visual.h"
+#include "sendra_host/ConfigFile.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/ModuleLoader.h"
+#include "sendra_host/ScenarioFiles.h"
+#include "sendra_host/Simulation.h"
+#include "sendra_host/Text.h"
+#include "sendra_host/Visual.h"
 
 using host::Op;
 using host::Simulation;
@@ -47,6 +48,37 @@ T *AsFile(FILEHANDLE f, host::HostFile::Kind kind) {
 std::string Text(const char *s) { return s ? std::string(s, strnlen(s, 4096)) : std::string(); }
 
 }  // namespace
+
+// --- Module support: Date2Int, which a module's entry code calls for its version (the module
+// loader has InitLib and ExitLib, which need no simulation) ----------------------------------
+
+namespace {
+int date2IntCalls = 0;
+}  // namespace
+
+int host::Date2IntCalls() { return date2IntCalls; }
+
+OAPIFUNC int Date2Int(char *date) {
+	++date2IntCalls;
+	Enter(Op::Date2Int);
+	if (!date)
+		return 0;
+	std::vector<std::string_view> words = host::SplitWords(std::string_view(date, strnlen(date, 64)));
+	static const char *const kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+	                                      "jul", "aug", "sep", "oct", "nov", "dec"};
+	int month = 13;
+	if (!words.empty() && words[0].size() >= 3)
+		for (int m = 0; m < 12; ++m)
+			if (host::StartsWithNoCase(words[0], kMonths[m])) {
+				month = m + 1;
+				break;
+			}
+	long long day = words.size() > 1 ? host::ParseInteger(words[1]).value_or(0) : 0;
+	long long year = words.size() > 2 ? host::ParseInteger(words[2]).value_or(0) : 0;
+	if (day < 0 || day > 99)
+		day = 0;
+	return static_cast<int>((year % 100) * 10000 + month * 100 + day);
+}
 
 // --- Objects --------------------------------------------------------------------------------
 

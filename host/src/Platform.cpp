@@ -1,6 +1,6 @@
 // Module libraries through the system's loader (LoadLibrary and GetProcAddress on Windows,
 // dlopen and dlsym elsewhere) and the file operations that differ between the two.
-#include "Platform.h"
+#include "src/Platform.h"
 
 #include <fcntl.h>
 

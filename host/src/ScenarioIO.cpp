@@ -1,5 +1,5 @@
 // Reading an Orbiter scenario file into the simulation, and saving the simulation as one.
-#include "ScenarioIO.h"
+#include "sendra_host/ScenarioIO.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,11 +15,13 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "HostError.h"
-#include "HostVessel.h"
-#include "Platform.h"
-#include "Simulation.h"
-#include "Text.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/ScenarioFiles.h"
+#include "sendra_host/Simulation.h"
+#include "sendra_host/Text.h"
+#include "src/Platform.h"
+#include "src/VesselLines.h"
 
 namespace host {
 

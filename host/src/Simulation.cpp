@@ -1,5 +1,5 @@
 // The stand-in host's simulation loop and vessel management.
-#include "Simulation.h"
+#include "sendra_host/Simulation.h"
 
 #include <sys/stat.h>
 
@@ -8,13 +8,13 @@
 #include <cstring>
 #include <iostream>
 
-#include "ConfigFile.h"
-#include "HostError.h"
-#include "HudSketchpad.h"
-#include "Lights.h"
-#include "ScenarioFiles.h"
-#include "Text.h"
-#include "Visual.h"
+#include "sendra_host/ConfigFile.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/Lights.h"
+#include "sendra_host/ScenarioFiles.h"
+#include "sendra_host/Text.h"
+#include "sendra_host/Visual.h"
+#include "src/HudSketchpad.h"
 
 namespace host {
 
@@ -490,7 +490,7 @@ void Simulation::CatchUpVisuals() {
 
 void Simulation::MakeVisual(Vessel *v) {
 	visualsChanged_ = true;
-	v->visual = std::make_unique<Visual>(*v);
+	v->visual.reset(new Visual(*v));
 	v->visual->CatchUp();
 	if (VESSEL2 *cb = v->callbacks()) {
 		VISHANDLE vis = v->visual->handle();
@@ -533,6 +533,67 @@ const Mesh *Simulation::LoadMesh(const std::string &name) {
 	const Mesh *result = mesh.get();
 	meshes_.emplace(name, std::move(mesh));
 	return result;
+}
+
+// --- A vessel's state ---------------------------------------------------------------------
+
+void ReportVesselProblem(Vessel &v, const std::string &what) {
+	if (ScenarioBlockReader *reader = ScenarioBlockReader::Active())
+		reader->Report("vessel '" + v.name + "': " + what);
+	else
+		v.sim.ReportProblem(v.name + ": " + what);
+}
+
+namespace {
+
+// Whether the place, heading and (when given) attitude and altitude of a landed status are
+// finite numbers. An arot.x above 4 or not a number means "no attitude given".
+bool LandedPoseFinite(const VESSELSTATUS2 &vs) {
+	if (!std::isfinite(vs.surf_lng) || !std::isfinite(vs.surf_lat) || !std::isfinite(vs.surf_hdg))
+		return false;
+	if (!(vs.arot.x <= 4.0))
+		return true;
+	return std::isfinite(vs.arot.x) && std::isfinite(vs.arot.y) && std::isfinite(vs.arot.z) && std::isfinite(vs.vrot.x);
+}
+
+}  // namespace
+
+void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs) {
+	if (!vs || vs->version != 2)
+		return;
+	// A pose that is not a number would spread into every later step, the records and the
+	// saved scenario: the vessel keeps the last finite one, and the host says so once.
+	if (vs->status == 1 && !LandedPoseFinite(*vs)) {
+		if (!v.warnedNonFiniteState) {
+			v.warnedNonFiniteState = true;
+			ReportVesselProblem(v, "was given a landed state that is not finite; it keeps its last finite state");
+		}
+		return;
+	}
+	auto *body = static_cast<HostObject *>(vs->rbody);
+	if (body && body->kind == HostObject::Kind::Body)
+		v.surfaceRef = static_cast<Body *>(body);
+	VESSELSTATUS2 &s = v.state;
+	s.version = 2;
+	s.flag = 0;
+	s.rbody = v.surfaceRef;
+	s.base = vs->base;
+	s.port = vs->port;
+	s.status = vs->status;
+	s.rpos = vs->rpos;
+	s.rvel = vs->rvel;
+	s.surf_lng = vs->surf_lng;
+	s.surf_lat = vs->surf_lat;
+	s.surf_hdg = vs->surf_hdg;
+	s.xpdr = vs->xpdr;
+	if (vs->status == 1 && !(vs->arot.x <= 4.0)) {
+		// No attitude given: rest on level ground on the touchdown points.
+		s.arot = LandedAttitude(vs->surf_lng, vs->surf_lat, vs->surf_hdg);
+		s.vrot = _V(TouchdownElevation(v.touchdownPoints), 0, 0);
+	} else {
+		s.arot = vs->arot;
+		s.vrot = vs->vrot;
+	}
 }
 
 // --- Landed attitude ----------------------------------------------------------------------

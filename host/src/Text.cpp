@@ -1,5 +1,5 @@
 // Checked text helpers of the host's file readers.
-#include "Text.h"
+#include "sendra_host/Text.h"
 
 #include <cerrno>
 #include <charconv>

@@ -5,12 +5,13 @@
 #include <cmath>
 #include <cstring>
 
-#include "HostVessel.h"
-#include "Lights.h"
-#include "ScenarioFiles.h"
-#include "Simulation.h"
-#include "Text.h"
-#include "Visual.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Lights.h"
+#include "sendra_host/ScenarioFiles.h"
+#include "sendra_host/Simulation.h"
+#include "sendra_host/Text.h"
+#include "sendra_host/Visual.h"
+#include "src/VesselLines.h"
 
 using host::Op;
 

@@ -5,13 +5,13 @@
 // graphics client does) and its vertices are computed from the shared template when read, so
 // a long drive neither costs a pass over the vertices every frame nor accumulates rounding in
 // them, and a visual holds no vertices of its own.
-#include "Visual.h"
+#include "sendra_host/Visual.h"
 
 #include <algorithm>
 #include <cmath>
 #include <iostream>
 
-#include "Text.h"
+#include "sendra_host/Text.h"
 
 namespace host {
 
@@ -310,6 +310,8 @@ void Visual::ApplyComponentDelta(AnimComponent &comp, double s0, double s1) {
 	TransformTarget(*comp.trans, a, scaled);
 	ApplyToDescendants(comp, a, scaled);
 }
+
+void VisualDelete::operator()(Visual *visual) const { delete visual; }
 
 Visual::Visual(Vessel &v) : vessel(v) {
 	SyncMeshes();

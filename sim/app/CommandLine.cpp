@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <map>
 
-#include "Text.h"
 #include "app/OptionTable.h"
+#include "sendra_host/Text.h"
 #include "session/Paths.h"
 
 namespace sim {

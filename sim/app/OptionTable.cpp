@@ -5,8 +5,8 @@
 #include <climits>
 #include <cmath>
 
-#include "Body.h"
-#include "Text.h"
+#include "sendra_host/Body.h"
+#include "sendra_host/Text.h"
 
 namespace sim::options {
 

@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "app/CommandLine.h"
+#include "app/Commands.h"
 
 namespace sim::options {
 

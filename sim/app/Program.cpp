@@ -4,14 +4,14 @@
 #include <new>
 #include <optional>
 
-#include "HostError.h"
-#include "ModuleLoader.h"
-#include "Simulation.h"
-#include "Text.h"
 #include "app/CommandLine.h"
 #include "inspect/InspectJson.h"
 #include "render/Render.h"
 #include "run/Run.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/ModuleLoader.h"
+#include "sendra_host/Simulation.h"
+#include "sendra_host/Text.h"
 #include "serve/ServeSession.h"
 #include "session/OutputFiles.h"
 #include "session/Paths.h"

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <map>
 
-#include "HostVessel.h"
-#include "Lights.h"
-#include "ModuleLoader.h"
-#include "Simulation.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Lights.h"
+#include "sendra_host/ModuleLoader.h"
+#include "sendra_host/Simulation.h"
 
 namespace sim {
 

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "HostError.h"
-#include "HostVessel.h"
-#include "Simulation.h"
-#include "Text.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Simulation.h"
+#include "sendra_host/Text.h"
 #include "session/OutputFiles.h"
 
 namespace sim {

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <memory>
 
-#include "HostVessel.h"
-#include "Lights.h"
-#include "Visual.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Lights.h"
+#include "sendra_host/Visual.h"
 
 namespace sim {
 

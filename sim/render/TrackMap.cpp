@@ -13,10 +13,10 @@
 #include <new>
 #include <stdexcept>
 
-#include "HostVessel.h"
 #include "render/RenderScene.h"
-#include "Simulation.h"
-#include "Text.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Simulation.h"
+#include "sendra_host/Text.h"
 
 namespace sim {
 

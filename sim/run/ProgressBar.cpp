@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string>
 
-#include "Text.h"
+#include "sendra_host/Text.h"
 
 namespace sim {
 

@@ -4,9 +4,9 @@
 #include <charconv>
 #include <cstdio>
 
-#include "HostVessel.h"
-#include "Lights.h"
-#include "Simulation.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Lights.h"
+#include "sendra_host/Simulation.h"
 
 namespace sim {
 

@@ -8,14 +8,14 @@
 #include <optional>
 #include <set>
 
-#include "HostError.h"
-#include "HostVessel.h"
-#include "Simulation.h"
-#include "Text.h"
 #include "render/Render.h"
 #include "render/TrackMap.h"
 #include "run/ProgressBar.h"
 #include "run/Recorders.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Simulation.h"
+#include "sendra_host/Text.h"
 #include "session/OutputFiles.h"
 #include "session/Signals.h"
 

@@ -16,8 +16,8 @@
 #include <set>
 #include <thread>
 
-#include "HostError.h"
-#include "Text.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/Text.h"
 
 namespace sim {
 

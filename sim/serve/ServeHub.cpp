@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "Text.h"
+#include "sendra_host/Text.h"
 
 namespace sim {
 

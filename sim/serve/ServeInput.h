@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "Simulation.h"
+#include "sendra_host/Simulation.h"
 
 namespace sim {
 

@@ -8,9 +8,9 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "sendra_host/Text.h"
 #include "serve/ServeKeys.h"
 #include "serve/ServeScene.h"
-#include "Text.h"
 
 namespace sim {
 

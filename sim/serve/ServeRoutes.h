@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Body.h"
+#include "sendra_host/Body.h"
 #include "serve/ServeHub.h"
 
 namespace sim {

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "HostVessel.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Lights.h"
+#include "sendra_host/Visual.h"
 #include "session/KeyNames.h"
-#include "Lights.h"
-#include "Visual.h"
 
 namespace sim {
 

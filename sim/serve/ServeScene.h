@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "Body.h"
 #include "OrbiterAPI.h"
-#include "Simulation.h"
+#include "sendra_host/Body.h"
+#include "sendra_host/Simulation.h"
 
 namespace sim {
 

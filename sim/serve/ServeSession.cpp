@@ -15,9 +15,9 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "HostError.h"
-#include "HostVessel.h"
-#include "Text.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Text.h"
 #include "serve/ServeKeys.h"
 #include "session/KeyNames.h"
 #include "session/OutputFiles.h"

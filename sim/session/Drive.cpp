@@ -6,8 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "HostError.h"
-#include "HostVessel.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/HostVessel.h"
 #include "session/Defaults.h"
 
 namespace sim {

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <fstream>
 
-#include "HostError.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/Text.h"
 #include "session/KeyNames.h"
-#include "Text.h"
 
 namespace sim {
 

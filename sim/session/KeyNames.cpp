@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "OrbiterAPI.h"
-#include "Text.h"
+#include "sendra_host/Text.h"
 
 namespace sim {
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "HostError.h"
+#include "sendra_host/HostError.h"
 #include "session/Session.h"
 
 namespace sim {

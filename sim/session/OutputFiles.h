@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ScenarioIO.h"
+#include "sendra_host/ScenarioIO.h"
 #include "session/OutputSet.h"
 #include "session/Signals.h"
 

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "HostError.h"
+#include "sendra_host/HostError.h"
 
 namespace sim {
 

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Text.h"
+#include "sendra_host/Text.h"
 
 namespace sim {
 

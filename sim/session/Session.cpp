@@ -1,9 +1,9 @@
 // Loading a scenario into a simulation, stepping it with input, and saving it.
 #include "session/Session.h"
 
-#include "HostError.h"
-#include "HostVessel.h"
-#include "Text.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Text.h"
 #include "session/Defaults.h"
 #include "session/Paths.h"
 

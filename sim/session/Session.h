@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "ScenarioIO.h"
-#include "Simulation.h"
+#include "sendra_host/ScenarioIO.h"
+#include "sendra_host/Simulation.h"
 
 namespace sim {
 

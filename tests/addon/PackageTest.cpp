@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "HostVessel.h"
-#include "ScenarioIO.h"
-#include "Simulation.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/ScenarioIO.h"
+#include "sendra_host/Simulation.h"
 
 namespace fs = std::filesystem;
 

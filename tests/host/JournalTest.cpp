@@ -1,7 +1,7 @@
 // The journal keeps the newest entries in order and counts all.
 #include <gtest/gtest.h>
 
-#include "Journal.h"
+#include "sendra_host/Journal.h"
 
 namespace {
 

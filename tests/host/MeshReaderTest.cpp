@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "HostError.h"
-#include "Mesh.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/Mesh.h"
 
 namespace {
 

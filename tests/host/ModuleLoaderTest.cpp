@@ -7,8 +7,8 @@
 #include <fstream>
 
 #include "FakeRoot.h"
-#include "HostError.h"
-#include "Simulation.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/Simulation.h"
 
 namespace fs = std::filesystem;
 

@@ -14,10 +14,11 @@
 #include <functional>
 #include <sstream>
 
-#include "HostError.h"
-#include "HostVessel.h"
-#include "ScenarioIO.h"
-#include "Simulation.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/ScenarioIO.h"
+#include "sendra_host/Simulation.h"
+#include "src/VesselLines.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;

@@ -1,7 +1,7 @@
 // The host's checked conversions refuse partial, out-of-range and non-finite numbers.
 #include <gtest/gtest.h>
 
-#include "Text.h"
+#include "sendra_host/Text.h"
 
 namespace {
 

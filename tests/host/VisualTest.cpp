@@ -12,9 +12,9 @@
 #include <memory>
 #include <sstream>
 
-#include "HostVessel.h"
-#include "Simulation.h"
-#include "Visual.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Simulation.h"
+#include "sendra_host/Visual.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "FakeRoot.h"
-#include "HostVessel.h"
-#include "Simulation.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Simulation.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <array>
 
-#include "Lights.h"
 #include "RoverRig.h"
 #include "RoverWorld.h"
+#include "sendra_host/Lights.h"
 
 using testing_support::RoverWorld;
 

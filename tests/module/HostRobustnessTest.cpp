@@ -9,10 +9,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "HostError.h"
 #include "RoverWorld.h"
-#include "ScenarioIO.h"
-#include "Visual.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/ScenarioIO.h"
+#include "sendra_host/Visual.h"
 
 using testing_support::RoverWorld;
 namespace fs = std::filesystem;

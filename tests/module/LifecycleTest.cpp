@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "FilledAllocations.h"
-#include "ModuleLoader.h"
 #include "RoverWorld.h"
+#include "sendra_host/ModuleLoader.h"
 
 using testing_support::RoverWorld;
 

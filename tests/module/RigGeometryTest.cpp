@@ -6,9 +6,9 @@
 #include <functional>
 #include <set>
 
-#include "RoverWorld.h"
-#include "Visual.h"
 #include "RoverRig.h"
+#include "RoverWorld.h"
+#include "sendra_host/Visual.h"
 
 using testing_support::ModuleVariable;
 using testing_support::RoverWorld;

@@ -7,9 +7,9 @@
 
 #include <filesystem>
 
-#include "HostError.h"
 #include "RoverWorld.h"
-#include "ScenarioIO.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/ScenarioIO.h"
 
 using testing_support::RoverWorld;
 namespace fs = std::filesystem;

@@ -12,7 +12,8 @@
 #include <sstream>
 
 #include "RoverWorld.h"
-#include "ScenarioIO.h"
+#include "sendra_host/ScenarioFiles.h"
+#include "sendra_host/ScenarioIO.h"
 
 using testing_support::RoverWorld;
 namespace fs = std::filesystem;

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "Lights.h"
 #include "RoverWorld.h"
+#include "sendra_host/Lights.h"
 
 using testing_support::JournalFrom;
 using testing_support::ModuleVariable;

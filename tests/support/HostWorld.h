@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "HostVessel.h"
-#include "Simulation.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Simulation.h"
 
 #ifndef _WIN32
 #include <dlfcn.h>

@@ -6,9 +6,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "HostError.h"
-#include "Mesh.h"
 #include "animation/AnimationTables.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/Mesh.h"
 
 namespace {
 

@@ -21,8 +21,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "HudSketchpad.h"
-#include "Simulation.h"
+#include "sendra_host/Simulation.h"
 
 // A Sketchpad as a module built with Visual C++ sees one: its table, then Sketchpad's own data
 // (the surface, which the inline GetSurface reads), then, unseen by the module, the host's

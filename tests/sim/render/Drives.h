@@ -2,12 +2,16 @@
 // pictures of it show; pixels compared by position and colour.
 #pragma once
 
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "SimProgram.h"
 #include "render/Render.h"
 #include "render/RenderPicture.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Simulation.h"
 #include "session/Drive.h"
 #include "session/Paths.h"
 
@@ -15,8 +19,33 @@ namespace render_testing {
 
 const int kWidth = 640, kHeight = 480;  // [pixels] of the pictures the tests look at
 
-// The focus rover of the built-in scenario after the script's drive up to simulated time at.
-inline sim::Scene SceneAfter(const std::string &script, double at, sim::View view) {
+// A vessel's animations as its module declared them to the host: each one's state, and the
+// groups of mesh 0 it moves (its components' and, carried along, their descendants').
+struct Animations {
+	std::vector<double> states;
+	std::vector<std::set<UINT>> groups;
+};
+
+inline Animations AnimationsOf(const Vessel &v) {
+	Animations a;
+	a.states.assign(v.animationStates.begin(), v.animationStates.end());
+	for (const host::AnimationRecord &anim : v.animations) {
+		std::set<UINT> &groups = a.groups.emplace_back();
+		std::vector<const host::AnimComponent *> todo(anim.comps.begin(), anim.comps.end());
+		while (!todo.empty()) {
+			const host::AnimComponent *c = todo.back();
+			todo.pop_back();
+			if (c->trans && c->trans->mesh == 0 && c->trans->grp)
+				groups.insert(c->trans->grp, c->trans->grp + c->trans->ngrp);
+			todo.insert(todo.end(), c->children.begin(), c->children.end());
+		}
+	}
+	return a;
+}
+
+// The focus rover of the built-in scenario after the script's drive up to simulated time at,
+// and its animations then if asked for.
+inline sim::Scene SceneAfter(const std::string &script, double at, sim::View view, Animations *animations = nullptr) {
 	sim_testing::Scratch s;
 	s.Write("drive.txt", script);
 	sim::DriveOptions o;
@@ -27,6 +56,8 @@ inline sim::Scene SceneAfter(const std::string &script, double at, sim::View vie
 	sim::Session session(o.session, err);
 	sim::Drive drive(session, sim::LoadDriveScript(o), o);
 	drive.ToEnd();
+	if (animations)
+		*animations = AnimationsOf(*session.simulation().focus());
 	return sim::FocusScene(session.simulation(), view);
 }
 

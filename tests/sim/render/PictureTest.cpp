@@ -6,12 +6,11 @@
 #include <cmath>
 
 #include "Drives.h"
-#include "HostVessel.h"
-#include "ScenarioIO.h"
-#include "Simulation.h"
-#include "Visual.h"
 #include "Xml.h"
-#include "animation/AnimationTables.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/ScenarioIO.h"
+#include "sendra_host/Simulation.h"
+#include "sendra_host/Visual.h"
 
 using namespace render_testing;
 
@@ -64,6 +63,15 @@ Box GroupsOnPicture(const std::vector<UINT> &groups, sim::View view, const sim::
 				}
 	}
 	return box;
+}
+
+// The groups moved by the animations whose states differ between two drives.
+std::vector<UINT> MovedGroups(const Animations &a, const Animations &b) {
+	std::set<UINT> moved;
+	for (size_t i = 0; i < a.states.size() && i < b.states.size(); ++i)
+		if (a.states[i] != b.states[i])
+			moved.insert(a.groups[i].begin(), a.groups[i].end());
+	return {moved.begin(), moved.end()};
 }
 
 struct Changes {
@@ -212,11 +220,13 @@ TEST(Pictures, TheRoverFillsEveryViewWithoutTouchingTheEdges) {
 }
 
 TEST(Pictures, TheLeftDoorOpeningChangesTheSideViewOnlyWhereTheDoorIs) {
-	sim::Scene closed = SceneAfter("", 12, sim::View::Left);
-	sim::Scene open = SceneAfter("0.1 tap 1\n", 12, sim::View::Left);  // 10 s to open
+	Animations shut, opened;
+	sim::Scene closed = SceneAfter("", 12, sim::View::Left, &shut);
+	sim::Scene open = SceneAfter("0.1 tap 1\n", 12, sim::View::Left, &opened);  // 10 s to open
 	ExpectSameFrame(closed, open, sim::View::Left);
-	const rig::RotationRow &door = rig::DOORS[0].rotation;
-	Box region = GroupsOnPicture({door.groups, door.groups + door.ngroups}, sim::View::Left, closed, open).Grown(2);
+	std::vector<UINT> door = MovedGroups(shut, opened);
+	ASSERT_FALSE(door.empty());
+	Box region = GroupsOnPicture(door, sim::View::Left, closed, open).Grown(2);
 	Changes c = ChangedPixels(sim::RenderImage(closed, sim::View::Left, kWidth, kHeight),
 	                          sim::RenderImage(open, sim::View::Left, kWidth, kHeight), region);
 	EXPECT_GT(c.inside, 2000u);
@@ -224,21 +234,19 @@ TEST(Pictures, TheLeftDoorOpeningChangesTheSideViewOnlyWhereTheDoorIs) {
 }
 
 TEST(Pictures, SwivelledWheelsChangeTheTopViewAtTheWheelsAndDials) {
-	sim::Scene straight = SceneAfter("", 6, sim::View::Top);
-	sim::Scene turned = SceneAfter("0.1 key 6 down\n5.1 key 6 up\n", 6, sim::View::Top);  // 90 degrees
+	Animations ahead, swivelled;
+	sim::Scene straight = SceneAfter("", 6, sim::View::Top, &ahead);
+	sim::Scene turned = SceneAfter("0.1 key 6 down\n5.1 key 6 up\n", 6, sim::View::Top, &swivelled);  // 90 degrees
 	ExpectSameFrame(straight, turned, sim::View::Top);
-	std::vector<UINT> wheels;
-	for (const rig::WheelRow &w : rig::WHEELS)
-		wheels.insert(wheels.end(), {w.swivelGroup, w.rollGroups[0], w.rollGroups[1]});
+	// The wheels, their swivel and roll, and the dials that turn with the swivel.
+	std::vector<UINT> moved = MovedGroups(ahead, swivelled);
 	sim::Image a = sim::RenderImage(straight, sim::View::Top, kWidth, kHeight);
 	sim::Image b = sim::RenderImage(turned, sim::View::Top, kWidth, kHeight);
-	Box wheelRegion = GroupsOnPicture(wheels, sim::View::Top, straight, turned).Grown(2);
-	EXPECT_GT(ChangedPixels(a, b, wheelRegion).inside, 300u);
-	// The dials turn with the wheels' swivel; nothing else moves.
-	for (const rig::PartRow &d : rig::DIALS)
-		wheels.push_back(d.rotation.groups[0]);
+	Box movedRegion = GroupsOnPicture(moved, sim::View::Top, straight, turned).Grown(2);
+	EXPECT_GT(ChangedPixels(a, b, movedRegion).inside, 300u);
+	// Nothing else changes.
 	std::vector<Box> parts;
-	for (UINT g : wheels)
+	for (UINT g : moved)
 		parts.push_back(GroupsOnPicture({g}, sim::View::Top, straight, turned).Grown(2));
 	size_t elsewhere = 0;
 	for (int y = 0; y < kHeight; ++y)

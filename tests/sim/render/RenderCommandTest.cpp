@@ -8,11 +8,11 @@
 #include <csignal>
 
 #include "Drives.h"
-#include "run/Run.h"
-#include "HostVessel.h"
-#include "Simulation.h"
-#include "Visual.h"
 #include "Xml.h"
+#include "run/Run.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Simulation.h"
+#include "sendra_host/Visual.h"
 
 using namespace render_testing;
 using namespace sim_testing;

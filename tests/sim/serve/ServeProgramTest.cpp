@@ -12,9 +12,9 @@
 #include <regex>
 #include <thread>
 
-#include "ScenarioIO.h"
 #include "SimProgram.h"
-#include "Text.h"
+#include "sendra_host/ScenarioIO.h"
+#include "sendra_host/Text.h"
 
 namespace {
 

@@ -21,11 +21,11 @@
 #include <regex>
 #include <thread>
 
-#include "HostVessel.h"
-#include "ScenarioIO.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/ScenarioIO.h"
+#include "sendra_host/Text.h"
 #include "serve/ServeKeys.h"
 #include "serve/ServeSession.h"
-#include "Text.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <map>
 #include <thread>
 
-#include "session/DriveScript.h"
-#include "HostError.h"
 #include "SimProgram.h"
+#include "sendra_host/HostError.h"
+#include "session/DriveScript.h"
 
 using namespace sim_testing;
 namespace fs = std::filesystem;

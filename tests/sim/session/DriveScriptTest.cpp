@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "HostError.h"
+#include "sendra_host/HostError.h"
 #include "session/DriveScript.h"
 #include "session/KeyNames.h"
 

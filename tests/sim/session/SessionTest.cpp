@@ -4,10 +4,10 @@
 
 #include <sstream>
 
-#include "HostError.h"
-#include "HostVessel.h"
 #include "OrbiterAPI.h"
 #include "SimProgram.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/HostVessel.h"
 #include "session/Drive.h"
 
 namespace {

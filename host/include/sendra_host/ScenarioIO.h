@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ScenarioFiles.h"
+#include "sendra_host/ScenarioText.h"
 
 namespace host {
 

@@ -10,13 +10,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Body.h"
-#include "ConfigFile.h"
-#include "HostVessel.h"
-#include "Journal.h"
-#include "Mesh.h"
-#include "ModuleLoader.h"
-#include "ScenarioFiles.h"
+#include "sendra_host/Body.h"
+#include "sendra_host/ConfigFile.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Journal.h"
+#include "sendra_host/Mesh.h"
+#include "sendra_host/ModuleLoader.h"
+#include "sendra_host/ScenarioText.h"
 
 namespace host {
 
@@ -189,6 +189,24 @@ private:
 	bool visualsChanged_ = false;
 	Simulation *previous_ = nullptr;
 };
+
+// VESSELSTATUS2 as the host applies it (DefSetStateEx, and after loading a scenario block).
+// Only version 2 is handled. A landed status with arot.x > 4 is put at rest on level ground.
+// A landed status whose place, heading, attitude or altitude is not finite is not applied:
+// the vessel keeps its state, and the first time a problem is reported.
+void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs);
+
+// A problem with vessel v's state or scenario lines: to the scenario block being loaded, with
+// its file and line, if there is one; otherwise to the simulation's problems.
+void ReportVesselProblem(Vessel &v, const std::string &what);
+
+// How a HUD paint hands the focus vessel's module its Sketchpad. By default the host calls the
+// module's clbkDrawHUD with its own Sketchpad. A Sketchpad's table of virtual functions is laid
+// out by the C++ ABI (a virtual destructor takes one slot in Visual C++'s, two in the GNU one), so
+// a program that loads modules built with another ABI than its own installs a call that hands
+// them a Sketchpad laid out as they expect, forwarding to skp. Null restores the default.
+using HudDrawCall = bool (*)(VESSEL3 &module, int mode, const HUDPAINTSPEC &hps, oapi::Sketchpad &skp);
+void SetHudDrawCall(HudDrawCall call);
 
 // The landed attitude (Euler angles as VESSELSTATUS2::arot) of a vessel at rest on level
 // ground at lng, lat with heading hdg [rad].

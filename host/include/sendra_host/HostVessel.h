@@ -12,11 +12,11 @@
 #include <utility>
 #include <vector>
 
-#include "Body.h"
-#include "FrameBlock.h"
-#include "Journal.h"
-#include "Mesh.h"
 #include "Orbitersdk.h"
+#include "sendra_host/Body.h"
+#include "sendra_host/FrameBlock.h"
+#include "sendra_host/Journal.h"
+#include "sendra_host/Mesh.h"
 
 namespace host {
 class Simulation;
@@ -65,6 +65,13 @@ struct LightEmitterDelete {
 	void operator()(LightEmitter *le) const;
 };
 using LightEmitterPtr = std::unique_ptr<LightEmitter, LightEmitterDelete>;
+
+// Deletes a visual where its type is known (Visual.cpp), so that the vessel's record needs only
+// its name.
+struct VisualDelete {
+	void operator()(Visual *visual) const;
+};
+using VisualPtr = std::unique_ptr<Visual, VisualDelete>;
 
 struct HudPaint {
 	bool painted = false;        // the callback ran this frame
@@ -129,7 +136,7 @@ public:
 	void MarkAnimationChanged(UINT anim) { animationsChanged[anim / 64] |= uint64_t(1) << (anim % 64); }
 	std::vector<host::LightEmitterPtr, host::FrameAllocator<host::LightEmitterPtr>> lights;
 	std::vector<BEACONLIGHTSPEC *, host::FrameAllocator<BEACONLIGHTSPEC *>> beacons;
-	std::unique_ptr<host::Visual> visual;
+	host::VisualPtr visual;
 	// Room for the lists above and the light emitters (see AddLight).
 	host::FrameBlock frameBlock;
 

@@ -19,14 +19,14 @@
 #include <sstream>
 #include <string>
 
-#include "HostError.h"
-#include "HostVessel.h"
 #include "HostWorld.h"
-#include "Lights.h"
-#include "ModuleLoader.h"
-#include "ScenarioIO.h"
-#include "Simulation.h"
-#include "Visual.h"
+#include "sendra_host/HostError.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Lights.h"
+#include "sendra_host/ModuleLoader.h"
+#include "sendra_host/ScenarioIO.h"
+#include "sendra_host/Simulation.h"
+#include "sendra_host/Visual.h"
 
 #ifdef _WIN32
 #include <windows.h>

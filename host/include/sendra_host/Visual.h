@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "HostVessel.h"
-#include "Mesh.h"
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Mesh.h"
 
 namespace host {
 
