@@ -163,6 +163,7 @@ if [ $compareStatus -ne 0 ] || [ $linuxStatus -ne 0 ] || [ $driveStatus -ne 0 ];
 	for run in linux windows; do
 		grep -v '^ok ' "$work/$run.log" | sed "s/^/$run: /"
 	done
+	[ $compareStatus -ne 0 ] || echo "$name: FAILED: a drive's own checks failed, though the records agree"
 	echo "$name: $(head -n 1 "$work/compare.txt") (Linux drive status $linuxStatus, Windows drive status $driveStatus)"
 	exit 1
 fi

@@ -26,6 +26,7 @@
 #include "HostWorld.h"
 #include "Lights.h"
 #include "ModuleLoader.h"
+#include "ScenarioFiles.h"
 #include "ScenarioIO.h"
 #include "Simulation.h"
 #include "Visual.h"
@@ -320,10 +321,22 @@ void SaveAndCheckScenario(host::Simulation &sim, const std::string &path) {
 	Check(Contains(b, "  DOORL 0 0.0000\n") && Contains(b, "  LIGHT 0 \n"), "the other rover's lines: all closed, lights off");
 }
 
+// Fills the stack that the next call will use with non-zero bytes, so that a text the module
+// leaves unended there runs on into them, instead of stopping at a zero an earlier call left.
+#ifdef __GNUC__
+__attribute__((noinline))
+#endif
+void FillStack() {
+	volatile char bytes[256 * 1024];
+	for (size_t i = 0; i < sizeof bytes; ++i)
+		bytes[i] = 'x';
+}
+
 // A door line as long as the rover's saved values get, the most negative int and double:
-// 327 characters, which fill the module's value buffer up to its end. Loaded and saved again,
-// it comes out whole and ends where it should: Windows' _vsnprintf leaves a text that fills
-// the buffer unended, and the module must end it, which only the Windows drives can show.
+// 327 characters, which fill the module's value buffer up to its end. Loaded, and saved again
+// on a stack of non-zero bytes, it comes out whole and ends where it should: Windows'
+// _vsnprintf leaves a text that fills the buffer unended, and the module must end it, which
+// only the Windows drives can show.
 void SaveAndCheckLongestLine(host::Simulation &sim, const std::string &scenario) {
 	const std::string shorter = "Sendra-2:Sendra2016\n  STATUS Landed Moon\n", door = "  DOORL 0 0.0000\n";
 	std::string text = scenario;
@@ -332,9 +345,12 @@ void SaveAndCheckLongestLine(host::Simulation &sim, const std::string &scenario)
 		return;
 	text.replace(at, door.size(), "  DOORL -2147483648 -1.7976931348623157e308\n");
 	host::LoadScenario(sim, host::ParseScenario(text, "longest.scn"));
+	Vessel *v = sim.FindVessel("Sendra-2");
 	std::ostringstream out;
-	host::WriteScenario(sim, out);
-	const std::string b = Block(out.str(), "Sendra-2");
+	host::ScenarioSink sink(out);
+	FillStack();
+	sim.InCallback(v, [&] { v->callbacks()->clbkSaveState(&sink); });
+	const std::string b = "\n" + out.str();
 	char value[400];
 	const int length = std::snprintf(value, sizeof value, "%d %0.4f", INT_MIN, -DBL_MAX);
 	Check(length == 327 && Contains(b, std::string("\n  DOORL ") + value + "\n"),
