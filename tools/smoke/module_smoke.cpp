@@ -303,8 +303,12 @@ std::string ReadAll(const std::string &path) {
 void SaveAndCheckScenario(host::Simulation &sim, const std::string &path) {
 	// Saved twice: the second save replaces the first file, which the C library's rename does
 	// not do on Windows.
-	host::SaveScenario(sim, path, "module_smoke: first save");
-	host::SaveScenario(sim, path, "module_smoke: two rovers, one of them driven");
+	for (const char *description : {"module_smoke: first save", "module_smoke: two rovers, one of them driven"}) {
+		host::KeptScenario kept;
+		kept.blocks.push_back({"DESC", 0, std::string("BEGIN_DESC\n") + description + "\nEND_DESC\n"});
+		sim.SetKept(std::move(kept));
+		host::SaveScenario(sim, path);
+	}
 	std::string scenario = ReadAll(path);
 	std::istringstream lines(scenario);
 	for (std::string line; std::getline(lines, line);)
