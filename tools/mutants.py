@@ -274,7 +274,8 @@ def candidates(path, text):
     def indent(i):
         return len(lines[i]) - len(lines[i].lstrip())
 
-    # Statements left out (an empty statement keeps an if's body an if's body) and swapped with
+    # Statements left out (an empty block keeps an if's body an if's body, and unlike an empty
+    # statement draws no warning that the warnings-as-errors build would refuse) and swapped with
     # the next statement at the same depth.
     def begins(i):
         """Whether line i begins a statement rather than continuing the one before."""
@@ -287,7 +288,7 @@ def candidates(path, text):
         if is_statement(c) and begins(i):
             start = offsets[i] + indent(i)
             out.append(Mutant(path, i + 1, "delete", keys[i], "statement left out", start,
-                              offsets[i] + len(lines[i]), ";"))
+                              offsets[i] + len(lines[i]), "{}"))
             j = i + 1
             if (j < len(lines) and is_statement(code[j]) and begins(j) and indent(j) == indent(i)
                     and not independent(code[i], code[j])):
@@ -451,6 +452,13 @@ class Unit:
     baseline: float = 0.0  # [s] its run on the unchanged sources
 
 
+def tests_folder(folder):
+    """The source folder whose tests run in a build folder: host for tests/host, sim/serve for
+    tests/sim/serve; for one outside tests/, a name that no source path begins with."""
+    parts = Path(folder).parts
+    return "/".join(parts[1:]) if len(parts) > 1 and parts[0] == "tests" else "\0"
+
+
 def ninja_paths(text):
     """The paths ninja's tools print one a line, quoted when they hold spaces."""
     return [shlex.split(line)[0] for line in text.splitlines() if line.strip()]
@@ -567,6 +575,15 @@ class Worker:
             self.units.sort(key=lambda u: u.baseline)
         return None
 
+    def units_for(self, m):
+        """The units that can see m: first those of the tests' folder of m's folder (tests/host
+        for host/src, tests/sim/serve for sim/serve), then the others, each group cheapest
+        first."""
+        seeing = [u for u in self.units if u.seen is None or m.source() in u.seen]
+        own = [u for u in seeing
+               if (m.source() + "/").startswith(tests_folder(os.path.relpath(u.cwd, self.build)) + "/")]
+        return own + [u for u in seeing if u not in own]
+
     def try_mutant(self, m, build_limit, time_limit):
         """Plants m, then builds and runs the units that can see it, each in turn, up to the
         first that fails."""
@@ -574,7 +591,7 @@ class Worker:
         original = target.read_bytes()
         text = original.decode()
         mutated = text[:m.start] + m.replacement + text[m.end:]
-        units = [u for u in self.units if u.seen is None or m.source() in u.seen]
+        units = self.units_for(m)
         if not units:
             return "survived", "no test is built from the file"
         try:
