@@ -278,6 +278,19 @@ TEST(Pictures, LightsOnBrightenTheirConesAndAddTheBeacons) {
 		int x = static_cast<int>(p.x), y = static_cast<int>(p.y);
 		ASSERT_TRUE(x >= 0 && y >= 0 && x < kWidth && y < kHeight);
 		EXPECT_GT(Brightness(lit.At(x, y)), Brightness(dark.At(x, y)) + 30);
+		// Alone before the background, the light fades along the cone.
+		sim::Scene alone = on, none;
+		alone.triangles.clear(), alone.beacons.clear(), alone.cones = {c};
+		none = alone, none.cones.clear();
+		sim::Image glow = sim::RenderImage(alone, sim::View::Iso, kWidth, kHeight);
+		sim::Image back = sim::RenderImage(none, sim::View::Iso, kWidth, kHeight);
+		std::vector<int> gains;
+		for (double along : {0.2, 0.5, 0.8}) {
+			sim::Viewpoint::Point q = v.Project(c.apex + c.axis * (c.length * along));
+			int qx = static_cast<int>(q.x), qy = static_cast<int>(q.y);
+			gains.push_back(Brightness(glow.At(qx, qy)) - Brightness(back.At(qx, qy)));
+		}
+		EXPECT_TRUE(gains[0] > gains[1] + 10 && gains[1] > gains[2] + 10) << gains[0] << " " << gains[1] << " " << gains[2];
 		++checked;
 	}
 	EXPECT_EQ(checked, 2);  // the front and the left light
