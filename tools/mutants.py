@@ -20,8 +20,8 @@ what the code does are listed in tools/mutants-equivalent.txt, keyed by the sour
 change, and are not run. The kill rate counts the other faults that compile.
 
 Usage: tools/mutants.py [--part module|host] [--sample N] [--skip N] [--jobs J]
-                        [--min-kill PERCENT] [--file PART] [--match TEXT] [--check-equivalent]
-                        [--list]
+                        [--min-kill PERCENT] [--file PART] [--match TEXT] [--faults FILE]
+                        [--check-equivalent] [--list]
 Exit status: 0 when the kill rate reaches --min-kill, 1 below it, 2 when the check cannot run
 (the unchanged sources do not build or their tests fail).
 """
@@ -697,6 +697,8 @@ def main():
                                     "contains this text")
     ap.add_argument("--work", type=Path, default=ROOT / "build-mutants", help="for the copies and their builds")
     ap.add_argument("--list", action="store_true", help="list the sampled faults and do nothing else")
+    ap.add_argument("--faults", type=Path, help="instead of a sample, the faults a file lists as the list of "
+                                                "equivalent faults does (such as build-mutants/survivors.txt)")
     ap.add_argument("--check-equivalent", action="store_true",
                     help="instead of a sample, every fault listed as equivalent, to check that none is killed")
     args = ap.parse_args()
@@ -712,6 +714,9 @@ def main():
     chosen = sample(everything, args.skip + args.sample, args.seed)[args.skip:]
     if args.match:
         chosen = [m for m in everything if args.match in m.describe() or args.match in m.key_line]
+    if args.faults:
+        listed = read_equivalents(args.faults)
+        chosen = [m for m in everything if m.key() in listed]
     if args.check_equivalent:
         chosen = [m for m in everything if m.key() in equivalents]
     if args.file:
@@ -722,7 +727,7 @@ def main():
     print(f"mutants: {len(everything)} faults in {', '.join(f + '/' for f in part.folders)} ("
           + ", ".join(f"{n} {k}" for k, n in sorted(kinds.items())) + f"); {len(chosen)} "
           + ("listed as equivalent" if args.check_equivalent else f"with '{args.match}'" if args.match
-             else f"drawn with seed {args.seed}"),
+             else f"listed in {args.faults}" if args.faults else f"drawn with seed {args.seed}"),
           flush=True)
     for k in stale:
         print(f"mutants: warning: {EQUIVALENTS.name} lists a fault the sources no longer have: "
@@ -839,7 +844,8 @@ def main():
 
     judged = killed + survived
     rate = 100.0 * killed / judged if judged else 100.0
-    how = f"with '{args.match}'" if args.match else f"drawn (seed {args.seed})"
+    how = (f"with '{args.match}'" if args.match else f"listed in {args.faults}" if args.faults
+           else f"drawn (seed {args.seed})")
     print(f"\nmutants: {len(chosen)} faults {how} of {len(everything)}; {skipped} listed as "
           f"equivalent, {count.get('stillborn', 0)} do not compile, {errors} could not be built in time; "
           f"{killed} of {judged} killed: {rate:.1f}% (at least {args.min_kill:g}% wanted); {minutes:.1f} min, "
