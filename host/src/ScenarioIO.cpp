@@ -280,7 +280,8 @@ std::string OneOfAKind(const ScenarioBlock &b) {
 			continue;
 		if (kind != "MFD")
 			return kind;
-		std::vector<std::string_view> words = SplitWords(Trim(StripComment(b.text.substr(0, b.text.find('\n')))));
+		const std::string first = b.text.substr(0, b.text.find('\n'));
+		std::vector<std::string_view> words = SplitWords(Trim(StripComment(first)));
 		return words.size() > 1 ? kind + " " + std::string(words[1]) : kind;
 	}
 	return "";

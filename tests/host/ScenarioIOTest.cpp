@@ -239,7 +239,12 @@ TEST(ScenarioReader, ReportsWhatIsWrongWithFileAndLine) {
 	EXPECT_EQ(lines.back().text, "END");
 }
 
-TEST(ScenarioReader, RefusesWhatIsNotAReadableFile) {
+TEST(ScenarioReader, RefusesWhatIsNotAReadableFileAndKeepsNoFileOpen) {
+	auto openFiles = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
+	const auto open = openFiles();
+	for (int i = 0; i < 3; ++i)
+		EXPECT_FALSE(host::ReadScenarioFile(SENDRA_FIXTURES "/orbiter/mojave-spaceport.scn").vessels.empty());
+	EXPECT_EQ(openFiles(), open);
 	ScratchRoot root;
 	std::string missing = root.scenario("missing.scn").string();
 	EXPECT_EQ(ErrorOf([&] { host::ReadScenarioFile(missing); }),
@@ -247,6 +252,7 @@ TEST(ScenarioReader, RefusesWhatIsNotAReadableFile) {
 	std::string folder = root.dir().string();
 	EXPECT_EQ(ErrorOf([&] { host::ReadScenarioFile(folder); }), folder + ": is a folder, not a scenario file");
 	EXPECT_EQ(ErrorOf([] { host::ReadScenarioFile("/dev/null"); }), "/dev/null: is not a regular file");
+	EXPECT_EQ(openFiles(), open);
 }
 
 TEST(ScenarioReader, TakesWhatWindowsEditorsWrite) {

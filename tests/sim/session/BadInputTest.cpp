@@ -489,6 +489,7 @@ TEST_F(BadInput, SavesThatWouldLeaveTheOutputFolderOrReplaceAFileAreRefusedBefor
 		{"away/x.scn", "./sendra-out/away: is a symbolic link"},
 		{"final.scn", "the save 'final.scn' would be replaced by the run's own final.scn"},
 		{"a.scn\n0.3 save a.scn/b.scn", "the save 'a.scn/b.scn' goes into 'a.scn'"},
+		{"a\x01" "c.scn", "the save 'a\\x01c.scn' holds a control character"},
 	};
 	for (const auto &[name, message] : saves) {
 		// Into a folder that does not exist yet where the refusal does not depend on it.
