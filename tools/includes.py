@@ -5,9 +5,11 @@ Reads every quoted #include of the project's C++ files and resolves it as the bu
 first beside the including file, then in the include folders the targets use (host/include,
 host, sim, Sendra2016, tests/support). Refuses
 
-- a host header reached by a path relative to the including file: the host's public headers
-  are named "sendra_host/X.h" and its internals "src/X.h", from everywhere, so that the build's
-  include folders alone decide who reaches what;
+- an include found in none of those places;
+- a host header reached by a path relative to the including file or climbing out of an include
+  folder ("../"): the host's public headers are named "sendra_host/X.h" and its internals
+  "src/X.h", from everywhere, so that the build's include folders alone decide who reaches
+  what;
 - an include across folders that FOLDERS below does not allow (the README's layout draws the
   same graph): above all the host's internals (host/src) from anywhere but host/ and
   tests/host, and the module's own headers from anywhere but its tests, the mesh generator
@@ -120,10 +122,16 @@ def read_includes(root):
             if not beside.startswith("..") and (root / beside).is_file():
                 includes.append(Include(rel, number, name, Path(beside).as_posix(), True))
                 continue
+            # A name that climbs out of an include folder ("../src/X.h" from host/include) is
+            # relative too: it reaches past what the folders hand out.
+            climbs = ".." in Path(name).parts
             for d in INCLUDE_DIRS:
-                if (root / d / name).is_file():
-                    includes.append(Include(rel, number, name, f"{d}/{name}", False))
+                target = os.path.normpath(os.path.join(d, name))
+                if not target.startswith("..") and (root / target).is_file():
+                    includes.append(Include(rel, number, name, Path(target).as_posix(), climbs))
                     break
+            else:
+                includes.append(Include(rel, number, name, None, False))
     return includes
 
 
@@ -132,6 +140,8 @@ def cycles(includes):
     list of the includes that close one cycle through it."""
     edges = {}
     for inc in includes:
+        if inc.target is None:
+            continue
         if not any(under(inc.file, r) for r in UNIT_ROOTS) or not any(under(inc.target, r) for r in UNIT_ROOTS):
             continue
         a, b = unit_of(inc.file), unit_of(inc.target)
@@ -200,9 +210,13 @@ def check(root):
     includes = read_includes(root)
     problems = []
     for inc in includes:
+        if inc.target is None:
+            # An include folder this check does not know of would leave its includes unchecked.
+            problems.append(f"{inc.where()}: found neither beside the file nor in {', '.join(INCLUDE_DIRS)}")
+            continue
         if inc.relative and any(under(inc.target, f) for f in NAMED_ONLY):
             named = "src/" if under(inc.target, "host/src") else "sendra_host/"
-            problems.append(f"{inc.where()}: reaches {inc.target} by a path relative to the file; "
+            problems.append(f"{inc.where()}: reaches {inc.target} by a relative path; "
                             f"name it \"{named}{os.path.basename(inc.target)}\"")
             continue
         source, target = folder_of(inc.file), folder_of(inc.target)
@@ -218,6 +232,8 @@ def check(root):
 def graph(includes):
     edges = set()
     for inc in includes:
+        if inc.target is None:
+            continue
         source, target = folder_of(inc.file), folder_of(inc.target)
         if source and target and source != target:
             edges.add((source, target))
