@@ -21,10 +21,6 @@ constexpr size_t kMaxParsedLine = 1 << 20;
 
 double ToRadians(double deg) { return deg * RAD; }
 
-}  // namespace
-
-namespace {
-
 // "STATUS Landed <body>", the one status the stand-in runs.
 void ParseStatus(Vessel &v, const std::vector<std::string_view> &words, std::string_view rest, VESSELSTATUS2 *vs) {
 	if (words.size() < 2 || !EqualsNoCase(words[1], "Landed")) {

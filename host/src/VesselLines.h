@@ -10,7 +10,8 @@ namespace host {
 
 // The host's own scenario lines, parsed into vs: STATUS Landed <body>, POS <lng> <lat>,
 // HEADING (degrees), ALT (metres) and AROT (degrees); RCSMODE (0..2), AFCMODE (0..7) and
-// NAVFREQ (a whole number, the tuned step, per nav receiver) go to the vessel itself. The first word must be the key, letter case ignored.
+// NAVFREQ (a whole number, the tuned step, per nav receiver) go to the vessel itself. The
+// first word must be the key, letter case ignored.
 // Other lines are ignored, as the real host ignores them: PRPLEVEL, THLEVEL, XPDR, DOCKINFO,
 // IDS, ATTACHED and FLIGHTDATA concern tanks, thrusters, transponders, docks and attachments,
 // which the stand-in's vessels do not have, so they are not saved again. What the stand-in
@@ -23,8 +24,9 @@ void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs);
 // STATUS Landed <body>, POS (degrees, 10 decimals), HEADING (degrees 0..360, 6 decimals),
 // ALT (metres, 3 decimals), AROT (degrees, 6 decimals), then RCSMODE unless it is 1,
 // AFCMODE unless it is 0, and NAVFREQ with the steps read, or "0 0" for a vessel that can take
-// the focus (the real host gives such a vessel two receivers when it declares none). The place is written as PlaceToSave gives it. A state that is not
-// finite cannot be written so that it loads again: it is reported to the simulation as a problem.
+// the focus (the real host gives such a vessel two receivers when it declares none). The
+// place is written as PlaceToSave gives it. A state that is not finite cannot be written so
+// that it loads again: it is reported to the simulation as a problem.
 void WriteDefaultVesselLines(Vessel &v, FILEHANDLE scn);
 
 // A surface position as a scenario names it [degrees].
