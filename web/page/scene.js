@@ -118,7 +118,7 @@ class VesselView {
 		return true;
 	}
 
-	// Poses [mesh, group, 3x3 row-major, translation]; a keyframe's start from the mesh file's.
+	// Poses [mesh, group, 3x3 row-major, translation]; a whole vessel's start from the mesh file's.
 	setPoses(list, reset) {
 		if (reset)
 			this.poses = [];
@@ -260,6 +260,100 @@ class VesselView {
 	}
 }
 
+// The vessels in sight beyond the nearest: one box each on the ground, heading their way, all
+// drawn at once.
+class Markers {
+	constructor(scene) {
+		this.scene = scene;
+		this.geometry = new THREE.BoxGeometry(2.6, 1.6, 4.2).translate(0, 0.8, 0);
+		this.material = new THREE.MeshLambertMaterial({color: 0xd9b24c});
+		this.index = new Map();   // name -> instance
+		this.names = [];          // instance -> name
+		this.places = [];         // instance -> [lng, lat, hdg, height]
+		this.mesh = null;
+		this.grow(64);
+		this.matrix = new THREE.Matrix4();
+		this.turn = new THREE.Quaternion();
+	}
+
+	get count() {
+		return this.names.length;
+	}
+
+	grow(capacity) {
+		const mesh = new THREE.InstancedMesh(this.geometry, this.material, capacity);
+		mesh.frustumCulled = false;  // the instances spread far beyond the box's own bounds
+		if (this.mesh) {
+			mesh.instanceMatrix.array.set(this.mesh.instanceMatrix.array.subarray(0, this.count * 16));
+			this.scene.remove(this.mesh);
+			this.mesh.dispose();
+		}
+		mesh.count = this.count;
+		this.mesh = mesh;
+		this.scene.add(mesh);
+	}
+
+	// [name, lng, lat, hdg, height] as the server sends them.
+	set(entry, toLocal) {
+		const name = entry[0];
+		let i = this.index.get(name);
+		if (i === undefined) {
+			if (this.count === this.mesh.instanceMatrix.count)
+				this.grow(this.count * 2);
+			i = this.names.length;
+			this.names.push(name);
+			this.index.set(name, i);
+			this.mesh.count = this.count;
+		}
+		this.places[i] = entry.slice(1);
+		this.place(i, toLocal);
+	}
+
+	place(i, toLocal) {
+		const [lng, lat, hdg, height] = this.places[i];
+		const [east, north] = toLocal(lng, lat);
+		this.turn.setFromAxisAngle(UP, -hdg);  // a heading turns from north towards east
+		this.matrix.compose(new THREE.Vector3(east, height, -north), this.turn, ONE);
+		this.mesh.setMatrixAt(i, this.matrix);
+		this.mesh.instanceMatrix.needsUpdate = true;
+	}
+
+	// Every marker again, from another origin.
+	placeAll(toLocal) {
+		for (let i = 0; i < this.count; ++i)
+			this.place(i, toLocal);
+	}
+
+	drop(name) {
+		const i = this.index.get(name);
+		if (i === undefined)
+			return false;
+		// The last instance takes its slot.
+		const last = this.count - 1;
+		if (i !== last) {
+			this.names[i] = this.names[last];
+			this.places[i] = this.places[last];
+			this.index.set(this.names[i], i);
+			this.mesh.getMatrixAt(last, this.matrix);
+			this.mesh.setMatrixAt(i, this.matrix);
+		}
+		this.names.pop();
+		this.places.pop();
+		this.index.delete(name);
+		this.mesh.count = this.count;
+		this.mesh.instanceMatrix.needsUpdate = true;
+		return true;
+	}
+
+	clear() {
+		for (const name of [...this.names])
+			this.drop(name);
+	}
+}
+
+const UP = new THREE.Vector3(0, 1, 0), ONE = new THREE.Vector3(1, 1, 1);
+const ZERO_PLACE = () => [0, 0];  // where markers wait until the scene has its origin
+
 export class View {
 	constructor(container) {
 		this.renderer = new THREE.WebGLRenderer({antialias: true, preserveDrawingBuffer: true});
@@ -285,6 +379,14 @@ export class View {
 		this.scene.add(new THREE.HemisphereLight(0x8a94b0, 0x2c2a26, 0.7));
 
 		this.library = new MeshLibrary();
+		this.markers = new Markers(this.scene);
+		this.expected = null;      // vessels in sight when the fresh state began
+		this.received = 0;         // of them, those its pieces brought so far
+		this.complete = false;     // whether every piece is here
+		this.behind = false;       // the fresh state came because this tab fell behind
+		this.chaseYaw = null;      // the focus's heading the chase camera last followed [rad]
+		this.simtAt = 0;           // when the last frame came [ms of the page's clock]
+		this.beaconTimer = null;
 		this.meshesLoading = false;
 		this.vessels = new Map();  // by name
 		this.focus = null;         // the focus as the last frame gave it: {name, body, radius, ...}
@@ -293,9 +395,10 @@ export class View {
 		this.cameraSpec = {offset: [0, 0, 0], dir: [0, 0, 1], polar: 0, azimuth: 0, resets: 0};
 		this.simt = 0;
 		this.lit = '';             // which beacons shone when last drawn
-		this.terrain = null;
-		this.terrainCentre = null;
-		this.terrainLoading = false;
+		// The ground: fine around the focus, coarse (and a little lower, so that the fine one
+		// shows where both are) under the markers beyond it.
+		this.nearGround = {n: 129, spacing: 2, below: 0, mesh: null, centre: null, loading: false};
+		this.farGround = {n: 129, spacing: 50, below: 0.5, mesh: null, centre: null, loading: false};
 		this.placed = false;       // whether the chase camera was put behind the focus
 		this.groundTexture = makeGridTexture();
 		this.rendered = 0;         // draws so far
@@ -358,52 +461,14 @@ export class View {
 	// --- A frame from the server ---
 
 	applyFrame(f) {
-		let changed = false;
-		if ('focus' in f) {
-			const old = this.focus;
-			this.focus = f.focus;
-			const body = f.focus && f.focus.body;
-			if (!old || !f.focus || old.body !== body) {
-				// Another body (or none): the scene starts again at the new focus.
-				this.origin = null;
-				this.radius = f.focus && f.focus.radius ? f.focus.radius : 1;
-				this.dropTerrain();
-				this.placed = false;
-			} else if (old.name !== f.focus.name) {
-				this.placed = false;  // the chase camera goes behind the new focus
-			}
-			changed = true;
-		}
-		if (f.keyframe) {
-			const named = new Set(f.vessels.map(v => v.name));
-			for (const name of [...this.vessels.keys()])
-				if (!named.has(name))
-					this.drop(name);
-		}
+		if (f.reset)
+			this.reset(f.reset);
+		let changed = this.applyFocus(f);
 		for (const name of f.gone || [])
 			this.drop(name);
 		const moved = new Set();
-		for (const e of f.vessels || []) {
-			let v = this.vessels.get(e.name);
-			if (!v)
-				this.vessels.set(e.name, v = new VesselView(e.name, this.scene));
-			if (e.meshes) {
-				v.setSlots(e.meshes, this.library);
-				if (!v.built)
-					this.fetchMeshes();
-			}
-			if (e.poses)
-				v.setPoses(e.poses, !!f.keyframe);
-			if (e.place) {
-				v.place = e.place;
-				moved.add(v);
-			}
-			if (e.lights)
-				v.setLights(e.lights);
-			if (e.beacons)
-				v.beaconSpecs = e.beacons;
-			changed = true;
-		}
+		changed = this.applyVessels(f.vessels || [], moved) || changed;
+		changed = this.applyMarkers(f.markers || []) || changed;
 		if (f.camera) {
 			this.cameraSpec = f.camera;
 			if (f.camera.resets !== this.cameraResets || 'focus' in f) {
@@ -412,27 +477,127 @@ export class View {
 			}
 			changed = changed || this.cockpit;
 		}
+		this.simt = f.simt;
+		this.simtAt = performance.now();
+		this.placeAll(moved);
+		if (changed || this.beaconsLit() !== this.lit)
+			this.requestRender();
+		this.watchBeacons();
+	}
+
+	// A fresh state begins: what the page had goes, and its vessels follow in pieces.
+	reset(r) {
+		for (const name of [...this.vessels.keys()])
+			this.drop(name);
+		this.markers.clear();
+		this.expected = r.vessels;
+		this.received = 0;
+		this.behind = r.behind;
+		this.complete = r.vessels === 0;
+	}
+
+	applyPiece(p) {
+		const moved = new Set();
+		this.applyVessels(p.vessels, moved);
+		this.applyMarkers(p.markers);
+		this.received += p.vessels.length + p.markers.length;
+		this.complete = p.piece.next >= p.piece.end;
+		this.placeAll(moved);
+		this.requestRender();
+	}
+
+	// What is still loading, for the status line; null once everything in sight is here.
+	loading() {
+		if (this.meshesLoading)
+			return 'loading the vessels\' meshes…';
+		if (this.expected === null)
+			return 'waiting for the first frame…';
+		if (!this.complete) {
+			const of = `${Math.min(this.received, this.expected).toLocaleString('en')} of ${this.expected.toLocaleString('en')}`;
+			return `${this.behind ? 'this tab fell behind and is catching up: ' : ''}loading the vessels in sight: ${of}`;
+		}
+		if (!this.terrain && this.focus && this.focus.body)
+			return 'loading the terrain…';
+		return null;
+	}
+
+	applyFocus(f) {
+		if (!('focus' in f))
+			return false;
+		const old = this.focus;
+		this.focus = f.focus;
+		const body = f.focus && f.focus.body;
+		if (!old || !f.focus || old.body !== body) {
+			// Another body (or none): the scene starts again at the new focus.
+			this.origin = null;
+			this.radius = f.focus && f.focus.radius ? f.focus.radius : 1;
+			this.dropTerrain();
+			this.placed = false;
+		} else if (old.name !== f.focus.name) {
+			this.placed = false;  // the chase camera goes behind the new focus
+		}
+		return true;
+	}
+
+	// Vessels drawn in 3D: whole when new, else what changed of them.
+	applyVessels(entries, moved) {
+		for (const e of entries) {
+			let v = this.vessels.get(e.name);
+			if (!v) {
+				this.markers.drop(e.name);
+				this.vessels.set(e.name, v = new VesselView(e.name, this.scene));
+			}
+			if (e.meshes) {
+				v.setSlots(e.meshes, this.library);
+				if (!v.built)
+					this.fetchMeshes();
+			}
+			if (e.poses)
+				v.setPoses(e.poses, !!e.full);
+			if (e.place) {
+				v.place = e.place;
+				moved.add(v);
+			}
+			if (e.lights)
+				v.setLights(e.lights);
+			if (e.beacons)
+				v.beaconSpecs = e.beacons;
+		}
+		return entries.length > 0;
+	}
+
+	applyMarkers(entries) {
+		for (const m of entries) {
+			if (this.vessels.has(m[0]))
+				this.drop(m[0]);  // from 3D to a marker
+			this.markers.set(m, this.origin ? (lng, lat) => this.toLocal(lng, lat) : ZERO_PLACE);
+		}
+		return entries.length > 0;
+	}
+
+	// The vessels that moved in place, the chase camera behind a new focus and the terrain
+	// around it; every vessel and marker again when the scene takes its origin.
+	placeAll(moved) {
 		const focus = this.focusVessel();
 		if (!this.origin && focus && focus.place) {
-			// The scene's origin is where the focus first stands: every vessel is placed anew.
+			// The scene's origin is where the focus first stands.
 			this.origin = {lng: focus.place.lng, lat: focus.place.lat};
 			for (const v of this.vessels.values())
 				if (v.place)
 					moved.add(v);
+			this.markers.placeAll((lng, lat) => this.toLocal(lng, lat));
 		}
-		if (this.origin)
-			for (const v of moved)
-				v.locate((lng, lat) => this.toLocal(lng, lat));
-		this.simt = f.simt;
-		if (focus && focus.place && this.origin) {
+		if (!this.origin)
+			return;
+		for (const v of moved)
+			v.locate((lng, lat) => this.toLocal(lng, lat));
+		if (focus && focus.place) {
 			if (!this.placed) {
 				this.placeChaseCamera();
 				this.placed = true;
 			}
 			this.followTerrain(focus.place.lng, focus.place.lat);
 		}
-		if (changed || this.beaconsLit() !== this.lit)
-			this.requestRender();
 	}
 
 	focusVessel() {
@@ -440,6 +605,8 @@ export class View {
 	}
 
 	drop(name) {
+		if (this.markers.drop(name))
+			this.requestRender();
 		const v = this.vessels.get(name);
 		if (!v)
 			return;
@@ -448,10 +615,29 @@ export class View {
 		this.requestRender();
 	}
 
+	// The simulation's time now, as far as the page can tell between frames: at rest they come
+	// about once a second, and a beacon's strobe still blinks in time.
+	simtNow() {
+		return this.simt + Math.min(2, (performance.now() - this.simtAt) / 1000);
+	}
+
+	// While a strobe shines, the page looks again a few times a second whether to draw.
+	watchBeacons() {
+		const strobing = [...this.vessels.values()].some(v => v.beaconSpecs.some(b => b && b.active && b.period > 0));
+		if (!strobing || this.beaconTimer !== null)
+			return;
+		this.beaconTimer = setTimeout(() => {
+			this.beaconTimer = null;
+			if (this.beaconsLit() !== this.lit)
+				this.requestRender();
+			this.watchBeacons();
+		}, 100);
+	}
+
 	beaconsLit() {
 		let lit = '';
 		for (const v of this.vessels.values())
-			lit += v.beaconsLit(this.simt) + '|';
+			lit += v.beaconsLit(this.simtNow()) + '|';
 		return lit;
 	}
 
@@ -460,37 +646,54 @@ export class View {
 		return [(lng - this.origin.lng) * this.radius * Math.cos(this.origin.lat), (lat - this.origin.lat) * this.radius];
 	}
 
-	// --- Terrain: a patch around the focus, fetched again when it nears the edge ---
+	// --- Terrain: a patch around the focus, fetched again when it nears the edge; and, while
+	// markers show vessels further off, a coarse one under them ---
 
 	followTerrain(lng, lat) {
-		if (this.terrainLoading || !this.focus || !this.focus.body)
+		this.fetchTerrain(this.nearGround, lng, lat);
+		if (this.markers.count > 0)
+			this.fetchTerrain(this.farGround, lng, lat);
+	}
+
+	fetchTerrain(ground, lng, lat) {
+		if (ground.loading || !this.focus || !this.focus.body)
 			return;
-		if (this.terrainCentre) {
-			const [e0, n0] = this.toLocal(this.terrainCentre.lng, this.terrainCentre.lat);
+		if (ground.centre) {
+			const [e0, n0] = this.toLocal(ground.centre.lng, ground.centre.lat);
 			const [e, n] = this.toLocal(lng, lat);
-			if (Math.hypot(e - e0, n - n0) < this.terrainCentre.reach)
+			if (Math.hypot(e - e0, n - n0) < ground.centre.reach)
 				return;
 		}
-		this.terrainLoading = true;
+		ground.loading = true;
 		const body = this.focus.body;
-		fetch(`/api/terrain?lng=${lng}&lat=${lat}&body=${encodeURIComponent(body)}`)
+		fetch(`/api/terrain?lng=${lng}&lat=${lat}&body=${encodeURIComponent(body)}&n=${ground.n}&spacing=${ground.spacing}`)
 			.then(r => r.ok ? r.json() : Promise.reject(new Error(`terrain: ${r.status}`)))
-			.then(doc => { if (this.focus && this.focus.body === body && this.origin) this.setTerrain(doc); })
+			.then(doc => { if (this.focus && this.focus.body === body && this.origin) this.setTerrain(ground, doc); })
 			.catch(err => console.warn(err))
-			.finally(() => { this.terrainLoading = false; });
+			.finally(() => { ground.loading = false; });
+	}
+
+	get terrain() {
+		return this.nearGround.mesh;
+	}
+
+	get terrainLoading() {
+		return this.nearGround.loading || this.farGround.loading;
 	}
 
 	dropTerrain() {
-		if (!this.terrain)
-			return;
-		this.scene.remove(this.terrain);
-		this.terrain.geometry.dispose();
-		this.terrain.material.dispose();
-		this.terrain = null;
-		this.terrainCentre = null;
+		for (const ground of [this.nearGround, this.farGround]) {
+			if (!ground.mesh)
+				continue;
+			this.scene.remove(ground.mesh);
+			ground.mesh.geometry.dispose();
+			ground.mesh.material.dispose();
+			ground.mesh = null;
+			ground.centre = null;
+		}
 	}
 
-	setTerrain(doc) {
+	setTerrain(ground, doc) {
 		const n = doc.n, half = (n - 1) / 2;
 		const positions = new Float32Array(n * n * 3), uvs = new Float32Array(n * n * 2);
 		const rCosLat = doc.radius * Math.cos(doc.lat);
@@ -501,7 +704,7 @@ export class View {
 				const lng = doc.lng + (i - half) * doc.spacing / rCosLat;
 				const lat = doc.lat + (j - half) * doc.spacing / doc.radius;
 				const [east, north] = this.toLocal(lng, lat);
-				positions.set([east, doc.heights[k], -north], k * 3);
+				positions.set([east, doc.heights[k] - ground.below, -north], k * 3);
 				uvs.set([east / TERRAIN_GRID, north / TERRAIN_GRID], k * 2);
 			}
 		const index = [];
@@ -517,10 +720,14 @@ export class View {
 		geometry.computeVertexNormals();
 		const mesh = new THREE.Mesh(geometry, new THREE.MeshStandardMaterial({
 			color: 0x9a968e, roughness: 1, metalness: 0, map: this.groundTexture}));
-		this.dropTerrain();
-		this.terrain = mesh;
+		if (ground.mesh) {
+			this.scene.remove(ground.mesh);
+			ground.mesh.geometry.dispose();
+			ground.mesh.material.dispose();
+		}
+		ground.mesh = mesh;
 		this.scene.add(mesh);
-		this.terrainCentre = {lng: doc.lng, lat: doc.lat, reach: doc.spacing * (n - 1) / 4};
+		ground.centre = {lng: doc.lng, lat: doc.lat, reach: doc.spacing * (n - 1) / 4};
 		this.requestRender();
 	}
 
@@ -535,6 +742,33 @@ export class View {
 		this.camera.position.copy(target).addScaledVector(forward, -13).add(new THREE.Vector3(0, 5, 0));
 		this.controls.target.copy(target);
 		this.controls.update();
+		this.chaseYaw = headingOf(v);
+	}
+
+	// The chase camera goes with the focus and turns with it, keeping the user's orbit about it.
+	followFocus(focus) {
+		const target = focus.position.clone().add(new THREE.Vector3(0, 1, 0));
+		const yaw = headingOf(focus);
+		this.camera.up.set(0, 1, 0);
+		this.camera.position.add(target.clone().sub(this.controls.target));
+		if (this.chaseYaw !== null && yaw !== this.chaseYaw) {
+			const offset = this.camera.position.clone().sub(target).applyAxisAngle(UP, -(yaw - this.chaseYaw));
+			this.camera.position.copy(target).add(offset);
+		}
+		this.chaseYaw = yaw;
+		this.controls.target.copy(target);
+		this.controls.update();
+	}
+
+	// The angle [rad] between where the chase camera looks, seen from above, and the focus's
+	// heading: 0 behind it.
+	chaseAngle() {
+		const focus = this.focusVessel();
+		if (!focus || this.cockpit)
+			return null;
+		const look = this.controls.target.clone().sub(this.camera.position);
+		const turn = Math.atan2(look.x, -look.z) - headingOf(focus);
+		return Math.atan2(Math.sin(turn), Math.cos(turn));
 	}
 
 	setCockpit(on) {
@@ -578,11 +812,7 @@ export class View {
 			this.camera.position.copy(eye);
 			this.camera.lookAt(eye.clone().add(world));
 		} else {
-			const target = focus.position.clone().add(new THREE.Vector3(0, 1, 0));
-			this.camera.up.set(0, 1, 0);
-			this.camera.position.add(target.clone().sub(this.controls.target));
-			this.controls.target.copy(target);
-			this.controls.update();
+			this.followFocus(focus);
 		}
 	}
 
@@ -593,7 +823,7 @@ export class View {
 			const focus = this.focusVessel();
 			for (const v of this.vessels.values()) {
 				v.showFrom(this.cockpit && v === focus);
-				v.updateBeacons(this.simt, this.camera.position);
+				v.updateBeacons(this.simtNow(), this.camera.position);
 			}
 			this.lit = this.beaconsLit();
 			this.renderer.render(this.scene, this.camera);
@@ -604,6 +834,12 @@ export class View {
 		if (this.onRender)
 			this.onRender();
 	}
+}
+
+// A vessel's heading in the scene [rad], from north towards east.
+function headingOf(v) {
+	const forward = new THREE.Vector3(0, 0, 1).transformDirection(v.root.matrixWorld);
+	return Math.atan2(forward.x, -forward.z);
 }
 
 function makeMaterial(m, unlit) {
