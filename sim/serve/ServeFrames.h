@@ -16,7 +16,7 @@ namespace sim {
 class FrameEncoder {
 public:
 	struct Limits {
-		size_t nearVessels = 24;         // vessels drawn in 3D: the focus and those nearest it
+		size_t nearVessels = 8;          // vessels drawn in 3D: the focus and those nearest it
 		size_t pieceBytes = 192 * 1024;  // [bytes] a piece of a fresh state holds about this much
 		unsigned markerEvery = 4;        // markers are brought up to date every so many deltas
 	};

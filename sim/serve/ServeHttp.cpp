@@ -116,6 +116,9 @@ private:
 			if (ec || generation != self->armed_ || self->closed_)
 				return;
 			self->timedOut_ = true;
+			if (self->sub_ && self->writing_)
+				self->server_.hub.Drop(self->sub_, host::Format("it took nothing of its event stream for %.0f s",
+				                                                std::chrono::duration<double>(self->server_.limits.writeTime).count()));
 			beast::error_code ignored;
 			self->socket_.cancel(ignored);
 		});
@@ -383,9 +386,6 @@ private:
 			if (self->closed_)
 				return;
 			self->Disarm();
-			if (ec && self->timedOut_)
-				self->server_.hub.Drop(self->sub_, host::Format("it took nothing of its event stream for %.0f s",
-				                                                std::chrono::duration<double>(self->server_.limits.writeTime).count()));
 			if (ec)
 				return self->Shut();
 			self->Pump();

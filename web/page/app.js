@@ -85,22 +85,21 @@ function controls(session, input, view) {
 	};
 }
 
-// V steps the cockpit camera's station: said at once, and where it went once the frame says.
+// V steps the cockpit camera's station: said at once, and where it is once the module has
+// set it (the rover's first press sets the station it starts at, so nothing else would show).
 function stationNotices(status, view) {
-	let pressed = false, last = null;
+	let pressed = false;
+	const where = () => view.cockpit ? '' : ' (seen in the cockpit view: F1 or C)';
 	window.addEventListener('keydown', e => {
 		if (e.code !== 'KeyV' || e.repeat || e.ctrlKey || e.altKey || e.metaKey)
 			return;
 		pressed = true;
-		status.notice('V: the next cockpit camera station…');
+		status.notice(`V: the next cockpit camera station${where()}`);
 	});
 	return (camera, focusChanged) => {
-		const key = JSON.stringify([camera.offset, camera.dir]);
-		if (pressed && key !== last && !focusChanged) {
-			pressed = false;
-			status.notice(`V: ${describeStation(camera)}` + (view.cockpit ? '' : ' (seen in the cockpit view: F1 or C)'));
-		}
-		last = key;
+		if (pressed && !focusChanged)
+			status.notice(`V: ${describeStation(camera)}${where()}`);
+		pressed = false;
 	};
 }
 

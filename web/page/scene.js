@@ -15,6 +15,9 @@ const MIRROR = new THREE.Matrix4().makeScale(1, 1, -1);
 const GROUP_HIDDEN = 0x2;   // Orbiter mesh group flags
 const GROUP_UNLIT = 0x4;
 const MESHVIS_EXTERNAL = 0x1, MESHVIS_COCKPIT = 0x2;
+// Lights that shine in the scene at once, the nearest the camera's: each one more makes every
+// lit material's shader larger, which a software renderer pays for with every pixel.
+const MAX_LIGHTS = 12;
 const TERRAIN_GRID = 10;    // [m] between the lines drawn on the ground
 const CONE_LENGTH = 14;     // [m] of the visible beam of a spot light
 const BEACON_NEAR = 50;     // [m] beyond which a beacon's size follows its falloff
@@ -191,6 +194,7 @@ class VesselView {
 			// Its quadratic attenuation term sets the strength: I = 1 / (att2 d^2) far off.
 			light.intensity = l.active ? 0.08 / Math.max(l.att[2], 1e-4) : 0;
 			this.spots[i].on = l.active && spot;
+			light.visible = l.active;  // the renderer leaves out lights that are not
 			const key = `${l.pos}|${dir.toArray()}|${l.penumbra}`;
 			if (spot && this.spots[i].key !== key) {
 				this.spots[i].key = key;
@@ -816,10 +820,22 @@ export class View {
 		}
 	}
 
+	// The lights of the vessels nearest the camera, no more than MAX_LIGHTS.
+	limitLights() {
+		const lit = [];
+		for (const v of this.vessels.values())
+			for (const s of v.spots)
+				if (s.light.intensity > 0)
+					lit.push([v.position.distanceToSquared(this.camera.position), s.light]);
+		lit.sort((a, b) => a[0] - b[0]);
+		lit.forEach(([, light], i) => { light.visible = i < MAX_LIGHTS; });
+	}
+
 	render() {
 		this.rendering = true;  // the chase camera's own update asks for no second draw
 		try {
 			this.updateCamera();
+			this.limitLights();
 			const focus = this.focusVessel();
 			for (const v of this.vessels.values()) {
 				v.showFrom(this.cockpit && v === focus);

@@ -105,6 +105,8 @@ async function firstLook(page) {
 	      `the status line names no cockpit station and no draws in the chase view: ${first.status}`);
 	// Folded, it stays folded after a reload; open again for the rest of the drive.
 	await page.locator('#legend summary').click();
+	await page.waitForFunction(() => localStorage.getItem('sendra-sim.keys-folded') === 'yes', null, {timeout: 5000})
+		.catch(() => {});
 	await page.reload();
 	await page.waitForFunction(() => window.sendra && window.sendra.frame && window.sendra.settled && window.sendra.settled(),
 	                           null, {timeout: 60000});
