@@ -19,10 +19,12 @@
 #include <optional>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "HostVessel.h"
 #include "ScenarioIO.h"
+#include "SimProgram.h"
 #include "serve/ServeKeys.h"
 #include "serve/ServeSession.h"
 #include "Text.h"
@@ -533,7 +535,8 @@ TEST_F(ServeServer, AStalledPageIsToldItFellBehindThenDroppedWithItsKeysWhileOth
 	ASSERT_EQ(Input(Key(healthyToken, "Numpad8", true)), 204);
 	ASSERT_EQ(Input(Key(healthyToken, "Numpad8", false)), 204);
 	ASSERT_EQ(Input(Key(healthyToken, "NumpadAdd", true)), 204);
-	paced(2);
+	Frames(5);  // under way: the rover moves in every frame from here on
+	paced(1);
 
 	// A page that reads its hello, holds 7 and then reads nothing more, with a small receive
 	// buffer so that the server's writes to it block sooner.
@@ -570,11 +573,95 @@ TEST_F(ServeServer, AStalledPageIsToldItFellBehindThenDroppedWithItsKeysWhileOth
 	EXPECT_EQ(State()["held"], json::array({"ADD"}));
 	EXPECT_EQ(Input(Key(stalledToken, "Digit7", true)), 409);
 	paced(30);
-	// The page that reads got every frame since its fresh state.
+	// The page that reads got every frame since the rover was under way.
 	std::vector<uint64_t> frames = healthy.FrameNumbers();
 	for (size_t i = 1; i < frames.size(); ++i)
-		ASSERT_EQ(frames[i], frames[i - 1] + 1);
+		if (frames[i - 1] >= 5)
+			ASSERT_EQ(frames[i], frames[i - 1] + 1);
 	EXPECT_EQ(frames.back(), session->simulation().frameCount());
+}
+
+// The events of a raw HTTP/1.0 stream's text (no chunks): {event, data} in order.
+std::vector<std::pair<std::string, std::string>> RawEvents(const std::string &t) {
+	std::vector<std::pair<std::string, std::string>> events;
+	for (size_t at = t.find("event: "); at != std::string::npos; at = t.find("event: ", at)) {
+		size_t data = t.find("\ndata: ", at), end = t.find("\n\n", at);
+		if (data == std::string::npos || end == std::string::npos)
+			break;
+		events.push_back({t.substr(at + 7, data - at - 7), t.substr(data + 7, end - data - 7)});
+		at = end;
+	}
+	return events;
+}
+
+TEST_F(ServeServer, ASlowTabOfTenThousandRoversCatchesUpFromAFreshStateInPiecesWithoutLooping) {
+	std::vector<sim_testing::Rover> rovers;
+	const double metre = 1 / 1.738e6 / RAD;  // [deg] on the Moon
+	for (int i = 0; i < 10000; ++i)
+		rovers.push_back({"R" + std::to_string(i), 23.47 + (i % 100) * 30 * metre, 0.67 + (i / 100) * 30 * metre, 0});
+	scenario = (folder.path / "rovers.scn").string();
+	std::ofstream(*scenario) << sim_testing::RoverScenario(rovers);
+	sim::ServeHub::Limits limits;
+	limits.queueMessages = 8;
+	Start(limits);
+	Stream healthy(port);
+	std::string token = healthy.Token();
+	ASSERT_FALSE(token.empty());
+	for (auto [code, down] : {std::pair{"Numpad8", true}, {"Numpad8", false}, {"NumpadAdd", true}})
+		ASSERT_EQ(Input(Key(token, code, down)), 204);  // the focus drives: a frame goes out every frame
+	// A tab that reads its hello, then nothing until it has fallen behind, then all it gets.
+	Raw slow(port, 4096);
+	ASSERT_TRUE(slow.Send("GET /api/stream?token=" + Token() + " HTTP/1.0\r\nHost: " + Host() + "\r\n\r\n"));
+	ASSERT_NE(slow.Receive().find("200 OK"), std::string::npos);
+	for (int frames = 0; session->hub().fellBehind() == 0 && frames < 3000; ++frames)
+		Frames(1);
+	ASSERT_EQ(session->hub().fellBehind(), 1u);
+	std::mutex mutex;
+	std::string got;
+	std::atomic<bool> stop{false};
+	std::thread reader([&] {
+		for (std::string part = slow.Receive(); !part.empty() && !stop; part = slow.Receive()) {
+			std::lock_guard<std::mutex> lock(mutex);
+			got += part;
+		}
+	});
+	auto caughtUp = [&] {
+		std::lock_guard<std::mutex> lock(mutex);
+		size_t behind = got.find("\"behind\":true");
+		return behind != std::string::npos && got.find("\"next\":10000,\"end\":10000", behind) != std::string::npos;
+	};
+	for (int frames = 0; !caughtUp() && frames < 3000; ++frames)
+		Frames(1);
+	Frames(30);
+	stop = true;
+	session->Stop();
+	reader.join();
+
+	// After the notice, the fresh state's pieces, each within the budget but for a vessel, hold
+	// every rover once: eight in 3D, the rest as markers; and the tab kept up from then on.
+	std::set<std::string> names;
+	size_t pieces = 0, resets = 0;
+	bool after = false;
+	for (const auto &[event, data] : RawEvents(got)) {
+		json d = json::parse(data);
+		after = after || (event == "reset" && d["reset"]["behind"] == true);
+		resets += event == "reset";
+		if (!after || event != "piece")
+			continue;
+		++pieces;
+		EXPECT_LT(data.size(), sim::FrameEncoder::Limits().pieceBytes + 16384);
+		for (const json &v : d["vessels"])
+			EXPECT_TRUE(names.insert(v["name"].get<std::string>()).second);
+		for (const json &m : d["markers"])
+			EXPECT_TRUE(names.insert(m[0].get<std::string>()).second);
+	}
+	EXPECT_TRUE(after) << "told it fell behind";
+	EXPECT_GE(pieces, 2u);
+	EXPECT_EQ(names.size(), 10000u);
+	EXPECT_EQ(session->hub().fellBehind(), 1u) << "catching up did not make it fall behind again";
+	EXPECT_EQ(session->hub().dropped(), 0u);
+	for (const auto &[event, data] : healthy.Events())
+		EXPECT_FALSE(event == "reset" && data["reset"]["behind"] == true) << "the tab that reads kept up";
 }
 
 TEST_F(ServeServer, TheEventStreamIsOnlyForThePageItselfAndIdleClientsCannotLockItOut) {
