@@ -36,9 +36,14 @@ function legend(keys) {
 		tr.insertCell().textContent = names;
 		tr.insertCell().textContent = label;
 	}
-	const box = document.getElementById('legend');
+	const box = document.getElementById('legend'), summary = box.querySelector('summary');
+	const toggled = () => {
+		summary.textContent = `Keys (click to ${box.open ? 'fold' : 'show'})`;
+		localStorage.setItem(FOLDED_KEY, box.open ? 'no' : 'yes');
+	};
 	box.open = localStorage.getItem(FOLDED_KEY) !== 'yes';
-	box.addEventListener('toggle', () => localStorage.setItem(FOLDED_KEY, box.open ? 'no' : 'yes'));
+	toggled();
+	box.addEventListener('toggle', toggled);
 }
 
 // The module's HUD texts at their pixel positions on the host's HUD, scaled to the window.

@@ -328,11 +328,23 @@ TEST_F(ServeServer, ServesThePageTheSessionTheMeshTheTerrainAndTheState) {
 	          static_cast<float>(host::Terrain::Hills().Elevation(*v->surfaceRef, v->state.surf_lng, v->state.surf_lat)));
 
 	EXPECT_EQ(State()["frame"], 0);
+	Stream watching(port);
+	ASSERT_FALSE(watching.Token().empty());
 	Frames(3);
 	json st = State();
 	EXPECT_EQ(st["frame"], 3);
 	EXPECT_NEAR(st["simt"].get<double>(), 3.0 / 60, 1e-12);
 	EXPECT_EQ(st["vessel"]["hud"][1]["text"], "Neutral Gear");
+	// At rest a page gets its fresh state, then a heartbeat every 60 frames and nothing else.
+	Frames(180);
+	for (int i = 0; i < 3000 && watching.FrameNumbers().size() < 3; ++i)
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	std::vector<uint64_t> beats = watching.FrameNumbers();
+	ASSERT_EQ(beats.size(), 3u);
+	EXPECT_EQ(beats[1] - beats[0], 60u);
+	EXPECT_EQ(beats[2] - beats[1], 60u);
+	EXPECT_EQ(watching.Events().front().first, "hello");
+	EXPECT_EQ(watching.Events()[1].first, "reset");
 }
 
 TEST_F(ServeServer, KeysFromAWatchingPageDriveTheRoverAndEveryPageSeesTheFrames) {
@@ -575,9 +587,10 @@ TEST_F(ServeServer, AStalledPageIsToldItFellBehindThenDroppedWithItsKeysWhileOth
 	paced(30);
 	// The page that reads got every frame since the rover was under way.
 	std::vector<uint64_t> frames = healthy.FrameNumbers();
-	for (size_t i = 1; i < frames.size(); ++i)
+	for (size_t i = 1; i < frames.size(); ++i) {
 		if (frames[i - 1] >= 5)
 			ASSERT_EQ(frames[i], frames[i - 1] + 1);
+	}
 	EXPECT_EQ(frames.back(), session->simulation().frameCount());
 }
 

@@ -82,7 +82,7 @@ async function shoot(page, name) {
 	return page.evaluate(() => {
 		const seen = id => {
 			const e = document.getElementById(id), r = e && e.getBoundingClientRect();
-			return !!e && !e.hidden && r.width > 0 && r.height > 0 && r.top < innerHeight && r.left < innerWidth;
+			return !!e && e.checkVisibility() && r.width > 0 && r.height > 0 && r.top < innerHeight && r.left < innerWidth;
 		};
 		return {status: document.getElementById('status').textContent, legendOpen: document.getElementById('legend').open,
 		        keysSeen: seen('keys'), notice: seen('notice') ? document.getElementById('notice').textContent : '',
