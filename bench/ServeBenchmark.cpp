@@ -1,7 +1,7 @@
 // What `sendra-sim serve` does per frame beyond the host's own frame (finding what changed,
 // encoding it once for every tab, queueing it for each and the tabs taking it), against the
-// frame of `sendra-sim run` on the same scenario, taken in turns within one run: rovers 30 m
-// apart, all in sight of the focus, at rest or all driving, watched by 1 or 4 tabs.
+// frame of `sendra-sim run` on the same scenario, measured one after the other within one run:
+// rovers 30 m apart, all in sight of the focus, at rest or all driving, watched by 1 or 4 tabs.
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -61,75 +61,82 @@ void DriveAll(host::Simulation &sim) {
 	}
 }
 
+// run's frames of the scenario [s per frame]. The host keeps one simulation current at a
+// time, so run's session and serve's are made and measured one after the other.
+double RunFrames(const sim::SessionOptions &o, double dt, bool driving, int frames) {
+	std::ostringstream err;
+	sim::Session run(o, err);
+	if (driving)
+		DriveAll(run.simulation());
+	for (int i = 0; i < 10; ++i)
+		run.Step(dt, sim::FrameInput{});
+	double t0 = bench::CpuSeconds();
+	for (int i = 0; i < frames; ++i)
+		run.Step(dt, sim::FrameInput{});
+	return (bench::CpuSeconds() - t0) / frames;
+}
+
 // Args: rovers, tabs, driving (0 or 1).
 void BM_ServeFrame(benchmark::State &state) {
 	const int n = static_cast<int>(state.range(0)), tabs = static_cast<int>(state.range(1));
 	const bool driving = state.range(2) != 0;
+	const int frames = std::max(4, 40000 / n);
 	RoverScenario scenario(n);
 	sim::ServeOptions o;
 	o.session.scenario = scenario.path;
 	o.session.root = sim::DefaultRoot();
-	std::ostringstream err;
-	std::unique_ptr<sim::ServeSession> serve;
-	std::unique_ptr<sim::Session> run;
-	try {
-		serve = std::make_unique<sim::ServeSession>(o, sim::WebFiles{}, err);
-		run = std::make_unique<sim::Session>(o.session, err);
-	} catch (const std::exception &e) {
-		state.SkipWithError(e.what());
-		return;
-	}
-	if (driving) {
-		DriveAll(serve->simulation());
-		DriveAll(run->simulation());
-	}
-	std::vector<std::shared_ptr<sim::ServeHub::Subscriber>> watching;
-	for (int i = 0; i < tabs; ++i)
-		watching.push_back(serve->hub().Subscribe());
-	std::string taken;
-	size_t bytes = 0;
-	// The serve part of a frame: publishing, and every tab taking what it was sent.
-	auto publish = [&] {
-		serve->Publish(60);
-		for (const auto &s : watching)
-			if (serve->hub().Take(s, taken) == sim::ServeHub::Taken::Messages)
-				bytes += taken.size();
-	};
-	for (int i = 0; i < 10; ++i) {  // the tabs get their fresh states
-		serve->Frame();
-		publish();
-	}
-	bytes = 0;
-	const int frames = std::max(2, 20000 / n);
-	double runSeconds = 0, hostSeconds = 0, serveSeconds = 0;
 	for (auto _ : state) {
+		double run = 0;
+		try {
+			run = RunFrames(o.session, o.dt, driving, frames);
+		} catch (const std::exception &e) {
+			state.SkipWithError(e.what());
+			return;
+		}
+		std::ostringstream err;
+		sim::ServeSession serve(o, sim::WebFiles{}, err);
+		if (driving)
+			DriveAll(serve.simulation());
+		std::vector<std::shared_ptr<sim::ServeHub::Subscriber>> watching;
+		for (int i = 0; i < tabs; ++i)
+			watching.push_back(serve.hub().Subscribe());
+		std::string taken;
+		size_t bytes = 0;
+		// The serve part of a frame: publishing, and every tab taking what it was sent.
+		auto publish = [&] {
+			serve.Publish(60);
+			for (const auto &s : watching)
+				if (serve.hub().Take(s, taken) == sim::ServeHub::Taken::Messages)
+					bytes += taken.size();
+		};
+		for (int i = 0; i < 10; ++i) {  // the tabs get their fresh states
+			serve.Frame();
+			publish();
+		}
+		bytes = 0;
+		double host = 0, extra = 0;
 		for (int i = 0; i < frames; ++i) {
 			double t0 = bench::CpuSeconds();
-			run->Step(o.dt, sim::FrameInput{});
+			serve.Frame();
 			double t1 = bench::CpuSeconds();
-			serve->Frame();
-			double t2 = bench::CpuSeconds();
 			publish();
-			double t3 = bench::CpuSeconds();
-			runSeconds += t1 - t0;
-			hostSeconds += t2 - t1;
-			serveSeconds += t3 - t2;
+			host += t1 - t0;
+			extra += bench::CpuSeconds() - t1;
 		}
-		state.SetIterationTime(serveSeconds);
+		state.SetIterationTime(extra);
+		state.counters["run_ms"] = run * 1e3;
+		state.counters["serve_frame_ms"] = host / frames * 1e3;
+		state.counters["serve_extra_ms"] = extra / frames * 1e3;
+		state.counters["x_run"] = extra / frames / run;
+		state.counters["KB_per_tab_frame"] = static_cast<double>(bytes) / frames / tabs / 1024;
 	}
-	double all = static_cast<double>(state.iterations()) * frames;
-	state.counters["run_ms"] = runSeconds / all * 1e3;
-	state.counters["serve_frame_ms"] = hostSeconds / all * 1e3;
-	state.counters["serve_extra_ms"] = serveSeconds / all * 1e3;
-	state.counters["x_run"] = serveSeconds / runSeconds;
-	state.counters["KB_per_tab_frame"] = static_cast<double>(bytes) / all / tabs / 1024;
 }
 BENCHMARK(BM_ServeFrame)
 	->ArgNames({"rovers", "tabs", "driving"})
 	->ArgsProduct({{2000, 10000}, {1, 4}, {0, 1}})
 	->UseManualTime()
 	->Unit(benchmark::kMillisecond)
-	->Iterations(2);
+	->Iterations(1);
 
 }  // namespace
 

@@ -587,10 +587,8 @@ TEST_F(ServeServer, AStalledPageIsToldItFellBehindThenDroppedWithItsKeysWhileOth
 	paced(30);
 	// The page that reads got every frame since the rover was under way.
 	std::vector<uint64_t> frames = healthy.FrameNumbers();
-	for (size_t i = 1; i < frames.size(); ++i) {
-		if (frames[i - 1] >= 5)
-			ASSERT_EQ(frames[i], frames[i - 1] + 1);
-	}
+	for (size_t i = 1; i < frames.size(); ++i)
+		EXPECT_TRUE(frames[i - 1] < 5 || frames[i] == frames[i - 1] + 1) << frames[i - 1] << " then " << frames[i];
 	EXPECT_EQ(frames.back(), session->simulation().frameCount());
 }
 
