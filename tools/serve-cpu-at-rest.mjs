@@ -3,11 +3,11 @@
 // page's own count of draws in that span. For comparing builds in one run on a noisy machine,
 // SENDRA_SIM may name several programs, comma-separated, measured in turns, twice each:
 //   node tools/serve-cpu-at-rest.mjs SENDRA_SIM[,SENDRA_SIM...] SCENARIO.scn WEB_NPM_DIR CHROMIUM [SECONDS]
-import {spawn} from 'node:child_process';
 import {mkdtempSync, readdirSync, readFileSync, rmSync} from 'node:fs';
 import {createRequire} from 'node:module';
 import {tmpdir} from 'node:os';
 import {join} from 'node:path';
+import {startServe} from './serve-start.mjs';
 
 const [sims, scenario, npm, chromiumPath, seconds = '10'] = process.argv.slice(2);
 if (!chromiumPath)
@@ -40,17 +40,9 @@ function ticks(profile) {
 
 async function measure(sim) {
 	const work = mkdtempSync(join(tmpdir(), 'sendra-cpu-at-rest-'));
-	const server = spawn(sim, ['serve', scenario, '--port', '0'], {cwd: work, stdio: ['ignore', 'pipe', 'inherit']});
+	const started = startServe(sim, [scenario], work), server = started.server;
 	try {
-		const url = await new Promise((resolve, reject) => {
-			let out = '';
-			server.stdout.on('data', d => {
-				const m = (out += d).match(/at (http:\/\/127\.0\.0\.1:\d+\/)/);
-				if (m)
-					resolve(m[1]);
-			});
-			server.on('exit', code => reject(new Error(`sendra-sim serve exited with ${code}: ${out}`)));
-		});
+		const url = await started.url;
 		const profile = join(work, 'profile');
 		const context = await chromium.launchPersistentContext(profile, {
 			executablePath: chromiumPath, headless: true, viewport: {width: 960, height: 600},

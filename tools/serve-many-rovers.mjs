@@ -3,11 +3,11 @@
 // every rover, the simulation's pace, and how often the page draws while the focus drives
 // (each frame moves it). For this machine's figures, not a test:
 //   node tools/serve-many-rovers.mjs SENDRA_SIM WEB_NPM_DIR CHROMIUM [ROVERS] [SECONDS]
-import {spawn} from 'node:child_process';
 import {mkdtempSync, rmSync, writeFileSync} from 'node:fs';
 import {createRequire} from 'node:module';
 import {tmpdir} from 'node:os';
 import {join} from 'node:path';
+import {startServe} from './serve-start.mjs';
 
 const [sim, npm, chromiumPath, rovers = '10000', seconds = '10'] = process.argv.slice(2);
 if (!chromiumPath)
@@ -26,18 +26,10 @@ function scenario(n) {
 const work = mkdtempSync(join(tmpdir(), 'sendra-many-rovers-'));
 writeFileSync(join(work, 'rovers.scn'), scenario(Number(rovers)));
 const started = Date.now();
-const server = spawn(sim, ['serve', 'rovers.scn', '--port', '0'], {cwd: work, stdio: ['ignore', 'pipe', 'inherit']});
+const serving = startServe(sim, ['rovers.scn'], work), server = serving.server;
 const since = () => ((Date.now() - started) / 1000).toFixed(1);
 try {
-	const url = await new Promise((resolve, reject) => {
-		let out = '';
-		server.stdout.on('data', d => {
-			const m = (out += d).match(/at (http:\/\/127\.0\.0\.1:\d+\/)/);
-			if (m)
-				resolve(m[1]);
-		});
-		server.on('exit', code => reject(new Error(`sendra-sim serve exited with ${code}: ${out}`)));
-	});
+	const url = await serving.url;
 	console.log(`${since()} s: serving ${rovers} rovers`);
 	const context = await chromium.launchPersistentContext(join(work, 'profile'), {
 		executablePath: chromiumPath, headless: true, viewport: {width: 960, height: 600},
