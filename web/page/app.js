@@ -122,6 +122,7 @@ async function load(status) {
 async function main() {
 	const debug = new URLSearchParams(location.search).has('debug');
 	const status = new Status(1 / 60, debug);
+	sendra.progress = status.said;
 	const {session, meshes} = await load(status).catch(err => {
 		status.progress(null);
 		status.say(`The page could not start: ${err.message}`);

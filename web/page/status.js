@@ -22,6 +22,7 @@ export class Status {
 		this.dt = dt;             // [s] of simulation per frame
 		this.debug = debug;       // the draws per second are shown too
 		this.loading = 'loading the session…';
+		this.said = [this.loading];  // every step of the loading, in order
 		this.parts = {frame: null, focus: null, camera: null, cockpit: false, connected: false, draws: 0};
 		this.timer = null;
 		this.shownAt = 0;
@@ -33,6 +34,8 @@ export class Status {
 	// What is loading and how far along, or null once the page shows the simulation.
 	progress(text) {
 		this.loading = text;
+		if (text && this.said.length < 200)
+			this.said.push(text);
 		this.show();
 	}
 

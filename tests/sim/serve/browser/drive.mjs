@@ -93,9 +93,10 @@ async function shoot(page, name) {
 // What a first-time user sees once the page has loaded: what it said while loading, the
 // keys, the status line without the debug figures or a cockpit station in the chase view.
 async function firstLook(page) {
-	const seen = await page.evaluate(() => window.statusSeen);
-	check(seen.some(t => /loading the vessels' meshes: [\d,]+ KB( of [\d,]+ KB)?/.test(t)),
-	      `the status line said how much of the meshes had loaded: ${seen.slice(0, 6).join(' | ')}`);
+	const [seen, said] = await page.evaluate(() => [window.statusSeen, window.sendra.progress]);
+	check(said.some(t => /^loading the vessels' meshes: [\d,]+ KB of [\d,]+ KB$/.test(t)) &&
+	      said.includes('waiting for the first frame…'),
+	      `the page said what was loading and how much of it: ${said.slice(0, 6).join(' | ')}`);
 	check(!seen.some(t => /^connecting…$/.test(t)), 'it never said only "connecting…"');
 	const first = await shoot(page, 'serve-page-first.png');
 	check(first.legendOpen && first.keysSeen, 'the key list is open on the first visit');
