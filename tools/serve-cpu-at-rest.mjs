@@ -4,15 +4,14 @@
 // SENDRA_SIM may name several programs, comma-separated, measured in turns, twice each:
 //   node tools/serve-cpu-at-rest.mjs SENDRA_SIM[,SENDRA_SIM...] SCENARIO.scn WEB_NPM_DIR CHROMIUM [SECONDS]
 import {mkdtempSync, readdirSync, readFileSync, rmSync} from 'node:fs';
-import {createRequire} from 'node:module';
 import {tmpdir} from 'node:os';
-import {join} from 'node:path';
-import {startServe} from './serve-start.mjs';
+import {join, resolve} from 'node:path';
+import {playwright, startServe} from './serve-start.mjs';
 
 const [sims, scenario, npm, chromiumPath, seconds = '10'] = process.argv.slice(2);
 if (!chromiumPath)
 	throw new Error('usage: serve-cpu-at-rest.mjs SENDRA_SIM SCENARIO.scn WEB_NPM_DIR CHROMIUM [SECONDS]');
-const {chromium} = createRequire(join(npm, 'package.json'))('playwright-core');
+const {chromium} = playwright(npm);
 const TICKS = 100;  // per second in /proc/PID/stat (Linux's USER_HZ)
 
 // The CPU ticks so far of the browser whose profile is `profile` and of all its descendants.
@@ -40,7 +39,7 @@ function ticks(profile) {
 
 async function measure(sim) {
 	const work = mkdtempSync(join(tmpdir(), 'sendra-cpu-at-rest-'));
-	const started = startServe(sim, [scenario], work), server = started.server;
+	const started = startServe(sim, [resolve(scenario)], work), server = started.server;
 	try {
 		const url = await started.url;
 		const profile = join(work, 'profile');

@@ -4,15 +4,14 @@
 // (each frame moves it). For this machine's figures, not a test:
 //   node tools/serve-many-rovers.mjs SENDRA_SIM WEB_NPM_DIR CHROMIUM [ROVERS] [SECONDS]
 import {mkdtempSync, rmSync, writeFileSync} from 'node:fs';
-import {createRequire} from 'node:module';
 import {tmpdir} from 'node:os';
 import {join} from 'node:path';
-import {startServe} from './serve-start.mjs';
+import {playwright, startServe} from './serve-start.mjs';
 
 const [sim, npm, chromiumPath, rovers = '10000', seconds = '10'] = process.argv.slice(2);
 if (!chromiumPath)
 	throw new Error('usage: serve-many-rovers.mjs SENDRA_SIM WEB_NPM_DIR CHROMIUM [ROVERS] [SECONDS]');
-const {chromium} = createRequire(join(npm, 'package.json'))('playwright-core');
+const {chromium} = playwright(npm);
 
 function scenario(n) {
 	const degreesPerMetre = 180 / Math.PI / 1.738e6;
@@ -44,18 +43,22 @@ try {
 	const shown = await page.evaluate(() => [window.sendra.drawn.length, window.sendra.markers, window.sendra.frame.rate]);
 	console.log(`all in sight ${((Date.now() - opened) / 1000).toFixed(1)} s after: ${shown[0]} in 3D, ` +
 	            `${shown[1]} markers; simulation ${shown[2].toFixed(1)} frames/s`);
-	await page.screenshot({path: join(tmpdir(), 'sendra-many-rovers.png')});
 	await page.locator('#view').focus();
 	await page.keyboard.press('Numpad8');
 	await page.keyboard.down('NumpadAdd');
 	await page.waitForTimeout(3000);
 	await page.keyboard.up('NumpadAdd');
-	const sample = () => page.evaluate(() => [window.sendra.rendered, window.sendra.frame.simt, window.sendra.frame.rate]);
-	const [d0, t0, w0] = [...await sample(), Date.now()];
+	const sample = () => page.evaluate(() => [window.sendra.rendered, window.sendra.frame.simt, window.sendra.frame.rate,
+	                                          window.sendra.scale]);
+	const [d0, t0] = await sample(), w0 = Date.now();
 	await page.waitForTimeout(Number(seconds) * 1000);
-	const [d1, t1, rate] = await sample(), span = (Date.now() - w0) / 1000;
-	console.log(`driving: the page drew ${((d1 - d0) / span).toFixed(1)} times a second; the simulation ran ` +
+	const [d1, t1, rate, scale] = await sample(), span = (Date.now() - w0) / 1000;
+	console.log(`driving: the page drew ${((d1 - d0) / span).toFixed(1)} times a second, at ${Math.round(scale * 100)} % ` +
+	            `of the resolution at the end; the simulation ran ` +
 	            `${((t1 - t0) / span).toFixed(2)} simulated seconds a second at ${rate.toFixed(1)} frames/s`);
+	const shot = join(tmpdir(), 'sendra-many-rovers.png');
+	await page.screenshot({path: shot});
+	console.log(`screenshot: ${shot}`);
 	await context.close();
 } finally {
 	server.kill('SIGINT');

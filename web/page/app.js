@@ -9,9 +9,10 @@ const hudBox = document.getElementById('hud');
 const FOLDED_KEY = 'sendra-sim.keys-folded';  // the user folded the key list
 
 // What the browser test and a curious user can read: the last frame, how often the scene was
-// drawn, the vessels it showed then, the focus, the view and the loading's progress.
+// drawn, the vessels and markers it showed then and at what share of the resolution, the focus,
+// the view and the loading's progress.
 const sendra = window.sendra = {frame: null, frames: 0, rendered: 0, drawn: [], focus: null, view: 'chase',
-                                loading: null, connected: false, markers: 0};
+                                loading: null, connected: false, markers: 0, scale: 1};
 
 function keyName(code) {
 	const special = {NumpadAdd: 'keypad +', NumpadSubtract: 'keypad −', ArrowLeft: '←', ArrowRight: '→'};
@@ -140,6 +141,7 @@ async function main() {
 	view.setMeshes(meshes);
 	sendra.settled = () => view.settled();
 	sendra.chaseAngle = () => view.chaseAngle();
+	sendra.posedMeshes = name => view.posedMeshes(name);
 	legend(session.keys);
 	follow(session, view, status);
 }
@@ -159,7 +161,8 @@ function follow(session, view, status) {
 		sendra.rendered = view.rendered;
 		sendra.drawn = view.drawnVessels();
 		sendra.markers = view.markers.count;
-		status.drew();
+		sendra.scale = view.resolution.scale;
+		status.drew(sendra.scale);
 	};
 	const loading = () => {
 		sendra.loading = view.loading();

@@ -4,6 +4,7 @@
 // seen, the camera moved or the window changed size.
 import * as THREE from 'three';
 import {OrbitControls} from 'three/addons/controls/OrbitControls.js';
+import {Resolution} from './resolution.js';
 
 // Orbiter's frames are left-handed (x right or east, y up, z forward or north), three.js's
 // right-handed: mirroring z takes one to the other. A vessel keeps Orbiter's coordinates
@@ -21,6 +22,7 @@ const MAX_LIGHTS = 12;
 const TERRAIN_GRID = 10;    // [m] between the lines drawn on the ground
 const CONE_LENGTH = 14;     // [m] of the visible beam of a spot light
 const BEACON_NEAR = 50;     // [m] beyond which a beacon's size follows its falloff
+const MARKER_SIZE = 4;      // [m] across a marker's dot
 
 // Whether a beacon shines at simt [s]: while active, and for a strobe for duration of each
 // period from tofs on.
@@ -29,40 +31,80 @@ function beaconLit(b, simt) {
 }
 
 // The meshes of the mesh document by name, made into three.js geometries and materials once
-// and shared by every vessel that shows them.
+// and shared by every vessel that shows them. A mesh's groups are merged by material, each
+// vertex bound to its group's bone: a vessel poses a group by moving that bone, and draws a
+// mesh with one call per material rather than one per group (a software renderer pays for
+// every call).
 class MeshLibrary {
 	constructor() {
-		this.meshes = new Map();
+		this.meshes = new Map();  // name -> {groups, parts: [{geometry, material}], sphere}, or null
 	}
 
 	add(doc) {
 		for (const m of doc.meshes) {
 			if (this.meshes.has(m.name))
 				continue;
-			if (!m.groups) {
-				this.meshes.set(m.name, null);  // the host could not read it: nothing to draw
-				continue;
-			}
-			const materials = new Map();
-			const material = (index, unlit) => {
-				const key = index * 2 + (unlit ? 1 : 0);
-				if (!materials.has(key))
-					materials.set(key, makeMaterial(index > 0 ? m.materials[index - 1] : null, unlit));
-				return materials.get(key);
-			};
-			this.meshes.set(m.name, m.groups.map(g => {
-				const geometry = new THREE.BufferGeometry();
-				geometry.setAttribute('position', new THREE.Float32BufferAttribute(g.positions, 3));
-				geometry.setAttribute('normal', new THREE.Float32BufferAttribute(g.normals, 3));
-				geometry.setIndex(g.indices);
-				return {label: g.label, flags: g.flags, geometry, material: material(g.material, (g.flags & GROUP_UNLIT) !== 0)};
-			}));
+			// null: the host could not read it, nothing to draw
+			this.meshes.set(m.name, m.groups ? mergeGroups(m) : null);
 		}
 	}
 
 	has(name) {
 		return this.meshes.has(name);
 	}
+}
+
+// A mesh's visible groups, one geometry per material, with the bounds of the whole.
+function mergeGroups(m) {
+	const materials = new Map();  // by material index and whether unlit
+	m.groups.forEach((g, index) => {
+		if (g.flags & GROUP_HIDDEN)
+			return;
+		const unlit = (g.flags & GROUP_UNLIT) !== 0, key = g.material * 2 + (unlit ? 1 : 0);
+		if (!materials.has(key))
+			materials.set(key, {material: makeMaterial(g.material > 0 ? m.materials[g.material - 1] : null, unlit), groups: []});
+		materials.get(key).groups.push({index, g});
+	});
+	const parts = [...materials.values()].map(({material, groups}) => ({geometry: mergedGeometry(groups), material}));
+	const box = new THREE.Box3();
+	for (const part of parts)
+		box.union(part.geometry.boundingBox);
+	// Room for parts that move: the posed mesh is not measured again.
+	const sphere = box.isEmpty() ? new THREE.Sphere() : box.getBoundingSphere(new THREE.Sphere());
+	sphere.radius = sphere.radius * 1.5 + 1;
+	return {groups: m.groups.length, parts, sphere};
+}
+
+function mergedGeometry(groups) {
+	let vertices = 0, indices = 0;
+	for (const {g} of groups) {
+		vertices += g.positions.length / 3;
+		indices += g.indices.length;
+	}
+	const position = new Float32Array(vertices * 3), normal = new Float32Array(vertices * 3);
+	const bone = new Uint16Array(vertices * 4), weight = new Float32Array(vertices * 4);
+	const index = vertices > 65536 ? new Uint32Array(indices) : new Uint16Array(indices);
+	let v = 0, i = 0;
+	for (const {index: group, g} of groups) {
+		position.set(g.positions, v * 3);
+		normal.set(g.normals, v * 3);
+		const end = v + g.positions.length / 3;
+		for (let k = v; k < end; ++k) {
+			bone[k * 4] = group;
+			weight[k * 4] = 1;
+		}
+		for (const x of g.indices)
+			index[i++] = x + v;
+		v = end;
+	}
+	const geometry = new THREE.BufferGeometry();
+	geometry.setAttribute('position', new THREE.BufferAttribute(position, 3));
+	geometry.setAttribute('normal', new THREE.BufferAttribute(normal, 3));
+	geometry.setAttribute('skinIndex', new THREE.BufferAttribute(bone, 4));
+	geometry.setAttribute('skinWeight', new THREE.BufferAttribute(weight, 4));
+	geometry.setIndex(new THREE.BufferAttribute(index, 1));
+	geometry.computeBoundingBox();
+	return geometry;
 }
 
 // One vessel of the scene: its frame in Orbiter's coordinates, its mesh groups, lights and beacons.
@@ -76,7 +118,8 @@ class VesselView {
 		this.slots = [];       // the server's mesh slots: {mesh, offset, visibility}
 		this.built = false;    // whether the slots' meshes are made
 		this.meshRoots = [];
-		this.groups = [];      // per mesh, per group: the three.js mesh
+		this.bones = [];       // per mesh, per group: the bone that poses it
+		this.skeletons = [];   // per mesh: its bones' texture, for the draws
 		this.poses = [];       // per mesh, per group: the transform last sent, as the server sends it
 		this.spots = [];
 		this.sprites = [];
@@ -89,10 +132,17 @@ class VesselView {
 		this.slots = slots;
 		for (const root of this.meshRoots)
 			this.root.remove(root);
+		this.dropSkeletons();
 		this.meshRoots = [];
-		this.groups = [];
+		this.bones = [];
 		this.built = false;
 		this.build(library);
+	}
+
+	dropSkeletons() {
+		for (const skeleton of this.skeletons)
+			skeleton.dispose();
+		this.skeletons = [];
 	}
 
 	// Makes the slots' meshes once the library has them all; false while it lacks one.
@@ -107,14 +157,22 @@ class VesselView {
 				root.position.set(slot.offset[0], slot.offset[1], slot.offset[2]);
 			this.root.add(root);
 			this.meshRoots[mi] = root;
-			this.groups[mi] = (library.meshes.get(slot.mesh) || []).map(g => {
-				const mesh = new THREE.Mesh(g.geometry, g.material);
-				mesh.name = g.label;
-				mesh.matrixAutoUpdate = false;
-				mesh.visible = (g.flags & GROUP_HIDDEN) === 0;
-				root.add(mesh);
-				return mesh;
-			});
+			const mesh = library.meshes.get(slot.mesh);
+			this.bones[mi] = [];
+			if (!mesh)
+				return;
+			// The bones stay out of the scene graph: their world matrices are the groups' poses
+			// in the mesh's frame, set from the server's, which the skeleton reads at each draw.
+			this.bones[mi] = Array.from({length: mesh.groups}, () => new THREE.Bone());
+			const skeleton = new THREE.Skeleton(this.bones[mi]);
+			this.skeletons.push(skeleton);
+			for (const part of mesh.parts) {
+				const drawn = new THREE.SkinnedMesh(part.geometry, part.material);
+				drawn.bindMode = THREE.DetachedBindMode;
+				drawn.bind(skeleton, new THREE.Matrix4());
+				drawn.boundingSphere = mesh.sphere;
+				root.add(drawn);
+			}
 		});
 		this.built = true;
 		this.applyPoses();
@@ -134,15 +192,12 @@ class VesselView {
 	applyPoses(reset = true) {
 		if (!this.built)
 			return;
-		this.groups.forEach((meshes, mi) => meshes.forEach((g, gi) => {
+		this.bones.forEach((bones, mi) => bones.forEach((bone, gi) => {
 			const p = this.poses[mi] && this.poses[mi][gi];
 			if (p)
-				g.matrix.set(p[2], p[3], p[4], p[11], p[5], p[6], p[7], p[12], p[8], p[9], p[10], p[13], 0, 0, 0, 1);
+				bone.matrixWorld.set(p[2], p[3], p[4], p[11], p[5], p[6], p[7], p[12], p[8], p[9], p[10], p[13], 0, 0, 0, 1);
 			else if (reset)
-				g.matrix.identity();
-			else
-				return;
-			g.matrixWorldNeedsUpdate = true;
+				bone.matrixWorld.identity();
 		}));
 	}
 
@@ -255,6 +310,7 @@ class VesselView {
 
 	dispose(scene) {
 		scene.remove(this.root);
+		this.dropSkeletons();
 		for (const s of this.spots) {
 			s.cone.geometry.dispose();
 			s.cone.material.dispose();
@@ -264,37 +320,46 @@ class VesselView {
 	}
 }
 
-// The vessels in sight beyond the nearest: one box each on the ground, heading their way, all
-// drawn at once.
+// The vessels in sight beyond the nearest: a round dot each, standing on the ground where the
+// vessel is, all drawn in one call of one vertex each (boxes turned to each one's heading cost
+// a software renderer a quarter of a second with 10,000 of them).
 class Markers {
 	constructor(scene) {
 		this.scene = scene;
-		this.geometry = new THREE.BoxGeometry(2.6, 1.6, 4.2).translate(0, 0.8, 0);
-		this.material = new THREE.MeshLambertMaterial({color: 0xd9b24c});
-		this.index = new Map();   // name -> instance
-		this.names = [];          // instance -> name
-		this.places = [];         // instance -> [lng, lat, hdg, height]
-		this.mesh = null;
+		this.material = new THREE.PointsMaterial({color: 0xd9b24c, size: MARKER_SIZE, map: discTexture(), alphaTest: 0.5});
+		this.index = new Map();   // name -> point
+		this.names = [];          // point -> name
+		this.places = [];         // point -> [lng, lat, hdg, height]
+		this.points = null;
 		this.grow(64);
-		this.matrix = new THREE.Matrix4();
-		this.turn = new THREE.Quaternion();
 	}
 
 	get count() {
 		return this.names.length;
 	}
 
+	get positions() {
+		return this.points.geometry.getAttribute('position');
+	}
+
 	grow(capacity) {
-		const mesh = new THREE.InstancedMesh(this.geometry, this.material, capacity);
-		mesh.frustumCulled = false;  // the instances spread far beyond the box's own bounds
-		if (this.mesh) {
-			mesh.instanceMatrix.array.set(this.mesh.instanceMatrix.array.subarray(0, this.count * 16));
-			this.scene.remove(this.mesh);
-			this.mesh.dispose();
+		const positions = new Float32Array(capacity * 3);
+		if (this.points) {
+			positions.set(this.positions.array.subarray(0, this.count * 3));
+			this.scene.remove(this.points);
+			this.points.geometry.dispose();
 		}
-		mesh.count = this.count;
-		this.mesh = mesh;
-		this.scene.add(mesh);
+		const geometry = new THREE.BufferGeometry();
+		geometry.setAttribute('position', new THREE.BufferAttribute(positions, 3));
+		this.points = new THREE.Points(geometry, this.material);
+		this.points.frustumCulled = false;  // the points spread far beyond any bounds it kept
+		this.scene.add(this.points);
+		this.changed();
+	}
+
+	changed() {
+		this.points.geometry.setDrawRange(0, this.count);
+		this.positions.needsUpdate = true;
 	}
 
 	// [name, lng, lat, hdg, height] as the server sends them.
@@ -302,24 +367,21 @@ class Markers {
 		const name = entry[0];
 		let i = this.index.get(name);
 		if (i === undefined) {
-			if (this.count === this.mesh.instanceMatrix.count)
+			if (this.count === this.positions.count)
 				this.grow(this.count * 2);
 			i = this.names.length;
 			this.names.push(name);
 			this.index.set(name, i);
-			this.mesh.count = this.count;
 		}
 		this.places[i] = entry.slice(1);
 		this.place(i, toLocal);
 	}
 
 	place(i, toLocal) {
-		const [lng, lat, hdg, height] = this.places[i];
+		const [lng, lat, , height] = this.places[i];
 		const [east, north] = toLocal(lng, lat);
-		this.turn.setFromAxisAngle(UP, -hdg);  // a heading turns from north towards east
-		this.matrix.compose(new THREE.Vector3(east, height, -north), this.turn, ONE);
-		this.mesh.setMatrixAt(i, this.matrix);
-		this.mesh.instanceMatrix.needsUpdate = true;
+		this.positions.setXYZ(i, east, height + MARKER_SIZE / 2, -north);
+		this.changed();
 	}
 
 	// Every marker again, from another origin.
@@ -332,20 +394,18 @@ class Markers {
 		const i = this.index.get(name);
 		if (i === undefined)
 			return false;
-		// The last instance takes its slot.
-		const last = this.count - 1;
+		// The last point takes its slot.
+		const last = this.count - 1, positions = this.positions;
 		if (i !== last) {
 			this.names[i] = this.names[last];
 			this.places[i] = this.places[last];
 			this.index.set(this.names[i], i);
-			this.mesh.getMatrixAt(last, this.matrix);
-			this.mesh.setMatrixAt(i, this.matrix);
+			positions.setXYZ(i, positions.getX(last), positions.getY(last), positions.getZ(last));
 		}
 		this.names.pop();
 		this.places.pop();
 		this.index.delete(name);
-		this.mesh.count = this.count;
-		this.mesh.instanceMatrix.needsUpdate = true;
+		this.changed();
 		return true;
 	}
 
@@ -355,13 +415,14 @@ class Markers {
 	}
 }
 
-const UP = new THREE.Vector3(0, 1, 0), ONE = new THREE.Vector3(1, 1, 1);
+const UP = new THREE.Vector3(0, 1, 0);
 const ZERO_PLACE = () => [0, 0];  // where markers wait until the scene has its origin
 
 export class View {
 	constructor(container) {
-		this.renderer = new THREE.WebGLRenderer({antialias: true, preserveDrawingBuffer: true});
-		this.renderer.setPixelRatio(Math.min(window.devicePixelRatio, 2));
+		// Smoothed edges cost a renderer in software a third of its draw.
+		this.renderer = new THREE.WebGLRenderer({antialias: !drawnInSoftware(), preserveDrawingBuffer: true});
+		this.resolution = new Resolution(this.renderer.getContext(), () => this.resize());
 		container.appendChild(this.renderer.domElement);
 		this.scene = new THREE.Scene();
 		this.scene.background = new THREE.Color(0x05070c);
@@ -401,7 +462,7 @@ export class View {
 		this.lit = '';             // which beacons shone when last drawn
 		// The ground: fine around the focus, coarse (and a little lower, so that the fine one
 		// shows where both are) under the markers beyond it.
-		this.nearGround = {n: 129, spacing: 2, below: 0, mesh: null, centre: null, loading: false};
+		this.nearGround = {n: 65, spacing: 4, below: 0, mesh: null, centre: null, loading: false};
 		this.farGround = {n: 129, spacing: 50, below: 0.5, mesh: null, centre: null, loading: false};
 		this.placed = false;       // whether the chase camera was put behind the focus
 		this.groundTexture = makeGridTexture();
@@ -415,6 +476,7 @@ export class View {
 
 	resize() {
 		const w = window.innerWidth, h = window.innerHeight;
+		this.renderer.setPixelRatio(Math.min(window.devicePixelRatio, 2) * this.resolution.scale);
 		this.renderer.setSize(w, h);
 		this.camera.aspect = w / h;
 		this.camera.updateProjectionMatrix();
@@ -440,6 +502,15 @@ export class View {
 	// The vessels whose meshes the scene shows.
 	drawnVessels() {
 		return [...this.vessels.values()].filter(v => v.built && v.root.visible && v.slots.length > 0).map(v => v.name);
+	}
+
+	// A vessel's mesh as it is drawn: per mesh slot, the corners of its triangles posed as the
+	// GPU poses them [m, in the slot's frame], and the poses the server sent for its groups.
+	posedMeshes(name) {
+		const v = this.vessels.get(name), p = new THREE.Vector3();
+		return v.meshRoots.map((root, mi) => ({mesh: v.slots[mi].mesh, poses: v.poses[mi] || [],
+		                                       corners: root.children.flatMap(part =>
+		                                           [...part.geometry.index.array].map(k => part.getVertexPosition(k, p).toArray()))}));
 	}
 
 	// --- Meshes: the document again whenever a vessel shows one the page lacks ---
@@ -711,19 +782,16 @@ export class View {
 				positions.set([east, doc.heights[k] - ground.below, -north], k * 3);
 				uvs.set([east / TERRAIN_GRID, north / TERRAIN_GRID], k * 2);
 			}
-		const index = [];
-		for (let j = 0; j + 1 < n; ++j)
-			for (let i = 0; i + 1 < n; ++i) {
-				const a = j * n + i, b = a + 1, c = a + n, d = c + 1;
-				index.push(a, b, c, b, d, c);  // counter-clockwise seen from above
-			}
 		const geometry = new THREE.BufferGeometry();
 		geometry.setAttribute('position', new THREE.BufferAttribute(positions, 3));
 		geometry.setAttribute('uv', new THREE.BufferAttribute(uvs, 2));
-		geometry.setIndex(index);
+		geometry.setIndex(new THREE.BufferAttribute(new Uint32Array((n - 1) * (n - 1) * 6), 1));
+		gridTriangles(geometry, n, null);
 		geometry.computeVertexNormals();
-		const mesh = new THREE.Mesh(geometry, new THREE.MeshStandardMaterial({
-			color: 0x9a968e, roughness: 1, metalness: 0, map: this.groundTexture}));
+		geometry.computeBoundingBox();
+		// Lambert's shading: regolith is matt, and a software renderer draws it at less cost.
+		const mesh = new THREE.Mesh(geometry, new THREE.MeshLambertMaterial({color: 0x9a968e, map: this.groundTexture}));
+		mesh.userData.n = n;
 		if (ground.mesh) {
 			this.scene.remove(ground.mesh);
 			ground.mesh.geometry.dispose();
@@ -732,7 +800,23 @@ export class View {
 		ground.mesh = mesh;
 		this.scene.add(mesh);
 		ground.centre = {lng: doc.lng, lat: doc.lat, reach: doc.spacing * (n - 1) / 4};
+		this.uncoverFarGround();
 		this.requestRender();
+	}
+
+	// The coarse ground less its cells that the fine one covers whole: drawn beneath it, they
+	// would cost a software renderer as much as all the rest of the ground.
+	uncoverFarGround() {
+		const far = this.farGround.mesh, near = this.nearGround.mesh;
+		if (!far)
+			return;
+		let covered = null;
+		if (near) {
+			const box = near.geometry.boundingBox.clone().expandByScalar(-1);  // [m] of margin
+			const p = far.geometry.getAttribute('position');
+			covered = k => p.getX(k) >= box.min.x && p.getX(k) <= box.max.x && p.getZ(k) >= box.min.z && p.getZ(k) <= box.max.z;
+		}
+		gridTriangles(far.geometry, far.userData.n, covered);
 	}
 
 	// --- Cameras ---
@@ -843,6 +927,7 @@ export class View {
 			}
 			this.lit = this.beaconsLit();
 			this.renderer.render(this.scene, this.camera);
+			this.resolution.measure();
 			++this.rendered;
 		} finally {
 			this.rendering = false;
@@ -850,6 +935,20 @@ export class View {
 		if (this.onRender)
 			this.onRender();
 	}
+}
+
+// Whether the browser draws WebGL on the processor (SwiftShader, llvmpipe), as headless and
+// GPU-less browsers do.
+function drawnInSoftware() {
+	const gl = document.createElement('canvas').getContext('webgl2');
+	if (!gl)
+		return false;
+	const info = gl.getExtension('WEBGL_debug_renderer_info');
+	const name = `${gl.getParameter(gl.RENDERER)} ${info ? gl.getParameter(info.UNMASKED_RENDERER_WEBGL) : ''}`;
+	const lose = gl.getExtension('WEBGL_lose_context');
+	if (lose)
+		lose.loseContext();
+	return /swiftshader|llvmpipe|softpipe|software/i.test(name);
 }
 
 // A vessel's heading in the scene [rad], from north towards east.
@@ -874,26 +973,59 @@ function makeMaterial(m, unlit) {
 	});
 }
 
+// The triangles of a grid of n x n points, counter-clockwise seen from above, into the
+// geometry's index; without the cells whose four corners covered(point) says are covered.
+function gridTriangles(geometry, n, covered) {
+	const index = geometry.index.array;
+	let at = 0;
+	for (let j = 0; j + 1 < n; ++j)
+		for (let i = 0; i + 1 < n; ++i) {
+			const a = j * n + i, b = a + 1, c = a + n, d = c + 1;
+			if (covered && covered(a) && covered(b) && covered(c) && covered(d))
+				continue;
+			index[at++] = a, index[at++] = b, index[at++] = c;
+			index[at++] = b, index[at++] = d, index[at++] = c;
+		}
+	geometry.setDrawRange(0, at);
+	geometry.index.needsUpdate = true;
+}
+
 // Regolith grey with a line every TERRAIN_GRID metres, so that motion over the ground shows.
+// Its colours are written as their linear values and sampled as they are: decoding sRGB at
+// every sample would cost a software renderer half of the ground's draw.
 function makeGridTexture() {
 	const size = 128, canvas = document.createElement('canvas');
 	canvas.width = canvas.height = size;
 	const g = canvas.getContext('2d');
-	g.fillStyle = '#b8b4ac';
+	const linear = (r, gr, b, a = 1) => {
+		const c = new THREE.Color().setRGB(r / 255, gr / 255, b / 255, THREE.SRGBColorSpace);
+		return `rgba(${Math.round(c.r * 255)},${Math.round(c.g * 255)},${Math.round(c.b * 255)},${a})`;
+	};
+	g.fillStyle = linear(184, 180, 172);
 	g.fillRect(0, 0, size, size);
 	for (let i = 0; i < 600; ++i) {
 		const shade = 150 + Math.floor(Math.random() * 60);
-		g.fillStyle = `rgb(${shade},${shade - 3},${shade - 8})`;
+		g.fillStyle = linear(shade, shade - 3, shade - 8);
 		g.fillRect(Math.random() * size, Math.random() * size, 2, 2);
 	}
-	g.strokeStyle = 'rgba(60, 58, 54, 0.55)';
+	g.strokeStyle = linear(60, 58, 54, 0.55);
 	g.lineWidth = 2;
 	g.strokeRect(0, 0, size, size);
 	const t = new THREE.CanvasTexture(canvas);
 	t.wrapS = t.wrapT = THREE.RepeatWrapping;
-	t.colorSpace = THREE.SRGBColorSpace;
-	t.anisotropy = 4;
 	return t;
+}
+
+// A white disc on nothing, for the markers' dots.
+function discTexture() {
+	const size = 32, canvas = document.createElement('canvas');
+	canvas.width = canvas.height = size;
+	const g = canvas.getContext('2d');
+	g.fillStyle = '#fff';
+	g.beginPath();
+	g.arc(size / 2, size / 2, size / 2 - 1, 0, 2 * Math.PI);
+	g.fill();
+	return new THREE.CanvasTexture(canvas);
 }
 
 let star = null;

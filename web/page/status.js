@@ -29,6 +29,7 @@ export class Status {
 		this.noticeTimer = null;
 		this.drawCount = 0;
 		this.drawStart = performance.now();
+		this.scale = 1;
 	}
 
 	// What is loading and how far along, or null once the page shows the simulation.
@@ -44,8 +45,10 @@ export class Status {
 		this.show();
 	}
 
-	drew() {
+	// A draw of the scene at scale [of the window's width and height].
+	drew(scale) {
 		++this.drawCount;
+		this.scale = scale;
 		if (this.debug)
 			this.show();
 	}
@@ -98,6 +101,6 @@ export class Status {
 			this.drawCount = 0;
 			this.drawStart = now;
 		}
-		return `${rate.toFixed(0)} draws/s`;
+		return `${rate.toFixed(0)} draws/s` + (this.scale < 1 ? ` at ${Math.round(this.scale * 100)} % of the resolution` : '');
 	}
 }

@@ -152,6 +152,41 @@ async function chaseThroughATurn(page, url) {
 	      `the chase camera stays behind the rover through a turn of ${turned.toFixed(2)} rad: ${angle.toFixed(3)} rad off`);
 }
 
+// The focus as the page draws it, merged by material and posed on the GPU: each visible group
+// of its mesh moved by the pose the server sent for it. Compared by the moments of the
+// triangles' corners, which do not depend on their order. And the steps of the drawing's
+// resolution by draw cost.
+async function posedAsSent(page) {
+	const [doc, drawn, steps] = await page.evaluate(async () => {
+		const {nextStep} = await import('/resolution.js');
+		const costs = [[0, 200], [2, 200], [3, 200], [1, 50], [1, 20], [0, 20]];
+		return [await (await fetch('/api/mesh')).json(), window.sendra.posedMeshes(window.sendra.focus),
+		        costs.map(([step, cost]) => nextStep(step, cost))];
+	});
+	check(steps.join() === '1,3,3,1,0,0', `slow draws step the resolution down, quick ones up: ${steps}`);
+	const moments = vertices => {
+		const m = new Array(10).fill(0);
+		for (const [x, y, z] of vertices)
+			[1, x, y, z, x * x, y * y, z * z, x * y, y * z, z * x].forEach((t, i) => { m[i] += t; });
+		return m;
+	};
+	for (const {mesh, poses, corners} of drawn) {
+		const groups = doc.meshes.find(m => m.name === mesh).groups, expected = [];
+		groups.forEach((g, gi) => {
+			const p = poses[gi] || [0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0];
+			for (const k of g.flags & 2 ? [] : g.indices) {
+				const [x, y, z] = g.positions.slice(3 * k, 3 * k + 3);
+				expected.push([0, 1, 2].map(r => p[2 + 3 * r] * x + p[3 + 3 * r] * y + p[4 + 3 * r] * z + p[11 + r]));
+			}
+		});
+		const want = moments(expected), got = moments(corners);
+		const off = Math.max(...want.map((w, i) => Math.abs(w - got[i]) / Math.max(1, Math.abs(w))));
+		check(poses.filter(Boolean).length > 20 && off < 1e-5,
+		      `the page draws ${mesh}'s ${expected.length / 3} triangles where ${poses.filter(Boolean).length} poses put ` +
+		      `them: ${off.toExponential(1)} off`);
+	}
+}
+
 // A page whose request for a stream token is refused says so, with the server's reason.
 async function refused(context, url) {
 	const other = await context.newPage();
@@ -251,6 +286,7 @@ try {
 	}
 	// The sunscreen's slats are the rover's first animations.
 	check(after > before, `J opens the sunscreen: its state rose from ${before} to ${after}`);
+	await posedAsSent(page);
 
 	// The built-in rover has its control surfaces on; the page's toggle switches them off.
 	const afcText = await page.locator('#afc').textContent();
