@@ -251,6 +251,11 @@ private:
 			if (!reply.allow.empty())
 				res.set(http::field::allow, reply.allow);
 			res.keep_alive(!close);
+			// How long the connection is kept idle: a client that would reuse it later would
+			// otherwise race its close and lose the request.
+			if (!close)
+				res.set("Keep-Alive", "timeout=" + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
+				                                       server_.limits.idleTime).count()));
 		};
 		if (!reply.file.empty()) {
 			http::file_body::value_type file;

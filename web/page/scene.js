@@ -326,7 +326,7 @@ class VesselView {
 class Markers {
 	constructor(scene) {
 		this.scene = scene;
-		this.material = new THREE.PointsMaterial({color: 0xd9b24c, size: MARKER_SIZE, map: discTexture(), alphaTest: 0.5});
+		this.material = markerMaterial();
 		this.index = new Map();   // name -> point
 		this.names = [];          // point -> name
 		this.places = [];         // point -> [lng, lat, hdg, height]
@@ -461,11 +461,12 @@ export class View {
 		this.simt = 0;
 		this.lit = '';             // which beacons shone when last drawn
 		// The ground: fine around the focus, coarse (and a little lower, so that the fine one
-		// shows where both are) under the markers beyond it.
-		this.nearGround = {n: 65, spacing: 4, below: 0, mesh: null, centre: null, loading: false};
-		this.farGround = {n: 129, spacing: 50, below: 0.5, mesh: null, centre: null, loading: false};
+		// shows where both are) under the markers beyond it. Of the coarse one's points only every
+		// `every`-th of each row and column is drawn: a renderer in software pays for each of its
+		// triangles, most of them out of sight, even when the picture is drawn at fewer pixels.
+		this.nearGround = {n: 65, spacing: 4, every: 1, below: 0, mesh: null, centre: null, loading: false};
+		this.farGround = {n: 129, spacing: 50, every: 2, below: 0.5, mesh: null, centre: null, loading: false};
 		this.placed = false;       // whether the chase camera was put behind the focus
-		this.groundTexture = makeGridTexture();
 		this.rendered = 0;         // draws so far
 		this.renderQueued = false;
 		this.rendering = false;
@@ -769,28 +770,26 @@ export class View {
 	}
 
 	setTerrain(ground, doc) {
-		const n = doc.n, half = (n - 1) / 2;
-		const positions = new Float32Array(n * n * 3), uvs = new Float32Array(n * n * 2);
+		const every = ground.every, n = Math.floor((doc.n - 1) / every) + 1, half = (doc.n - 1) / 2;
+		const positions = new Float32Array(n * n * 3);
 		const rCosLat = doc.radius * Math.cos(doc.lat);
 		for (let j = 0; j < n; ++j)
 			for (let i = 0; i < n; ++i) {
-				const k = j * n + i;
 				// The server's grid points, placed as the vessels are.
-				const lng = doc.lng + (i - half) * doc.spacing / rCosLat;
-				const lat = doc.lat + (j - half) * doc.spacing / doc.radius;
+				const col = i * every, row = j * every;
+				const lng = doc.lng + (col - half) * doc.spacing / rCosLat;
+				const lat = doc.lat + (row - half) * doc.spacing / doc.radius;
 				const [east, north] = this.toLocal(lng, lat);
-				positions.set([east, doc.heights[k] - ground.below, -north], k * 3);
-				uvs.set([east / TERRAIN_GRID, north / TERRAIN_GRID], k * 2);
+				positions.set([east, doc.heights[row * doc.n + col] - ground.below, -north], (j * n + i) * 3);
 			}
 		const geometry = new THREE.BufferGeometry();
 		geometry.setAttribute('position', new THREE.BufferAttribute(positions, 3));
-		geometry.setAttribute('uv', new THREE.BufferAttribute(uvs, 2));
 		geometry.setIndex(new THREE.BufferAttribute(new Uint32Array((n - 1) * (n - 1) * 6), 1));
 		gridTriangles(geometry, n, null);
 		geometry.computeVertexNormals();
 		geometry.computeBoundingBox();
 		// Lambert's shading: regolith is matt, and a software renderer draws it at less cost.
-		const mesh = new THREE.Mesh(geometry, new THREE.MeshLambertMaterial({color: 0x9a968e, map: this.groundTexture}));
+		const mesh = new THREE.Mesh(geometry, groundMaterial());
 		mesh.userData.n = n;
 		if (ground.mesh) {
 			this.scene.remove(ground.mesh);
@@ -990,42 +989,46 @@ function gridTriangles(geometry, n, covered) {
 	geometry.index.needsUpdate = true;
 }
 
-// Regolith grey with a line every TERRAIN_GRID metres, so that motion over the ground shows.
-// Its colours are written as their linear values and sampled as they are: decoding sRGB at
-// every sample would cost a software renderer half of the ground's draw.
-function makeGridTexture() {
-	const size = 128, canvas = document.createElement('canvas');
-	canvas.width = canvas.height = size;
-	const g = canvas.getContext('2d');
-	const linear = (r, gr, b, a = 1) => {
-		const c = new THREE.Color().setRGB(r / 255, gr / 255, b / 255, THREE.SRGBColorSpace);
-		return `rgba(${Math.round(c.r * 255)},${Math.round(c.g * 255)},${Math.round(c.b * 255)},${a})`;
+// Regolith with a line every TERRAIN_GRID metres, so that motion over the ground shows. The
+// lines are worked out in the shader from the ground's own coordinates rather than sampled
+// from a texture: a renderer in software pays for a filtered texture sample at every pixel
+// of the ground, most of the screen, far more than for this arithmetic. Each line fades into
+// the average grey where it gets thinner than a pixel, as a texture's smaller mipmaps would.
+const GROUND_SHADER = {
+	vertex: ['#include <begin_vertex>', `#include <begin_vertex>
+		vGround = position.xz / ${TERRAIN_GRID.toFixed(1)};`],
+	fragment: ['#include <map_fragment>', `#include <map_fragment>
+		{
+			vec2 fromLine = 0.5 - abs(fract(vGround) - 0.5);  // [cells] to the nearest line
+			vec2 pixel = max(fwidth(vGround), vec2(1e-4));
+			const float halfWidth = 0.008;                    // [cells]: 16 cm of a 10 m cell
+			vec2 covered = clamp((halfWidth + 0.5 * pixel - fromLine) / pixel, 0.0, 1.0) *
+			               min(vec2(1.0), 2.0 * halfWidth / pixel);
+			diffuseColor.rgb *= 1.0 - 0.5 * max(covered.x, covered.y);
+		}`],
+};
+
+function groundMaterial() {
+	// Regolith grey, as linear colour.
+	const material = new THREE.MeshLambertMaterial({color: new THREE.Color(0x9a968e).multiply(new THREE.Color(0xb8b4ac))});
+	material.onBeforeCompile = shader => {
+		shader.vertexShader = 'varying vec2 vGround;\n' + shader.vertexShader.replace(...GROUND_SHADER.vertex);
+		shader.fragmentShader = 'varying vec2 vGround;\n' + shader.fragmentShader.replace(...GROUND_SHADER.fragment);
 	};
-	g.fillStyle = linear(184, 180, 172);
-	g.fillRect(0, 0, size, size);
-	for (let i = 0; i < 600; ++i) {
-		const shade = 150 + Math.floor(Math.random() * 60);
-		g.fillStyle = linear(shade, shade - 3, shade - 8);
-		g.fillRect(Math.random() * size, Math.random() * size, 2, 2);
-	}
-	g.strokeStyle = linear(60, 58, 54, 0.55);
-	g.lineWidth = 2;
-	g.strokeRect(0, 0, size, size);
-	const t = new THREE.CanvasTexture(canvas);
-	t.wrapS = t.wrapT = THREE.RepeatWrapping;
-	return t;
+	material.customProgramCacheKey = () => 'sendra-ground';
+	return material;
 }
 
-// A white disc on nothing, for the markers' dots.
-function discTexture() {
-	const size = 32, canvas = document.createElement('canvas');
-	canvas.width = canvas.height = size;
-	const g = canvas.getContext('2d');
-	g.fillStyle = '#fff';
-	g.beginPath();
-	g.arc(size / 2, size / 2, size / 2 - 1, 0, 2 * Math.PI);
-	g.fill();
-	return new THREE.CanvasTexture(canvas);
+// Round dots: the corners of each point's square left out, worked out rather than sampled
+// from a texture, for the same reason as the ground's lines.
+function markerMaterial() {
+	const material = new THREE.PointsMaterial({color: 0xd9b24c, size: MARKER_SIZE});
+	material.onBeforeCompile = shader => {
+		shader.fragmentShader = shader.fragmentShader.replace('#include <clipping_planes_fragment>',
+			'#include <clipping_planes_fragment>\n\tif (length(gl_PointCoord - 0.5) > 0.5) discard;');
+	};
+	material.customProgramCacheKey = () => 'sendra-marker';
+	return material;
 }
 
 let star = null;

@@ -721,8 +721,11 @@ TEST_F(ServeServer, TheEventStreamIsOnlyForThePageItselfAndIdleClientsCannotLock
 	Stream a(port), b(port);
 	EXPECT_FALSE(a.Token().empty());
 	EXPECT_FALSE(b.Token().empty());
+	client->set_keep_alive(true);
 	httplib::Result state = client->Get("/api/state");
-	EXPECT_TRUE(state && state->status == 200);
+	ASSERT_TRUE(state && state->status == 200);
+	// A connection kept open says for how long, so that a client does not reuse it as it closes.
+	EXPECT_EQ(state->get_header_value("Keep-Alive"), "timeout=" + std::to_string(http.idleTime.count() / 1000));
 	size_t closed = 0;
 	for (auto &c : idle)
 		closed += c->ReceiveAll().empty() && c->ended();
