@@ -1,9 +1,10 @@
 // sendra-sim serve on a scenario of many rovers (30 m apart, a hundred to a row, every one in
 // sight of the focus) in headless chromium: how long until the page has its first frame and
 // every rover, the simulation's pace, and how often the page draws while the focus drives
-// (each frame moves it). For this machine's figures, not a test:
+// (each frame moves it), with how serve's loop spent each frame meanwhile: on a processor,
+// waiting for one (the machine busy elsewhere) or asleep. For this machine's figures, not a test:
 //   node tools/serve-many-rovers.mjs SENDRA_SIM WEB_NPM_DIR CHROMIUM [ROVERS] [SECONDS]
-import {mkdtempSync, rmSync, writeFileSync} from 'node:fs';
+import {mkdtempSync, readFileSync, rmSync, writeFileSync} from 'node:fs';
 import {tmpdir} from 'node:os';
 import {join} from 'node:path';
 import {playwright, startServe} from './serve-start.mjs';
@@ -27,9 +28,13 @@ writeFileSync(join(work, 'rovers.scn'), scenario(Number(rovers)));
 const started = Date.now();
 const serving = startServe(sim, ['rovers.scn'], work), server = serving.server;
 const since = () => ((Date.now() - started) / 1000).toFixed(1);
+// [ms] serve's loop thread has run and waited to run so far (Linux's scheduler statistics).
+const loopTimes = () => readFileSync(`/proc/${server.pid}/task/${server.pid}/schedstat`, 'utf8').split(' ', 2)
+	.map(ns => Number(ns) / 1e6);
 try {
 	const url = await serving.url;
 	console.log(`${since()} s: serving ${rovers} rovers`);
+	const dt = (await (await fetch(new URL('api/session', url))).json()).dt;  // [s] a frame's step
 	const context = await chromium.launchPersistentContext(join(work, 'profile'), {
 		executablePath: chromiumPath, headless: true, viewport: {width: 960, height: 600},
 		args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
@@ -50,12 +55,16 @@ try {
 	await page.keyboard.up('NumpadAdd');
 	const sample = () => page.evaluate(() => [window.sendra.rendered, window.sendra.frame.simt, window.sendra.frame.rate,
 	                                          window.sendra.scale]);
-	const [d0, t0] = await sample(), w0 = Date.now();
+	const [d0, t0] = await sample(), w0 = Date.now(), [run0, wait0] = loopTimes();
 	await page.waitForTimeout(Number(seconds) * 1000);
-	const [d1, t1, rate, scale] = await sample(), span = (Date.now() - w0) / 1000;
+	const [d1, t1, rate, scale] = await sample(), span = (Date.now() - w0) / 1000, [run1, wait1] = loopTimes();
 	console.log(`driving: the page drew ${((d1 - d0) / span).toFixed(1)} times a second, at ${Math.round(scale * 100)} % ` +
 	            `of the resolution at the end; the simulation ran ` +
 	            `${((t1 - t0) / span).toFixed(2)} simulated seconds a second at ${rate.toFixed(1)} frames/s`);
+	const frames = (t1 - t0) / dt, perFrame = ms => (ms / frames).toFixed(1);
+	console.log(`serve's loop, per frame of ${perFrame(span * 1000)} ms: ${perFrame(run1 - run0)} ms on a processor ` +
+	            `(the host's frame and serve's own work), ${perFrame(wait1 - wait0)} ms waiting for one, the rest ` +
+	            `asleep; load average ${readFileSync('/proc/loadavg', 'utf8').split(' ')[0]}`);
 	const shot = join(tmpdir(), 'sendra-many-rovers.png');
 	await page.screenshot({path: shot});
 	console.log(`screenshot: ${shot}`);
