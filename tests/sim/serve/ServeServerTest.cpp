@@ -656,12 +656,11 @@ TEST_F(ServeServer, ASlowTabOfTenThousandRoversCatchesUpFromAFreshStateInPiecesW
 	// After the notice, the fresh state's pieces, each within the budget but for a vessel, hold
 	// every rover once: eight in 3D, the rest as markers; and the tab kept up from then on.
 	std::set<std::string> names;
-	size_t pieces = 0, resets = 0;
+	size_t pieces = 0;
 	bool after = false;
 	for (const auto &[event, data] : RawEvents(got)) {
 		json d = json::parse(data);
 		after = after || (event == "reset" && d["reset"]["behind"] == true);
-		resets += event == "reset";
 		if (!after || event != "piece")
 			continue;
 		++pieces;
