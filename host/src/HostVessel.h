@@ -27,6 +27,9 @@ struct AnimComponent {
 	double state0 = 0, state1 = 1;     // the component's state range
 	MGROUP_TRANSFORM *trans = nullptr;  // owned by the module
 	MGROUP_TRANSFORM::TYPE type = MGROUP_TRANSFORM::NULLTRANSFORM;  // trans->Type(), which an object keeps
+	// A rotation over a range of states without children, such as a wheel's roll: what a
+	// visual's catch-up composes on its fast path.
+	bool lone = false;
 	AnimComponent *parent = nullptr;
 	std::vector<AnimComponent *> children;
 	UINT anim = 0;   // owning animation
@@ -37,6 +40,9 @@ struct AnimComponent {
 struct AnimationRecord {
 	double defstate = 0;  // the state in which the mesh file shows the parts
 	std::vector<AnimComponent *> comps;  // in order of addition
+	// Every component has the state range of the first (the same bits), so that a catch-up
+	// clamps the states once for all of them.
+	bool oneRange = true;
 };
 
 struct MeshSlot {

@@ -268,13 +268,22 @@ ANIMATIONCOMPONENT_HANDLE VESSEL::AddAnimationComponent(UINT anim, double state0
 	comp->state1 = state1;
 	comp->trans = trans;
 	comp->type = trans->Type();
+	comp->lone = comp->type == MGROUP_TRANSFORM::ROTATE && state0 != state1;
 	comp->parent = parentComp;
 	comp->anim = anim;
 	comp->index = static_cast<UINT>(vessel->animations[anim].comps.size());
 	host::AnimComponent *raw = comp.get();
-	vessel->animations[anim].comps.push_back(raw);
-	if (parentComp)
+	host::AnimationRecord &record = vessel->animations[anim];
+	if (!record.comps.empty()) {
+		const host::AnimComponent &first = *record.comps.front();
+		record.oneRange = record.oneRange && std::memcmp(&first.state0, &comp->state0, sizeof state0) == 0 &&
+		                  std::memcmp(&first.state1, &comp->state1, sizeof state1) == 0;
+	}
+	record.comps.push_back(raw);
+	if (parentComp) {
 		parentComp->children.push_back(raw);
+		parentComp->lone = false;
+	}
 	vessel->components.push_back(std::move(comp));
 	vessel->MarkAnimationChanged(anim);
 	return raw;
