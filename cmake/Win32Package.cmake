@@ -1,6 +1,7 @@
 # Makes Sendra2016-<version>-win32.zip, the players' package: Sendra2016.dll for Orbiter 2016
 # built by tools/windows-dll.sh (clang and lld, the Visual C++ ABI) at Modules/Sendra2016.dll,
-# and everything under assets/, as a player unpacks it into the Orbiter 2016 folder.
+# and everything under assets/ (its text files with Windows line ends), as a player unpacks it
+# into the Orbiter 2016 folder.
 # Run with cmake -P and SOURCE_DIR (the repository), WORK (a folder for the DLL and the staged
 # tree, emptied first) and ZIP (the zip to write); the zip is replaced only when complete.
 foreach(var SOURCE_DIR WORK ZIP)
@@ -19,6 +20,15 @@ endif()
 set(tree ${WORK}/tree)
 file(COPY ${SOURCE_DIR}/assets/ DESTINATION ${tree})
 file(COPY ${WORK}/dll/Sendra2016.dll DESTINATION ${tree}/Modules)
+# The readme, the manual and the scenarios with Windows line ends, as Orbiter's own text files
+# have them (a file that has them already stays as it is; the add-on tree keeps its own).
+file(GLOB_RECURSE texts LIST_DIRECTORIES false ${tree}/*.txt ${tree}/*.md ${tree}/*.scn)
+foreach(text ${texts})
+  file(READ ${text} content)
+  string(REPLACE "\r\n" "\n" content "${content}")
+  string(REPLACE "\n" "\r\n" content "${content}")
+  file(WRITE ${text} "${content}")
+endforeach()
 file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE ${tree} ${tree}/*)
 list(SORT files)
 get_filename_component(name ${ZIP} NAME)

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 		std::ostringstream out;
 		bool written = true;
 		try {
-			host::WriteScenario(sim, out, scenario.descriptionKind == "DESC" ? scenario.description : "");
+			host::WriteScenario(sim, out);
 		} catch (const host::HostError &) {
 			written = false;  // a state that cannot be saved, refused with a message
 		}

@@ -1,21 +1,27 @@
 #!/usr/bin/env python3
-"""The mutation check of the rover module.
+"""The mutation check: do the tests notice small faults in the code?
 
-Plants one small fault at a time in the module's sources (Sendra2016/): a relational,
-arithmetic or logical operator changed, a literal nudged in its last digit, a sign dropped, a
-statement left out, two statements, two table rows or two steps of a function swapped. Each
-fault is built in a copy of the project of its own (the normal build is never touched), where
-only what the fault touches is rebuilt; the module's test suite (module_tests) then runs
-against it, stopping at the first failure, within a time limit. A fault is killed when a test
-fails, crashes or runs out of time, and survives when every test passes.
+Plants one small fault at a time in the sources of one part of the project: the rover module
+(Sendra2016/, --part module, the default) or the stand-in host and sendra-sim (host/ but the
+SDK's own headers, and sim/; --part host). A fault is a relational, arithmetic or logical
+operator changed, a literal nudged in its last digit, a sign dropped, a statement left out, two
+statements, two table rows or two steps of a function swapped. Each fault is built in a copy of
+the project of its own (the normal build is never touched), with warnings as errors as CI
+builds, where only what the fault touches is rebuilt. The module's faults are tested by the
+module's test programs; a host or sendra-sim fault by every test program that can see it (one
+built from the faulty file, or running or loading a program that is), cheapest first, each
+built only when its turn comes. A program stops at its first failure, within a time limit. A
+fault is killed when a test fails, crashes or runs out of time, and survives when every test
+passes; one the compiler refuses does not compile, and is left out.
 
-The faults are a sample, drawn with a fixed seed from all faults the sources allow, so that a
-run is repeatable; --sample 60 is a prefix of --sample 600. Faults that cannot change what the
-module does are listed in tools/mutants-equivalent.txt, keyed by the source text they change,
-and are not run. The kill rate counts the other faults that compile.
+The faults are a sample, drawn with a fixed seed from all faults the part's sources allow, so
+that a run is repeatable; --sample 60 is a prefix of --sample 600. Faults that cannot change
+what the code does are listed in tools/mutants-equivalent.txt, keyed by the source text they
+change, and are not run. The kill rate counts the other faults that compile.
 
-Usage: tools/mutants.py [--sample N] [--skip N] [--jobs J] [--min-kill PERCENT] [--file PART]
-                        [--match TEXT] [--check-equivalent] [--list]
+Usage: tools/mutants.py [--part module|host] [--sample N] [--skip N] [--jobs J]
+                        [--min-kill PERCENT] [--file PART] [--match TEXT] [--faults FILE]
+                        [--check-equivalent] [--list]
 Exit status: 0 when the kill rate reaches --min-kill, 1 below it, 2 when the check cannot run
 (the unchanged sources do not build or their tests fail).
 """
@@ -23,8 +29,11 @@ Exit status: 0 when the kill rate reaches --min-kill, 1 below it, 2 when the che
 import argparse
 import decimal
 import os
+import json
 import random
 import re
+import resource
+import shlex
 import shutil
 import signal
 import subprocess
@@ -35,12 +44,30 @@ from dataclasses import dataclass
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-MODULE_DIR = "Sendra2016"
 EQUIVALENTS = ROOT / "tools" / "mutants-equivalent.txt"
 SEED = 2016
-# The module's test programs: its suite and the program of its failed memory requests.
-TEST_BINARIES = ["module_tests", "module_alloc_tests"]
-TARGETS = ["Sendra2016", "stage_assets"] + TEST_BINARIES
+# The host's full run: what fits 90 minutes on 2 cores (README, "Mutation check").
+HOST_SAMPLE = 240
+
+
+@dataclass
+class Part:
+    """Where a part's faults are planted and what tests them."""
+    name: str
+    base: str        # the folder its faults' paths are relative to ("" for the project's root)
+    folders: list    # its source folders, relative to the root
+    excluded: list   # folders (relative to the root) whose own files are not its sources
+    tests: list      # its fixed test programs, or empty: every test that can see the fault
+    targets: list    # what the unchanged copy builds first
+
+
+PARTS = {
+    # The module's suite and the program of its failed memory requests.
+    "module": Part("module", "Sendra2016", ["Sendra2016"], [], ["module_tests", "module_alloc_tests"],
+                   ["Sendra2016", "stage_assets", "module_tests", "module_alloc_tests"]),
+    # The SDK's headers in host/include are the module's interface, not the host's code.
+    "host": Part("host", "", ["host", "sim"], ["host/include"], [], ["all"]),
+}
 
 
 # --- Reading the sources ------------------------------------------------------------------
@@ -61,17 +88,21 @@ def linux_branch(directive, stack):
     return all(stack)
 
 
+RAW_STRING = re.compile(r'(?<![\w])(?:u8|[uUL])?R"([^()\\\s]{0,16})\(')
+
+
 def mask(lines):
-    """Each line with comments, string and character literals, preprocessor lines and lines
-    that only Windows compiles blanked (kept at their length, so that columns still match the
-    source)."""
+    """Each line with comments, string and character literals (raw ones over several lines
+    too), preprocessor lines and lines that only Windows compiles blanked (kept at their
+    length, so that columns still match the source)."""
     out = []
     in_comment = False
+    raw_end = None  # the end of the raw string literal the line is in, if it is in one
     compiled = []  # per open #if: whether its current branch is compiled here
     for line in lines:
         chars = list(line)
         n = len(line)
-        if not in_comment and line.lstrip().startswith("#"):
+        if not in_comment and raw_end is None and line.lstrip().startswith("#"):
             linux_branch(line.strip(), compiled)
             out.append(" " * n)
             continue
@@ -80,7 +111,16 @@ def mask(lines):
             continue
         i = 0
         while i < n:
-            if in_comment:
+            raw = None if in_comment or raw_end is not None else RAW_STRING.match(line, i)
+            if raw_end is not None or raw:
+                if raw:
+                    raw_end, i = ")" + raw.group(1) + '"', i
+                end = line.find(raw_end, i + (raw.end() - i if raw else 0))
+                stop = n if end < 0 else end + len(raw_end)
+                chars[i:stop] = " " * (stop - i)
+                raw_end = raw_end if end < 0 else None
+                i = stop
+            elif in_comment:
                 end = line.find("*/", i)
                 stop = n if end < 0 else end + 2
                 chars[i:stop] = " " * (stop - i)
@@ -106,7 +146,7 @@ def mask(lines):
 
 @dataclass
 class Mutant:
-    path: str        # relative to the module's folder
+    path: str        # relative to its part's base folder
     line: int        # 1-based, for the reader
     kind: str
     key_line: str    # the first source line it changes, as written, without indentation
@@ -114,6 +154,11 @@ class Mutant:
     start: int       # offsets in the file's text
     end: int
     replacement: str
+    base: str = ""   # its part's base folder, relative to the project's root
+
+    def source(self):
+        """The faulty file, relative to the project's root."""
+        return (Path(self.base) / self.path).as_posix()
 
     def key(self):
         return (self.path, self.key_line, self.change)
@@ -166,6 +211,8 @@ def is_statement(code):
         return False
     if re.match(r"^(?:break|continue|return|else|for|if|while|do)\b|^\(void\)", s):
         return False
+    if re.search(r"=\s*(?:delete|default)\s*;$", s):
+        return False  # a special member declared, not a statement
     return not DECLARATION.match(s)
 
 
@@ -227,7 +274,8 @@ def candidates(path, text):
     def indent(i):
         return len(lines[i]) - len(lines[i].lstrip())
 
-    # Statements left out (an empty statement keeps an if's body an if's body) and swapped with
+    # Statements left out (an empty block keeps an if's body an if's body, and unlike an empty
+    # statement draws no warning that the warnings-as-errors build would refuse) and swapped with
     # the next statement at the same depth.
     def begins(i):
         """Whether line i begins a statement rather than continuing the one before."""
@@ -240,7 +288,7 @@ def candidates(path, text):
         if is_statement(c) and begins(i):
             start = offsets[i] + indent(i)
             out.append(Mutant(path, i + 1, "delete", keys[i], "statement left out", start,
-                              offsets[i] + len(lines[i]), ";"))
+                              offsets[i] + len(lines[i]), "{}"))
             j = i + 1
             if (j < len(lines) and is_statement(code[j]) and begins(j) and indent(j) == indent(i)
                     and not independent(code[i], code[j])):
@@ -311,16 +359,21 @@ def swap(path, lines, offsets, keys, i, j, what):
                   lines[j] + "\n" + lines[i])
 
 
-def module_sources(root):
-    base = root / MODULE_DIR
-    return sorted(p for p in base.rglob("*") if p.suffix in (".cpp", ".h") and p.is_file())
+def part_sources(root, part):
+    found = set()
+    for folder in part.folders:
+        found.update(p for p in (root / folder).rglob("*") if p.suffix in (".cpp", ".h") and p.is_file())
+    return sorted(p for p in found
+                  if not any(p.parent == root / e for e in part.excluded))
 
 
-def all_mutants(root):
+def all_mutants(root, part):
     out = []
-    for p in module_sources(root):
-        rel = p.relative_to(root / MODULE_DIR).as_posix()
-        out.extend(candidates(rel, p.read_text()))
+    for p in part_sources(root, part):
+        rel = p.relative_to(root / part.base).as_posix()
+        for m in candidates(rel, p.read_text()):
+            m.base = part.base
+            out.append(m)
     return out
 
 
@@ -386,16 +439,42 @@ def project_files(root):
     return sorted(f for f in listed if f and (root / f).is_file())
 
 
+@dataclass
+class Unit:
+    """A test program, or a test that runs a command, as the copy's ctest lists it."""
+    name: str
+    command: list
+    cwd: str
+    env: dict
+    gtest: bool      # a GoogleTest program, run whole and stopping at its first failure
+    binaries: list   # what it runs or loads that the build makes, as ninja targets
+    seen: set = None  # the project's files it is built from (relative to the root); None: all
+    baseline: float = 0.0  # [s] its run on the unchanged sources
+
+
+def tests_folder(folder):
+    """The source folder whose tests run in a build folder: host for tests/host, sim/serve for
+    tests/sim/serve; for one outside tests/, a name that no source path begins with."""
+    parts = Path(folder).parts
+    return "/".join(parts[1:]) if len(parts) > 1 and parts[0] == "tests" else "\0"
+
+
+def ninja_paths(text):
+    """The paths ninja's tools print one a line, quoted when they hold spaces."""
+    return [shlex.split(line)[0] for line in text.splitlines() if line.strip()]
+
+
 class Worker:
     """A copy of the project and its build, where faults are planted one at a time."""
 
-    def __init__(self, work, index, launcher, make_jobs):
+    def __init__(self, work, index, launcher, make_jobs, part):
         self.make_jobs = make_jobs  # compilers per fault: 2 for a lone worker, else 1
         self.dir = work / f"w{index}"
         self.src = self.dir / "src"
         self.build = self.dir / "build"
         self.launcher = launcher
-        self.proc = None
+        self.part = part
+        self.units = []
 
     def sync(self, files):
         """Makes the copy equal to the project's files, writing only what differs."""
@@ -415,49 +494,131 @@ class Worker:
     def configure(self):
         if (self.build / "build.ninja").exists():
             return
-        args = ["cmake", "-S", str(self.src), "-B", str(self.build), "-G", "Ninja",
-                "-DSENDRA_BUILD_SIM=OFF", "-DSENDRA_BUILD_BENCH=OFF", "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
+        # Warnings are errors, as in CI: a fault CI's build would refuse does not compile.
+        args = ["cmake", "-S", str(self.src), "-B", str(self.build), "-G", "Ninja", "-DSENDRA_WERROR=ON",
+                "-DSENDRA_BUILD_BENCH=OFF", "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
         if self.launcher:
             args.append("-DCMAKE_CXX_COMPILER_LAUNCHER=" + self.launcher)
         run(args, check=True)
 
-    def make(self, jobs=1, timeout=None):
-        r = run(["ninja", "-C", str(self.build), f"-j{jobs}"] + TARGETS, timeout=timeout)
-        return r
+    def make(self, targets, jobs=1, timeout=None):
+        return run(["ninja", "-C", str(self.build), f"-j{jobs}"] + targets, timeout=timeout)
 
-    def test(self, timeout):
-        """The module's test programs one after the other, up to the first that fails."""
-        deadline = time.monotonic() + timeout
-        for binary in TEST_BINARIES:
-            r = run([str(self.build / binary), "--gtest_fail_fast", "--gtest_brief=1", "--gtest_color=no"],
-                    timeout=max(deadline - time.monotonic(), 1.0), cwd=self.build)
+    def ninja_tool(self, *args):
+        return run(["ninja", "-C", str(self.build), "-t"] + list(args), check=True).output
+
+    def find_units(self):
+        """The part's test programs, or for the host every test the copy's ctest lists but
+        those of the packages (which need a package made first), each with the files it is
+        built from: the inputs ninja knows, and the headers each object was compiled with."""
+        if self.part.tests:
+            self.units = [Unit(t, [str(self.build / t)], str(self.build), {}, True, self.part.targets)
+                          for t in self.part.tests]
+            return
+        listing = json.loads(run(["ctest", "--test-dir", str(self.build), "--show-only=json-v1"],
+                                 check=True).output)
+        outputs = {line.rsplit(": ", 1)[0] for line in self.ninja_tool("targets", "all").splitlines()}
+        units = {}
+        for test in listing.get("tests", []):
+            props = {p["name"]: p["value"] for p in test.get("properties", [])}
+            command = test.get("command") or []
+            if (not command or props.get("DISABLED") or props.get("FIXTURES_REQUIRED")
+                    or props.get("FIXTURES_SETUP")):
+                continue
+            gtest = any(a.startswith("--gtest_filter=") for a in command[1:])
+            binaries = []
+            for arg in command:
+                rel = os.path.relpath(os.path.normpath(arg), self.build) if os.path.isabs(arg) else arg
+                if rel in outputs:
+                    binaries.append(rel)
+            if not binaries:
+                continue
+            name = Path(command[0]).name if gtest else test["name"]
+            if name in units:
+                continue
+            env = dict(e.split("=", 1) for e in props.get("ENVIRONMENT", []) if "=" in e)
+            units[name] = Unit(name, command[:1] if gtest else command,
+                               props.get("WORKING_DIRECTORY", str(self.build)), env, gtest, binaries)
+        deps = {}
+        obj = None
+        for line in self.ninja_tool("deps").splitlines():
+            if line and not line[0].isspace():
+                obj = os.path.normpath(os.path.join(self.build, line.split(": #deps")[0]))
+                deps[obj] = []
+            elif line.strip() and obj:
+                deps[obj].append(line.strip())
+        src = os.path.normpath(self.src)
+        for u in units.values():
+            files = set()
+            for p in ninja_paths(self.ninja_tool("inputs", *u.binaries)) + u.binaries:
+                full = os.path.normpath(os.path.join(self.build, p))
+                files.add(full)
+                files.update(os.path.normpath(os.path.join(self.build, d)) for d in deps.get(full, []))
+            u.seen = {os.path.relpath(f, src) for f in files if f.startswith(src + os.sep)}
+        self.units = list(units.values())
+
+    def run_unit(self, u, timeout):
+        args = u.command + (["--gtest_fail_fast", "--gtest_brief=1", "--gtest_color=no"] if u.gtest else [])
+        return run(args, timeout=timeout, cwd=u.cwd, env=u.env)
+
+    def baseline(self):
+        """Runs every unit on the unchanged sources; the name of the first that fails, if one
+        does. The host's units are then ordered cheapest first."""
+        for u in self.units:
+            t0 = time.monotonic()
+            r = self.run_unit(u, 900)
+            u.baseline = time.monotonic() - t0
             if r.timed_out or r.returncode != 0:
-                break
-        return r
+                sys.stderr.write(r.output[-4000:])
+                return u.name
+        if not self.part.tests:
+            self.units.sort(key=lambda u: u.baseline)
+        return None
 
-    def try_mutant(self, m, build_limit, test_limit):
-        target = self.src / MODULE_DIR / m.path
+    def units_for(self, m):
+        """The units that can see m: first those of the tests' folder of m's folder (tests/host
+        for host/src, tests/sim/serve for sim/serve), then the others, each group cheapest
+        first."""
+        seeing = [u for u in self.units if u.seen is None or m.source() in u.seen]
+        own = [u for u in seeing
+               if (m.source() + "/").startswith(tests_folder(os.path.relpath(u.cwd, self.build)) + "/")]
+        return own + [u for u in seeing if u not in own]
+
+    def try_mutant(self, m, build_limit, time_limit):
+        """Plants m, then builds and runs the units that can see it, each in turn, up to the
+        first that fails."""
+        target = self.src / m.source()
         original = target.read_bytes()
         text = original.decode()
         mutated = text[:m.start] + m.replacement + text[m.end:]
+        units = self.units_for(m)
+        if not units:
+            return "survived", "no test is built from the file"
         try:
             target.write_text(mutated)
-            built = self.make(jobs=self.make_jobs, timeout=build_limit)
-            if built.timed_out:
-                return "error", "the build ran out of time"
-            if built.returncode != 0:
-                return "stillborn", "does not compile"
-            t0 = time.monotonic()
-            tested = self.test(timeout=test_limit)
-            elapsed = time.monotonic() - t0
-            if tested.timed_out:
-                return "killed", f"tests ran out of time ({test_limit:.0f} s)"
-            if tested.returncode < 0:
-                return "killed", f"tests crashed ({signal.Signals(-tested.returncode).name})"
-            if tested.returncode != 0:
-                failed = re.findall(r"^\[  FAILED  \] (\S+)", tested.output, re.M)
-                return "killed", (failed[0] if failed else f"exit status {tested.returncode}")
-            return "survived", f"all tests pass ({elapsed:.1f} s)"
+            built = set()
+            elapsed = 0.0
+            for u in units:
+                wanted = [b for b in u.binaries if b not in built]
+                if wanted:
+                    made = self.make(wanted, jobs=self.make_jobs, timeout=build_limit)
+                    if made.timed_out:
+                        return "error", "the build ran out of time"
+                    if made.returncode != 0:
+                        return "stillborn", "does not compile"
+                    built.update(wanted)
+                limit = time_limit(u)
+                t0 = time.monotonic()
+                tested = self.run_unit(u, limit)
+                elapsed += time.monotonic() - t0
+                if tested.timed_out:
+                    return "killed", f"{u.name} ran out of time ({limit:.0f} s)"
+                if tested.returncode < 0:
+                    return "killed", f"{u.name} crashed ({signal.Signals(-tested.returncode).name})"
+                if tested.returncode != 0:
+                    failed = re.findall(r"^\[  FAILED  \] (\S+)", tested.output, re.M)
+                    return "killed", (failed[0] if failed and u.gtest else f"{u.name}: exit status {tested.returncode}")
+            return "survived", f"all tests pass ({len(units)} programs, {elapsed:.1f} s)"
         finally:
             target.write_bytes(original)
 
@@ -467,6 +628,12 @@ class Ran:
     returncode: int
     output: str
     timed_out: bool
+
+
+def children_cpu():
+    """[s] the processor time of the commands the check ran and waited for so far."""
+    r = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return r.ru_utime + r.ru_stime
 
 
 RUNNING = set()  # process groups of the commands running now
@@ -485,9 +652,9 @@ def stop_all():
                 pass
 
 
-def run(args, check=False, timeout=None, cwd=None):
+def run(args, check=False, timeout=None, cwd=None, env=None):
     # Different copies of the project share their compiled files in ccache.
-    env = dict(os.environ, CCACHE_NOHASHDIR="1")
+    env = dict(os.environ, CCACHE_NOHASHDIR="1", **(env or {}))
     p = subprocess.Popen(args, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                          start_new_session=True)
     with RUNNING_LOCK:
@@ -517,27 +684,39 @@ def run(args, check=False, timeout=None, cwd=None):
 def main():
     ap = argparse.ArgumentParser(description=__doc__,
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--sample", type=int, default=600, help="faults drawn from all (default 600)")
+    ap.add_argument("--part", choices=sorted(PARTS), default="module",
+                    help="where faults are planted: module (Sendra2016/, the default) or host (host/ and sim/)")
+    ap.add_argument("--sample", type=int, help="faults drawn from all (default: 600 of the module's, "
+                                               f"{HOST_SAMPLE} of the host's)")
     ap.add_argument("--skip", type=int, default=0, help="leave out the first faults of the draw (default 0)")
     ap.add_argument("--seed", type=int, default=SEED, help=f"of the draw (default {SEED})")
     ap.add_argument("--jobs", type=int, default=2, help="faults built and tested at once (default 2)")
     ap.add_argument("--min-kill", type=float, default=90.0, help="kill rate in percent below which the run fails")
-    ap.add_argument("--file", help="only the sampled faults in module files whose path contains this text")
+    ap.add_argument("--file", help="only the sampled faults in files whose path contains this text")
     ap.add_argument("--match", help="instead of a sample, every fault whose place, change or source line "
                                     "contains this text")
     ap.add_argument("--work", type=Path, default=ROOT / "build-mutants", help="for the copies and their builds")
     ap.add_argument("--list", action="store_true", help="list the sampled faults and do nothing else")
+    ap.add_argument("--faults", type=Path, help="instead of a sample, the faults a file lists as the list of "
+                                                "equivalent faults does (such as build-mutants/survivors.txt)")
     ap.add_argument("--check-equivalent", action="store_true",
                     help="instead of a sample, every fault listed as equivalent, to check that none is killed")
     args = ap.parse_args()
+    part = PARTS[args.part]
+    if args.sample is None:
+        args.sample = HOST_SAMPLE if part.name == "host" else 600
 
-    everything = all_mutants(ROOT)
+    everything = all_mutants(ROOT, part)
     equivalents = read_equivalents(EQUIVALENTS)
-    known = {m.key() for m in everything}
+    # Entries of either part: their paths do not overlap (the module has no host/ or sim/).
+    known = {m.key() for p in PARTS.values() for m in (everything if p is part else all_mutants(ROOT, p))}
     stale = [k for k in equivalents if k not in known]
     chosen = sample(everything, args.skip + args.sample, args.seed)[args.skip:]
     if args.match:
         chosen = [m for m in everything if args.match in m.describe() or args.match in m.key_line]
+    if args.faults:
+        listed = read_equivalents(args.faults)
+        chosen = [m for m in everything if m.key() in listed]
     if args.check_equivalent:
         chosen = [m for m in everything if m.key() in equivalents]
     if args.file:
@@ -545,10 +724,10 @@ def main():
     kinds = {}
     for m in everything:
         kinds[m.kind] = kinds.get(m.kind, 0) + 1
-    print(f"mutants: {len(everything)} faults in {MODULE_DIR}/ ("
+    print(f"mutants: {len(everything)} faults in {', '.join(f + '/' for f in part.folders)} ("
           + ", ".join(f"{n} {k}" for k, n in sorted(kinds.items())) + f"); {len(chosen)} "
           + ("listed as equivalent" if args.check_equivalent else f"with '{args.match}'" if args.match
-             else f"drawn with seed {args.seed}"),
+             else f"listed in {args.faults}" if args.faults else f"drawn with seed {args.seed}"),
           flush=True)
     for k in stale:
         print(f"mutants: warning: {EQUIVALENTS.name} lists a fault the sources no longer have: "
@@ -563,29 +742,36 @@ def main():
     skipped = len(chosen) - len(to_run)
     launcher = shutil.which("ccache")
     jobs = max(1, min(args.jobs, len(to_run))) if to_run else 1
-    workers = [Worker(args.work, i, launcher, 2 if jobs == 1 else 1) for i in range(jobs)]
+    workers = [Worker(args.work, i, launcher, 2 if jobs == 1 else 1, part) for i in range(jobs)]
     files = project_files(ROOT)
     t_start = time.monotonic()
-    baseline = None
+    cpu_start = children_cpu()
     for w in workers:
         print(f"mutants: building the unchanged project in {w.dir}", flush=True)
         w.sync(files)
         w.configure()
-        built = w.make(jobs=2)
+        built = w.make(part.targets, jobs=2)
         if built.returncode != 0:
             sys.stderr.write(built.output[-4000:])
             print("mutants: the unchanged sources do not build", file=sys.stderr)
             return 2
-        t0 = time.monotonic()
-        tested = w.test(timeout=600)
-        if tested.returncode != 0:
-            sys.stderr.write(tested.output[-4000:])
-            print("mutants: the tests fail on the unchanged sources", file=sys.stderr)
+        w.find_units()
+        failed = w.baseline()
+        if failed:
+            print(f"mutants: {failed} fails on the unchanged sources", file=sys.stderr)
             return 2
-        baseline = max(baseline or 0, time.monotonic() - t0)
-    test_limit = max(30.0, 10 * baseline)
+    # Each unit gets ten times what the slowest copy took for it unchanged, at least 30 s.
+    slowest = {}
+    for w in workers:
+        for u in w.units:
+            slowest[u.name] = max(slowest.get(u.name, 0.0), u.baseline)
+
+    def time_limit(u):
+        return max(30.0, 10 * slowest[u.name])
+
     build_limit = 900.0
-    print(f"mutants: the unchanged tests take {baseline:.1f} s; each fault gets {test_limit:.0f} s", flush=True)
+    print(f"mutants: the unchanged tests take {sum(slowest.values()):.1f} s: "
+          + ", ".join(f"{u.name} {u.baseline:.1f} s" for u in workers[0].units), flush=True)
 
     results = [None] * len(to_run)
     lock = threading.Lock()
@@ -600,15 +786,17 @@ def main():
             if k >= len(to_run):
                 return
             m = to_run[k]
-            t0 = time.monotonic()
-            outcome, detail = w.try_mutant(m, build_limit, test_limit)
+            t0, cpu0 = time.monotonic(), children_cpu()
+            outcome, detail = w.try_mutant(m, build_limit, time_limit)
             if STOPPING.is_set():
                 return
             with lock:
                 results[k] = (outcome, detail)
                 done[0] += 1
+                # The processor time is the fault's own only while it is the only one running.
+                cpu = f", {children_cpu() - cpu0:.0f} s CPU" if len(workers) == 1 else ""
                 print(f"[{done[0]:3}/{len(to_run)}] {outcome:9} {m.describe()}: {detail} "
-                      f"[{time.monotonic() - t0:.0f} s]", flush=True)
+                      f"[{time.monotonic() - t0:.0f} s{cpu}]", flush=True)
 
     threads = [threading.Thread(target=work, args=(w,)) for w in workers]
     for t in threads:
@@ -625,6 +813,7 @@ def main():
         print("mutants: interrupted", file=sys.stderr)
         return 130
     minutes = (time.monotonic() - t_start) / 60
+    cpu_minutes = (children_cpu() - cpu_start) / 60
 
     count = {}
     for outcome, _ in results:
@@ -640,7 +829,7 @@ def main():
     if survivors:
         print("\nmutants: faults that no test noticed:")
         for m in survivors:
-            text = (ROOT / MODULE_DIR / m.path).read_text()
+            text = (ROOT / m.source()).read_text()
             after = (text[:m.start] + m.replacement + text[m.end:])
             line_start = text.rfind("\n", 0, m.start) + 1
             print(f"  {m.describe()}\n      was: {m.key_line}\n      now: "
@@ -650,15 +839,17 @@ def main():
         print(f"mutants: listed as equivalent but killed: {m.describe()}")
     if args.check_equivalent:
         print(f"\nmutants: {len(listed_but_killed)} of the {len(chosen)} faults listed as equivalent were killed; "
-              f"{minutes:.1f} min")
+              f"{minutes:.1f} min, {cpu_minutes:.1f} min of processor time")
         return 1 if listed_but_killed or errors else 0
 
     judged = killed + survived
     rate = 100.0 * killed / judged if judged else 100.0
-    how = f"with '{args.match}'" if args.match else f"drawn (seed {args.seed})"
+    how = (f"with '{args.match}'" if args.match else f"listed in {args.faults}" if args.faults
+           else f"drawn (seed {args.seed})")
     print(f"\nmutants: {len(chosen)} faults {how} of {len(everything)}; {skipped} listed as "
           f"equivalent, {count.get('stillborn', 0)} do not compile, {errors} could not be built in time; "
-          f"{killed} of {judged} killed: {rate:.1f}% (at least {args.min_kill:g}% wanted); {minutes:.1f} min")
+          f"{killed} of {judged} killed: {rate:.1f}% (at least {args.min_kill:g}% wanted); {minutes:.1f} min, "
+          f"{cpu_minutes:.1f} min of processor time")
     if errors:
         return 2
     return 0 if rate >= args.min_kill else 1

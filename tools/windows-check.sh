@@ -8,8 +8,9 @@
 #     exports (tools/windows/orbiter2016-api.txt), from msvcrt.dll only names it exports
 #     (tools/windows/msvcrt-exports-i686.txt), from kernel32.dll GetProcAddress. And the SDK
 #     stand-in's headers leave InitLib and Date2Int undeclared, as the real SDK's do, so that
-#     the module's own declarations are what it compiles with (with -Werror) on either.
-#     Not run: these machines cannot execute 32-bit programs.
+#     the module's own declarations are what it compiles with (with -Werror) on either. Its
+#     header asks for Windows Vista or later, as the readme says. Run under emulation by
+#     tools/msvc-abi-drive.sh --arch i686.
 #  2. The module cross-built with mingw-w64 for 64 bits, with the stand-in host's DLL:
 #     module_smoke loads, drives and unloads Sendra2016.dll under wine.
 # Needs clang, lld, llvm, g++-mingw-w64-i686, g++-mingw-w64-x86-64 and wine64 (Debian). Builds
@@ -51,6 +52,9 @@ awk '/^Import {/{on = 1} /^Export {/{on = 0} on && /^ *Name: /{dll = $2} on && /
 	"$work/tables.txt" >"$work/imports.txt"
 dlls=$(cut -d' ' -f1 "$work/imports.txt" | LC_ALL=C sort -u | tr '\n' ' ')
 echo "     imports from: $dlls($(wc -l <"$work/imports.txt") names)"
+check "its header asks for Windows Vista or later (subsystem version 6.0), as the readme says" \
+	sh -c "grep -q 'MajorSubsystemVersion: 6\$' '$work/headers.txt' && grep -q 'MinorSubsystemVersion: 0\$' '$work/headers.txt' &&
+		grep -q 'Windows Vista or later' assets/Sendra2016-readme.txt"
 check "it imports from orbiter.exe, msvcrt.dll and kernel32.dll only" \
 	[ "$dlls" = "kernel32.dll msvcrt.dll orbiter.exe " ]
 

@@ -188,4 +188,18 @@ if [ -n "$missing" ]; then
 	rm -f "$out/Sendra2016.dll"
 	die "the module calls C library functions that msvcrt.dll does not export: $missing"
 fi
+# The 32-bit DLL computes in SSE2, as the builds that are run and compared do: the x87 only
+# where a double crosses a call in ST0, as the 32-bit calling convention returns one (fld to
+# return it, fstp to take what a called function returned, or to drop it). Any other x87
+# instruction is arithmetic in the x87's extended precision.
+if [ "$arch" = i686 ]; then
+	x87=$(llvm-objdump -d --no-show-raw-insn "$out/Sendra2016.dll" | awk '$1 ~ /^[0-9a-f]+:$/ && $2 ~ /^f/ {
+		if ($2 ~ /^(fld|fstp)[sl]?$/ && $3 !~ /^%st/) next
+		if ($2 == "fstp" && $3 == "%st(0)") next
+		print $2 }' | LC_ALL=C sort | uniq -c | awk '{printf "%s%s (%d)", sep, $2, $1; sep = ", "}')
+	if [ -n "$x87" ]; then
+		rm -f "$out/Sendra2016.dll"
+		die "the DLL computes with the x87, not SSE2: $x87"
+	fi
+fi
 echo "$out/Sendra2016.dll"

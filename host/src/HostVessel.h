@@ -95,6 +95,9 @@ public:
 	std::vector<char> classText;
 	host::Module *module = nullptr;
 	int flightModel;
+	bool enableFocus = true;  // whether it can take the focus: its class's EnableFocus
+	std::string navSteps;     // NAVFREQ as read: a whole number per nav receiver, single spaces
+	                          // between; empty when none was read
 	std::unique_ptr<VESSEL> plainInterface;  // the host's own interface when the module gave none
 
 	// What the module declared (unset values stay empty).

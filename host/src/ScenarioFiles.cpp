@@ -1,6 +1,7 @@
 // The host's side of a vessel's scenario block.
 #include "ScenarioFiles.h"
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -188,6 +189,21 @@ void ParseMode(Vessel &v, std::string_view key, std::string_view rest) {
 		v.adcMode = static_cast<DWORD>(*mode);
 }
 
+// "NAVFREQ s s ...": the tuned step of each nav receiver, as many as the line gives. The
+// real host reads a step as an int.
+void ParseNavSteps(Vessel &v, std::string_view rest) {
+	std::string steps;
+	for (std::string_view w : SplitWords(rest)) {
+		std::optional<long long> step = ParseInteger(w);
+		if (!step || *step < INT_MIN || *step > INT_MAX) {
+			Problem(v, "NAVFREQ: expected a whole number per nav receiver, got '" + std::string(rest) + "'");
+			return;
+		}
+		steps += (steps.empty() ? "" : " ") + std::to_string(*step);
+	}
+	v.navSteps = std::move(steps);
+}
+
 }  // namespace
 
 void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs) {
@@ -233,6 +249,8 @@ void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs) {
 			vs->arot = _V(ToRadians((*n)[0]), ToRadians((*n)[1]), ToRadians((*n)[2]));
 	} else if (EqualsNoCase(key, "RCSMODE") || EqualsNoCase(key, "AFCMODE")) {
 		ParseMode(v, key, rest);
+	} else if (EqualsNoCase(key, "NAVFREQ")) {
+		ParseNavSteps(v, rest);
 	}
 }
 
@@ -260,6 +278,10 @@ void WriteDefaultVesselLines(Vessel &v, FILEHANDLE scn) {
 		out << "  RCSMODE " << v.rcsMode << '\n';
 	if (v.adcMode != 0)
 		out << "  AFCMODE " << v.adcMode << '\n';
+	if (!v.navSteps.empty())
+		out << "  NAVFREQ " << v.navSteps << '\n';
+	else if (v.enableFocus)
+		out << "  NAVFREQ 0 0\n";
 }
 
 SavedPlace PlaceToSave(double lng, double lat, double hdg) {

@@ -58,12 +58,23 @@ private:
 	std::string text_;
 };
 
-// A block of the scenario that the stand-in host does not model (CAMERA, HUD, MFD, PANEL, VC,
-// a plugin's), kept as read so that a save writes it back.
+// A block of the scenario that the stand-in host does not model (a description, CAMERA, HUD,
+// MFD, PANEL, VC, a plugin's), kept as read so that a save writes it back.
 struct ScenarioBlock {
-	std::string name;  // the word after "BEGIN_": "CAMERA", "MFD", "ExtMFD", ...
+	std::string name;  // the word after "BEGIN_": "DESC", "HYPERDESC", "CAMERA", "MFD", "ExtMFD", ...
 	long line = 0;     // line of its BEGIN_ header
 	std::string text;  // every line from the header to the block's end, each ending in '\n'
+};
+
+// What a loaded scenario holds that the host does not model, kept for the saves, which
+// write it back as read (the camera block aimed at the vessel the camera is on).
+struct KeptScenario {
+	std::string environment;            // the environment's lines other than System and Date
+	                                    // (Context, Script, Help, ...), each ending in '\n'
+	std::vector<ScenarioBlock> blocks;  // in file order
+	std::string cameraTarget;           // the vessel that took the focus last since the loading,
+	                                    // which the camera follows; empty: the camera is where
+	                                    // the file put it
 };
 
 // The lines of one vessel block, handed out by oapiReadScenario_nextline: trimmed, with ';'
@@ -126,11 +137,11 @@ private:
 void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs);
 
 // The host's own scenario lines, parsed into vs: STATUS Landed <body>, POS <lng> <lat>,
-// HEADING (degrees), ALT (metres) and AROT (degrees); RCSMODE (0..2) and AFCMODE (0..7) go to
-// the vessel itself. The first word must be the key, letter case ignored. Other lines are
-// ignored, as the real host ignores them: PRPLEVEL, THLEVEL, NAVFREQ, XPDR, DOCKINFO, IDS,
-// ATTACHED and FLIGHTDATA concern tanks, thrusters, radios, docks and attachments, which the
-// stand-in's vessels do not have, so they are not saved again. What the stand-in
+// HEADING (degrees), ALT (metres) and AROT (degrees); RCSMODE (0..2), AFCMODE (0..7) and
+// NAVFREQ (a whole number, the tuned step, per nav receiver) go to the vessel itself. The first word must be the key, letter case ignored.
+// Other lines are ignored, as the real host ignores them: PRPLEVEL, THLEVEL, XPDR, DOCKINFO,
+// IDS, ATTACHED and FLIGHTDATA concern tanks, thrusters, transponders, docks and attachments,
+// which the stand-in's vessels do not have, so they are not saved again. What the stand-in
 // cannot honour (an orbiting vessel, a surface base, an unknown body) and values that cannot
 // be read are reported as problems: to the block being loaded if there is one, else to the
 // simulation.
@@ -138,8 +149,9 @@ void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs);
 
 // The host's own lines for a landed vessel, as the base clbkSaveState writes them:
 // STATUS Landed <body>, POS (degrees, 10 decimals), HEADING (degrees 0..360, 6 decimals),
-// ALT (metres, 3 decimals), AROT (degrees, 6 decimals), then RCSMODE unless it is 1 and
-// AFCMODE unless it is 0. The place is written as PlaceToSave gives it. A state that is not
+// ALT (metres, 3 decimals), AROT (degrees, 6 decimals), then RCSMODE unless it is 1,
+// AFCMODE unless it is 0, and NAVFREQ with the steps read, or "0 0" for a vessel that can take
+// the focus (the real host gives such a vessel two receivers when it declares none). The place is written as PlaceToSave gives it. A state that is not
 // finite cannot be written so that it loads again: it is reported to the simulation as a problem.
 void WriteDefaultVesselLines(Vessel &v, FILEHANDLE scn);
 

@@ -37,6 +37,12 @@ constexpr double kJdToMjd = 2400000.5;
 constexpr double kMjdJ2000 = 51544.5;
 constexpr double kDaysPerJulianYear = 365.25;
 
+// Descriptions, which the real writer puts first.
+constexpr const char *kDescriptionBlocks[] = {"DESC", "HYPERDESC", "URLDESC"};
+// The blocks of the real host's user interface, in the order its writer puts them before the
+// ships. It reads the first block of each kind (of MFDs, the first for each side).
+constexpr const char *kInterfaceBlocks[] = {"CAMERA", "HUD", "MFD", "PANEL", "VC"};
+
 // The text of a file, line by line, with the line number for errors.
 class LineCursor {
 public:
@@ -108,41 +114,23 @@ private:
 	std::unordered_map<std::string, long> first_;
 };
 
-void ReadDescription(LineCursor &c, ScenarioFile &out, const std::string &kind) {
-	long start = c.number();
-	std::string end = "END_" + kind;
-	std::string text;
-	bool first = true;
-	while (c.Next()) {
-		if (StartsWithNoCase(c.line(), end)) {
-			out.descriptionKind = kind;
-			out.description = std::move(text);
-			return;
-		}
-		if (!first)
-			text += '\n';
-		text += c.line();
-		first = false;
-	}
-	c.Fail(start, "BEGIN_" + kind + " has no " + end);
-}
-
 void ReadEnvironment(LineCursor &c, ScenarioFile &out) {
 	long start = c.number();
 	while (c.Next()) {
 		std::string_view t = c.content();
 		if (StartsWithNoCase(t, "END_ENVIRONMENT"))
 			return;
-		std::vector<std::string_view> words = SplitWords(t);
-		if (words.empty())
+		if (Trim(c.line()).empty())
 			continue;
-		if (EqualsNoCase(words[0], "System")) {
+		std::vector<std::string_view> words = SplitWords(t);
+		std::string_view key = words.empty() ? std::string_view() : words[0];
+		if (EqualsNoCase(key, "System")) {
 			if (words.size() != 2)
 				c.Fail("System: expected one name, got '" + std::string(t) + "'");
 			if (!EqualsNoCase(words[1], "Sol"))
 				c.Fail("unknown planetary system '" + std::string(words[1]) + "' (the stand-in host has Sol only)");
 			out.system = "Sol";
-		} else if (EqualsNoCase(words[0], "Date")) {
+		} else if (EqualsNoCase(key, "Date")) {
 			std::optional<double> value = words.size() == 3 ? ParseDouble(words[2]) : std::nullopt;
 			if (!value)
 				c.Fail("Date: expected MJD, JD or JE and a finite number, got '" + std::string(t) + "'");
@@ -156,8 +144,14 @@ void ReadEnvironment(LineCursor &c, ScenarioFile &out) {
 				c.Fail("Date: unknown time scale '" + std::string(words[1]) + "' (expected MJD, JD or JE)");
 			if (!std::isfinite(out.mjd))
 				c.Fail("Date: '" + std::string(t) + "' is a date beyond the range of numbers");
+		} else {
+			// Context, Script, Help, Playback and what a later host may add: the real host acts
+			// on them (Script runs when the scenario loads), so a save keeps them.
+			if (out.environment.size() + c.line().size() + 1 > kMaxKeptBlockBytes)
+				c.Fail("BEGIN_ENVIRONMENT (line " + std::to_string(start) + ") holds more than " +
+				       std::to_string(kMaxKeptBlockBytes) + " bytes of text");
+			out.environment.append(c.line()).push_back('\n');
 		}
-		// Context, Script, Help and Playback concern the real host's user interface.
 	}
 	c.Fail(start, "BEGIN_ENVIRONMENT has no END_ENVIRONMENT");
 }
@@ -235,15 +229,13 @@ void ReadShips(LineCursor &c, ScenarioFile &out) {
 	c.Fail(start, "BEGIN_SHIPS has no END_SHIPS");
 }
 
-// A block the stand-in does not model (CAMERA, HUD, MFD, PANEL, VC, a plugin's), kept as it
-// stands for the saves: it ends at END_<name>, or at END for a plugin's block.
-void KeepBlock(LineCursor &c, ScenarioFile &out) {
-	if (out.blocks.size() >= kMaxKeptBlocks)
-		c.Fail("more than " + std::to_string(kMaxKeptBlocks) + " blocks that the stand-in host keeps");
+// A block the stand-in does not model, kept as it stands for the saves, from its header
+// (the current line) to the line for which ends is true.
+template <typename Ends>
+ScenarioBlock KeepBlock(LineCursor &c, std::string name, const std::string &missingEnd, Ends ends) {
 	ScenarioBlock b;
 	b.line = c.number();
-	b.name = BlockName(c.line());
-	std::string end = "END_" + b.name;
+	b.name = std::move(name);
 	auto add = [&] {
 		if (b.text.size() + c.line().size() + 1 > kMaxKeptBlockBytes)
 			c.Fail("BEGIN_" + b.name + " (line " + std::to_string(b.line) + ") holds more than " +
@@ -253,14 +245,51 @@ void KeepBlock(LineCursor &c, ScenarioFile &out) {
 	add();
 	while (c.Next()) {
 		add();
+		if (ends())
+			return b;
+	}
+	c.Fail(b.line, "BEGIN_" + b.name + " has no " + missingEnd);
+}
+
+// A description: text of any lines up to the first that begins with its END_<kind>.
+ScenarioBlock KeepDescription(LineCursor &c, const std::string &kind) {
+	std::string end = "END_" + kind;
+	return KeepBlock(c, kind, end, [&] { return StartsWithNoCase(c.line(), end); });
+}
+
+// CAMERA, HUD, MFD, PANEL, VC or a plugin's block: it ends at END_<name>, or at END as a
+// plugin's does.
+ScenarioBlock KeepOtherBlock(LineCursor &c) {
+	std::string name = BlockName(c.line());
+	std::string end = "END_" + name;
+	return KeepBlock(c, name, end + " or END", [&] {
 		std::string_view t = c.content();
 		std::vector<std::string_view> words = SplitWords(t);
-		if (EqualsNoCase(t, "END") || (!words.empty() && EqualsNoCase(words[0], end))) {
-			out.blocks.push_back(std::move(b));
-			return;
-		}
+		return EqualsNoCase(t, "END") || (!words.empty() && EqualsNoCase(words[0], end));
+	});
+}
+
+// The real host looks for each block of its user interface from the start of the file and so
+// reads the first of a kind: its kind as it names it in messages ("CAMERA", "MFD Left"), or
+// empty for a block it has any number of.
+std::string OneOfAKind(const ScenarioBlock &b) {
+	for (std::string kind : kInterfaceBlocks) {
+		if (!EqualsNoCase(b.name, kind))
+			continue;
+		if (kind != "MFD")
+			return kind;
+		const std::string first = b.text.substr(0, b.text.find('\n'));
+		std::vector<std::string_view> words = SplitWords(Trim(StripComment(first)));
+		return words.size() > 1 ? kind + " " + std::string(words[1]) : kind;
 	}
-	c.Fail(b.line, "BEGIN_" + b.name + " has no " + end + " or END");
+	return "";
+}
+
+// Kinds of blocks are told apart without regard to letter case, as the real host finds them.
+std::string KindKey(std::string kind) {
+	for (char &ch : kind)
+		ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+	return kind;
 }
 
 }  // namespace
@@ -272,6 +301,24 @@ ScenarioFile ParseScenario(const std::string &text, const std::string &label) {
 	out.path = label;
 	LineCursor c(text, label);
 	SeenBlocks seen;
+	std::unordered_map<std::string, long> firstOfKind;  // by KindKey
+	size_t kept = 0;                                    // kept blocks and second ones passed over
+	auto keep = [&](ScenarioBlock b) {
+		if (++kept > kMaxKeptBlocks)
+			c.Fail(b.line, "more than " + std::to_string(kMaxKeptBlocks) + " blocks that the stand-in host keeps");
+		std::string kind = OneOfAKind(b);
+		if (!kind.empty()) {
+			auto [it, fresh] = firstOfKind.emplace(KindKey(kind), b.line);
+			if (!fresh) {
+				out.warnings.push_back(HostError::Format(label, b.line,
+				                                         "a second " + kind + " block (the first is at line " +
+				                                             std::to_string(it->second) +
+				                                             ") is passed over, as Orbiter reads the first"));
+				return;
+			}
+		}
+		out.blocks.push_back(std::move(b));
+	};
 	// Block headers begin at column 0; anything else between blocks is no block's and is
 	// ignored, as by the real host.
 	while (c.Next()) {
@@ -279,17 +326,13 @@ ScenarioFile ParseScenario(const std::string &text, const std::string &label) {
 		if (!StartsWithNoCase(line, "BEGIN_"))
 			continue;
 		++out.blocksRead;
-		bool found = false;
-		for (const char *kind : {"DESC", "HYPERDESC", "URLDESC"})
-			if (StartsWithNoCase(line, std::string("BEGIN_") + kind)) {
-				seen.Enter(c, "description");
-				ReadDescription(c, out, kind);
-				found = true;
-				break;
-			}
-		if (found)
-			continue;
-		if (StartsWithNoCase(line, "BEGIN_ENVIRONMENT")) {
+		const char *description = nullptr;
+		for (const char *kind : kDescriptionBlocks)
+			if (StartsWithNoCase(line, std::string("BEGIN_") + kind))
+				description = kind;
+		if (description) {
+			keep(KeepDescription(c, description));
+		} else if (StartsWithNoCase(line, "BEGIN_ENVIRONMENT")) {
 			seen.Enter(c, "BEGIN_ENVIRONMENT");
 			ReadEnvironment(c, out);
 		} else if (StartsWithNoCase(line, "BEGIN_FOCUS")) {
@@ -299,7 +342,7 @@ ScenarioFile ParseScenario(const std::string &text, const std::string &label) {
 			seen.Enter(c, "BEGIN_SHIPS");
 			ReadShips(c, out);
 		} else {
-			KeepBlock(c, out);
+			keep(KeepOtherBlock(c));
 		}
 	}
 	return out;
@@ -424,13 +467,16 @@ void LoadScenario(Simulation &sim, const ScenarioFile &scenario) {
 		sim.ReportProblem(p);
 	for (const std::string &p : kept)
 		sim.ReportProblem(p);
+	for (const std::string &p : scenario.warnings)
+		sim.ReportProblem(p);
 	if (scenario.vessels.empty() && scenario.blocksRead == 0)
 		sim.ReportProblem(scenario.path + ": holds no vessels and no blocks; is it a scenario file?");
-	sim.SetKeptBlocks(scenario.blocks);
 	if (!scenario.focus.empty())
 		focus = sim.FindVessel(scenario.focus);
 	sim.SetStartMJD(scenario.mjd - sim.simt() / 86400.0);
 	sim.FinishCreation(created, focus);
+	// The camera stays where the file put it until the focus moves.
+	sim.SetKept({scenario.environment, scenario.blocks, ""});
 }
 
 // --- Writing ------------------------------------------------------------------------------
@@ -457,59 +503,76 @@ void CheckWritable(const Vessel &v) {
 		bad("the name would end the ships");
 }
 
-// The kept blocks the real writer puts before the ships, in its order (camera, HUD, MFDs, then
-// the panel or virtual cockpit, each kind in read order); the others go to after, in read order.
-std::vector<const ScenarioBlock *> InWriterOrder(const std::vector<ScenarioBlock> &blocks,
-                                                 std::vector<const ScenarioBlock *> &after) {
-	static const char *const kBeforeShips[] = {"CAMERA", "HUD", "MFD", "PANEL", "VC"};
-	std::vector<const ScenarioBlock *> before;
-	for (const char *kind : kBeforeShips)
-		for (const ScenarioBlock &b : blocks)
-			if (EqualsNoCase(b.name, kind))
-				before.push_back(&b);
-	for (const ScenarioBlock &b : blocks)
-		if (std::none_of(std::begin(kBeforeShips), std::end(kBeforeShips),
-		                 [&](const char *kind) { return EqualsNoCase(b.name, kind); }))
-			after.push_back(&b);
-	return before;
+// The camera block's text with each TARGET line naming target, its indentation kept.
+std::string AimCamera(const std::string &text, const std::string &target) {
+	std::string out;
+	for (size_t pos = 0; pos < text.size();) {
+		size_t eol = text.find('\n', pos);
+		std::string_view line(text.data() + pos, (eol == std::string::npos ? text.size() : eol) - pos);
+		pos = eol == std::string::npos ? text.size() : eol + 1;
+		std::vector<std::string_view> words = SplitWords(Trim(StripComment(line)));
+		if (!words.empty() && EqualsNoCase(words[0], "TARGET"))
+			out.append(line.substr(0, line.find_first_not_of(" \t"))).append("TARGET ").append(target);
+		else
+			out.append(line);
+		out.push_back('\n');
+	}
+	return out;
 }
 
-// The lines of text, with a blank put before any line that would end the block early.
-void WriteDescription(std::ostream &out, const std::string &description) {
-	out << "BEGIN_DESC\n";
-	size_t pos = 0;
-	while (pos < description.size()) {
-		size_t eol = description.find('\n', pos);
-		std::string_view line(description.data() + pos,
-		                      (eol == std::string::npos ? description.size() : eol) - pos);
-		pos = eol == std::string::npos ? description.size() : eol + 1;
-		if (!line.empty() && line.back() == '\r')
-			line.remove_suffix(1);
-		if (StartsWithNoCase(line, "END_DESC"))
-			out << ' ';
-		out << line << '\n';
+// The kept blocks in the real writer's places: the descriptions first, in read order; before
+// the ships the camera, HUD, MFDs, then the panel or virtual cockpit (each kind in read order);
+// the others after the ships, in read order.
+struct BlocksInPlace {
+	std::vector<const ScenarioBlock *> descriptions, beforeShips, afterShips;
+};
+
+BlocksInPlace InWriterOrder(const std::vector<ScenarioBlock> &blocks) {
+	auto isOneOf = [](const ScenarioBlock &b, const auto &kinds) {
+		return std::any_of(std::begin(kinds), std::end(kinds), [&](const char *kind) { return EqualsNoCase(b.name, kind); });
+	};
+	BlocksInPlace in;
+	for (const char *kind : kInterfaceBlocks)
+		for (const ScenarioBlock &b : blocks)
+			if (EqualsNoCase(b.name, kind))
+				in.beforeShips.push_back(&b);
+	for (const ScenarioBlock &b : blocks) {
+		if (isOneOf(b, kDescriptionBlocks))
+			in.descriptions.push_back(&b);
+		else if (!isOneOf(b, kInterfaceBlocks))
+			in.afterShips.push_back(&b);
 	}
-	out << "END_DESC\n\n";
+	return in;
 }
 
 }  // namespace
 
-void WriteScenario(Simulation &sim, std::ostream &out, const std::string &description) {
+void WriteScenario(Simulation &sim, std::ostream &out) {
 	for (const auto &v : sim.vessels())
 		CheckWritable(*v);
 	double mjd = sim.mjd();
 	if (!std::isfinite(mjd))
 		throw HostError("the simulation's date is not finite and cannot be saved");
 
-	WriteDescription(out, description);
-	out << "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD " << Format("%.10f", mjd) << "\nEND_ENVIRONMENT\n\n";
+	const KeptScenario &kept = sim.kept();
+	BlocksInPlace blocks = InWriterOrder(kept.blocks);
+	for (const ScenarioBlock *b : blocks.descriptions)
+		out << b->text << '\n';
+	if (blocks.descriptions.empty())
+		out << "BEGIN_DESC\nEND_DESC\n\n";
+	out << "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD " << Format("%.10f", mjd) << '\n'
+	    << kept.environment << "END_ENVIRONMENT\n\n";
 	out << "BEGIN_FOCUS\n";
 	if (Vessel *f = sim.focus())
 		out << "  Ship " << f->name << '\n';
 	out << "END_FOCUS\n\n";
-	std::vector<const ScenarioBlock *> after;  // written after the ships
-	for (const ScenarioBlock *b : InWriterOrder(sim.keptBlocks(), after))
-		out << b->text << '\n';
+	for (const ScenarioBlock *b : blocks.beforeShips) {
+		// The real host writes the camera as it stands: on the vessel that took the focus last.
+		if (EqualsNoCase(b->name, "CAMERA") && !kept.cameraTarget.empty())
+			out << AimCamera(b->text, kept.cameraTarget) << '\n';
+		else
+			out << b->text << '\n';
+	}
 
 	out << "BEGIN_SHIPS\n";
 	std::vector<std::string> earlier = sim.TakeProblems();
@@ -534,7 +597,7 @@ void WriteScenario(Simulation &sim, std::ostream &out, const std::string &descri
 		}
 	}
 	out << "END_SHIPS\n";
-	for (const ScenarioBlock *b : after)
+	for (const ScenarioBlock *b : blocks.afterShips)
 		out << '\n' << b->text;
 	restore();
 	if (!out)
@@ -575,20 +638,18 @@ SaveFileSystem &SystemFiles() {
 	return files;
 }
 
-void SaveScenario(Simulation &sim, const std::string &path, const std::string &description) {
-	SaveScenario(sim, path, description, SystemFiles());
-}
+void SaveScenario(Simulation &sim, const std::string &path) { SaveScenario(sim, path, SystemFiles()); }
 
 namespace {
 
-// The scenario's text for a save to path, read back to make sure that what the modules and
-// the description put in does not break the file's structure (a line END of their own, a
-// line too long to read). All of the text comes first: a vessel that cannot be saved stops
-// the save before any file is made.
-std::string SavedText(Simulation &sim, const std::string &path, const std::string &description) {
+// The scenario's text for a save to path, read back to make sure that what the modules put
+// in does not break the file's structure (a line END of their own, a line too long to read).
+// All of the text comes first: a vessel that cannot be saved stops the save before any file
+// is made.
+std::string SavedText(Simulation &sim, const std::string &path) {
 	std::ostringstream text;
 	try {
-		WriteScenario(sim, text, description);
+		WriteScenario(sim, text);
 	} catch (const HostError &e) {
 		throw HostError(path, 0, std::string("cannot save the scenario: ") + e.what());
 	}
@@ -656,7 +717,7 @@ void WriteReplacing(SaveFileSystem &files, const std::string &path, mode_t mode,
 
 }  // namespace
 
-void SaveScenario(Simulation &sim, const std::string &path, const std::string &description, SaveFileSystem &files) {
+void SaveScenario(Simulation &sim, const std::string &path, SaveFileSystem &files) {
 	if (path.empty())
 		throw HostError("a scenario needs a file name to be saved to");
 	struct stat st;
@@ -667,7 +728,7 @@ void SaveScenario(Simulation &sim, const std::string &path, const std::string &d
 		throw HostError(path, 0, "is not a regular file and is not replaced");
 	// A replaced file keeps its permissions; a new one gets the usual ones less the umask.
 	mode_t mode = exists ? (st.st_mode & 07777) : 0666;
-	WriteReplacing(files, path, mode, SavedText(sim, path, description));
+	WriteReplacing(files, path, mode, SavedText(sim, path));
 }
 
 }  // namespace host

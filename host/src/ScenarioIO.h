@@ -24,19 +24,24 @@ struct ScenarioVesselBlock {
 
 struct ScenarioFile {
 	std::string path;             // as given, for error messages
-	std::string descriptionKind;  // "DESC", "HYPERDESC", "URLDESC" or empty
-	std::string description;      // the description block's text, lines joined with '\n'
 	std::string system = "Sol";
 	double mjd = 51982.0;         // BEGIN_ENVIRONMENT "Date MJD"
+	std::string environment;      // the environment's other lines as read, each ending in '\n'
 	std::string focus;            // BEGIN_FOCUS "Ship"; empty without one
 	long focusLine = 0;
 	std::vector<ScenarioVesselBlock> vessels;
-	std::vector<ScenarioBlock> blocks;  // the kept blocks, in file order
-	size_t blocksRead = 0;              // blocks of any kind, the description included
+	// The kept blocks in file order: descriptions (DESC, HYPERDESC, URLDESC) and the blocks
+	// of the real host's user interface and plugins.
+	std::vector<ScenarioBlock> blocks;
+	size_t blocksRead = 0;              // blocks of any kind, the descriptions included
+	// What the reader passed over that a user may miss, each "file:line: what" (a second
+	// CAMERA block: the real host reads the first).
+	std::vector<std::string> warnings;
 };
 
-// Most text the reader keeps of one kept block [bytes], and most kept blocks: a real scenario
-// has a few blocks of a few lines.
+// Most text the reader keeps of one kept block or of the environment's other lines [bytes],
+// and most kept blocks (those passed over as second ones included): a real scenario has a
+// few blocks of a few lines.
 constexpr size_t kMaxKeptBlockBytes = size_t(1) << 20;
 constexpr size_t kMaxKeptBlocks = 10000;
 
@@ -52,19 +57,20 @@ ScenarioFile ReadScenarioFile(const std::string &path);
 // configuration or module here, a vessel not landed on a known body, a surface base, a line
 // the host's parser cannot read, a focus that names no vessel), and then leaves the
 // simulation as it was. Problems that do not stop the load (a mesh that cannot be read, a file
-// with neither vessels nor blocks) stay in the simulation's problem list for the caller. The
-// scenario's kept blocks replace the simulation's, for its saves.
+// with neither vessels nor blocks, the reader's warnings) stay in the simulation's problem
+// list for the caller. What the scenario keeps replaces the simulation's, for its saves.
 void LoadScenario(Simulation &sim, const ScenarioFile &scenario);
 
-// Writes the whole simulation as a scenario in the real writer's order: description,
-// environment with the current MJD, focus, the kept CAMERA, HUD, MFD, PANEL and VC blocks,
-// ships (each "name:Class", its clbkSaveState, END), then the other kept blocks in the order
-// they were read.
-void WriteScenario(Simulation &sim, std::ostream &out, const std::string &description = "");
+// Writes the whole simulation as a scenario in the real writer's order: the kept descriptions
+// (an empty DESC without one), environment with the current MJD and the kept lines, focus,
+// the kept CAMERA (its TARGET naming the object the camera is on), HUD, MFD, PANEL and VC
+// blocks, ships (each "name:Class", its clbkSaveState, END), then the other kept blocks in the
+// order they were read.
+void WriteScenario(Simulation &sim, std::ostream &out);
 
 // Saves to path through a temporary file renamed over it, so that a failure never leaves a
 // half-written scenario and never touches an existing file. Throws HostError on failure.
-void SaveScenario(Simulation &sim, const std::string &path, const std::string &description = "");
+void SaveScenario(Simulation &sim, const std::string &path);
 
 // The file operations a save goes through: the operating system's by default. A test gives
 // one that fails part-way, since a test run as root cannot rely on a read-only folder. Each
@@ -85,6 +91,6 @@ public:
 // The operating system's file operations.
 SaveFileSystem &SystemFiles();
 
-void SaveScenario(Simulation &sim, const std::string &path, const std::string &description, SaveFileSystem &files);
+void SaveScenario(Simulation &sim, const std::string &path, SaveFileSystem &files);
 
 }  // namespace host

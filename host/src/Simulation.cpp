@@ -140,6 +140,7 @@ Vessel *Simulation::BeginCreation(const std::string &name, const std::string &cl
 		if (auto x = cfg.Vector("CrossSections")) v->crossSections = *x;
 		if (auto x = cfg.Vector("RotResistance")) v->rotDrag = *x;
 		if (auto x = cfg.Vector("CameraOffset")) v->cameraOffset = *x;
+		if (auto x = cfg.Bool("EnableFocus")) v->enableFocus = *x;
 		if (auto x = cfg.Value("MeshName")) {
 			MeshSlot slot;
 			slot.name = *x;
@@ -226,9 +227,11 @@ void Simulation::SetFocus(Vessel *v) {
 			InCallback(old, [&] { cb->clbkFocusChanged(false, v, old); });
 	}
 	focus_ = v;
-	if (v)
+	if (v) {
+		kept_.cameraTarget = v->name;
 		if (VESSEL2 *cb = v->callbacks())
 			InCallback(v, [&] { cb->clbkFocusChanged(true, v, old); });
+	}
 	UpdateVisuals();
 }
 

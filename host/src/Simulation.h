@@ -76,7 +76,7 @@ public:
 	const std::vector<std::unique_ptr<Vessel>> &vessels() const { return vessels_; }
 
 	// Focus: clbkFocusChanged(false, ...) on the vessel that loses it, then (true, ...) on the
-	// one that gains it.
+	// one that gains it. The camera goes to the new focus, as in the real host.
 	Vessel *focus() const { return focus_; }
 	void SetFocus(Vessel *v);
 
@@ -86,9 +86,9 @@ public:
 	double mjd() const { return options_.mjd + simt_ / 86400.0; }
 	void SetStartMJD(double mjd) { options_.mjd = mjd; }
 
-	// The loaded scenario's blocks that the host does not model, for its saves.
-	const std::vector<ScenarioBlock> &keptBlocks() const { return keptBlocks_; }
-	void SetKeptBlocks(std::vector<ScenarioBlock> blocks) { keptBlocks_ = std::move(blocks); }
+	// What the loaded scenario holds that the host does not model, for its saves.
+	const KeptScenario &kept() const { return kept_; }
+	void SetKept(KeptScenario kept) { kept_ = std::move(kept); }
 	uint64_t frameCount() const { return frames_; }
 
 	// Input for the next frame's keyboard step (focus vessel) and rudder targets.
@@ -167,7 +167,7 @@ private:
 	SimOptions options_;
 	std::vector<std::unique_ptr<Body>> bodies_;
 	std::vector<std::unique_ptr<Vessel>> vessels_;
-	std::vector<ScenarioBlock> keptBlocks_;
+	KeptScenario kept_;
 	// By name, so that finding one (and refusing a duplicate) does not walk every vessel.
 	std::unordered_map<std::string, Vessel *> vesselsByName_;
 	Vessel *focus_ = nullptr;

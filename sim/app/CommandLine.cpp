@@ -94,7 +94,8 @@ std::optional<std::string> Closest(const std::string &word, const std::vector<st
 	return *best;
 }
 
-[[noreturn]] void UnknownCommand(const std::string &word) {
+// root, for a first word: the Orbiter folder where it was looked for as a scenario too.
+[[noreturn]] void UnknownCommand(const std::string &word, const std::string *root = nullptr) {
 	std::vector<std::string> names;
 	std::string all;
 	for (const CommandInfo &c : kCommands) {
@@ -103,8 +104,10 @@ std::optional<std::string> Closest(const std::string &word, const std::vector<st
 	}
 	std::optional<std::string> closest = Closest(word, names);
 	throw UsageError("unknown command '" + word + "'" +
+	                 (root ? ", and no scenario file of that name is here or in " + *root + "/Scenarios/" : "") +
 	                 (closest ? "; did you mean '" + *closest + "'?" : " (the commands are " + all + ")"));
 }
+
 
 // The words of a command line: options with their values, in order, and the other words.
 struct Words {
@@ -121,6 +124,12 @@ std::optional<bool> TakesValue(const std::string &name) {
 		if (name == o.name)
 			return o.kind != options::Kind::Flag;
 	return std::nullopt;
+}
+
+// A word that is an option's name, where that option's value was expected.
+bool IsOptionName(const std::string &word) {
+	return word.size() > 2 && word.rfind("--", 0) == 0 &&
+	       (word == "--help" || word == "--version" || TakesValue(word.substr(0, word.find('='))));
 }
 
 // The command whose help a usage error points at: one with options of its own.
@@ -173,7 +182,7 @@ Words Split(const std::vector<std::string> &args) {
 			w.options.emplace_back(name, a.substr(equals + 1));
 		else if (!*value)
 			w.options.emplace_back(name, std::nullopt);
-		else if (i + 1 < args.size())
+		else if (i + 1 < args.size() && !IsOptionName(args[i + 1]))
 			w.options.emplace_back(name, args[++i]);
 		else
 			w.wrong = w.wrong.value_or(name + " needs a value");
@@ -242,15 +251,15 @@ void CheckReach(CommandLine &cl) {
 	options::Layers layers = options::LayersOf(cl, cl.command);
 	if (!layers.drive)
 		return;
-	double minDt = *std::min_element(layers.drive->dts.begin(), layers.drive->dts.end());
+	double step = LongestStep(layers.drive->dts);
 	for (const Option &o : options::Table()) {
 		if (!o.beyondStep || !(o.commands & options::Bit(cl.command)))
 			continue;
 		options::Value v = o.target.get(layers);
 		const double *t = std::get_if<double>(&v);
-		if (t && !StepAdvances(*t, minDt))
+		if (t && !StepAdvances(*t, step))
 			throw UsageError(std::string(o.name) + ": " + host::FormatShortest(*t) + " s is too " + o.beyondStep +
-			                     " for a step of " + host::FormatShortest(minDt) +
+			                     " for a step of " + host::FormatShortest(step) +
 			                     " s: the simulation time would stop advancing",
 			                 cl.command);
 	}
@@ -368,7 +377,7 @@ CommandLine ParseCommandLine(const std::vector<std::string> &args, const std::st
 			named = true;
 			rest.erase(rest.begin());
 		} else if (!IsScenario(rest.front(), root)) {
-			UnknownCommand(rest.front());
+			UnknownCommand(rest.front(), &root);
 		}
 	}
 	if (w.unknown)
@@ -382,6 +391,8 @@ CommandLine ParseCommandLine(const std::vector<std::string> &args, const std::st
 	}
 	if (cl.command == Command::Help || w.help) {
 		if (cl.command == Command::Help && !rest.empty()) {
+			if (rest.size() > 1)
+				throw UsageError("unexpected argument '" + rest[1] + "': help is about one command at most");
 			const CommandInfo *about = FindCommand(rest.front());
 			if (!about)
 				UnknownCommand(rest.front());

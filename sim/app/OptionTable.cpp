@@ -278,6 +278,15 @@ Value Parse(const Option &o, const std::string &text) {
 		bool ok = !name.empty() && name.size() <= 253;
 		for (char c : name)
 			ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':' || c == '_');
+		// One colon is a name with a port, which no page's Host matches: pages reach the
+		// server on its own port, whatever name they use (an IPv6 address has two colons).
+		size_t colon = name.find(':');
+		if (ok && colon != std::string::npos && name.find(':', colon + 1) == std::string::npos) {
+			if (host::ParseInteger(std::string_view(name).substr(colon + 1)))
+				throw UsageError(std::string(o.name) + ": '" + text +
+				                 "' has a port; give the name alone, as pages reach the server on its own port");
+			ok = false;
+		}
 		if (!ok)
 			Bad(o, text, Expected(o));
 		return name;

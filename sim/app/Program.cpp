@@ -89,9 +89,12 @@ int Main(const std::vector<std::string> &args, std::ostream &out, std::ostream &
 	} catch (const host::HostError &e) {
 		err << "sendra-sim: " << host::Printable(e.what()) << '\n';
 		return kExitInput;
+	} catch (const OutOfMemory &e) {
+		// What did not fit is named; everything made for it is freed by now.
+		err << "sendra-sim: out of memory: " << e.what() << '\n';
+		return kExitInput;
 	} catch (const std::bad_alloc &) {
-		// What the scenario holds did not fit; everything made for it is freed by now.
-		err << "sendra-sim: out of memory: the scenario is too large\n";
+		err << "sendra-sim: out of memory\n";
 		return kExitInput;
 	} catch (const std::exception &e) {
 		err << "sendra-sim: internal error: " << host::Printable(e.what()) << '\n';

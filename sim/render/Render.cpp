@@ -1,6 +1,7 @@
 // The render command: a drive run up to a moment, and the focus vessel's picture then.
 #include "render/Render.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "HostError.h"
@@ -44,25 +45,32 @@ void RenderDrive(const RenderOptions &o, std::ostream &err) {
 	if (!view || !format || !fits(o.size.width) || !fits(o.size.height))
 		throw std::invalid_argument("render: the view, the picture's size or its file type is not one render draws");
 	// Made first, so that a file that cannot be written fails before the drive.
-	StagedFile file(o.out);
+	size_t slash = o.out.rfind('/');
+	OutputFolder folder(slash == std::string::npos ? "." : o.out.substr(0, std::max<size_t>(slash, 1)),
+	                    OutputFolder::Use::Shared);
+	OutputSet set(folder, o.out);
+	StagedFile file(set, o.out.substr(slash + 1), o.out);
 	DriveOptions d = o.drive;
 	d.duration = o.at;
 	DriveScript script = LoadDriveScript(d);
 	Session session(d.session, err);
 	Drive drive(session, std::move(script), d);
 	WarnSkippedSaves(session, drive.script());
-	drive.ToEnd();
+	NeedingMemory("the drive needs more memory than there is", [&] { drive.ToEnd(); });
 	host::Simulation &sim = session.simulation();
 	if (!sim.focus())
 		throw host::HostError(session.label(), 0, "no vessel has the focus: there is nothing to picture");
 	try {
-		WritePicture(FocusScene(sim, *view), *view, o.size.width, o.size.height, *format, file.out());
+		NeedingMemory("the picture is too large", [&] {
+			WritePicture(FocusScene(sim, *view), *view, o.size.width, o.size.height, *format, file.out());
+		});
 	} catch (const std::runtime_error &) {
 		// A file that cannot take the picture (a full disk) is the file's error.
 		file.Check();
 		throw;
 	}
-	file.Commit();
+	file.Close();
+	set.Commit();
 }
 
 }  // namespace sim

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <optional>
 #include <set>
 
@@ -43,11 +44,12 @@ void WriteWhole(StagedFile &file, Write write) {
 // A run's output files and saves, filled as the drive goes and put in place together at its
 // end; on a failure or an end signal, nothing of them is left, nor the folders made for them.
 struct RunFiles {
-	// out is made in folders first.
-	RunFiles(const std::string &out, OutputFolders &folders, size_t animColumns, const host::Simulation &sim)
-		: trajectoryFile(out + "/trajectory.csv"), hudFile(out + "/hud.csv"),
-		  finalFile(out + "/final.scn"), trackFile(out + "/track.svg"), poseFile(out + "/pose.png"),
-		  saves(out, folders), trajectory(trajectoryFile.out(), animColumns), hud(hudFile.out()), track(sim) {}
+	// out is open.
+	RunFiles(const OutputFolder &out, OutputFolders &folders, size_t animColumns, const host::Simulation &sim)
+		: set(out, out.PathOf("trajectory.csv")), trajectoryFile(set, "trajectory.csv", out.PathOf("trajectory.csv")),
+		  hudFile(set, "hud.csv", out.PathOf("hud.csv")), finalFile(set, "final.scn", out.PathOf("final.scn")),
+		  trackFile(set, "track.svg", out.PathOf("track.svg")), poseFile(set, "pose.png", out.PathOf("pose.png")),
+		  saves(out, set, &folders), trajectory(trajectoryFile.out(), animColumns), hud(hudFile.out()), track(sim) {}
 
 	// Throws host::HostError naming the first file whose writing has failed.
 	void Check() const {
@@ -57,8 +59,12 @@ struct RunFiles {
 	// The last files, from the simulation as the drive left it; every file closed.
 	void Finish(Session &session);
 	// Every file and save in place at once.
-	void Commit();
+	void Commit() {
+		saves.Check();
+		set.Commit();
+	}
 
+	OutputSet set;
 	StagedFile trajectoryFile, hudFile, finalFile, trackFile, poseFile;
 	StagedSaves saves;
 	TrajectoryRecorder trajectory;
@@ -73,22 +79,15 @@ void RunFiles::Finish(Session &session) {
 	WriteWhole(finalFile, [&](std::ostream &out) { session.Write(out); });
 	WriteWhole(trackFile, [&](std::ostream &out) { WriteTrackMap(track, sim, out); });
 	WriteWhole(poseFile, [&](std::ostream &out) {
-		WritePicture(FocusScene(sim, View::Iso), View::Iso, kDefaultPictureWidth, kDefaultPictureHeight,
-		             PictureFormat::Png, out);
+		NeedingMemory("the picture is too large", [&] {
+			WritePicture(FocusScene(sim, View::Iso), View::Iso, kDefaultPictureWidth, kDefaultPictureHeight,
+			             PictureFormat::Png, out);
+		});
 	});
 }
 
-void RunFiles::Commit() {
-	// No end signal between the renames: the outputs are all the old ones or all the new.
-	HeldSignals held;
-	saves.Check();
-	for (StagedFile *f : {&trajectoryFile, &hudFile, &finalFile, &trackFile, &poseFile})
-		f->Commit();
-	saves.Commit();
-}
-
 // A save event's file inside the output folder: checked before anything is written.
-void CheckSaves(const DriveScript &script, const std::string &out) {
+void CheckSaves(const DriveScript &script, const OutputFolder &out) {
 	std::set<std::string> names;
 	for (const ScriptEvent &e : script.events)
 		if (e.kind == ScriptEvent::Kind::Save)
@@ -154,9 +153,20 @@ private:
 	double next_ = 1;  // [s] the line comes after the frame that reaches it
 };
 
+// A time the steps summed up to, with no more digits than it has within the tolerance: the
+// 250th step of 0.02 s ends at 5 s, not at 4.999999999999981 s.
+std::string TimeText(double t) {
+	for (int digits = 1; digits < 17; ++digits) {
+		std::string text = host::Format("%.*g", digits, t);
+		if (std::fabs(std::strtod(text.c_str(), nullptr) - t) <= kTimeTolerance)
+			return text;
+	}
+	return host::FormatShortest(t);
+}
+
 void WarnLateEvents(Session &session, const Drive &drive) {
 	std::vector<ScriptEvent> late = drive.Undelivered();
-	const std::string end = " the end of the run at " + host::FormatShortest(session.simulation().simt()) + " s";
+	const std::string end = " the end of the run at " + TimeText(session.simulation().simt()) + " s";
 	auto event = [](const ScriptEvent &e) { return "'" + DescribeEvent(e) + "' at " + host::FormatShortest(e.t) + " s"; };
 	const std::string &label = drive.script().label;
 	if (late.size() <= kLateEventsNamed) {
@@ -200,15 +210,18 @@ void PrintSummary(std::ostream &out, const RunReport &report) {
 RunReport RunDrive(const RunOptions &o, RunConsole console) {
 	if (o.recordEvery == 0)
 		throw std::invalid_argument("a run records every Nth frame with N >= 1");
+	// Before anything else: the folder is this run's alone, and what a run killed while it put
+	// its outputs in place left there is put back.
+	OutputFolder out(o.out, OutputFolder::Use::Exclusive);
 	DriveScript script = LoadDriveScript(o.drive);
 	Session session(o.drive.session, console.err);
 	Drive drive(session, std::move(script), o.drive);
-	CheckSaves(drive.script(), o.out);
+	CheckSaves(drive.script(), out);
 	host::Simulation &sim = session.simulation();
 
 	OutputFolders folders;  // before the files: removed, when empty, after them
-	folders.Make(o.out);
-	RunFiles files(o.out, folders, AnimationColumns(sim), sim);
+	out.Make(folders);
+	RunFiles files(out, folders, AnimationColumns(sim), sim);
 	drive.SetSaves([&](const std::string &name) { files.saves.Save(session, name); });
 	sim.onFrameEnd = [&](host::Simulation &s) {
 		uint64_t k = s.frameCount();
@@ -218,7 +231,7 @@ RunReport RunDrive(const RunOptions &o, RunConsole console) {
 			files.track.Record(s);
 		}
 	};
-	{
+	NeedingMemory("the drive needs more memory than there is", [&] {
 		ProgressBar progress(console.err, console.progress && !o.quiet, drive.duration());
 		SecondLines lines(console.out, console.outIsTerminal, progress);
 		while (drive.Running()) {
@@ -231,7 +244,7 @@ RunReport RunDrive(const RunOptions &o, RunConsole console) {
 			}
 			progress.Update(sim.frameCount(), sim.simt());
 		}
-	}
+	});
 	sim.onFrameEnd = nullptr;
 	files.Finish(session);
 	WarnLateEvents(session, drive);

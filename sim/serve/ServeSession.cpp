@@ -20,49 +20,27 @@
 #include "Text.h"
 #include "serve/ServeKeys.h"
 #include "session/KeyNames.h"
+#include "session/OutputFiles.h"
 #include "session/Paths.h"
 
 namespace sim {
 
 namespace {
 
+const char kProgramStem[] = "sendra-sim";  // the quicksave's name when the scenario's cannot be used
+const int kExitNotSaved = 3;               // the program's status for an output that cannot be written
+
 std::string Stem(const std::optional<std::string> &scenario) {
 	if (!scenario)
-		return "sendra-sim";
+		return kProgramStem;
 	std::string name = *scenario;
 	size_t slash = name.rfind('/');
 	if (slash != std::string::npos)
 		name = name.substr(slash + 1);
 	if (name.size() > 4 && host::EqualsNoCase(name.substr(name.size() - 4), ".scn"))
 		name.resize(name.size() - 4);
-	return name.empty() || name[0] == '.' ? "sendra-sim" : name;
+	return name.empty() || name[0] == '.' ? kProgramStem : name;
 }
-
-// The saves' file operations with one change: the finished file is linked to its name, which
-// fails if that name exists, instead of renamed over it.
-class NoReplaceFiles : public host::SaveFileSystem {
-public:
-	int Rename(const std::string &from, const std::string &to) override {
-		taken = false;
-		if (::link(from.c_str(), to.c_str()) == 0) {
-			::unlink(from.c_str());
-			return 0;
-		}
-		int err = errno;
-		if (err == EEXIST) {
-			taken = true;
-			return err;
-		}
-		// A file system without hard links: a rename, which cannot tell a name taken at
-		// this very moment, after the check that it is free.
-		if (Exists(to)) {
-			taken = true;
-			return EEXIST;
-		}
-		return host::SaveFileSystem::Rename(from, to);
-	}
-	bool taken = false;  // the last rename failed because the name was in use
-};
 
 std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, bool three) {
 	using nlohmann::json;
@@ -164,23 +142,38 @@ void ServeSession::Step(bool broadcast, double rate) {
 	hub_.SetSnapshot(FrameEncoder::State(sim, mixer_.connected()));
 }
 
-std::string ServeSession::Save(const std::string &folder) {
-	NoReplaceFiles files;
-	std::string prefix = (folder.empty() ? std::string(".") : folder) + "/" + stem_ + "-quicksave-";
-	const int kMaxNumber = 9999;
-	for (int n = 1; n <= kMaxNumber; ++n) {
-		std::string path = prefix + host::Format("%04d", n) + ".scn";
-		if (Exists(path))
-			continue;
-		try {
-			session_.Save(path, files);
-			return path;
-		} catch (const host::HostError &) {
-			if (!files.taken)
-				throw;
-		}
-	}
-	throw host::HostError(prefix + "NNNN.scn", 0, "cannot save the scenario: every number up to 9999 is in use");
+std::string ServeSession::QuicksaveBase(const OutputFolder &folder) const {
+	const std::string longest = stem_ + "-quicksave-0001.scn";
+	return static_cast<long>(std::max(longest.size(), kLongestStagedName)) <= folder.NameMax() ? stem_
+	                                                                                          : std::string(kProgramStem);
+}
+
+std::string ServeSession::Save(const std::string &folderPath, std::string *why) {
+	OutputFolder folder(folderPath.empty() ? std::string(".") : folderPath, OutputFolder::Use::Shared);
+	const std::string base = QuicksaveBase(folder);
+	const std::string first = base + "-quicksave-0001.scn";
+	OutputSet set(folder, folder.PathOf(first));
+	StagedSaves saves(folder, set, nullptr);
+	saves.Stage(session_, first);
+	// The numbers in turn; when all are taken, a name of its own rather than no save.
+	const int kMaxNumber = 9999, kOtherNames = 100;
+	bool numbered = true;
+	std::optional<std::string> name = set.CommitNew([&](int i) -> std::optional<std::string> {
+		numbered = i < kMaxNumber;
+		if (numbered)
+			return base + host::Format("-quicksave-%04d.scn", i + 1);
+		if (i < kMaxNumber + kOtherNames)
+			return base + "-quicksave-" + RandomName(6) + ".scn";
+		return std::nullopt;
+	});
+	if (!name)
+		throw host::HostError(folder.PathOf(base + "-quicksave-NNNN.scn"), 0,
+		                      "cannot save the scenario: every name for it is in use");
+	if (why && base != stem_)
+		*why = "the scenario's file name is too long for the name of its quicksave in " + folder.path();
+	else if (why && !numbered)
+		*why = "every quicksave number up to " + std::to_string(kMaxNumber) + " is in use in " + folder.path();
+	return folder.PathOf(*name);
 }
 
 // --- The real-time loop -------------------------------------------------------------------
@@ -191,7 +184,9 @@ std::atomic<bool> g_stop{false};
 
 extern "C" void OnStopSignal(int) { g_stop.store(true); }
 
-// The stop signals' handlers while serving, and the earlier ones back afterwards.
+// The stop signals' handlers while serving, and the earlier dispositions back afterwards. A
+// signal the program was started with ignored (nohup's SIGHUP) stays ignored. A write beyond
+// the file-size limit fails as on a full disk, so that the save can go elsewhere.
 class StopSignals {
 public:
 	StopSignals() {
@@ -201,34 +196,88 @@ public:
 		sa.sa_handler = OnStopSignal;
 		sigemptyset(&sa.sa_mask);
 		// SIGHUP too: a closed terminal or a logout ends the server as Ctrl-C does, saved.
-		for (size_t i = 0; i < kSignals.size(); ++i)
-			::sigaction(kSignals[i], &sa, &old_[i]);
+		for (size_t i = 0; i < kSignals.size(); ++i) {
+			::sigaction(kSignals[i], nullptr, &old_[i]);
+			if (old_[i].sa_handler != SIG_IGN)
+				::sigaction(kSignals[i], &sa, nullptr);
+		}
+		sa.sa_handler = SIG_IGN;
+		::sigaction(SIGXFSZ, &sa, &oldFileSize_);
 	}
 	~StopSignals() {
 		for (size_t i = 0; i < kSignals.size(); ++i)
 			::sigaction(kSignals[i], &old_[i], nullptr);
+		::sigaction(SIGXFSZ, &oldFileSize_, nullptr);
 	}
 
 private:
 	static constexpr std::array<int, 3> kSignals{SIGINT, SIGTERM, SIGHUP};
 	std::array<struct sigaction, 3> old_;
+	struct sigaction oldFileSize_;
 };
 
-// Fails at once if no file can be made in folder, where the save goes when serve stops, rather
-// than after a session that could then not be kept.
-void CheckSaveFolder(const std::string &folder) {
-	std::string probe = folder + "/.sendra-sim-save-check-XXXXXX";
-	int fd = ::mkstemp(probe.data());
-	if (fd < 0) {
-		int err = errno;
-		char cwd[4096];
-		std::string where = folder == "." && ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : folder;
-		throw host::HostError("serve: cannot save in " + where + " (" + std::strerror(err) +
+std::string Absolute(const std::string &folder) {
+	char cwd[4096];
+	return folder == "." && ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : folder;
+}
+
+// Fails at once if the save cannot be staged in folder, where it goes when serve stops, rather
+// than after a session that would then be saved elsewhere; says when the save's name there
+// will not be the usual one.
+void CheckSaveFolder(const ServeSession &session, const std::string &folder, std::ostream &err) {
+	try {
+		OutputFolder f(folder, OutputFolder::Use::Shared);
+		OutputSet set(f, f.PathOf(session.QuicksaveBase(f) + "-quicksave-0001.scn"));
+		size_t id = 0;
+		int fd = -1;
+		if (int error = set.Create(0666, id, fd))
+			throw host::HostError(std::strerror(error));
+		::close(fd);
+		if (session.QuicksaveBase(f) != session.stem())
+			err << "sendra-sim: warning: the scenario's file name is too long for the name of its quicksave; it will be "
+			       "saved as "
+			    << kProgramStem << "-quicksave-NNNN.scn\n";
+	} catch (const host::HostError &e) {
+		throw host::HostError("serve: cannot save in " + Absolute(folder) + " (" + e.what() +
 		                      "), where the simulation is saved when serve stops; run it in a folder it can "
 		                      "write to");
 	}
-	::close(fd);
-	::unlink(probe.c_str());
+}
+
+// Where the save goes: the current folder, else the user's home, else the temporary folder.
+std::vector<std::string> SavePlaces() {
+	std::vector<std::string> places{"."};
+	const char *home = std::getenv("HOME");
+	const char *temp = std::getenv("TMPDIR");
+	for (const char *place : {home, temp && temp[0] == '/' ? temp : "/tmp"})
+		if (place && place[0] == '/' && std::find(places.begin(), places.end(), place) == places.end())
+			places.push_back(place);
+	return places;
+}
+
+// Saves the session in the first of the places that takes it, saying why it is not the first;
+// returns the path, or nothing when no place took it.
+std::optional<std::string> SaveSomewhere(ServeSession &session, std::ostream &err) {
+	std::vector<std::string> places = SavePlaces(), failures;
+	for (size_t i = 0; i < places.size(); ++i) {
+		try {
+			std::string why;
+			std::string path = session.Save(places[i], &why);
+			if (!why.empty())
+				err << "sendra-sim: " << host::Printable(why) << '\n';
+			return path;
+		} catch (const host::HostError &e) {
+			err << "sendra-sim: " << host::Printable(e.what())
+			    << (i + 1 < places.size() ? "; saving in " + host::Printable(places[i + 1]) + " instead" : std::string())
+			    << '\n';
+			failures.push_back(Absolute(places[i]));
+		}
+	}
+	std::string tried;
+	for (size_t i = 0; i < failures.size(); ++i)
+		tried += (i == 0 ? "" : i + 1 == failures.size() ? " and " : ", ") + failures[i];
+	err << "sendra-sim: the simulation could not be saved: " << host::Printable(tried) << " would not take it\n";
+	return std::nullopt;
 }
 
 std::string Url(const std::string &bind, int port) {
@@ -240,9 +289,9 @@ std::string Url(const std::string &bind, int port) {
 
 int RunServe(const ServeOptions &o, ServeConsole console) {
 	StopSignals signals;
-	CheckSaveFolder(".");
 	WebFiles files = DefaultWebFiles();
 	ServeSession session(o, files, console.err);
+	CheckSaveFolder(session, ".", console.err);
 	if (!Exists(files.page + "/index.html"))
 		console.err << "sendra-sim: warning: the page's files are missing from " << files.page
 		            << "; rebuild sendra-sim to make them\n";
@@ -289,9 +338,11 @@ int RunServe(const ServeOptions &o, ServeConsole console) {
 	}
 	session.Stop();
 	double simt = session.simulation().simt();
-	std::string path = session.Save(".");
+	std::optional<std::string> path = SaveSomewhere(session, console.err);
+	if (!path)
+		return kExitNotSaved;
 	console.out << "sendra-sim: stopped at t=" << host::Format("%.2f", simt) << " s; saved the simulation to "
-	            << path << std::endl;
+	            << host::Printable(*path) << std::endl;
 	return 0;
 }
 

@@ -13,6 +13,7 @@
 #include "serve/ServeInput.h"
 #include "serve/ServeOptions.h"
 #include "serve/ServeScene.h"
+#include "session/OutputSet.h"
 #include "session/Session.h"
 
 namespace sim {
@@ -50,8 +51,14 @@ public:
 	// Ends the streams and stops the server; the simulation stays as it is.
 	void Stop();
 	// Saves the simulation to folder/<scenario name>-quicksave-NNNN.scn with the first
-	// number not in use, never replacing a file; returns the path. Throws host::HostError.
-	std::string Save(const std::string &folder);
+	// number not in use, never replacing a file; returns the path. The name starts with
+	// sendra-sim instead when the scenario's is too long for the folder, and when every number
+	// is in use it ends in letters of its own; why then says so. Throws host::HostError.
+	std::string Save(const std::string &folder, std::string *why = nullptr);
+	// The start of the quicksave's name in folder: the scenario's file name without .scn, or
+	// sendra-sim when a quicksave's name would be too long with it.
+	std::string QuicksaveBase(const OutputFolder &folder) const;
+	const std::string &stem() const { return stem_; }
 
 	host::Simulation &simulation() { return session_.simulation(); }
 	ServeHub &hub() { return hub_; }
@@ -74,8 +81,10 @@ struct ServeConsole {
 	std::ostream &err;  // warnings
 };
 
-// Serves until SIGINT, SIGTERM or SIGHUP, then saves. Refuses to start where the save could
-// not be written. Returns the exit status; throws like the session does.
+// Serves until SIGINT, SIGTERM or SIGHUP, then saves: in the current folder, else in the
+// user's home or the temporary folder, saying why. Refuses to start where the save could not
+// be written. Returns the exit status, 3 when no place took the save; throws like the session
+// does.
 int RunServe(const ServeOptions &options, ServeConsole console);
 
 }  // namespace sim

@@ -34,7 +34,7 @@ double DurationOf(const DriveScript &script, const DriveOptions &o) {
 		return kDefaultDurationWithoutEvents;
 	const ScriptEvent &last = script.events.back();
 	double duration = last.t + kDurationAfterLastEvent;
-	if (!StepAdvances(duration, *std::min_element(o.dts.begin(), o.dts.end())))
+	if (!StepAdvances(duration, LongestStep(o.dts)))
 		throw host::HostError(script.label, last.line,
 		                      "the time is too late for the step lengths: the simulation time would stop advancing");
 	return duration;
@@ -43,6 +43,8 @@ double DurationOf(const DriveScript &script, const DriveOptions &o) {
 }  // namespace
 
 bool StepAdvances(double until, double dt) { return std::nextafter(until, INFINITY) - until <= dt; }
+
+double LongestStep(const std::vector<double> &dts) { return *std::max_element(dts.begin(), dts.end()); }
 
 DriveScript LoadDriveScript(const DriveOptions &o) {
 	if (o.script)

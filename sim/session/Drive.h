@@ -23,6 +23,9 @@ struct DriveOptions {
 // Whether a step of dt [s] still advances the simulation time at every time up to until [s]:
 // beyond that, adding dt no longer changes the time and a drive would never end.
 bool StepAdvances(double until, double dt);
+// The longest of the step lengths, used in turn: while it advances the time, every round of
+// steps does, whatever the shorter ones do.
+double LongestStep(const std::vector<double> &dts);
 
 // The drive script of options: its file, or the built-in drive when neither a script nor a
 // scenario is given, or none. Throws host::HostError for a script that cannot be used.

@@ -90,33 +90,23 @@ void CheckStandardOutput(std::ostream &out) {
 
 namespace {
 
-// Makes the temporary file beside path, registered as pending; returns its descriptor.
-int MakeTemporary(const std::string &path, std::string &temp, PendingPath &pending) {
-	// mkstemp picks a name no other writer uses.
-	std::vector<char> name(path.begin(), path.end());
-	const char suffix[] = ".partial-XXXXXX";
-	name.insert(name.end(), suffix, suffix + sizeof suffix);
-	HeldSignals held;
-	int fd = ::mkstemp(name.data());
-	if (fd < 0)
-		throw host::HostError(path, 0, "cannot create the file: " + Reason(errno));
-	temp = name.data();
-	pending = PendingPath(temp, false);
+int CreateStaged(OutputSet &set, const std::string &name, const std::string &path) {
+	size_t id = 0;
+	int fd = -1;
+	if (int error = set.Create(0666, id, fd))
+		throw host::HostError(path, 0, "cannot create the file: " + Reason(error));
+	set.Place(id, name, path);
 	return fd;
 }
 
 }  // namespace
 
-StagedFile::StagedFile(std::string path)
-	: path_(std::move(path)), fd_(MakeTemporary(path_, temp_, pending_)), buffer_(fd_, kFileBufferBytes),
-	  stream_(&buffer_) {}
+StagedFile::StagedFile(OutputSet &set, const std::string &name, std::string path)
+	: path_(std::move(path)), fd_(CreateStaged(set, name, path_)), buffer_(fd_, kFileBufferBytes), stream_(&buffer_) {}
 
 StagedFile::~StagedFile() {
-	if (committed_)
-		return;
 	if (fd_ >= 0)
 		::close(fd_);
-	::unlink(temp_.c_str());
 }
 
 void StagedFile::Check() const {
@@ -131,10 +121,6 @@ void StagedFile::Close() {
 		return;
 	stream_.flush();
 	Check();
-	// Files are created 0600 by mkstemp; outputs get the permissions of a file made normally.
-	mode_t mask = ::umask(0);
-	::umask(mask);
-	::fchmod(fd_, 0666 & ~mask);
 	int closed = ::close(fd_);
 	int error = errno;
 	fd_ = -1;
@@ -143,50 +129,15 @@ void StagedFile::Close() {
 		throw host::HostError(path_, 0, "cannot write the file: " + Reason(error));
 }
 
-void StagedFile::Commit() {
-	Close();
-	if (std::rename(temp_.c_str(), path_.c_str()) != 0)
-		throw host::HostError(path_, 0, "cannot write the file: " + Reason(errno));
-	committed_ = true;
-	pending_.Forget();
-}
-
-// --- Folders --------------------------------------------------------------------------------
-
-OutputFolders::~OutputFolders() {
-	for (auto it = made_.rbegin(); it != made_.rend(); ++it)
-		::rmdir(it->first.c_str());  // fails, as meant, when something is in it
-}
-
-void OutputFolders::Make(const std::string &folder) {
-	size_t pos = 0;
-	while (pos != std::string::npos) {
-		pos = folder.find('/', pos + 1);
-		std::string partial = folder.substr(0, pos);
-		if (partial.empty())
-			continue;
-		HeldSignals held;
-		if (::mkdir(partial.c_str(), 0777) == 0)
-			made_.emplace_back(partial, PendingPath(partial, true));
-		else if (errno != EEXIST)
-			throw host::HostError(folder, 0, "cannot create the output folder: " + Reason(errno));
-	}
-	struct stat st;
-	if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-		throw host::HostError(folder, 0, "the output folder is not a folder");
-}
-
-void OutputFolders::Keep() {
-	for (auto &m : made_)
-		m.second.Forget();
-	made_.clear();
-}
-
 // --- Saves ----------------------------------------------------------------------------------
 
-void CheckSaveTarget(const std::string &path) {
+namespace {
+
+// What is at name in the open folder dir may be replaced by a save: nothing, or a regular file
+// that is not read-only (a link is judged by what it points to, and replaced itself).
+void CheckSaveTarget(int dir, const std::string &name, const std::string &path) {
 	struct stat st;
-	if (::stat(path.c_str(), &st) != 0)
+	if (::fstatat(dir, name.c_str(), &st, 0) != 0)
 		return;
 	if (S_ISDIR(st.st_mode))
 		throw host::HostError(path, 0, "is a folder; a save needs a file name");
@@ -194,80 +145,79 @@ void CheckSaveTarget(const std::string &path) {
 		throw host::HostError(path, 0, "is not a regular file and is not replaced");
 	// A file without write permission is one its owner protects, even from root, whom the
 	// system would let replace it.
-	if ((st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0)
+	if ((st.st_mode & 0222) == 0 || ::faccessat(dir, name.c_str(), W_OK, AT_EACCESS) != 0)
 		throw host::HostError(path, 0, "is read-only and is not replaced");
 }
 
-void CheckSave(const std::string &folder, const std::string &name) {
-	for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
-		std::string sub = folder + "/" + name.substr(0, slash);
-		// A link would lead the save out of the output folder.
-		struct stat st;
-		if (::lstat(sub.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
-			throw host::HostError(sub, 0,
-			                      std::string(S_ISLNK(st.st_mode) ? "is a symbolic link" : "is not a folder") +
-			                          ", and the save '" + name + "' goes into it");
-	}
-	CheckSaveTarget(folder + "/" + name);
-}
+std::string GoesInto(const std::string &name) { return ", and the save '" + name + "' goes into it"; }
 
-StagedSaves::~StagedSaves() {
-	for (const auto *list : {&creating_, &staged_})
-		for (const Staged &s : *list)
-			::unlink(s.temp.c_str());
+}  // namespace
+
+void CheckSave(const OutputFolder &folder, const std::string &name) {
+	// The commit's own names must fit beside it too.
+	const size_t max = static_cast<size_t>(folder.NameMax());
+	for (size_t start = 0; start < name.size();) {
+		size_t slash = std::min(name.find('/', start), name.size());
+		if (std::max(slash - start, kLongestStagedName) > max)
+			throw host::HostError("the save '" + name + "' is too long: a file name in " + folder.path() +
+			                      " may have at most " + std::to_string(max) + " bytes");
+		start = slash + 1;
+	}
+	if (!folder.open())
+		return;
+	auto [sub, base] = SplitName(name);
+	Fd dir = OpenBeneath(folder.fd(), folder.path(), sub, nullptr, GoesInto(name), true);
+	if (dir)
+		CheckSaveTarget(dir.get(), base, folder.PathOf(name));
 }
 
 void StagedSaves::Save(Session &session, const std::string &name) {
-	std::string path = folder_ + "/" + name;
-	size_t slash = path.rfind('/');
-	folders_.Make(path.substr(0, slash));
-	CheckSaveTarget(path);
-	session.Save(path, *this);
+	auto [sub, base] = SplitName(name);
+	Fd dir = OpenBeneath(folder_.fd(), folder_.path(), sub, made_, GoesInto(name));
+	CheckSaveTarget(dir.get(), base, folder_.PathOf(name));
+	Stage(session, name);
+}
+
+void StagedSaves::Stage(Session &session, const std::string &name) {
+	name_ = name;
+	session.Save(folder_.PathOf(name), *this);
+	names_.push_back(name);
 }
 
 void StagedSaves::Check() const {
-	for (const Staged &s : staged_)
-		CheckSaveTarget(s.path);
-}
-
-void StagedSaves::Commit() {
-	for (Staged &s : staged_) {
-		if (std::rename(s.temp.c_str(), s.path.c_str()) != 0)
-			throw host::HostError(s.path, 0, "cannot save the scenario: " + Reason(errno));
-		s.pending.Forget();
-		s.temp.clear();
+	for (const std::string &name : names_) {
+		auto [sub, base] = SplitName(name);
+		Fd dir = OpenBeneath(folder_.fd(), folder_.path(), sub, nullptr, GoesInto(name));
+		CheckSaveTarget(dir.get(), base, folder_.PathOf(name));
 	}
-	staged_.clear();
 }
 
+// The host writes a save through a temporary file of its own naming that it then renames to
+// the save's name; here that file is staged in the set instead, and placed at the save's name.
 int StagedSaves::Create(const std::string &path, mode_t mode, int &fd) {
-	HeldSignals held;
-	int error = SaveFileSystem::Create(path, mode, fd);
+	size_t id = 0;
+	int error = set_.Create(mode, id, fd);
 	if (error == 0)
-		creating_.push_back(Staged{path, std::string(), PendingPath(path, false)});
+		creating_.emplace_back(path, id);
 	return error;
 }
 
-int StagedSaves::Rename(const std::string &from, const std::string &to) {
-	auto made = std::find_if(creating_.begin(), creating_.end(), [&](const Staged &s) { return s.temp == from; });
+int StagedSaves::Rename(const std::string &from, const std::string &) {
+	auto made = std::find_if(creating_.begin(), creating_.end(), [&](const auto &c) { return c.first == from; });
 	if (made == creating_.end())
 		return ENOENT;
-	auto earlier = std::find_if(staged_.begin(), staged_.end(), [&](const Staged &s) { return s.path == to; });
-	if (earlier != staged_.end()) {
-		::unlink(earlier->temp.c_str());
-		staged_.erase(earlier);
-	}
-	made->path = to;
-	staged_.push_back(std::move(*made));
+	set_.Place(made->second, name_);
 	creating_.erase(made);
 	return 0;
 }
 
 int StagedSaves::Remove(const std::string &path) {
-	int error = SaveFileSystem::Remove(path);
-	creating_.erase(std::remove_if(creating_.begin(), creating_.end(), [&](const Staged &s) { return s.temp == path; }),
-	                creating_.end());
-	return error;
+	auto made = std::find_if(creating_.begin(), creating_.end(), [&](const auto &c) { return c.first == path; });
+	if (made == creating_.end())
+		return ENOENT;
+	set_.Drop(made->second);
+	creating_.erase(made);
+	return 0;
 }
 
 }  // namespace sim

@@ -1,7 +1,7 @@
-// Output files that appear complete or not at all: written under a temporary name beside the
-// final one and renamed over it only when the whole command has succeeded; the folders made
-// for them; the scenarios a drive script saves; and standard output, which is an output too.
-// Every write error is kept with its cause, so that a failure names the file and the reason.
+// Writing outputs: files streamed into a command's OutputSet, which puts them in place only when
+// the whole command has succeeded; the scenarios a drive script saves; and standard output,
+// which is an output too. Every write error is kept with its cause, so that a failure names
+// the file and the reason.
 #pragma once
 
 #include <ostream>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ScenarioIO.h"
+#include "session/OutputSet.h"
 #include "session/Signals.h"
 
 namespace sim {
@@ -51,11 +52,13 @@ public:
 // else EIO.
 void CheckStandardOutput(std::ostream &out);
 
+// A file of a command's outputs, staged in its OutputSet and streamed to.
 class StagedFile {
 public:
-	// Creates the temporary file beside path; throws host::HostError naming path on failure.
-	explicit StagedFile(std::string path);
-	// Removes the temporary file unless it was committed.
+	// Stages a file in set for name inside the set's folder, shown in messages as path. Throws
+	// host::HostError naming path when it cannot be made.
+	StagedFile(OutputSet &set, const std::string &name, std::string path);
+	// Closes the file; the set removes it unless it was committed.
 	~StagedFile();
 	StagedFile(const StagedFile &) = delete;
 	StagedFile &operator=(const StagedFile &) = delete;
@@ -66,75 +69,51 @@ public:
 	void Check() const;
 	// Flushes and closes; throws host::HostError if anything could not be written.
 	void Close();
-	// Renames the closed file to its final name; throws host::HostError on failure.
-	void Commit();
 
 private:
-	std::string path_, temp_;
-	PendingPath pending_;
-	int fd_;  // the temporary file's, -1 once closed
+	std::string path_;
+	int fd_;  // -1 once closed
 	FdBuffer buffer_;
 	std::ostream stream_;
-	bool committed_ = false;
 };
 
-// The folders a command makes for its outputs; those still empty are removed again unless the
-// command kept its outputs.
-class OutputFolders {
-public:
-	OutputFolders() = default;
-	~OutputFolders();
-	OutputFolders(const OutputFolders &) = delete;
-	OutputFolders &operator=(const OutputFolders &) = delete;
-
-	// Creates folder and its missing parents; throws host::HostError naming it on failure.
-	void Make(const std::string &folder);
-	// The folders stay.
-	void Keep();
-
-private:
-	std::vector<std::pair<std::string, PendingPath>> made_;  // in the order made: outer first
-};
-
-// Checks that a save may write path: nothing there, or a regular file that is not read-only.
-// Throws host::HostError naming path.
-void CheckSaveTarget(const std::string &path);
 // Checks, before anything is written, that a save of name (relative, without "..") inside
-// folder can be made: the subfolders it names are folders where they exist, and
-// CheckSaveTarget. Throws host::HostError naming the path that is in the way.
-void CheckSave(const std::string &folder, const std::string &name);
+// folder can be made: each part of its name fits the folder's file system with room for the
+// staging's names, the subfolders it names are folders where they exist (not links), and
+// nothing there is a folder, another kind of file or read-only. Throws host::HostError naming
+// the path that is in the way.
+void CheckSave(const OutputFolder &folder, const std::string &name);
 
-// A drive script's saves inside an output folder, staged as the run's files are: each written
-// whole under a temporary name when its event comes, and all put in place with the run's
-// outputs when the run succeeds. A later save to the same name replaces an earlier one.
+// A drive script's saves inside an output folder, staged as the command's other outputs are:
+// each written whole when its event comes, into the OutputSet that puts them in place with
+// the rest. A later save to the same name replaces an earlier one.
 class StagedSaves : private host::SaveFileSystem {
 public:
-	StagedSaves(std::string folder, OutputFolders &folders) : folder_(std::move(folder)), folders_(folders) {}
-	~StagedSaves() override;
+	// made, when given, takes the subfolders that saves make.
+	StagedSaves(const OutputFolder &folder, OutputSet &set, OutputFolders *made)
+		: folder_(folder), set_(set), made_(made) {}
 	StagedSaves(const StagedSaves &) = delete;
 	StagedSaves &operator=(const StagedSaves &) = delete;
 
 	// Saves session as name, a relative path without "..", inside the folder, making the
-	// subfolders it names. Throws host::HostError naming the file.
+	// subfolders it names without following a link. Throws host::HostError naming the file.
 	void Save(Session &session, const std::string &name);
-	// Throws host::HostError if a save would now replace something that CheckSaveTarget refuses.
+	// The same without checking what is there now: for a file that never replaces another.
+	void Stage(Session &session, const std::string &name);
+	// Throws host::HostError if a save would now replace something that a save may not.
 	void Check() const;
-	// Puts every save in place; throws host::HostError if a rename fails.
-	void Commit();
 
 private:
 	int Create(const std::string &path, mode_t mode, int &fd) override;
 	int Rename(const std::string &from, const std::string &to) override;
 	int Remove(const std::string &path) override;
 
-	struct Staged {
-		std::string temp, path;
-		PendingPath pending;
-	};
-	std::string folder_;
-	OutputFolders &folders_;
-	std::vector<Staged> creating_;  // made by the host's save and not yet renamed by it
-	std::vector<Staged> staged_;    // complete, to be put in place
+	const OutputFolder &folder_;
+	OutputSet &set_;
+	OutputFolders *made_;
+	std::string name_;                               // of the save being written
+	std::vector<std::pair<std::string, size_t>> creating_;  // the host's names of files being written
+	std::vector<std::string> names_;                 // the saves staged
 };
 
 }  // namespace sim

@@ -31,8 +31,12 @@ host::ScenarioFile ReadScenario(const SessionOptions &o, std::string &label) {
 }  // namespace
 
 Session::Session(const SessionOptions &o, std::ostream &err) : options_(o), err_(err) {
+	NeedingMemory("the scenario is too large", [&] { Load(); });
+}
+
+void Session::Load() {
+	const SessionOptions &o = options_;
 	host::ScenarioFile scenario = ReadScenario(o, label_);
-	description_ = scenario.descriptionKind == "DESC" ? scenario.description : std::string();
 	host::SimOptions so;
 	so.root = o.root;
 	so.terrain = host::Terrain::ByName(o.terrain);
@@ -67,13 +71,11 @@ void Session::Step(double dt, const FrameInput &input, const std::function<void(
 	WarnProblems();
 }
 
-void Session::Write(std::ostream &out) { host::WriteScenario(*sim_, out, description_); }
+void Session::Write(std::ostream &out) { host::WriteScenario(*sim_, out); }
 
-void Session::Save(const std::string &path) { host::SaveScenario(*sim_, path, description_); }
+void Session::Save(const std::string &path) { host::SaveScenario(*sim_, path); }
 
-void Session::Save(const std::string &path, host::SaveFileSystem &files) {
-	host::SaveScenario(*sim_, path, description_, files);
-}
+void Session::Save(const std::string &path, host::SaveFileSystem &files) { host::SaveScenario(*sim_, path, files); }
 
 void Session::Warn(const std::string &what) { err_ << "sendra-sim: warning: " << host::Printable(what) << '\n'; }
 

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -31,6 +32,29 @@ struct SessionOptions {
 	                                      // shows the loading's); nothing reads it while stepping
 };
 
+// Memory ran out, and what() says for what ("the picture is too large"), so that the message
+// names the cause. Made without allocating.
+class OutOfMemory : public std::bad_alloc {
+public:
+	explicit OutOfMemory(const char *what) noexcept : what_(what) {}
+	const char *what() const noexcept override { return what_; }
+
+private:
+	const char *what_;
+};
+
+// Runs work; memory that runs out in it, and not already named, ran out for what.
+template <typename Work>
+auto NeedingMemory(const char *what, Work work) -> decltype(work()) {
+	try {
+		return work();
+	} catch (const OutOfMemory &) {
+		throw;
+	} catch (const std::bad_alloc &) {
+		throw OutOfMemory(what);
+	}
+}
+
 // One frame's input to the focus vessel.
 struct FrameInput {
 	std::vector<host::KeyEvent> keys;  // given to the host before the frame, in order
@@ -56,7 +80,8 @@ public:
 	// that belongs to the frame, such as a save), and the frame's warnings.
 	void Step(double dt, const FrameInput &input, const std::function<void()> &atEnd = nullptr);
 
-	// Writes the simulation as a scenario that keeps the loaded one's description.
+	// Writes the simulation as a scenario that keeps what the loaded one held and the host
+	// does not model (descriptions, the environment's other lines, the user interface's blocks).
 	void Write(std::ostream &out);
 	// Saves it to path, replacing a file there only when the new one is complete. Throws
 	// host::HostError naming path.
@@ -69,10 +94,11 @@ public:
 	void WarnProblems();
 
 private:
+	void Load();
+
 	SessionOptions options_;
 	std::ostream &err_;
 	std::string label_;
-	std::string description_;  // the loaded scenario's plain-text description, kept in saves
 	std::unique_ptr<host::Simulation> sim_;
 };
 

@@ -13,6 +13,7 @@ namespace {
 const int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 struct Pending {
+	int dir = AT_FDCWD;
 	std::string path;
 	bool folder = false;
 	bool live = false;
@@ -23,6 +24,7 @@ struct Pending {
 // the time.
 std::vector<Pending> g_pending;
 std::vector<size_t> g_free;
+volatile sig_atomic_t g_written = 0;
 
 sigset_t EndSet() {
 	sigset_t set;
@@ -37,25 +39,30 @@ sigset_t EndSet() {
 void RemovePending() {
 	for (const Pending &p : g_pending)
 		if (p.live && !p.folder)
-			::unlink(p.path.c_str());
+			::unlinkat(p.dir, p.path.c_str(), 0);
 	for (bool removed = true; removed;) {
 		removed = false;
 		for (Pending &p : g_pending)
-			if (p.live && p.folder && ::rmdir(p.path.c_str()) == 0)
+			if (p.live && p.folder && ::unlinkat(p.dir, p.path.c_str(), AT_REMOVEDIR) == 0)
 				p.live = false, removed = true;
 	}
 }
 
 extern "C" void OnEndSignal(int signal) {
 	RemovePending();
-	// Said on standard error, as a status alone does not tell a user who pressed Ctrl-C that
-	// nothing of this command was kept; a reader that left the pipe needs no word.
-	const char *message = signal == SIGINT    ? "sendra-sim: interrupted (SIGINT): this command's outputs were not written\n"
-	                      : signal == SIGTERM ? "sendra-sim: terminated (SIGTERM): this command's outputs were not written\n"
-	                      : signal == SIGHUP  ? "sendra-sim: hung up (SIGHUP): this command's outputs were not written\n"
-	                                          : nullptr;
-	if (message)
-		(void)!::write(STDERR_FILENO, message, std::strlen(message));
+	// Said on standard error, as a status alone does not tell a user who pressed Ctrl-C whether
+	// anything of this command was kept; a reader that left the pipe needs no word. Outputs are
+	// put in place with the end signals held, so that this is never said in the middle.
+	const char *what = signal == SIGINT    ? "sendra-sim: interrupted (SIGINT)"
+	                   : signal == SIGTERM ? "sendra-sim: terminated (SIGTERM)"
+	                   : signal == SIGHUP  ? "sendra-sim: hung up (SIGHUP)"
+	                                       : nullptr;
+	const char *outcome = g_written ? " after this command's outputs were written\n"
+	                                : ": this command's outputs were not written\n";
+	if (what) {
+		(void)!::write(STDERR_FILENO, what, std::strlen(what));
+		(void)!::write(STDERR_FILENO, outcome, std::strlen(outcome));
+	}
 	// The default action once the handler returns: the signal stays blocked until then.
 	::signal(signal, SIG_DFL);
 	::raise(signal);
@@ -70,15 +77,15 @@ HeldSignals::HeldSignals() {
 
 HeldSignals::~HeldSignals() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
 
-PendingPath::PendingPath(const std::string &path, bool folder) {
+PendingPath::PendingPath(int dir, const std::string &path, bool folder) {
 	HeldSignals held;
 	if (!g_free.empty()) {
 		slot_ = g_free.back();
 		g_free.pop_back();
-		g_pending[slot_] = Pending{path, folder, true};
+		g_pending[slot_] = Pending{dir, path, folder, true};
 	} else {
 		slot_ = g_pending.size();
-		g_pending.push_back(Pending{path, folder, true});
+		g_pending.push_back(Pending{dir, path, folder, true});
 	}
 }
 
@@ -99,6 +106,18 @@ void PendingPath::Forget() {
 	g_free.push_back(slot_);
 	slot_ = kNone;
 }
+
+bool EndSignalPending() {
+	sigset_t pending;
+	if (::sigpending(&pending) != 0)
+		return false;
+	for (int s : kEndSignals)
+		if (sigismember(&pending, s) == 1)
+			return true;
+	return false;
+}
+
+void MarkOutputsWritten() { g_written = 1; }
 
 EndSignals::EndSignals() {
 	struct sigaction ignore;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 
+#include <fcntl.h>
 #include <signal.h>
 
 namespace sim {
@@ -29,7 +30,9 @@ private:
 class PendingPath {
 public:
 	PendingPath() = default;
-	PendingPath(const std::string &path, bool folder);
+	PendingPath(const std::string &path, bool folder) : PendingPath(AT_FDCWD, path, folder) {}
+	// name inside the open folder dir, which stays open while the path is pending.
+	PendingPath(int dir, const std::string &name, bool folder);
 	~PendingPath() { Forget(); }
 	PendingPath(PendingPath &&other) noexcept : slot_(other.slot_) { other.slot_ = kNone; }
 	PendingPath &operator=(PendingPath &&other) noexcept;
@@ -43,6 +46,14 @@ private:
 	static constexpr size_t kNone = ~size_t(0);
 	size_t slot_ = kNone;
 };
+
+// Whether an end signal came while they were held, and waits for them to be let through.
+bool EndSignalPending();
+
+// From now on an end signal says that this command's outputs are in place rather than that
+// they were not written. Call it under HeldSignals together with the last step that put them
+// there.
+void MarkOutputsWritten();
 
 // While one exists: SIGXFSZ is ignored, so that a write beyond the file-size limit fails as
 // on a full disk; SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the pending paths and then end

@@ -64,6 +64,7 @@ public:
 			fs::create_symlink(mesh.path(), dir_ / "Meshes" / mesh.path().filename());
 		WriteText(dir_ / "Config" / "Vessels" / "Marker.cfg", "; a vessel without a module\nSize = 2\n");
 		WriteText(dir_ / "Config" / "Vessels" / "Broken.cfg", "Module = NoSuchModule\n");
+		WriteText(dir_ / "Config" / "Vessels" / "Fixed.cfg", "EnableFocus = FALSE\n");
 	}
 	~ScratchRoot() {
 		std::error_code ec;
@@ -114,9 +115,11 @@ std::string Marker(const std::string &name, const std::string &pos = "10 20") {
 
 TEST(ScenarioReader, ReadsTheBlocksOfTheRealFiles) {
 	host::ScenarioFile mojave = host::ParseScenario(Fixture("mojave-spaceport.scn"), "mojave-spaceport.scn");
-	EXPECT_EQ(mojave.descriptionKind, "HYPERDESC");
-	EXPECT_EQ(mojave.description,
-	          "<h1>Mojave Spaceport</h1>\n<p>Ready for takeoff on runway 26 at Mojave Air and Spaceport.</p>");
+	ASSERT_FALSE(mojave.blocks.empty());
+	EXPECT_EQ(mojave.blocks[0].name, "HYPERDESC");
+	EXPECT_EQ(mojave.blocks[0].text,
+	          "BEGIN_HYPERDESC\n<h1>Mojave Spaceport</h1>\n<p>Ready for takeoff on runway 26 at Mojave Air and "
+	          "Spaceport.</p>\nEND_HYPERDESC\n");
 	EXPECT_EQ(mojave.system, "Sol");
 	EXPECT_EQ(mojave.mjd, 51982.7357081269);
 	EXPECT_EQ(mojave.focus, "GL-01S");
@@ -132,8 +135,7 @@ TEST(ScenarioReader, ReadsTheBlocksOfTheRealFiles) {
 	EXPECT_EQ(gl.lines.back().text, "END");
 
 	host::ScenarioFile lunar = host::ParseScenario(Fixture("lunar-transfer-2.scn"), "lunar-transfer-2.scn");
-	EXPECT_EQ(lunar.descriptionKind, "DESC");
-	EXPECT_EQ(lunar.description, "Lunar transfer - Stage 2:\n\nAfter ejection burn.");
+	EXPECT_EQ(lunar.blocks.at(0).text, "BEGIN_DESC\nLunar transfer - Stage 2:\n\nAfter ejection burn.\nEND_DESC\n");
 	EXPECT_EQ(lunar.mjd, 51982.1302551737);
 	EXPECT_EQ(lunar.focus, "SH-02");
 	ASSERT_EQ(lunar.vessels.size(), 4u);
@@ -198,7 +200,6 @@ TEST(ScenarioReader, ReportsWhatIsWrongWithFileAndLine) {
 	     "t.scn:6: a second vessel named 'A' (the first is at line 2)"},
 	    {"BEGIN_SHIPS\nEND\nEND_SHIPS\n", "t.scn:2: END without a vessel line before it"},
 	    {"BEGIN_SHIPS\nEND_SHIPS\nBEGIN_SHIPS\nEND_SHIPS\n", "t.scn:3: a second BEGIN_SHIPS block (the first is at line 1)"},
-	    {"BEGIN_DESC\nx\nEND_DESC\nBEGIN_URLDESC\nEND_URLDESC\n", "t.scn:4: a second description block"},
 	    {"BEGIN_CAMERA\n  MODE Extern\n", "t.scn:1: BEGIN_CAMERA has no END_CAMERA or END"},
 	    {"BEGIN_HYPERDESC\n<p>\n", "t.scn:1: BEGIN_HYPERDESC has no END_HYPERDESC"},
 	    {"BEGIN_ENVIRONMENT\n  System Sol\n", "t.scn:1: BEGIN_ENVIRONMENT has no END_ENVIRONMENT"},
@@ -210,7 +211,9 @@ TEST(ScenarioReader, ReportsWhatIsWrongWithFileAndLine) {
 	     "t.scn:2: Date: 'Date JE 1e306' is a date beyond the range of numbers"},
 	    {"BEGIN_CAMERA\n" + Repeat(std::string(65000, 'x') + "\n", 17) + "END_CAMERA\n",
 	     "t.scn:18: BEGIN_CAMERA (line 1) holds more than 1048576 bytes of text"},
-	    {Repeat("BEGIN_ExtMFD\nEND\n", 10001), "t.scn:20001: more than 10000 blocks that the stand-in host keeps"},
+	    {"BEGIN_ENVIRONMENT\n" + Repeat("  Help " + std::string(65000, 'x') + "\n", 17) + "END_ENVIRONMENT\n",
+	     "t.scn:18: BEGIN_ENVIRONMENT (line 1) holds more than 1048576 bytes of text"},
+	    {Repeat("BEGIN_HUD\nEND_HUD\n", 10001), "t.scn:20001: more than 10000 blocks that the stand-in host keeps"},
 	    {"BEGIN_FOCUS\n  Ship\nEND_FOCUS\n", "t.scn:2: Ship names no vessel"},
 	    {"BEGIN_SHIPS\nA:\nEND\nEND_SHIPS\n", "t.scn:2: vessel 'A' names no class"},
 	    {"BEGIN_SHIPS\n:Marker\nEND\nEND_SHIPS\n", "t.scn:2: a vessel line without a name"},
@@ -235,7 +238,12 @@ TEST(ScenarioReader, ReportsWhatIsWrongWithFileAndLine) {
 	EXPECT_EQ(lines.back().text, "END");
 }
 
-TEST(ScenarioReader, RefusesWhatIsNotAReadableFile) {
+TEST(ScenarioReader, RefusesWhatIsNotAReadableFileAndKeepsNoFileOpen) {
+	auto openFiles = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
+	const auto open = openFiles();
+	for (int i = 0; i < 3; ++i)
+		EXPECT_FALSE(host::ReadScenarioFile(SENDRA_FIXTURES "/orbiter/mojave-spaceport.scn").vessels.empty());
+	EXPECT_EQ(openFiles(), open);
 	ScratchRoot root;
 	std::string missing = root.scenario("missing.scn").string();
 	EXPECT_EQ(ErrorOf([&] { host::ReadScenarioFile(missing); }),
@@ -243,11 +251,13 @@ TEST(ScenarioReader, RefusesWhatIsNotAReadableFile) {
 	std::string folder = root.dir().string();
 	EXPECT_EQ(ErrorOf([&] { host::ReadScenarioFile(folder); }), folder + ": is a folder, not a scenario file");
 	EXPECT_EQ(ErrorOf([] { host::ReadScenarioFile("/dev/null"); }), "/dev/null: is not a regular file");
+	EXPECT_EQ(openFiles(), open);
 }
 
 TEST(ScenarioReader, TakesWhatWindowsEditorsWrite) {
 	// A byte-order mark before the first line, whatever block it begins.
-	EXPECT_EQ(host::ParseScenario(kBom + "BEGIN_DESC\nhello\nEND_DESC\n", "t").description, "hello");
+	EXPECT_EQ(host::ParseScenario(kBom + "BEGIN_DESC\nhello\nEND_DESC\n", "t").blocks.at(0).text,
+	          "BEGIN_DESC\nhello\nEND_DESC\n");
 	EXPECT_EQ(host::ParseScenario(kBom + "BEGIN_ENVIRONMENT\n  Date MJD 123\nEND_ENVIRONMENT\n", "t").mjd, 123);
 	EXPECT_EQ(host::ParseScenario(kBom + "BEGIN_FOCUS\n  Ship A\nEND_FOCUS\n", "t").focus, "A");
 	EXPECT_EQ(host::ParseScenario(kBom + "BEGIN_SHIPS\nA:Marker\nEND\nEND_SHIPS\n", "t").vessels.size(), 1u);
@@ -392,6 +402,9 @@ TEST(ScenarioLoader, RefusesWhatItCannotLoadAndLeavesTheSimulationAsItWas) {
 	     "x.scn:14: vessel 'A': AFCMODE: expected a whole number from 0 to 7, got '8'\n"
 	     "x.scn:15: vessel 'A': RCSMODE: expected a whole number from 0 to 2, got '-1'\n"
 	     "x.scn:16: vessel 'A': AFCMODE: expected a whole number from 0 to 7, got 'x'"},
+	    {Ships(first + "A:Sendra2016\n  STATUS Landed Moon\n  NAVFREQ 10 x\n  NAVFREQ 20 2147483648\nEND\n"),
+	     "x.scn:14: vessel 'A': NAVFREQ: expected a whole number per nav receiver, got '10 x'\n"
+	     "x.scn:15: vessel 'A': NAVFREQ: expected a whole number per nav receiver, got '20 2147483648'"},
 	    {Ships(first + "A:Marker\n  STATUS Landed\nEND\n"), "x.scn:13: vessel 'A': STATUS Landed names no body"},
 	    {Ships(first + Marker("Old")), "x.scn:12: vessel 'Old' of class 'Marker': a vessel named 'Old' already exists"},
 	    {Ships(first + Marker("A").replace(1, 7, ":Broken")),
@@ -450,9 +463,9 @@ TEST(ScenarioWriter, WritesTheRealLayout) {
 	a->state.arot = _V(0.565 * RAD, 62.168 * RAD, -54.918 * RAD);
 	a->state.surf_hdg = -PI05;  // written as a compass heading
 	std::ostringstream out;
-	host::WriteScenario(sim, out, "Two markers\nEND_DESC is a line of the text");
+	host::WriteScenario(sim, out);
 	EXPECT_EQ(out.str().substr(0, out.str().find("B:Marker")),
-	          "BEGIN_DESC\nTwo markers\n END_DESC is a line of the text\nEND_DESC\n\n"
+	          "BEGIN_DESC\nEND_DESC\n\n"
 	          "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 51982.5000000000\nEND_ENVIRONMENT\n\n"
 	          "BEGIN_FOCUS\n  Ship B\nEND_FOCUS\n\n"
 	          "BEGIN_SHIPS\n"
@@ -462,17 +475,40 @@ TEST(ScenarioWriter, WritesTheRealLayout) {
 	          "  HEADING 270.000000\n"
 	          "  ALT 2.480\n"
 	          "  AROT 0.565000 62.168000 -54.918000\n"
+	          "  NAVFREQ 0 0\n"
 	          "END\n");
 	EXPECT_EQ(out.str().substr(out.str().size() - 14), "END\nEND_SHIPS\n");
 
-	// The description comes back as written, and the date moves on with the simulation.
+	// The date moves on with the simulation.
 	sim.Frame(86400.0 / 4);
 	std::ostringstream again;
-	host::WriteScenario(sim, again, "Two markers\nEND_DESC is a line of the text");
+	host::WriteScenario(sim, again);
 	host::ScenarioFile s = host::ParseScenario(again.str(), "again.scn");
-	EXPECT_EQ(s.description, "Two markers\n END_DESC is a line of the text");
 	EXPECT_EQ(s.mjd, 51982.75);
 	EXPECT_EQ(s.focus, "B");
+}
+
+TEST(ScenarioWriter, NavReceiversAreSavedAsTheRealHostHasThem) {
+	// A vessel that can take the focus has two receivers unless its file tunes others; one that
+	// cannot has those its file gives.
+	ScratchRoot root;
+	host::Simulation sim(root.options());
+	const std::string landed = "  STATUS Landed Moon\n";
+	host::LoadScenario(sim, host::ParseScenario(Ships("Tuned:Marker\n" + landed + "  NAVFREQ 94 +524 84   114 ; four\nEND\n" +
+	                                                  "Bare:Marker\n" + landed + "  NAVFREQ\nEND\n" +
+	                                                  "Fixed:Fixed\n" + landed + "END\n" +
+	                                                  "One:Fixed\n" + landed + "  navfreq 7\nEND\n"),
+	                                            "n.scn"));
+	std::ostringstream out;
+	host::WriteScenario(sim, out);
+	std::vector<std::string> nav;
+	for (const host::ScenarioVesselBlock &b : host::ParseScenario(out.str(), "out.scn").vessels) {
+		nav.emplace_back();
+		for (host::ScenarioLines::Line l : b.lines)
+			if (l.text.find("NAVFREQ") != std::string_view::npos)
+				nav.back() += l.text;
+	}
+	EXPECT_EQ(nav, (std::vector<std::string>{"  NAVFREQ 94 524 84 114", "  NAVFREQ 0 0", "", "  NAVFREQ 7"}));
 }
 
 TEST(ScenarioWriter, RefusesWhatWouldNotLoadAgain) {
@@ -558,7 +594,7 @@ TEST(ScenarioSave, AFailedSaveLeavesThePreviousFileIntactAndNoTemporaryFile) {
 	};
 	for (const Case &c : cases) {
 		FailingFiles files(c.step);
-		std::string error = ErrorOf([&] { host::SaveScenario(sim, target.string(), "", files); });
+		std::string error = ErrorOf([&] { host::SaveScenario(sim, target.string(), files); });
 		EXPECT_EQ(error, target.string() + ": cannot save the scenario: " + c.error);
 		EXPECT_EQ(ReadText(target), "the previous save\n");
 		if (c.step == FailingFiles::FailWrite) {
@@ -589,9 +625,13 @@ TEST(ScenarioSave, AFailedSaveLeavesThePreviousFileIntactAndNoTemporaryFile) {
 
 	// Text that would not read back, and a vessel that cannot be saved, stop the save before
 	// any file is touched.
-	EXPECT_EQ(ErrorOf([&] { host::SaveScenario(sim, target.string(), std::string(70000, 'x')); }),
+	host::KeptScenario tooLong;
+	tooLong.environment = std::string(70000, 'x') + "\n";
+	sim.SetKept(tooLong);
+	EXPECT_EQ(ErrorOf([&] { host::SaveScenario(sim, target.string()); }),
 	          target.string() + ": cannot save the scenario: the text would not read back: " + target.string() +
-	              ":2: line longer than 65536 characters");
+	              ":7: line longer than 65536 characters");
+	sim.SetKept({});
 	sim.vessels()[0]->state.surf_lng = INFINITY;
 	EXPECT_EQ(ErrorOf([&] { host::SaveScenario(sim, target.string()); }),
 	          target.string() + ": cannot save the scenario: A: the landed state is not finite and cannot be saved");
@@ -615,7 +655,7 @@ TEST(ScenarioSave, SavedPlacesLoadBackToTheSavedDecimals) {
 			places.push_back(p);
 			bodies.push_back(p.body->name);
 		}
-		host::SaveScenario(sim, file.string(), "places");
+		host::SaveScenario(sim, file.string());
 	}
 	host::Simulation sim(root.options());
 	host::LoadScenario(sim, host::ReadScenarioFile(file.string()));
@@ -690,10 +730,12 @@ TEST(ScenarioSave, ARoverDrivenOverEitherPoleSavesThePlaceSoThatItLoadsAgain) {
 
 // --- Round trips ------------------------------------------------------------------------------
 
-// Blocks out of the writer's order, a plugin's and an unknown block, the host's lines of
-// equipment the stand-in does not model, and the environment's user-interface items.
+// Blocks out of the writer's order, a plugin's and an unknown block, descriptions of two
+// kinds, second blocks of the user interface, the host's lines of equipment the stand-in does
+// not model, and the environment's other items.
 const char kOutOfOrder[] =
     "BEGIN_ExtMFD\n  Ship Probe\nEND\n"
+    "BEGIN_URLDESC\nhttps://example.org/probe\nEND_URLDESC\n"
     "BEGIN_VC\nEND_VC\n"
     "BEGIN_PANEL\nEND_PANEL\n"
     "BEGIN_MFD Right\n  TYPE Orbit\nEND_MFD\n"
@@ -704,16 +746,20 @@ const char kOutOfOrder[] =
     "BEGIN_HUD\n  TYPE Docking\nEND_HUD\n"
     "BEGIN_CAMERA\n  TARGET Probe\n  MODE Extern\nEND_CAMERA\n"
     "BEGIN_MFD Left\n  TYPE Surface ; a comment stays\nEND_MFD\n"
+    "BEGIN_HYPERDESC\n<p>END_DESC</p>\nEND_HYPERDESC\n"
     "BEGIN_Unknown\n  what it holds\nEND_Unknown\n"
-    "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 51000.25\n  Script Tutorial\nEND_ENVIRONMENT\n";
+    "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 51000.25\n  Script Tutorial\n  Weather dusty ; a later host's\n"
+    "END_ENVIRONMENT\n"
+    "BEGIN_camera\n  TARGET Elsewhere\nEND_camera\n"
+    "BEGIN_MFD left\n  TYPE Map\nEND_MFD\n"
+    "BEGIN_HUD\nEND_HUD\n";
 
-// The scenario as a save writes it after loading text, with its plain description.
+// The scenario as a save writes it after loading text.
 std::string LoadAndSave(const ScratchRoot &root, const std::string &text, const std::string &label) {
 	host::Simulation sim(root.options());
-	host::ScenarioFile s = host::ParseScenario(text, label);
-	host::LoadScenario(sim, s);
+	host::LoadScenario(sim, host::ParseScenario(text, label));
 	std::ostringstream out;
-	host::WriteScenario(sim, out, s.descriptionKind == "DESC" ? s.description : "");
+	host::WriteScenario(sim, out);
 	return out.str();
 }
 
@@ -727,13 +773,24 @@ TEST(ScenarioRoundTrip, ShippedAndRealScenariosSaveAsOrbitersWriterWritesThem) {
 	std::vector<Case> cases;
 	for (const char *name : {"Mid-drive.scn", "Rover at rest.scn", "Two rovers.scn"})
 		cases.push_back({name, ReadText(shipped / name)});
-	cases.push_back({"mojave-spaceport.scn", Fixture("mojave-spaceport.scn")});
+	for (const char *name : {"mojave-spaceport.scn", "real-host-quicksave.scn", "real-host-current-state.scn"})
+		cases.push_back({name, Fixture(name)});
 	cases.push_back({"blocks-out-of-order.scn", kBom + Replace(kOutOfOrder, "\n", "\r\n")});
 	for (const Case &c : cases) {
 		std::string saved = LoadAndSave(root, c.text, c.name);
 		EXPECT_EQ(saved, Saved(c.name)) << c.name;
 		EXPECT_EQ(LoadAndSave(root, saved, c.name), saved) << c.name << ", loaded and saved again";
 	}
+	// The second blocks were passed over, each with a warning that the loading reports.
+	host::ScenarioFile twice = host::ParseScenario(kOutOfOrder, "o.scn");
+	host::Simulation sim(root.options());
+	host::LoadScenario(sim, twice);
+	EXPECT_EQ(sim.TakeProblems(), twice.warnings);
+	EXPECT_EQ(twice.warnings,
+	          (std::vector<std::string>{
+	              "o.scn:50: a second CAMERA block (the first is at line 31) is passed over, as Orbiter reads the first",
+	              "o.scn:53: a second MFD left block (the first is at line 35) is passed over, as Orbiter reads the first",
+	              "o.scn:56: a second HUD block (the first is at line 28) is passed over, as Orbiter reads the first"}));
 }
 
 // --- Scale ------------------------------------------------------------------------------------

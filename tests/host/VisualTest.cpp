@@ -212,11 +212,12 @@ TEST(Visual, GroupsMovedAlikeShareTheirTransformWithoutChangingAPose) {
 }
 
 // Vessels just within and just beyond the 5 km visual range, north, east and diagonally of
-// the focus: the bounds that spare the trigonometry decide as the distance does.
+// the focus at 30 degrees east: the bounds that spare the trigonometry decide as the
+// distance does.
 TEST(Visual, TheVisualRangeEndsAtItsDistance) {
 	Root root;
 	host::Simulation sim(root.Options());
-	Make(sim, "Focus", "Box", 0);
+	Make(sim, "Focus", "Box", 30);
 	const double r = sim.FindBody("Moon")->radius, d = 1 / std::sqrt(2.0);
 	struct Place {
 		double north, east;  // [m]
@@ -229,7 +230,7 @@ TEST(Visual, TheVisualRangeEndsAtItsDistance) {
 		host::LandedPosition pos;
 		pos.body = sim.FindBody("Moon");
 		pos.lat = p.north / r;
-		pos.lng = p.east / r;
+		pos.lng = 30 * RAD + p.east / r;
 		std::string name = std::to_string(p.north) + "," + std::to_string(p.east);
 		Vessel *v = sim.CreateVessel(name, "Box", pos);
 		EXPECT_EQ(v->visual != nullptr, p.in) << name;

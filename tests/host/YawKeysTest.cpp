@@ -3,6 +3,7 @@
 // whose keys the module took; a program's rudder setting adds to them whatever the mode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "FakeRoot.h"
@@ -35,6 +36,8 @@ TEST(YawKeys, MoveTheRudderOnlyWhereOrbitersWould) {
 	    {0, {}, -0.5, -0.5},      // a program's setting, whatever the mode
 	    {7, {R}, 0.5, 1},         // the keys add to it, within -1..1
 	    {7, {L}, 0.5, -0.5},
+	    {7, {R}, -5, 0},          // a setting beyond full is full, to which the keys add
+	    {7, {L}, 5, 0},
 	};
 	for (const Case &c : cases) {
 		host::SimOptions o;
@@ -57,7 +60,7 @@ TEST(YawKeys, MoveTheRudderOnlyWhereOrbitersWould) {
 		sim.SetFocus(other);
 		sim.Frame(0.1);
 		sim.Frame(0.1);
-		EXPECT_EQ(v->rudderLevel, c.program);
+		EXPECT_EQ(v->rudderLevel, std::clamp(c.program, -1.0, 1.0));
 	}
 }
 

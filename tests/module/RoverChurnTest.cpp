@@ -57,7 +57,7 @@ TEST(RoverChurn, RoversAreMadeSavedDeletedAndLoadedAgainInOneSimulation) {
 		world.sim.SetFocus(world.sim.FindVessel("B"));
 		world.Tap(OAPI_KEY_1);
 		world.Simulate(1.0);
-		host::SaveScenario(world.sim, file, "three rovers");
+		host::SaveScenario(world.sim, file);
 		for (const char *name : {"A", "B", "C"})
 			saved[name] = Record(world.sim.FindVessel(name));
 		ASSERT_GT(saved["A"].lat, 0.0);
@@ -94,7 +94,7 @@ TEST(RoverChurn, RoversAreMadeSavedDeletedAndLoadedAgainInOneSimulation) {
 			EXPECT_EQ(back.lightsOn, saved[name].lightsOn) << name;
 		}
 		world.Simulate(1.0);
-		host::SaveScenario(world.sim, file, "four rovers");
+		host::SaveScenario(world.sim, file);
 		world.sim.DeleteAllVessels();
 		EXPECT_EQ(world.sim.focus(), nullptr);
 		world.Step();

@@ -98,16 +98,17 @@ TEST(RoverScenarioSave, AFreshRoverWritesItsFourLinesAfterTheHostsOwn) {
 	Vessel *v = world.AddRover("R", 12.5, -3.25, 90);
 	v->journal.Clear();
 	std::vector<std::string> block = SavedBlock(world, "R");
-	ASSERT_EQ(block.size(), 9u);
+	ASSERT_EQ(block.size(), 10u);
 	EXPECT_EQ(block[0], "  STATUS Landed Moon");
 	EXPECT_EQ(block[1], "  POS 12.5000000000 -3.2500000000");
 	EXPECT_EQ(block[2], "  HEADING 90.000000");
 	EXPECT_EQ(block[3].rfind("  ALT ", 0), 0u);
 	EXPECT_EQ(block[4].rfind("  AROT ", 0), 0u);
-	EXPECT_EQ(block[5], "  DOORL 0 0.0000");
-	EXPECT_EQ(block[6], "  DOORR 0 0.0000");
-	EXPECT_EQ(block[7], "  SUNSCREEN 0 0.0000");
-	EXPECT_EQ(block[8], "  LIGHT 0 ");
+	EXPECT_EQ(block[5], "  NAVFREQ 0 0");
+	EXPECT_EQ(block[6], "  DOORL 0 0.0000");
+	EXPECT_EQ(block[7], "  DOORR 0 0.0000");
+	EXPECT_EQ(block[8], "  SUNSCREEN 0 0.0000");
+	EXPECT_EQ(block[9], "  LIGHT 0 ");
 	// The host's lines come from the base class, called first.
 	EXPECT_EQ(v->journal.Names(),
 	          (std::vector<std::string>{"VESSEL2::clbkSaveState", "oapiWriteScenario_string", "oapiWriteScenario_string",
@@ -129,14 +130,14 @@ TEST(RoverScenarioSave, StatesKeepFourDecimalsAndHugeValuesAreWrittenWhole) {
 		r.sunscreenProc = 1e300;  // as a scenario may have given it
 		r.lightsOn = 1;
 		std::vector<std::string> block = SavedBlock(world, "R");
-		ASSERT_EQ(block.size(), 9u);
-		EXPECT_EQ(block[5], "  DOORL 0 0.1235");
-		EXPECT_EQ(block[6], "  DOORR 3 -0.0000");
-		hugeText = block[7];
+		ASSERT_EQ(block.size(), 10u);
+		EXPECT_EQ(block[6], "  DOORL 0 0.1235");
+		EXPECT_EQ(block[7], "  DOORR 3 -0.0000");
+		hugeText = block[8];
 		EXPECT_GT(hugeText.size(), 300u);
 		EXPECT_EQ(hugeText.rfind("  SUNSCREEN 2 1000000000000000052504760255204420248704468581", 0), 0u);
 		EXPECT_EQ(hugeText.substr(hugeText.size() - 5), ".0000");
-		EXPECT_EQ(block[8], "  LIGHT 1 ");
+		EXPECT_EQ(block[9], "  LIGHT 1 ");
 		// Saving changed nothing.
 		EXPECT_EQ(r.doorLeftProc, 0.123456);
 		host::SaveScenario(world.sim, file);
@@ -153,7 +154,7 @@ TEST(RoverScenarioSave, StatesKeepFourDecimalsAndHugeValuesAreWrittenWhole) {
 	EXPECT_EQ(r.sunscreenProc, 1e300);
 	EXPECT_EQ(r.lightsOn, 1);
 	EXPECT_EQ(PartStates(world, v), Expected(0.0, 0.1235, 1e300));
-	EXPECT_EQ(SavedBlock(world, "R")[7], hugeText);
+	EXPECT_EQ(SavedBlock(world, "R")[8], hugeText);
 }
 
 // The longest value a part's line can have: the smallest int and the most negative double.
@@ -162,7 +163,7 @@ TEST(RoverScenarioSave, TheLongestValueIsWrittenWhole) {
 	Sendra2016 &r = RoverWorld::Rover(world.AddRover("R"));
 	r.doorRightStatus = INT_MIN;
 	r.doorRightProc = -DBL_MAX;
-	std::string line = SavedBlock(world, "R")[6];
+	std::string line = SavedBlock(world, "R")[7];
 	EXPECT_EQ(line.rfind("  DOORR -2147483648 -1797693134862315708145274237317043567980", 0), 0u);
 	EXPECT_EQ(line.size(), std::string("  DOORR -2147483648 -").size() + 309 + 5);
 	EXPECT_EQ(line.substr(line.size() - 5), ".0000");
@@ -351,7 +352,7 @@ TEST(RoverScenarioRoundTrip, ADrivenRoverComesBackWithItsPartsLightsAndPlace) {
 		         v->state.surf_hdg};
 		ASSERT_GT(saved.lat, 0.0);
 		ASSERT_NE(saved.hdg, 30 * RAD);
-		host::SaveScenario(world.sim, file, "a short drive");
+		host::SaveScenario(world.sim, file);
 	}
 
 	RoverWorld world;

@@ -34,7 +34,25 @@ struct Launch {
 	enum class Stdout { File, DevFull, ClosedPipe };
 	Stdout stdoutTo = Stdout::File;  // a capture file, /dev/full, or a pipe nobody reads
 	bool pipeIgnored = false;        // started with SIGPIPE ignored, as some parents do
+	// Rules of the fault-injecting wrapper of its file calls (tests/support/FaultShim.cpp);
+	// empty: none.
+	std::string faults;
 };
+
+// In a child about to become sendra-sim: the fault-injecting wrapper with these rules.
+inline void InjectFaults(const std::string &faults) {
+	if (faults.empty())
+		return;
+	::setenv("LD_PRELOAD", SENDRA_FAULT_SHIM, 1);
+	::setenv("SENDRA_FAULTS", faults.c_str(), 1);
+}
+
+// Waits until the child pid has stopped itself (a STOP rule of the wrapper): a barrier at an
+// exact step of its work. False if it ended instead.
+inline bool WaitStopped(pid_t pid) {
+	int status = 0;
+	return ::waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
+}
 
 inline std::string ReadFile(const std::filesystem::path &path) {
 	std::ifstream in(path, std::ios::binary);
@@ -140,6 +158,7 @@ public:
 				rlimit limit{launch.addressBytes, launch.addressBytes};
 				::setrlimit(RLIMIT_AS, &limit);
 			}
+			InjectFaults(launch.faults);
 			std::vector<char *> argv{const_cast<char *>(SENDRA_SIM_PROGRAM)};
 			for (const std::string &a : args)
 				argv.push_back(const_cast<char *>(a.c_str()));

@@ -1,7 +1,7 @@
 // module_smoke: loads the built rover module through the stand-in host the way Orbiter loads
 // Modules\Sendra2016.dll, and drives it once end to end: the module's entry, its four exports,
 // two rovers, a few hundred frames with keys, a saved and reloaded scenario, deletion and
-// unloading. Runs on Linux and, built with mingw-w64, as a Windows program under wine, where
+// unloading, and a rover whose saved line is the longest the module writes. Runs on Linux and, built with mingw-w64, as a Windows program under wine, where
 // it checks the Windows-only code of the module (its DllMain, GetProcAddress on itself, the
 // export names). Prints every check; exits non-zero if any failed. With --record it also
 // writes the drive's record, which tools/msvc-abi-drive.sh compares between this build and the
@@ -10,7 +10,9 @@
 // Usage: module_smoke <orbiter-root> <scenario-to-write> [--record FILE]
 #include <algorithm>
 #include <cctype>
+#include <cfloat>
 #include <cinttypes>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +26,7 @@
 #include "HostWorld.h"
 #include "Lights.h"
 #include "ModuleLoader.h"
+#include "ScenarioFiles.h"
 #include "ScenarioIO.h"
 #include "Simulation.h"
 #include "Visual.h"
@@ -300,8 +303,12 @@ std::string ReadAll(const std::string &path) {
 void SaveAndCheckScenario(host::Simulation &sim, const std::string &path) {
 	// Saved twice: the second save replaces the first file, which the C library's rename does
 	// not do on Windows.
-	host::SaveScenario(sim, path, "module_smoke: first save");
-	host::SaveScenario(sim, path, "module_smoke: two rovers, one of them driven");
+	for (const char *description : {"module_smoke: first save", "module_smoke: two rovers, one of them driven"}) {
+		host::KeptScenario kept;
+		kept.blocks.push_back({"DESC", 0, std::string("BEGIN_DESC\n") + description + "\nEND_DESC\n"});
+		sim.SetKept(std::move(kept));
+		host::SaveScenario(sim, path);
+	}
 	std::string scenario = ReadAll(path);
 	std::istringstream lines(scenario);
 	for (std::string line; std::getline(lines, line);)
@@ -316,6 +323,42 @@ void SaveAndCheckScenario(host::Simulation &sim, const std::string &path) {
 	          Contains(a, "  LIGHT 1 \n"),
 	      "the driven rover's lines: left door opening half way, lights on");
 	Check(Contains(b, "  DOORL 0 0.0000\n") && Contains(b, "  LIGHT 0 \n"), "the other rover's lines: all closed, lights off");
+}
+
+// Fills the stack that the next call will use with non-zero bytes, so that a text the module
+// leaves unended there runs on into them, instead of stopping at a zero an earlier call left.
+#ifdef __GNUC__
+__attribute__((noinline))
+#endif
+void FillStack() {
+	volatile char bytes[256 * 1024];
+	for (size_t i = 0; i < sizeof bytes; ++i)
+		bytes[i] = 'x';
+}
+
+// A door line as long as the rover's saved values get, the most negative int and double:
+// 327 characters, which fill the module's value buffer up to its end. Loaded, and saved again
+// on a stack of non-zero bytes, it comes out whole and ends where it should: Windows'
+// _vsnprintf leaves a text that fills the buffer unended, and the module must end it, which
+// only the Windows drives can show.
+void SaveAndCheckLongestLine(host::Simulation &sim, const std::string &scenario) {
+	const std::string shorter = "Sendra-2:Sendra2016\n  STATUS Landed Moon\n", door = "  DOORL 0 0.0000\n";
+	std::string text = scenario;
+	size_t at = text.find(door, text.find(shorter));
+	if (!Check(text.find(shorter) != std::string::npos && at != std::string::npos, "the saved scenario has Sendra-2's door"))
+		return;
+	text.replace(at, door.size(), "  DOORL -2147483648 -1.7976931348623157e308\n");
+	host::LoadScenario(sim, host::ParseScenario(text, "longest.scn"));
+	Vessel *v = sim.FindVessel("Sendra-2");
+	std::ostringstream out;
+	host::ScenarioSink sink(out);
+	FillStack();
+	sim.InCallback(v, [&] { v->callbacks()->clbkSaveState(&sink); });
+	const std::string b = "\n" + out.str();
+	char value[400];
+	const int length = std::snprintf(value, sizeof value, "%d %0.4f", INT_MIN, -DBL_MAX);
+	Check(length == 327 && Contains(b, std::string("\n  DOORL ") + value + "\n"),
+	      "a door line of 327 characters, the most negative int and double, is saved whole and ended");
 }
 
 void DeleteAndUnload(host::Simulation &sim, const std::string &path) {
@@ -395,6 +438,11 @@ int main(int argc, char **argv) {
 			record.Vessels(sim, "loaded");
 			for (const auto &v : sim.vessels())
 				record.Pose(*v, "loaded");
+			DeleteAndUnload(sim, modulePath);
+		}
+		{
+			host::Simulation sim(Options(root));
+			SaveAndCheckLongestLine(sim, ReadAll(scenarioPath));
 			DeleteAndUnload(sim, modulePath);
 		}
 	} catch (const std::exception &e) {

@@ -1,17 +1,17 @@
-// The bridge between the stand-in host, built by g++ for 64-bit Windows in the GNU C++ ABI, and
-// Sendra2016.dll built by clang in the Visual C++ ABI for x86-64 (tools/windows-dll.sh --arch
-// x86_64), linked into orbiter.exe with module_smoke (tools/msvc-abi-drive.sh). The module calls
+// The bridge between the stand-in host, built by g++ for Windows in the GNU C++ ABI, and
+// Sendra2016.dll built by clang in the Visual C++ ABI (tools/windows-dll.sh), for x86-64 or for
+// i686, linked into orbiter.exe with module_smoke (tools/msvc-abi-drive.sh). The module calls
 // most host functions unchanged under their Visual C++ names: orbiter.exe's export .def
 // (tools/windows/msvc-bridge-def.sh) forwards each to the host's own function. What is here is
 // the few places where the two ABIs differ for the calls the module makes:
 //  - Visual C++ constructors return this, g++'s return nothing: VESSEL3's constructor;
 //  - a Sketchpad's table of virtual functions: the module is handed one laid out as Visual C++
 //    lays it out, and the one it hands back to the host is replaced by the host's own.
-// Rules relied on, for x86-64 only: a member function receives this as its first argument in the
-// ordinary calling convention (there is one), so a plain function taking the object first
-// serves as a member function of either ABI; neither a VESSEL2 or VESSEL3 nor an
+// Rules relied on: a plain function taking the object first serves as a member function of either
+// ABI when it is called as one (MEMBER_CALL); neither a VESSEL2 or VESSEL3 nor an
 // MGROUP_TRANSFORM has a virtual destructor, so their tables are in declaration order in both
-// ABIs and the host calls the module's callbacks and transforms through its own declarations.
+// ABIs and the host calls the module's callbacks and transforms through its own declarations
+// (on i686 g++ for Windows calls member functions __thiscall, as Visual C++ does).
 #include <windows.h>
 
 #include <cstdio>
@@ -33,6 +33,16 @@ struct VcSketchpad {
 	oapi::Sketchpad *host;
 };
 
+// How a plain function standing for a member function is called. x86-64 has one calling
+// convention, with this as the first argument; on i686 a member function is __thiscall, this in
+// ecx and the arguments popped by the function, while a plain function is __cdecl, everything on
+// the stack and popped by the caller.
+#ifdef __i386__
+#define MEMBER_CALL __attribute__((thiscall))
+#else
+#define MEMBER_CALL
+#endif
+
 namespace {
 
 // A method of the host's Sketchpad called for the module: the object comes first, as the module
@@ -44,12 +54,12 @@ struct Forward<R (oapi::Sketchpad::*)(A...), method> {
 	// Visual C++ returns a structure from a member function through a hidden pointer after this,
 	// g++ before it: a method returning one would need its own forwarder.
 	static_assert(!std::is_class_v<R> && !std::is_union_v<R>, "a structure returned by value");
-	static R Call(VcSketchpad *self, A... a) { return (self->host->*method)(a...); }
+	static R MEMBER_CALL Call(VcSketchpad *self, A... a) { return (self->host->*method)(a...); }
 };
 template <typename R, typename... A, R (oapi::Sketchpad::*method)(A...) const>
 struct Forward<R (oapi::Sketchpad::*)(A...) const, method> {
 	static_assert(!std::is_class_v<R> && !std::is_union_v<R>, "a structure returned by value");
-	static R Call(VcSketchpad *self, A... a) { return (self->host->*method)(a...); }
+	static R MEMBER_CALL Call(VcSketchpad *self, A... a) { return (self->host->*method)(a...); }
 };
 
 // The slot of a virtual method in the host's table: in the GNU ABI a pointer to a virtual
@@ -71,7 +81,7 @@ const size_t kGnuDestructorSlots = 2, kVcDestructorSlots = 1;
 
 // Visual C++'s scalar deleting destructor (flag bit 0: free the memory). The module is lent the
 // Sketchpad for one call and never destroys it; should it try, nothing is freed.
-void *KeepSketchpad(VcSketchpad *self, unsigned) { return self; }
+void *MEMBER_CALL KeepSketchpad(VcSketchpad *self, unsigned) { return self; }
 
 // The drive's check of itself (tools/msvc-abi-drive.sh): with SENDRA_BRIDGE_FAULT=gnu-sketchpad
 // in the environment the module's table is laid out in the GNU order instead, every method one
@@ -161,11 +171,13 @@ struct Install {
 extern "C" {
 
 // VESSEL3::VESSEL3(OBJHANDLE, int): the host's constructor, returning this as Visual C++'s do.
-VESSEL3 *MsvcBridge_VESSEL3(VESSEL3 *self, OBJHANDLE hVessel, int fmodel) { return new (self) VESSEL3(hVessel, fmodel); }
+VESSEL3 *MEMBER_CALL MsvcBridge_VESSEL3(VESSEL3 *self, OBJHANDLE hVessel, int fmodel) {
+	return new (self) VESSEL3(hVessel, fmodel);
+}
 
 // VESSEL3::clbkDrawHUD with a Sketchpad, called by the module as its base's: the host's default
 // is given the host's Sketchpad that the module's one stands for.
-bool MsvcBridge_VESSEL3_clbkDrawHUD(VESSEL3 *self, int mode, const HUDPAINTSPEC *hps, VcSketchpad *skp) {
+bool MEMBER_CALL MsvcBridge_VESSEL3_clbkDrawHUD(VESSEL3 *self, int mode, const HUDPAINTSPEC *hps, VcSketchpad *skp) {
 	return self->VESSEL3::clbkDrawHUD(mode, hps, skp ? skp->host : nullptr);
 }
 }

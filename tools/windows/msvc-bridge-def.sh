@@ -1,11 +1,12 @@
 #!/bin/sh
 # Writes the export .def of orbiter.exe, the stand-in host's program that runs a module built in
-# the Visual C++ ABI for x86-64 (tools/msvc-abi-drive.sh): for every name the module imports from
-# orbiter.exe, the host's function that serves it. A function whose call is the same in both ABIs
-# is forwarded to the host's library, found by its signature (the Visual C++ name demangled by
-# llvm-undname, the host's GNU name by llvm-cxxfilt); the few whose calls differ are served by
-# the bridge (tools/windows/MsvcBridge.cpp), listed below. A name neither can serve stops the
-# build with the rule it breaks.
+# the Visual C++ ABI for x86-64 or i686 (tools/msvc-abi-drive.sh): for every name the module
+# imports from orbiter.exe, the host's function that serves it. A function whose call is the same
+# in both ABIs is forwarded to the host's library, found by its signature (the Visual C++ name
+# demangled by llvm-undname, the host's GNU name by llvm-cxxfilt; on i686 both compilers pass a
+# member function's this in ecx, __thiscall); the few whose calls differ are served by the
+# bridge (tools/windows/MsvcBridge.cpp), listed below by signature. A name neither can serve
+# stops the build with the rule it breaks.
 #
 # Usage: tools/windows/msvc-bridge-def.sh MODULE.dll HOST.dll OUT.def
 # Needs llvm (llvm-readobj, llvm-undname, llvm-cxxfilt).
@@ -18,14 +19,16 @@ for tool in llvm-readobj llvm-undname llvm-cxxfilt; do
 done
 for file in "$module" "$hostdll"; do [ -f "$file" ] || die "$file: no such file"; done
 
-# The names the bridge serves, each with the rule that keeps it from being forwarded.
+# The functions the bridge serves, by their signature as normalise() writes it, each with the
+# rule that keeps it from being forwarded.
 bridged() {
 	cat <<'EOF'
-# Visual C++ constructors return this (in rax), and the caller may use it; g++'s return nothing.
-??0VESSEL3@@QEAA@PEAXH@Z MsvcBridge_VESSEL3
+# Visual C++ constructors return this (in rax or eax), and the caller may use it; g++'s return
+# nothing.
+VESSEL3::VESSEL3(void*,int)	MsvcBridge_VESSEL3
 # The Sketchpad the module has is the bridge's, laid out as Visual C++ lays it out; the host's
 # default callback is given the host's own.
-?clbkDrawHUD@VESSEL3@@UEAA_NHPEBUHUDPAINTSPEC@@PEAVSketchpad@oapi@@@Z MsvcBridge_VESSEL3_clbkDrawHUD
+VESSEL3::clbkDrawHUD(int,HUDPAINTSPEC const*,oapi::Sketchpad*)	MsvcBridge_VESSEL3_clbkDrawHUD
 EOF
 }
 
@@ -33,8 +36,8 @@ EOF
 # return type, no calling convention, no class, struct, union or enum keyword, no blank around
 # punctuation, "()" for "(void)".
 normalise() {
-	sed -E 's/^(public|protected|private): //; s/^(virtual|static) //; s/^[^(]*__cdecl //;
-		s/(class|struct|union|enum) //g; s/__cdecl//g; s/\(void\)/()/g;
+	sed -E 's/^(public|protected|private): //; s/^(virtual|static) //; s/^[^(]*__(cdecl|thiscall) //;
+		s/(class|struct|union|enum) //g; s/__(cdecl|thiscall)//g; s/\(void\)/()/g;
 		s/ *([^A-Za-z0-9_ ]) */\1/g; s/  +/ /g; s/^ //; s/ $//'
 }
 
@@ -57,7 +60,8 @@ bridged | grep -v '^#' >"$work/bridged.txt"
 	echo "; orbiter.exe's exports for $(basename "$module"), written by tools/windows/msvc-bridge-def.sh"
 	echo "EXPORTS"
 	while IFS='	' read -r name signature; do
-		bridge=$(awk -v n="$name" '$1 == n {print $2}' "$work/bridged.txt")
+		wanted=$(echo "$signature" | normalise)
+		bridge=$(awk -F'\t' -v s="$wanted" '$1 == s {print $2}' "$work/bridged.txt")
 		if [ -n "$bridge" ]; then
 			echo "\"$name\" = $bridge"
 			continue
@@ -69,14 +73,13 @@ bridged | grep -v '^#' >"$work/bridged.txt"
 		*Sketchpad*) die "$signature: takes a Sketchpad, which the module has in Visual C++'s layout: it needs a bridge function" ;;
 		public:* | protected:* | private:*)
 			# The return type of a member function, between its access and the calling convention.
-			returns=$(echo "$signature" | sed -E 's/^[a-z]+: //; s/^(virtual|static) //; s/ __cdecl .*//')
+			returns=$(echo "$signature" | sed -E 's/^[a-z]+: //; s/^(virtual|static) //; s/ __(cdecl|thiscall) .*//')
 			case $returns in
 			*'*' | *'&') ;;
 			class\ * | struct\ * | union\ *)
 				die "$signature: returns a structure by value, which Visual C++ does through a hidden pointer after this and g++ before it: it needs a bridge function" ;;
 			esac ;;
 		esac
-		wanted=$(echo "$signature" | normalise)
 		gnu=$(awk -F'\t' -v s="$wanted" '$1 == s {print $2}' "$work/host.txt")
 		[ -n "$gnu" ] || die "$signature: $(basename "$hostdll") exports no function '$wanted'"
 		echo "\"$name\" = $host.$gnu"

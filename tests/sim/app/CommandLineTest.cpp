@@ -75,7 +75,20 @@ TEST(CommandLine, OptionsMayStandBeforeOrAfterTheCommandAndEachCommandTakesItsOw
 	EXPECT_EQ(UsageError({"--quiet=yes"}), "--quiet takes no value");
 	EXPECT_EQ(UsageError({"--qiuet"}), "unknown option '--qiuet'; did you mean '--quiet'?");
 	EXPECT_EQ(UsageError({"--", "--quiet"}),
-	          "unknown command '--quiet' (the commands are run, inspect, render, serve and help)");
+	          "unknown command '--quiet', and no scenario file of that name is here or in default-root/Scenarios/ (the "
+	          "commands are run, inspect, render, serve and help)");
+	// An option where a value is due, an extra word after help, a port with a host name.
+	EXPECT_EQ(UsageError({"--duration", "--out", "X"}), "--duration needs a value");
+	EXPECT_EQ(UsageError({"help", "run", "extra"}), "unexpected argument 'extra': help is about one command at most");
+	EXPECT_EQ(UsageError({"serve", "--allow-host", "rover.lan:8080"}),
+	          "--allow-host: 'rover.lan:8080' has a port; give the name alone, as pages reach the server on its own port");
+	EXPECT_EQ(UsageError({"serve", "--allow-host", "rover:lan"}),
+	          "--allow-host: 'rover:lan' is not a host name or an IP address");
+	EXPECT_EQ(Parse({"serve", "--allow-host", "fe80::1"}).serve.allowHosts, std::vector<std::string>{"fe80::1"});
+	// Steps used in turn: the time advances while the longest one advances it.
+	EXPECT_EQ(Parse({"--dt", "1e-300,1", "--duration", "10"}).run.drive.dts, (std::vector<double>{1e-300, 1}));
+	EXPECT_EQ(UsageError({"--dt", "1e-300,1e-300", "--duration", "10"}),
+	          "--duration: 10 s is too long for a step of 1e-300 s: the simulation time would stop advancing");
 }
 
 TEST(CommandLine, HelpIsPrintedPerCommandAndUnknownCommandsAreNamedWithTheClosest) {
@@ -98,10 +111,13 @@ TEST(CommandLine, HelpIsPrintedPerCommandAndUnknownCommandsAreNamedWithTheCloses
 	EXPECT_EQ(render.out.find("--port"), std::string::npos) << render.out;
 	EXPECT_EQ(render.out.find("--record-every"), std::string::npos) << render.out;
 
+	const std::string nowhere = ", and no scenario file of that name is here or in " + std::string(SENDRA_ORBITER_ROOT) +
+	                            "/Scenarios/";
 	const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-		{{"rnu"}, "sendra-sim: unknown command 'rnu'; did you mean 'run'?"},
+		{{"rnu"}, "sendra-sim: unknown command 'rnu'" + nowhere + "; did you mean 'run'?"},
 		{{"help", "inpsect"}, "sendra-sim: unknown command 'inpsect'; did you mean 'inspect'?"},
-		{{"xyzzy", "--quiet"}, "sendra-sim: unknown command 'xyzzy' (the commands are run, inspect, render, serve and help)"},
+		{{"Rover at rest", "--quiet"},
+		 "sendra-sim: unknown command 'Rover at rest'" + nowhere + " (the commands are run, inspect, render, serve and help)"},
 	};
 	for (const auto &[args, message] : cases) {
 		ProgramResult r = s.Run(args);

@@ -13,14 +13,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Files under folder whose names mark them as staged: a run's "*.partial-*" or a save's ".tmp".
+// Files under folder staged in a command's own hidden folder.
 size_t StagedFiles(const fs::path &folder) {
 	size_t n = 0;
 	std::error_code ec;
-	for (const auto &e : fs::recursive_directory_iterator(folder, ec)) {
-		std::string name = e.path().filename().string();
-		n += name.find(".partial-") != std::string::npos || name.find(".tmp") != std::string::npos;
-	}
+	for (const auto &e : fs::recursive_directory_iterator(folder, ec))
+		n += e.path().parent_path().filename().string().rfind(".sendra-staging-", 0) == 0;
 	return n;
 }
 

@@ -142,11 +142,19 @@ TEST(Pictures, TheNearerSurfaceHidesTheFartherWhicheverComesFirst) {
 	EXPECT_GT(overlap.r, 60);
 	EXPECT_EQ(overlap.b, 0);
 
-	// Glass lets what is behind it show through.
-	a.triangles[0].colour = COLOUR4{1, 0, 0, 0.4f};
-	overlap = ColourAt(sim::RenderImage(a, sim::View::Rear, kWidth, kHeight), v, nearRed);
-	EXPECT_GT(overlap.r, 20);
-	EXPECT_GT(overlap.b, 20);
+	// Glass lets what is behind it show through: 40 % of the glass's own colour over 60 % of
+	// what is behind, in every channel.
+	a.triangles[0].colour = COLOUR4{0.2f, 1, 0.5f, 1};
+	Rgb solid = ColourAt(sim::RenderImage(a, sim::View::Rear, kWidth, kHeight), v, nearRed);
+	a.triangles[0].colour.a = 0.4f;
+	Rgb glass = ColourAt(sim::RenderImage(a, sim::View::Rear, kWidth, kHeight), v, nearRed);
+	b.triangles = {farBlue};
+	Rgb behind = ColourAt(sim::RenderImage(b, sim::View::Rear, kWidth, kHeight), v, nearRed);
+	EXPECT_NEAR(glass.r, 0.4 * solid.r + 0.6 * behind.r, 1.5);
+	EXPECT_NEAR(glass.g, 0.4 * solid.g + 0.6 * behind.g, 1.5);
+	EXPECT_NEAR(glass.b, 0.4 * solid.b + 0.6 * behind.b, 1.5);
+	EXPECT_GT(glass.g, 40);
+	EXPECT_GT(glass.b, 40);
 }
 
 TEST(Pictures, ATriangleWithANearlyLevelEdgeIsDrawnWhereItLies) {
@@ -278,6 +286,19 @@ TEST(Pictures, LightsOnBrightenTheirConesAndAddTheBeacons) {
 		int x = static_cast<int>(p.x), y = static_cast<int>(p.y);
 		ASSERT_TRUE(x >= 0 && y >= 0 && x < kWidth && y < kHeight);
 		EXPECT_GT(Brightness(lit.At(x, y)), Brightness(dark.At(x, y)) + 30);
+		// Alone before the background, the light fades along the cone.
+		sim::Scene alone = on, none;
+		alone.triangles.clear(), alone.beacons.clear(), alone.cones = {c};
+		none = alone, none.cones.clear();
+		sim::Image glow = sim::RenderImage(alone, sim::View::Iso, kWidth, kHeight);
+		sim::Image back = sim::RenderImage(none, sim::View::Iso, kWidth, kHeight);
+		std::vector<int> gains;
+		for (double along : {0.2, 0.5, 0.8}) {
+			sim::Viewpoint::Point q = v.Project(c.apex + c.axis * (c.length * along));
+			int qx = static_cast<int>(q.x), qy = static_cast<int>(q.y);
+			gains.push_back(Brightness(glow.At(qx, qy)) - Brightness(back.At(qx, qy)));
+		}
+		EXPECT_TRUE(gains[0] > gains[1] + 10 && gains[1] > gains[2] + 10) << gains[0] << " " << gains[1] << " " << gains[2];
 		++checked;
 	}
 	EXPECT_EQ(checked, 2);  // the front and the left light
@@ -324,4 +345,34 @@ TEST(Pictures, SvgPicturesAreWellFormedDrawings) {
 	EXPECT_EQ(doc.elements.front().Attribute("height"), std::to_string(kHeight) + "px");
 	// Triangles are cut small for their order: more shapes than the rover has faces in view.
 	EXPECT_GT(doc.All("path").size(), scene.triangles.size() / 2);
+	// Each light's cone is outlined by a convex polygon, with the light at one of its corners
+	// (where its gradient starts).
+	size_t cones = 0;
+	for (const Element *path : doc.All("path")) {
+		std::string style = path->Attribute("style");
+		size_t url = style.find("fill:url(#linear");
+		if (url == std::string::npos)
+			continue;
+		++cones;
+		const Element *fade = doc.All("linearGradient", "id", style.substr(url + 10, style.find(')', url) - url - 10)).at(0);
+		std::istringstream d(path->Attribute("d"));
+		std::vector<std::pair<double, double>> corners;
+		std::string op;
+		for (double x, y; d >> op && op != "Z" && d >> x >> y;)
+			corners.emplace_back(x, y);
+		ASSERT_GE(corners.size(), 3u);
+		double turn = 0;
+		bool light = false;
+		for (size_t i = 0; i < corners.size(); ++i) {
+			auto [x0, y0] = corners[i];
+			auto [x1, y1] = corners[(i + 1) % corners.size()];
+			auto [x2, y2] = corners[(i + 2) % corners.size()];
+			double cross = (x1 - x0) * (y2 - y1) - (y1 - y0) * (x2 - x1);
+			EXPECT_GE(cross * turn, 0) << "corner " << i + 1 << " of the cone " << cones;
+			turn = cross != 0 ? cross : turn;
+			light = light || std::hypot(x0 - std::stod(fade->Attribute("x1")), y0 - std::stod(fade->Attribute("y1"))) < 0.01;
+		}
+		EXPECT_TRUE(light) << "the cone " << cones;
+	}
+	EXPECT_EQ(cones, 4u);
 }

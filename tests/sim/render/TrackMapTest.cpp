@@ -3,8 +3,12 @@
 // start, end, heading arrows, contour lines over hills and a scale bar; names kept as text.
 #include <gtest/gtest.h>
 
+#include <cairo.h>
+
+#include <algorithm>
 #include <cmath>
 
+#include "Drives.h"
 #include "SimProgram.h"
 #include "render/TrackMap.h"
 #include "Xml.h"
@@ -54,6 +58,32 @@ Document Map(const Scratch &s, const std::string &folder = "sendra-out") {
 	Document doc = ParseXml(s.Read(folder + "/track.svg"));
 	EXPECT_TRUE(doc.wellFormed) << doc.error;
 	return doc;
+}
+
+// The terrain's shading under the map, decoded from the PNG it embeds: 0xRRGGBB per pixel.
+std::vector<uint32_t> Shading(const Document &doc) {
+	static const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+	std::string uri = doc.All("image", "id", "terrain").at(0)->Attribute("xlink:href"), png;
+	uint32_t bits = 0, count = 0;
+	for (size_t i = uri.find(',') + 1; i < uri.size() && digits.find(uri[i]) != std::string::npos; ++i) {
+		bits = bits << 6 | static_cast<uint32_t>(digits.find(uri[i]));
+		if ((count += 6) >= 8)
+			png += static_cast<char>(bits >> (count -= 8) & 0xFF);
+	}
+	std::istringstream in(png);
+	auto read = [](void *from, unsigned char *data, unsigned int n) {
+		return static_cast<std::istream *>(from)->read(reinterpret_cast<char *>(data), n) ? CAIRO_STATUS_SUCCESS
+		                                                                                 : CAIRO_STATUS_READ_ERROR;
+	};
+	cairo_surface_t *image = cairo_image_surface_create_from_png_stream(read, &in);
+	std::vector<uint32_t> pixels;
+	for (int y = 0; cairo_surface_status(image) == CAIRO_STATUS_SUCCESS && y < cairo_image_surface_get_height(image); ++y) {
+		auto *row = cairo_image_surface_get_data(image) + y * cairo_image_surface_get_stride(image);
+		for (int x = 0; x < cairo_image_surface_get_width(image); ++x)
+			pixels.push_back(reinterpret_cast<const uint32_t *>(row)[x] & 0xFFFFFF);
+	}
+	cairo_surface_destroy(image);
+	return pixels;
 }
 
 }  // namespace
@@ -144,6 +174,12 @@ TEST(TrackMap, PathsAreMetresOfTheSurfaceNorthUp) {
 	EXPECT_NEAR(dx, 0, 0.02);
 	EXPECT_LT(dy, 0);  // north is up
 	EXPECT_NEAR(-dy / pixelsPerMetre, driven, driven * 0.002);
+	// Level ground is one mid grey, a little warm.
+	std::vector<uint32_t> shading = Shading(doc);
+	ASSERT_FALSE(shading.empty());
+	EXPECT_EQ(std::count(shading.begin(), shading.end(), shading[0]), static_cast<long>(shading.size()));
+	Rgb grey = Colour(shading[0]);
+	EXPECT_TRUE(grey.r > 100 && grey.r < 140 && grey.r > grey.g && grey.g > grey.b) << std::hex << shading[0];
 }
 
 TEST(TrackMap, NamesOfAnyBytesStayTextInAWellFormedMap) {

@@ -14,16 +14,29 @@
 
 #include "ScenarioIO.h"
 #include "SimProgram.h"
+#include "Text.h"
 
 namespace {
 
 using nlohmann::json;
 using sim_testing::Scratch;
 
+// How a server is started besides its arguments and folder.
+struct ServerStart {
+	std::vector<std::pair<std::string, std::string>> env;  // variables set
+	std::string faults;                                     // as sim_testing::Launch's
+	rlim_t fileBytes = RLIM_INFINITY;                       // the file-size limit
+	bool hupIgnored = false;                                // as nohup starts it
+};
+
 // sendra-sim serve running in a scratch folder (or in cwd), its output going to files there.
 class Server {
 public:
-	Server(const Scratch &dir, const std::vector<std::string> &args, const std::string &cwd = "") : dir_(dir) {
+	Server(const Scratch &dir, const std::vector<std::string> &args, const std::string &cwd = "", const ServerStart &start = {})
+		: dir_(dir) {
+		// An earlier server's lines are not this one's.
+		std::filesystem::remove(dir.dir() / "out.txt");
+		std::filesystem::remove(dir.dir() / "err.txt");
 		pid_ = ::fork();
 		if (pid_ == 0) {
 			int o = ::open((dir.dir() / "out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -32,6 +45,12 @@ public:
 				::_exit(127);
 			::dup2(o, 1);
 			::dup2(e, 2);
+			for (const auto &[name, value] : start.env)
+				::setenv(name.c_str(), value.c_str(), 1);
+			sim_testing::InjectFaults(start.faults);
+			rlimit limit{start.fileBytes, start.fileBytes};
+			::setrlimit(RLIMIT_FSIZE, &limit);
+			std::signal(SIGHUP, start.hupIgnored ? SIG_IGN : SIG_DFL);
 			std::vector<char *> argv{const_cast<char *>(SENDRA_SIM_PROGRAM), const_cast<char *>("serve")};
 			for (const std::string &a : args)
 				argv.push_back(const_cast<char *>(a.c_str()));
@@ -40,6 +59,7 @@ public:
 			::_exit(127);
 		}
 	}
+	pid_t pid() const { return pid_; }
 	~Server() {
 		if (pid_ > 0 && !exited_) {
 			::kill(pid_, SIGKILL);
@@ -121,7 +141,7 @@ TEST(ServeProgram, SigtermStopsAndSavesAScenarioNamedAfterTheLoadedOne) {
 	EXPECT_EQ(server.Stop(SIGTERM), 0) << dir.Read("err.txt");
 	host::ScenarioFile saved = host::ReadScenarioFile((dir / "Two rovers-quicksave-0001.scn").string());
 	ASSERT_EQ(saved.vessels.size(), 2u);
-	EXPECT_EQ(saved.description, "Test rovers");
+	EXPECT_EQ(saved.blocks.at(0).text, "BEGIN_DESC\nTest rovers\nEND_DESC\n");
 }
 
 TEST(ServeProgram, SighupStopsAndSavesAsCtrlCDoes) {
@@ -156,6 +176,93 @@ TEST(ServeProgram, AFolderItCannotSaveInStopsItAtOnce) {
 	EXPECT_EQ(server.Wait(), 3);
 	EXPECT_NE(dir.Read("err.txt").find("sendra-sim: serve: cannot save in /proc"), std::string::npos) << dir.Read("err.txt");
 	EXPECT_EQ(dir.Read("out.txt"), "") << "it never served";
+}
+
+TEST(ServeProgram, AQuicksaveThatCannotGoWhereItShouldGoesWhereItCanAndIsNamed) {
+	namespace fs = std::filesystem;
+	Scratch dir;
+	const std::string here = dir.dir().string(), home = here + "/home", temp = here + "/temp";
+	fs::create_directories(home);
+	fs::create_directories(temp);
+	const std::vector<std::pair<std::string, std::string>> env{{"HOME", home}, {"TMPDIR", temp}};
+	// Every file or folder under the scratch folder whose name marks it as staged.
+	auto staged = [&] {
+		size_t n = 0;
+		for (const auto &e : fs::recursive_directory_iterator(dir.dir()))
+			n += e.path().filename().string().rfind(".sendra-", 0) == 0;
+		return n;
+	};
+	auto stop = [&](Server &server, int signal, int status) {
+		ASSERT_GT(server.Port(), 0) << dir.Read("err.txt");
+		EXPECT_EQ(server.Stop(signal), status) << dir.Read("err.txt");
+	};
+
+	// The folder stops taking files during the session (it took the check's at start-up): the
+	// save goes home, and both the reason and the place are said.
+	{
+		Server server(dir, {"--port", "0"}, "", ServerStart{env, "mkdir@" + here + "/.sendra-new#2+=EROFS"});
+		stop(server, SIGTERM, 0);
+	}
+	EXPECT_NE(dir.Read("err.txt").find("sendra-sim: ./sendra-sim-quicksave-0001.scn: cannot create the file: Read-only "
+	                                   "file system; saving in " + home + " instead"),
+	          std::string::npos)
+		<< dir.Read("err.txt");
+	EXPECT_NE(dir.Read("out.txt").find("saved the simulation to " + home + "/sendra-sim-quicksave-0001.scn\n"),
+	          std::string::npos);
+	EXPECT_EQ(host::ReadScenarioFile(home + "/sendra-sim-quicksave-0001.scn").vessels.size(), 1u);
+
+	// Beside 9,999 quicksaves, on a file system without hard links: a name of its own in the
+	// same folder, still never over another file.
+	fs::create_directories(dir / "many");
+	for (int n = 1; n <= 9999; ++n)
+		std::ofstream(dir / "many" / host::Format("sendra-sim-quicksave-%04d.scn", n).c_str());
+	{
+		Server server(dir, {"--port", "0"}, (dir / "many").string(), ServerStart{env, "link#1+=EPERM"});
+		stop(server, SIGINT, 0);
+	}
+	std::smatch m;
+	std::string out = dir.Read("out.txt");
+	ASSERT_TRUE(std::regex_search(out, m, std::regex("saved the simulation to \\./(sendra-sim-quicksave-\\w{6}\\.scn)\n")))
+		<< out;
+	EXPECT_EQ(host::ReadScenarioFile((dir / "many" / m[1].str()).string()).vessels.size(), 1u);
+	EXPECT_NE(dir.Read("err.txt").find("every quicksave number up to 9999 is in use in ."), std::string::npos);
+
+	// A scenario's name as long as a quicksave's may be is kept; a longer one gives way to the
+	// program's; control characters in a name are shown escaped.
+	for (const std::string &stem : {std::string(236, 'n'), std::string(240, 'n'), std::string("esc\x1b[2J")}) {
+		dir.Write(stem + ".scn", sim_testing::RoverScenario({{"Sendra-1", 23.47, 0.67, 0}}));
+		Server server(dir, {stem + ".scn", "--port", "0"}, "", ServerStart{env, ""});
+		stop(server, SIGHUP, 0);
+	}
+	EXPECT_TRUE(fs::exists(dir / (std::string(236, 'n') + "-quicksave-0001.scn")));
+	EXPECT_TRUE(fs::exists(dir / "sendra-sim-quicksave-0001.scn"));
+	EXPECT_NE(dir.Read("out.txt").find("saved the simulation to ./esc\\x1b[2J-quicksave-0001.scn\n"), std::string::npos)
+		<< dir.Read("out.txt");
+	EXPECT_TRUE(fs::exists(dir / "esc\x1b[2J-quicksave-0001.scn"));
+
+	// Under a file-size limit no place takes it: status 3, and every place tried is named.
+	std::vector<sim_testing::Rover> rovers;
+	for (int i = 1; i <= 10; ++i)
+		rovers.push_back({"Sendra-" + std::to_string(i), 23.47 + i * 0.001, 0.67, 0});
+	dir.Write("ten.scn", sim_testing::RoverScenario(rovers));
+	{
+		Server server(dir, {"ten.scn", "--port", "0"}, "", ServerStart{env, "", 1024});
+		stop(server, SIGTERM, 3);
+	}
+	EXPECT_NE(dir.Read("err.txt").find("sendra-sim: the simulation could not be saved: " + here + ", " + home + " and " +
+	                                   temp + " would not take it\n"),
+	          std::string::npos)
+		<< dir.Read("err.txt");
+	EXPECT_EQ(staged(), 0u);
+
+	// Started under nohup, SIGHUP stays ignored.
+	Server server(dir, {"--port", "0"}, "", ServerStart{env, "", RLIM_INFINITY, true});
+	ASSERT_GT(server.Port(), 0);
+	std::string status = sim_testing::ReadFile("/proc/" + std::to_string(server.pid()) + "/status");
+	std::smatch ignored;
+	ASSERT_TRUE(std::regex_search(status, ignored, std::regex("SigIgn:\\s*([0-9a-f]+)")));
+	EXPECT_TRUE(std::stoull(ignored[1], nullptr, 16) & (1ull << (SIGHUP - 1)));
+	EXPECT_EQ(server.Stop(SIGTERM), 0);
 }
 
 TEST(ServeProgram, AnAddressOtherMachinesReachIsWarnedOfAndThisMachinesNamesStillWork) {

@@ -300,6 +300,11 @@ TEST_F(BadInput, AScenarioTooLargeForTheMemoryIsRefusedAndNothingIsWritten) {
 	for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
 	         {"big.scn"}, {"render", "big.scn", "--out", "big.png"}, {"inspect", "big.scn"}})
 		ExpectRefused(args, "out of memory: the scenario is too large", args[0], tight);
+	// The built-in scenario fits in 60 MB; a picture of 4096 x 4096 pixels does not, and is named.
+	Limits picture;
+	picture.addressBytes = rlim_t(60) << 20;
+	ExpectRefused({"render", "--size", "4096x4096", "--out", "big.png"}, "out of memory: the picture is too large",
+	              "picture", picture);
 }
 
 TEST_F(BadInput, UnknownNamesAreRefusedAndUnknownKeysAreIgnoredAsBySimulator) {
@@ -484,6 +489,7 @@ TEST_F(BadInput, SavesThatWouldLeaveTheOutputFolderOrReplaceAFileAreRefusedBefor
 		{"away/x.scn", "./sendra-out/away: is a symbolic link"},
 		{"final.scn", "the save 'final.scn' would be replaced by the run's own final.scn"},
 		{"a.scn\n0.3 save a.scn/b.scn", "the save 'a.scn/b.scn' goes into 'a.scn'"},
+		{"a\x01" "c.scn", "the save 'a\\x01c.scn' holds a control character"},
 	};
 	for (const auto &[name, message] : saves) {
 		// Into a folder that does not exist yet where the refusal does not depend on it.

@@ -1,13 +1,18 @@
-// Sessions and drives through the library: a frame's input around the frame, and a script's
-// events each in the first frame that reaches it, with those beyond the end left over.
+// Sessions and drives through the library: a frame's input around the frame, a script's events
+// each in the first frame that reaches it, with those beyond the end left over, and the same
+// drive with the journal kept or only counted.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
 #include <sstream>
 
 #include "HostError.h"
 #include "HostVessel.h"
 #include "OrbiterAPI.h"
 #include "SimProgram.h"
+#include "Visual.h"
+#include "session/Defaults.h"
 #include "session/Drive.h"
 
 namespace {
@@ -84,4 +89,121 @@ TEST(Session, ADriveDeliversEachEventInTheFirstFrameThatReachesIt) {
 	EXPECT_THROW({ sim::Drive d(session, sim::ParseDriveScript(focus, "f.txt"), o); }, host::HostError);
 	std::istringstream one("2.5 tap J\n");
 	EXPECT_EQ(sim::Drive(session, sim::ParseDriveScript(one, "o.txt"), o).duration(), 7.5);
+}
+
+namespace {
+
+// Everything a frame leaves of the vessels that keeping the journal must not change, as exact
+// values: each vessel's landed state, rudder, animation states, lights and beacons, and the
+// pose of every group of every mesh its visual shows; the focus vessel's HUD. With names, the
+// name of each value, for the message of a difference.
+std::vector<double> Snapshot(host::Simulation &sim, std::vector<std::string> *names = nullptr) {
+	std::vector<double> out;
+	const Vessel *vessel = nullptr;
+	auto put = [&](const char *what, size_t index, std::initializer_list<double> values) {
+		out.insert(out.end(), values);
+		if (names)
+			names->resize(out.size(), vessel->name + " " + what + " " + std::to_string(index));
+	};
+	for (const auto &owned : sim.vessels()) {
+		const Vessel &v = *(vessel = owned.get());
+		const VESSELSTATUS2 &s = v.state;
+		put("state", 0, {s.surf_lng, s.surf_lat, s.surf_hdg, double(s.status), s.vrot.x, s.vrot.y, s.vrot.z,
+		                 s.arot.x, s.arot.y, s.arot.z, s.rpos.x, s.rpos.y, s.rpos.z, s.rvel.x, s.rvel.y, s.rvel.z});
+		put("rudder", 0, {v.rudderTarget, v.rudderLevel, double(v.adcMode)});
+		for (size_t a = 0; a < v.animationStates.size(); ++a)
+			put("animation", a, {v.animationStates[a]});
+		for (size_t i = 0; i < v.lights.size(); ++i) {
+			const LightEmitter &l = *v.lights[i];
+			VECTOR3 p = l.GetPosition(), d = l.GetDirection();
+			put("light", i, {double(l.IsActive()), l.GetIntensity(), p.x, p.y, p.z, d.x, d.y, d.z});
+		}
+		for (size_t i = 0; i < v.beacons.size(); ++i)
+			put("beacon", i, {double(v.beacons[i]->active), v.beacons[i]->pos->x, v.beacons[i]->pos->z});
+		for (size_t i = 0; &v == sim.focus() && i < v.hud.texts.size(); ++i) {
+			const host::HudText &t = v.hud.texts[i];
+			put("HUD text", i, {double(t.x), double(t.y), double(t.colour), double(std::hash<std::string>()(t.text))});
+		}
+		put("visual", 0, {double(v.visual != nullptr)});
+		for (size_t m = 0, n = 0; v.visual && m < v.meshes.size(); ++m)
+			for (size_t g = 0; v.meshes[m].tmpl && g < v.meshes[m].tmpl->groups.size(); ++g, ++n) {
+				host::Affine a = v.visual->GroupPose(UINT(m), UINT(g));
+				const double *r = &a.m.m11, *k = &a.normals.m11;
+				put("group pose", n, {r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], r[8], a.t.x, a.t.y, a.t.z,
+				                      k[0], k[1], k[2], k[3], k[4], k[5], k[6], k[7], k[8]});
+			}
+	}
+	return out;
+}
+
+uint64_t Fingerprint(const std::vector<double> &values) {
+	uint64_t h = 14695981039346656037ull;  // FNV-1a over the values' bits
+	for (double x : values) {
+		uint64_t bits;
+		std::memcpy(&bits, &x, sizeof bits);
+		h = (h ^ bits) * 1099511628211ull;
+	}
+	return h;
+}
+
+// Two rovers on the hills, the first driven through every control, then the second: atEnd
+// after every frame with the frame's number, until it returns false.
+void DriveTwoRovers(bool journal, const std::function<bool(int, host::Simulation &)> &atEnd) {
+	std::ostringstream err;
+	sim::DriveOptions o;
+	o.session.root = SENDRA_ORBITER_ROOT;
+	o.session.scenario = std::string(SENDRA_ORBITER_ROOT) + "/Scenarios/Sendra2016/Two rovers.scn";
+	o.session.journal = journal;
+	o.dts = {0.05, 0.1};
+	std::istringstream script(std::string(sim::kDefaultScript) + "122 focus Sendra-2\n123 tap 1\n124 tap 7\n");
+	sim::Session session(o.session, err);
+	sim::Drive drive(session, sim::ParseDriveScript(script, "s.txt"), o);
+	ASSERT_EQ(session.simulation().vessels().at(1)->journal.Keeps(), journal);
+	for (int frame = 0; drive.Running(); ++frame) {
+		drive.Next();
+		if (!atEnd(frame, session.simulation()))
+			return;
+	}
+	EXPECT_EQ(session.simulation().focus()->name, "Sendra-2");
+	EXPECT_EQ(err.str(), "");
+}
+
+}  // namespace
+
+// The host takes a shorter way through a frame's calls when it keeps no journal; both ways
+// must leave the same simulation: every state and pose alike after every frame.
+TEST(Session, KeepingTheJournalOrNotLeavesEveryStateAndPoseAlike) {
+	std::vector<uint64_t> kept;
+	DriveTwoRovers(true, [&](int, host::Simulation &sim) {
+		kept.push_back(Fingerprint(Snapshot(sim)));
+		return true;
+	});
+	EXPECT_GT(kept.size(), 1500u);
+	int differs = -1, frames = 0;
+	std::vector<double> counted;
+	DriveTwoRovers(false, [&](int frame, host::Simulation &sim) {
+		frames = frame + 1;
+		counted = Snapshot(sim);
+		differs = size_t(frame) < kept.size() && Fingerprint(counted) == kept[size_t(frame)] ? -1 : frame;
+		return differs < 0;
+	});
+	if (differs < 0) {
+		EXPECT_EQ(size_t(frames), kept.size());
+		return;
+	}
+	// Where the first frame that differs differs, from the drive with the journal again.
+	DriveTwoRovers(true, [&](int frame, host::Simulation &sim) {
+		if (frame < differs)
+			return true;
+		std::vector<std::string> names;
+		std::vector<double> with = Snapshot(sim, &names);
+		size_t i = 0;
+		while (i < with.size() && i < counted.size() && std::memcmp(&with[i], &counted[i], sizeof(double)) == 0)
+			++i;
+		ADD_FAILURE() << "frame " << frame << " at " << sim.simt() << " s: "
+		              << (i < names.size() ? names[i] : "the number of values") << ": "
+		              << (i < with.size() ? with[i] : 0.0) << " with the journal, "
+		              << (i < counted.size() ? counted[i] : 0.0) << " without";
+		return false;
+	});
 }
