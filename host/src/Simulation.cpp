@@ -347,14 +347,13 @@ void Simulation::PaintHud() {
 	if (!focus_)
 		return;
 	Vessel *f = focus_;
-	// The last paint's texts lend their room to this one's.
 	f->hud.painted = f->hud.defaultDrawn = false;
-	hudEarlier_.swap(f->hud.texts);
-	f->hud.texts.clear();
 	VESSEL3 *cb3 = f->callbacks3();
 	VESSEL2 *cb2 = f->callbacks();
-	if (!cb2)
+	if (!cb2) {
+		f->hud.texts.clear();
 		return;
+	}
 	HUDPAINTSPEC hps;
 	hps.W = options_.hudWidth;
 	hps.H = options_.hudHeight;
@@ -363,7 +362,7 @@ void Simulation::PaintHud() {
 	hps.Scale = hps.H / 40.0;  // a 40 degree vertical aperture
 	hps.Markersize = hps.H / 24;
 	f->hud.painted = true;
-	RecordingSketchpad skp(*f, &hudEarlier_);
+	RecordingSketchpad skp(*f);
 	int mode = options_.hudMode;
 	bool done = cb3 && InCallback(f, [&] {
 		return hudDrawCall ? hudDrawCall(*cb3, mode, hps, skp) : cb3->clbkDrawHUD(mode, &hps, &skp);

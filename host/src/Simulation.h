@@ -183,7 +183,6 @@ private:
 	std::vector<std::string> problems_;
 	std::array<char, 256> debug_{};
 	std::vector<std::string> log_;
-	std::vector<HudText> hudEarlier_;  // the texts of the HUD painted last, for their room
 	// The vessels with a visual, in vessel order, made again after a visual came or went.
 	std::vector<Vessel *> withVisual_;
 	bool visualsChanged_ = false;

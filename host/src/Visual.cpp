@@ -76,8 +76,11 @@ bool Visual::UnitAxis(const MGROUP_ROTATE &r, VECTOR3 &axis) {
 }
 
 void Visual::Turn(double angle) {
-	if (!(angle == lastAngle_ && std::signbit(angle) == std::signbit(lastAngle_))) {
-		lastAngle_ = angle;
+	// The same bits as the last angle (so the same sign of a zero) have its cosine and sine.
+	uint64_t bits;
+	std::memcpy(&bits, &angle, sizeof bits);
+	if (bits != lastAngleBits_) {
+		lastAngleBits_ = bits;
 		lastCos_ = std::cos(angle);
 		lastSin_ = std::sin(angle);
 	}
@@ -364,7 +367,7 @@ void Visual::ApplyToDescendants(AnimComponent &comp, const Delta &d, bool scaled
 	}
 }
 
-bool Visual::RotateSolePose(const AnimComponent &comp, double s0, double s1) {
+bool Visual::RotateSolePose(const AnimComponent &comp, double ds) {
 	const MGROUP_TRANSFORM &trans = *comp.trans;
 	if (trans.mesh >= meshes_.size())
 		return false;
@@ -374,7 +377,6 @@ bool Visual::RotateSolePose(const AnimComponent &comp, double s0, double s1) {
 		return false;
 	// As MakeDelta and Move would do.
 	const auto &r = static_cast<const MGROUP_ROTATE &>(trans);
-	double ds = (s1 - s0) / (comp.state1 - comp.state0);
 	VECTOR3 axis;
 	if (!std::isfinite(ds) || !UnitAxis(r, axis))
 		return true;
@@ -397,14 +399,15 @@ void Visual::ApplyDelta(AnimComponent &comp, double s0, double s1) {
 		ApplyToDescendants(comp, d, scaled);
 }
 
-void Visual::Apply(AnimComponent &comp, double s0, double s1) {
-	if (s0 == s1)
-		return;
-	if (comp.lone ? !RotateSolePose(comp, s0, s1) : comp.trans && comp.state0 != comp.state1)
+void Visual::Apply(AnimComponent &comp, double s0, double s1, double ds) {
+	if (comp.lone ? !RotateSolePose(comp, ds) : comp.trans && comp.state0 != comp.state1)
 		ApplyDelta(comp, s0, s1);
 }
 
-void Visual::ApplyComponentDelta(AnimComponent &comp, double s0, double s1) { Apply(comp, s0, s1); }
+void Visual::ApplyComponentDelta(AnimComponent &comp, double s0, double s1) {
+	if (s0 != s1)
+		Apply(comp, s0, s1, (s1 - s0) / (comp.state1 - comp.state0));
+}
 
 Visual::Visual(Vessel &v) : vessel(v) {
 	SyncMeshes();
@@ -438,14 +441,24 @@ void Visual::Animate(UINT anim, double target) {
 	// In order of addition when the state rises, in reverse when it falls.
 	const size_t n = a.comps.size();
 	const bool rising = target > from;
+	AnimComponent *const *comps = a.comps.data();
 	if (a.oneRange && n > 0) {
-		const double s0 = Clamp(from, *a.comps[0]), s1 = Clamp(target, *a.comps[0]);
-		for (size_t k = 0; k < n; ++k)
-			Apply(*a.comps[rising ? k : n - 1 - k], s0, s1);
+		// The states clamped, and the fraction of the range they span, once for all.
+		const AnimComponent &first = *comps[0];
+		const double s0 = Clamp(from, first), s1 = Clamp(target, first);
+		if (s0 != s1) {
+			const double ds = (s1 - s0) / (first.state1 - first.state0);
+			if (rising)
+				for (size_t k = 0; k < n; ++k)
+					Apply(*comps[k], s0, s1, ds);
+			else
+				for (size_t k = n; k-- > 0;)
+					Apply(*comps[k], s0, s1, ds);
+		}
 	} else {
 		for (size_t k = 0; k < n; ++k) {
-			AnimComponent &c = *a.comps[rising ? k : n - 1 - k];
-			Apply(c, Clamp(from, c), Clamp(target, c));
+			AnimComponent &c = *comps[rising ? k : n - 1 - k];
+			ApplyComponentDelta(c, Clamp(from, c), Clamp(target, c));
 		}
 	}
 	applied[anim] = target;

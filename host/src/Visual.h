@@ -62,17 +62,18 @@ public:
 	// own, or two that share a pose no other group has. What a move of them composes directly,
 	// as Move would; 0 otherwise.
 	uint32_t SolePose(const UINT *groups, UINT n) const {
-		if (!groups || n == 0 || n > 2 || groups[0] >= poseOf_.size())
+		const size_t size = poseOf_.size();
+		if (!groups || n - 1 > 1 || groups[0] >= size)  // n is 1 or 2
 			return 0;
-		uint32_t pose = poseOf_[groups[0]];
+		const UINT g0 = groups[0];
+		const uint32_t pose = poseOf_[g0];
 		if (pose == 0)
 			return 0;
+		const uint32_t users = poses_[pose - 1].users;
 		if (n == 1)
-			return poses_[pose - 1].users == 1 ? pose : 0;
-		return groups[1] != groups[0] && groups[1] < poseOf_.size() && poseOf_[groups[1]] == pose &&
-		               poses_[pose - 1].users == 2
-		           ? pose
-		           : 0;
+			return users == 1 ? pose : 0;
+		const UINT g1 = groups[1];
+		return users == 2 && g1 != g0 && g1 < size && poseOf_[g1] == pose ? pose : 0;
 	}
 	// Moves the groups of a pose SolePose gave by the rotation about the unit axis through the
 	// point ref whose angle has the cosine cs and sine sn, as Move does with the rotation's
@@ -145,11 +146,13 @@ private:
 	// The fast path of ApplyComponentDelta, the common case of a frame (a wheel rolling): a
 	// lone rotation (see AnimComponent) of groups with a pose of their own, composed at once;
 	// false, having done nothing, when the groups have none.
-	HOST_ALWAYS_INLINE bool RotateSolePose(const AnimComponent &comp, double s0, double s1);
+	// ds is the fraction of the component's state range the move spans.
+	HOST_ALWAYS_INLINE bool RotateSolePose(const AnimComponent &comp, double ds);
 	// The slow path: the delta made, applied to the targets and carried to the descendants.
 	void ApplyDelta(AnimComponent &comp, double s0, double s1);
-	// ApplyComponentDelta, inlined into a catch-up.
-	HOST_ALWAYS_INLINE void Apply(AnimComponent &comp, double s0, double s1);
+	// ApplyComponentDelta for states s0 != s1 spanning the fraction ds of the component's
+	// range, inlined into a catch-up.
+	HOST_ALWAYS_INLINE void Apply(AnimComponent &comp, double s0, double s1, double ds);
 	// The delta of component c, a transform of the given type, from state s0 to s1; false if
 	// it moves nothing.
 	bool MakeDelta(const AnimComponent &c, MGROUP_TRANSFORM::TYPE type, double s0, double s1, Delta &out);
@@ -168,7 +171,9 @@ private:
 	// The last rotation angle [rad] with its cosine and sine: the components of one animation
 	// often turn by the same angle (all wheels of a side roll alike), and those of a rover's
 	// two sides by the same angle too.
-	double lastAngle_ = NAN, lastCos_ = 1, lastSin_ = 0;
+	// The angle by its bits: +0 to begin with, whose cosine and sine are 1 and 0.
+	uint64_t lastAngleBits_ = 0;
+	double lastCos_ = 1, lastSin_ = 0;
 	// The matrix of the delta MakeDelta made last.
 	MATRIX3 deltaMatrix_{};
 };
