@@ -1,17 +1,17 @@
 // How busy headless chromium is while it shows the page of `sendra-sim serve` with nothing
 // moving: its processes' CPU time from /proc over a span, as a share of one core, and the
-// page's own count of draws in that span. For comparing builds in one run on a noisy machine:
-//   node tools/serve-cpu-at-rest.mjs SENDRA_SIM SCENARIO.scn WEB_NPM_DIR CHROMIUM [SECONDS]
-import {spawn} from 'node:child_process';
+// page's own count of draws in that span. For comparing builds in one run on a noisy machine,
+// SENDRA_SIM may name several programs, comma-separated, measured in turns, twice each:
+//   node tools/serve-cpu-at-rest.mjs SENDRA_SIM[,SENDRA_SIM...] SCENARIO.scn WEB_NPM_DIR CHROMIUM [SECONDS]
 import {mkdtempSync, readdirSync, readFileSync, rmSync} from 'node:fs';
-import {createRequire} from 'node:module';
 import {tmpdir} from 'node:os';
-import {join} from 'node:path';
+import {join, resolve} from 'node:path';
+import {playwright, startServe} from './serve-start.mjs';
 
-const [sim, scenario, npm, chromiumPath, seconds = '10'] = process.argv.slice(2);
+const [sims, scenario, npm, chromiumPath, seconds = '10'] = process.argv.slice(2);
 if (!chromiumPath)
 	throw new Error('usage: serve-cpu-at-rest.mjs SENDRA_SIM SCENARIO.scn WEB_NPM_DIR CHROMIUM [SECONDS]');
-const {chromium} = createRequire(join(npm, 'package.json'))('playwright-core');
+const {chromium} = playwright(npm);
 const TICKS = 100;  // per second in /proc/PID/stat (Linux's USER_HZ)
 
 // The CPU ticks so far of the browser whose profile is `profile` and of all its descendants.
@@ -37,35 +37,33 @@ function ticks(profile) {
 	return [...ours].reduce((sum, p) => sum + all.get(p).ticks, 0);
 }
 
-const work = mkdtempSync(join(tmpdir(), 'sendra-cpu-at-rest-'));
-const server = spawn(sim, ['serve', scenario, '--port', '0'], {cwd: work, stdio: ['ignore', 'pipe', 'inherit']});
-try {
-	const url = await new Promise((resolve, reject) => {
-		let out = '';
-		server.stdout.on('data', d => {
-			const m = (out += d).match(/at (http:\/\/127\.0\.0\.1:\d+\/)/);
-			if (m)
-				resolve(m[1]);
-		});
-		server.on('exit', code => reject(new Error(`sendra-sim serve exited with ${code}: ${out}`)));
-	});
-	const profile = join(work, 'profile');
-	const context = await chromium.launchPersistentContext(profile, {
-		executablePath: chromiumPath, headless: true, viewport: {width: 960, height: 600},
-		args: ['--no-sandbox', '--disable-gpu', '--use-angle=swiftshader', '--enable-unsafe-swiftshader']});
-	const page = context.pages()[0] || await context.newPage();
-	await page.goto(url);
-	await page.waitForTimeout(8000);  // the meshes and the terrain arrive and are drawn
-	const draws = () => page.evaluate(() => window.sendra.rendered);
-	const [d0, t0, w0] = [await draws(), ticks(profile), Date.now()];
-	await page.waitForTimeout(Number(seconds) * 1000);
-	const [d1, t1, w1] = [await draws(), ticks(profile), Date.now()];
-	const span = (w1 - w0) / 1000;
-	console.log(`chromium at rest: ${((t1 - t0) / TICKS / span * 100).toFixed(1)}% of a core, ` +
-	            `${d1 - d0} draws in ${span.toFixed(1)} s`);
-	await context.close();
-} finally {
-	server.kill('SIGINT');
-	await new Promise(resolve => server.exitCode !== null ? resolve() : server.on('exit', resolve));
-	rmSync(work, {recursive: true, force: true});
+async function measure(sim) {
+	const work = mkdtempSync(join(tmpdir(), 'sendra-cpu-at-rest-'));
+	const started = startServe(sim, [resolve(scenario)], work), server = started.server;
+	try {
+		const url = await started.url;
+		const profile = join(work, 'profile');
+		const context = await chromium.launchPersistentContext(profile, {
+			executablePath: chromiumPath, headless: true, viewport: {width: 960, height: 600},
+			args: ['--no-sandbox', '--disable-gpu', '--use-angle=swiftshader', '--enable-unsafe-swiftshader']});
+		const page = context.pages()[0] || await context.newPage();
+		await page.goto(url);
+		await page.waitForTimeout(8000);  // the meshes and the terrain arrive and are drawn
+		const draws = () => page.evaluate(() => window.sendra.rendered);
+		const [d0, t0, w0] = [await draws(), ticks(profile), Date.now()];
+		await page.waitForTimeout(Number(seconds) * 1000);
+		const [d1, t1, w1] = [await draws(), ticks(profile), Date.now()];
+		const span = (w1 - w0) / 1000;
+		console.log(`${sim}: chromium at rest: ${((t1 - t0) / TICKS / span * 100).toFixed(1)}% of a core, ` +
+		            `${d1 - d0} draws in ${span.toFixed(1)} s`);
+		await context.close();
+	} finally {
+		server.kill('SIGINT');
+		await new Promise(resolve => server.exitCode !== null ? resolve() : server.on('exit', resolve));
+		rmSync(work, {recursive: true, force: true});
+	}
 }
+
+for (let round = 0; round < 2; ++round)
+	for (const sim of sims.split(','))
+		await measure(sim);

@@ -54,7 +54,11 @@ struct HttpServer::Impl {
 	Impl(ServeHub &h, const ServeContent &c, HttpLimits l) : hub(h), content(c), limits(l) {}
 
 	void Accept();
+	void Admit(tcp::socket socket);
 	void Forget(Connection *c);
+	// What a connection is doing, for the count of those open.
+	enum class Use { Idle, Request, Stream };
+	void SetUse(Connection *c, Use use);
 
 	ServeHub &hub;
 	const ServeContent &content;
@@ -62,10 +66,16 @@ struct HttpServer::Impl {
 	std::set<std::string> hosts;  // the Host values answered, lower case
 	tcp::endpoint endpoint;
 
-	// The open connections, to close them on Stop.
+	// The open connections, to close them on Stop, and what each is doing since when.
+	struct Live {
+		std::weak_ptr<Connection> connection;
+		Use use = Use::Idle;
+		uint64_t since = 0;  // the order in which they took up their use
+	};
 	std::mutex mutex;
 	std::condition_variable changed;
-	std::map<Connection *, std::weak_ptr<Connection>> live;
+	std::map<Connection *, Live> live;
+	uint64_t uses = 0;
 	bool stopped = false;
 
 	// Declared after what the connections use: destroying the context destroys the
@@ -106,6 +116,9 @@ private:
 			if (ec || generation != self->armed_ || self->closed_)
 				return;
 			self->timedOut_ = true;
+			if (self->sub_ && self->writing_)
+				self->server_.hub.Drop(self->sub_, host::Format("it took nothing of its event stream for %.0f s",
+				                                                std::chrono::duration<double>(self->server_.limits.writeTime).count()));
 			beast::error_code ignored;
 			self->socket_.cancel(ignored);
 		});
@@ -115,10 +128,25 @@ private:
 		timer_.cancel();
 	}
 
+	// Waits, idle, for the next request to begin, then reads it within its time.
 	void ReadRequest() {
 		parser_.emplace();
 		parser_->header_limit(static_cast<uint32_t>(server_.limits.headBytes));
 		parser_->body_limit(server_.limits.bodyBytes);
+		if (buffer_.size() > 0)
+			return ReadHead();
+		server_.SetUse(this, HttpServer::Impl::Use::Idle);
+		Arm(server_.limits.idleTime);
+		socket_.async_wait(tcp::socket::wait_read, [self = shared_from_this()](beast::error_code ec) {
+			if (self->closed_)
+				return;
+			if (ec)
+				return self->Shut();  // idle too long: it just closes
+			self->ReadHead();
+		});
+	}
+	void ReadHead() {
+		server_.SetUse(this, HttpServer::Impl::Use::Request);
 		Arm(server_.limits.requestTime);
 		http::async_read_header(socket_, buffer_, *parser_,
 		                        [self = shared_from_this()](beast::error_code ec, size_t) { self->OnHead(ec); });
@@ -175,8 +203,10 @@ private:
 		const Request &req = parser_->get();
 		Reply reply;
 		try {
+			// A header given twice is no one browser's: it is not the page's own request.
+			std::string_view site = req.count("Sec-Fetch-Site") > 1 ? "several" : View(req["Sec-Fetch-Site"]);
 			reply = Route({View(req.method_string()), View(req.target()), View(req[http::field::content_type]),
-			               req.body()},
+			               req.body(), site},
 			              server_.hub, server_.content);
 		} catch (const std::exception &) {
 			reply = FailReply(500, "internal error");
@@ -221,6 +251,11 @@ private:
 			if (!reply.allow.empty())
 				res.set(http::field::allow, reply.allow);
 			res.keep_alive(!close);
+			// How long the connection is kept idle: a client that would reuse it later would
+			// otherwise race its close and lose the request.
+			if (!close)
+				res.set("Keep-Alive", "timeout=" + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
+				                                       server_.limits.idleTime).count()));
 		};
 		if (!reply.file.empty()) {
 			http::file_body::value_type file;
@@ -300,6 +335,7 @@ private:
 			return Answer(FailReply(503,
 			                   "too many pages are watching, or the server is stopping; close one and reload"),
 			              true);
+		server_.SetUse(this, HttpServer::Impl::Use::Stream);
 		unsigned version = parser_->get().version();
 		chunked_ = version >= 11;
 		auto res = std::make_shared<http::response<http::empty_body>>(http::status::ok, version);
@@ -401,18 +437,47 @@ void HttpServer::Impl::Accept() {
 			});
 			return;
 		}
-		std::shared_ptr<Connection> c;
-		{
-			std::lock_guard<std::mutex> lock(mutex);
-			if (!stopped && live.size() < limits.connections) {
-				c = std::make_shared<Connection>(std::move(socket), *this);
-				live[c.get()] = c;
-			}
-		}
-		if (c)
-			c->Start();  // else the socket closes here: too many are open
+		Admit(std::move(socket));
 		Accept();
 	});
+}
+
+void HttpServer::Impl::Admit(tcp::socket socket) {
+	std::shared_ptr<Connection> c, idlest;
+	{
+		std::lock_guard<std::mutex> lock(mutex);
+		if (stopped)
+			return;
+		size_t open = 0;
+		Live *oldest = nullptr;
+		for (auto &entry : live) {
+			if (entry.second.use == Use::Stream)
+				continue;
+			++open;
+			if (entry.second.use == Use::Idle && (!oldest || entry.second.since < oldest->since))
+				oldest = &entry.second;
+		}
+		if (open >= limits.connections && oldest) {
+			idlest = oldest->connection.lock();
+			oldest->use = Use::Request;  // closing: no longer one to make room
+		}
+		if (open < limits.connections || idlest) {
+			c = std::make_shared<Connection>(std::move(socket), *this);
+			live[c.get()] = Live{c, Use::Idle, ++uses};
+		}
+	}
+	// Idle connections cannot keep a page out: the one idle the longest goes.
+	if (idlest)
+		idlest->Close();
+	if (c)
+		c->Start();  // else the socket closes here: too many are busy
+}
+
+void HttpServer::Impl::SetUse(Connection *c, Use use) {
+	std::lock_guard<std::mutex> lock(mutex);
+	auto it = live.find(c);
+	if (it != live.end() && it->second.use != use)
+		it->second = Live{it->second.connection, use, ++uses};
 }
 
 void HttpServer::Impl::Forget(Connection *c) {
@@ -478,6 +543,17 @@ int HttpServer::Listen(const std::string &bind, int port, const std::vector<std:
 	return bound;
 }
 
+bool ReachedBeyondThisMachine(const std::string &bind) {
+	net::io_context ioc;
+	tcp::resolver resolver(ioc);
+	beast::error_code ec;
+	auto found = resolver.resolve(bind, "0", tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+	bool beyond = false;
+	for (const auto &entry : found)
+		beyond = beyond || !entry.endpoint().address().is_loopback();
+	return beyond;
+}
+
 bool HttpServer::ExposedBeyondThisMachine() const {
 	return impl_->acceptor.is_open() && !impl_->endpoint.address().is_loopback();
 }
@@ -508,7 +584,7 @@ void HttpServer::Stop() {
 			return;
 		s.stopped = true;
 		for (auto &entry : s.live)
-			if (auto c = entry.second.lock())
+			if (auto c = entry.second.connection.lock())
 				open.push_back(c);
 	}
 	net::post(s.acceptor.get_executor(), [&s] {

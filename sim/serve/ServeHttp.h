@@ -20,10 +20,17 @@ struct HttpLimits {
 	size_t headerLines = 64;
 	size_t targetBytes = 8 * 1024;  // the path and query
 	size_t bodyBytes = 64 * 1024;
-	std::chrono::milliseconds requestTime{10000};  // to send a whole request
+	std::chrono::milliseconds idleTime{2000};      // to begin a request once connected or answered
+	std::chrono::milliseconds requestTime{10000};  // to send a whole request once begun
 	std::chrono::milliseconds writeTime{10000};    // for the client to take one response or write
-	size_t connections = 256;                      // open at once; more are closed at once
+	// Open at once, event streams apart (the hub limits those): beyond it the connection idle
+	// the longest makes room, and when none is idle the new one is closed at once.
+	size_t connections = 256;
 };
+
+// Whether other machines may reach a server listening on bind (an address or a name of this
+// machine): false only when every address it stands for is a loopback one.
+bool ReachedBeyondThisMachine(const std::string &bind);
 
 class HttpServer {
 public:

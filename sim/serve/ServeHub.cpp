@@ -2,6 +2,7 @@
 // ever held for queue operations.
 #include "serve/ServeHub.h"
 
+#include <algorithm>
 #include <random>
 
 #include "Text.h"
@@ -93,7 +94,7 @@ ServeHub::Submitted ServeHub::Submit(const std::string &token, std::vector<Input
 	// A tab may send faster than frames apply its keys (a press and its release take a frame
 	// each); what it sends beyond its share would wait ever longer, so it is let go instead.
 	if (s.inputWaiting + s.inputTaken + commands.size() > limits_.tabInput) {
-		DropLocked(s);
+		DropLocked(s, "it sent keys faster than the simulation takes them");
 		subscribers_.erase(sub);
 		return Submitted::Dropped;
 	}
@@ -145,7 +146,7 @@ void ServeHub::WakeLocked(Subscriber &s) {
 		s.wake();
 }
 
-void ServeHub::DropLocked(Subscriber &s) {
+void ServeHub::DropLocked(Subscriber &s, const std::string &why) {
 	s.closed = true;
 	s.queue.clear();
 	s.bytes = 0;
@@ -153,44 +154,96 @@ void ServeHub::DropLocked(Subscriber &s) {
 	// The simulation lets go of its keys and forgets its commands, queued or carried over.
 	input_.push_back({InputCommand::Kind::Disconnect, s.id});
 	++dropped_;
+	warnings_.push_back("dropped a watching page (stream " + std::to_string(s.id) + "): " + why);
 	WakeLocked(s);
 }
 
-void ServeHub::Broadcast(const std::string &delta, const std::function<std::string()> &keyframe) {
-	auto d = std::make_shared<const std::string>(delta);
-	bool wantKeyframe = false;
-	{
-		std::lock_guard<std::mutex> lock(mutex_);
-		for (const auto &entry : subscribers_)
-			wantKeyframe = wantKeyframe || entry.second->needsKeyframe;
+void ServeHub::Drop(const std::shared_ptr<Subscriber> &s, const std::string &why) {
+	std::lock_guard<std::mutex> lock(mutex_);
+	s->wake = nullptr;  // its caller is going away
+	auto it = subscribers_.find(s->id);
+	if (it == subscribers_.end())
+		return;
+	DropLocked(*s, why);
+	subscribers_.erase(it);
+}
+
+void ServeHub::Push(Subscriber &s, const std::shared_ptr<const std::string> &m) {
+	s.queue.push_back(m);
+	s.bytes += m->size();
+	if (s.queue.size() == 1)
+		WakeLocked(s);
+}
+
+// What the streams need of the fresh state this frame: which starts, which pieces.
+struct ServeHub::Plan {
+	bool reset = false, resetBehind = false;
+	std::map<size_t, std::shared_ptr<const std::string>> pieces;  // by where they start
+};
+
+ServeHub::Plan ServeHub::PlanFresh() {
+	Plan plan;
+	std::lock_guard<std::mutex> lock(mutex_);
+	for (const auto &entry : subscribers_) {
+		const Subscriber &s = *entry.second;
+		if (s.needsReset) {
+			(s.behind ? plan.resetBehind : plan.reset) = true;
+			plan.pieces[0];
+		} else if (s.catchingUp && s.bytes <= limits_.pieceRoom) {
+			plan.pieces[s.nextPiece];
+		}
 	}
-	// The keyframe, the larger message, is made outside the lock and only when a new stream
-	// waits for one.
-	std::shared_ptr<const std::string> k;
-	if (wantKeyframe)
-		k = std::make_shared<const std::string>(keyframe());
+	return plan;
+}
+
+void ServeHub::Broadcast(const std::shared_ptr<const std::string> &delta, const FreshState &fresh) {
+	// The fresh state's messages are made outside the lock, once for all the streams that
+	// need each: a stream that subscribes meanwhile waits for the next frame.
+	Plan plan = PlanFresh();
+	std::shared_ptr<const std::string> reset[2];
+	if (plan.reset)
+		reset[0] = std::make_shared<const std::string>(fresh.reset(false));
+	if (plan.resetBehind)
+		reset[1] = std::make_shared<const std::string>(fresh.reset(true));
+	std::map<size_t, size_t> nextOf;
+	for (auto &[from, text] : plan.pieces)
+		if (from < fresh.end)
+			text = std::make_shared<const std::string>(fresh.piece(from, nextOf[from]));
 
 	std::lock_guard<std::mutex> lock(mutex_);
 	if (closed_)
 		return;
-	for (auto it = subscribers_.begin(); it != subscribers_.end();) {
-		Subscriber &s = *it->second;
-		const std::shared_ptr<const std::string> &m = s.needsKeyframe ? k : d;
-		if (!m) {
-			++it;  // subscribed after the keyframe was decided on: it gets the next one
-			continue;
+	for (auto &entry : subscribers_) {
+		Subscriber &s = *entry.second;
+		if (s.needsReset) {
+			const auto &start = reset[s.behind ? 1 : 0];
+			if (!start)
+				continue;
+			Push(s, start);
+			s.needsReset = s.behind = false;
+			s.catchingUp = true;
+			s.nextPiece = 0;
+		} else if (delta) {
+			if (s.queue.size() + 1 > limits_.queueMessages || s.bytes + delta->size() > limits_.queueBytes) {
+				// It cannot take the frames as they come: what it has not taken is of no use
+				// now, and it starts again from a fresh state, told why.
+				s.queue.clear();
+				s.bytes = 0;
+				s.needsReset = s.behind = true;
+				s.catchingUp = false;
+				++fellBehind_;
+				continue;
+			}
+			Push(s, delta);
 		}
-		if (s.queue.size() + 1 > limits_.queueMessages || s.bytes + m->size() > limits_.queueBytes) {
-			DropLocked(s);
-			it = subscribers_.erase(it);
+		auto piece = plan.pieces.find(s.nextPiece);
+		if (!s.catchingUp || piece == plan.pieces.end() || s.bytes > limits_.pieceRoom)
 			continue;
-		}
-		s.queue.push_back(m);
-		s.bytes += m->size();
-		s.needsKeyframe = false;
-		if (s.queue.size() == 1)
-			WakeLocked(s);
-		++it;
+		if (!piece->second || nextOf[s.nextPiece] >= fresh.end)
+			s.catchingUp = false;  // the last piece: it has the whole state
+		if (piece->second)
+			Push(s, piece->second);
+		s.nextPiece = piece->second ? nextOf[s.nextPiece] : fresh.end;
 	}
 }
 
@@ -225,6 +278,34 @@ size_t ServeHub::subscribers() const {
 uint64_t ServeHub::dropped() const {
 	std::lock_guard<std::mutex> lock(mutex_);
 	return dropped_;
+}
+
+uint64_t ServeHub::fellBehind() const {
+	std::lock_guard<std::mutex> lock(mutex_);
+	return fellBehind_;
+}
+
+std::vector<std::string> ServeHub::TakeWarnings() {
+	std::lock_guard<std::mutex> lock(mutex_);
+	return std::move(warnings_);
+}
+
+std::string ServeHub::IssueStreamToken() {
+	std::string token = NewToken();
+	std::lock_guard<std::mutex> lock(mutex_);
+	streamTokens_.push_back(token);
+	while (streamTokens_.size() > limits_.streamTokens)
+		streamTokens_.pop_front();
+	return token;
+}
+
+bool ServeHub::TakeStreamToken(const std::string &token) {
+	std::lock_guard<std::mutex> lock(mutex_);
+	auto it = std::find(streamTokens_.begin(), streamTokens_.end(), token);
+	if (token.empty() || it == streamTokens_.end())
+		return false;
+	streamTokens_.erase(it);
+	return true;
 }
 
 }  // namespace sim

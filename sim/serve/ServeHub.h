@@ -1,8 +1,9 @@
 // The meeting point of `sendra-sim serve`'s threads: the watching tabs' outgoing queues and the
 // queue of their input. HTTP threads subscribe, take messages when woken and submit input;
 // the simulation thread broadcasts and takes the input. Nothing here ever makes the
-// simulation thread wait for a tab: a tab that falls too far behind, or sends more input
-// than can wait for the frames, is dropped.
+// simulation thread wait for a tab: a tab that falls too far behind is sent a fresh state in
+// pieces instead of the frames it could not take, and one that sends more input than can wait
+// for the frames is dropped.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,10 @@ public:
 		size_t maxSubscribers = 16;     // open event streams; each holds an HTTP thread
 		size_t queueMessages = 120;     // unsent messages per stream (2 s of frames at 60 Hz)
 		size_t queueBytes = 16u << 20;  // [bytes] unsent per stream
+		// [bytes] A tab catching up is sent the next piece of its fresh state only once it has
+		// taken all but this much of its queue, so that the pieces never overfill it.
+		size_t pieceRoom = 256u << 10;
+		size_t streamTokens = 64;  // issued and not yet used; older ones are forgotten
 		size_t inputQueue = 1024;       // commands waiting for the next frame, over all tabs
 		size_t tabInput = 256;          // commands of one tab not yet applied, here or carried over
 	};
@@ -34,7 +39,10 @@ public:
 		std::string token;  // the tab's name for itself in its input; unguessable
 		std::deque<std::shared_ptr<const std::string>> queue;
 		size_t bytes = 0;
-		bool needsKeyframe = true;
+		bool needsReset = true;  // before anything else, the start of a fresh state
+		bool behind = false;     // and it fell behind: the start says so
+		bool catchingUp = false;  // pieces of the fresh state follow
+		size_t nextPiece = 0;     // where the next one starts
 		bool closed = false;  // dropped, unsubscribed or the server is stopping
 		// Called with the hub's lock held when messages arrive in an empty queue and when the
 		// stream is closed; must not call back into the hub.
@@ -52,12 +60,26 @@ public:
 	ServeHub(const ServeHub &) = delete;
 	ServeHub &operator=(const ServeHub &) = delete;
 
+	// The fresh state for tabs that join or fell behind, made on the simulation thread.
+	struct FreshState {
+		std::function<std::string(bool behind)> reset;  // its start, as an event
+		// The piece from an index on, as an event; sets where the next one starts.
+		std::function<std::string(size_t from, size_t &next)> piece;
+		size_t end = 0;  // the index after the last piece
+	};
+
 	// --- HTTP threads ---
+	// A token for one event stream, for the page's own same-origin request.
+	std::string IssueStreamToken();
+	// Whether token was issued and not used yet; it is used up.
+	bool TakeStreamToken(const std::string &token);
 	// A new stream, its first message the hello that tells the tab its token; null when the
 	// hub is full or closed. wake: see Subscriber::wake.
 	std::shared_ptr<Subscriber> Subscribe(std::function<void()> wake = nullptr);
 	// The stream ended (the tab went away or was dropped): its keys are let go.
 	void Unsubscribe(const std::shared_ptr<Subscriber> &s);
+	// The stream is closed for why (it took nothing for too long): a drop, warned of.
+	void Drop(const std::shared_ptr<Subscriber> &s, const std::string &why);
 	// Takes all of the stream's queued messages at once, without waiting.
 	Taken Take(const std::shared_ptr<Subscriber> &s, std::string &messages);
 	bool Closed(const std::shared_ptr<Subscriber> &s) const;
@@ -74,9 +96,11 @@ public:
 	// After the frame that applied the taken input: how many commands of each tab (by
 	// Subscriber::id) the simulation carries over to the next frame; 0 for those not given.
 	void Settle(const std::map<uint64_t, size_t> &carried);
-	// Queues delta for every stream that has had a keyframe and keyframe() (made only when
-	// needed) for the new ones. A stream whose queue is full is dropped.
-	void Broadcast(const std::string &delta, const std::function<std::string()> &keyframe);
+	// Queues delta (none when null) for every stream that has had the start of a fresh state,
+	// and of fresh (made only when needed) the start for the streams that need one and the
+	// next piece for those catching up that have room for it. A stream whose queue is full
+	// loses it and is sent a fresh state, which says that it fell behind.
+	void Broadcast(const std::shared_ptr<const std::string> &delta, const FreshState &fresh);
 	void SetSnapshot(std::string snapshot);
 	void SetMeshes(std::string meshes);
 	// Ends every stream and refuses new ones (shutdown).
@@ -84,11 +108,17 @@ public:
 
 	const Limits &limits() const { return limits_; }
 	size_t subscribers() const;
-	uint64_t dropped() const;  // streams dropped for not keeping up, since the start
+	uint64_t dropped() const;   // streams dropped since the start
+	uint64_t fellBehind() const;  // times a stream fell behind and was sent a fresh state
+	// What happened to tabs that the console should say, since the last call.
+	std::vector<std::string> TakeWarnings();
 
 private:
-	void DropLocked(Subscriber &s);
+	void DropLocked(Subscriber &s, const std::string &why);
 	static void WakeLocked(Subscriber &s);
+	void Push(Subscriber &s, const std::shared_ptr<const std::string> &m);
+	struct Plan;
+	Plan PlanFresh();
 
 	Limits limits_;
 	mutable std::mutex mutex_;
@@ -96,7 +126,9 @@ private:
 	std::map<std::string, uint64_t> byToken_;
 	std::vector<InputCommand> input_;
 	uint64_t nextId_ = 1;
-	uint64_t dropped_ = 0;
+	uint64_t dropped_ = 0, fellBehind_ = 0;
+	std::vector<std::string> warnings_;
+	std::deque<std::string> streamTokens_;
 	bool closed_ = false;
 	std::string snapshot_ = "{}";
 	// Shared with the requests that read it, so that none copies it under the lock.

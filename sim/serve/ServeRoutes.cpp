@@ -158,6 +158,8 @@ bool IsJson(std::string_view type) {
 }
 
 Reply Input(const RouteRequest &req, ServeHub &hub) {
+	if (!FromThePage(req.fetchSite))
+		return FailReply(403, "input is taken only from the page itself");
 	if (!IsJson(req.contentType))
 		return FailReply(415, "input must be sent as application/json");
 	if (req.body.size() > kMaxInputBody)
@@ -227,7 +229,24 @@ Reply StaticFile(const std::string &path, const ServeContent &content) {
 }
 
 
+// The event stream, for the page itself: a request of another page is refused before it takes
+// one of the streams.
+Reply Stream(const RouteRequest &req, std::string_view target, size_t q, ServeHub &hub) {
+	if (req.method != "GET")
+		return NotAllowed("GET");
+	if (!FromThePage(req.fetchSite))
+		return FailReply(403, "the event stream is only for the page itself");
+	std::optional<Params> params = ParseQuery(q == std::string_view::npos ? "" : target.substr(q + 1));
+	if (!params || params->count("token") != 1 || !hub.TakeStreamToken(params->find("token")->second))
+		return FailReply(403, "the event stream needs a token from /api/token, fetched by the page itself");
+	Reply r;
+	r.stream = true;
+	return r;
+}
+
 }  // namespace
+
+bool FromThePage(std::string_view fetchSite) { return fetchSite.empty() || fetchSite == "same-origin"; }
 
 Reply Route(const RouteRequest &req, ServeHub &hub, const ServeContent &content) {
 	std::string_view target = req.target;
@@ -255,13 +274,11 @@ Reply Route(const RouteRequest &req, ServeHub &hub, const ServeContent &content)
 			return params ? Terrain(*params, content)
 			              : FailReply(400, "the query holds a control character or a broken escape");
 		}
-		if (*path == "/api/stream") {
-			if (req.method != "GET")
-				return NotAllowed("GET");
-			Reply r;
-			r.stream = true;
-			return r;
-		}
+		if (*path == "/api/token")
+			return FromThePage(req.fetchSite) ? Json(json{{"token", hub.IssueStreamToken()}}.dump())
+			                                  : FailReply(403, "tokens are given only to the page itself");
+		if (*path == "/api/stream")
+			return Stream(req, target, q, hub);
 		return FailReply(404, "404 not found");
 	}
 	if (!get)

@@ -36,7 +36,14 @@ struct RouteRequest {
 	std::string_view target;  // the path and query, as sent
 	std::string_view contentType;
 	std::string_view body;
+	// Sec-Fetch-Site as a browser sends it: empty when absent (older browsers, other clients,
+	// pages reached over plain http by a name of the local network).
+	std::string_view fetchSite;
 };
+
+// Whether a request with this Sec-Fetch-Site may come from the page itself: same-origin, or no
+// Fetch Metadata at all (the token the page fetched covers those).
+bool FromThePage(std::string_view fetchSite);
 
 // An answer before it becomes an HTTP response: a text, a file, or the event stream.
 struct Reply {

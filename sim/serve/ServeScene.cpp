@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "HostVessel.h"
+#include "serve/ServeJson.h"
 #include "session/KeyNames.h"
 #include "Lights.h"
 #include "Visual.h"
@@ -19,19 +20,12 @@ MATRIX3 Rx(double a) { return _M(1, 0, 0, 0, std::cos(a), -std::sin(a), 0, std::
 MATRIX3 Ry(double a) { return _M(std::cos(a), 0, std::sin(a), 0, 1, 0, -std::sin(a), 0, std::cos(a)); }
 MATRIX3 Rz(double a) { return _M(std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a), 0, 0, 0, 1); }
 
-// Names and texts come from scenario files and modules and need not be UTF-8: bytes that are
-// not become U+FFFD rather than an exception.
-std::string Dump(const json &j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
-
 json Vec(const VECTOR3 &v) { return json::array({v.x, v.y, v.z}); }
 json Colour(const COLOUR4 &c) { return json::array({c.r, c.g, c.b, c.a}); }
 
-json Matrix(const MATRIX3 &m) {
-	json a = json::array();
-	for (double x : m.data)
-		a.push_back(x);
-	return a;
-}
+}  // namespace
+
+std::string Dump(const json &j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 json HudTexts(const Vessel &v) {
 	json a = json::array();
@@ -86,18 +80,6 @@ json Camera(const Vessel &v) {
 	        {"resets", v.cockpitDir.resets}};
 }
 
-// The place of a vessel: surface position, the ground under it and its attitude.
-json Place(const host::Simulation &sim, const Vessel &v) {
-	const VESSELSTATUS2 &s = v.state;
-	double ground = v.surfaceRef ? sim.terrain().Elevation(*v.surfaceRef, s.surf_lng, s.surf_lat) : 0.0;
-	return {{"lng", s.surf_lng},
-	        {"lat", s.surf_lat},
-	        {"hdg", s.surf_hdg},
-	        {"alt", s.vrot.x},
-	        {"ground", ground},
-	        {"attitude", Matrix(HorizonFromVessel(s.arot, s.surf_lng, s.surf_lat))}};
-}
-
 // The vessel whose keys, HUD and camera the page shows, and what the page's controls show of it.
 json Focus(const Vessel *v) {
 	if (!v)
@@ -120,39 +102,7 @@ json MeshSlots(const Vessel &v) {
 	return a;
 }
 
-json Header(const host::Simulation &sim, double rate) {
-	return {{"frame", sim.frameCount()}, {"simt", sim.simt()}, {"rate", rate}};
-}
-
-template <typename Pose>
-Pose PoseOf(const host::Affine &a) {
-	Pose p;
-	for (size_t i = 0; i < 9; ++i)
-		p[i] = static_cast<float>(a.m.data[i]);
-	p[9] = static_cast<float>(a.t.x);
-	p[10] = static_cast<float>(a.t.y);
-	p[11] = static_cast<float>(a.t.z);
-	return p;
-}
-
-template <typename Pose>
-bool IsIdentity(const Pose &p) {
-	static const Pose identity{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-	return p == identity;
-}
-
-template <typename Pose>
-json PoseEntry(size_t mesh, size_t group, const Pose &p) {
-	json e = json::array({mesh, group});
-	for (float x : p)
-		e.push_back(x);
-	return e;
-}
-
-size_t GroupCount(const Vessel &v, size_t mesh) {
-	const host::Mesh *t = v.meshes[mesh].tmpl;
-	return t ? t->groups.size() : 0;
-}
+namespace {
 
 }  // namespace
 
@@ -255,141 +205,30 @@ std::string TerrainDocument(const host::Terrain &terrain, const host::Body &body
 
 namespace {
 
-// The group poses of a vessel's visual, per mesh, per group.
-template <typename Pose>
-std::vector<std::vector<Pose>> Poses(const Vessel &v) {
-	std::vector<std::vector<Pose>> poses(v.meshes.size());
-	for (size_t m = 0; m < v.meshes.size(); ++m)
-		for (size_t g = 0; g < GroupCount(v, m); ++g)
-			poses[m].push_back(PoseOf<Pose>(v.visual->GroupPose(static_cast<UINT>(m), static_cast<UINT>(g))));
-	return poses;
+// The state document with the vessels' list put in place of its null.
+std::string Spliced(std::string doc, const std::string &vessels) {
+	static const std::string kSlot = "\"vessels\":null";
+	size_t at = doc.find(kSlot);
+	if (at != std::string::npos)
+		doc.replace(at + kSlot.size() - 4, 4, vessels);
+	return doc;
 }
 
 }  // namespace
 
-std::string FrameEncoder::Delta(const host::Simulation &sim, double rate) {
-	json msg = Header(sim, rate);
-	// Sets msg[key] (or entry[key]) when the text of now differs from the one last sent.
-	auto changed = [](json &into, const char *key, json now, std::string &last) {
-		std::string text = Dump(now);
-		if (text != last) {
-			last = std::move(text);
-			into[key] = std::move(now);
-		}
-	};
-
-	const Vessel *f = sim.focus();
-	std::optional<std::string> focusName = f ? std::optional<std::string>(f->name) : std::nullopt;
-	if (!started_ || focusName != focusName_) {
-		// Another focus (or none): its HUD, camera and debug line go out whatever the last ones were.
-		started_ = true;
-		focusName_ = focusName;
-		focus_.clear();
-		hud_.clear();
-		camera_.clear();
-		debug_.clear();
-	}
-	changed(msg, "focus", Focus(f), focus_);
-	if (f) {
-		changed(msg, "hud", HudTexts(*f), hud_);
-		changed(msg, "camera", Camera(*f), camera_);
-		changed(msg, "debug", sim.DebugLine(), debug_);
-	}
-
-	json vessels = json::array();
-	std::set<std::string> drawn;
-	for (const auto &p : sim.vessels()) {
-		const Vessel &v = *p;
-		if (!v.visual)
-			continue;
-		drawn.insert(v.name);
-		Sent &sent = vessels_[v.name];
-		json entry = {{"name", v.name}};
-		changed(entry, "place", Place(sim, v), sent.place);
-		changed(entry, "meshes", MeshSlots(v), sent.meshes);
-		// A group's pose goes out when it moved; a vessel new to the pages starts from the mesh
-		// file's pose, as the page's copy does.
-		std::vector<std::vector<Pose>> now = Poses<Pose>(v);
-		sent.poses.resize(now.size());
-		json poses = json::array();
-		for (size_t m = 0; m < now.size(); ++m) {
-			sent.poses[m].resize(now[m].size(), Pose{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0});
-			for (size_t g = 0; g < now[m].size(); ++g)
-				if (now[m][g] != sent.poses[m][g]) {
-					sent.poses[m][g] = now[m][g];
-					poses.push_back(PoseEntry(m, g, now[m][g]));
-				}
-		}
-		if (!poses.empty())
-			entry["poses"] = std::move(poses);
-		changed(entry, "lights", Lights(v), sent.lights);
-		changed(entry, "beacons", Beacons(v), sent.beacons);
-		if (entry.size() > 1)
-			vessels.push_back(std::move(entry));
-	}
-	json gone = json::array();
-	for (auto it = vessels_.begin(); it != vessels_.end();) {
-		if (drawn.count(it->first)) {
-			++it;
-			continue;
-		}
-		gone.push_back(it->first);
-		it = vessels_.erase(it);
-	}
-	if (!vessels.empty())
-		msg["vessels"] = std::move(vessels);
-	if (!gone.empty())
-		msg["gone"] = std::move(gone);
-	return Dump(msg);
-}
-
-std::string FrameEncoder::Keyframe(const host::Simulation &sim, double rate) const {
-	json msg = Header(sim, rate);
-	msg["keyframe"] = true;
-	const Vessel *f = sim.focus();
-	msg["focus"] = Focus(f);
-	if (f) {
-		msg["hud"] = HudTexts(*f);
-		msg["camera"] = Camera(*f);
-		msg["debug"] = sim.DebugLine();
-	}
-	json vessels = json::array();
-	for (const auto &p : sim.vessels()) {
-		const Vessel &v = *p;
-		if (!v.visual)
-			continue;
-		json poses = json::array();
-		std::vector<std::vector<Pose>> now = Poses<Pose>(v);
-		for (size_t m = 0; m < now.size(); ++m)
-			for (size_t g = 0; g < now[m].size(); ++g)
-				if (!IsIdentity(now[m][g]))
-					poses.push_back(PoseEntry(m, g, now[m][g]));
-		vessels.push_back({{"name", v.name},
-		                   {"place", Place(sim, v)},
-		                   {"meshes", MeshSlots(v)},
-		                   {"poses", std::move(poses)},
-		                   {"lights", Lights(v)},
-		                   {"beacons", Beacons(v)}});
-	}
-	msg["vessels"] = std::move(vessels);
-	return Dump(msg);
-}
-
-std::string FrameEncoder::State(const host::Simulation &sim, size_t watching) {
+std::string StateDocument(const host::Simulation &sim, size_t watching, const std::string *vesselsJson) {
 	json held = json::array();
 	for (const KeyName *k = KeyNamesBegin(); k != KeyNamesEnd(); ++k)
 		if (sim.KeyHeld(k->code))
 			held.push_back(k->name);
-	json vessels = json::array();
-	for (const auto &p : sim.vessels())
-		vessels.push_back({{"name", p->name}, {"class", p->className}, {"visual", p->visual != nullptr}});
-	json doc = {{"frame", sim.frameCount()}, {"simt", sim.simt()}, {"mjd", sim.mjd()},
-	            {"watching", watching}, {"held", std::move(held)}, {"vessels", std::move(vessels)},
+	json doc = {{"frame", sim.frameCount()}, {"simt", sim.simt()},   {"mjd", sim.mjd()},
+	            {"watching", watching},         {"held", std::move(held)}, {"vessels", nullptr},
 	            {"debug", sim.DebugLine()}};
+	const std::string list = vesselsJson ? *vesselsJson : StateVessels(sim);
 	const Vessel *v = sim.focus();
 	if (!v) {
 		doc["vessel"] = nullptr;
-		return Dump(doc);
+		return Spliced(Dump(doc), list);
 	}
 	json anims = json::array();
 	for (double state : v->animationStates)
@@ -415,7 +254,17 @@ std::string FrameEncoder::State(const host::Simulation &sim, size_t watching) {
 	                 {"beacons", std::move(beacons)},
 	                 {"rudder", {{"target", v->RudderGoal()}, {"level", v->rudderLevel}}},
 	                 {"afc", v->adcMode}};
-	return Dump(doc);
+	return Spliced(Dump(doc), list);
+}
+
+std::string StateVessels(const host::Simulation &sim) {
+	std::string out = "[";
+	for (const auto &p : sim.vessels()) {
+		if (out.size() > 1)
+			out += ',';
+		out += Dump(json{{"name", p->name}, {"class", p->className}, {"visual", p->visual != nullptr}});
+	}
+	return out + "]";
 }
 
 }  // namespace sim

@@ -1,12 +1,8 @@
-// What `sendra-sim serve` tells the page about the simulation: the vessels' meshes once, then
-// per frame every vessel within visual range of the focus, posed as the host poses it, and the
-// focus vessel's HUD and camera; the terrain around it; a read-only state. Everything but the
-// terrain is made on the simulation thread.
+// What `sendra-sim serve` tells the page about the simulation besides the frames: the vessels'
+// meshes, the terrain around the focus, a read-only state, and where a vessel stands on its
+// local horizon. Everything but the terrain is made on the simulation thread.
 #pragma once
 
-#include <array>
-#include <map>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -38,33 +34,11 @@ std::set<std::string> MeshNames(const host::Simulation &sim);
 std::string TerrainDocument(const host::Terrain &terrain, const host::Body &body, double lng, double lat, int n,
                             double spacing);
 
-// The frame messages. A keyframe holds everything a page draws: the focus vessel (its name,
-// body, control-surface mode and rudder), its HUD, camera and debug line, and every vessel the
-// host keeps a visual of (those within visual range of the focus) with its place and attitude,
-// meshes, group poses, lights and beacons. A delta holds what changed since the last delta:
-// of each vessel only what moved or switched, a vessel only when something of it did, and the
-// names of those whose visuals went. At rest a delta is the frame's number, time and rate.
-class FrameEncoder {
-public:
-	// rate [frames per second of wall time] is shown on the page's status line.
-	std::string Delta(const host::Simulation &sim, double rate);
-	std::string Keyframe(const host::Simulation &sim, double rate) const;
-	// The read-only state document: time, the focus vessel's animation states, HUD texts,
-	// lights, beacons, rudder and held keys, every vessel and whether it has a visual, the
-	// debug line, and how many tabs watch.
-	static std::string State(const host::Simulation &sim, size_t watching);
-
-private:
-	using Pose = std::array<float, 12>;  // row-major 3x3, then the translation
-	// What the pages were last told of one vessel, as JSON texts; poses per mesh, per group.
-	struct Sent {
-		std::string place, meshes, lights, beacons;
-		std::vector<std::vector<Pose>> poses;
-	};
-	bool started_ = false;
-	std::optional<std::string> focusName_;      // the focus the texts below belong to
-	std::string focus_, hud_, camera_, debug_;  // as last sent
-	std::map<std::string, Sent> vessels_;       // by name: the vessels the pages draw
-};
+// The read-only state document: time, the focus vessel's animation states, HUD texts,
+// lights, beacons, rudder and held keys, every vessel and whether it has a visual, the debug
+// line, and how many tabs watch. vesselsJson: the list of vessels as StateVessels made it, when
+// the caller keeps one (it changes only when a vessel comes into sight or leaves it).
+std::string StateDocument(const host::Simulation &sim, size_t watching, const std::string *vesselsJson = nullptr);
+std::string StateVessels(const host::Simulation &sim);
 
 }  // namespace sim

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -27,6 +28,8 @@ namespace sim {
 
 namespace {
 
+// [s] The pages get at most 60 frames a second.
+const double kBroadcastPeriod = 1.0 / 60;
 const char kProgramStem[] = "sendra-sim";  // the quicksave's name when the scenario's cannot be used
 const int kExitNotSaved = 3;               // the program's status for an output that cannot be written
 
@@ -64,6 +67,15 @@ std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, 
 	return doc.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+// Changes when a vessel's mesh slots do, so that their names are looked at again only then.
+uint64_t MeshSignature(const host::Simulation &sim) {
+	uint64_t sig = 0;
+	for (const auto &v : sim.vessels())
+		for (const host::MeshSlot &slot : v->meshes)
+			sig = sig * 1099511628211u + reinterpret_cast<uintptr_t>(slot.tmpl) + slot.name.size();
+	return sig;
+}
+
 // Where a step of the focus goes, as F3 on the page asks: the vessel after the focus in the
 // scenario's order, the first after the last; the first when none has the focus.
 Vessel *NextFocus(const host::Simulation &sim) {
@@ -88,12 +100,15 @@ WebFiles DefaultWebFiles() {
 bool HasThree(const WebFiles &files) { return Exists(files.three + "/build/three.module.js"); }
 
 ServeSession::ServeSession(const ServeOptions &o, const WebFiles &files, std::ostream &err, ServeHub::Limits limits,
-                           HttpLimits httpLimits)
+                           HttpLimits httpLimits, FrameEncoder::Limits frameLimits)
 	: options_(o), stem_(Stem(o.session.scenario)), session_(o.session, err), hub_(limits),
-	  mixer_(BrowserKeyCount()), server_(hub_, content_, httpLimits) {
+	  mixer_(BrowserKeyCount()), encoder_(frameLimits),
+	  heartbeat_(static_cast<unsigned>(std::max(1.0, std::round(1.0 / std::max(o.dt, kBroadcastPeriod))))),
+	  server_(hub_, content_, httpLimits) {
 	host::Simulation &sim = session_.simulation();
 	bool three = HasThree(files);
 	content_.session = SessionDocument(sim, o, three);
+	meshSignature_ = MeshSignature(sim);
 	meshNames_ = MeshNames(sim);
 	hub_.SetMeshes(MeshDocument(sim));
 	content_.terrain = sim.terrain();
@@ -103,7 +118,7 @@ ServeSession::ServeSession(const ServeOptions &o, const WebFiles &files, std::os
 		content_.body = f->surfaceRef->name;
 	content_.webRoot = files.page;
 	content_.threeRoot = three ? files.three : std::string();
-	hub_.SetSnapshot(FrameEncoder::State(sim, 0));
+	hub_.SetSnapshot(StateDocument(sim, 0));
 }
 
 ServeSession::~ServeSession() { Stop(); }
@@ -119,6 +134,12 @@ int ServeSession::Start() {
 void ServeSession::Stop() { server_.Stop(); }
 
 void ServeSession::Step(bool broadcast, double rate) {
+	Frame();
+	if (broadcast)
+		Publish(rate);
+}
+
+void ServeSession::Frame() {
 	InputMixer::Frame in = mixer_.Next(hub_.TakeInput());
 	hub_.Settle(mixer_.CarriedByTab());
 	host::Simulation &sim = session_.simulation();
@@ -131,15 +152,34 @@ void ServeSession::Step(bool broadcast, double rate) {
 		sim.SetControlSurfaceMode(sim.focus(), static_cast<DWORD>(in.afc));
 	session_.Step(options_.dt, FrameInput{in.keys, std::nullopt});
 	// A vessel that added a mesh the pages do not have yet: they fetch the meshes again.
-	if (std::set<std::string> names = MeshNames(sim); names != meshNames_) {
-		meshNames_ = std::move(names);
-		hub_.SetMeshes(MeshDocument(sim));
+	if (uint64_t signature = MeshSignature(sim); signature != meshSignature_) {
+		meshSignature_ = signature;
+		if (std::set<std::string> names = MeshNames(sim); names != meshNames_) {
+			meshNames_ = std::move(names);
+			hub_.SetMeshes(MeshDocument(sim));
+		}
 	}
-	if (!broadcast)
-		return;
-	hub_.Broadcast(EventMessage("frame", encoder_.Delta(sim, rate)),
-	               [&] { return EventMessage("frame", encoder_.Keyframe(sim, rate)); });
-	hub_.SetSnapshot(FrameEncoder::State(sim, mixer_.connected()));
+}
+
+void ServeSession::Publish(double rate) {
+	host::Simulation &sim = session_.simulation();
+	bool changed = false;
+	std::string delta = encoder_.Delta(sim, rate, &changed);
+	std::shared_ptr<const std::string> message;
+	if (changed || ++sinceSent_ >= heartbeat_) {
+		message = std::make_shared<const std::string>(EventMessage("frame", delta));
+		sinceSent_ = 0;
+	}
+	ServeHub::FreshState fresh;
+	fresh.reset = [&](bool behind) { return EventMessage("reset", encoder_.Reset(behind)); };
+	fresh.piece = [&](size_t from, size_t &next) { return EventMessage("piece", encoder_.Piece(from, next)); };
+	fresh.end = encoder_.end();
+	hub_.Broadcast(message, fresh);
+	if (encoder_.sightChanges() != stateSight_) {
+		stateSight_ = encoder_.sightChanges();
+		stateVessels_ = StateVessels(sim);
+	}
+	hub_.SetSnapshot(StateDocument(sim, mixer_.connected(), &stateVessels_));
 }
 
 std::string ServeSession::QuicksaveBase(const OutputFolder &folder) const {
@@ -287,6 +327,14 @@ std::string Url(const std::string &bind, int port) {
 
 }  // namespace
 
+std::string ExposureWarning(const std::string &bind) {
+	if (!ReachedBeyondThisMachine(bind))
+		return std::string();
+	return "sendra-sim: warning: serving on " + bind +
+	       ", which other machines may reach: anyone who can reach it can watch and drive the simulation, and "
+	       "nothing asks who they are\n";
+}
+
 int RunServe(const ServeOptions &o, ServeConsole console) {
 	StopSignals signals;
 	WebFiles files = DefaultWebFiles();
@@ -301,9 +349,7 @@ int RunServe(const ServeOptions &o, ServeConsole console) {
 		               "rover. Install Node.js and npm and build again.\n";
 	int port = session.Start();
 	if (session.Exposed())
-		console.err << "sendra-sim: warning: serving on " << o.bind
-		            << ", which other machines may reach: anyone who can reach it can watch and drive the "
-		               "simulation, and nothing asks who they are\n";
+		console.err << ExposureWarning(o.bind);
 	const Vessel *focus = session.simulation().focus();
 	console.out << "sendra-sim: serving " << (focus ? focus->name : std::string("a scenario without a focus vessel"))
 	            << " at " << Url(o.bind, port) << " (Ctrl-C stops and saves)" << std::endl;
@@ -313,7 +359,8 @@ int RunServe(const ServeOptions &o, ServeConsole console) {
 	// loop goes on from the present instead of rushing through the frames it missed.
 	using Clock = std::chrono::steady_clock;
 	const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.dt));
-	const auto broadcastPeriod = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / 61));
+	const auto broadcastPeriod =
+		std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kBroadcastPeriod * 60 / 61));
 	const auto maxLag = std::chrono::milliseconds(250);
 	Clock::time_point next = Clock::now(), lastBroadcast = next - broadcastPeriod, windowStart = next;
 	uint64_t windowFrames = 0;
@@ -324,6 +371,8 @@ int RunServe(const ServeOptions &o, ServeConsole console) {
 		if (broadcast)
 			lastBroadcast = now;
 		session.Step(broadcast, rate);
+		for (const std::string &warning : session.hub().TakeWarnings())
+			console.err << "sendra-sim: warning: " << warning << std::endl;
 		++windowFrames;
 		if (now - windowStart >= std::chrono::seconds(1)) {
 			rate = static_cast<double>(windowFrames) / std::chrono::duration<double>(now - windowStart).count();

@@ -12,6 +12,7 @@
 #include "serve/ServeHub.h"
 #include "serve/ServeInput.h"
 #include "serve/ServeOptions.h"
+#include "serve/ServeFrames.h"
 #include "serve/ServeScene.h"
 #include "session/OutputSet.h"
 #include "session/Session.h"
@@ -33,7 +34,8 @@ public:
 	// Loads the scenario and makes everything the page asks for before the first frame.
 	// Throws host::HostError for a scenario or module that cannot be used.
 	ServeSession(const ServeOptions &options, const WebFiles &files, std::ostream &err,
-	             ServeHub::Limits limits = ServeHub::Limits(), HttpLimits httpLimits = HttpLimits());
+	             ServeHub::Limits limits = ServeHub::Limits(), HttpLimits httpLimits = HttpLimits(),
+	             FrameEncoder::Limits frameLimits = FrameEncoder::Limits());
 	~ServeSession();
 	ServeSession(const ServeSession &) = delete;
 	ServeSession &operator=(const ServeSession &) = delete;
@@ -45,9 +47,15 @@ public:
 	// Whether the address served on is reached from other machines.
 	bool Exposed() const { return server_.ExposedBeyondThisMachine(); }
 	// One frame of options.dt: the input that arrived since the last frame, the frame, the
-	// rudder target. With broadcast, the frame goes out to the pages; rate [frames per second
-	// of wall time] is shown on their status line.
+	// rudder target. With broadcast, Publish follows.
 	void Step(bool broadcast, double rate);
+	// The host's frame and what comes with it: the input that arrived since the last one, the
+	// focus steps, the control-surface mode, the meshes the pages may need.
+	void Frame();
+	// What serve does for the pages after a frame: what changed goes out to them (when nothing
+	// did, a heartbeat about once a second), fresh states to those that joined or fell behind,
+	// and the state document. rate [frames per second of wall time] is shown on the pages.
+	void Publish(double rate);
 	// Ends the streams and stops the server; the simulation stays as it is.
 	void Stop();
 	// Saves the simulation to folder/<scenario name>-quicksave-NNNN.scn with the first
@@ -71,10 +79,19 @@ private:
 	ServeHub hub_;
 	InputMixer mixer_;
 	FrameEncoder encoder_;
+	unsigned heartbeat_;        // frames sent out between heartbeats at rest
+	unsigned sinceSent_ = 0;    // frames published since the last one sent out
+	uint64_t stateSight_ = ~uint64_t(0);  // the sight the state document's list of vessels is of
+	std::string stateVessels_;
+	uint64_t meshSignature_ = 0;       // of the vessels' mesh slots, for the pages' mesh document
 	std::set<std::string> meshNames_;  // those of the pages' mesh document
 	ServeContent content_;
 	HttpServer server_;
 };
+
+// What serve says when it listens where other machines may reach it; empty when only this
+// machine can.
+std::string ExposureWarning(const std::string &bind);
 
 struct ServeConsole {
 	std::ostream &out;  // the address, and the saved file's name at the end

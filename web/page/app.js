@@ -2,33 +2,24 @@
 // stream, draws the HUD and the status line, and sends the keys and the focus changes.
 import {View} from './scene.js';
 import {Input} from './input.js';
+import {fetchJson, Stream} from './stream.js';
+import {Status, describeStation} from './status.js';
 
 const hudBox = document.getElementById('hud');
-const statusLine = document.getElementById('status');
-const message = document.getElementById('message');
+const FOLDED_KEY = 'sendra-sim.keys-folded';  // the user folded the key list
 
 // What the browser test and a curious user can read: the last frame, how often the scene was
-// drawn, the vessels it showed then and the focus.
-const sendra = window.sendra = {frame: null, rendered: 0, drawn: [], focus: null, view: 'chase'};
-const STATUS_EVERY = 250;  // [ms] between updates of the status line
-
-function say(text) {
-	message.hidden = !text;
-	message.textContent = text || '';
-}
-
-async function fetchJson(path) {
-	const r = await fetch(path);
-	if (!r.ok)
-		throw new Error(`${path}: ${r.status} ${await r.text()}`);
-	return r.json();
-}
+// drawn, the vessels and markers it showed then and at what share of the resolution, the focus,
+// the view and the loading's progress.
+const sendra = window.sendra = {frame: null, frames: 0, rendered: 0, drawn: [], focus: null, view: 'chase',
+                                loading: null, connected: false, markers: 0, scale: 1};
 
 function keyName(code) {
 	const special = {NumpadAdd: 'keypad +', NumpadSubtract: 'keypad −', ArrowLeft: '←', ArrowRight: '→'};
 	return special[code] || code.replace(/^Numpad/, 'keypad ').replace(/^Digit|^Key/, '');
 }
 
+// The keys, open on the first visit; folded from then on only when the user folded them.
 function legend(keys) {
 	const rows = new Map();
 	for (const k of keys) {
@@ -46,6 +37,14 @@ function legend(keys) {
 		tr.insertCell().textContent = names;
 		tr.insertCell().textContent = label;
 	}
+	const box = document.getElementById('legend'), summary = box.querySelector('summary');
+	const toggled = () => {
+		summary.textContent = `Keys (click to ${box.open ? 'fold' : 'show'})`;
+		localStorage.setItem(FOLDED_KEY, box.open ? 'no' : 'yes');
+	};
+	box.open = localStorage.getItem(FOLDED_KEY) !== 'yes';
+	toggled();
+	box.addEventListener('toggle', toggled);
 }
 
 // The module's HUD texts at their pixel positions on the host's HUD, scaled to the window.
@@ -67,122 +66,150 @@ function drawHud(texts, hud) {
 	});
 }
 
-// Where the cockpit camera sits and looks, in the vessel's frame (x right, y up, z ahead).
-function describeStation(c) {
-	const [x, y, z] = c.offset, [dx, , dz] = c.dir;
-	const along = (v, plus, minus) => v === 0 ? null : `${Math.abs(v).toFixed(2)} m ${v > 0 ? plus : minus}`;
-	const where = [along(z, 'ahead', 'back'), along(x, 'right', 'left'), along(y, 'up', 'down')].filter(Boolean);
-	const looking = Math.abs(dz) >= Math.abs(dx) ? (dz >= 0 ? 'ahead' : 'back') : (dx > 0 ? 'right' : 'left');
-	return `camera station ${where.join(', ') || 'at the centre'}, looking ${looking}`;
-}
-
-async function main() {
-	const session = await fetchJson('/api/session');
-	if (!session.vessel) {
-		say('The scenario has no vessel with the focus: there is nothing to show.');
-		return;
-	}
-	const view = new View(document.getElementById('view'));
-	view.setMeshes(await fetchJson('/api/mesh'));
-	sendra.settled = () => view.settled();
-	legend(session.keys);
-
-	let frame = null, focus = null, camera = null, hudTexts = [], connected = false;
-	let draws = 0, drawRate = 0, drawStart = performance.now(), statusAt = 0, statusTimer = null;
-	const status = () => {
-		statusTimer = null;
-		statusAt = performance.now();
-		if (statusAt - drawStart >= 1000) {
-			drawRate = draws * 1000 / (statusAt - drawStart);
-			draws = 0;
-			drawStart = statusAt;
-		}
-		const parts = [];
-		if (frame)
-			parts.push(`t=${frame.simt.toFixed(2)} s`, `simulation ${frame.rate.toFixed(0)} frames/s`,
-			           `${drawRate.toFixed(0)} draws/s`);
-		if (focus)
-			parts.push(focus.body ? `${focus.name} on the ${focus.body}` : focus.name);
-		if (connected) {
-			parts.push(`${view.cockpit ? 'cockpit' : 'chase'} view (F1 or C to switch)`);
-			if (camera)
-				parts.push(describeStation(camera));
-		} else {
-			parts.push('not connected: retrying…');
-		}
-		statusLine.textContent = parts.join('  ·  ');
-	};
-	// The status line at most every STATUS_EVERY: the frames come far more often.
-	const showStatus = () => {
-		if (statusTimer === null)
-			statusTimer = setTimeout(status, Math.max(0, statusAt + STATUS_EVERY - performance.now()));
-	};
-	view.onRender = () => {
-		sendra.rendered = view.rendered;
-		sendra.drawn = view.drawnVessels();
-		++draws;
-		showStatus();
-	};
-
-	const toggleView = () => {
-		view.setCockpit(!view.cockpit);
-		sendra.view = view.cockpit ? 'cockpit' : 'chase';
-		showStatus();
-	};
-	const pageKey = code => code === 'F3' ? input.focusNext() : toggleView();
-	const input = new Input(session.keys, ['F1', 'KeyC', 'F3'], pageKey);
-	document.getElementById('view').focus();
-
-	// The control-surface mode, and Orbiter's toggle between all surfaces and none.
-	const afcButton = document.getElementById('afc');
+// The buttons at the top left: the focus (F3's step) and the control-surface toggle.
+function controls(session, input, view) {
+	const afcButton = document.getElementById('afc'), focusButton = document.getElementById('focus');
+	const back = () => document.getElementById('view').focus();
+	let focus = null;
 	afcButton.addEventListener('click', () => {
 		if (focus)
 			input.setAfc(focus.afc ? 0 : 7);
-		document.getElementById('view').focus();
+		back();
 	});
-	// The focus, and the page's way to step it as F3 does.
-	const focusButton = document.getElementById('focus');
 	focusButton.addEventListener('click', () => {
 		input.focusNext();
-		document.getElementById('view').focus();
+		back();
 	});
-	const showFocus = f => {
+	return f => {
 		focus = f;
-		sendra.focus = f ? f.name : null;
 		afcButton.hidden = focusButton.hidden = !f;
-		if (!f) {
-			drawHud(hudTexts = [], session.hud);
+		if (!f)
 			return;
-		}
 		const others = session.vessels.length - 1;
 		focusButton.textContent = `focus: ${f.name}` + (others > 0 ? ' (click or F3 for the next vessel)' : '');
 		afcButton.textContent = `control surfaces ${f.afc}: rudder ${f.afc & 2 ? 'on' : 'off'} (click for ${f.afc ? 0 : 7})`;
 	};
+}
 
-	const stream = new EventSource('/api/stream');
-	stream.addEventListener('hello', e => {
-		connected = true;
-		input.connected(JSON.parse(e.data).client);
-		showStatus();
+// V steps the cockpit camera's station: said at once, and where it is once the module has
+// set it (the rover's first press sets the station it starts at, so nothing else would show).
+function stationNotices(status, view) {
+	let pressed = false;
+	const where = () => view.cockpit ? '' : ' (seen in the cockpit view: F1 or C)';
+	window.addEventListener('keydown', e => {
+		if (e.code !== 'KeyV' || e.repeat || e.ctrlKey || e.altKey || e.metaKey)
+			return;
+		pressed = true;
+		status.notice(`V: the next cockpit camera station${where()}`);
 	});
-	stream.addEventListener('frame', e => {
-		frame = JSON.parse(e.data);
-		sendra.frame = frame;
-		view.applyFrame(frame);
-		if ('focus' in frame)
-			showFocus(frame.focus);
-		if (frame.hud)
-			drawHud(hudTexts = frame.hud, session.hud);
-		if (frame.camera)
-			camera = frame.camera;
-		showStatus();
-	});
-	stream.onerror = () => {
-		connected = false;
-		input.disconnected();
-		showStatus();
+	return (camera, focusChanged) => {
+		if (pressed && !focusChanged)
+			status.notice(`V: ${describeStation(camera)}${where()}`);
+		pressed = false;
 	};
+}
+
+async function load(status) {
+	const session = await fetchJson('/api/session');
+	if (!session.vessel)
+		return {session};
+	const meshes = await fetchJson('/api/mesh', (got, total) => {
+		const kb = n => `${Math.round(n / 1024).toLocaleString('en')} KB`;
+		status.progress(`loading the vessels' meshes: ${kb(got)}${total ? ` of ${kb(total)}` : ''}`);
+	});
+	return {session, meshes};
+}
+
+async function main() {
+	const debug = new URLSearchParams(location.search).has('debug');
+	const status = new Status(1 / 60, debug);
+	sendra.progress = status.said;
+	const {session, meshes} = await load(status).catch(err => {
+		status.progress(null);
+		status.say(`The page could not start: ${err.message}`);
+		return {};
+	});
+	if (!session)
+		return;
+	if (!session.vessel) {
+		status.progress(null);
+		status.say('The scenario has no vessel with the focus: there is nothing to show.');
+		return;
+	}
+	status.dt = session.dt;
+	const view = new View(document.getElementById('view'));
+	view.setMeshes(meshes);
+	sendra.settled = () => view.settled();
+	sendra.chaseAngle = () => view.chaseAngle();
+	sendra.posedMeshes = name => view.posedMeshes(name);
+	legend(session.keys);
+	follow(session, view, status);
+}
+
+function follow(session, view, status) {
+	let hudTexts = [];
+	const toggleView = () => {
+		view.setCockpit(!view.cockpit);
+		sendra.view = view.cockpit ? 'cockpit' : 'chase';
+		status.set({cockpit: view.cockpit});
+	};
+	const input = new Input(session.keys, ['F1', 'KeyC', 'F3'], code => code === 'F3' ? input.focusNext() : toggleView());
+	document.getElementById('view').focus();
+	const showFocus = controls(session, input, view);
+	const station = stationNotices(status, view);
+	view.onRender = () => {
+		sendra.rendered = view.rendered;
+		sendra.drawn = view.drawnVessels();
+		sendra.markers = view.markers.count;
+		sendra.scale = view.resolution.scale;
+		status.drew(sendra.scale);
+	};
+	const loading = () => {
+		sendra.loading = view.loading();
+		status.progress(sendra.loading);
+	};
+	const frame = f => {
+		sendra.frame = f;
+		++sendra.frames;
+		view.applyFrame(f);
+		if ('focus' in f) {
+			sendra.focus = f.focus ? f.focus.name : null;
+			showFocus(f.focus);
+			if (!f.focus)
+				drawHud(hudTexts = [], session.hud);
+		}
+		if (f.hud)
+			drawHud(hudTexts = f.hud, session.hud);
+		if (f.camera)
+			station(f.camera, 'focus' in f);
+		status.set({frame: f, focus: view.focus, camera: view.cameraSpec});
+		loading();
+	};
+	status.progress('connecting to the simulation…');
+	new Stream({
+		hello: hello => input.connected(hello.client),
+		reset: f => frame(f),
+		piece: p => {
+			view.applyPiece(p);
+			loading();
+		},
+		frame,
+	}, (connected, error) => {
+		sendra.connected = connected;
+		if (!connected)
+			input.disconnected();
+		if (error && !sendra.frame)
+			status.progress(null);
+		status.say(error ? `${error.refused ? 'Refused' : 'Not connected'}: ${error.message}` : '');
+		if (connected && !sendra.frame)
+			status.progress('waiting for the first frame…');
+		status.set({connected});
+	});
 	window.addEventListener('resize', () => drawHud(hudTexts, session.hud));
 }
 
-main().catch(err => say(`The page could not start: ${err.message}`));
+main().catch(err => {
+	const box = document.getElementById('message');
+	box.hidden = false;
+	box.textContent = `The page could not start: ${err.message}`;
+});

@@ -4,6 +4,7 @@
 // seen, the camera moved or the window changed size.
 import * as THREE from 'three';
 import {OrbitControls} from 'three/addons/controls/OrbitControls.js';
+import {Resolution} from './resolution.js';
 
 // Orbiter's frames are left-handed (x right or east, y up, z forward or north), three.js's
 // right-handed: mirroring z takes one to the other. A vessel keeps Orbiter's coordinates
@@ -15,9 +16,13 @@ const MIRROR = new THREE.Matrix4().makeScale(1, 1, -1);
 const GROUP_HIDDEN = 0x2;   // Orbiter mesh group flags
 const GROUP_UNLIT = 0x4;
 const MESHVIS_EXTERNAL = 0x1, MESHVIS_COCKPIT = 0x2;
+// Lights that shine in the scene at once, the nearest the camera's: each one more makes every
+// lit material's shader larger, which a software renderer pays for with every pixel.
+const MAX_LIGHTS = 12;
 const TERRAIN_GRID = 10;    // [m] between the lines drawn on the ground
 const CONE_LENGTH = 14;     // [m] of the visible beam of a spot light
 const BEACON_NEAR = 50;     // [m] beyond which a beacon's size follows its falloff
+const MARKER_SIZE = 4;      // [m] across a marker's dot
 
 // Whether a beacon shines at simt [s]: while active, and for a strobe for duration of each
 // period from tofs on.
@@ -26,40 +31,80 @@ function beaconLit(b, simt) {
 }
 
 // The meshes of the mesh document by name, made into three.js geometries and materials once
-// and shared by every vessel that shows them.
+// and shared by every vessel that shows them. A mesh's groups are merged by material, each
+// vertex bound to its group's bone: a vessel poses a group by moving that bone, and draws a
+// mesh with one call per material rather than one per group (a software renderer pays for
+// every call).
 class MeshLibrary {
 	constructor() {
-		this.meshes = new Map();
+		this.meshes = new Map();  // name -> {groups, parts: [{geometry, material}], sphere}, or null
 	}
 
 	add(doc) {
 		for (const m of doc.meshes) {
 			if (this.meshes.has(m.name))
 				continue;
-			if (!m.groups) {
-				this.meshes.set(m.name, null);  // the host could not read it: nothing to draw
-				continue;
-			}
-			const materials = new Map();
-			const material = (index, unlit) => {
-				const key = index * 2 + (unlit ? 1 : 0);
-				if (!materials.has(key))
-					materials.set(key, makeMaterial(index > 0 ? m.materials[index - 1] : null, unlit));
-				return materials.get(key);
-			};
-			this.meshes.set(m.name, m.groups.map(g => {
-				const geometry = new THREE.BufferGeometry();
-				geometry.setAttribute('position', new THREE.Float32BufferAttribute(g.positions, 3));
-				geometry.setAttribute('normal', new THREE.Float32BufferAttribute(g.normals, 3));
-				geometry.setIndex(g.indices);
-				return {label: g.label, flags: g.flags, geometry, material: material(g.material, (g.flags & GROUP_UNLIT) !== 0)};
-			}));
+			// null: the host could not read it, nothing to draw
+			this.meshes.set(m.name, m.groups ? mergeGroups(m) : null);
 		}
 	}
 
 	has(name) {
 		return this.meshes.has(name);
 	}
+}
+
+// A mesh's visible groups, one geometry per material, with the bounds of the whole.
+function mergeGroups(m) {
+	const materials = new Map();  // by material index and whether unlit
+	m.groups.forEach((g, index) => {
+		if (g.flags & GROUP_HIDDEN)
+			return;
+		const unlit = (g.flags & GROUP_UNLIT) !== 0, key = g.material * 2 + (unlit ? 1 : 0);
+		if (!materials.has(key))
+			materials.set(key, {material: makeMaterial(g.material > 0 ? m.materials[g.material - 1] : null, unlit), groups: []});
+		materials.get(key).groups.push({index, g});
+	});
+	const parts = [...materials.values()].map(({material, groups}) => ({geometry: mergedGeometry(groups), material}));
+	const box = new THREE.Box3();
+	for (const part of parts)
+		box.union(part.geometry.boundingBox);
+	// Room for parts that move: the posed mesh is not measured again.
+	const sphere = box.isEmpty() ? new THREE.Sphere() : box.getBoundingSphere(new THREE.Sphere());
+	sphere.radius = sphere.radius * 1.5 + 1;
+	return {groups: m.groups.length, parts, sphere};
+}
+
+function mergedGeometry(groups) {
+	let vertices = 0, indices = 0;
+	for (const {g} of groups) {
+		vertices += g.positions.length / 3;
+		indices += g.indices.length;
+	}
+	const position = new Float32Array(vertices * 3), normal = new Float32Array(vertices * 3);
+	const bone = new Uint16Array(vertices * 4), weight = new Float32Array(vertices * 4);
+	const index = vertices > 65536 ? new Uint32Array(indices) : new Uint16Array(indices);
+	let v = 0, i = 0;
+	for (const {index: group, g} of groups) {
+		position.set(g.positions, v * 3);
+		normal.set(g.normals, v * 3);
+		const end = v + g.positions.length / 3;
+		for (let k = v; k < end; ++k) {
+			bone[k * 4] = group;
+			weight[k * 4] = 1;
+		}
+		for (const x of g.indices)
+			index[i++] = x + v;
+		v = end;
+	}
+	const geometry = new THREE.BufferGeometry();
+	geometry.setAttribute('position', new THREE.BufferAttribute(position, 3));
+	geometry.setAttribute('normal', new THREE.BufferAttribute(normal, 3));
+	geometry.setAttribute('skinIndex', new THREE.BufferAttribute(bone, 4));
+	geometry.setAttribute('skinWeight', new THREE.BufferAttribute(weight, 4));
+	geometry.setIndex(new THREE.BufferAttribute(index, 1));
+	geometry.computeBoundingBox();
+	return geometry;
 }
 
 // One vessel of the scene: its frame in Orbiter's coordinates, its mesh groups, lights and beacons.
@@ -73,7 +118,8 @@ class VesselView {
 		this.slots = [];       // the server's mesh slots: {mesh, offset, visibility}
 		this.built = false;    // whether the slots' meshes are made
 		this.meshRoots = [];
-		this.groups = [];      // per mesh, per group: the three.js mesh
+		this.bones = [];       // per mesh, per group: the bone that poses it
+		this.skeletons = [];   // per mesh: its bones' texture, for the draws
 		this.poses = [];       // per mesh, per group: the transform last sent, as the server sends it
 		this.spots = [];
 		this.sprites = [];
@@ -86,10 +132,17 @@ class VesselView {
 		this.slots = slots;
 		for (const root of this.meshRoots)
 			this.root.remove(root);
+		this.dropSkeletons();
 		this.meshRoots = [];
-		this.groups = [];
+		this.bones = [];
 		this.built = false;
 		this.build(library);
+	}
+
+	dropSkeletons() {
+		for (const skeleton of this.skeletons)
+			skeleton.dispose();
+		this.skeletons = [];
 	}
 
 	// Makes the slots' meshes once the library has them all; false while it lacks one.
@@ -104,21 +157,29 @@ class VesselView {
 				root.position.set(slot.offset[0], slot.offset[1], slot.offset[2]);
 			this.root.add(root);
 			this.meshRoots[mi] = root;
-			this.groups[mi] = (library.meshes.get(slot.mesh) || []).map(g => {
-				const mesh = new THREE.Mesh(g.geometry, g.material);
-				mesh.name = g.label;
-				mesh.matrixAutoUpdate = false;
-				mesh.visible = (g.flags & GROUP_HIDDEN) === 0;
-				root.add(mesh);
-				return mesh;
-			});
+			const mesh = library.meshes.get(slot.mesh);
+			this.bones[mi] = [];
+			if (!mesh)
+				return;
+			// The bones stay out of the scene graph: their world matrices are the groups' poses
+			// in the mesh's frame, set from the server's, which the skeleton reads at each draw.
+			this.bones[mi] = Array.from({length: mesh.groups}, () => new THREE.Bone());
+			const skeleton = new THREE.Skeleton(this.bones[mi]);
+			this.skeletons.push(skeleton);
+			for (const part of mesh.parts) {
+				const drawn = new THREE.SkinnedMesh(part.geometry, part.material);
+				drawn.bindMode = THREE.DetachedBindMode;
+				drawn.bind(skeleton, new THREE.Matrix4());
+				drawn.boundingSphere = mesh.sphere;
+				root.add(drawn);
+			}
 		});
 		this.built = true;
 		this.applyPoses();
 		return true;
 	}
 
-	// Poses [mesh, group, 3x3 row-major, translation]; a keyframe's start from the mesh file's.
+	// Poses [mesh, group, 3x3 row-major, translation]; a whole vessel's start from the mesh file's.
 	setPoses(list, reset) {
 		if (reset)
 			this.poses = [];
@@ -131,15 +192,12 @@ class VesselView {
 	applyPoses(reset = true) {
 		if (!this.built)
 			return;
-		this.groups.forEach((meshes, mi) => meshes.forEach((g, gi) => {
+		this.bones.forEach((bones, mi) => bones.forEach((bone, gi) => {
 			const p = this.poses[mi] && this.poses[mi][gi];
 			if (p)
-				g.matrix.set(p[2], p[3], p[4], p[11], p[5], p[6], p[7], p[12], p[8], p[9], p[10], p[13], 0, 0, 0, 1);
+				bone.matrixWorld.set(p[2], p[3], p[4], p[11], p[5], p[6], p[7], p[12], p[8], p[9], p[10], p[13], 0, 0, 0, 1);
 			else if (reset)
-				g.matrix.identity();
-			else
-				return;
-			g.matrixWorldNeedsUpdate = true;
+				bone.matrixWorld.identity();
 		}));
 	}
 
@@ -191,6 +249,7 @@ class VesselView {
 			// Its quadratic attenuation term sets the strength: I = 1 / (att2 d^2) far off.
 			light.intensity = l.active ? 0.08 / Math.max(l.att[2], 1e-4) : 0;
 			this.spots[i].on = l.active && spot;
+			light.visible = l.active;  // the renderer leaves out lights that are not
 			const key = `${l.pos}|${dir.toArray()}|${l.penumbra}`;
 			if (spot && this.spots[i].key !== key) {
 				this.spots[i].key = key;
@@ -251,6 +310,7 @@ class VesselView {
 
 	dispose(scene) {
 		scene.remove(this.root);
+		this.dropSkeletons();
 		for (const s of this.spots) {
 			s.cone.geometry.dispose();
 			s.cone.material.dispose();
@@ -260,10 +320,109 @@ class VesselView {
 	}
 }
 
+// The vessels in sight beyond the nearest: a round dot each, standing on the ground where the
+// vessel is, all drawn in one call of one vertex each (boxes turned to each one's heading cost
+// a software renderer a quarter of a second with 10,000 of them).
+class Markers {
+	constructor(scene) {
+		this.scene = scene;
+		this.material = markerMaterial();
+		this.index = new Map();   // name -> point
+		this.names = [];          // point -> name
+		this.places = [];         // point -> [lng, lat, hdg, height]
+		this.points = null;
+		this.grow(64);
+	}
+
+	get count() {
+		return this.names.length;
+	}
+
+	get positions() {
+		return this.points.geometry.getAttribute('position');
+	}
+
+	grow(capacity) {
+		const positions = new Float32Array(capacity * 3);
+		if (this.points) {
+			positions.set(this.positions.array.subarray(0, this.count * 3));
+			this.scene.remove(this.points);
+			this.points.geometry.dispose();
+		}
+		const geometry = new THREE.BufferGeometry();
+		geometry.setAttribute('position', new THREE.BufferAttribute(positions, 3));
+		this.points = new THREE.Points(geometry, this.material);
+		this.points.frustumCulled = false;  // the points spread far beyond any bounds it kept
+		this.scene.add(this.points);
+		this.changed();
+	}
+
+	changed() {
+		this.points.geometry.setDrawRange(0, this.count);
+		this.positions.needsUpdate = true;
+	}
+
+	// [name, lng, lat, hdg, height] as the server sends them.
+	set(entry, toLocal) {
+		const name = entry[0];
+		let i = this.index.get(name);
+		if (i === undefined) {
+			if (this.count === this.positions.count)
+				this.grow(this.count * 2);
+			i = this.names.length;
+			this.names.push(name);
+			this.index.set(name, i);
+		}
+		this.places[i] = entry.slice(1);
+		this.place(i, toLocal);
+	}
+
+	place(i, toLocal) {
+		const [lng, lat, , height] = this.places[i];
+		const [east, north] = toLocal(lng, lat);
+		this.positions.setXYZ(i, east, height + MARKER_SIZE / 2, -north);
+		this.changed();
+	}
+
+	// Every marker again, from another origin.
+	placeAll(toLocal) {
+		for (let i = 0; i < this.count; ++i)
+			this.place(i, toLocal);
+	}
+
+	drop(name) {
+		const i = this.index.get(name);
+		if (i === undefined)
+			return false;
+		// The last point takes its slot.
+		const last = this.count - 1, positions = this.positions;
+		if (i !== last) {
+			this.names[i] = this.names[last];
+			this.places[i] = this.places[last];
+			this.index.set(this.names[i], i);
+			positions.setXYZ(i, positions.getX(last), positions.getY(last), positions.getZ(last));
+		}
+		this.names.pop();
+		this.places.pop();
+		this.index.delete(name);
+		this.changed();
+		return true;
+	}
+
+	clear() {
+		for (const name of [...this.names])
+			this.drop(name);
+	}
+}
+
+const UP = new THREE.Vector3(0, 1, 0);
+const ZERO_PLACE = () => [0, 0];  // where markers wait until the scene has its origin
+
 export class View {
 	constructor(container) {
-		this.renderer = new THREE.WebGLRenderer({antialias: true, preserveDrawingBuffer: true});
-		this.renderer.setPixelRatio(Math.min(window.devicePixelRatio, 2));
+		// Smoothed edges cost a renderer in software a third of its draw.
+		this.renderer = new THREE.WebGLRenderer({antialias: !drawnInSoftware(), preserveDrawingBuffer: true});
+		this.resolution = new Resolution(this.renderer.getContext(), () => this.resize());
 		container.appendChild(this.renderer.domElement);
 		this.scene = new THREE.Scene();
 		this.scene.background = new THREE.Color(0x05070c);
@@ -285,6 +444,14 @@ export class View {
 		this.scene.add(new THREE.HemisphereLight(0x8a94b0, 0x2c2a26, 0.7));
 
 		this.library = new MeshLibrary();
+		this.markers = new Markers(this.scene);
+		this.expected = null;      // vessels in sight when the fresh state began
+		this.received = 0;         // of them, those its pieces brought so far
+		this.complete = false;     // whether every piece is here
+		this.behind = false;       // the fresh state came because this tab fell behind
+		this.chaseYaw = null;      // the focus's heading the chase camera last followed [rad]
+		this.simtAt = 0;           // when the last frame came [ms of the page's clock]
+		this.beaconTimer = null;
 		this.meshesLoading = false;
 		this.vessels = new Map();  // by name
 		this.focus = null;         // the focus as the last frame gave it: {name, body, radius, ...}
@@ -293,11 +460,13 @@ export class View {
 		this.cameraSpec = {offset: [0, 0, 0], dir: [0, 0, 1], polar: 0, azimuth: 0, resets: 0};
 		this.simt = 0;
 		this.lit = '';             // which beacons shone when last drawn
-		this.terrain = null;
-		this.terrainCentre = null;
-		this.terrainLoading = false;
+		// The ground: fine around the focus, coarse (and a little lower, so that the fine one
+		// shows where both are) under the markers beyond it. Of the coarse one's points only every
+		// `every`-th of each row and column is drawn: a renderer in software pays for each of its
+		// triangles, most of them out of sight, even when the picture is drawn at fewer pixels.
+		this.nearGround = {n: 65, spacing: 4, every: 1, below: 0, mesh: null, centre: null, loading: false};
+		this.farGround = {n: 129, spacing: 50, every: 2, below: 0.5, mesh: null, centre: null, loading: false};
 		this.placed = false;       // whether the chase camera was put behind the focus
-		this.groundTexture = makeGridTexture();
 		this.rendered = 0;         // draws so far
 		this.renderQueued = false;
 		this.rendering = false;
@@ -308,6 +477,7 @@ export class View {
 
 	resize() {
 		const w = window.innerWidth, h = window.innerHeight;
+		this.renderer.setPixelRatio(Math.min(window.devicePixelRatio, 2) * this.resolution.scale);
 		this.renderer.setSize(w, h);
 		this.camera.aspect = w / h;
 		this.camera.updateProjectionMatrix();
@@ -335,6 +505,15 @@ export class View {
 		return [...this.vessels.values()].filter(v => v.built && v.root.visible && v.slots.length > 0).map(v => v.name);
 	}
 
+	// A vessel's mesh as it is drawn: per mesh slot, the corners of its triangles posed as the
+	// GPU poses them [m, in the slot's frame], and the poses the server sent for its groups.
+	posedMeshes(name) {
+		const v = this.vessels.get(name), p = new THREE.Vector3();
+		return v.meshRoots.map((root, mi) => ({mesh: v.slots[mi].mesh, poses: v.poses[mi] || [],
+		                                       corners: root.children.flatMap(part =>
+		                                           [...part.geometry.index.array].map(k => part.getVertexPosition(k, p).toArray()))}));
+	}
+
 	// --- Meshes: the document again whenever a vessel shows one the page lacks ---
 
 	setMeshes(doc) {
@@ -358,52 +537,14 @@ export class View {
 	// --- A frame from the server ---
 
 	applyFrame(f) {
-		let changed = false;
-		if ('focus' in f) {
-			const old = this.focus;
-			this.focus = f.focus;
-			const body = f.focus && f.focus.body;
-			if (!old || !f.focus || old.body !== body) {
-				// Another body (or none): the scene starts again at the new focus.
-				this.origin = null;
-				this.radius = f.focus && f.focus.radius ? f.focus.radius : 1;
-				this.dropTerrain();
-				this.placed = false;
-			} else if (old.name !== f.focus.name) {
-				this.placed = false;  // the chase camera goes behind the new focus
-			}
-			changed = true;
-		}
-		if (f.keyframe) {
-			const named = new Set(f.vessels.map(v => v.name));
-			for (const name of [...this.vessels.keys()])
-				if (!named.has(name))
-					this.drop(name);
-		}
+		if (f.reset)
+			this.reset(f.reset);
+		let changed = this.applyFocus(f);
 		for (const name of f.gone || [])
 			this.drop(name);
 		const moved = new Set();
-		for (const e of f.vessels || []) {
-			let v = this.vessels.get(e.name);
-			if (!v)
-				this.vessels.set(e.name, v = new VesselView(e.name, this.scene));
-			if (e.meshes) {
-				v.setSlots(e.meshes, this.library);
-				if (!v.built)
-					this.fetchMeshes();
-			}
-			if (e.poses)
-				v.setPoses(e.poses, !!f.keyframe);
-			if (e.place) {
-				v.place = e.place;
-				moved.add(v);
-			}
-			if (e.lights)
-				v.setLights(e.lights);
-			if (e.beacons)
-				v.beaconSpecs = e.beacons;
-			changed = true;
-		}
+		changed = this.applyVessels(f.vessels || [], moved) || changed;
+		changed = this.applyMarkers(f.markers || []) || changed;
 		if (f.camera) {
 			this.cameraSpec = f.camera;
 			if (f.camera.resets !== this.cameraResets || 'focus' in f) {
@@ -412,27 +553,127 @@ export class View {
 			}
 			changed = changed || this.cockpit;
 		}
+		this.simt = f.simt;
+		this.simtAt = performance.now();
+		this.placeAll(moved);
+		if (changed || this.beaconsLit() !== this.lit)
+			this.requestRender();
+		this.watchBeacons();
+	}
+
+	// A fresh state begins: what the page had goes, and its vessels follow in pieces.
+	reset(r) {
+		for (const name of [...this.vessels.keys()])
+			this.drop(name);
+		this.markers.clear();
+		this.expected = r.vessels;
+		this.received = 0;
+		this.behind = r.behind;
+		this.complete = r.vessels === 0;
+	}
+
+	applyPiece(p) {
+		const moved = new Set();
+		this.applyVessels(p.vessels, moved);
+		this.applyMarkers(p.markers);
+		this.received += p.vessels.length + p.markers.length;
+		this.complete = p.piece.next >= p.piece.end;
+		this.placeAll(moved);
+		this.requestRender();
+	}
+
+	// What is still loading, for the status line; null once everything in sight is here.
+	loading() {
+		if (this.meshesLoading)
+			return 'loading the vessels\' meshes…';
+		if (this.expected === null)
+			return 'waiting for the first frame…';
+		if (!this.complete) {
+			const of = `${Math.min(this.received, this.expected).toLocaleString('en')} of ${this.expected.toLocaleString('en')}`;
+			return `${this.behind ? 'this tab fell behind and is catching up: ' : ''}loading the vessels in sight: ${of}`;
+		}
+		if (!this.terrain && this.focus && this.focus.body)
+			return 'loading the terrain…';
+		return null;
+	}
+
+	applyFocus(f) {
+		if (!('focus' in f))
+			return false;
+		const old = this.focus;
+		this.focus = f.focus;
+		const body = f.focus && f.focus.body;
+		if (!old || !f.focus || old.body !== body) {
+			// Another body (or none): the scene starts again at the new focus.
+			this.origin = null;
+			this.radius = f.focus && f.focus.radius ? f.focus.radius : 1;
+			this.dropTerrain();
+			this.placed = false;
+		} else if (old.name !== f.focus.name) {
+			this.placed = false;  // the chase camera goes behind the new focus
+		}
+		return true;
+	}
+
+	// Vessels drawn in 3D: whole when new, else what changed of them.
+	applyVessels(entries, moved) {
+		for (const e of entries) {
+			let v = this.vessels.get(e.name);
+			if (!v) {
+				this.markers.drop(e.name);
+				this.vessels.set(e.name, v = new VesselView(e.name, this.scene));
+			}
+			if (e.meshes) {
+				v.setSlots(e.meshes, this.library);
+				if (!v.built)
+					this.fetchMeshes();
+			}
+			if (e.poses)
+				v.setPoses(e.poses, !!e.full);
+			if (e.place) {
+				v.place = e.place;
+				moved.add(v);
+			}
+			if (e.lights)
+				v.setLights(e.lights);
+			if (e.beacons)
+				v.beaconSpecs = e.beacons;
+		}
+		return entries.length > 0;
+	}
+
+	applyMarkers(entries) {
+		for (const m of entries) {
+			if (this.vessels.has(m[0]))
+				this.drop(m[0]);  // from 3D to a marker
+			this.markers.set(m, this.origin ? (lng, lat) => this.toLocal(lng, lat) : ZERO_PLACE);
+		}
+		return entries.length > 0;
+	}
+
+	// The vessels that moved in place, the chase camera behind a new focus and the terrain
+	// around it; every vessel and marker again when the scene takes its origin.
+	placeAll(moved) {
 		const focus = this.focusVessel();
 		if (!this.origin && focus && focus.place) {
-			// The scene's origin is where the focus first stands: every vessel is placed anew.
+			// The scene's origin is where the focus first stands.
 			this.origin = {lng: focus.place.lng, lat: focus.place.lat};
 			for (const v of this.vessels.values())
 				if (v.place)
 					moved.add(v);
+			this.markers.placeAll((lng, lat) => this.toLocal(lng, lat));
 		}
-		if (this.origin)
-			for (const v of moved)
-				v.locate((lng, lat) => this.toLocal(lng, lat));
-		this.simt = f.simt;
-		if (focus && focus.place && this.origin) {
+		if (!this.origin)
+			return;
+		for (const v of moved)
+			v.locate((lng, lat) => this.toLocal(lng, lat));
+		if (focus && focus.place) {
 			if (!this.placed) {
 				this.placeChaseCamera();
 				this.placed = true;
 			}
 			this.followTerrain(focus.place.lng, focus.place.lat);
 		}
-		if (changed || this.beaconsLit() !== this.lit)
-			this.requestRender();
 	}
 
 	focusVessel() {
@@ -440,6 +681,8 @@ export class View {
 	}
 
 	drop(name) {
+		if (this.markers.drop(name))
+			this.requestRender();
 		const v = this.vessels.get(name);
 		if (!v)
 			return;
@@ -448,10 +691,29 @@ export class View {
 		this.requestRender();
 	}
 
+	// The simulation's time now, as far as the page can tell between frames: at rest they come
+	// about once a second, and a beacon's strobe still blinks in time.
+	simtNow() {
+		return this.simt + Math.min(2, (performance.now() - this.simtAt) / 1000);
+	}
+
+	// While a strobe shines, the page looks again a few times a second whether to draw.
+	watchBeacons() {
+		const strobing = [...this.vessels.values()].some(v => v.beaconSpecs.some(b => b && b.active && b.period > 0));
+		if (!strobing || this.beaconTimer !== null)
+			return;
+		this.beaconTimer = setTimeout(() => {
+			this.beaconTimer = null;
+			if (this.beaconsLit() !== this.lit)
+				this.requestRender();
+			this.watchBeacons();
+		}, 100);
+	}
+
 	beaconsLit() {
 		let lit = '';
 		for (const v of this.vessels.values())
-			lit += v.beaconsLit(this.simt) + '|';
+			lit += v.beaconsLit(this.simtNow()) + '|';
 		return lit;
 	}
 
@@ -460,68 +722,100 @@ export class View {
 		return [(lng - this.origin.lng) * this.radius * Math.cos(this.origin.lat), (lat - this.origin.lat) * this.radius];
 	}
 
-	// --- Terrain: a patch around the focus, fetched again when it nears the edge ---
+	// --- Terrain: a patch around the focus, fetched again when it nears the edge; and, while
+	// markers show vessels further off, a coarse one under them ---
 
 	followTerrain(lng, lat) {
-		if (this.terrainLoading || !this.focus || !this.focus.body)
+		this.fetchTerrain(this.nearGround, lng, lat);
+		if (this.markers.count > 0)
+			this.fetchTerrain(this.farGround, lng, lat);
+	}
+
+	fetchTerrain(ground, lng, lat) {
+		if (ground.loading || !this.focus || !this.focus.body)
 			return;
-		if (this.terrainCentre) {
-			const [e0, n0] = this.toLocal(this.terrainCentre.lng, this.terrainCentre.lat);
+		if (ground.centre) {
+			const [e0, n0] = this.toLocal(ground.centre.lng, ground.centre.lat);
 			const [e, n] = this.toLocal(lng, lat);
-			if (Math.hypot(e - e0, n - n0) < this.terrainCentre.reach)
+			if (Math.hypot(e - e0, n - n0) < ground.centre.reach)
 				return;
 		}
-		this.terrainLoading = true;
+		ground.loading = true;
 		const body = this.focus.body;
-		fetch(`/api/terrain?lng=${lng}&lat=${lat}&body=${encodeURIComponent(body)}`)
+		fetch(`/api/terrain?lng=${lng}&lat=${lat}&body=${encodeURIComponent(body)}&n=${ground.n}&spacing=${ground.spacing}`)
 			.then(r => r.ok ? r.json() : Promise.reject(new Error(`terrain: ${r.status}`)))
-			.then(doc => { if (this.focus && this.focus.body === body && this.origin) this.setTerrain(doc); })
+			.then(doc => { if (this.focus && this.focus.body === body && this.origin) this.setTerrain(ground, doc); })
 			.catch(err => console.warn(err))
-			.finally(() => { this.terrainLoading = false; });
+			.finally(() => { ground.loading = false; });
+	}
+
+	get terrain() {
+		return this.nearGround.mesh;
+	}
+
+	get terrainLoading() {
+		return this.nearGround.loading || this.farGround.loading;
 	}
 
 	dropTerrain() {
-		if (!this.terrain)
-			return;
-		this.scene.remove(this.terrain);
-		this.terrain.geometry.dispose();
-		this.terrain.material.dispose();
-		this.terrain = null;
-		this.terrainCentre = null;
+		for (const ground of [this.nearGround, this.farGround]) {
+			if (!ground.mesh)
+				continue;
+			this.scene.remove(ground.mesh);
+			ground.mesh.geometry.dispose();
+			ground.mesh.material.dispose();
+			ground.mesh = null;
+			ground.centre = null;
+		}
 	}
 
-	setTerrain(doc) {
-		const n = doc.n, half = (n - 1) / 2;
-		const positions = new Float32Array(n * n * 3), uvs = new Float32Array(n * n * 2);
+	setTerrain(ground, doc) {
+		const every = ground.every, n = Math.floor((doc.n - 1) / every) + 1, half = (doc.n - 1) / 2;
+		const positions = new Float32Array(n * n * 3);
 		const rCosLat = doc.radius * Math.cos(doc.lat);
 		for (let j = 0; j < n; ++j)
 			for (let i = 0; i < n; ++i) {
-				const k = j * n + i;
 				// The server's grid points, placed as the vessels are.
-				const lng = doc.lng + (i - half) * doc.spacing / rCosLat;
-				const lat = doc.lat + (j - half) * doc.spacing / doc.radius;
+				const col = i * every, row = j * every;
+				const lng = doc.lng + (col - half) * doc.spacing / rCosLat;
+				const lat = doc.lat + (row - half) * doc.spacing / doc.radius;
 				const [east, north] = this.toLocal(lng, lat);
-				positions.set([east, doc.heights[k], -north], k * 3);
-				uvs.set([east / TERRAIN_GRID, north / TERRAIN_GRID], k * 2);
-			}
-		const index = [];
-		for (let j = 0; j + 1 < n; ++j)
-			for (let i = 0; i + 1 < n; ++i) {
-				const a = j * n + i, b = a + 1, c = a + n, d = c + 1;
-				index.push(a, b, c, b, d, c);  // counter-clockwise seen from above
+				positions.set([east, doc.heights[row * doc.n + col] - ground.below, -north], (j * n + i) * 3);
 			}
 		const geometry = new THREE.BufferGeometry();
 		geometry.setAttribute('position', new THREE.BufferAttribute(positions, 3));
-		geometry.setAttribute('uv', new THREE.BufferAttribute(uvs, 2));
-		geometry.setIndex(index);
+		geometry.setIndex(new THREE.BufferAttribute(new Uint32Array((n - 1) * (n - 1) * 6), 1));
+		gridTriangles(geometry, n, null);
 		geometry.computeVertexNormals();
-		const mesh = new THREE.Mesh(geometry, new THREE.MeshStandardMaterial({
-			color: 0x9a968e, roughness: 1, metalness: 0, map: this.groundTexture}));
-		this.dropTerrain();
-		this.terrain = mesh;
+		geometry.computeBoundingBox();
+		// Lambert's shading: regolith is matt, and a software renderer draws it at less cost.
+		const mesh = new THREE.Mesh(geometry, groundMaterial());
+		mesh.userData.n = n;
+		if (ground.mesh) {
+			this.scene.remove(ground.mesh);
+			ground.mesh.geometry.dispose();
+			ground.mesh.material.dispose();
+		}
+		ground.mesh = mesh;
 		this.scene.add(mesh);
-		this.terrainCentre = {lng: doc.lng, lat: doc.lat, reach: doc.spacing * (n - 1) / 4};
+		ground.centre = {lng: doc.lng, lat: doc.lat, reach: doc.spacing * (n - 1) / 4};
+		this.uncoverFarGround();
 		this.requestRender();
+	}
+
+	// The coarse ground less its cells that the fine one covers whole: drawn beneath it, they
+	// would cost a software renderer as much as all the rest of the ground.
+	uncoverFarGround() {
+		const far = this.farGround.mesh, near = this.nearGround.mesh;
+		if (!far)
+			return;
+		let covered = null;
+		if (near) {
+			const box = near.geometry.boundingBox.clone().expandByScalar(-1);  // [m] of margin
+			const p = far.geometry.getAttribute('position');
+			covered = k => p.getX(k) >= box.min.x && p.getX(k) <= box.max.x && p.getZ(k) >= box.min.z && p.getZ(k) <= box.max.z;
+		}
+		gridTriangles(far.geometry, far.userData.n, covered);
 	}
 
 	// --- Cameras ---
@@ -535,6 +829,33 @@ export class View {
 		this.camera.position.copy(target).addScaledVector(forward, -13).add(new THREE.Vector3(0, 5, 0));
 		this.controls.target.copy(target);
 		this.controls.update();
+		this.chaseYaw = headingOf(v);
+	}
+
+	// The chase camera goes with the focus and turns with it, keeping the user's orbit about it.
+	followFocus(focus) {
+		const target = focus.position.clone().add(new THREE.Vector3(0, 1, 0));
+		const yaw = headingOf(focus);
+		this.camera.up.set(0, 1, 0);
+		this.camera.position.add(target.clone().sub(this.controls.target));
+		if (this.chaseYaw !== null && yaw !== this.chaseYaw) {
+			const offset = this.camera.position.clone().sub(target).applyAxisAngle(UP, -(yaw - this.chaseYaw));
+			this.camera.position.copy(target).add(offset);
+		}
+		this.chaseYaw = yaw;
+		this.controls.target.copy(target);
+		this.controls.update();
+	}
+
+	// The angle [rad] between where the chase camera looks, seen from above, and the focus's
+	// heading: 0 behind it.
+	chaseAngle() {
+		const focus = this.focusVessel();
+		if (!focus || this.cockpit)
+			return null;
+		const look = this.controls.target.clone().sub(this.camera.position);
+		const turn = Math.atan2(look.x, -look.z) - headingOf(focus);
+		return Math.atan2(Math.sin(turn), Math.cos(turn));
 	}
 
 	setCockpit(on) {
@@ -578,25 +899,34 @@ export class View {
 			this.camera.position.copy(eye);
 			this.camera.lookAt(eye.clone().add(world));
 		} else {
-			const target = focus.position.clone().add(new THREE.Vector3(0, 1, 0));
-			this.camera.up.set(0, 1, 0);
-			this.camera.position.add(target.clone().sub(this.controls.target));
-			this.controls.target.copy(target);
-			this.controls.update();
+			this.followFocus(focus);
 		}
+	}
+
+	// The lights of the vessels nearest the camera, no more than MAX_LIGHTS.
+	limitLights() {
+		const lit = [];
+		for (const v of this.vessels.values())
+			for (const s of v.spots)
+				if (s.light.intensity > 0)
+					lit.push([v.position.distanceToSquared(this.camera.position), s.light]);
+		lit.sort((a, b) => a[0] - b[0]);
+		lit.forEach(([, light], i) => { light.visible = i < MAX_LIGHTS; });
 	}
 
 	render() {
 		this.rendering = true;  // the chase camera's own update asks for no second draw
 		try {
 			this.updateCamera();
+			this.limitLights();
 			const focus = this.focusVessel();
 			for (const v of this.vessels.values()) {
 				v.showFrom(this.cockpit && v === focus);
-				v.updateBeacons(this.simt, this.camera.position);
+				v.updateBeacons(this.simtNow(), this.camera.position);
 			}
 			this.lit = this.beaconsLit();
 			this.renderer.render(this.scene, this.camera);
+			this.resolution.measure();
 			++this.rendered;
 		} finally {
 			this.rendering = false;
@@ -604,6 +934,26 @@ export class View {
 		if (this.onRender)
 			this.onRender();
 	}
+}
+
+// Whether the browser draws WebGL on the processor (SwiftShader, llvmpipe), as headless and
+// GPU-less browsers do.
+function drawnInSoftware() {
+	const gl = document.createElement('canvas').getContext('webgl2');
+	if (!gl)
+		return false;
+	const info = gl.getExtension('WEBGL_debug_renderer_info');
+	const name = `${gl.getParameter(gl.RENDERER)} ${info ? gl.getParameter(info.UNMASKED_RENDERER_WEBGL) : ''}`;
+	const lose = gl.getExtension('WEBGL_lose_context');
+	if (lose)
+		lose.loseContext();
+	return /swiftshader|llvmpipe|softpipe|software/i.test(name);
+}
+
+// A vessel's heading in the scene [rad], from north towards east.
+function headingOf(v) {
+	const forward = new THREE.Vector3(0, 0, 1).transformDirection(v.root.matrixWorld);
+	return Math.atan2(forward.x, -forward.z);
 }
 
 function makeMaterial(m, unlit) {
@@ -622,26 +972,63 @@ function makeMaterial(m, unlit) {
 	});
 }
 
-// Regolith grey with a line every TERRAIN_GRID metres, so that motion over the ground shows.
-function makeGridTexture() {
-	const size = 128, canvas = document.createElement('canvas');
-	canvas.width = canvas.height = size;
-	const g = canvas.getContext('2d');
-	g.fillStyle = '#b8b4ac';
-	g.fillRect(0, 0, size, size);
-	for (let i = 0; i < 600; ++i) {
-		const shade = 150 + Math.floor(Math.random() * 60);
-		g.fillStyle = `rgb(${shade},${shade - 3},${shade - 8})`;
-		g.fillRect(Math.random() * size, Math.random() * size, 2, 2);
-	}
-	g.strokeStyle = 'rgba(60, 58, 54, 0.55)';
-	g.lineWidth = 2;
-	g.strokeRect(0, 0, size, size);
-	const t = new THREE.CanvasTexture(canvas);
-	t.wrapS = t.wrapT = THREE.RepeatWrapping;
-	t.colorSpace = THREE.SRGBColorSpace;
-	t.anisotropy = 4;
-	return t;
+// The triangles of a grid of n x n points, counter-clockwise seen from above, into the
+// geometry's index; without the cells whose four corners covered(point) says are covered.
+function gridTriangles(geometry, n, covered) {
+	const index = geometry.index.array;
+	let at = 0;
+	for (let j = 0; j + 1 < n; ++j)
+		for (let i = 0; i + 1 < n; ++i) {
+			const a = j * n + i, b = a + 1, c = a + n, d = c + 1;
+			if (covered && covered(a) && covered(b) && covered(c) && covered(d))
+				continue;
+			index[at++] = a, index[at++] = b, index[at++] = c;
+			index[at++] = b, index[at++] = d, index[at++] = c;
+		}
+	geometry.setDrawRange(0, at);
+	geometry.index.needsUpdate = true;
+}
+
+// Regolith with a line every TERRAIN_GRID metres, so that motion over the ground shows. The
+// lines are worked out in the shader from the ground's own coordinates rather than sampled
+// from a texture: a renderer in software pays for a filtered texture sample at every pixel
+// of the ground, most of the screen, far more than for this arithmetic. Each line fades into
+// the average grey where it gets thinner than a pixel, as a texture's smaller mipmaps would.
+const GROUND_SHADER = {
+	vertex: ['#include <begin_vertex>', `#include <begin_vertex>
+		vGround = position.xz / ${TERRAIN_GRID.toFixed(1)};`],
+	fragment: ['#include <map_fragment>', `#include <map_fragment>
+		{
+			vec2 fromLine = 0.5 - abs(fract(vGround) - 0.5);  // [cells] to the nearest line
+			vec2 pixel = max(fwidth(vGround), vec2(1e-4));
+			const float halfWidth = 0.008;                    // [cells]: 16 cm of a 10 m cell
+			vec2 covered = clamp((halfWidth + 0.5 * pixel - fromLine) / pixel, 0.0, 1.0) *
+			               min(vec2(1.0), 2.0 * halfWidth / pixel);
+			diffuseColor.rgb *= 1.0 - 0.5 * max(covered.x, covered.y);
+		}`],
+};
+
+function groundMaterial() {
+	// Regolith grey, as linear colour.
+	const material = new THREE.MeshLambertMaterial({color: new THREE.Color(0x9a968e).multiply(new THREE.Color(0xb8b4ac))});
+	material.onBeforeCompile = shader => {
+		shader.vertexShader = 'varying vec2 vGround;\n' + shader.vertexShader.replace(...GROUND_SHADER.vertex);
+		shader.fragmentShader = 'varying vec2 vGround;\n' + shader.fragmentShader.replace(...GROUND_SHADER.fragment);
+	};
+	material.customProgramCacheKey = () => 'sendra-ground';
+	return material;
+}
+
+// Round dots: the corners of each point's square left out, worked out rather than sampled
+// from a texture, for the same reason as the ground's lines.
+function markerMaterial() {
+	const material = new THREE.PointsMaterial({color: 0xd9b24c, size: MARKER_SIZE});
+	material.onBeforeCompile = shader => {
+		shader.fragmentShader = shader.fragmentShader.replace('#include <clipping_planes_fragment>',
+			'#include <clipping_planes_fragment>\n\tif (length(gl_PointCoord - 0.5) > 0.5) discard;');
+	};
+	material.customProgramCacheKey = () => 'sendra-marker';
+	return material;
 }
 
 let star = null;

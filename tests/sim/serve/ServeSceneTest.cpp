@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "RoverWorld.h"
+#include "serve/ServeFrames.h"
 #include "serve/ServeScene.h"
 #include "Visual.h"
 
@@ -36,22 +37,38 @@ std::vector<float> HostPose(const Vessel *v, int group) {
 	return p;
 }
 
-// A page's copy of the vessels it draws and their group poses, kept up to date from the frame
-// messages.
+// A page's copy of the vessels it draws in 3D with their group poses, and of the markers,
+// kept up to date from the messages: frames, and a fresh state's start and pieces.
 struct Page {
 	std::string focus;
 	std::map<std::string, std::map<std::pair<int, int>, std::vector<float>>> vessels;  // absent pose: identity
+	std::map<std::string, json> markers;
 	void Apply(const json &frame) {
-		if (frame.value("keyframe", false))
-			vessels.clear();
+		if (frame.contains("reset"))
+			vessels.clear(), markers.clear();
 		if (frame.contains("focus"))
 			focus = frame["focus"].is_null() ? "" : frame["focus"]["name"].get<std::string>();
 		for (const json &name : frame.value("gone", json::array()))
-			vessels.erase(name.get<std::string>());
+			vessels.erase(name.get<std::string>()), markers.erase(name.get<std::string>());
+		for (const json &m : frame.value("markers", json::array()))
+			vessels.erase(m[0].get<std::string>()), markers[m[0].get<std::string>()] = m;
 		for (const json &v : frame.value("vessels", json::array())) {
+			markers.erase(v["name"].get<std::string>());
 			auto &poses = vessels[v["name"].get<std::string>()];
+			if (v.value("full", false))
+				poses.clear();
 			for (const json &p : v.value("poses", json::array()))
 				poses[{p[0].get<int>(), p[1].get<int>()}] = std::vector<float>(p.begin() + 2, p.end());
+		}
+	}
+	// A fresh state as a page that joins now gets it, pieces of at most about bytes each.
+	void Fresh(const sim::FrameEncoder &encoder, size_t bytes = ~size_t(0)) {
+		Apply(json::parse(encoder.Reset(false)));
+		for (size_t from = 0, next = 0; from < encoder.end(); from = next) {
+			std::string piece = encoder.Piece(from, next);
+			EXPECT_LT(piece.size(), bytes);
+			EXPECT_GT(next, from);
+			Apply(json::parse(piece));
 		}
 	}
 	// Draws exactly the vessels the host keeps visuals of, every group posed as the host poses it.
@@ -60,6 +77,8 @@ struct Page {
 		std::set<std::string> hosted, drawn;
 		for (const auto &[name, poses] : vessels)
 			drawn.insert(name);
+		for (const auto &[name, marker] : markers)
+			EXPECT_TRUE(drawn.insert(name).second) << name << " is drawn once, in 3D or as a marker";
 		for (const auto &v : sim.vessels()) {
 			if (!v->visual)
 				continue;
@@ -147,13 +166,13 @@ TEST(ServeScene, FramesPoseEveryVesselInSightAsTheHostDoesAndCarryOnlyWhatChange
 		return json();
 	};
 
-	// A page that joins at the start gets the keyframe; at rest, with nothing moved or
+	// A page that joins at the start gets a fresh state; at rest, with nothing moved or
 	// switched, the next delta is the frame's number, time and rate alone.
 	w.Step();
 	json first = delta();
 	Page page;
-	page.Apply(json::parse(encoder.Keyframe(w.sim, 60)));
-	page.ExpectAsTheHost(w.sim, "keyframe");
+	page.Fresh(encoder);
+	page.ExpectAsTheHost(w.sim, "fresh state");
 	EXPECT_EQ(page.focus, "R");
 	w.Step();
 	json still = delta();
@@ -212,14 +231,65 @@ TEST(ServeScene, FramesPoseEveryVesselInSightAsTheHostDoesAndCarryOnlyWhatChange
 	page.Apply(toF);
 	page.ExpectAsTheHost(w.sim, "with F in focus");
 
-	// Back to R; and a page that joins now starts from a keyframe alone.
+	// Back to R; and a page that joins now starts from a fresh state alone.
 	w.sim.SetFocus(r);
 	w.Step();
 	page.Apply(delta());
 	page.ExpectAsTheHost(w.sim, "back with R");
 	Page late;
-	late.Apply(json::parse(encoder.Keyframe(w.sim, 60)));
-	late.ExpectAsTheHost(w.sim, "a late keyframe");
+	late.Fresh(encoder);
+	late.ExpectAsTheHost(w.sim, "a late fresh state");
+}
+
+TEST(ServeScene, BeyondTheNearestVesselsMarkersAndAFreshStateInPiecesWithinItsBudget) {
+	RoverWorld w(host::Terrain::Hills());
+	const double metre = 1 / 1.738e6 / RAD;  // [deg] of latitude
+	std::vector<Vessel *> rovers;
+	for (int i = 0; i < 30; ++i)  // R0 in focus, the others 20 m apart further and further north
+		rovers.push_back(w.AddRover("R" + std::to_string(i), 23.47 + (i % 2) * 20 * metre, 0.67 + i * 20 * metre, 0));
+	sim::FrameEncoder::Limits limits;
+	limits.nearVessels = 4;
+	limits.pieceBytes = 3000;
+	limits.markerEvery = 3;
+	sim::FrameEncoder encoder(limits);
+	Page page;
+	auto frame = [&] {
+		w.Step();
+		bool changed = false;
+		json d = json::parse(encoder.Delta(w.sim, 60, &changed));
+		EXPECT_EQ(changed, d.size() > 3) << d.dump().substr(0, 300);
+		page.Apply(d);
+		return d;
+	};
+	frame();
+	std::set<std::string> near;
+	for (const auto &[name, poses] : page.vessels)
+		near.insert(name);
+	EXPECT_EQ(near, (std::set<std::string>{"R0", "R1", "R2", "R3"})) << "the focus and the three nearest";
+	EXPECT_EQ(page.markers.size(), 26u);
+	const json &r29 = page.markers.at("R29");
+	EXPECT_NEAR(r29[2].get<double>(), rovers[29]->state.surf_lat, 1e-10);
+	EXPECT_NEAR(r29[4].get<double>(), rovers[29]->state.vrot.x + w.sim.terrain().Elevation(*rovers[29]->surfaceRef,
+	            rovers[29]->state.surf_lng, rovers[29]->state.surf_lat), 1e-3);
+	page.ExpectAsTheHost(w.sim, "first frame");
+	for (int i = 0; i < 4; ++i)
+		EXPECT_EQ(frame().size(), 3u) << "at rest, markers too";
+
+	// The focus far north: the nearest are now its neighbours; R0 to R3 become markers.
+	w.sim.SetFocus(rovers[27]);
+	json to27 = frame();
+	EXPECT_EQ(to27["vessels"].size(), 4u);
+	EXPECT_EQ(to27["markers"].size(), 4u) << "those that left 3D, nothing else";
+	page.ExpectAsTheHost(w.sim, "focus on R27");
+	EXPECT_EQ(page.markers.count("R0") + page.vessels.count("R26") + page.vessels.count("R28"), 3u);
+
+	// A page that joins gets everything in small pieces, each within the budget but for one
+	// vessel, and then draws what the first page does.
+	Page late;
+	late.Fresh(encoder, limits.pieceBytes + 16384);
+	late.ExpectAsTheHost(w.sim, "fresh state in pieces");
+	EXPECT_EQ(late.markers.size(), 26u);
+	EXPECT_EQ(late.vessels.size(), 4u);
 }
 
 TEST(ServeScene, StateDocumentShowsTheFocusVesselsAnimationsHudLightsAndHeldKeys) {
@@ -229,7 +299,7 @@ TEST(ServeScene, StateDocumentShowsTheFocusVesselsAnimationsHudLightsAndHeldKeys
 	w.Tap(OAPI_KEY_7);
 	w.Hold(OAPI_KEY_NUMPAD8);
 	w.Step();
-	json s = json::parse(sim::FrameEncoder::State(w.sim, 2));
+	json s = json::parse(sim::StateDocument(w.sim, 2));
 	EXPECT_EQ(s["frame"], w.sim.frameCount());
 	EXPECT_EQ(s["watching"], 2);
 	EXPECT_EQ(s["held"], json::array({"NUMPAD8"}));

@@ -19,10 +19,12 @@
 #include <optional>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "HostVessel.h"
 #include "ScenarioIO.h"
+#include "SimProgram.h"
 #include "serve/ServeKeys.h"
 #include "serve/ServeSession.h"
 #include "Text.h"
@@ -58,13 +60,21 @@ struct Folder {
 	fs::path path;
 };
 
+// A token for one event stream, as the page fetches it.
+std::string StreamToken(int port) {
+	httplib::Client c("127.0.0.1", port);
+	httplib::Result r = c.Get("/api/token");
+	return r && r->status == 200 ? json::parse(r->body)["token"].get<std::string>() : std::string();
+}
+
 // A page's event stream, read on its own thread: the events as they come.
 class Stream {
 public:
 	explicit Stream(int port) : client_("127.0.0.1", port) {
 		client_.set_read_timeout(30, 0);
-		thread_ = std::thread([this] {
-			httplib::Result r = client_.Get("/api/stream", [this](const char *data, size_t len) {
+		std::string path = "/api/stream?token=" + StreamToken(port);
+		thread_ = std::thread([this, path] {
+			httplib::Result r = client_.Get(path, [this](const char *data, size_t len) {
 				std::lock_guard<std::mutex> lock(mutex_);
 				text_.append(data, len);
 				arrived_.notify_all();
@@ -125,16 +135,35 @@ public:
 	}
 	// The data of the last complete frame event.
 	json LastFrame() { return LastFrameIn(text()); }
-	// What a page knows after all frames so far: each key as last sent, the vessels by name.
+	// The messages so far, in order: {event, data}.
+	std::vector<std::pair<std::string, json>> Events() {
+		std::vector<std::pair<std::string, json>> events;
+		std::string t = text();
+		for (size_t at = t.find("event: "); at != std::string::npos; at = t.find("event: ", at + 1)) {
+			size_t data = t.find("\ndata: ", at), end = t.find("\n\n", at);
+			if (data == std::string::npos || end == std::string::npos)
+				break;
+			events.push_back({t.substr(at + 7, data - at - 7), json::parse(t.substr(data + 7, end - data - 7), nullptr, false)});
+			at = end;
+		}
+		return events;
+	}
+	// The numbers of the frames that came, in order.
+	std::vector<uint64_t> FrameNumbers() {
+		std::vector<uint64_t> n;
+		for (const auto &[event, data] : Events())
+			if (event == "frame")
+				n.push_back(data["frame"].get<uint64_t>());
+		return n;
+	}
+	// What a page knows after all messages so far: each key as last sent, the vessels by name.
 	json Merged() {
 		json all = {{"vessels", json::object()}};
-		std::string t = text();
-		for (size_t at = t.find("event: frame\ndata: "); at != std::string::npos;
-		     at = t.find("event: frame\ndata: ", at + 1)) {
-			size_t start = at + 19, end = t.find("\n\n", start);
-			json f = json::parse(t.substr(start, end == std::string::npos ? 0 : end - start), nullptr, false);
+		for (const auto &[event, f] : Events()) {
+			if (event == "reset")
+				all["vessels"] = json::object();
 			for (auto &[key, value] : f.items())
-				if (key != "vessels")
+				if (key != "vessels" && key != "markers")
 					all[key] = value;
 			for (const json &v : f.value("vessels", json::array()))
 				all["vessels"][v["name"].get<std::string>()].update(v);
@@ -240,6 +269,7 @@ protected:
 		return raw.ReceiveAll();
 	}
 	std::string Host() const { return "127.0.0.1:" + std::to_string(port); }
+	std::string Token() { return StreamToken(port); }
 	void Frames(int n) {
 		for (int i = 0; i < n; ++i)
 			session->Step(true, 60);
@@ -298,11 +328,23 @@ TEST_F(ServeServer, ServesThePageTheSessionTheMeshTheTerrainAndTheState) {
 	          static_cast<float>(host::Terrain::Hills().Elevation(*v->surfaceRef, v->state.surf_lng, v->state.surf_lat)));
 
 	EXPECT_EQ(State()["frame"], 0);
+	Stream watching(port);
+	ASSERT_FALSE(watching.Token().empty());
 	Frames(3);
 	json st = State();
 	EXPECT_EQ(st["frame"], 3);
 	EXPECT_NEAR(st["simt"].get<double>(), 3.0 / 60, 1e-12);
 	EXPECT_EQ(st["vessel"]["hud"][1]["text"], "Neutral Gear");
+	// At rest a page gets its fresh state, then a heartbeat every 60 frames and nothing else.
+	Frames(180);
+	for (int i = 0; i < 3000 && watching.FrameNumbers().size() < 3; ++i)
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	std::vector<uint64_t> beats = watching.FrameNumbers();
+	ASSERT_EQ(beats.size(), 3u);
+	EXPECT_EQ(beats[1] - beats[0], 60u);
+	EXPECT_EQ(beats[2] - beats[1], 60u);
+	EXPECT_EQ(watching.Events().front().first, "hello");
+	EXPECT_EQ(watching.Events()[1].first, "reset");
 }
 
 TEST_F(ServeServer, KeysFromAWatchingPageDriveTheRoverAndEveryPageSeesTheFrames) {
@@ -340,8 +382,12 @@ TEST_F(ServeServer, KeysFromAWatchingPageDriveTheRoverAndEveryPageSeesTheFrames)
 
 	ASSERT_TRUE(driver.WaitForFrame(63));
 	ASSERT_TRUE(watcher.WaitForFrame(63));
-	EXPECT_EQ(driver.Count("frame"), 63u);
-	EXPECT_EQ(watcher.Count("frame"), 63u);
+	// A frame goes out when something changed: the rover moved in each of the last 60.
+	std::vector<uint64_t> frames = watcher.FrameNumbers();
+	ASSERT_GE(frames.size(), 60u);
+	EXPECT_EQ(frames[frames.size() - 60], 4u);
+	EXPECT_EQ(frames.back(), 63u);
+	EXPECT_EQ(driver.FrameNumbers(), frames);
 	json last = watcher.Merged();
 	EXPECT_EQ(last["frame"], 63);
 	EXPECT_EQ(last["hud"][0][3], "Current Ground Speed 0.30");
@@ -480,15 +526,18 @@ TEST_F(ServeServer, HostileRequestsGetAnErrorAndChangeNothing) {
 	EXPECT_EQ(State()["vessel"]["afc"], 0);
 }
 
-TEST_F(ServeServer, AStalledPageIsDroppedWithItsKeysWhileTheSimulationAndOtherPagesGoOn) {
+TEST_F(ServeServer, AStalledPageIsToldItFellBehindThenDroppedWithItsKeysWhileOthersGoOn) {
 	sim::ServeHub::Limits limits;
 	limits.queueMessages = 64;
-	Start(limits);
+	sim::HttpLimits http;
+	http.writeTime = std::chrono::milliseconds(1500);
+	Start(limits, http);
 	Stream healthy(port);
 	std::string healthyToken = healthy.Token();
 	ASSERT_FALSE(healthyToken.empty());
-	// Each frame is made once the page that reads has the one before, so that it never falls
-	// behind however slow the machine; the stalled page's queue still only grows.
+	// The page that reads drives (keypad plus held: a frame goes out every frame); each frame
+	// is made once it has the one before, so that it never falls behind however slow the
+	// machine; the stalled page's queue still only grows.
 	auto paced = [&](int n) {
 		for (int i = 0; i < n; ++i) {
 			Frames(1);
@@ -497,13 +546,14 @@ TEST_F(ServeServer, AStalledPageIsDroppedWithItsKeysWhileTheSimulationAndOtherPa
 	};
 	ASSERT_EQ(Input(Key(healthyToken, "Numpad8", true)), 204);
 	ASSERT_EQ(Input(Key(healthyToken, "Numpad8", false)), 204);
-	paced(2);
+	ASSERT_EQ(Input(Key(healthyToken, "NumpadAdd", true)), 204);
+	Frames(5);  // under way: the rover moves in every frame from here on
+	paced(1);
 
-	// A page that reads its hello, holds keypad plus (the rover drives: the wheels' poses
-	// make every frame larger) and then reads nothing more, with a small receive buffer so
-	// that the server's writes to it block sooner.
+	// A page that reads its hello, holds 7 and then reads nothing more, with a small receive
+	// buffer so that the server's writes to it block sooner.
 	Raw stalled(port, 4096);
-	ASSERT_TRUE(stalled.Send("GET /api/stream HTTP/1.1\r\nHost: " + Host() + "\r\n\r\n"));
+	ASSERT_TRUE(stalled.Send("GET /api/stream?token=" + Token() + " HTTP/1.1\r\nHost: " + Host() + "\r\n\r\n"));
 	std::string got;
 	std::smatch m;
 	while (!std::regex_search(got, m, std::regex("\"client\":\"([0-9a-f]+)\""))) {
@@ -512,22 +562,174 @@ TEST_F(ServeServer, AStalledPageIsDroppedWithItsKeysWhileTheSimulationAndOtherPa
 		got += part;
 	}
 	std::string stalledToken = m[1];
-	ASSERT_EQ(Input(Key(stalledToken, "NumpadAdd", true)), 204);
+	ASSERT_EQ(Input(Key(stalledToken, "Digit7", true)), 204);
 	paced(1);
-	ASSERT_EQ(State()["held"], json::array({"ADD"}));
+	ASSERT_EQ(State()["held"], json::array({"7", "ADD"}));
 
-	// The simulation goes on at its own pace; the stalled page's queue fills and it is let
-	// go, and its key with it.
-	for (int frames = 0; session->hub().dropped() == 0 && frames < 20000; ++frames)
+	// Its queue fills: it is to start again from a fresh state, and still holds its key.
+	for (int frames = 0; session->hub().fellBehind() == 0 && frames < 20000; ++frames)
 		paced(1);
+	EXPECT_EQ(session->hub().fellBehind(), 1u);
+	EXPECT_EQ(session->hub().dropped(), 0u);
+	EXPECT_EQ(State()["held"], json::array({"7", "ADD"}));
+	// Taking nothing for the write time, it is dropped, warned of, and its key goes up.
+	for (int frames = 0; session->hub().dropped() == 0 && frames < 100000; ++frames) {
+		paced(1);
+		std::this_thread::sleep_for(std::chrono::milliseconds(1));
+	}
 	EXPECT_EQ(session->hub().dropped(), 1u);
+	std::vector<std::string> warnings = session->hub().TakeWarnings();
+	ASSERT_EQ(warnings.size(), 1u);
+	EXPECT_NE(warnings[0].find("took nothing of its event stream for 2 s"), std::string::npos) << warnings[0];
 	paced(1);
-	EXPECT_EQ(State()["held"], json::array());
-	EXPECT_EQ(Input(Key(stalledToken, "NumpadAdd", true)), 409);
+	EXPECT_EQ(State()["held"], json::array({"ADD"}));
+	EXPECT_EQ(Input(Key(stalledToken, "Digit7", true)), 409);
 	paced(30);
-	uint64_t last = session->simulation().frameCount();
-	EXPECT_EQ(healthy.LastFrame()["frame"], last);
-	EXPECT_EQ(healthy.Count("frame"), last) << "the page that reads got every frame";
+	// The page that reads got every frame since the rover was under way.
+	std::vector<uint64_t> frames = healthy.FrameNumbers();
+	for (size_t i = 1; i < frames.size(); ++i)
+		EXPECT_TRUE(frames[i - 1] < 5 || frames[i] == frames[i - 1] + 1) << frames[i - 1] << " then " << frames[i];
+	EXPECT_EQ(frames.back(), session->simulation().frameCount());
+}
+
+// The events of a raw HTTP/1.0 stream's text (no chunks): {event, data} in order.
+std::vector<std::pair<std::string, std::string>> RawEvents(const std::string &t) {
+	std::vector<std::pair<std::string, std::string>> events;
+	for (size_t at = t.find("event: "); at != std::string::npos; at = t.find("event: ", at)) {
+		size_t data = t.find("\ndata: ", at), end = t.find("\n\n", at);
+		if (data == std::string::npos || end == std::string::npos)
+			break;
+		events.push_back({t.substr(at + 7, data - at - 7), t.substr(data + 7, end - data - 7)});
+		at = end;
+	}
+	return events;
+}
+
+TEST_F(ServeServer, ASlowTabOfTenThousandRoversCatchesUpFromAFreshStateInPiecesWithoutLooping) {
+	std::vector<sim_testing::Rover> rovers;
+	const double metre = 1 / 1.738e6 / RAD;  // [deg] on the Moon
+	for (int i = 0; i < 10000; ++i)
+		rovers.push_back({"R" + std::to_string(i), 23.47 + (i % 100) * 30 * metre, 0.67 + (i / 100) * 30 * metre, 0});
+	scenario = (folder.path / "rovers.scn").string();
+	std::ofstream(*scenario) << sim_testing::RoverScenario(rovers);
+	// Less room than the fresh state needs (about 450 KB): its pieces go one at a time, each
+	// once the tab has taken nearly all it was sent.
+	sim::ServeHub::Limits limits;
+	limits.queueMessages = 64;
+	limits.queueBytes = 400 << 10;
+	limits.pieceRoom = 64 << 10;
+	Start(limits);
+	Stream healthy(port);
+	std::string token = healthy.Token();
+	ASSERT_FALSE(token.empty());
+	for (auto [code, down] : {std::pair{"Numpad8", true}, {"Numpad8", false}, {"NumpadAdd", true}})
+		ASSERT_EQ(Input(Key(token, code, down)), 204);  // the focus drives: a frame goes out every frame
+	// A tab that reads its hello, then nothing until it has fallen behind, then all it gets.
+	Raw slow(port, 4096);
+	ASSERT_TRUE(slow.Send("GET /api/stream?token=" + Token() + " HTTP/1.0\r\nHost: " + Host() + "\r\n\r\n"));
+	ASSERT_NE(slow.Receive().find("200 OK"), std::string::npos);
+	for (int frames = 0; session->hub().fellBehind() == 0 && frames < 3000; ++frames)
+		Frames(1);
+	ASSERT_EQ(session->hub().fellBehind(), 1u);
+	Frames(5);  // and still takes nothing for a while
+	std::mutex mutex;
+	std::string got;
+	std::atomic<bool> stop{false};
+	std::thread reader([&] {
+		for (std::string part = slow.Receive(); !part.empty() && !stop; part = slow.Receive()) {
+			std::lock_guard<std::mutex> lock(mutex);
+			got += part;
+		}
+	});
+	auto caughtUp = [&] {
+		std::lock_guard<std::mutex> lock(mutex);
+		size_t behind = got.find("\"behind\":true");
+		return behind != std::string::npos && got.find("\"next\":10000,\"end\":10000", behind) != std::string::npos;
+	};
+	for (int frames = 0; !caughtUp() && frames < 3000; ++frames)
+		Frames(1);
+	Frames(30);
+	stop = true;
+	session->Stop();
+	reader.join();
+
+	// After the notice, the fresh state's pieces, each within the budget but for a vessel, hold
+	// every rover once: eight in 3D, the rest as markers; and the tab kept up from then on.
+	std::set<std::string> names;
+	size_t pieces = 0, resets = 0;
+	bool after = false;
+	for (const auto &[event, data] : RawEvents(got)) {
+		json d = json::parse(data);
+		after = after || (event == "reset" && d["reset"]["behind"] == true);
+		resets += event == "reset";
+		if (!after || event != "piece")
+			continue;
+		++pieces;
+		EXPECT_LT(data.size(), sim::FrameEncoder::Limits().pieceBytes + 16384);
+		for (const json &v : d["vessels"])
+			EXPECT_TRUE(names.insert(v["name"].get<std::string>()).second);
+		for (const json &m : d["markers"])
+			EXPECT_TRUE(names.insert(m[0].get<std::string>()).second);
+	}
+	EXPECT_TRUE(after) << "told it fell behind";
+	EXPECT_GE(pieces, 2u);
+	EXPECT_EQ(names.size(), 10000u);
+	EXPECT_EQ(session->hub().fellBehind(), 1u) << "catching up did not make it fall behind again";
+	EXPECT_EQ(session->hub().dropped(), 0u);
+	for (const auto &[event, data] : healthy.Events())
+		EXPECT_FALSE(event == "reset" && data["reset"]["behind"] == true) << "the tab that reads kept up";
+}
+
+TEST_F(ServeServer, TheEventStreamIsOnlyForThePageItselfAndIdleClientsCannotLockItOut) {
+	sim::HttpLimits http;
+	http.connections = 8;
+	Start({}, http);
+	std::string p = std::to_string(port);
+	auto get = [&](const std::string &path, const std::string &headers) {
+		return StatusLine(Exchange("GET " + path + " HTTP/1.1\r\nHost: " + Host() + "\r\n" + headers +
+		                           "Connection: close\r\n\r\n"));
+	};
+	// A page of another origin: an iframe of http://127.0.0.2:P sends no Origin but says
+	// cross-site; localhost at another port is same-site; a link typed in is none.
+	for (const char *site : {"cross-site", "same-site", "none"}) {
+		EXPECT_EQ(get("/api/token", std::string("Sec-Fetch-Site: ") + site + "\r\n"), "HTTP/1.1 403 Forbidden") << site;
+		EXPECT_EQ(get("/api/stream?token=" + Token(), std::string("Sec-Fetch-Site: ") + site + "\r\n"),
+		          "HTTP/1.1 403 Forbidden")
+			<< site;
+	}
+	EXPECT_EQ(get("/api/stream?token=" + Token(), "Origin: http://127.0.0.2:" + p + "\r\n"), "HTTP/1.1 403 Forbidden");
+	EXPECT_EQ(get("/api/stream?token=" + Token(), "Sec-Fetch-Site: same-origin\r\nSec-Fetch-Site: same-origin\r\n"),
+	          "HTTP/1.1 403 Forbidden");
+	for (std::string query : {"", "?token=", "?token=0123456789abcdef0123456789abcdef", "?token=a&token=b"})
+		EXPECT_EQ(get("/api/stream" + query, ""), "HTTP/1.1 403 Forbidden") << query;
+	// A token is good for one stream.
+	std::string token = Token();
+	Raw first(port);
+	ASSERT_TRUE(first.Send("GET /api/stream?token=" + token + " HTTP/1.1\r\nHost: " + Host() +
+	                       "\r\nSec-Fetch-Site: same-origin\r\n\r\n"));
+	EXPECT_EQ(StatusLine(first.Receive()), "HTTP/1.1 200 OK");
+	EXPECT_EQ(get("/api/stream?token=" + token, ""), "HTTP/1.1 403 Forbidden") << "used up";
+	EXPECT_EQ(session->hub().subscribers(), 1u) << "no refused request took a stream";
+
+	// Idle connections, more than may be open: the page still gets its documents and streams,
+	// which are counted apart.
+	std::vector<std::unique_ptr<Raw>> idle;
+	for (int i = 0; i < 20; ++i)
+		idle.push_back(std::make_unique<Raw>(port));
+	httplib::Result sessionDoc = client->Get("/api/session");
+	EXPECT_TRUE(sessionDoc && sessionDoc->status == 200);
+	Stream a(port), b(port);
+	EXPECT_FALSE(a.Token().empty());
+	EXPECT_FALSE(b.Token().empty());
+	client->set_keep_alive(true);
+	httplib::Result state = client->Get("/api/state");
+	ASSERT_TRUE(state && state->status == 200);
+	// A connection kept open says for how long, so that a client does not reuse it as it closes.
+	EXPECT_EQ(state->get_header_value("Keep-Alive"), "timeout=" + std::to_string(http.idleTime.count() / 1000));
+	size_t closed = 0;
+	for (auto &c : idle)
+		closed += c->ReceiveAll().empty() && c->ended();
+	EXPECT_EQ(closed, idle.size()) << "each idle one made room or timed out, silently";
 }
 
 TEST_F(ServeServer, PagesBeyondTheLimitAreTurnedAwayAndStopEndsEveryStream) {
@@ -537,7 +739,7 @@ TEST_F(ServeServer, PagesBeyondTheLimitAreTurnedAwayAndStopEndsEveryStream) {
 	Stream a(port), b(port);
 	ASSERT_FALSE(a.Token().empty());
 	ASSERT_FALSE(b.Token().empty());
-	httplib::Result third = client->Get("/api/stream");
+	httplib::Result third = client->Get("/api/stream?token=" + Token());
 	ASSERT_TRUE(third);
 	EXPECT_EQ(third->status, 503);
 	// The input and the documents are still served with every stream open.

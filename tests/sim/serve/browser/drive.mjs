@@ -1,9 +1,13 @@
 // The page of `sendra-sim serve` in Debian's chromium, driven by playwright-core, with the
-// "Two rovers" scenario: both rovers are drawn, and nothing is drawn again while they stand
-// still; keypad 8 and a held keypad plus put the focus in forward gear at speed on the HUD, J
-// opens its sunscreen, the page's toggle switches its control surfaces off; F3 and the page's
-// focus control step the focus, and the HUD follows it. A screenshot at rest is kept. Run by
-// ctest:
+// "Two rovers" scenario, as a first-time user meets it: the status line says what loads and
+// how far along; the keys are listed until the user folds them, which the page remembers;
+// both rovers are drawn, and while they stand still few frames come and nothing is drawn
+// again; the camera station is named in the cockpit view only, and V says where it went;
+// keypad 8 and a held keypad plus put the focus in forward gear at speed on the HUD and the
+// chase camera stays behind it through a turn; J opens its sunscreen, the page's toggle
+// switches its control surfaces off; F3 and the page's focus control step the focus, and the
+// HUD follows it; a refused or unreachable server is said so. Screenshots are kept, and each
+// check reads the page as its screenshot shows it. Run by ctest:
 //   node drive.mjs --sim SENDRA_SIM --chromium CHROMIUM --scenario SCN --npm WEB_NPM_DIR --artifacts DIR
 import {spawn} from 'node:child_process';
 import {mkdtempSync, mkdirSync, rmSync, readdirSync} from 'node:fs';
@@ -56,14 +60,144 @@ function startServer() {
 	});
 }
 
+let stopped = null;
 function stopServer() {
-	return new Promise(resolve => {
-		if (!server || server.exitCode !== null)
-			return resolve(server ? server.exitCode : null);
-		server.removeAllListeners('exit');
-		server.on('exit', code => resolve(code));
-		server.kill('SIGINT');
+	if (!stopped)
+		stopped = new Promise(resolve => {
+			if (!server || server.exitCode !== null)
+				return resolve(server ? server.exitCode : null);
+			server.removeAllListeners('exit');
+			server.on('exit', code => resolve(code));
+			server.kill('SIGINT');
+		});
+	return stopped;
+}
+
+// A screenshot, and what it shows as the page's state: the checks read that state.
+async function shoot(page, name) {
+	mkdirSync(args.artifacts, {recursive: true});
+	const path = join(args.artifacts, name);
+	await page.screenshot({path});
+	console.log(`screenshot: ${path}`);
+	return page.evaluate(() => {
+		const seen = id => {
+			const e = document.getElementById(id), r = e && e.getBoundingClientRect();
+			return !!e && e.checkVisibility() && r.width > 0 && r.height > 0 && r.top < innerHeight && r.left < innerWidth;
+		};
+		return {status: document.getElementById('status').textContent, legendOpen: document.getElementById('legend').open,
+		        keysSeen: seen('keys'), notice: seen('notice') ? document.getElementById('notice').textContent : '',
+		        message: seen('message') ? document.getElementById('message').textContent : ''};
 	});
+}
+
+// What a first-time user sees once the page has loaded: what it said while loading, the
+// keys, the status line without the debug figures or a cockpit station in the chase view.
+async function firstLook(page) {
+	const [seen, said] = await page.evaluate(() => [window.statusSeen, window.sendra.progress]);
+	check(said.some(t => /^loading the vessels' meshes: [\d,]+ KB of [\d,]+ KB$/.test(t)) &&
+	      said.includes('waiting for the first frame…'),
+	      `the page said what was loading and how much of it: ${said.slice(0, 6).join(' | ')}`);
+	check(!seen.some(t => /^connecting…$/.test(t)), 'it never said only "connecting…"');
+	const first = await shoot(page, 'serve-page-first.png');
+	check(first.legendOpen && first.keysSeen, 'the key list is open on the first visit');
+	const keys = await page.locator('#keys').textContent();
+	check(/mouse wheel/.test(keys) && /F3/.test(keys) && /keypad 8/.test(keys), `the key list has the keys, the mouse and F3: ${keys}`);
+	check(/chase view/.test(first.status) && !/camera station/.test(first.status) && !/draws/.test(first.status),
+	      `the status line names no cockpit station and no draws in the chase view: ${first.status}`);
+	// Folded, it stays folded after a reload; open again for the rest of the drive.
+	await page.locator('#legend summary').click();
+	await page.waitForFunction(() => localStorage.getItem('sendra-sim.keys-folded') === 'yes', null, {timeout: 5000})
+		.catch(() => {});
+	await page.reload();
+	await page.waitForFunction(() => window.sendra && window.sendra.frame && window.sendra.settled && window.sendra.settled(),
+	                           null, {timeout: 60000});
+	const folded = await shoot(page, 'serve-page-folded.png');
+	check(!folded.legendOpen && !folded.keysSeen, 'the key list stays folded after a reload once the user folded it');
+	await page.locator('#legend summary').click();
+	await page.waitForFunction(() => window.sendra.drawn.length === 2 && window.sendra.settled(), null, {timeout: 20000});
+}
+
+// The cockpit view names the camera station; V says where it went, in either view.
+async function views(page) {
+	await page.locator('#view').focus();
+	await page.keyboard.press('F1');
+	await page.waitForFunction(() => window.sendra.view === 'cockpit', null, {timeout: 5000});
+	const cockpit = await shoot(page, 'serve-page-cockpit.png');
+	check(/cockpit view/.test(cockpit.status) && /camera station 3\.12 m ahead, 0\.70 m up, looking ahead/.test(cockpit.status),
+	      `the cockpit view names its camera station: ${cockpit.status}`);
+	await page.keyboard.press('F1');
+	await page.keyboard.press('KeyV');
+	await page.waitForFunction(() => /V: camera station/.test(document.getElementById('notice').textContent), null,
+	                           {timeout: 10000}).catch(() => {});
+	const v = await shoot(page, 'serve-page-v.png');
+	check(/^V: camera station .*\(seen in the cockpit view: F1 or C\)$/.test(v.notice) && !/camera station/.test(v.status),
+	      `V in the chase view says where the station went: ${v.notice}`);
+}
+
+// Right rudder while driving: the rover turns, and the chase camera turns with it.
+async function chaseThroughATurn(page, url) {
+	const heading = async () => (await state(url)).vessel.hdg;
+	const before = await heading();
+	await page.keyboard.down('ArrowRight');
+	let turned = 0;
+	for (let i = 0; i < 200 && Math.abs(turned) < 0.5; ++i) {
+		await page.waitForTimeout(100);
+		turned = (await heading()) - before;
+	}
+	await page.keyboard.up('ArrowRight');
+	await page.waitForFunction(() => window.sendra.settled(), null, {timeout: 10000}).catch(() => {});
+	await shoot(page, 'serve-page-turned.png');
+	const angle = await page.evaluate(() => window.sendra.chaseAngle());
+	check(Math.abs(turned) >= 0.5 && Math.abs(angle) < 0.15,
+	      `the chase camera stays behind the rover through a turn of ${turned.toFixed(2)} rad: ${angle.toFixed(3)} rad off`);
+}
+
+// The focus as the page draws it, merged by material and posed on the GPU: each visible group
+// of its mesh moved by the pose the server sent for it. Compared by the moments of the
+// triangles' corners, which do not depend on their order. And the steps of the drawing's
+// resolution by draw cost.
+async function posedAsSent(page) {
+	const [doc, drawn, steps] = await page.evaluate(async () => {
+		const {nextStep} = await import('/resolution.js');
+		const costs = [[0, 200], [2, 200], [3, 200], [1, 50], [1, 20], [0, 20]];
+		return [await (await fetch('/api/mesh')).json(), window.sendra.posedMeshes(window.sendra.focus),
+		        costs.map(([step, cost]) => nextStep(step, cost))];
+	});
+	check(steps.join() === '1,3,3,1,0,0', `slow draws step the resolution down, quick ones up: ${steps}`);
+	const moments = vertices => {
+		const m = new Array(10).fill(0);
+		for (const [x, y, z] of vertices)
+			[1, x, y, z, x * x, y * y, z * z, x * y, y * z, z * x].forEach((t, i) => { m[i] += t; });
+		return m;
+	};
+	for (const {mesh, poses, corners} of drawn) {
+		const groups = doc.meshes.find(m => m.name === mesh).groups, expected = [];
+		groups.forEach((g, gi) => {
+			const p = poses[gi] || [0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0];
+			for (const k of g.flags & 2 ? [] : g.indices) {
+				const [x, y, z] = g.positions.slice(3 * k, 3 * k + 3);
+				expected.push([0, 1, 2].map(r => p[2 + 3 * r] * x + p[3 + 3 * r] * y + p[4 + 3 * r] * z + p[11 + r]));
+			}
+		});
+		const want = moments(expected), got = moments(corners);
+		const off = Math.max(...want.map((w, i) => Math.abs(w - got[i]) / Math.max(1, Math.abs(w))));
+		check(poses.filter(Boolean).length > 20 && off < 1e-5,
+		      `the page draws ${mesh}'s ${expected.length / 3} triangles where ${poses.filter(Boolean).length} poses put ` +
+		      `them: ${off.toExponential(1)} off`);
+	}
+}
+
+// A page whose request for a stream token is refused says so, with the server's reason.
+async function refused(context, url) {
+	const other = await context.newPage();
+	await other.route('**/api/token', route => route.fulfill({status: 403, body: 'not for this page (the test)'}));
+	await other.goto(url);
+	await other.waitForFunction(() => /Refused/.test(document.getElementById('message').textContent), null,
+	                            {timeout: 20000}).catch(() => {});
+	const shown = await shoot(other, 'serve-page-refused.png');
+	check(/^Refused: the server refused \/api\/token \(403\): not for this page \(the test\)$/.test(shown.message),
+	      `a refusal is said with its reason: ${shown.message}`);
+	await other.close();
 }
 
 async function state(url) {
@@ -101,33 +235,41 @@ try {
 	});
 	const page = context.pages()[0] || await context.newPage();
 	page.on('pageerror', e => { check(false, `no error in the page: ${e.message}`); });
+	// Every text the status line shows, from the first.
+	await page.addInitScript(() => {
+		window.statusSeen = [];
+		new MutationObserver(() => {
+			const s = document.getElementById('status');
+			if (s && window.statusSeen[window.statusSeen.length - 1] !== s.textContent)
+				window.statusSeen.push(s.textContent);
+		}).observe(document, {subtree: true, childList: true, characterData: true});
+	});
 	await page.goto(url);
 	await page.waitForFunction(canvasDrawn, null, {timeout: 60000, polling: 250});
 	await page.waitForFunction(() => window.sendra.drawn.length === 2 && window.sendra.settled(), null,
 	                           {timeout: 20000}).catch(() => {});
 	const drawn = await page.evaluate(() => window.sendra.drawn);
 	check(drawn.includes('Sendra-1') && drawn.includes('Sendra-2'), `both rovers are drawn: ${drawn}`);
-	const texts = await page.evaluate(() => [document.getElementById('keys').textContent,
-	                                         document.getElementById('status').textContent]);
-	check(/mouse wheel/.test(texts[0]) && /F3/.test(texts[0]), `the key list has the mouse and F3: ${texts[0]}`);
-	check(/camera station 3\.12 m ahead, 0\.70 m up, looking ahead/.test(texts[1]),
-	      `the status line shows the camera station: ${texts[1]}`);
+	await firstLook(page);
 
-	// At rest: three seconds of frames go by, and the page draws none of them.
-	const rest = await page.evaluate(() => ({frame: window.sendra.frame.frame, rendered: window.sendra.rendered}));
+	// At rest: three seconds of frames go by; a heartbeat comes now and then, and the page
+	// draws nothing.
+	const rest = await page.evaluate(() => ({frame: window.sendra.frame.frame, rendered: window.sendra.rendered,
+	                                         frames: window.sendra.frames}));
 	await page.waitForFunction(f => window.sendra.frame.frame >= f, rest.frame + 180, {timeout: 30000});
-	const restDraws = await page.evaluate(r => window.sendra.rendered - r, rest.rendered);
+	const [restDraws, restFrames] = await page.evaluate(r => [window.sendra.rendered - r.rendered,
+	                                                          window.sendra.frames - r.frames], rest);
 	check(restDraws === 0, `nothing is drawn at rest: ${restDraws} draws in 180 frames`);
-	mkdirSync(args.artifacts, {recursive: true});
-	const shot = join(args.artifacts, 'serve-page.png');
-	await page.screenshot({path: shot});
-	console.log(`screenshot of both rovers: ${shot}`);
+	check(restFrames <= 5, `at rest a heartbeat comes instead of every frame: ${restFrames} messages in 180 frames`);
+	await shoot(page, 'serve-page.png');
+	await views(page);
 
 	await page.locator('#view').focus();
 	await page.keyboard.press('Numpad8');
 	await page.keyboard.down('NumpadAdd');
 	await page.waitForTimeout(2000);
 	await page.keyboard.up('NumpadAdd');
+	await chaseThroughATurn(page, url);
 	await page.waitForFunction(() => /Forward Gear/.test(document.getElementById('hud').textContent), null,
 	                           {timeout: 10000}).catch(() => {});
 	const hud = await page.locator('#hud').textContent();
@@ -144,6 +286,7 @@ try {
 	}
 	// The sunscreen's slats are the rover's first animations.
 	check(after > before, `J opens the sunscreen: its state rose from ${before} to ${after}`);
+	await posedAsSent(page);
 
 	// The built-in rover has its control surfaces on; the page's toggle switches them off.
 	const afcText = await page.locator('#afc').textContent();
@@ -174,6 +317,13 @@ try {
 		check(hudNow.includes(gear), `the HUD follows ${name}: ${hudNow}`);
 	}
 
+	await refused(context, url);
+	await stopServer();
+	await page.waitForFunction(() => /cannot be reached/.test(document.getElementById('message').textContent), null,
+	                           {timeout: 20000}).catch(() => {});
+	const gone = await page.locator('#message').textContent();
+	check(/Not connected: the server at .* cannot be reached/.test(gone), `a stopped server is said so: ${gone}`);
+	await shoot(page, 'serve-page-unreachable.png');
 } catch (err) {
 	check(false, `the drive ran: ${err.stack || err}`);
 } finally {

@@ -1,0 +1,350 @@
+// The frame messages of `sendra-sim serve`. Each frame costs in proportion to what changed: a
+// vessel is looked at through a few numbers (its place, the animation states its visual shows,
+// its lights and beacons), and only what differs from what the pages were told is encoded.
+#include "serve/ServeFrames.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "HostVessel.h"
+#include "Lights.h"
+#include "Visual.h"
+#include "serve/ServeJson.h"
+#include "serve/ServeScene.h"
+
+namespace sim {
+
+using nlohmann::json;
+
+namespace {
+
+using Pose = std::array<float, 12>;
+const Pose kIdentity{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
+
+Pose PoseOf(const host::Affine &a) {
+	Pose p;
+	for (size_t i = 0; i < 9; ++i)
+		p[i] = static_cast<float>(a.m.data[i]);
+	p[9] = static_cast<float>(a.t.x);
+	p[10] = static_cast<float>(a.t.y);
+	p[11] = static_cast<float>(a.t.z);
+	return p;
+}
+
+void PoseText(std::string &out, size_t mesh, size_t group, const Pose &p) {
+	JsonText j(out);
+	j.raw("[").integer(static_cast<long long>(mesh)).raw(",").integer(static_cast<long long>(group));
+	for (float x : p)
+		j.raw(",").number(x);
+	j.raw("]");
+}
+
+// The group poses of a vessel's visual, per mesh, per group.
+std::vector<std::vector<Pose>> Poses(const Vessel &v) {
+	std::vector<std::vector<Pose>> poses(v.meshes.size());
+	for (size_t m = 0; m < v.meshes.size(); ++m) {
+		const host::Mesh *t = v.meshes[m].tmpl;
+		for (size_t g = 0; t && g < t->groups.size(); ++g)
+			poses[m].push_back(PoseOf(v.visual->GroupPose(static_cast<UINT>(m), static_cast<UINT>(g))));
+	}
+	return poses;
+}
+
+std::array<double, 7> PlaceRaw(const Vessel &v) {
+	const VESSELSTATUS2 &s = v.state;
+	return {s.surf_lng, s.surf_lat, s.surf_hdg, s.vrot.x, s.arot.x, s.arot.y, s.arot.z};
+}
+
+double Ground(const host::Simulation &sim, const Vessel &v) {
+	return v.surfaceRef ? sim.terrain().Elevation(*v.surfaceRef, v.state.surf_lng, v.state.surf_lat) : 0.0;
+}
+
+// Where a vessel in 3D stands: surface position, the ground under it and its attitude.
+std::string PlaceText(const host::Simulation &sim, const Vessel &v) {
+	const VESSELSTATUS2 &s = v.state;
+	std::string out;
+	JsonText j(out);
+	j.raw("{\"lng\":").number(s.surf_lng).raw(",\"lat\":").number(s.surf_lat).raw(",\"hdg\":").number(s.surf_hdg);
+	j.raw(",\"alt\":").number(s.vrot.x).raw(",\"ground\":").number(Ground(sim, v)).raw(",\"attitude\":[");
+	MATRIX3 a = HorizonFromVessel(s.arot, s.surf_lng, s.surf_lat);
+	for (size_t i = 0; i < 9; ++i)
+		j.raw(i ? "," : "").number(a.data[i]);
+	j.raw("]}");
+	return out;
+}
+
+// The numbers the lights and beacons are made from, read through the module's pointers.
+std::vector<double> LightsRaw(const Vessel &v) {
+	std::vector<double> raw;
+	for (const host::LightEmitterPtr &le : v.lights) {
+		host::LightInfo l = host::DescribeLight(*le);
+		raw.insert(raw.end(), {double(l.type), l.pos.x, l.pos.y, l.pos.z, l.dir.x, l.dir.y, l.dir.z, l.range,
+		                       l.att[0], l.att[1], l.att[2], l.umbra, l.penumbra, l.diffuse.r, l.diffuse.g,
+		                       l.diffuse.b, l.diffuse.a, double(l.active)});
+	}
+	return raw;
+}
+
+std::vector<double> BeaconsRaw(const Vessel &v) {
+	std::vector<double> raw;
+	for (const BEACONLIGHTSPEC *b : v.beacons) {
+		if (!b) {
+			raw.push_back(-1);
+			continue;
+		}
+		raw.insert(raw.end(), {double(b->shape), b->size, b->falloff, b->period, b->duration, b->tofs,
+		                       double(b->active), double(b->pos != nullptr), double(b->col != nullptr)});
+		if (b->pos)
+			raw.insert(raw.end(), {b->pos->x, b->pos->y, b->pos->z});
+		if (b->col)
+			raw.insert(raw.end(), {b->col->x, b->col->y, b->col->z});
+	}
+	return raw;
+}
+
+// Whether the two hold the same values, bit for bit (NaN included, which == would call changed
+// every frame).
+template <typename T>
+bool Same(const T &a, const T &b) {
+	return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](double x, double y) {
+		       return x == y || (std::isnan(x) && std::isnan(y));
+	       });
+}
+
+// Appends ",\"key\":text" to entry when text differs from last, which takes it.
+bool Changed(std::string &entry, const char *key, std::string text, std::string &last) {
+	if (text == last)
+		return false;
+	last = std::move(text);
+	entry.append(",\"").append(key).append("\":").append(last);
+	return true;
+}
+
+}  // namespace
+
+FrameEncoder::FrameEncoder(Limits limits) : limits_(limits) {}
+
+// Records follow the simulation's vessels in order; a vessel's record goes with it.
+void FrameEncoder::Sync(const host::Simulation &sim) {
+	const auto &vessels = sim.vessels();
+	bool same = records_.size() == vessels.size();
+	for (size_t i = 0; same && i < vessels.size(); ++i)
+		same = records_[i].vessel == vessels[i].get();
+	if (same)
+		return;
+	std::vector<Record> old = std::move(records_);
+	records_.assign(vessels.size(), Record());
+	for (size_t i = 0; i < vessels.size(); ++i) {
+		auto it = std::find_if(old.begin(), old.end(), [&](const Record &r) { return r.vessel == vessels[i].get(); });
+		if (it != old.end())
+			records_[i] = std::move(*it);
+		records_[i].vessel = vessels[i].get();
+		records_[i].name = Dump(json(vessels[i]->name));
+	}
+	wantNear_.assign(records_.size(), 0);
+	++sightChanges_;
+}
+
+void FrameEncoder::Header(std::string &out, const host::Simulation &sim, double rate) {
+	header_.clear();
+	JsonText(header_).raw("\"frame\":").integer(static_cast<long long>(sim.frameCount()));
+	JsonText(header_).raw(",\"simt\":").number(sim.simt()).raw(",\"rate\":").number(rate);
+	out += "{" + header_;
+}
+
+// The focus and what the page shows of it; another focus (or none) sends all of it again.
+bool FrameEncoder::FocusParts(std::string &out, const host::Simulation &sim) {
+	const Vessel *f = sim.focus();
+	std::string name = f ? f->name : std::string();
+	if (!started_ || f != focusVessel_ || name != focusName_) {
+		started_ = true;
+		focusVessel_ = f;
+		focusName_ = name;
+		focus_ = hud_ = camera_ = debug_ = std::string();
+	}
+	bool changed = Changed(out, "focus", Dump(Focus(f)), focus_);
+	if (!f)
+		return changed;
+	changed = Changed(out, "hud", Dump(HudTexts(*f)), hud_) || changed;
+	changed = Changed(out, "camera", Dump(Camera(*f)), camera_) || changed;
+	return Changed(out, "debug", Dump(json(sim.DebugLine())), debug_) || changed;
+}
+
+// The focus and the vessels in sight nearest it, by their distance on the ground.
+void FrameEncoder::ChooseNear(const host::Simulation &sim) {
+	std::fill(wantNear_.begin(), wantNear_.end(), 0);
+	const Vessel *f = sim.focus();
+	if (!f || inSight_.empty())
+		return;
+	double cosLat = std::cos(f->state.surf_lat);
+	std::vector<std::pair<double, size_t>> byDistance;
+	byDistance.reserve(inSight_.size());
+	for (size_t i : inSight_) {
+		const VESSELSTATUS2 &s = records_[i].vessel->state;
+		double dLng = (s.surf_lng - f->state.surf_lng) * cosLat, dLat = s.surf_lat - f->state.surf_lat;
+		double d = records_[i].vessel == f ? -1.0 : dLng * dLng + dLat * dLat;
+		byDistance.push_back({std::isnan(d) ? HUGE_VAL : d, i});
+	}
+	size_t n = std::min(limits_.nearVessels, byDistance.size());
+	std::nth_element(byDistance.begin(), byDistance.begin() + static_cast<long>(n), byDistance.end());
+	for (size_t k = 0; k < n; ++k)
+		wantNear_[byDistance[k].second] = 1;
+}
+
+std::string FrameEncoder::Delta(const host::Simulation &sim, double rate, bool *changedOut) {
+	Sync(sim);
+	bool markers = deltas_++ % std::max(1u, limits_.markerEvery) == 0;
+	std::string out;
+	Header(out, sim, rate);
+	bool focusChanged = focusVessel_ != sim.focus();
+	bool changed = FocusParts(out, sim);
+
+	// Which vessels are in sight; those that went out of it.
+	std::string gone;
+	std::vector<size_t> sight;
+	for (size_t i = 0; i < records_.size(); ++i) {
+		Record &r = records_[i];
+		if (r.vessel->visual) {
+			sight.push_back(i);
+		} else if (r.visual) {
+			gone += (gone.empty() ? "" : ",") + r.name;
+			Record out;
+			out.vessel = r.vessel;
+			out.name = std::move(r.name);
+			r = std::move(out);
+		}
+	}
+	if (sight != inSight_ || !gone.empty()) {
+		inSight_ = std::move(sight);
+		++sightChanges_;
+		markers = true;
+	}
+	if (markers || focusChanged)
+		ChooseNear(sim);
+
+	std::string near = "", far = "";
+	for (size_t i : inSight_) {
+		Record &r = records_[i];
+		bool fresh = r.visual != r.vessel->visual.get() || r.near != bool(wantNear_[i]);
+		r.visual = r.vessel->visual.get();
+		r.near = wantNear_[i];
+		if (r.near)
+			NearEntry(near, r, fresh);
+		else if (markers || fresh)
+			MarkerEntry(far, r, fresh);
+	}
+	if (!near.empty())
+		out += ",\"vessels\":[" + near.substr(1) + "]";
+	if (!far.empty())
+		out += ",\"markers\":[" + far.substr(1) + "]";
+	if (!gone.empty())
+		out += ",\"gone\":[" + gone + "]";
+	if (changedOut)
+		*changedOut = changed || !near.empty() || !far.empty() || !gone.empty();
+	return out + "}";
+}
+
+// A vessel in 3D: what changed of it, or everything when it is new to 3D.
+bool FrameEncoder::NearEntry(std::string &out, Record &r, bool fresh) {
+	const Vessel &v = *r.vessel;
+	if (fresh) {
+		r.place.clear(), r.meshes.clear(), r.lights.clear(), r.beacons.clear();
+		r.applied.clear(), r.lightsRaw.clear(), r.beaconsRaw.clear(), r.poses.clear();
+		r.placeRaw.fill(NAN);
+	}
+	std::string entry = ",{\"name\":" + r.name + (fresh ? ",\"full\":true" : "");
+	size_t bare = entry.size();
+	if (std::array<double, 7> raw = PlaceRaw(v); fresh || !Same(raw, r.placeRaw)) {
+		r.placeRaw = raw;
+		Changed(entry, "place", PlaceText(v.sim, v), r.place);
+	}
+	Changed(entry, "meshes", fresh || r.poses.size() != v.meshes.size() ? Dump(MeshSlots(v)) : r.meshes, r.meshes);
+	// A group's pose goes out when it moved; a vessel new to 3D starts from the mesh file's pose.
+	if (fresh || r.poses.size() != v.meshes.size() || !Same(v.visual->applied, r.applied)) {
+		r.applied = v.visual->applied;
+		std::vector<std::vector<Pose>> now = Poses(v);
+		r.poses.resize(now.size());
+		std::string poses;
+		for (size_t m = 0; m < now.size(); ++m) {
+			r.poses[m].resize(now[m].size(), kIdentity);
+			for (size_t g = 0; g < now[m].size(); ++g)
+				if (now[m][g] != r.poses[m][g]) {
+					r.poses[m][g] = now[m][g];
+					PoseText(poses += ",", m, g, now[m][g]);
+				}
+		}
+		if (!poses.empty())
+			entry += ",\"poses\":[" + poses.substr(1) + "]";
+	}
+	if (std::vector<double> raw = LightsRaw(v); fresh || !Same(raw, r.lightsRaw)) {
+		r.lightsRaw = std::move(raw);
+		Changed(entry, "lights", Dump(Lights(v)), r.lights);
+	}
+	if (std::vector<double> raw = BeaconsRaw(v); fresh || !Same(raw, r.beaconsRaw)) {
+		r.beaconsRaw = std::move(raw);
+		Changed(entry, "beacons", Dump(Beacons(v)), r.beacons);
+	}
+	if (entry.size() == bare)
+		return false;
+	out += entry + "}";
+	return true;
+}
+
+// A marker: its place when it moved, or whatever it was when it is new as a marker.
+bool FrameEncoder::MarkerEntry(std::string &out, Record &r, bool fresh) {
+	const Vessel &v = *r.vessel;
+	std::array<double, 7> raw = PlaceRaw(v);
+	if (!fresh && Same(raw, r.placeRaw))
+		return false;
+	r.placeRaw = raw;
+	r.marker = {raw[0], raw[1], raw[2], Ground(v.sim, v) + raw[3]};
+	MarkerText(out += ",", r);
+	return true;
+}
+
+// [name, lng, lat [rad], heading [rad], height [m]]: within a millimetre and a thousandth of a
+// degree on the Moon, which is all a marker shows.
+void FrameEncoder::MarkerText(std::string &out, const Record &r) const {
+	JsonText j(out);
+	j.raw("[").raw(r.name).raw(",").fixed(r.marker[0], 10).raw(",").fixed(r.marker[1], 10);
+	j.raw(",").fixed(r.marker[2], 5).raw(",").fixed(r.marker[3], 3).raw("]");
+}
+
+void FrameEncoder::FullEntry(std::string &out, const Record &r) const {
+	out += "{\"name\":" + r.name + ",\"full\":true,\"place\":" + r.place + ",\"meshes\":" + r.meshes + ",\"poses\":[";
+	bool first = true;
+	for (size_t m = 0; m < r.poses.size(); ++m)
+		for (size_t g = 0; g < r.poses[m].size(); ++g)
+			if (r.poses[m][g] != kIdentity) {
+				PoseText(out += first ? "" : ",", m, g, r.poses[m][g]);
+				first = false;
+			}
+	out += "],\"lights\":" + r.lights + ",\"beacons\":" + r.beacons + "}";
+}
+
+std::string FrameEncoder::Reset(bool behind) const {
+	std::string out = "{" + header_ + ",\"reset\":{\"vessels\":" + std::to_string(inSight_.size()) +
+	                  ",\"behind\":" + (behind ? "true" : "false") + "},\"focus\":" + (focus_.empty() ? "null" : focus_);
+	if (!hud_.empty())
+		out += ",\"hud\":" + hud_ + ",\"camera\":" + camera_ + ",\"debug\":" + debug_;
+	return out + "}";
+}
+
+std::string FrameEncoder::Piece(size_t from, size_t &next) const {
+	std::string near, far;
+	size_t i = from;
+	for (; i < records_.size() && near.size() + far.size() < limits_.pieceBytes; ++i) {
+		const Record &r = records_[i];
+		if (!r.visual)
+			continue;
+		if (r.near)
+			FullEntry(near += near.empty() ? "" : ",", r);
+		else
+			MarkerText(far += far.empty() ? "" : ",", r);
+	}
+	next = i;
+	return "{\"piece\":{\"from\":" + std::to_string(from) + ",\"next\":" + std::to_string(next) +
+	       ",\"end\":" + std::to_string(records_.size()) + "},\"vessels\":[" + near + "],\"markers\":[" + far + "]}";
+}
+
+}  // namespace sim

@@ -1,0 +1,66 @@
+// The JSON pieces of serve's documents that more than one of them uses: a vessel's HUD, camera,
+// lights, beacons and mesh slots as the page reads them, and a plain writer for the messages
+// sent every frame, which must cost little.
+#pragma once
+
+#include <charconv>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "HostVessel.h"
+#include "Simulation.h"
+
+namespace sim {
+
+// Names and texts come from scenario files and modules and need not be UTF-8: bytes that are
+// not become U+FFFD rather than an exception.
+std::string Dump(const nlohmann::json &j);
+
+nlohmann::json HudTexts(const Vessel &v);
+nlohmann::json Camera(const Vessel &v);
+nlohmann::json Lights(const Vessel &v);
+nlohmann::json Beacons(const Vessel &v);
+nlohmann::json MeshSlots(const Vessel &v);
+// The vessel whose keys, HUD and camera the page shows; null without one.
+nlohmann::json Focus(const Vessel *v);
+
+// Appends JSON text to a string: numbers in their shortest exact form (null when not finite),
+// or with a fixed number of decimals where the page needs no more.
+class JsonText {
+public:
+	explicit JsonText(std::string &out) : out_(out) {}
+	JsonText &raw(std::string_view s) {
+		out_ += s;
+		return *this;
+	}
+	JsonText &number(double x) { return put(x, std::chars_format::general, -1); }
+	JsonText &number(float x) {
+		if (!std::isfinite(x))
+			return raw("null");
+		char buf[32];
+		auto r = std::to_chars(buf, buf + sizeof buf, x);
+		out_.append(buf, r.ptr);
+		return *this;
+	}
+	JsonText &fixed(double x, int decimals) { return put(x, std::chars_format::fixed, decimals); }
+	JsonText &integer(long long x) {
+		char buf[24];
+		auto r = std::to_chars(buf, buf + sizeof buf, x);
+		out_.append(buf, r.ptr);
+		return *this;
+	}
+
+private:
+	JsonText &put(double x, std::chars_format f, int decimals) {
+		if (!std::isfinite(x))
+			return raw("null");
+		char buf[400];  // the longest fixed form of a double
+		auto r = decimals < 0 ? std::to_chars(buf, buf + sizeof buf, x) : std::to_chars(buf, buf + sizeof buf, x, f, decimals);
+		out_.append(buf, r.ptr);
+		return *this;
+	}
+	std::string &out_;
+};
+
+}  // namespace sim
