@@ -206,6 +206,8 @@ void Simulation::DeleteVessel(Vessel *v) {
 		InCallback(v, [&] { m->ovcExit(v->iface); });
 	}
 	v->iface = nullptr;
+	if (v->rudderMoving)
+		movingRudders_.erase(std::find(movingRudders_.begin(), movingRudders_.end(), v));
 	auto named = vesselsByName_.find(v->name);
 	if (named != vesselsByName_.end() && named->second == v)
 		vesselsByName_.erase(named);
@@ -223,6 +225,7 @@ void Simulation::SetFocus(Vessel *v) {
 	Vessel *old = focus_;
 	if (old) {
 		old->rudderUser = 0;  // the keys go to the new focus
+		RudderMayMove(old);
 		if (VESSEL2 *cb = old->callbacks())
 			InCallback(old, [&] { cb->clbkFocusChanged(false, v, old); });
 	}
@@ -239,6 +242,14 @@ void Simulation::SetRudderTarget(Vessel *v, double level) {
 	if (!v || !std::isfinite(level))
 		return;
 	v->rudderTarget = std::clamp(level, -1.0, 1.0);
+	RudderMayMove(v);
+}
+
+void Simulation::RudderMayMove(Vessel *v) {
+	if (!v->rudderMoving) {
+		v->rudderMoving = true;
+		movingRudders_.push_back(v);
+	}
 }
 
 void Simulation::SetControlSurfaceMode(Vessel *v, DWORD mode) {
@@ -258,7 +269,10 @@ void Simulation::ReadUserYaw(Vessel &focus, const char *kstate, bool consumed) {
 		if (KEYDOWN(kstate, OAPI_KEY_NUMPAD3))
 			yaw += 1;
 	}
-	focus.rudderUser = yaw;
+	if (yaw != focus.rudderUser) {
+		focus.rudderUser = yaw;
+		RudderMayMove(&focus);
+	}
 }
 
 // --- The frame ----------------------------------------------------------------------
@@ -296,17 +310,23 @@ void Simulation::Frame(double dt) {
 void Simulation::MoveControlSurfaces(double dt) {
 	double delay = options_.rudderDelay;
 	double step = delay > 0 ? dt / delay : 0;
-	for (size_t i = 0; i < vessels_.size(); ++i) {
-		if (i + kRecordAhead < vessels_.size())
-			vessels_[i + kRecordAhead]->PrefetchRudder();
-		Vessel *v = vessels_[i].get();
+	size_t kept = 0;
+	for (size_t i = 0; i < movingRudders_.size(); ++i) {
+		if (i + kRecordAhead < movingRudders_.size())
+			movingRudders_[i + kRecordAhead]->PrefetchRudder();
+		Vessel *v = movingRudders_[i];
 		double goal = v->RudderGoal();
 		double diff = goal - v->rudderLevel;
 		if (delay <= 0 || std::fabs(diff) <= step)
 			v->rudderLevel = goal;
 		else
 			v->rudderLevel += diff > 0 ? step : -step;
+		if (v->rudderLevel != goal)
+			movingRudders_[kept++] = v;
+		else
+			v->rudderMoving = false;
 	}
+	movingRudders_.resize(kept);
 }
 
 void Simulation::DeliverKeys() {

@@ -149,6 +149,7 @@ struct alignas(64) VesselHotData : HostObject {
 	// seconds per full unit.
 	double rudderTarget = 0, rudderUser = 0, rudderLevel = 0;
 	double RudderGoal() const { return std::clamp(rudderTarget + rudderUser, -1.0, 1.0); }
+	bool rudderMoving = false;  // in the host's list of rudders that may not be at their goal
 	DWORD adcMode = 0;  // control-surface mode (AFCMODE): the yaw keys move the rudder while bit 1 is set
 	int rcsMode = 1;    // attitude thruster mode (RCSMODE): RCS_NONE, RCS_ROT or RCS_LIN; kept for saves
 	bool warnedNonFinitePose = false;   // an animation state was not finite (said once)
@@ -222,10 +223,11 @@ struct alignas(64) VesselHotData : HostObject {
 static_assert(offsetof(VesselHotData, arena) + sizeof(InlineArena) == sizeof(VesselHotData),
               "the arena must be the hot data's last member");
 static_assert(offsetof(VesselHotData, iface) < 64, "the fields start on the record's first line");
-// PrefetchRudder: the three rudder fields share one line.
+// PrefetchRudder: the rudder fields share one line.
 static_assert(offsetof(VesselHotData, rudderTarget) / 64 == (offsetof(VesselHotData, rudderLevel) + sizeof(double) - 1) / 64 &&
                   offsetof(VesselHotData, rudderUser) > offsetof(VesselHotData, rudderTarget) &&
-                  offsetof(VesselHotData, rudderUser) < offsetof(VesselHotData, rudderLevel),
+                  offsetof(VesselHotData, rudderUser) < offsetof(VesselHotData, rudderLevel) &&
+                  offsetof(VesselHotData, rudderMoving) / 64 == offsetof(VesselHotData, rudderTarget) / 64,
               "the rudder's fields must lie on one cache line");
 // PrefetchVisualRange: the position's longitude and latitude share one line.
 static_assert((offsetof(VesselHotData, state) + offsetof(VESSELSTATUS2, surf_lng)) / 64 ==
