@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Floor.h"
+#include "animation/AnimationTables.h"
 #include "module/Sendra2016.h"
 #include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
@@ -28,6 +29,51 @@ void BM_Floor(benchmark::State &state) {
 	}
 }
 BENCHMARK(BM_Floor);
+
+// The arithmetic of a frame's visual catch-up in the hour's drive: the six wheels' rolls, each
+// a rotation about its axle through its roll point by the frame's angle (one cosine and sine
+// for all: the wheels roll alike), composed onto its wheel's transform, with the formulas the
+// host uses. Axes and points are data, as the host gets them. The host's catch-up is measured
+// against this function in instructions (callgrind, see bench/README.md).
+struct RollTransform {
+	MATRIX3 m;
+	VECTOR3 t;
+};
+struct Rolls {
+	VECTOR3 axis[6], ref[6];
+	RollTransform pose[6];
+};
+
+__attribute__((noinline)) void ComposeSixRolls(Rolls &r, double angle) {
+	double c = std::cos(angle), s = std::sin(angle), t = 1.0 - c;
+	for (int i = 0; i < 6; ++i) {
+		double x = r.axis[i].x, y = r.axis[i].y, z = r.axis[i].z;
+		MATRIX3 m = _M(t * x * x + c, t * x * y - z * s, t * x * z + y * s, t * x * y + z * s, t * y * y + c,
+		               t * y * z - x * s, t * x * z - y * s, t * y * z + x * s, t * z * z + c);
+		VECTOR3 shift = r.ref[i] - mul(m, r.ref[i]);
+		RollTransform &p = r.pose[i];
+		p.t = mul(m, p.t) + shift;
+		p.m = mul(m, p.m);
+	}
+}
+
+void BM_CatchUpArithmetic(benchmark::State &state) {
+	Rolls r;
+	for (int i = 0; i < 6; ++i) {
+		const rig::WheelRow &w = rig::WHEELS[i];
+		r.axis[i] = _V(rig::WHEEL_ROLL_AXIS[0], rig::WHEEL_ROLL_AXIS[1], rig::WHEEL_ROLL_AXIS[2]);
+		r.ref[i] = _V(w.rollPoint[0], w.rollPoint[1], w.rollPoint[2]);
+		r.pose[i] = {identity(), _V(0, 0, 0)};
+	}
+	double angle = 0.05 * PI2;  // a frame's roll at 2 m/s
+	for (auto _ : state) {
+		benchmark::DoNotOptimize(r);
+		ComposeSixRolls(r, angle);
+		angle = std::nextafter(angle, 1.0);  // a new angle each frame, as the roll's states give
+		benchmark::ClobberMemory();
+	}
+}
+BENCHMARK(BM_CatchUpArithmetic);
 
 // --- Through the stand-in ---------------------------------------------------------------------
 

@@ -2,6 +2,8 @@
 // position and colour, instead of rasterising it.
 #pragma once
 
+#include <cstddef>
+#include <string_view>
 #include <vector>
 
 #include "Orbitersdk.h"
@@ -11,10 +13,15 @@ namespace host {
 
 class RecordingSketchpad : public oapi::Sketchpad {
 public:
-	// Texts go to v.hud; the text colour starts as the HUD's default green. The texts of an
-	// earlier paint, if given, lend their strings' room to the new ones.
-	explicit RecordingSketchpad(Vessel &v, std::vector<HudText> *earlier = nullptr)
-		: oapi::Sketchpad(nullptr), vessel_(v), earlier_(earlier) {}
+	// Texts go to v.hud over those of its last paint, in place: a text equal to the last
+	// paint's at its place keeps its string as it is, so a HUD whose texts did not change is
+	// recorded without a copy or an allocation. The text colour starts as the HUD's default
+	// green.
+	explicit RecordingSketchpad(Vessel &v) : oapi::Sketchpad(nullptr), vessel_(v), texts_(v.hud.texts) {}
+	// The paint is over: what the last paint drew beyond this one's texts goes.
+	~RecordingSketchpad() override { texts_.erase(texts_.begin() + static_cast<std::ptrdiff_t>(count_), texts_.end()); }
+	RecordingSketchpad(const RecordingSketchpad &) = delete;
+	RecordingSketchpad &operator=(const RecordingSketchpad &) = delete;
 
 	DWORD SetTextColor(DWORD col) override {
 		vessel_.Record(Op::Sketchpad_SetTextColor);
@@ -27,13 +34,15 @@ public:
 		vessel_.Record(Op::Sketchpad_Text);
 		if (!str || len < 0)
 			return false;
-		HudText &t = vessel_.hud.texts.emplace_back();
-		if (earlier_ && reused_ < earlier_->size())
-			t.text.swap((*earlier_)[reused_++].text);
+		const std::string_view text(str, static_cast<size_t>(len));
+		if (count_ == texts_.size())
+			texts_.emplace_back();
+		HudText &t = texts_[count_++];
+		if (t.text != text)
+			t.text.assign(text);
 		t.x = x;
 		t.y = y;
 		t.colour = colour_;
-		t.text.assign(str, static_cast<size_t>(len));
 		return true;
 	}
 
@@ -41,8 +50,8 @@ public:
 
 private:
 	Vessel &vessel_;
-	std::vector<HudText> *earlier_;
-	size_t reused_ = 0;
+	std::vector<HudText> &texts_;
+	size_t count_ = 0;  // the texts of this paint so far
 	DWORD colour_ = 0x00FF00;
 };
 

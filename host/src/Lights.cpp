@@ -34,8 +34,8 @@ void SetLightActive(LightEmitter &le, bool on) { LightAccess::Active(le) = on; }
 
 namespace {
 template <typename L>
-void DeleteLight(L *le, const FrameBlock *block) {
-	if (block && block->Owns(le))
+void DeleteLight(L *le, const InlineArena *arena) {
+	if (arena && arena->Owns(le))
 		le->~L();
 	else
 		delete le;
@@ -45,13 +45,13 @@ void DeleteLight(L *le, const FrameBlock *block) {
 void LightEmitterDelete::operator()(LightEmitter *le) const {
 	switch (le ? le->GetType() : LightEmitter::LT_NONE) {
 	case LightEmitter::LT_SPOT:
-		DeleteLight(static_cast<SpotLight *>(le), block);
+		DeleteLight(static_cast<SpotLight *>(le), arena);
 		break;
 	case LightEmitter::LT_POINT:
-		DeleteLight(static_cast<PointLight *>(le), block);
+		DeleteLight(static_cast<PointLight *>(le), arena);
 		break;
 	default:
-		DeleteLight(le, block);
+		DeleteLight(le, arena);
 		break;
 	}
 }

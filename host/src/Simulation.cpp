@@ -21,71 +21,19 @@ namespace host {
 namespace {
 Simulation *g_current = nullptr;
 
-// Asks the caches for memory a later step of the frame reads; without effect on results. A
-// frame of many vessels otherwise waits on the first touch of each vessel's records, which no
-// cache holds from one frame to the next. The helpers are inlined: a call to a function that
-// only prefetches may be dropped as one without effect.
-#if defined(__GNUC__)
-#define HOST_PREFETCH_HELPER inline __attribute__((always_inline))
-#else
-#define HOST_PREFETCH_HELPER inline
-#endif
-
-HOST_PREFETCH_HELPER void Prefetch(const void *p) {
-#if defined(__GNUC__)
-	__builtin_prefetch(p);
-#else
-	(void)p;
-#endif
-}
-
-// Four lines a turn: a pass prefetches some seventy lines a vessel, and the loop's own
-// counting would otherwise cost about as much as the prefetches.
-HOST_PREFETCH_HELPER void PrefetchRange(const void *p, size_t bytes) {
-	const char *c = static_cast<const char *>(p);
-	size_t at = 0;
-	for (; at + 192 < bytes; at += 256) {
-		Prefetch(c + at);
-		Prefetch(c + at + 64);
-		Prefetch(c + at + 128);
-		Prefetch(c + at + 192);
-	}
-	for (; at < bytes; at += 64)
-		Prefetch(c + at);
-}
-
 // How many vessels ahead a pass prefetches: the front of the record six ahead (its address
 // is all it needs), and three ahead what the front points to, which by then has arrived.
 const size_t kRecordAhead = 6, kPointedAhead = 3;
-const size_t kModulePrefetchBytes = 1024;
 
-// Prefetches what a pass over the vessels reads of the vessels it reaches later: the front
-// of the record with its frame's fields; for the post-step, the frame block in use too (the
-// animation states, lights and lists), first its half that the front's prefetch can reach
-// without reading the record, then the rest; the first kilobyte of the module's object; and
-// for the post-step, the beacons, which the module switches every step.
-HOST_PREFETCH_HELPER void PrefetchAhead(const std::vector<std::unique_ptr<Vessel>> &vessels, size_t i,
+// Prefetches what a pass over the vessels reads of the vessels it reaches later (see
+// VesselHotData): a frame of many vessels otherwise waits on the first touch of each
+// vessel's records, which no cache holds from one frame to the next.
+HOST_ALWAYS_INLINE void PrefetchAhead(const std::vector<std::unique_ptr<Vessel>> &vessels, size_t i,
                                         bool postStep) {
-	const size_t half = FrameBlock::kBytes / 2;
-	if (i + kRecordAhead < vessels.size()) {
-		const Vessel &v = *vessels[i + kRecordAhead];
-		const char *front = reinterpret_cast<const char *>(&v);
-		size_t bytes = static_cast<size_t>(reinterpret_cast<const char *>(v.frameBlock.data()) - front);
-		PrefetchRange(front, bytes + (postStep ? half : 0));
-	}
-	if (i + kPointedAhead < vessels.size()) {
-		const Vessel &v = *vessels[i + kPointedAhead];
-		// The module's object: its size is the module's own; the first kilobyte is a guess
-		// that costs nothing if wrong.
-		if (v.iface)
-			PrefetchRange(v.iface, kModulePrefetchBytes);
-		if (postStep) {
-			if (v.frameBlock.used() > half)
-				PrefetchRange(v.frameBlock.data() + half, v.frameBlock.used() - half);
-			for (const BEACONLIGHTSPEC *b : v.beacons)
-				Prefetch(&b->active);
-		}
-	}
+	if (i + kRecordAhead < vessels.size())
+		vessels[i + kRecordAhead]->PrefetchFront(postStep);
+	if (i + kPointedAhead < vessels.size())
+		vessels[i + kPointedAhead]->PrefetchPointed(postStep);
 }
 
 bool IsFile(const std::string &path) {
@@ -258,6 +206,8 @@ void Simulation::DeleteVessel(Vessel *v) {
 		InCallback(v, [&] { m->ovcExit(v->iface); });
 	}
 	v->iface = nullptr;
+	if (v->rudderMoving)
+		movingRudders_.erase(std::find(movingRudders_.begin(), movingRudders_.end(), v));
 	auto named = vesselsByName_.find(v->name);
 	if (named != vesselsByName_.end() && named->second == v)
 		vesselsByName_.erase(named);
@@ -275,6 +225,7 @@ void Simulation::SetFocus(Vessel *v) {
 	Vessel *old = focus_;
 	if (old) {
 		old->rudderUser = 0;  // the keys go to the new focus
+		RudderMayMove(old);
 		if (VESSEL2 *cb = old->callbacks())
 			InCallback(old, [&] { cb->clbkFocusChanged(false, v, old); });
 	}
@@ -291,6 +242,14 @@ void Simulation::SetRudderTarget(Vessel *v, double level) {
 	if (!v || !std::isfinite(level))
 		return;
 	v->rudderTarget = std::clamp(level, -1.0, 1.0);
+	RudderMayMove(v);
+}
+
+void Simulation::RudderMayMove(Vessel *v) {
+	if (!v->rudderMoving) {
+		v->rudderMoving = true;
+		movingRudders_.push_back(v);
+	}
 }
 
 void Simulation::SetControlSurfaceMode(Vessel *v, DWORD mode) {
@@ -310,7 +269,10 @@ void Simulation::ReadUserYaw(Vessel &focus, const char *kstate, bool consumed) {
 		if (KEYDOWN(kstate, OAPI_KEY_NUMPAD3))
 			yaw += 1;
 	}
-	focus.rudderUser = yaw;
+	if (yaw != focus.rudderUser) {
+		focus.rudderUser = yaw;
+		RudderMayMove(&focus);
+	}
 }
 
 // --- The frame ----------------------------------------------------------------------
@@ -348,17 +310,23 @@ void Simulation::Frame(double dt) {
 void Simulation::MoveControlSurfaces(double dt) {
 	double delay = options_.rudderDelay;
 	double step = delay > 0 ? dt / delay : 0;
-	for (size_t i = 0; i < vessels_.size(); ++i) {
-		if (i + kRecordAhead < vessels_.size())
-			Prefetch(&vessels_[i + kRecordAhead]->rudderTarget);
-		Vessel *v = vessels_[i].get();
+	size_t kept = 0;
+	for (size_t i = 0; i < movingRudders_.size(); ++i) {
+		if (i + kRecordAhead < movingRudders_.size())
+			movingRudders_[i + kRecordAhead]->PrefetchRudder();
+		Vessel *v = movingRudders_[i];
 		double goal = v->RudderGoal();
 		double diff = goal - v->rudderLevel;
 		if (delay <= 0 || std::fabs(diff) <= step)
 			v->rudderLevel = goal;
 		else
 			v->rudderLevel += diff > 0 ? step : -step;
+		if (v->rudderLevel != goal)
+			movingRudders_[kept++] = v;
+		else
+			v->rudderMoving = false;
 	}
+	movingRudders_.resize(kept);
 }
 
 void Simulation::DeliverKeys() {
@@ -399,14 +367,13 @@ void Simulation::PaintHud() {
 	if (!focus_)
 		return;
 	Vessel *f = focus_;
-	// The last paint's texts lend their room to this one's.
 	f->hud.painted = f->hud.defaultDrawn = false;
-	hudEarlier_.swap(f->hud.texts);
-	f->hud.texts.clear();
 	VESSEL3 *cb3 = f->callbacks3();
 	VESSEL2 *cb2 = f->callbacks();
-	if (!cb2)
+	if (!cb2) {
+		f->hud.texts.clear();
 		return;
+	}
 	HUDPAINTSPEC hps;
 	hps.W = options_.hudWidth;
 	hps.H = options_.hudHeight;
@@ -415,7 +382,7 @@ void Simulation::PaintHud() {
 	hps.Scale = hps.H / 40.0;  // a 40 degree vertical aperture
 	hps.Markersize = hps.H / 24;
 	f->hud.painted = true;
-	RecordingSketchpad skp(*f, &hudEarlier_);
+	RecordingSketchpad skp(*f);
 	int mode = options_.hudMode;
 	bool done = cb3 && InCallback(f, [&] {
 		return hudDrawCall ? hudDrawCall(*cb3, mode, hps, skp) : cb3->clbkDrawHUD(mode, &hps, &skp);
@@ -461,12 +428,8 @@ void Simulation::UpdateVisuals() {
 	if (!(options_.visualRange > 0))
 		return;
 	for (size_t i = 0; i < vessels_.size(); ++i) {
-		if (i + kRecordAhead < vessels_.size()) {
-			const Vessel &ahead = *vessels_[i + kRecordAhead];
-			Prefetch(&ahead.surfaceRef);
-			Prefetch(&ahead.state.surf_lat);
-			Prefetch(&ahead.visual);
-		}
+		if (i + kRecordAhead < vessels_.size())
+			vessels_[i + kRecordAhead]->PrefetchVisualRange();
 		Vessel *v = vessels_[i].get();
 		bool want = focus_ && InVisualRange(*v);
 		if (want && !v->visual)

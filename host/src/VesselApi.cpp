@@ -268,13 +268,23 @@ ANIMATIONCOMPONENT_HANDLE VESSEL::AddAnimationComponent(UINT anim, double state0
 	comp->state0 = state0;
 	comp->state1 = state1;
 	comp->trans = trans;
+	comp->type = trans->Type();
+	comp->lone = comp->type == MGROUP_TRANSFORM::ROTATE && state0 != state1;
 	comp->parent = parentComp;
 	comp->anim = anim;
 	comp->index = static_cast<UINT>(vessel->animations[anim].comps.size());
 	host::AnimComponent *raw = comp.get();
-	vessel->animations[anim].comps.push_back(raw);
-	if (parentComp)
+	host::AnimationRecord &record = vessel->animations[anim];
+	if (!record.comps.empty()) {
+		const host::AnimComponent &first = *record.comps.front();
+		record.oneRange = record.oneRange && std::memcmp(&first.state0, &comp->state0, sizeof state0) == 0 &&
+		                  std::memcmp(&first.state1, &comp->state1, sizeof state1) == 0;
+	}
+	record.comps.push_back(raw);
+	if (parentComp) {
 		parentComp->children.push_back(raw);
+		parentComp->lone = false;
+	}
 	vessel->components.push_back(std::move(comp));
 	vessel->MarkAnimationChanged(anim);
 	return raw;
@@ -289,8 +299,8 @@ inline void StoreAnimationState(Vessel &v, UINT anim, double state) {
 	now = state;
 }
 
-// SetAnimation in full, for what its quick way leaves: a journal that keeps entries, an
-// animation the vessel does not have. Out of line, or the quick way would carry its frame.
+// SetAnimation's slow path, for what the fast path leaves: a journal that keeps entries, an
+// animation the vessel does not have. Out of line, so that the fast path needs no stack frame.
 #if defined(__GNUC__)
 __attribute__((noinline))
 #endif
@@ -303,8 +313,8 @@ bool SetAnimationFully(Vessel &v, UINT anim, double state) {
 }
 }  // namespace
 
-// A frame sets dozens of states of every vessel: the common case calls nothing, so that it
-// needs no frame of its own, and hands the rest on whole.
+// A frame sets dozens of states of every vessel: the fast path calls nothing, so that it
+// needs no stack frame, and hands the rest to the slow path whole.
 bool VESSEL::SetAnimation(UINT anim, double state) const {
 	Vessel &v = *vessel;
 	if (v.journal.Keeps() || anim >= v.animationStates.size())

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 
 #include "sendra_host/Text.h"
@@ -23,19 +24,11 @@ Affine Affine::Identity() {
 	return a;
 }
 
-Affine Affine::After(const Affine &before) const {
-	Affine r;
-	r.m = mul(m, before.m);
-	r.t = mul(m, before.t) + t;
-	r.normals = mul(normals, before.normals);
-	return r;
-}
-
 namespace {
 
 // Carries a child's own reference point and axis along with its parent's movement.
-void CarryParameters(MGROUP_TRANSFORM &t, const Affine &a) {
-	switch (t.Type()) {
+void CarryParameters(MGROUP_TRANSFORM &t, MGROUP_TRANSFORM::TYPE type, const Delta &a) {
+	switch (type) {
 	case MGROUP_TRANSFORM::ROTATE: {
 		auto &r = static_cast<MGROUP_ROTATE &>(t);
 		r.ref = a.Point(r.ref);
@@ -67,42 +60,71 @@ double Clamp(double s, const AnimComponent &c) {
 
 }  // namespace
 
-bool Visual::MakeDelta(const AnimComponent &c, double s0, double s1, Affine &out) {
+bool Visual::UnitAxis(const MGROUP_ROTATE &r, VECTOR3 &axis) {
+	// r.axis / length(r.axis); a square length of exactly 1 (most unit vectors have one) gives
+	// the axis itself, bit for bit, without the root and the divisions.
+	double square = dotp(r.axis, r.axis);
+	if (square == 1.0) {
+		axis = r.axis;
+		return true;
+	}
+	double len = std::sqrt(square);
+	if (!(len > 0) || !std::isfinite(len))
+		return false;
+	axis = r.axis / len;
+	return true;
+}
+
+void Visual::Turn(double angle) {
+	// The same bits as the last angle (so the same sign of a zero) have its cosine and sine.
+	uint64_t bits;
+	std::memcpy(&bits, &angle, sizeof bits);
+	if (bits != lastAngleBits_) {
+		lastAngleBits_ = bits;
+		lastCos_ = std::cos(angle);
+		lastSin_ = std::sin(angle);
+	}
+}
+
+bool Visual::Rotation(const MGROUP_ROTATE &r, double angle, MATRIX3 &m) {
+	VECTOR3 axis;
+	if (!UnitAxis(r, axis))
+		return false;
+	Turn(angle);
+	// rotm(axis, angle), term for term.
+	double cs = lastCos_, sn = lastSin_, t = 1.0 - cs;
+	double x = axis.x, y = axis.y, z = axis.z;
+	m = _M(t * x * x + cs, t * x * y - z * sn, t * x * z + y * sn, t * x * y + z * sn, t * y * y + cs,
+	       t * y * z - x * sn, t * x * z - y * sn, t * y * z + x * sn, t * z * z + cs);
+	return true;
+}
+
+bool Visual::MakeDelta(const AnimComponent &c, MGROUP_TRANSFORM::TYPE type, double s0, double s1, Delta &out) {
 	double range = c.state1 - c.state0;
 	double ds = (s1 - s0) / range;
 	// A range or state that is not a number moves nothing, rather than every vertex to NaN.
 	if (!std::isfinite(ds))
 		return false;
-	switch (c.trans->Type()) {
+	out.rotation = false;
+	switch (type) {
 	case MGROUP_TRANSFORM::ROTATE: {
-		auto *r = static_cast<MGROUP_ROTATE *>(c.trans);
-		double len = length(r->axis);
-		if (!(len > 0) || !std::isfinite(len))
+		auto *r = static_cast<const MGROUP_ROTATE *>(c.trans);
+		if (!Rotation(*r, ds * static_cast<double>(r->angle), deltaMatrix_))
 			return false;
-		VECTOR3 axis = r->axis / len;
-		double angle = ds * static_cast<double>(r->angle);
-		if (!(angle == lastAngle_ && std::signbit(angle) == std::signbit(lastAngle_))) {
-			lastAngle_ = angle;
-			lastCos_ = std::cos(angle);
-			lastSin_ = std::sin(angle);
-		}
-		// rotm(axis, angle), term for term.
-		double cs = lastCos_, sn = lastSin_, t = 1.0 - cs;
-		double x = axis.x, y = axis.y, z = axis.z;
-		out.m = _M(t * x * x + cs, t * x * y - z * sn, t * x * z + y * sn, t * x * y + z * sn, t * y * y + cs,
-		           t * y * z - x * sn, t * x * z - y * sn, t * y * z + x * sn, t * z * z + cs);
-		out.t = r->ref - mul(out.m, r->ref);
-		out.normals = out.m;
+		out.m = &deltaMatrix_;
+		out.t = r->ref - mul(deltaMatrix_, r->ref);
+		out.rotation = true;
 		return true;
 	}
 	case MGROUP_TRANSFORM::TRANSLATE: {
-		auto *tr = static_cast<MGROUP_TRANSLATE *>(c.trans);
-		out.m = out.normals = identity();
+		auto *tr = static_cast<const MGROUP_TRANSLATE *>(c.trans);
+		deltaMatrix_ = identity();
+		out.m = &deltaMatrix_;
 		out.t = tr->shift * ds;
 		return true;
 	}
 	case MGROUP_TRANSFORM::SCALE: {
-		auto *sc = static_cast<MGROUP_SCALE *>(c.trans);
+		auto *sc = static_cast<const MGROUP_SCALE *>(c.trans);
 		double u0 = (s0 - c.state0) / range, u1 = (s1 - c.state0) / range;
 		double f[3];
 		for (int i = 0; i < 3; ++i) {
@@ -110,13 +132,15 @@ bool Visual::MakeDelta(const AnimComponent &c, double s0, double s1, Affine &out
 			double den = u0 * k + 1.0;
 			f[i] = den != 0 ? (u1 * k + 1.0) / den : 1.0;
 		}
-		out.m = _M(f[0], 0, 0, 0, f[1], 0, 0, 0, f[2]);
-		out.t = sc->ref - mul(out.m, sc->ref);
-		out.normals = identity();
+		deltaMatrix_ = _M(f[0], 0, 0, 0, f[1], 0, 0, 0, f[2]);
+		out.m = &deltaMatrix_;
+		out.t = sc->ref - mul(deltaMatrix_, sc->ref);
 		return true;
 	}
 	case MGROUP_TRANSFORM::NULLTRANSFORM:
-		out = Affine::Identity();
+		deltaMatrix_ = identity();
+		out.m = &deltaMatrix_;
+		out.t = _V(0, 0, 0);
 		return true;
 	}
 	return false;
@@ -139,21 +163,64 @@ Affine VisualMesh::Pose(size_t g) const {
 	return a;
 }
 
-// The same arithmetic as a.After(pose), without the normals' product while the normals move as
-// the points do: it would give the points' matrix again, bit for bit.
-void VisualMesh::Compose(Pose_ &p, const Affine &a, bool scaled) {
+// Composes d after the pose: m' = d.m m, t' = d.m t + d.t, and the normals' matrix the same way
+// once a scale has given the pose one of its own (before, it would be the points' matrix again,
+// bit for bit).
+void VisualMesh::Compose(Pose_ &p, const Delta &d, bool scaled) {
 	if (scaled && p.normals == 0) {
 		normals_.push_back(p.m);
 		p.normals = static_cast<uint32_t>(normals_.size());
 	}
 	if (p.normals)
-		normals_[p.normals - 1] = mul(a.normals, normals_[p.normals - 1]);
-	// Into locals first: the compiler need not fear that p and a overlap.
-	const MATRIX3 m = a.m;
-	const VECTOR3 t = mul(m, p.t) + a.t;
+		normals_[p.normals - 1] = mul(d.rotation ? *d.m : identity(), normals_[p.normals - 1]);
+	// Into locals first: the compiler need not fear that p and d overlap.
+	const MATRIX3 m = *d.m;
+	const VECTOR3 t = mul(m, p.t) + d.t;
 	const MATRIX3 composed = mul(m, p.m);
 	p.t = t;
 	p.m = composed;
+}
+
+namespace {
+// Two doubles side by side, each operated on as a double alone (one instruction for both
+// where the machine has one).
+using Pair = double __attribute__((vector_size(16)));
+}  // namespace
+
+void VisualMesh::Rotate(uint32_t pose, const VECTOR3 &axis, double cs, double sn, const VECTOR3 &ref) {
+	Pose_ &p = poses_[pose - 1];
+	double *m = p.m.data;
+	// rotm(axis, angle) term for term, as Visual::Rotation builds it: the first two rows in
+	// pairs, a column of them to a pair ((r11, r21), (r12, r22), (r13, r23)), the third row
+	// alone. A pair's lanes are operated on each as a double alone, so the bits are those of
+	// the scalar terms; a - b is written a + (-b), which is the same number.
+	const double t = 1.0 - cs, x = axis.x, y = axis.y, z = axis.z;
+	const double tx = t * x, ty = t * y, tz = t * z, xs = x * sn, ys = y * sn, zs = z * sn;
+	const Pair txty = {tx, ty};
+	const Pair k1 = Pair{tx, tx} * Pair{x, y} + Pair{cs, zs};
+	const Pair k2 = txty * y + Pair{-zs, cs};
+	const Pair k3 = txty * z + Pair{ys, -xs};
+	const double r31 = tx * z - ys, r32 = ty * z + xs, r33 = tz * z + cs;
+	// m v: the first two rows as a pair, and the third.
+	auto pair = [&](double v1, double v2, double v3) { return k1 * v1 + k2 * v2 + k3 * v3; };
+	auto third = [&](double v1, double v2, double v3) { return r31 * v1 + r32 * v2 + r33 * v3; };
+	// The delta's translation as MakeDelta makes it (ref - m ref), and Compose's: m t + that.
+	const Pair shift = Pair{ref.x, ref.y} - pair(ref.x, ref.y, ref.z);
+	const double shiftZ = ref.z - third(ref.x, ref.y, ref.z);
+	const Pair moved = pair(p.t.x, p.t.y, p.t.z) + shift;
+	p.t.z = third(p.t.x, p.t.y, p.t.z) + shiftZ;
+	p.t.x = moved[0];
+	p.t.y = moved[1];
+	// Compose's matrix product column by column, a column read whole before it is written.
+	for (int j = 0; j < 3; ++j) {
+		const double b1 = m[j], b2 = m[3 + j], b3 = m[6 + j];
+		const Pair top = pair(b1, b2, b3);
+		m[6 + j] = third(b1, b2, b3);
+		m[j] = top[0];
+		m[3 + j] = top[1];
+	}
+	if (p.normals)
+		normals_[p.normals - 1] = mul(_M(k1[0], k2[0], k3[0], k1[1], k2[1], k3[1], r31, r32, r33), normals_[p.normals - 1]);
 }
 
 uint32_t VisualMesh::Own(size_t g) {
@@ -191,29 +258,29 @@ bool VisualMesh::Repeats(const UINT *groups, UINT n) {
 }
 
 // A group listed twice is moved twice: one group at a time, each with a pose of its own.
-void VisualMesh::MoveEach(const UINT *groups, UINT n, const Affine &a, bool scaled) {
+void VisualMesh::MoveEach(const UINT *groups, UINT n, const Delta &d, bool scaled) {
 	for (UINT i = 0; i < n; ++i)
 		if (groups[i] < poseOf_.size())
-			Compose(poses_[Own(groups[i]) - 1], a, scaled);
+			Compose(poses_[Own(groups[i]) - 1], d, scaled);
 }
 
-void VisualMesh::Move(const UINT *groups, UINT n, const Affine &a, bool scaled) {
-	// The common cases at once: one group, and two that share a pose no other group has.
+void VisualMesh::Move(const UINT *groups, UINT n, const Delta &d, bool scaled) {
+	// The fast paths: one group, and two that share a pose no other group has.
 	if (groups && n == 1) {
 		if (groups[0] < poseOf_.size())
-			Compose(poses_[Own(groups[0]) - 1], a, scaled);
+			Compose(poses_[Own(groups[0]) - 1], d, scaled);
 		return;
 	}
 	if (groups && n == 2 && groups[0] != groups[1] && groups[0] < poseOf_.size() && groups[1] < poseOf_.size()) {
 		uint32_t pose = poseOf_[groups[0]];
 		if (pose && pose == poseOf_[groups[1]] && poses_[pose - 1].users == 2)
-			return Compose(poses_[pose - 1], a, scaled);
+			return Compose(poses_[pose - 1], d, scaled);
 	}
 	size_t count = groups ? n : poseOf_.size();
 	auto group = [&](size_t i) -> size_t { return groups ? groups[i] : i; };
 	// The poses the listed groups have, and how many of them have each.
 	if (groups && Repeats(groups, n))
-		return MoveEach(groups, n, a, scaled);
+		return MoveEach(groups, n, d, scaled);
 	scratch_.clear();
 	for (size_t i = 0; i < count; ++i) {
 		size_t g = group(i);
@@ -242,7 +309,7 @@ void VisualMesh::Move(const UINT *groups, UINT n, const Affine &a, bool scaled) 
 				if (group(i) < poseOf_.size() && poseOf_[group(i)] == pose)
 					poseOf_[group(i)] = target;
 		}
-		Compose(poses_[target - 1], a, scaled);
+		Compose(poses_[target - 1], d, scaled);
 	}
 }
 
@@ -277,38 +344,69 @@ const Mesh *MeshTemplateOf(MESHHANDLE h) {
 
 // --- Posing -------------------------------------------------------------------------------
 
-// Applies a to what the transform targets: module-owned points at once, mesh groups by
+// Applies d to what the transform targets: module-owned points at once, mesh groups by
 // composing their pose.
-void Visual::TransformTarget(const MGROUP_TRANSFORM &t, const Affine &a, bool scaled) {
+void Visual::TransformTarget(const MGROUP_TRANSFORM &t, const Delta &d, bool scaled) {
 	if (t.mesh == LOCALVERTEXLIST) {
 		auto *pts = reinterpret_cast<VECTOR3 *>(t.grp);
 		if (pts)
 			for (UINT i = 0; i < t.ngrp; ++i)
-				pts[i] = a.Point(pts[i]);
+				pts[i] = d.Point(pts[i]);
 		return;
 	}
 	if (t.mesh < meshes_.size())
-		meshes_[t.mesh]->Move(t.grp, t.ngrp, a, scaled);
+		meshes_[t.mesh]->Move(t.grp, t.ngrp, d, scaled);
 }
 
-void Visual::ApplyToDescendants(AnimComponent &comp, const Affine &a, bool scaled) {
+void Visual::ApplyToDescendants(AnimComponent &comp, const Delta &d, bool scaled) {
 	for (AnimComponent *child : comp.children) {
-		TransformTarget(*child->trans, a, scaled);
-		CarryParameters(*child->trans, a);
-		ApplyToDescendants(*child, a, scaled);
+		TransformTarget(*child->trans, d, scaled);
+		CarryParameters(*child->trans, child->type, d);
+		if (!child->children.empty())
+			ApplyToDescendants(*child, d, scaled);
 	}
 }
 
-void Visual::ApplyComponentDelta(AnimComponent &comp, double s0, double s1) {
-	if (!comp.trans || s0 == s1 || comp.state0 == comp.state1)
-		return;
-	Affine a;
-	if (!MakeDelta(comp, s0, s1, a))
+bool Visual::RotateSolePose(const AnimComponent &comp, double ds) {
+	const MGROUP_TRANSFORM &trans = *comp.trans;
+	if (trans.mesh >= meshes_.size())
+		return false;
+	VisualMesh &mesh = *meshes_[trans.mesh];
+	uint32_t pose = mesh.SolePose(trans.grp, trans.ngrp);
+	if (!pose)
+		return false;
+	// As MakeDelta and Move would do.
+	const auto &r = static_cast<const MGROUP_ROTATE &>(trans);
+	VECTOR3 axis;
+	if (!std::isfinite(ds) || !UnitAxis(r, axis))
+		return true;
+	Turn(ds * static_cast<double>(r.angle));
+	mesh.Rotate(pose, axis, lastCos_, lastSin_, r.ref);
+	return true;
+}
+
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+void Visual::ApplyDelta(AnimComponent &comp, double s0, double s1) {
+	Delta d;
+	if (!MakeDelta(comp, comp.type, s0, s1, d))
 		return;
 	// Only a scale moves normals otherwise than points.
-	bool scaled = comp.trans->Type() == MGROUP_TRANSFORM::SCALE;
-	TransformTarget(*comp.trans, a, scaled);
-	ApplyToDescendants(comp, a, scaled);
+	bool scaled = comp.type == MGROUP_TRANSFORM::SCALE;
+	TransformTarget(*comp.trans, d, scaled);
+	if (!comp.children.empty())
+		ApplyToDescendants(comp, d, scaled);
+}
+
+void Visual::Apply(AnimComponent &comp, double s0, double s1, double ds) {
+	if (comp.lone ? !RotateSolePose(comp, ds) : comp.trans && comp.state0 != comp.state1)
+		ApplyDelta(comp, s0, s1);
+}
+
+void Visual::ApplyComponentDelta(AnimComponent &comp, double s0, double s1) {
+	if (s0 != s1)
+		Apply(comp, s0, s1, (s1 - s0) / (comp.state1 - comp.state0));
 }
 
 void VisualDelete::operator()(Visual *visual) const { delete visual; }
@@ -341,12 +439,30 @@ Affine Visual::GroupPose(UINT idx, UINT g) const {
 
 void Visual::Animate(UINT anim, double target) {
 	double from = applied[anim];
-	std::vector<AnimComponent *> &comps = vessel.animations[anim].comps;
-	auto apply = [&](AnimComponent *c) { ApplyComponentDelta(*c, Clamp(from, *c), Clamp(target, *c)); };
-	if (target > from)
-		std::for_each(comps.begin(), comps.end(), apply);
-	else
-		std::for_each(comps.rbegin(), comps.rend(), apply);
+	const AnimationRecord &a = vessel.animations[anim];
+	// In order of addition when the state rises, in reverse when it falls.
+	const size_t n = a.comps.size();
+	const bool rising = target > from;
+	AnimComponent *const *comps = a.comps.data();
+	if (a.oneRange && n > 0) {
+		// The states clamped, and the fraction of the range they span, once for all.
+		const AnimComponent &first = *comps[0];
+		const double s0 = Clamp(from, first), s1 = Clamp(target, first);
+		if (s0 != s1) {
+			const double ds = (s1 - s0) / (first.state1 - first.state0);
+			if (rising)
+				for (size_t k = 0; k < n; ++k)
+					Apply(*comps[k], s0, s1, ds);
+			else
+				for (size_t k = n; k-- > 0;)
+					Apply(*comps[k], s0, s1, ds);
+		}
+	} else {
+		for (size_t k = 0; k < n; ++k) {
+			AnimComponent &c = *comps[rising ? k : n - 1 - k];
+			ApplyComponentDelta(c, Clamp(from, c), Clamp(target, c));
+		}
+	}
 	applied[anim] = target;
 }
 
@@ -380,15 +496,18 @@ void Visual::CatchUpChanged() {
 	while (applied.size() < vessel.animations.size())
 		applied.push_back(vessel.animations[applied.size()].defstate);
 	// In index order, as a full catch-up goes: animations that move the same groups compose
-	// in that order.
-	auto &changed = vessel.animationsChanged;
-	for (size_t w = 0; w < changed.size(); ++w)
-		while (uint64_t bits = changed[w]) {
-			changed[w] = bits & (bits - 1);
+	// in that order. Nothing marks an animation while the catch-up runs.
+	uint64_t *changed = vessel.animationsChanged.data();
+	const size_t words = vessel.animationsChanged.size(), animations = vessel.animations.size();
+	for (size_t w = 0; w < words; ++w) {
+		uint64_t bits = changed[w];
+		changed[w] = 0;
+		for (; bits; bits &= bits - 1) {
 			UINT i = static_cast<UINT>(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
-			if (i < vessel.animations.size())
+			if (i < animations)
 				CatchUpAnimation(i);
 		}
+	}
 }
 
 void Visual::ResetToDefault() {

@@ -34,14 +34,23 @@ void AppendCsvField(std::string &row, std::string_view field) {
 	row.push_back('"');
 }
 
-std::string JoinedHudTexts(const Vessel &v) {
+const std::string &HudField::Field(const std::vector<host::HudText> &texts) {
+	bool same = field_.has_value() && texts_.size() == texts.size();
+	for (size_t i = 0; same && i < texts.size(); ++i)
+		same = texts_[i] == texts[i].text;
+	if (same)
+		return *field_;
+	texts_.resize(texts.size());
 	std::string joined;
-	for (size_t i = 0; i < v.hud.texts.size(); ++i) {
+	for (size_t i = 0; i < texts.size(); ++i) {
+		texts_[i] = texts[i].text;
 		if (i > 0)
 			joined += " | ";
-		joined += v.hud.texts[i].text;
+		joined += texts[i].text;
 	}
-	return joined;
+	field_.emplace();
+	AppendCsvField(*field_, joined);
+	return *field_;
 }
 
 TrajectoryRecorder::TrajectoryRecorder(std::ostream &out, size_t animColumns) : out_(out), animColumns_(animColumns) {
@@ -57,7 +66,7 @@ void TrajectoryRecorder::Record(uint64_t frame, const host::Simulation &sim) {
 		const Vessel &v = *p;
 		const VESSELSTATUS2 &s = v.state;
 		row_.clear();
-		row_ += std::to_string(frame);
+		AppendNumber(row_, frame);
 		row_ += ',';
 		AppendReal(row_, sim.simt());
 		row_ += ',';
@@ -68,7 +77,7 @@ void TrajectoryRecorder::Record(uint64_t frame, const host::Simulation &sim) {
 		}
 		row_ += ',';
 		if (&v == sim.focus() && v.hud.painted)
-			AppendCsvField(row_, JoinedHudTexts(v));
+			row_ += hud_.Field(v.hud.texts);
 		row_ += ',';
 		for (const auto &le : v.lights)
 			row_ += host::DescribeLight(*le).active ? '1' : '0';
@@ -90,20 +99,32 @@ HudRecorder::HudRecorder(std::ostream &out) : out_(out) { out_ << "frame,x,y,col
 void HudRecorder::Record(uint64_t frame, const Vessel *focus) {
 	if (!focus || !focus->hud.painted)
 		return;
-	for (const host::HudText &t : focus->hud.texts) {
-		char colour[16];
-		std::snprintf(colour, sizeof colour, "0x%06X", static_cast<unsigned>(t.colour & 0xFFFFFF));
+	const std::vector<host::HudText> &texts = focus->hud.texts;
+	if (lines_.size() < texts.size())
+		lines_.resize(texts.size());
+	for (size_t i = 0; i < texts.size(); ++i) {
+		const host::HudText &t = texts[i];
+		Line &line = lines_[i];
+		if (line.tail.empty() || line.x != t.x || line.y != t.y || line.colour != t.colour || line.text != t.text) {
+			line.x = t.x;
+			line.y = t.y;
+			line.colour = t.colour;
+			line.text = t.text;
+			char colour[16];
+			std::snprintf(colour, sizeof colour, "0x%06X", static_cast<unsigned>(t.colour & 0xFFFFFF));
+			line.tail = ',';
+			AppendNumber(line.tail, t.x);
+			line.tail += ',';
+			AppendNumber(line.tail, t.y);
+			line.tail += ',';
+			line.tail += colour;
+			line.tail += ',';
+			AppendCsvField(line.tail, t.text);
+			line.tail += '\n';
+		}
 		row_.clear();
-		row_ += std::to_string(frame);
-		row_ += ',';
-		row_ += std::to_string(t.x);
-		row_ += ',';
-		row_ += std::to_string(t.y);
-		row_ += ',';
-		row_ += colour;
-		row_ += ',';
-		AppendCsvField(row_, t.text);
-		row_ += '\n';
+		AppendNumber(row_, frame);
+		row_ += line.tail;
 		out_.write(row_.data(), static_cast<std::streamsize>(row_.size()));
 	}
 }

@@ -2,12 +2,15 @@
 // (every text of the focus vessel's HUD paint in the recorded frames), streamed row by row.
 #pragma once
 
+#include <charconv>
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
-class Vessel;
+#include "sendra_host/HostVessel.h"
 
 namespace host {
 class Simulation;
@@ -20,8 +23,22 @@ void AppendReal(std::string &row, double v);
 // Appends a CSV field, quoted as RFC 4180 requires when it holds a comma, quote, CR or LF, and
 // when it begins with = + - or @, which spreadsheets would take for a formula.
 void AppendCsvField(std::string &row, std::string_view field);
-// The texts of a vessel's last HUD paint joined with " | ".
-std::string JoinedHudTexts(const Vessel &v);
+// Appends n in decimal, as std::to_string writes it.
+template <typename Int>
+void AppendNumber(std::string &row, Int n) {
+	char buf[24];
+	row.append(buf, std::to_chars(buf, buf + sizeof buf, n).ptr);
+}
+
+// The HUD's texts joined with " | " as a CSV field, made again only when the texts changed.
+class HudField {
+public:
+	const std::string &Field(const std::vector<host::HudText> &texts);
+
+private:
+	std::vector<std::string> texts_;    // the texts the field was made of
+	std::optional<std::string> field_;  // none until made
+};
 
 class TrajectoryRecorder {
 public:
@@ -34,6 +51,7 @@ private:
 	std::ostream &out_;
 	size_t animColumns_;
 	std::string row_;  // reused: no allocation per row once grown
+	HudField hud_;
 };
 
 class HudRecorder {
@@ -43,8 +61,17 @@ public:
 	void Record(uint64_t frame, const Vessel *focus);
 
 private:
+	// A text's row after the frame number, formatted again only when the text, its place or
+	// its colour changed.
+	struct Line {
+		int x = 0, y = 0;
+		DWORD colour = 0;
+		std::string text;
+		std::string tail;  // empty until formatted
+	};
 	std::ostream &out_;
 	std::string row_;
+	std::vector<Line> lines_;  // by the text's place in the paint
 };
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <sstream>
 #include <stdexcept>
 
@@ -20,12 +21,14 @@ const double kDefaultDurationWithoutEvents = 60.0;  // [s]
 const double kDurationAfterLastEvent = 5.0;         // [s]
 
 // Central angle [rad] between two surface positions [rad], by the haversine formula, which
-// stays accurate for the small steps of a frame.
-double CentralAngle(double lng1, double lat1, double lng2, double lat2) {
+// stays accurate for the small steps of a frame; the cosines of the latitudes are given.
+double CentralAngle(double lng1, double lat1, double coslat1, double lng2, double lat2, double coslat2) {
 	double sdlat = std::sin((lat2 - lat1) / 2), sdlng = std::sin((lng2 - lng1) / 2);
-	double h = sdlat * sdlat + std::cos(lat1) * std::cos(lat2) * sdlng * sdlng;
+	double h = sdlat * sdlat + coslat1 * coslat2 * sdlng * sdlng;
 	return 2 * std::asin(std::sqrt(std::clamp(h, 0.0, 1.0)));
 }
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 double DurationOf(const DriveScript &script, const DriveOptions &o) {
 	if (o.duration)
@@ -116,8 +119,14 @@ void Drive::Next() {
 			}
 		}
 	});
-	if (focus && focus->surfaceRef)
-		distance_ += focus->surfaceRef->radius * CentralAngle(lng0, lat0, focus->state.surf_lng, focus->state.surf_lat);
+	if (focus && focus->surfaceRef) {
+		// A frame mostly starts where the last one ended: its cosine is already known.
+		double cos0 = SameBits(lat0, lastLat_) ? lastCosLat_ : std::cos(lat0);
+		double lat1 = focus->state.surf_lat, cos1 = std::cos(lat1);
+		distance_ += focus->surfaceRef->radius * CentralAngle(lng0, lat0, cos0, focus->state.surf_lng, lat1, cos1);
+		lastLat_ = lat1;
+		lastCosLat_ = cos1;
+	}
 }
 
 std::vector<ScriptEvent> Drive::Undelivered() const {

@@ -3,6 +3,7 @@
 // `render` pictures where one ends.
 #pragma once
 
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <string>
@@ -71,6 +72,8 @@ private:
 	size_t dtIndex_ = 0;
 	std::vector<int> tapUps_;  // keys tapped last frame, released first in this one
 	double distance_ = 0;
+	// The latitude the last frame ended at and its cosine, which the next frame starts from.
+	double lastLat_ = NAN, lastCosLat_ = 0;
 	std::function<void(const std::string &)> save_;
 };
 

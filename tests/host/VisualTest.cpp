@@ -266,4 +266,33 @@ TEST(Visual, ChangedAnimationsCatchUpInIndexOrder) {
 	EXPECT_NEAR(v->visual->GroupPose(0, 1).t.z, 2.0, 1e-12);
 }
 
+// A rotation of two groups whose pose a third shares moves the two alone, and an animation's
+// components, turned back, come off in reverse order (a turn and a shift do not commute).
+TEST(Visual, ARotationMovesOnlyItsGroupsAndAFallingStateUndoesInReverse) {
+	Root root;
+	UINT three[] = {0, 1, 2}, two[] = {0, 1}, last[] = {3};
+	MGROUP_TRANSLATE up(0, three, 3, _V(0, 1, 0));
+	MGROUP_ROTATE turn(0, two, 2, _V(0, 0, 0), _V(0, 1, 0), static_cast<float>(PI05));
+	MGROUP_ROTATE roll(0, last, 1, _V(0, 0, 0), _V(1, 0, 0), static_cast<float>(PI05));
+	MGROUP_TRANSLATE shift(0, last, 1, _V(0, 0, 2));
+	host::Simulation sim(root.Options());
+	Vessel *v = Make(sim, "V", "Box", 0);
+	UINT a = v->iface->CreateAnimation(0), b = v->iface->CreateAnimation(0), c = v->iface->CreateAnimation(0);
+	v->iface->AddAnimationComponent(a, 0, 1, &up);
+	v->iface->AddAnimationComponent(b, 0, 1, &turn);
+	v->iface->AddAnimationComponent(c, 0, 1, &roll);
+	v->iface->AddAnimationComponent(c, 0, 1, &shift);
+	for (auto [anim, state] : std::vector<std::pair<UINT, double>>{{a, 1}, {b, 1}, {c, 1}, {c, 0}}) {
+		v->iface->SetAnimation(anim, state);
+		sim.Frame(0.02);
+	}
+	host::Affine shifted = host::Affine::Identity(), back = v->visual->GroupPose(0, 3);
+	shifted.t = _V(0, 1, 0);
+	EXPECT_TRUE(SameBits(v->visual->GroupPose(0, 2), shifted));
+	EXPECT_NEAR(v->visual->GroupPose(0, 0).m.m13, 1.0, 1e-12);  // turned
+	for (int i = 0; i < 9; ++i)
+		EXPECT_NEAR(back.m.data[i], identity().data[i], 1e-12) << i;
+	EXPECT_NEAR(length(back.t), 0.0, 1e-12);
+}
+
 }  // namespace

@@ -64,4 +64,31 @@ TEST(YawKeys, MoveTheRudderOnlyWhereOrbitersWould) {
 	}
 }
 
+// With a lag the level walks to each new goal a step a frame and stays there, including a goal
+// set again after it settled; a vessel deleted while its rudder walks leaves the others' walk.
+TEST(YawKeys, TheRudderWalksToEachNewGoal) {
+	FakeRoot root;
+	root.AddClass("Keys");
+	host::SimOptions o;
+	o.root = root.path();
+	o.rudderDelay = 1;  // a full unit a second: 0.25 a frame below
+	host::Simulation sim(o);
+	Vessel *v = sim.CreateVessel("V", "Keys", {sim.FindBody("Moon"), 0, 0, 0});
+	Vessel *gone = sim.CreateVessel("W", "Keys", {sim.FindBody("Moon"), 0, 0, 0});
+	sim.SetRudderTarget(gone, 1);
+	sim.SetRudderTarget(v, 0.6);
+	std::vector<double> levels;
+	for (double goal : {0.6, 0.6, 0.6, 0.6, -0.2, -0.2, -0.2, -0.2, -0.2}) {
+		if (goal != v->rudderTarget)
+			sim.SetRudderTarget(v, goal);
+		if (levels.size() == 1)
+			sim.DeleteVessel(gone);
+		sim.Frame(0.25);
+		levels.push_back(v->rudderLevel);
+	}
+	const double expected[] = {0.25, 0.5, 0.6, 0.6, 0.35, 0.1, -0.15, -0.2, -0.2};
+	for (size_t i = 0; i < levels.size(); ++i)
+		EXPECT_DOUBLE_EQ(levels[i], expected[i]) << "frame " << i;
+}
+
 }  // namespace

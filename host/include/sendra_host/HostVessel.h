@@ -14,9 +14,9 @@
 
 #include "Orbitersdk.h"
 #include "sendra_host/Body.h"
-#include "sendra_host/FrameBlock.h"
 #include "sendra_host/Journal.h"
 #include "sendra_host/Mesh.h"
+#include "sendra_host/VesselHotData.h"
 
 namespace host {
 class Simulation;
@@ -26,6 +26,10 @@ class Visual;
 struct AnimComponent {
 	double state0 = 0, state1 = 1;     // the component's state range
 	MGROUP_TRANSFORM *trans = nullptr;  // owned by the module
+	MGROUP_TRANSFORM::TYPE type = MGROUP_TRANSFORM::NULLTRANSFORM;  // trans->Type(), which an object keeps
+	// A rotation over a range of states without children, such as a wheel's roll: what a
+	// visual's catch-up composes on its fast path.
+	bool lone = false;
 	AnimComponent *parent = nullptr;
 	std::vector<AnimComponent *> children;
 	UINT anim = 0;   // owning animation
@@ -36,6 +40,9 @@ struct AnimComponent {
 struct AnimationRecord {
 	double defstate = 0;  // the state in which the mesh file shows the parts
 	std::vector<AnimComponent *> comps;  // in order of addition
+	// Every component has the state range of the first (the same bits), so that a catch-up
+	// clamps the states once for all of them.
+	bool oneRange = true;
 };
 
 struct MeshSlot {
@@ -58,21 +65,6 @@ struct HudText {
 	std::string text;
 };
 
-// Deletes an emitter as the class it was made as (the SDK's light classes have no virtual
-// destructor), and gives its memory back unless it lies in the frame block it was made in.
-struct LightEmitterDelete {
-	const FrameBlock *block = nullptr;
-	void operator()(LightEmitter *le) const;
-};
-using LightEmitterPtr = std::unique_ptr<LightEmitter, LightEmitterDelete>;
-
-// Deletes a visual where its type is known (Visual.cpp), so that the vessel's record needs only
-// its name.
-struct VisualDelete {
-	void operator()(Visual *visual) const;
-};
-using VisualPtr = std::unique_ptr<Visual, VisualDelete>;
-
 struct HudPaint {
 	bool painted = false;        // the callback ran this frame
 	bool defaultDrawn = false;   // the host's default HUD was drawn
@@ -81,7 +73,8 @@ struct HudPaint {
 
 }  // namespace host
 
-class Vessel : public host::HostObject {
+// The hot part (host::VesselHotData) lies at the record's front; the rest is cold.
+class Vessel : public host::VesselHotData {
 public:
 	Vessel(host::Simulation &sim, const std::string &name, const std::string &className, int flightModel,
 	       size_t journalCapacity);
@@ -95,52 +88,6 @@ public:
 	VESSEL3 *callbacks3() const { return iface && iface->Version() >= 2 ? static_cast<VESSEL3 *>(iface) : nullptr; }
 	void Record(host::Op op) { journal.Record(op); }
 
-	// Makes a light emitter of class L (args as its constructor takes them) in the frame block,
-	// or on the heap once the block is full, and adds it to the vessel's lights.
-	template <typename L, typename... Args>
-	L *AddLight(Args &&...args) {
-		lights.reserve(lights.size() + 1);  // the emitter is never left without an owner
-		void *room = frameBlock.Allocate(sizeof(L), alignof(L));
-		L *le = room ? new (room) L(std::forward<Args>(args)...) : new L(std::forward<Args>(args)...);
-		lights.emplace_back(le, host::LightEmitterDelete{&frameBlock});
-		return le;
-	}
-
-	// The first room in the frame block of the lists below.
-	static constexpr size_t kFrameAnimations = 64, kFrameLights = 4, kFrameBeacons = 8;
-
-	// --- What a frame reads and writes of every vessel, at the front of the record and in
-	// its frame block right after, so that a frame of many vessels touches few cache lines
-	// of each.
-	VESSEL *iface = nullptr;  // what ovcInit returned, or plainInterface
-	host::Body *surfaceRef = nullptr;
-	host::Journal journal;
-	// Rudder, -1..1: the target is what a program set plus the user's yaw keys of the last
-	// keyboard step (focus vessel only), within -1..1; the level follows it with a lag of delay
-	// seconds per full unit.
-	double rudderTarget = 0, rudderUser = 0, rudderLevel = 0;
-	double RudderGoal() const { return std::clamp(rudderTarget + rudderUser, -1.0, 1.0); }
-	DWORD adcMode = 0;  // control-surface mode (AFCMODE): the yaw keys move the rudder while bit 1 is set
-	int rcsMode = 1;    // attitude thruster mode (RCSMODE): RCS_NONE, RCS_ROT or RCS_LIN; kept for saves
-	bool warnedNonFinitePose = false;   // an animation state was not finite (said once)
-	bool warnedNonFiniteState = false;  // a landed state handed to the host was not finite (said once)
-	// State: the host keeps what the vessel was last given.
-	VESSELSTATUS2 state{};  // version 2; list pointers always null
-	// Per animation, the logical state as last set: side by side, as a frame sets many.
-	std::vector<double, host::FrameAllocator<double>> animationStates;
-	// Animations whose state or components changed since the visual last caught up, one bit
-	// per animation by index: a frame's catch-up visits these only. There is a word for every
-	// animation (CreateAnimation adds them), so marking one of the vessel's animations needs
-	// no test.
-	std::vector<uint64_t, host::FrameAllocator<uint64_t>> animationsChanged;
-	void MarkAnimationChanged(UINT anim) { animationsChanged[anim / 64] |= uint64_t(1) << (anim % 64); }
-	std::vector<host::LightEmitterPtr, host::FrameAllocator<host::LightEmitterPtr>> lights;
-	std::vector<BEACONLIGHTSPEC *, host::FrameAllocator<BEACONLIGHTSPEC *>> beacons;
-	host::VisualPtr visual;
-	// Room for the lists above and the light emitters (see AddLight).
-	host::FrameBlock frameBlock;
-
-	// --- The rest of the record.
 	host::Simulation &sim;
 	std::string name;
 	std::string className;

@@ -151,6 +151,9 @@ public:
 private:
 	// The host's own update of a frame: each vessel's rudder level moves toward its goal.
 	void MoveControlSurfaces(double dt);
+	// A vessel's rudder goal may have changed: its level moves in the next frames until it
+	// reaches the goal.
+	void RudderMayMove(Vessel *v);
 	// The frame's key events update the held keys; the focus vessel's module gets them, direct
 	// then buffered, and the host reads its yaw keys between the two.
 	void DeliverKeys();
@@ -183,7 +186,9 @@ private:
 	std::vector<std::string> problems_;
 	std::array<char, 256> debug_{};
 	std::vector<std::string> log_;
-	std::vector<HudText> hudEarlier_;  // the texts of the HUD painted last, for their room
+	// The vessels whose rudder level may differ from its goal, each once (Vessel::rudderMoving):
+	// a rudder at its goal stays there until the goal changes, so a frame visits these alone.
+	std::vector<Vessel *> movingRudders_;
 	// The vessels with a visual, in vessel order, made again after a visual came or went.
 	std::vector<Vessel *> withVisual_;
 	bool visualsChanged_ = false;

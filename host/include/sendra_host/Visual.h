@@ -24,8 +24,19 @@ struct Affine {
 	VECTOR3 Point(const VECTOR3 &p) const { return mul(m, p) + t; }
 	VECTOR3 Direction(const VECTOR3 &d) const { return mul(m, d); }
 	VECTOR3 Normal(const VECTOR3 &n) const { return mul(normals, n); }
-	// This map applied after before.
-	Affine After(const Affine &before) const;
+};
+
+// A component's move from one state to another: p' = m p + t for points, m d for directions;
+// normals turn by m under a rotation and stay as they are under the other transforms (a
+// scale moves them otherwise than points, see VisualMesh::Move). m points to a matrix the
+// visual keeps, so that components turning alike share one.
+struct Delta {
+	const MATRIX3 *m;
+	VECTOR3 t;
+	bool rotation;
+
+	VECTOR3 Point(const VECTOR3 &p) const { return mul(*m, p) + t; }
+	VECTOR3 Direction(const VECTOR3 &d) const { return mul(*m, d); }
 };
 
 // One mesh of a visual, and what a MESHHANDLE of the visual points to. The vertices stay the
@@ -43,10 +54,31 @@ public:
 	Affine Pose(size_t g) const;
 	// The template with every moved group's vertices and normals transformed, computed now.
 	Mesh Posed() const;
-	// Applies a after what moved the groups so far: the n listed (each time it is listed), or
-	// all when groups is null. Scaled when a moves normals otherwise than points (a.normals
-	// differs from a.m). Groups beyond the mesh's are passed over.
-	void Move(const UINT *groups, UINT n, const Affine &a, bool scaled);
+	// Applies d after what moved the groups so far: the n listed (each time it is listed), or
+	// all when groups is null. Scaled when d is a scale, which moves normals otherwise than
+	// points. Groups beyond the mesh's are passed over.
+	void Move(const UINT *groups, UINT n, const Delta &d, bool scaled);
+	// The pose (its index + 1) that the groups listed have alone: one group with a pose of its
+	// own, or two that share a pose no other group has. What a move of them composes directly,
+	// as Move would; 0 otherwise.
+	uint32_t SolePose(const UINT *groups, UINT n) const {
+		const size_t size = poseOf_.size();
+		if (!groups || n - 1 > 1 || groups[0] >= size)  // n is 1 or 2
+			return 0;
+		const UINT g0 = groups[0];
+		const uint32_t pose = poseOf_[g0];
+		if (pose == 0)
+			return 0;
+		const uint32_t users = poses_[pose - 1].users;
+		if (n == 1)
+			return users == 1 ? pose : 0;
+		const UINT g1 = groups[1];
+		return users == 2 && g1 != g0 && g1 < size && poseOf_[g1] == pose ? pose : 0;
+	}
+	// Moves the groups of a pose SolePose gave by the rotation about the unit axis through the
+	// point ref whose angle has the cosine cs and sine sn, as Move does with the rotation's
+	// delta. Inlined into the catch-up's fast path, which keeps the rotation in registers.
+	HOST_ALWAYS_INLINE void Rotate(uint32_t pose, const VECTOR3 &axis, double cs, double sn, const VECTOR3 &ref);
 
 private:
 	// A composed transform and how many groups have it. Its normals move as its points do
@@ -60,8 +92,8 @@ private:
 	};
 	// A pose of one's own for group g, a copy of the one it shares (or of the identity).
 	uint32_t Own(size_t g);
-	void Compose(Pose_ &p, const Affine &a, bool scaled);
-	void MoveEach(const UINT *groups, UINT n, const Affine &a, bool scaled);
+	void Compose(Pose_ &p, const Delta &d, bool scaled);
+	void MoveEach(const UINT *groups, UINT n, const Delta &d, bool scaled);
 	// Whether a group is listed more than once.
 	bool Repeats(const UINT *groups, UINT n);
 
@@ -109,18 +141,41 @@ public:
 	void ApplyComponentDelta(AnimComponent &comp, double s0, double s1);
 
 private:
-	void CatchUpAnimation(UINT i);
-	void Animate(UINT anim, double target);
-	// The delta of component c from state s0 to s1; false if it moves nothing.
-	bool MakeDelta(const AnimComponent &c, double s0, double s1, Affine &out);
-	void TransformTarget(const MGROUP_TRANSFORM &t, const Affine &a, bool scaled);
-	void ApplyToDescendants(AnimComponent &comp, const Affine &a, bool scaled);
+	HOST_ALWAYS_INLINE void CatchUpAnimation(UINT i);
+	HOST_ALWAYS_INLINE void Animate(UINT anim, double target);
+	// The fast path of ApplyComponentDelta, the common case of a frame (a wheel rolling): a
+	// lone rotation (see AnimComponent) of groups with a pose of their own, composed at once;
+	// false, having done nothing, when the groups have none.
+	// ds is the fraction of the component's state range the move spans.
+	HOST_ALWAYS_INLINE bool RotateSolePose(const AnimComponent &comp, double ds);
+	// The slow path: the delta made, applied to the targets and carried to the descendants.
+	void ApplyDelta(AnimComponent &comp, double s0, double s1);
+	// ApplyComponentDelta for states s0 != s1 spanning the fraction ds of the component's
+	// range, inlined into a catch-up.
+	HOST_ALWAYS_INLINE void Apply(AnimComponent &comp, double s0, double s1, double ds);
+	// The delta of component c, a transform of the given type, from state s0 to s1; false if
+	// it moves nothing.
+	bool MakeDelta(const AnimComponent &c, MGROUP_TRANSFORM::TYPE type, double s0, double s1, Delta &out);
+	// The rotation by angle [rad] about the axis of r into m; false when r's axis has no
+	// direction.
+	bool Rotation(const MGROUP_ROTATE &r, double angle, MATRIX3 &m);
+	// r's axis made a unit vector; false when it has no direction.
+	HOST_ALWAYS_INLINE static bool UnitAxis(const MGROUP_ROTATE &r, VECTOR3 &axis);
+	// The cosine and sine of angle [rad] into lastCos_ and lastSin_.
+	HOST_ALWAYS_INLINE void Turn(double angle);
+	void TransformTarget(const MGROUP_TRANSFORM &t, const Delta &d, bool scaled);
+	void ApplyToDescendants(AnimComponent &comp, const Delta &d, bool scaled);
 
 	// By pointer: the module keeps a mesh's handle while later meshes are added.
 	std::vector<std::unique_ptr<VisualMesh>> meshes_;
 	// The last rotation angle [rad] with its cosine and sine: the components of one animation
-	// often turn by the same angle (all wheels of a side roll alike).
-	double lastAngle_ = NAN, lastCos_ = 1, lastSin_ = 0;
+	// often turn by the same angle (all wheels of a side roll alike), and those of a rover's
+	// two sides by the same angle too.
+	// The angle by its bits: +0 to begin with, whose cosine and sine are 1 and 0.
+	uint64_t lastAngleBits_ = 0;
+	double lastCos_ = 1, lastSin_ = 0;
+	// The matrix of the delta MakeDelta made last.
+	MATRIX3 deltaMatrix_{};
 };
 
 // The template a MESHHANDLE stands for: the mesh itself, or a visual's mesh's template.

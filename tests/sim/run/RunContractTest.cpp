@@ -114,10 +114,16 @@ TEST(SimRun, BuiltInDriveWritesItsOutputsAndSummarisesTheDrive) {
 	EXPECT_EQ(hud[1], "1,10,327,0x66FF66,Current Ground Speed 0.00");
 	EXPECT_EQ(hud[2], "1,10,311,0x66FF66,Neutral Gear");
 	EXPECT_EQ(hud[3], "1,10,343,0x66FF66,Turn Angle: 0");
-	std::vector<std::string> lastTexts;
-	for (size_t i = hud.size() - 3; i < hud.size(); ++i)
-		lastTexts.push_back(CsvFields(hud[i])[4]);
-	EXPECT_EQ(last.hud(), lastTexts[0] + " | " + lastTexts[1] + " | " + lastTexts[2]);
+	// Every frame's three rows carry its number and the texts its trajectory row joins.
+	for (size_t f = 0; f < rows.size(); ++f) {
+		std::string joined;
+		for (size_t i = 1 + 3 * f; i < 4 + 3 * f; ++i) {
+			std::vector<std::string> fields = CsvFields(hud[i]);
+			EXPECT_EQ(fields[0], std::to_string(f + 1)) << i;
+			joined += (i > 1 + 3 * f ? " | " : "") + fields[4];
+		}
+		ASSERT_EQ(rows[f].hud(), joined) << "frame " << f + 1;
+	}
 
 	// Standard output: one line per simulated second with the HUD, then the summary, whose
 	// distance is the sum of the frames' arcs and whose position is the last row's.

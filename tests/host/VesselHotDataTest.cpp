@@ -1,6 +1,6 @@
-// What a frame touches of a vessel lies in its record: a rover's animation states, change
-// marks, lights and beacon list are in its frame block, and a vessel that declares more than
-// the block holds keeps everything, the rest on the heap.
+// What a frame touches of a vessel lies in the hot part of its record: a rover's animation
+// states, change marks, lights and beacon list are in its inline arena, and a vessel that
+// declares more than the arena holds keeps everything, the rest on the heap.
 #include <gtest/gtest.h>
 
 #include "FakeRoot.h"
@@ -16,22 +16,22 @@ Vessel *Make(host::Simulation &sim, const std::string &name, const std::string &
 	return sim.CreateVessel(name, className, pos);
 }
 
-TEST(VesselFrameBlock, HoldsARoversFrameData) {
+TEST(VesselHotData, HoldsARoversFrameData) {
 	host::SimOptions o;
 	o.root = SENDRA_ORBITER_ROOT;
 	host::Simulation sim(o);
 	Vessel *v = Make(sim, "R", "Sendra2016");
-	const host::FrameBlock &block = v->frameBlock;
+	const host::InlineArena &arena = v->arena;
 	ASSERT_GT(v->animationStates.size(), 40u);
-	EXPECT_TRUE(block.Owns(v->animationStates.data()));
-	EXPECT_TRUE(block.Owns(v->animationsChanged.data()));
-	EXPECT_TRUE(block.Owns(v->beacons.data()));
+	EXPECT_TRUE(arena.Owns(v->animationStates.data()));
+	EXPECT_TRUE(arena.Owns(v->animationsChanged.data()));
+	EXPECT_TRUE(arena.Owns(v->beacons.data()));
 	ASSERT_EQ(v->lights.size(), 4u);
 	for (const host::LightEmitterPtr &le : v->lights)
-		EXPECT_TRUE(block.Owns(le.get()));
+		EXPECT_TRUE(arena.Owns(le.get()));
 }
 
-TEST(VesselFrameBlock, AVesselDeclaringMoreThanItHoldsKeepsEverything) {
+TEST(VesselHotData, AVesselDeclaringMoreThanItHoldsKeepsEverything) {
 	FakeRoot root;
 	root.Write("Config/Vessels/Plain.cfg", "ClassName = Plain\n");
 	host::SimOptions o;
@@ -52,7 +52,7 @@ TEST(VesselFrameBlock, AVesselDeclaringMoreThanItHoldsKeepsEverything) {
 		EXPECT_EQ(marked, i % 3 == 0) << i;
 	}
 
-	// Spot and point lights in turn, each where it was put; the first in the block, the last
+	// Spot and point lights in turn, each where it was put; the first in the arena, the last
 	// beyond it.
 	const int lights = 12;
 	for (int i = 0; i < lights; ++i) {
@@ -68,12 +68,12 @@ TEST(VesselFrameBlock, AVesselDeclaringMoreThanItHoldsKeepsEverything) {
 		EXPECT_EQ(info.type, i % 2 ? LightEmitter::LT_POINT : LightEmitter::LT_SPOT) << i;
 		EXPECT_EQ(info.pos.x, i) << i;
 	}
-	EXPECT_TRUE(v->frameBlock.Owns(v->lights.front().get()));
-	EXPECT_FALSE(v->frameBlock.Owns(v->lights.back().get()));
-	EXPECT_FALSE(v->frameBlock.Owns(v->animationStates.data()));
+	EXPECT_TRUE(v->arena.Owns(v->lights.front().get()));
+	EXPECT_FALSE(v->arena.Owns(v->lights.back().get()));
+	EXPECT_FALSE(v->arena.Owns(v->animationStates.data()));
 
 	// Deleting gives back what came from the heap and only that (the sanitizer build sees a
-	// leak or a free of the block's memory).
+	// leak or a free of the arena's memory).
 	sim.DeleteVessel(v);
 	EXPECT_EQ(sim.FindVessel("P"), nullptr);
 }
