@@ -13,13 +13,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Files under folder staged in a command's own hidden folder.
+// Files under folder staged in a command's own hidden folder, counted again when a folder goes
+// away during the walk (the program stages and removes beside it).
 size_t StagedFiles(const fs::path &folder) {
-	size_t n = 0;
-	std::error_code ec;
-	for (const auto &e : fs::recursive_directory_iterator(folder, ec))
-		n += e.path().parent_path().filename().string().rfind(".sendra-staging-", 0) == 0;
-	return n;
+	for (;;) {
+		size_t n = 0;
+		std::error_code ec;
+		fs::recursive_directory_iterator it(folder, ec), end;
+		for (; !ec && it != end; it.increment(ec))
+			n += it->path().parent_path().filename().string().rfind(".sendra-staging-", 0) == 0;
+		if (!ec || !fs::exists(folder))
+			return ec ? 0 : n;
+	}
 }
 
 Launch StdoutTo(Launch::Stdout to, bool pipeIgnored = false) {
