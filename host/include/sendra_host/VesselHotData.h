@@ -153,8 +153,10 @@ struct alignas(64) VesselHotData : HostObject {
 	Journal journal;
 	// Rudder, -1..1: the target is what a program set plus the user's yaw keys of the last
 	// keyboard step (focus vessel only), within -1..1; the level follows it with a lag of delay
-	// seconds per full unit.
-	double rudderTarget = 0, rudderUser = 0, rudderLevel = 0;
+	// seconds per full unit. Aligned so that the four rudder fields share a line whatever the
+	// size of the pointers before them (32-bit builds of the host too).
+	alignas(32) double rudderTarget = 0;
+	double rudderUser = 0, rudderLevel = 0;
 	double RudderGoal() const { return std::clamp(rudderTarget + rudderUser, -1.0, 1.0); }
 	bool rudderMoving = false;  // in the host's list of rudders that may not be at their goal
 	DWORD adcMode = 0;  // control-surface mode (AFCMODE): the yaw keys move the rudder while bit 1 is set
