@@ -28,6 +28,7 @@ Exit status: 0 when the kill rate reaches --min-kill, 1 below it, 2 when the che
 
 import argparse
 import decimal
+import hashlib
 import os
 import json
 import random
@@ -377,7 +378,14 @@ def all_mutants(root, part):
     return out
 
 
-def sample(mutants, n, seed=SEED):
+def sample(mutants, n, seed=SEED, keyed=False):
+    """The first n of the faults in the order of the draw. The module's draw shuffles the list
+    of all faults; the host's orders each fault by a hash of its key, so that a change to the
+    code moves only the faults it adds or removes and the rest of the sample stays as it was."""
+    if keyed:
+        def rank(m):
+            return hashlib.sha256("\0".join((str(seed), m.source()) + m.key()[1:]).encode()).digest()
+        return sorted(mutants, key=rank)[:n]
     order = list(range(len(mutants)))
     random.Random(seed).shuffle(order)
     return [mutants[k] for k in order[:n]]
@@ -711,7 +719,7 @@ def main():
     # Entries of either part: their paths do not overlap (the module has no host/ or sim/).
     known = {m.key() for p in PARTS.values() for m in (everything if p is part else all_mutants(ROOT, p))}
     stale = [k for k in equivalents if k not in known]
-    chosen = sample(everything, args.skip + args.sample, args.seed)[args.skip:]
+    chosen = sample(everything, args.skip + args.sample, args.seed, keyed=part.name == "host")[args.skip:]
     if args.match:
         chosen = [m for m in everything if args.match in m.describe() or args.match in m.key_line]
     if args.faults:
