@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "FakeRoot.h"
+#include "OrbiterAPI.h"
 #include "sendra_host/HostError.h"
 #include "sendra_host/Simulation.h"
 
@@ -90,6 +91,11 @@ TEST(ModuleLoader, RunsTheModulesInitModuleOnceAtLoadWithItsInstanceHandle) {
 	// Vessels of the class use the loaded module: no second load, no second InitModule.
 	EXPECT_EQ(CreationError(sim, "Entry"), "");
 	EXPECT_EQ(sim.log().size(), 1u);
+
+	// A log line is taken up to its first 4096 characters.
+	std::string line(5000, 'x');
+	oapiWriteLog(line.data());
+	EXPECT_EQ(sim.log().back().size(), 4096u);
 }
 
 }  // namespace
