@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "FakeRoot.h"
+#include "OrbiterAPI.h"
+#include "sendra_host/ConfigFile.h"
 #include "sendra_host/HostError.h"
+#include "sendra_host/ScenarioFiles.h"
 #include "sendra_host/Simulation.h"
 
 namespace fs = std::filesystem;
@@ -90,6 +95,51 @@ TEST(ModuleLoader, RunsTheModulesInitModuleOnceAtLoadWithItsInstanceHandle) {
 	// Vessels of the class use the loaded module: no second load, no second InitModule.
 	EXPECT_EQ(CreationError(sim, "Entry"), "");
 	EXPECT_EQ(sim.log().size(), 1u);
+
+	// A log line is taken up to its first 4096 characters.
+	std::string line(5000, 'x');
+	oapiWriteLog(line.data());
+	EXPECT_EQ(sim.log().back().size(), 4096u);
+}
+
+// A module reads its class's configuration through the SDK: keys without regard to case, the
+// first line of a key, whole values only, and nothing from a handle that is not a
+// configuration file; a failed read leaves the variable as it was.
+TEST(ConfigItems, AreReadAsOrbiterReadsThem) {
+	host::ConfigFile cfg = host::ConfigFile::Parse("Name = Rover one ; comment\nname = two\nLong = " +
+	                                                   std::string(300, 'L') +
+	                                                   "\nMass = 1250.5\nCount = -42\nBig = 3000000000\n"
+	                                                   "On = true\nOff = FALSE\nMaybe = yes\nAt = 1 2 3.5\nEND_PARSE\nLate = 1\n",
+	                                               "t.cfg");
+	FILEHANDLE f = &cfg;
+	host::ScenarioBlockReader scenario("t.scn", host::ScenarioLines(1, {"Name = Rover one"}));
+	FILEHANDLE wrong = &scenario;
+	char buf[64];
+	auto key = [&](const char *k) { return std::strcpy(buf, k); };
+	char s[256] = "-";
+	double d = 7;
+	int i = 7;
+	bool on = false, off = true, maybe = true;
+	VECTOR3 at{}, none = _V(9, 9, 9);
+	EXPECT_TRUE(oapiReadItem_string(f, key("NAME"), s));
+	EXPECT_STREQ(s, "Rover one");
+	EXPECT_TRUE(oapiReadItem_string(f, key("long"), s));
+	EXPECT_EQ(std::strlen(s), 255u);
+	EXPECT_TRUE(oapiReadItem_float(f, key("mass"), d));
+	EXPECT_TRUE(oapiReadItem_int(f, key("Count"), i));
+	EXPECT_TRUE(oapiReadItem_bool(f, key("On"), on) && oapiReadItem_bool(f, key("off"), off));
+	EXPECT_TRUE(oapiReadItem_vec(f, key("At"), at));
+	EXPECT_EQ(std::make_tuple(d, i, on, off, at.x, at.y, at.z), std::make_tuple(1250.5, -42, true, false, 1.0, 2.0, 3.5));
+	for (FILEHANDLE h : {f, wrong, FILEHANDLE(nullptr)}) {
+		EXPECT_FALSE(oapiReadItem_string(h, key("Late"), s) || oapiReadItem_float(h, key("Name"), d) ||
+		             oapiReadItem_int(h, key("Big"), i) || oapiReadItem_int(h, key("Mass"), i) ||
+		             oapiReadItem_bool(h, key("Maybe"), maybe) || oapiReadItem_vec(h, key("Name"), none));
+		EXPECT_FALSE(oapiReadItem_string(h, nullptr, s) || oapiReadItem_float(h, nullptr, d) ||
+		             oapiReadItem_int(h, nullptr, i) || oapiReadItem_bool(h, nullptr, maybe) ||
+		             oapiReadItem_vec(h, nullptr, none));
+	}
+	EXPECT_EQ(std::make_tuple(d, i, maybe, none.x), std::make_tuple(1250.5, -42, true, 9.0));
+	EXPECT_EQ(std::strlen(s), 255u);
 }
 
 }  // namespace
