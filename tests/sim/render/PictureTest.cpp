@@ -179,6 +179,18 @@ TEST(Pictures, ATriangleWithANearlyLevelEdgeIsDrawnWhereItLies) {
 	EXPECT_GT(ColourAt(image, v, scene.triangles[0]).r, 60);
 	sim::Viewpoint::Point below = v.Project(_V(0, -0.2, 0));
 	EXPECT_LT(Colour(image.At(static_cast<int>(below.x), static_cast<int>(below.y))).r, 60);
+	// Its slanted edges are smoothed at four samples a pixel: an edge's pixel holds the
+	// triangle's colour over a quarter, a half or three quarters of it.
+	int red = ColourAt(image, v, scene.triangles[0]).r, mixed = 0, otherwise = 0;
+	for (int y = static_cast<int>(v.Project(_V(0, 0.9, 0)).y); y < v.Project(_V(0, 0.1, 0)).y; ++y)
+		for (int x = 0; x < kWidth; ++x) {
+			int sky = Colour(image.At(0, y)).r;
+			double quarters = 4.0 * (Colour(image.At(x, y)).r - sky) / (red - sky);
+			otherwise += std::fabs(quarters - std::round(quarters)) > 0.1;
+			mixed += std::round(quarters) > 0 && std::round(quarters) < 4;
+		}
+	EXPECT_GT(mixed, 100);
+	EXPECT_EQ(otherwise, 0);
 }
 
 TEST(Pictures, BeaconsShineInTheirColoursUnlessSomethingHidesThem) {
@@ -230,6 +242,16 @@ TEST(Pictures, TheRoverFillsEveryViewWithoutTouchingTheEdges) {
 		double share = static_cast<double>(count) / (kWidth * kHeight);
 		EXPECT_GT(share, 0.15) << name;
 		EXPECT_LT(share, 0.8) << name;
+		// True to scale: the axes' metres, as seen across the picture's plane, square to twice
+		// the scale's square whichever way the view looks.
+		sim::Viewpoint v = sim::ViewFor(scene, view, kWidth, kHeight);
+		sim::Viewpoint::Point o = v.Project(_V(0, 0, 0));
+		double squares = 0;
+		for (const VECTOR3 &axis : {_V(1, 0, 0), _V(0, 1, 0), _V(0, 0, 1)}) {
+			sim::Viewpoint::Point a = v.Project(axis);
+			squares += (a.x - o.x) * (a.x - o.x) + (a.y - o.y) * (a.y - o.y);
+		}
+		EXPECT_NEAR(squares / (v.pixelsPerMetre() * v.pixelsPerMetre()), 2, 1e-9) << name;
 	}
 }
 
@@ -300,19 +322,22 @@ TEST(Pictures, LightsOnBrightenTheirConesAndAddTheBeacons) {
 		int x = static_cast<int>(p.x), y = static_cast<int>(p.y);
 		ASSERT_TRUE(x >= 0 && y >= 0 && x < kWidth && y < kHeight);
 		EXPECT_GT(Brightness(lit.At(x, y)), Brightness(dark.At(x, y)) + 30);
-		// Alone before the background, the light fades along the cone.
+		// Alone before the background, the light fades along the cone, which lets the
+		// background show through even near the light: it goes less than half way to white.
 		sim::Scene alone = on, none;
 		alone.triangles.clear(), alone.beacons.clear(), alone.cones = {c};
 		none = alone, none.cones.clear();
 		sim::Image glow = sim::RenderImage(alone, sim::View::Iso, kWidth, kHeight);
 		sim::Image back = sim::RenderImage(none, sim::View::Iso, kWidth, kHeight);
-		std::vector<int> gains;
+		std::vector<int> gains, room;
 		for (double along : {0.2, 0.5, 0.8}) {
 			sim::Viewpoint::Point q = v.Project(c.apex + c.axis * (c.length * along));
 			int qx = static_cast<int>(q.x), qy = static_cast<int>(q.y);
 			gains.push_back(Brightness(glow.At(qx, qy)) - Brightness(back.At(qx, qy)));
+			room.push_back(3 * 255 - Brightness(back.At(qx, qy)));
 		}
 		EXPECT_TRUE(gains[0] > gains[1] + 10 && gains[1] > gains[2] + 10) << gains[0] << " " << gains[1] << " " << gains[2];
+		EXPECT_LT(gains[0], room[0] / 2);
 		++checked;
 	}
 	EXPECT_EQ(checked, 2);  // the front and the left light
