@@ -149,6 +149,20 @@ TEST(Pictures, TheNearerSurfaceHidesTheFartherWhicheverComesFirst) {
 	Rgb overlap = ColourAt(ia, v, nearRed);
 	EXPECT_GT(overlap.r, 60);
 	EXPECT_EQ(overlap.b, 0);
+	// An SVG draws the farther surface first, judged by its middle: a small picture, whose
+	// triangles need no cutting, of a surface leaning back beside a nearer upright one.
+	sim::Scene apart;
+	apart.triangles = {Tri(_V(-1, -1, 1), _V(-1, 1, 1), _V(1, -1, 1), kRed),
+	                   Tri(_V(2, -1, 1.1), _V(2, 1, 4), _V(4, -1, 1.1), kBlue)};
+	std::ostringstream svg;
+	sim::WritePicture(apart, sim::View::Rear, 48, 36, sim::PictureFormat::Svg, svg);
+	std::string order;  // B for blue, R for red
+	Document drawing = ParseXml(svg.str());
+	for (const Element *path : drawing.All("path")) {
+		std::string style = path->Attribute("style");
+		order += style.find("fill:rgb(0%,0%,") != std::string::npos ? "B" : style.find(",0%,0%)") != std::string::npos ? "R" : "";
+	}
+	EXPECT_EQ(order, "BR");
 
 	// Glass lets what is behind it show through: 40 % of the glass's own colour over 60 % of
 	// what is behind, in every channel.
@@ -163,6 +177,35 @@ TEST(Pictures, TheNearerSurfaceHidesTheFartherWhicheverComesFirst) {
 	EXPECT_NEAR(glass.b, 0.4 * solid.b + 0.6 * behind.b, 1.5);
 	EXPECT_GT(glass.g, 40);
 	EXPECT_GT(glass.b, 40);
+}
+
+TEST(Pictures, AWhiteBallIsWhiteWhereItFacesTheLightAndNowhereDarkerThanItsShade) {
+	// Small faces, each wound both ways so that its outer side is seen whichever way it turns.
+	auto at = [](int i, int j) {
+		double lat = PI * i / 48, lng = PI * j / 48;
+		return _V(std::sin(lat) * std::cos(lng), std::cos(lat), std::sin(lat) * std::sin(lng));
+	};
+	const COLOUR4 white{1, 1, 1, 1};
+	sim::Scene ball;
+	for (int i = 0; i < 48; ++i)
+		for (int j = 0; j < 96; ++j) {
+			VECTOR3 a = at(i, j), b = at(i + 1, j), c = at(i + 1, j + 1), d = at(i, j + 1);
+			ball.triangles.insert(ball.triangles.end(), {Tri(a, b, c, white), Tri(a, c, b, white)});
+			if (i > 0)
+				ball.triangles.insert(ball.triangles.end(), {Tri(a, c, d, white), Tri(a, d, c, white)});
+		}
+	sim::Image image = sim::RenderImage(ball, sim::View::Iso, kWidth, kHeight);
+	sim::Viewpoint v = sim::ViewFor(ball, sim::View::Iso, kWidth, kHeight);
+	sim::Viewpoint::Point centre = v.Project(_V(0, 0, 0));
+	int darkest = 3 * 255, brightest = 0;
+	for (int y = 0; y < kHeight; ++y)
+		for (int x = 0; x < kWidth; ++x)
+			if (std::hypot(x - centre.x, y - centre.y) < 0.9 * v.pixelsPerMetre()) {
+				darkest = std::min(darkest, Brightness(image.At(x, y)));
+				brightest = std::max(brightest, Brightness(image.At(x, y)));
+			}
+	EXPECT_EQ(brightest, 3 * 255);
+	EXPECT_GT(darkest, 3 * 255 / 4);
 }
 
 TEST(Pictures, ATriangleWithANearlyLevelEdgeIsDrawnWhereItLies) {
