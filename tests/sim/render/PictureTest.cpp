@@ -197,6 +197,10 @@ TEST(Pictures, BeaconsShineInTheirColoursUnlessSomethingHidesThem) {
 	EXPECT_GT(Brightness(lit.At(static_cast<int>(red.x), static_cast<int>(red.y))), 600);  // a white core
 	Rgb glow = Colour(lit.At(static_cast<int>(red.x + 0.6 * r), static_cast<int>(red.y)));
 	EXPECT_GT(glow.r, glow.g + 40);
+	int ring = 255;  // the dark ring around the core, where the glow is still its full red
+	for (double dx = 0.3 * r - 1.5; dx <= 0.3 * r + 1.5; dx += 0.5)
+		ring = std::min(ring, Colour(lit.At(static_cast<int>(red.x + dx), static_cast<int>(red.y))).r);
+	EXPECT_LT(ring, glow.r - 40);
 	sim::Viewpoint::Point green = v.Project(scene.beacons[1].pos);
 	for (int dx = -2; dx <= 2; ++dx)
 		EXPECT_EQ(lit.At(static_cast<int>(green.x) + dx, static_cast<int>(green.y)),
@@ -220,6 +224,8 @@ TEST(Pictures, TheRoverFillsEveryViewWithoutTouchingTheEdges) {
 		EXPECT_GT(box.y0, 4) << name;
 		EXPECT_LT(box.x1, kWidth - 5) << name;
 		EXPECT_LT(box.y1, kHeight - 5) << name;
+		// ... in the middle across ...
+		EXPECT_NEAR((box.x0 + box.x1) / 2.0, kWidth / 2.0, 0.05 * kWidth) << name;
 		// ... and covers a fair share of it.
 		double share = static_cast<double>(count) / (kWidth * kHeight);
 		EXPECT_GT(share, 0.15) << name;
