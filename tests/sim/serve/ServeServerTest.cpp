@@ -904,6 +904,9 @@ TEST_F(ServeServer, APathWithAControlCharacterIsRefused) {
 	EXPECT_EQ(StatusLine(Exchange(raw)), "HTTP/1.1 400 Bad Request");
 	EXPECT_EQ(StatusLine(Exchange("GET /app.js HTTP/1.1\r\nHost: " + Host() + "\r\nConnection: close\r\n\r\n")),
 	          "HTTP/1.1 200 OK");
+	// A blank is no control character: such a file is looked for, and is not there.
+	EXPECT_EQ(StatusLine(Exchange("GET /app%20.js HTTP/1.1\r\nHost: " + Host() + "\r\nConnection: close\r\n\r\n")),
+	          "HTTP/1.1 404 Not Found");
 }
 
 TEST_F(ServeServer, SavesGoToTheNextFreeNameAndNeverReplaceAFile) {
