@@ -147,6 +147,9 @@ TEST(CommandLine, ScenariosAreLookedUpInTheOrbiterFoldersScenariosAndTheFileUsed
 	s.Write("root/Scenarios/No suffix", "");
 	EXPECT_FALSE(sim::FindScenario("Only a folder", (s / "root").string()));
 	EXPECT_EQ(sim::FindScenario("No suffix", (s / "root").string()), (s / "root/Scenarios/No suffix").string());
+	// The first word is looked for in the Orbiter folder that --root names, wherever it stands.
+	EXPECT_EQ(UsageError({"No suffix", "--root", (s / "root").string(), "--quiet"}), "(no error)");
+	EXPECT_EQ(UsageError({"--root", (s / "root").string(), "No suffix"}), "(no error)");
 
 	ProgramResult r = s.Run({"run", "Sendra2016/Rover at rest", "--duration", "0.1", "--out", "o"});
 	EXPECT_EQ(r.status, 0) << r.err;

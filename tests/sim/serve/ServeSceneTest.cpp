@@ -253,9 +253,10 @@ TEST(ServeScene, FramesPoseEveryVesselInSightAsTheHostDoesAndCarryOnlyWhatChange
 TEST(ServeScene, BeyondTheNearestVesselsMarkersAndAFreshStateInPiecesWithinItsBudget) {
 	SendraWorld w(host::Terrain::Hills());
 	const double metre = 1 / 1.738e6 / RAD;  // [deg] of latitude
-	std::vector<Vessel *> rovers;
-	for (int i = 0; i < 30; ++i)  // R0 in focus, the others 20 m apart further and further north
-		rovers.push_back(w.AddRover("R" + std::to_string(i), 23.47 + (i % 2) * 20 * metre, 0.67 + i * 20 * metre, 0));
+	// R0 in focus, the others 20 m apart further and further north, made in a mixed order.
+	std::vector<Vessel *> rovers(30);
+	for (int k = 0, i = 0; k < 30; ++k, i = k * 7 % 30)
+		rovers[i] = w.AddRover("R" + std::to_string(i), 23.47 + (i % 2) * 20 * metre, 0.67 + i * 20 * metre, 0);
 	sim::FrameEncoder::Limits limits;
 	limits.nearVessels = 4;
 	limits.pieceBytes = 3000;

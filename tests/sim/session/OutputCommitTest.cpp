@@ -8,6 +8,7 @@
 #include <map>
 
 #include "SimProgram.h"
+#include "session/OutputSet.h"
 
 using namespace sim_testing;
 namespace fs = std::filesystem;
@@ -203,4 +204,20 @@ TEST(OutputCommit, ASavesFolderIsOpenedWithoutLinksWhenItIsWrittenAndLongNamesTh
 		fs::rename(s / "sub.kept", s / "o/sub");
 		EXPECT_EQ(Diff(Tree(s / "o"), old), "") << moment;
 	}
+}
+
+TEST(OutputCommit, AFolderOpenedAsDescriptorZeroIsClosedLikeAnyOther) {
+	// A program started with its standard input closed opens its first folder as descriptor 0.
+	int stdinCopy = ::dup(0);
+	ASSERT_GE(stdinCopy, 0);
+	::close(0);
+	{
+		sim::Fd folder(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+		EXPECT_EQ(folder.get(), 0);
+		sim::Fd other;
+		other = std::move(folder);
+	}
+	EXPECT_EQ(::fcntl(0, F_GETFD), -1) << "descriptor 0 is still open";
+	::dup2(stdinCopy, 0);
+	::close(stdinCopy);
 }
