@@ -1,7 +1,11 @@
-// The journal keeps the newest entries in order and counts all.
+// The journal keeps the newest entries in order and counts all, and names the host's defaults
+// that a module's callbacks call through to.
 #include <gtest/gtest.h>
 
+#include "FakeRoot.h"
+#include "sendra_host/HostVessel.h"
 #include "sendra_host/Journal.h"
+#include "sendra_host/Simulation.h"
 
 namespace {
 
@@ -20,6 +24,25 @@ TEST(Journal, KeepsTheNewestEntriesInOrderWithinItsCapacity) {
 	j.Clear();
 	EXPECT_TRUE(j.Names().empty());
 	EXPECT_EQ(j.Total(), 0u);
+}
+
+TEST(Journal, NamesTheDefaultsAModuleCallsThrough) {
+	FakeRoot root;
+	root.Write("Config/Vessels/Plain.cfg", "ClassName = Plain\n");
+	host::SimOptions o;
+	o.root = root.path();
+	host::Simulation sim(o);
+	host::LandedPosition at;
+	at.body = sim.FindBody("Moon");
+	Vessel *v = sim.CreateVessel("P", "Plain", at);
+	// The radiation force on a vessel of the default size, 10 m, from its centre.
+	VESSEL3 base(v, 1);
+	v->journal.Clear();
+	VECTOR3 force, pos = _V(1, 1, 1);
+	base.clbkGetRadiationForce(_V(0, 2, 0), force, pos);
+	EXPECT_EQ(v->journal.Names(), std::vector<std::string>{"VESSEL3::clbkGetRadiationForce"});
+	EXPECT_EQ(force.y, 300.0);
+	EXPECT_EQ(length(pos), 0.0);
 }
 
 }  // namespace

@@ -110,6 +110,10 @@ TEST(CommandLine, HelpIsPrintedPerCommandAndUnknownCommandsAreNamedWithTheCloses
 	    << render.out;
 	EXPECT_EQ(render.out.find("--port"), std::string::npos) << render.out;
 	EXPECT_EQ(render.out.find("--record-every"), std::string::npos) << render.out;
+	// The lines of a drive script are told where a command reads one.
+	for (sim::Command c : {sim::Command::Run, sim::Command::Render, sim::Command::Inspect, sim::Command::Serve})
+		EXPECT_EQ(sim::HelpText(c).find("Drive script lines") != std::string::npos,
+		          c == sim::Command::Run || c == sim::Command::Render);
 
 	const std::string nowhere = ", and no scenario file of that name is here or in " + std::string(SENDRA_ORBITER_ROOT) +
 	                            "/Scenarios/";

@@ -149,6 +149,20 @@ TEST(Pictures, TheNearerSurfaceHidesTheFartherWhicheverComesFirst) {
 	Rgb overlap = ColourAt(ia, v, nearRed);
 	EXPECT_GT(overlap.r, 60);
 	EXPECT_EQ(overlap.b, 0);
+	// An SVG draws the farther surface first, judged by its middle: a small picture, whose
+	// triangles need no cutting, of a surface leaning back beside a nearer upright one.
+	sim::Scene apart;
+	apart.triangles = {Tri(_V(-1, -1, 1), _V(-1, 1, 1), _V(1, -1, 1), kRed),
+	                   Tri(_V(2, -1, 1.1), _V(2, 1, 4), _V(4, -1, 1.1), kBlue)};
+	std::ostringstream svg;
+	sim::WritePicture(apart, sim::View::Rear, 48, 36, sim::PictureFormat::Svg, svg);
+	std::string order;  // B for blue, R for red
+	Document drawing = ParseXml(svg.str());
+	for (const Element *path : drawing.All("path")) {
+		std::string style = path->Attribute("style");
+		order += style.find("fill:rgb(0%,0%,") != std::string::npos ? "B" : style.find(",0%,0%)") != std::string::npos ? "R" : "";
+	}
+	EXPECT_EQ(order, "BR");
 
 	// Glass lets what is behind it show through: 40 % of the glass's own colour over 60 % of
 	// what is behind, in every channel.
@@ -165,6 +179,35 @@ TEST(Pictures, TheNearerSurfaceHidesTheFartherWhicheverComesFirst) {
 	EXPECT_GT(glass.b, 40);
 }
 
+TEST(Pictures, AWhiteBallIsWhiteWhereItFacesTheLightAndNowhereDarkerThanItsShade) {
+	// Small faces, each wound both ways so that its outer side is seen whichever way it turns.
+	auto at = [](int i, int j) {
+		double lat = PI * i / 48, lng = PI * j / 48;
+		return _V(std::sin(lat) * std::cos(lng), std::cos(lat), std::sin(lat) * std::sin(lng));
+	};
+	const COLOUR4 white{1, 1, 1, 1};
+	sim::Scene ball;
+	for (int i = 0; i < 48; ++i)
+		for (int j = 0; j < 96; ++j) {
+			VECTOR3 a = at(i, j), b = at(i + 1, j), c = at(i + 1, j + 1), d = at(i, j + 1);
+			ball.triangles.insert(ball.triangles.end(), {Tri(a, b, c, white), Tri(a, c, b, white)});
+			if (i > 0)
+				ball.triangles.insert(ball.triangles.end(), {Tri(a, c, d, white), Tri(a, d, c, white)});
+		}
+	sim::Image image = sim::RenderImage(ball, sim::View::Iso, kWidth, kHeight);
+	sim::Viewpoint v = sim::ViewFor(ball, sim::View::Iso, kWidth, kHeight);
+	sim::Viewpoint::Point centre = v.Project(_V(0, 0, 0));
+	int darkest = 3 * 255, brightest = 0;
+	for (int y = 0; y < kHeight; ++y)
+		for (int x = 0; x < kWidth; ++x)
+			if (std::hypot(x - centre.x, y - centre.y) < 0.9 * v.pixelsPerMetre()) {
+				darkest = std::min(darkest, Brightness(image.At(x, y)));
+				brightest = std::max(brightest, Brightness(image.At(x, y)));
+			}
+	EXPECT_EQ(brightest, 3 * 255);
+	EXPECT_GT(darkest, 3 * 255 / 4);
+}
+
 TEST(Pictures, ATriangleWithANearlyLevelEdgeIsDrawnWhereItLies) {
 	// The bottom edge rises by 1e-13 m: its bound on each row lies far beyond the picture.
 	sim::Scene scene;
@@ -179,6 +222,18 @@ TEST(Pictures, ATriangleWithANearlyLevelEdgeIsDrawnWhereItLies) {
 	EXPECT_GT(ColourAt(image, v, scene.triangles[0]).r, 60);
 	sim::Viewpoint::Point below = v.Project(_V(0, -0.2, 0));
 	EXPECT_LT(Colour(image.At(static_cast<int>(below.x), static_cast<int>(below.y))).r, 60);
+	// Its slanted edges are smoothed at four samples a pixel: an edge's pixel holds the
+	// triangle's colour over a quarter, a half or three quarters of it.
+	int red = ColourAt(image, v, scene.triangles[0]).r, mixed = 0, otherwise = 0;
+	for (int y = static_cast<int>(v.Project(_V(0, 0.9, 0)).y); y < v.Project(_V(0, 0.1, 0)).y; ++y)
+		for (int x = 0; x < kWidth; ++x) {
+			int sky = Colour(image.At(0, y)).r;
+			double quarters = 4.0 * (Colour(image.At(x, y)).r - sky) / (red - sky);
+			otherwise += std::fabs(quarters - std::round(quarters)) > 0.1;
+			mixed += std::round(quarters) > 0 && std::round(quarters) < 4;
+		}
+	EXPECT_GT(mixed, 100);
+	EXPECT_EQ(otherwise, 0);
 }
 
 TEST(Pictures, BeaconsShineInTheirColoursUnlessSomethingHidesThem) {
@@ -230,6 +285,16 @@ TEST(Pictures, TheRoverFillsEveryViewWithoutTouchingTheEdges) {
 		double share = static_cast<double>(count) / (kWidth * kHeight);
 		EXPECT_GT(share, 0.15) << name;
 		EXPECT_LT(share, 0.8) << name;
+		// True to scale: the axes' metres, as seen across the picture's plane, square to twice
+		// the scale's square whichever way the view looks.
+		sim::Viewpoint v = sim::ViewFor(scene, view, kWidth, kHeight);
+		sim::Viewpoint::Point o = v.Project(_V(0, 0, 0));
+		double squares = 0;
+		for (const VECTOR3 &axis : {_V(1, 0, 0), _V(0, 1, 0), _V(0, 0, 1)}) {
+			sim::Viewpoint::Point a = v.Project(axis);
+			squares += (a.x - o.x) * (a.x - o.x) + (a.y - o.y) * (a.y - o.y);
+		}
+		EXPECT_NEAR(squares / (v.pixelsPerMetre() * v.pixelsPerMetre()), 2, 1e-9) << name;
 	}
 }
 
@@ -300,19 +365,22 @@ TEST(Pictures, LightsOnBrightenTheirConesAndAddTheBeacons) {
 		int x = static_cast<int>(p.x), y = static_cast<int>(p.y);
 		ASSERT_TRUE(x >= 0 && y >= 0 && x < kWidth && y < kHeight);
 		EXPECT_GT(Brightness(lit.At(x, y)), Brightness(dark.At(x, y)) + 30);
-		// Alone before the background, the light fades along the cone.
+		// Alone before the background, the light fades along the cone, which lets the
+		// background show through even near the light: it goes less than half way to white.
 		sim::Scene alone = on, none;
 		alone.triangles.clear(), alone.beacons.clear(), alone.cones = {c};
 		none = alone, none.cones.clear();
 		sim::Image glow = sim::RenderImage(alone, sim::View::Iso, kWidth, kHeight);
 		sim::Image back = sim::RenderImage(none, sim::View::Iso, kWidth, kHeight);
-		std::vector<int> gains;
+		std::vector<int> gains, room;
 		for (double along : {0.2, 0.5, 0.8}) {
 			sim::Viewpoint::Point q = v.Project(c.apex + c.axis * (c.length * along));
 			int qx = static_cast<int>(q.x), qy = static_cast<int>(q.y);
 			gains.push_back(Brightness(glow.At(qx, qy)) - Brightness(back.At(qx, qy)));
+			room.push_back(3 * 255 - Brightness(back.At(qx, qy)));
 		}
 		EXPECT_TRUE(gains[0] > gains[1] + 10 && gains[1] > gains[2] + 10) << gains[0] << " " << gains[1] << " " << gains[2];
+		EXPECT_LT(gains[0], room[0] / 2);
 		++checked;
 	}
 	EXPECT_EQ(checked, 2);  // the front and the left light

@@ -316,6 +316,12 @@ TEST_F(ServeServer, ServesThePageTheSessionTheMeshTheTerrainAndTheState) {
 	EXPECT_EQ(s["three"], false) << "no three.js in this folder";
 	EXPECT_EQ(s["keys"].size(), sim::BrowserKeyCount());
 	EXPECT_EQ(s["keys"][0], json({{"code", "Numpad8"}, {"key", "NUMPAD8"}, {"label", "forward gear"}}));
+	// The page's legend keeps related keys together: gears, speed, steering, swivel, doors.
+	std::string legend;
+	for (const json &k : s["keys"])
+		legend += k["code"].get<std::string>() + " ";
+	EXPECT_EQ(legend, "Numpad8 Numpad5 Numpad2 NumpadAdd NumpadSubtract Numpad1 Numpad3 ArrowLeft ArrowRight "
+	                  "Digit5 Digit6 Digit4 Digit1 Digit2 KeyJ Digit7 KeyV ");
 
 	json mesh = json::parse(client->Get("/api/mesh")->body);
 	EXPECT_EQ(mesh["meshes"][0]["name"], "Sendra9");
