@@ -12,6 +12,7 @@
 #include "OrbiterAPI.h"
 #include "sendra_host/ConfigFile.h"
 #include "sendra_host/HostError.h"
+#include "sendra_host/HostVessel.h"
 #include "sendra_host/ScenarioFiles.h"
 #include "sendra_host/Simulation.h"
 
@@ -150,7 +151,8 @@ TEST(VesselCallbacks, TheBaseClassesAnswerAsTheSdksDo) {
 	host::SimOptions o;
 	o.root = root.path();
 	host::Simulation sim(o);
-	VESSEL3 base(sim.CreateVessel("P", "Plain", {sim.FindBody("Moon"), 0, 0, 0}), 1);
+	Vessel *v = sim.CreateVessel("P", "Plain", {sim.FindBody("Moon"), 0, 0, 0});
+	VESSEL3 base(v, 1);
 	char kstate[256] = {};
 	VECTOR3 p{};
 	EXPECT_FALSE(base.clbkPlaybackEvent(0, 0, "EVENT", "x") || base.clbkLoadPanel(0) ||
@@ -161,7 +163,12 @@ TEST(VesselCallbacks, TheBaseClassesAnswerAsTheSdksDo) {
 	EXPECT_EQ(base.clbkConsumeDirectKey(kstate) + base.clbkConsumeBufferedKey(OAPI_KEY_A, true, kstate) +
 	              base.clbkGeneric(1, 2, nullptr),
 	          0);
+	// The generic cockpit looks straight ahead, untilted, as a fresh vessel does.
+	EXPECT_EQ(v->cameraTilt, 0.0);
+	base.SetCameraDefaultDirection(_V(0, 1, 0), 0.5);
 	EXPECT_TRUE(base.clbkLoadGenericCockpit());
+	EXPECT_EQ(std::make_tuple(v->cameraDefaultDirection->y, v->cameraDefaultDirection->z, v->cameraTilt),
+	          std::make_tuple(0.0, 1.0, 0.0));
 }
 
 }  // namespace
