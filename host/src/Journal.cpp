@@ -14,20 +14,26 @@ const char *OpName(Op op) {
 }
 
 void Journal::Keep(Op op) {
-	if (ring_.size() < capacity_) {
-		ring_.push_back(op);
+	if (!ring_)
+		ring_ = std::make_unique<Ring>();
+	std::vector<Op> &ops = ring_->ops;
+	if (ops.size() < capacity_) {
+		ops.push_back(op);
 	} else {
-		ring_[head_] = op;
-		if (++head_ == capacity_)
-			head_ = 0;
+		ops[ring_->head] = op;
+		if (++ring_->head == capacity_)
+			ring_->head = 0;
 	}
 }
 
 std::vector<Op> Journal::Entries() const {
 	std::vector<Op> out;
-	out.reserve(ring_.size());
-	for (size_t i = 0; i < ring_.size(); ++i)
-		out.push_back(ring_[(head_ + i) % ring_.size()]);
+	if (!ring_)
+		return out;
+	const std::vector<Op> &ops = ring_->ops;
+	out.reserve(ops.size());
+	for (size_t i = 0; i < ops.size(); ++i)
+		out.push_back(ops[(ring_->head + i) % ops.size()]);
 	return out;
 }
 
@@ -42,8 +48,9 @@ void Journal::SetCapacity(size_t capacity) {
 	std::vector<Op> kept = Entries();
 	if (kept.size() > capacity)
 		kept.erase(kept.begin(), kept.end() - static_cast<std::ptrdiff_t>(capacity));
-	ring_ = std::move(kept);
-	head_ = 0;
+	ring_.reset();
+	if (!kept.empty())
+		ring_.reset(new Ring{std::move(kept), 0});
 	capacity_ = capacity;
 }
 

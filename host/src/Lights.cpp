@@ -12,6 +12,8 @@ const COLOUR4 kWhite = {1, 1, 1, 1};
 struct LightAccess : SpotLight {
 	static OBJHANDLE Ref(const LightEmitter &le) { return le.*(&LightAccess::hRef); }
 	static bool &Active(LightEmitter &le) { return le.*(&LightAccess::active); }
+	static const OBJHANDLE *RefAt(const LightEmitter &le) { return &(le.*(&LightAccess::hRef)); }
+	static const bool *ActiveAt(const LightEmitter &le) { return &(le.*(&LightAccess::active)); }
 	static const PointLight &Point(const LightEmitter &le) { return static_cast<const PointLight &>(le); }
 	static const SpotLight &Spot(const LightEmitter &le) { return static_cast<const SpotLight &>(le); }
 };
@@ -31,6 +33,16 @@ Vessel *OwnerVessel(const LightEmitter &le) {
 }
 
 void SetLightActive(LightEmitter &le, bool on) { LightAccess::Active(le) = on; }
+
+}  // namespace host
+
+// What switching an emitter reads and writes: its owner (for the journal) and its flag.
+void host::VesselHotData::NoteLight(const LightEmitter &le) {
+	lightLines |= ArenaLines(LightAccess::RefAt(le), sizeof(OBJHANDLE)) | ArenaLines(LightAccess::ActiveAt(le), sizeof(bool));
+	hotLines |= lightLines;
+}
+
+namespace host {
 
 namespace {
 template <typename L>

@@ -227,7 +227,7 @@ const LightEmitter *VESSEL::GetLightEmitter(DWORD i) const {
 void VESSEL::AddBeacon(BEACONLIGHTSPEC *bs) {
 	vessel->Record(Op::AddBeacon);
 	if (bs)
-		vessel->beacons.push_back(bs);
+		vessel->AddBeacon(bs);
 }
 
 const BEACONLIGHTSPEC *VESSEL::GetBeacon(DWORD idx) const {
@@ -242,9 +242,7 @@ UINT VESSEL::CreateAnimation(double initial_state) const {
 	host::AnimationRecord a;
 	a.defstate = initial_state;
 	vessel->animations.push_back(std::move(a));
-	vessel->animationStates.push_back(initial_state);
-	if (vessel->animationStates.size() > 64 * vessel->animationsChanged.size())
-		vessel->animationsChanged.push_back(0);
+	vessel->AddAnimationState(initial_state);
 	if (vessel->visual)
 		vessel->visual->applied.push_back(initial_state);
 	return static_cast<UINT>(vessel->animations.size() - 1);
@@ -293,7 +291,7 @@ ANIMATIONCOMPONENT_HANDLE VESSEL::AddAnimationComponent(UINT anim, double state0
 namespace {
 // Sets the state of one of v's animations, marking it changed when it differs.
 inline void StoreAnimationState(Vessel &v, UINT anim, double state) {
-	double &now = v.animationStates[anim];
+	double &now = v.stateData[anim];
 	if (!(now == state))
 		v.MarkAnimationChanged(anim);
 	now = state;
@@ -306,7 +304,7 @@ __attribute__((noinline))
 #endif
 bool SetAnimationFully(Vessel &v, UINT anim, double state) {
 	v.Record(Op::SetAnimation);
-	if (anim >= v.animationStates.size())
+	if (anim >= v.stateCount)
 		return false;
 	StoreAnimationState(v, anim, state);
 	return true;
@@ -317,7 +315,7 @@ bool SetAnimationFully(Vessel &v, UINT anim, double state) {
 // needs no stack frame, and hands the rest to the slow path whole.
 bool VESSEL::SetAnimation(UINT anim, double state) const {
 	Vessel &v = *vessel;
-	if (v.journal.Keeps() || anim >= v.animationStates.size())
+	if (v.journal.Keeps() || anim >= v.stateCount)
 		return SetAnimationFully(v, anim, state);
 	v.journal.Count();
 	StoreAnimationState(v, anim, state);
@@ -326,7 +324,7 @@ bool VESSEL::SetAnimation(UINT anim, double state) const {
 
 double VESSEL::GetAnimation(UINT anim) const {
 	vessel->Record(Op::GetAnimation);
-	return anim < vessel->animationStates.size() ? vessel->animationStates[anim] : -1.0;
+	return anim < vessel->stateCount ? vessel->stateData[anim] : -1.0;
 }
 
 // --- State -----------------------------------------------------------------------

@@ -80,6 +80,8 @@ void Session::Save(const std::string &path, host::SaveFileSystem &files) { host:
 void Session::Warn(const std::string &what) { err_ << "sendra-sim: warning: " << host::Printable(what) << '\n'; }
 
 void Session::WarnProblems() {
+	if (!sim_->HasProblems())  // a frame's usual case: nothing to take
+		return;
 	for (const std::string &p : sim_->TakeProblems())
 		Warn(p);
 }

@@ -24,6 +24,16 @@ TEST(Journal, KeepsTheNewestEntriesInOrderWithinItsCapacity) {
 	j.Clear();
 	EXPECT_TRUE(j.Names().empty());
 	EXPECT_EQ(j.Total(), 0u);
+	j.Record(host::Op::SetPMI);
+	EXPECT_EQ(j.Names(), (std::vector<std::string>{"SetPMI"}));
+	// Keeping none, it counts; given room again, it keeps from then on.
+	j.SetCapacity(0);
+	j.Record(host::Op::SetSize);
+	EXPECT_TRUE(j.Names().empty());
+	EXPECT_EQ(j.Total(), 2u);
+	j.SetCapacity(2);
+	j.Record(host::Op::SetCW);
+	EXPECT_EQ(j.Names(), (std::vector<std::string>{"SetCW"}));
 }
 
 TEST(Journal, NamesTheDefaultsAModuleCallsThrough) {

@@ -29,6 +29,27 @@ TEST(VesselHotData, HoldsARoversFrameData) {
 	ASSERT_EQ(v->lights.size(), 4u);
 	for (const host::LightEmitterPtr &le : v->lights)
 		EXPECT_TRUE(arena.Owns(le.get()));
+
+	// What a post-step's prefetch asks for: the states and marks in use, which share their
+	// lines, and a line for each emitter's switch, ten lines of the arena's 24.
+	EXPECT_EQ(v->stateData, v->animationStates.data());
+	EXPECT_EQ(v->stateCount, v->animationStates.size());
+	EXPECT_EQ(v->changedWords, v->animationsChanged.data());
+	auto hot = [&](const void *p) {
+		size_t line = static_cast<size_t>(static_cast<const unsigned char *>(p) - arena.data()) / 64;
+		return (v->hotLines >> line) & 1;
+	};
+	EXPECT_TRUE(hot(v->changedWords));
+	for (const double &state : v->animationStates)
+		EXPECT_TRUE(hot(&state));
+	EXPECT_EQ(__builtin_popcount(v->hotLines), 10);
+	// And the beacons' flags, one span of the module's object.
+	ASSERT_EQ(v->beacons.size(), 8u);
+	for (const BEACONLIGHTSPEC *b : v->beacons) {
+		const char *flag = reinterpret_cast<const char *>(&b->active);
+		EXPECT_TRUE(flag >= v->beaconFlags && flag < v->beaconFlags + v->beaconBytes);
+	}
+	EXPECT_LE(v->beaconBytes, 1024u);
 }
 
 TEST(VesselHotData, AVesselDeclaringMoreThanItHoldsKeepsEverything) {
@@ -71,6 +92,27 @@ TEST(VesselHotData, AVesselDeclaringMoreThanItHoldsKeepsEverything) {
 	EXPECT_TRUE(v->arena.Owns(v->lights.front().get()));
 	EXPECT_FALSE(v->arena.Owns(v->lights.back().get()));
 	EXPECT_FALSE(v->arena.Owns(v->animationStates.data()));
+	// The states moved to the heap: the prefetch asks for the emitters' lines and those of the
+	// marks, which still fit in the arena, and nothing beyond it.
+	uint32_t marks = 0;
+	for (const uint64_t &word : v->animationsChanged)
+		if (v->arena.Owns(&word))
+			marks |= 1u << (reinterpret_cast<const unsigned char *>(&word) - v->arena.data()) / 64;
+	EXPECT_EQ(v->hotLines, v->lightLines | marks);
+	EXPECT_NE(v->lightLines, 0u);
+
+	// Beacons whose flags lie within a kilobyte are asked for as one span, from the lowest
+	// flag; spread wider, none are.
+	static BEACONLIGHTSPEC spread[40];
+	for (int i = 8; i >= 0; i -= 2)
+		api->AddBeacon(&spread[i]);
+	EXPECT_EQ(v->beaconFlags, reinterpret_cast<const char *>(&spread[0].active));
+	EXPECT_EQ(v->beaconBytes, reinterpret_cast<const char *>(&spread[8].active) - v->beaconFlags + 1);
+	api->AddBeacon(&spread[39]);
+	EXPECT_EQ(v->beaconBytes, 0u);
+	api->AddBeacon(&spread[1]);
+	EXPECT_EQ(v->beaconBytes, 0u);
+	EXPECT_EQ(api->GetBeacon(6), &spread[1]);
 
 	// Deleting gives back what came from the heap and only that (the sanitizer build sees a
 	// leak or a free of the arena's memory).

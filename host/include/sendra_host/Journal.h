@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -111,18 +112,23 @@ public:
 	size_t Capacity() const { return capacity_; }
 	void SetCapacity(size_t capacity);
 	void Clear() {
-		ring_.clear();
-		head_ = 0;
+		ring_.reset();
 		total_ = 0;
 	}
 
 private:
 	void Keep(Op op);
 
+	// The entries kept, made when the first is: a journal that keeps none is its count alone,
+	// three words, which a frame reads beside the vessel's other hot fields.
+	struct Ring {
+		std::vector<Op> ops;
+		size_t head = 0;  // oldest entry once the ring is full
+	};
+
 	size_t capacity_;
-	std::vector<Op> ring_;
-	size_t head_ = 0;  // oldest entry once the ring is full
 	uint64_t total_ = 0;
+	std::unique_ptr<Ring> ring_;
 };
 
 }  // namespace host

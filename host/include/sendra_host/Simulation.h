@@ -128,6 +128,7 @@ public:
 	// Problems found while a module's callback ran (a mesh that cannot be read, a bad line
 	// handed to the host's parser); callers report them after the callback returns.
 	void ReportProblem(const std::string &message) { problems_.push_back(message); }
+	bool HasProblems() const { return !problems_.empty(); }
 	std::vector<std::string> TakeProblems();
 
 	char *debugString() { return debug_.data(); }

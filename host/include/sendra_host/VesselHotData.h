@@ -136,8 +136,10 @@ struct VisualDelete {
 using VisualPtr = std::unique_ptr<Visual, VisualDelete>;
 
 // The hot part of a vessel's record; the vessel's record derives from it, so that it lies at
-// the record's front (its object kind first). Its fields come first and its arena last, and
-// the frame's passes prefetch the two as one range (see PrefetchFront).
+// the record's front (its object kind first). Both passes read the first line; a pre-step
+// reads the first four lines alone (the surface body and the state), a post-step the first
+// line and the one after the four (the animation states' place, the rudder, what else to
+// prefetch). The rest is cold, and the arena last (see PrefetchFront).
 struct alignas(64) VesselHotData : HostObject {
 	explicit VesselHotData(size_t journalCapacity);
 	~VesselHotData();
@@ -147,37 +149,60 @@ struct alignas(64) VesselHotData : HostObject {
 	// The first room in the arena of the lists below: a rover has 46 animations, four lights
 	// and eight beacons.
 	static constexpr size_t kInlineAnimations = 64, kInlineLights = 4, kInlineBeacons = 8;
+	// The lines a pre-step reads, from the record's front.
+	static constexpr size_t kPreStepLines = 4;
 
-	VESSEL *iface = nullptr;  // what ovcInit returned, or the host's own plain interface
-	Body *surfaceRef = nullptr;
-	Journal journal;
-	// Rudder, -1..1: the target is what a program set plus the user's yaw keys of the last
-	// keyboard step (focus vessel only), within -1..1; the level follows it with a lag of delay
-	// seconds per full unit. Aligned so that the four rudder fields share a line whatever the
-	// size of the pointers before them (32-bit builds of the host too).
-	alignas(32) double rudderTarget = 0;
-	double rudderUser = 0, rudderLevel = 0;
-	double RudderGoal() const { return std::clamp(rudderTarget + rudderUser, -1.0, 1.0); }
-	bool rudderMoving = false;  // in the host's list of rudders that may not be at their goal
-	DWORD adcMode = 0;  // control-surface mode (AFCMODE): the yaw keys move the rudder while bit 1 is set
-	int rcsMode = 1;    // attitude thruster mode (RCSMODE): RCS_NONE, RCS_ROT or RCS_LIN; kept for saves
+	// The first line (with the kind before them): what every host call of a callback reads.
 	bool warnedNonFinitePose = false;   // an animation state was not finite (said once)
 	bool warnedNonFiniteState = false;  // a landed state handed to the host was not finite (said once)
+	VESSEL *iface = nullptr;  // what ovcInit returned, or the host's own plain interface
+	Journal journal;
+	// Then what the pre-step's surface calls read and write.
+	Body *surfaceRef = nullptr;
 	// State: the host keeps what the vessel was last given.
 	VESSELSTATUS2 state{};  // version 2; list pointers always null
+
+	// The post-step's line. Where the animation states and their change marks are, as the
+	// lists below hold them (AddAnimationState keeps the two alike).
+	alignas(64) double *stateData = nullptr;
+	uint64_t *changedWords = nullptr;
+	// The beacons' flags, which the module switches every step, when they lie within a few
+	// lines of each other: from the first to past the last (none: 0 bytes; see AddBeacon).
+	const char *beaconFlags = nullptr;
+	// Rudder, -1..1: the target is what a program set plus the user's yaw keys of the last
+	// keyboard step (focus vessel only), within -1..1; the level follows it with a lag of delay
+	// seconds per full unit.
+	double rudderTarget = 0;
+	double rudderUser = 0, rudderLevel = 0;
+	double RudderGoal() const { return std::clamp(rudderTarget + rudderUser, -1.0, 1.0); }
+	uint32_t stateCount = 0;
+	// The arena's lines a post-step touches, one bit a line: the animation states and marks in
+	// use and each light emitter's owner and switch (see PrefetchPointed).
+	uint32_t hotLines = 0;
+	uint32_t beaconBytes = 0;
+	bool rudderMoving = false;  // in the host's list of rudders that may not be at their goal
+
+	DWORD adcMode = 0;  // control-surface mode (AFCMODE): the yaw keys move the rudder while bit 1 is set
+	int rcsMode = 1;    // attitude thruster mode (RCSMODE): RCS_NONE, RCS_ROT or RCS_LIN; kept for saves
 	// Per animation, the logical state as last set: side by side, as a frame sets many.
 	InlineVector<double> animationStates;
 	// Animations whose state or components changed since the visual last caught up, one bit
 	// per animation by index: a frame's catch-up visits these only. There is a word for every
-	// animation (CreateAnimation adds them), so marking one of the vessel's animations needs
+	// animation (AddAnimationState adds them), so marking one of the vessel's animations needs
 	// no test.
 	InlineVector<uint64_t> animationsChanged;
-	void MarkAnimationChanged(UINT anim) { animationsChanged[anim / 64] |= uint64_t(1) << (anim % 64); }
+	void MarkAnimationChanged(UINT anim) { changedWords[anim / 64] |= uint64_t(1) << (anim % 64); }
 	InlineVector<LightEmitterPtr> lights;
 	InlineVector<BEACONLIGHTSPEC *> beacons;
 	VisualPtr visual;
+	uint32_t lightLines = 0;  // the emitters' part of hotLines
 	// Room for the lists above and the light emitters (see AddLight). Last: see PrefetchFront.
 	InlineArena arena;
+
+	// A new animation's state, with a word of change marks for every 64.
+	void AddAnimationState(double state);
+	// Adds a beacon the module keeps.
+	void AddBeacon(BEACONLIGHTSPEC *beacon);
 
 	// Makes a light emitter of class L (args as its constructor takes them) in the arena, or on
 	// the heap once the arena is full, and adds it to the vessel's lights.
@@ -187,30 +212,35 @@ struct alignas(64) VesselHotData : HostObject {
 		void *room = arena.Allocate(sizeof(L), alignof(L));
 		L *le = room ? new (room) L(std::forward<Args>(args)...) : new L(std::forward<Args>(args)...);
 		lights.emplace_back(le, LightEmitterDelete{&arena});
+		NoteLight(*le);
 		return le;
 	}
 
-	// What the frame's passes ask the caches for, some vessels ahead of the one they reach.
-	// The fields and, with the arena's first half, what a post-step sets there: by address
-	// alone, nothing of the record read.
-	HOST_ALWAYS_INLINE void PrefetchFront(bool withArena) const {
-		const char *front = reinterpret_cast<const char *>(this);
-		size_t bytes = static_cast<size_t>(reinterpret_cast<const char *>(arena.data()) - front);
-		PrefetchRange(front, bytes + (withArena ? InlineArena::kBytes / 2 : 0));
+	// What the frame's passes ask the caches for, some vessels ahead of the one they reach:
+	// the lines the pass reads of the fields, by address alone, nothing of the record read.
+	HOST_ALWAYS_INLINE void PrefetchFront(bool postStep) const {
+		if (postStep) {
+			Prefetch(this);
+			Prefetch(&stateData);
+		} else {
+			PrefetchRange(this, kPreStepLines * 64);
+		}
 	}
 	// What the fields point to, once PrefetchFront's lines have arrived: the first kilobyte of
 	// the module's object (its size is the module's own; a guess that costs nothing if wrong)
-	// and, for a post-step, the rest of the arena in use and the beacons' flags, which the
+	// and, for a post-step, the arena's lines it touches and the beacons' flags, which the
 	// module switches every step.
 	HOST_ALWAYS_INLINE void PrefetchPointed(bool postStep) const {
-		const size_t half = InlineArena::kBytes / 2, moduleBytes = 1024;
+		const size_t moduleBytes = 1024;
 		if (iface)
 			PrefetchRange(iface, moduleBytes);
 		if (postStep) {
-			if (arena.used() > half)
-				PrefetchRange(arena.data() + half, arena.used() - half);
-			for (const BEACONLIGHTSPEC *b : beacons)
-				Prefetch(&b->active);
+#if defined(__GNUC__)
+			for (uint32_t lines = hotLines; lines != 0; lines &= lines - 1)
+				Prefetch(arena.data() + 64 * static_cast<size_t>(__builtin_ctz(lines)));
+#endif
+			if (beaconBytes != 0)
+				PrefetchRange(beaconFlags, beaconBytes);
 		}
 	}
 	// The rudder's fields, one line.
@@ -221,22 +251,37 @@ struct alignas(64) VesselHotData : HostObject {
 		Prefetch(&state.surf_lat);
 		Prefetch(&visual);
 	}
+
+private:
+	// The arena's lines of bytes..bytes+n, one bit a line; none for memory outside it.
+	uint32_t ArenaLines(const void *bytes, size_t n) const;
+	// Takes a new emitter's owner and switch into hotLines (Lights.cpp, which knows them).
+	void NoteLight(const LightEmitter &le);
 };
 
 // The layout the prefetches above rely on. offsetof of a type with a base is conditionally
 // supported; GCC and Clang give the plain offsets of a type without virtual bases.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
-// PrefetchFront: the arena is the last member, so the range from the front to the arena holds
-// every field; the front is the record's first lines (the object kind at its start).
 static_assert(offsetof(VesselHotData, arena) + sizeof(InlineArena) == sizeof(VesselHotData),
               "the arena must be the hot data's last member");
-static_assert(offsetof(VesselHotData, iface) < 64, "the fields start on the record's first line");
-// PrefetchRudder: the rudder fields share one line.
-static_assert(offsetof(VesselHotData, rudderTarget) / 64 == (offsetof(VesselHotData, rudderLevel) + sizeof(double) - 1) / 64 &&
-                  offsetof(VesselHotData, rudderUser) > offsetof(VesselHotData, rudderTarget) &&
+static_assert(InlineArena::kBytes / 64 <= 32, "hotLines has a bit for every line of the arena");
+// PrefetchFront: what every call reads lies on the first line; what a pre-step reads within
+// its lines, and what only a post-step reads on the line after them.
+static_assert(offsetof(VesselHotData, warnedNonFinitePose) < 64 && offsetof(VesselHotData, iface) < 64 &&
+                  offsetof(VesselHotData, journal) + sizeof(Journal) <= 64,
+              "the fields every call reads must lie on the record's first line");
+static_assert(offsetof(VesselHotData, state) + sizeof(VESSELSTATUS2) <= VesselHotData::kPreStepLines * 64 &&
+                  offsetof(VesselHotData, surfaceRef) < offsetof(VesselHotData, state),
+              "what a pre-step reads must lie on its lines");
+static_assert(offsetof(VesselHotData, stateData) == VesselHotData::kPreStepLines * 64 &&
+                  offsetof(VesselHotData, rudderMoving) < (VesselHotData::kPreStepLines + 1) * 64,
+              "what a post-step reads must lie on the line after the pre-step's");
+// PrefetchRudder: the rudder's fields share that line.
+static_assert(offsetof(VesselHotData, rudderTarget) / 64 == offsetof(VesselHotData, rudderMoving) / 64 &&
+                  offsetof(VesselHotData, rudderTarget) < offsetof(VesselHotData, rudderUser) &&
                   offsetof(VesselHotData, rudderUser) < offsetof(VesselHotData, rudderLevel) &&
-                  offsetof(VesselHotData, rudderMoving) / 64 == offsetof(VesselHotData, rudderTarget) / 64,
+                  offsetof(VesselHotData, rudderLevel) < offsetof(VesselHotData, rudderMoving),
               "the rudder's fields must lie on one cache line");
 // PrefetchVisualRange: the position's longitude and latitude share one line.
 static_assert((offsetof(VesselHotData, state) + offsetof(VESSELSTATUS2, surf_lng)) / 64 ==
