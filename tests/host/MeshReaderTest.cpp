@@ -116,9 +116,10 @@ TEST(MeshReader, ReadsShuttlePBWithInheritedTagsAndComputedNormals) {
 
 TEST(MeshReader, ComputesMissingNormalsFromTheClockwiseSide) {
 	// A ridge of two faces seen from above, clockwise: the shared vertices get the mean of
-	// the two face normals, the others their own face's; a face of no area adds nothing.
-	Mesh m = Read("MSHX1\nGROUPS 1\nGEOM 4 3\n"
-	              "0 1 0\n0 1 1\n1 0 0\n-1 0 0\n"
+	// the two face normals, the others their own face's; a face of no area adds nothing, and
+	// a vertex on no face keeps a zero normal.
+	Mesh m = Read("MSHX1\nGROUPS 1\nGEOM 5 3\n"
+	              "0 1 0\n0 1 1\n1 0 0\n-1 0 0\n2 2 2\n"
 	              "0 1 2\n0 3 1\n0 1 0\n");
 	const MeshGroup &g = m.groups[0];
 	double r = 1 / std::sqrt(2.0);
@@ -128,6 +129,7 @@ TEST(MeshReader, ComputesMissingNormalsFromTheClockwiseSide) {
 	EXPECT_NEAR(g.vertices[0].nx, 0, 1e-6);
 	EXPECT_NEAR(g.vertices[0].ny, 1, 1e-6);
 	EXPECT_NEAR(g.vertices[1].nz, 0, 1e-6);
+	EXPECT_EQ(length(Normal(g.vertices[4])), 0.0);
 }
 
 TEST(MeshReader, ToleratesTheVariationsOfRealFiles) {

@@ -12,6 +12,7 @@
 #include "OrbiterAPI.h"
 #include "sendra_host/ConfigFile.h"
 #include "sendra_host/HostError.h"
+#include "sendra_host/HostVessel.h"
 #include "sendra_host/ScenarioFiles.h"
 #include "sendra_host/Simulation.h"
 
@@ -140,6 +141,34 @@ TEST(ConfigItems, AreReadAsOrbiterReadsThem) {
 	}
 	EXPECT_EQ(std::make_tuple(d, i, maybe, none.x), std::make_tuple(1250.5, -42, true, 9.0));
 	EXPECT_EQ(std::strlen(s), 255u);
+}
+
+// A module that passes a callback on to its base class gets the SDK's answer: not handled,
+// no key taken; the generic cockpit is the one exception.
+TEST(VesselCallbacks, TheBaseClassesAnswerAsTheSdksDo) {
+	FakeRoot root;
+	root.Write("Config/Vessels/Plain.cfg", "ClassName = Plain\n");
+	host::SimOptions o;
+	o.root = root.path();
+	host::Simulation sim(o);
+	Vessel *v = sim.CreateVessel("P", "Plain", {sim.FindBody("Moon"), 0, 0, 0});
+	VESSEL3 base(v, 1);
+	char kstate[256] = {};
+	VECTOR3 p{};
+	EXPECT_FALSE(base.clbkPlaybackEvent(0, 0, "EVENT", "x") || base.clbkLoadPanel(0) ||
+	             base.VESSEL2::clbkPanelMouseEvent(0, 0, 0, 0) || base.VESSEL2::clbkPanelRedrawEvent(0, 0, nullptr) ||
+	             base.clbkLoadVC(0) || base.clbkVCMouseEvent(0, 0, p) || base.clbkVCRedrawEvent(0, 0, nullptr) ||
+	             base.clbkPanelMouseEvent(0, 0, 0, 0, nullptr) || base.clbkPanelRedrawEvent(0, 0, nullptr, nullptr) ||
+	             base.clbkLoadPanel2D(0, nullptr, 0, 0));
+	EXPECT_EQ(base.clbkConsumeDirectKey(kstate) + base.clbkConsumeBufferedKey(OAPI_KEY_A, true, kstate) +
+	              base.clbkGeneric(1, 2, nullptr),
+	          0);
+	// The generic cockpit looks straight ahead, untilted, as a fresh vessel does.
+	EXPECT_EQ(v->cameraTilt, 0.0);
+	base.SetCameraDefaultDirection(_V(0, 1, 0), 0.5);
+	EXPECT_TRUE(base.clbkLoadGenericCockpit());
+	EXPECT_EQ(std::make_tuple(v->cameraDefaultDirection->y, v->cameraDefaultDirection->z, v->cameraTilt),
+	          std::make_tuple(0.0, 1.0, 0.0));
 }
 
 }  // namespace

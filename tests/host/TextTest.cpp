@@ -37,8 +37,8 @@ TEST(Text, PrintableEscapesWhatATerminalWouldActOn) {
 	const std::pair<std::string, std::string> cases[] = {
 		{"plain Caf\xC3\xA9 \xE2\x82\xAC", "plain Caf\xC3\xA9 \xE2\x82\xAC"},  // UTF-8 stays
 		{"\x1b[2J\r\n\t\x7F", "\\x1b[2J\\x0d\\x0a\\x09\\x7f"},           // C0 controls and DEL
-		{"\xC2\x9B" "2J \xC2\xA0", "\\u009b2J \xC2\xA0"},                        // C1 in UTF-8; NBSP is text
-		{"\x9B" "2J Caf\xE9", "\\x9b2J Caf\xE9"},                                  // a bare C1 byte; Latin-1
+		{"\xC2\x9B" "2J \xC2\x9F\xC2\xA0", "\\u009b2J \\u009f\xC2\xA0"},           // C1 in UTF-8; NBSP is text
+		{"\x9B" "2J Caf\xE9\x9F", "\\x9b2J Caf\xE9\\x9f"},                          // bare C1 bytes; Latin-1
 	};
 	for (const auto &[in, out] : cases)
 		EXPECT_EQ(host::Printable(in), out) << in;

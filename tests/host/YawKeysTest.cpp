@@ -89,6 +89,14 @@ TEST(YawKeys, TheRudderWalksToEachNewGoal) {
 	const double expected[] = {0.25, 0.5, 0.6, 0.6, 0.35, 0.1, -0.15, -0.2, -0.2};
 	for (size_t i = 0; i < levels.size(); ++i)
 		EXPECT_DOUBLE_EQ(levels[i], expected[i]) << "frame " << i;
+
+	// Key codes outside the keyboard's 256 reach no module.
+	uint64_t unconsumed = sim.defaultBufferedKeys();
+	for (int key : {-1, 256, OAPI_KEY_A})
+		sim.KeyDown(key);
+	sim.Frame(0.25);
+	EXPECT_EQ(sim.defaultBufferedKeys(), unconsumed + 1);
+	EXPECT_EQ(std::count(sim.log().begin(), sim.log().end(), "post-step arguments differ from the host's clock"), 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A deliberately flawed vessel module for the host's loader tests; each build leaves out or
 // breaks one piece of what the host requires, or (FAKE_KEYS) takes or hides keys and logs the
-// focus changes it is told of, chosen by a compile definition.
+// focus changes it is told of and any post-step whose arguments are not the host's clock,
+// chosen by a compile definition.
 #include <cstdio>
 
 #include "Orbitersdk.h"
@@ -37,6 +38,11 @@ public:
 		char line[120];
 		snprintf(line, sizeof line, "%s visual destroyed, refcount %d", GetName(), refcount);
 		oapiWriteLog(line);
+	}
+	// A line in the host's log when the post-step's time, step or date disagree with the host's.
+	void clbkPostStep(double simt, double simdt, double mjd) override {
+		if (simt != oapiGetSimTime() || simdt != oapiGetSimStep() || mjd != oapiGetSimMJD())
+			oapiWriteLog(const_cast<char *>("post-step arguments differ from the host's clock"));
 	}
 #endif
 };
