@@ -703,6 +703,13 @@ TEST_F(ServeServer, TheEventStreamIsOnlyForThePageItselfAndIdleClientsCannotLock
 			<< site;
 	}
 	EXPECT_EQ(get("/api/stream?token=" + Token(), "Origin: http://127.0.0.2:" + p + "\r\n"), "HTTP/1.1 403 Forbidden");
+	// Its connection is closed at the refusal: a request sent behind it gets no answer.
+	Raw other(port);
+	const std::string foreign = "GET /api/token HTTP/1.1\r\nHost: " + Host() + "\r\nOrigin: http://127.0.0.2:" + p + "\r\n\r\n";
+	ASSERT_TRUE(other.Send(foreign + foreign));
+	std::string answers = other.ReceiveAll();
+	EXPECT_EQ(StatusLine(answers), "HTTP/1.1 403 Forbidden");
+	EXPECT_EQ(answers.find("HTTP/1.1", 1), std::string::npos) << answers;
 	EXPECT_EQ(get("/api/stream?token=" + Token(), "Sec-Fetch-Site: same-origin\r\nSec-Fetch-Site: same-origin\r\n"),
 	          "HTTP/1.1 403 Forbidden");
 	for (std::string query : {"", "?token=", "?token=0123456789abcdef0123456789abcdef", "?token=a&token=b"})
