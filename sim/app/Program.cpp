@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "app/CommandLine.h"
-#include "inspect/InspectJson.h"
+#include "inspect/Description.h"
 #include "render/Render.h"
 #include "run/Run.h"
 #include "sendra_host/HostError.h"

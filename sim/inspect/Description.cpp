@@ -1,5 +1,5 @@
 // Building the declarations document (what each module declared) from the host's vessel records.
-#include "inspect/InspectJson.h"
+#include "inspect/Description.h"
 
 #include <cmath>
 #include <map>
