@@ -319,6 +319,13 @@ TEST(ScenarioLoader, MojaveWithTheRoverIsPlacedWhereTheFileSays) {
 	EXPECT_DOUBLE_EQ(v->state.arot.z, -54.918 * RAD);
 	EXPECT_EQ(sim.focus(), v);
 	EXPECT_EQ(sim.mjd(), 51982.7357081269);
+	// Given no attitude, a rover rests level: as the real host saved it on the Moon's level ground.
+	host::Simulation moon(root.options());
+	host::LoadScenario(moon, host::ParseScenario(Replace(Fixture("real-host-current-state.scn"), "  AROT 40.839 20.280 72.782\n", ""), "level.scn"));
+	const VECTOR3 level = moon.vessels().at(0)->state.arot * DEG;
+	EXPECT_NEAR(level.x, 40.839, 0.01);
+	EXPECT_NEAR(level.y, 20.280, 0.01);
+	EXPECT_NEAR(level.z, 72.782, 0.01);
 	// The glider's own lines (PRPLEVEL, GEAR, ...) meant nothing to the host. Every line of the block went to the host's parser: 18 lines and END.
 	std::vector<std::string> journal = v->journal.Names();
 	EXPECT_EQ(std::count(journal.begin(), journal.end(), "ParseScenarioLineEx"), 18);

@@ -3,6 +3,8 @@
 // declares more than the arena holds keeps everything, the rest on the heap.
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "FakeRoot.h"
 #include "sendra_host/HostVessel.h"
 #include "sendra_host/Lights.h"
@@ -113,6 +115,12 @@ TEST(VesselHotData, AVesselDeclaringMoreThanItHoldsKeepsEverything) {
 	api->AddBeacon(&spread[1]);
 	EXPECT_EQ(v->beaconBytes, 0u);
 	EXPECT_EQ(api->GetBeacon(6), &spread[1]);
+	// A kilobyte is the most: flags 1024 bytes apart would be a span of 1025.
+	alignas(BEACONLIGHTSPEC) static unsigned char room[1024 + sizeof(BEACONLIGHTSPEC)];
+	Vessel *q = Make(sim, "Q", "Plain");
+	q->iface->AddBeacon(new (room) BEACONLIGHTSPEC{});
+	q->iface->AddBeacon(new (room + 1024) BEACONLIGHTSPEC{});
+	EXPECT_EQ(q->beaconBytes, 0u);
 
 	// Deleting gives back what came from the heap and only that (the sanitizer build sees a
 	// leak or a free of the arena's memory).

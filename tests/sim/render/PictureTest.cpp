@@ -234,13 +234,21 @@ TEST(Pictures, ATriangleWithANearlyLevelEdgeIsDrawnWhereItLies) {
 		}
 	EXPECT_GT(mixed, 100);
 	EXPECT_EQ(otherwise, 0);
+
+	// Whichever corner comes first, a triangle is filled down to its lowest one.
+	scene.triangles = {Tri(_V(0, -1, 0), _V(-1, 1, 0), _V(1, 1, 0), kRed)};
+	image = sim::RenderImage(scene, sim::View::Rear, kWidth, kHeight);
+	v = sim::ViewFor(scene, sim::View::Rear, kWidth, kHeight);
+	sim::Viewpoint::Point tip = v.Project(_V(0, -0.8, 0));
+	EXPECT_GT(Colour(image.At(static_cast<int>(tip.x), static_cast<int>(tip.y))).r, 60);
 }
 
 TEST(Pictures, BeaconsShineInTheirColoursUnlessSomethingHidesThem) {
 	sim::Scene scene;
 	scene.triangles = {Tri(_V(-2, -2, 0), _V(-2, 2, 0), _V(2, -2, 0), COLOUR4{0.5f, 0.5f, 0.5f, 1})};
 	// Seen from behind: the red beacon is in front of the wall, the green one behind it.
-	scene.beacons = {{_V(-1, -1, -0.3), _V(1, 0, 0), 0.1}, {_V(-1, -0.5, 0.4), _V(0, 1, 0), 0.1}};
+	scene.beacons = {{_V(-1, -1, -0.3), _V(1, 0, 0), 0.1}, {_V(-1, -0.5, 0.4), _V(0, 1, 0), 0.1},
+	                 {_V(1, 1, -0.3), _V(1, 0, 0), 0.5}};
 	sim::Scene bare = scene;
 	bare.beacons.clear();
 	sim::Image lit = sim::RenderImage(scene, sim::View::Rear, kWidth, kHeight);
@@ -260,6 +268,18 @@ TEST(Pictures, BeaconsShineInTheirColoursUnlessSomethingHidesThem) {
 	for (int dx = -2; dx <= 2; ++dx)
 		EXPECT_EQ(lit.At(static_cast<int>(green.x) + dx, static_cast<int>(green.y)),
 		          dark.At(static_cast<int>(green.x) + dx, static_cast<int>(green.y)));
+	// A large one over the sky: its glow is round, still tinting the sky near its rim all round.
+	sim::Viewpoint::Point big = v.Project(scene.beacons[2].pos);
+	double rim = 0.95 * 0.5 * v.pixelsPerMetre();
+	for (int k = 0; k < 16; ++k) {
+		int x = static_cast<int>(big.x + rim * std::cos((k + 0.5) * PI / 8));
+		int y = static_cast<int>(big.y + rim * std::sin((k + 0.5) * PI / 8));
+		EXPECT_NE(lit.At(x, y), dark.At(x, y)) << "direction " << k;
+	}
+	// Nor does a light's cone behind the wall show through it.
+	sim::Scene cone = bare;
+	cone.cones = {{_V(-1.5, -1.5, 0.5), _V(1, 0, 0), 0.3, 1, COLOUR4{1, 1, 1, 1}}};
+	EXPECT_TRUE(sim::RenderImage(cone, sim::View::Rear, kWidth, kHeight).pixels == dark.pixels);
 }
 
 TEST(Pictures, TheRoverFillsEveryViewWithoutTouchingTheEdges) {
@@ -423,6 +443,41 @@ TEST(Pictures, AVesselWithoutAVisualIsPosedAsItsVisualWouldBe) {
 	EXPECT_FALSE(b.visual);
 }
 
+// A view frames a mesh where the vessel carries it: its rest pose is set off as its faces are.
+TEST(Pictures, AMeshSetOffFromTheVesselIsFramedWhereItIs) {
+	host::SimOptions o;
+	o.root = sim::DefaultRoot();
+	host::Simulation sim(o);
+	host::LoadScenario(sim, host::ParseScenario(sim_testing::RoverScenario({{"R", 10, 20, 30}}), "test.scn"));
+	Vessel &rover = *sim.focus();
+	const VECTOR3 ahead = _V(0, 0, 20);
+	rover.iface->AddMesh(oapiLoadMeshGlobal("Sendra9"), &ahead);
+	sim::Scene scene = sim::CaptureScene(rover, "");
+	double rest = -INFINITY, faces = -INFINITY;
+	for (const VECTOR3 &p : scene.rest)
+		rest = std::max(rest, p.z);
+	for (const sim::SceneTriangle &t : scene.triangles)
+		for (const VECTOR3 &p : t.p)
+			faces = std::max(faces, p.z);
+	EXPECT_GT(faces, 20);
+	EXPECT_NEAR(rest, faces, 1e-6);
+}
+
+// A face whose corners lie on a line has no side to show, and is left out of the scene.
+TEST(Pictures, AFaceOfNoAreaIsLeftOut) {
+	sim_testing::Scratch s;
+	std::filesystem::create_directories(s / "Config/Vessels");
+	std::filesystem::create_directories(s / "Meshes");
+	s.Write("Config/Vessels/Flat.cfg", "ClassName = Flat\nMeshName = Flat\n");
+	s.Write("Meshes/Flat.msh", "MSHX1\nGROUPS 1\nGEOM 5 2\n0 0 0 0 0 1\n1 0 0 0 0 1\n0 1 0 0 0 1\n2 0 0 0 0 1\n"
+	                           "3 0 0 0 0 1\n0 2 1\n1 3 4\n");
+	host::SimOptions o;
+	o.root = s.dir().string();
+	host::Simulation sim(o);
+	Vessel *v = sim.CreateVessel("F", "Flat", {sim.FindBody("Moon"), 0, 0, 0});
+	EXPECT_EQ(sim::CaptureScene(*v, "").triangles.size(), 1u);
+}
+
 TEST(Pictures, SvgPicturesAreWellFormedDrawings) {
 	sim::Scene scene = SceneAfter("0.1 tap 7\n0.2 tap J\n", 3, sim::View::Iso);
 	std::ostringstream svg;
@@ -433,6 +488,7 @@ TEST(Pictures, SvgPicturesAreWellFormedDrawings) {
 	EXPECT_EQ(doc.elements.front().name, "svg");
 	EXPECT_EQ(doc.elements.front().Attribute("width"), std::to_string(kWidth) + "px");
 	EXPECT_EQ(doc.elements.front().Attribute("height"), std::to_string(kHeight) + "px");
+	EXPECT_EQ(doc.All("radialGradient").size(), scene.beacons.size());  // each beacon's glow
 	// Triangles are cut small for their order: more shapes than the rover has faces in view.
 	EXPECT_GT(doc.All("path").size(), scene.triangles.size() / 2);
 	// Each light's cone is outlined by a convex polygon, with the light at one of its corners

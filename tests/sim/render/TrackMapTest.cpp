@@ -154,10 +154,10 @@ TEST(TrackMap, TheBuiltInDrivesPathIsThinnedByTheRuleOverContouredHills) {
 	EXPECT_EQ(doc.All("path", "class", "heading").size(), 25u);
 }
 
-TEST(TrackMap, PathsAreMetresOfTheSurfaceNorthUp) {
-	// Heading north on level ground at 1 m/s.
+TEST(TrackMap, PathsAreMetresOfTheSurfaceNorthUpAndEastRight) {
+	// Heading north-east on level ground at 1 m/s.
 	Scratch s;
-	s.Write("one.scn", RoverScenario({{"R", 30, -10, 0}}));
+	s.Write("one.scn", RoverScenario({{"R", 30, 0, 45}}));  // on the equator, where the rover's step is true east
 	s.Write("drive.txt", "0 tap NUMPAD8\n0 key ADD down\n2 key ADD up\n");
 	ProgramResult r = s.Run({"one.scn", "--script", "drive.txt", "--duration", "20", "--terrain", "flat"});
 	ASSERT_EQ(r.status, 0) << r.err;
@@ -171,9 +171,14 @@ TEST(TrackMap, PathsAreMetresOfTheSurfaceNorthUp) {
 	double pixelsPerMetre = std::stod(bar->Attribute("data-pixels")) / std::stod(bar->Attribute("data-metres"));
 	std::vector<MapPoint> p = PolylinePoints(*doc.All("polyline", "class", "path").at(0));
 	double dx = p.back().x - p.front().x, dy = p.back().y - p.front().y;
-	EXPECT_NEAR(dx, 0, 0.02);
+	EXPECT_GT(dx, 0);  // east is right
 	EXPECT_LT(dy, 0);  // north is up
-	EXPECT_NEAR(-dy / pixelsPerMetre, driven, driven * 0.002);
+	EXPECT_NEAR(dx, -dy, 0.02);
+	EXPECT_NEAR(std::hypot(dx, dy) / pixelsPerMetre, driven, driven * 0.002);
+	const Element &svg = doc.elements.front();
+	for (const MapPoint &q : p)
+		ASSERT_TRUE(q.x > 0 && q.x < std::stod(svg.Attribute("width")) && q.y > 0 && q.y < std::stod(svg.Attribute("height")))
+		    << q.x << "," << q.y;
 	// Level ground is one mid grey, a little warm.
 	std::vector<uint32_t> shading = Shading(doc);
 	ASSERT_FALSE(shading.empty());

@@ -499,12 +499,13 @@ TEST_F(BadInput, SavesThatWouldLeaveTheOutputFolderOrReplaceAFileAreRefusedBefor
 		{"kept.scn", "./sendra-out/kept.scn: is read-only and is not replaced"},
 		{"away/x.scn", "./sendra-out/away: is a symbolic link"},
 		{"final.scn", "the save 'final.scn' would be replaced by the run's own final.scn"},
-		{"a.scn\n0.3 save a.scn/b.scn", "the save 'a.scn/b.scn' goes into 'a.scn'"},
+		{"a.scn\n1.6 save a.scn/b.scn", "the save 'a.scn/b.scn' goes into 'a.scn'"},
 		{"a\x01" "c.scn", "the save 'a\\x01c.scn' holds a control character"},
 	};
 	for (const auto &[name, message] : saves) {
-		// Into a folder that does not exist yet where the refusal does not depend on it.
-		s.Write("drive.txt", "0.2 tap V\n0.2 save " + name + "\n");
+		// Into a folder that does not exist yet where the refusal does not depend on it; saved
+		// after the first second, whose line a refusal only at the save would let out.
+		s.Write("drive.txt", "0.2 tap V\n1.5 save " + name + "\n");
 		bool inOut = message.rfind("./sendra-out/", 0) == 0;
 		ExpectRefused({"--script", "drive.txt", "--out", inOut ? "./sendra-out" : "fresh/out"},
 		              std::string("drive.txt:") + (name.find('\n') == std::string::npos ? "2: " : "3: ") + message, name);

@@ -59,7 +59,7 @@ TEST(SimPieces, DriveScriptsReadAsUsersWriteThem) {
 		"0.5 key add down\n"
 		"1e1 rudder -1\n"
 		"10 save my runs/saved one.scn\n"
-		"10 focus Rover \xE2\x80\x94 2\n"
+		"10 focus Rover \xE2\x80\x94 2\xEE\x80\x80\n"  // a dash and the first private character
 		"10 afc 5\r\n"
 		"11 tap V # " + std::string(4096 - 11, '-') + "\r\n");  // at the line limit, and its CR
 	ASSERT_EQ(s.events.size(), 7u);
@@ -72,7 +72,7 @@ TEST(SimPieces, DriveScriptsReadAsUsersWriteThem) {
 	EXPECT_EQ(s.events[2].level, -1.0);
 	EXPECT_EQ(s.events[2].t, 10.0);
 	EXPECT_EQ(s.events[3].text, "my runs/saved one.scn");
-	EXPECT_EQ(s.events[4].text, "Rover \xE2\x80\x94 2");
+	EXPECT_EQ(s.events[4].text, "Rover \xE2\x80\x94 2\xEE\x80\x80");
 	EXPECT_EQ(s.events[5].kind, K::Afc);
 	EXPECT_EQ(sim::DescribeEvent(s.events[5]), "afc 5");
 	EXPECT_TRUE(Parse("").events.empty());
@@ -80,6 +80,7 @@ TEST(SimPieces, DriveScriptsReadAsUsersWriteThem) {
 	// Text that is not a drive script is refused with its line.
 	EXPECT_EQ(ParseError("1 tap V\n\xF0\x9F\x98\n"), "s.txt:2: the line is not UTF-8 text");
 	EXPECT_EQ(ParseError("1 tap \xC0\xAF\n"), "s.txt:1: the line is not UTF-8 text");  // overlong '/'
+	EXPECT_EQ(ParseError("1 tap \xED\xBF\xBF\n"), "s.txt:1: the line is not UTF-8 text");  // the last surrogate
 	EXPECT_EQ(ParseError(std::string("1 tap V\0\n", 9)), "s.txt:1: the line contains a NUL byte");
 	EXPECT_EQ(ParseError("1 tap V\n" + std::string(5000, 'x')), "s.txt:2: the line is longer than 4096 bytes");
 	EXPECT_EQ(ParseError("1e400 tap V\n"), "s.txt:1: the time '1e400' is not a finite number of seconds >= 0");

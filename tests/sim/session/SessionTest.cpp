@@ -59,7 +59,7 @@ TEST(Session, ADriveDeliversEachEventInTheFirstFrameThatReachesIt) {
 	std::ostringstream err;
 	sim::DriveOptions o;
 	o.session = Flat();
-	o.dts = {0.01, 0.03};  // frames end at 0.01 0.04 0.05 0.08 0.09 0.12
+	o.dts = {0.01, 0.03, 0.01};  // frames end at 0.01 0.04 0.05 0.06 0.09 0.10
 	o.duration = 0.1;
 	std::istringstream text("0.04 tap NUMPAD8\n0.04 key ADD down\n0.05 rudder -1\n0.08 tap J\n0.2 tap 1\n0.2 tap 2\n");
 	sim::Session session(o.session, err);
