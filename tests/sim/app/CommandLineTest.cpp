@@ -79,6 +79,7 @@ TEST(CommandLine, OptionsMayStandBeforeOrAfterTheCommandAndEachCommandTakesItsOw
 	          "commands are run, inspect, render, serve and help)");
 	// An option where a value is due, an extra word after help, a port with a host name.
 	EXPECT_EQ(UsageError({"--duration", "--out", "X"}), "--duration needs a value");
+	EXPECT_EQ(Parse({"--out", "--odd"}).run.out, "--odd");  // no option's name: a value
 	EXPECT_EQ(UsageError({"help", "run", "extra"}), "unexpected argument 'extra': help is about one command at most");
 	EXPECT_EQ(UsageError({"serve", "--allow-host", "rover.lan:8080"}),
 	          "--allow-host: 'rover.lan:8080' has a port; give the name alone, as pages reach the server on its own port");
