@@ -145,17 +145,23 @@ TEST(OutputCommit, AKillWhileTheOutputsArePutInPlaceIsUndoneByTheNextRunAndRunsN
 	EXPECT_EQ(Changed(t.old, Tree(t.s / "o")), 1u);
 	EXPECT_EQ(t.s.Run({"--script", "missing.txt", "--out", "o"}).status, 3);
 	EXPECT_EQ(Diff(Tree(t.s / "o"), t.old), "");
-	// A journal that is not one (one that would lead out of the folder) is no licence to move or
-	// remove anything.
+	// A journal that is not one (one that would lead out of the folder, or one too long to be
+	// read, beyond a mebibyte) is no licence to move or remove anything.
 	fs::create_directory(t.s / "o/.sendra-staging-zzzzzz");
 	t.s.Write("o/.sendra-staging-zzzzzz/b0", "kept");
-	t.s.Write("o/.sendra-staging-zzzzzz/journal", "0 1 ../outside.scn\n");
-	r = t.s.Run(t.a);
-	EXPECT_EQ(r.status, 3);
-	EXPECT_EQ(LastLine(r.err), "sendra-sim: o: cannot put back the outputs of a run that ended while it put them in "
-	                           "place (journal: line 1 is not one of a journal); they are kept in o/.sendra-staging-zzzzzz");
-	EXPECT_EQ(t.s.Read("o/.sendra-staging-zzzzzz/b0"), "kept");
-	EXPECT_FALSE(fs::exists(t.s / "outside.scn"));
+	for (size_t size : {size_t{0}, size_t{1} << 20, (size_t{1} << 20) + 1}) {
+		std::string journal = "0 1 ../outside.scn\n";
+		journal.resize(std::max(journal.size(), size), '\n');
+		t.s.Write("o/.sendra-staging-zzzzzz/journal", journal);
+		r = t.s.Run(t.a);
+		EXPECT_EQ(r.status, 3);
+		EXPECT_EQ(LastLine(r.err), "sendra-sim: o: cannot put back the outputs of a run that ended while it put them in "
+		                           "place (journal: " +
+		                               std::string(size > 1 << 20 ? "larger than a journal is" : "line 1 is not one of a journal") +
+		                               "); they are kept in o/.sendra-staging-zzzzzz");
+		EXPECT_EQ(t.s.Read("o/.sendra-staging-zzzzzz/b0"), "kept");
+		EXPECT_FALSE(fs::exists(t.s / "outside.scn"));
+	}
 	fs::remove_all(t.s / "o/.sendra-staging-zzzzzz");
 
 	// A second run while one puts its outputs in place ends at once; the first completes.
