@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -308,6 +309,8 @@ TEST_F(ServeServer, ServesThePageTheSessionTheMeshTheTerrainAndTheState) {
 	ASSERT_TRUE(page);
 	EXPECT_EQ(page->status, 200);
 	EXPECT_EQ(page->body, kPage);
+	EXPECT_EQ(page->get_header_value("Referrer-Policy"), "no-referrer");
+	EXPECT_EQ(page->get_header_value("X-Content-Type-Options"), "nosniff");
 
 	json s = json::parse(client->Get("/api/session")->body);
 	EXPECT_EQ(s["vessel"]["name"], "Sendra-1");
@@ -598,6 +601,20 @@ TEST_F(ServeServer, AStalledPageIsToldItFellBehindThenDroppedWithItsKeysWhileOth
 	EXPECT_EQ(frames.back(), session->simulation().frameCount());
 }
 
+// The documented bound of a tab that reads its event stream too slowly: what waits for it.
+TEST(ServeHub, ATabThatTakesNothingFallsBehindOnceSixteenMegabytesOfFramesWaitForIt) {
+	sim::ServeHub hub{sim::ServeHub::Limits()};
+	auto tab = hub.Subscribe();
+	sim::ServeHub::FreshState fresh{[](bool) { return std::string("event: reset\ndata: {}\n\n"); }, nullptr, 0};
+	hub.Broadcast(nullptr, fresh);
+	auto frame = std::make_shared<const std::string>(size_t{256} << 10, 'f');
+	size_t sent = 0;
+	for (; hub.fellBehind() == 0 && sent < (size_t{64} << 20); sent += frame->size())
+		hub.Broadcast(frame, fresh);
+	EXPECT_GT(sent, size_t{15} << 20);
+	EXPECT_LE(sent, size_t{16} << 20);
+}
+
 // The events of a raw HTTP/1.0 stream's text (no chunks): {event, data} in order.
 std::vector<std::pair<std::string, std::string>> RawEvents(const std::string &t) {
 	std::vector<std::pair<std::string, std::string>> events;
@@ -754,6 +771,7 @@ TEST_F(ServeServer, PagesBeyondTheLimitAreTurnedAwayAndStopEndsEveryStream) {
 	httplib::Result third = client->Get("/api/stream?token=" + Token());
 	ASSERT_TRUE(third);
 	EXPECT_EQ(third->status, 503);
+	EXPECT_EQ(third->get_header_value("Connection"), "close") << "it holds no connection either";
 	// The input and the documents are still served with every stream open.
 	EXPECT_EQ(Input(Key(a.Token(), "KeyJ", true)), 204);
 	EXPECT_EQ(client->Get("/api/state")->status, 200);
@@ -763,10 +781,34 @@ TEST_F(ServeServer, PagesBeyondTheLimitAreTurnedAwayAndStopEndsEveryStream) {
 		std::this_thread::sleep_for(std::chrono::milliseconds(10));
 	EXPECT_TRUE(a.ended());
 	EXPECT_TRUE(b.ended());
+	EXPECT_FALSE(Raw(port).connected()) << "no longer listening";
 }
 
 TEST_F(ServeServer, AFileIsAnsweredWholeHoweverManyRangesAreAskedFor) {
 	Start();
+	// A file that is there but cannot be opened (no descriptor is left) is not found, and the
+	// connection goes on. Nothing else opens or closes one meanwhile: this comes first.
+	Raw raw(port);
+	auto head = [&] {
+		std::string got;
+		if (raw.Send("HEAD /app.js HTTP/1.1\r\nHost: " + Host() + "\r\n\r\n"))
+			for (std::string part = "-"; !part.empty() && got.find("\r\n\r\n") == std::string::npos;)
+				got += part = raw.Receive();
+		return StatusLine(got);
+	};
+	ASSERT_EQ(head(), "HTTP/1.1 200 OK");
+	rlimit files{};
+	::getrlimit(RLIMIT_NOFILE, &files);
+	rlimit none = files;
+	int lowest = ::socket(AF_INET, SOCK_STREAM, 0);  // the lowest free descriptor
+	::close(lowest);
+	none.rlim_cur = static_cast<rlim_t>(lowest);
+	::setrlimit(RLIMIT_NOFILE, &none);
+	std::string status = head();
+	::setrlimit(RLIMIT_NOFILE, &files);
+	EXPECT_EQ(status, "HTTP/1.1 404 Not Found");
+	EXPECT_EQ(head(), "HTTP/1.1 200 OK");
+
 	std::string ranges = "bytes=0-99";
 	for (int i = 0; i < 500; ++i)
 		ranges += ",0-" + std::to_string(Script().size() - 1);
