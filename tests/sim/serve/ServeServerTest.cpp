@@ -959,6 +959,9 @@ TEST_F(ServeServer, APathWithAControlCharacterIsRefused) {
 }
 
 TEST_F(ServeServer, SavesGoToTheNextFreeNameAndNeverReplaceAFile) {
+	// A scenario whose name makes a hidden file gives the saves the program's name instead.
+	scenario = (folder.path / ".rover.scn").string();
+	std::ofstream(*scenario) << sim_testing::RoverScenario({{"Sendra-1", 23.47, 0.67, 0}});
 	Start();
 	Frames(30);
 	fs::path dir = folder.path;
@@ -976,11 +979,11 @@ TEST_F(ServeServer, SavesGoToTheNextFreeNameAndNeverReplaceAFile) {
 	EXPECT_EQ(back.vessels[0].name, "Sendra-1");
 	EXPECT_EQ(back.focus, "Sendra-1");
 	EXPECT_NEAR(back.mjd, 60000 + 0.5 / 86400, 1e-9);
-	// Only the saves and the page are left: no temporary files.
+	// Only the scenario, the saves and the page are left: no temporary files.
 	size_t files = 0;
 	for (const auto &e : fs::directory_iterator(dir))
 		files += e.is_regular_file();
-	EXPECT_EQ(files, 3u);
+	EXPECT_EQ(files, 4u);
 }
 
 }  // namespace
