@@ -77,6 +77,7 @@ struct HttpServer::Impl {
 	std::map<Connection *, Live> live;
 	uint64_t uses = 0;
 	bool stopped = false;
+	bool listening = false;  // from Start until Stop has closed the acceptor
 
 	// Declared after what the connections use: destroying the context destroys the
 	// connections its handlers still hold.
@@ -560,6 +561,7 @@ bool HttpServer::ExposedBeyondThisMachine() const {
 
 void HttpServer::Start() {
 	Impl &s = *impl_;
+	s.listening = true;
 	s.Accept();
 	for (int i = 0; i < kThreads; ++i)
 		s.threads.emplace_back([&s] {
@@ -591,12 +593,18 @@ void HttpServer::Stop() {
 		beast::error_code ignored;
 		s.acceptor.close(ignored);
 		s.retry.cancel();
+		std::lock_guard<std::mutex> lock(s.mutex);
+		s.listening = false;
+		s.changed.notify_all();
 	});
 	for (auto &c : open)
 		c->Close();
 	open.clear();
 	if (!s.threads.empty()) {
 		std::unique_lock<std::mutex> lock(s.mutex);
+		// The streams may all have ended before the acceptor's turn came: once Stop returns,
+		// nothing more is accepted.
+		s.changed.wait(lock, [&s] { return !s.listening; });
 		s.changed.wait_for(lock, kStopWait, [&s] { return s.live.empty(); });
 	}
 	s.ioc.stop();

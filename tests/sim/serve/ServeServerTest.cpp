@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -308,6 +309,8 @@ TEST_F(ServeServer, ServesThePageTheSessionTheMeshTheTerrainAndTheState) {
 	ASSERT_TRUE(page);
 	EXPECT_EQ(page->status, 200);
 	EXPECT_EQ(page->body, kPage);
+	EXPECT_EQ(page->get_header_value("Referrer-Policy"), "no-referrer");
+	EXPECT_EQ(page->get_header_value("X-Content-Type-Options"), "nosniff");
 
 	json s = json::parse(client->Get("/api/session")->body);
 	EXPECT_EQ(s["vessel"]["name"], "Sendra-1");
@@ -598,6 +601,20 @@ TEST_F(ServeServer, AStalledPageIsToldItFellBehindThenDroppedWithItsKeysWhileOth
 	EXPECT_EQ(frames.back(), session->simulation().frameCount());
 }
 
+// The documented bound of a tab that reads its event stream too slowly: what waits for it.
+TEST(ServeHub, ATabThatTakesNothingFallsBehindOnceSixteenMegabytesOfFramesWaitForIt) {
+	sim::ServeHub hub{sim::ServeHub::Limits()};
+	auto tab = hub.Subscribe();
+	sim::ServeHub::FreshState fresh{[](bool) { return std::string("event: reset\ndata: {}\n\n"); }, nullptr, 0};
+	hub.Broadcast(nullptr, fresh);
+	auto frame = std::make_shared<const std::string>(size_t{256} << 10, 'f');
+	size_t sent = 0;
+	for (; hub.fellBehind() == 0 && sent < (size_t{64} << 20); sent += frame->size())
+		hub.Broadcast(frame, fresh);
+	EXPECT_GT(sent, size_t{15} << 20);
+	EXPECT_LE(sent, size_t{16} << 20);
+}
+
 // The events of a raw HTTP/1.0 stream's text (no chunks): {event, data} in order.
 std::vector<std::pair<std::string, std::string>> RawEvents(const std::string &t) {
 	std::vector<std::pair<std::string, std::string>> events;
@@ -754,6 +771,7 @@ TEST_F(ServeServer, PagesBeyondTheLimitAreTurnedAwayAndStopEndsEveryStream) {
 	httplib::Result third = client->Get("/api/stream?token=" + Token());
 	ASSERT_TRUE(third);
 	EXPECT_EQ(third->status, 503);
+	EXPECT_EQ(third->get_header_value("Connection"), "close") << "it holds no connection either";
 	// The input and the documents are still served with every stream open.
 	EXPECT_EQ(Input(Key(a.Token(), "KeyJ", true)), 204);
 	EXPECT_EQ(client->Get("/api/state")->status, 200);
@@ -763,10 +781,38 @@ TEST_F(ServeServer, PagesBeyondTheLimitAreTurnedAwayAndStopEndsEveryStream) {
 		std::this_thread::sleep_for(std::chrono::milliseconds(10));
 	EXPECT_TRUE(a.ended());
 	EXPECT_TRUE(b.ended());
+	EXPECT_FALSE(Raw(port).connected()) << "no longer listening";
 }
 
 TEST_F(ServeServer, AFileIsAnsweredWholeHoweverManyRangesAreAskedFor) {
 	Start();
+	// A file that is there but cannot be opened (no descriptor is left) is not found, and the
+	// connection goes on. First a request that opens no file, so that none is closing.
+	Raw raw(port);
+	auto head = [&](const std::string &path) {
+		std::string got;
+		if (raw.Send("HEAD " + path + " HTTP/1.1\r\nHost: " + Host() + "\r\n\r\n"))
+			for (std::string part = "-"; !part.empty() && got.find("\r\n\r\n") == std::string::npos;)
+				got += part = raw.Receive();
+		return StatusLine(got);
+	};
+	ASSERT_EQ(head("/api/state"), "HTTP/1.1 200 OK");
+	rlimit files{};
+	::getrlimit(RLIMIT_NOFILE, &files);
+	std::string status;
+	int tries = 0;
+	do {  // a descriptor that the process closes meanwhile lets the file open: try again
+		rlimit none = files;
+		int lowest = ::socket(AF_INET, SOCK_STREAM, 0);  // the lowest free descriptor
+		::close(lowest);
+		none.rlim_cur = static_cast<rlim_t>(lowest);
+		::setrlimit(RLIMIT_NOFILE, &none);
+		status = head("/app.js");
+		::setrlimit(RLIMIT_NOFILE, &files);
+	} while (++tries < 5 && status == "HTTP/1.1 200 OK");
+	EXPECT_EQ(status, "HTTP/1.1 404 Not Found");
+	EXPECT_EQ(head("/app.js"), "HTTP/1.1 200 OK");
+
 	std::string ranges = "bytes=0-99";
 	for (int i = 0; i < 500; ++i)
 		ranges += ",0-" + std::to_string(Script().size() - 1);
@@ -917,6 +963,9 @@ TEST_F(ServeServer, APathWithAControlCharacterIsRefused) {
 }
 
 TEST_F(ServeServer, SavesGoToTheNextFreeNameAndNeverReplaceAFile) {
+	// A scenario whose name makes a hidden file gives the saves the program's name instead.
+	scenario = (folder.path / ".rover.scn").string();
+	std::ofstream(*scenario) << sim_testing::RoverScenario({{"Sendra-1", 23.47, 0.67, 0}});
 	Start();
 	Frames(30);
 	fs::path dir = folder.path;
@@ -934,11 +983,11 @@ TEST_F(ServeServer, SavesGoToTheNextFreeNameAndNeverReplaceAFile) {
 	EXPECT_EQ(back.vessels[0].name, "Sendra-1");
 	EXPECT_EQ(back.focus, "Sendra-1");
 	EXPECT_NEAR(back.mjd, 60000 + 0.5 / 86400, 1e-9);
-	// Only the saves and the page are left: no temporary files.
+	// Only the scenario, the saves and the page are left: no temporary files.
 	size_t files = 0;
 	for (const auto &e : fs::directory_iterator(dir))
 		files += e.is_regular_file();
-	EXPECT_EQ(files, 3u);
+	EXPECT_EQ(files, 4u);
 }
 
 }  // namespace
