@@ -604,13 +604,16 @@ void HttpServer::Stop() {
 		std::unique_lock<std::mutex> lock(s.mutex);
 		// The streams may all have ended before the acceptor's turn came: once Stop returns,
 		// nothing more is accepted.
-		s.changed.wait(lock, [&s] { return !s.listening; });
+		s.changed.wait_for(lock, kStopWait, [&s] { return !s.listening; });
 		s.changed.wait_for(lock, kStopWait, [&s] { return s.live.empty(); });
 	}
 	s.ioc.stop();
 	for (std::thread &t : s.threads)
 		t.join();
 	s.threads.clear();
+	// Closed here if its task never ran; no thread is left to race this.
+	beast::error_code ignored;
+	s.acceptor.close(ignored);
 }
 
 
