@@ -611,9 +611,6 @@ void HttpServer::Stop() {
 	for (std::thread &t : s.threads)
 		t.join();
 	s.threads.clear();
-	// Closed here if its task never ran; no thread is left to race this.
-	beast::error_code ignored;
-	s.acceptor.close(ignored);
 }
 
 
