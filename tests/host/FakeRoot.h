@@ -7,6 +7,9 @@
 #include <fstream>
 #include <string>
 
+#include "sendra_host/HostVessel.h"
+#include "sendra_host/Simulation.h"
+
 namespace fs = std::filesystem;
 
 // An Orbiter-style root with one vessel class per fake module.
@@ -30,4 +33,21 @@ public:
 private:
 	fs::path dir_;
 	static inline int counter_ = 0;
+};
+
+// A simulation of a root with one class, "Plain", that loads no module, and one vessel of it,
+// "P", landed on the Moon: the host's own defaults with nothing in front of them.
+struct PlainWorld {
+	PlainWorld() : sim(Options(root)), vessel(sim.CreateVessel("P", "Plain", {sim.FindBody("Moon"), 0, 0, 0})) {}
+
+	static host::SimOptions Options(FakeRoot &root) {
+		root.Write("Config/Vessels/Plain.cfg", "ClassName = Plain\n");
+		host::SimOptions o;
+		o.root = root.path();
+		return o;
+	}
+
+	FakeRoot root;
+	host::Simulation sim;
+	Vessel *vessel;
 };

@@ -37,14 +37,8 @@ TEST(Journal, KeepsTheNewestEntriesInOrderWithinItsCapacity) {
 }
 
 TEST(Journal, NamesTheDefaultsAModuleCallsThrough) {
-	FakeRoot root;
-	root.Write("Config/Vessels/Plain.cfg", "ClassName = Plain\n");
-	host::SimOptions o;
-	o.root = root.path();
-	host::Simulation sim(o);
-	host::LandedPosition at;
-	at.body = sim.FindBody("Moon");
-	Vessel *v = sim.CreateVessel("P", "Plain", at);
+	PlainWorld world;
+	Vessel *v = world.vessel;
 	// The radiation force on a vessel of the default size, 10 m, from its centre.
 	VESSEL3 base(v, 1);
 	v->journal.Clear();

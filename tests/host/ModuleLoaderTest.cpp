@@ -146,12 +146,8 @@ TEST(ConfigItems, AreReadAsOrbiterReadsThem) {
 // A module that passes a callback on to its base class gets the SDK's answer: not handled,
 // no key taken; the generic cockpit is the one exception.
 TEST(VesselCallbacks, TheBaseClassesAnswerAsTheSdksDo) {
-	FakeRoot root;
-	root.Write("Config/Vessels/Plain.cfg", "ClassName = Plain\n");
-	host::SimOptions o;
-	o.root = root.path();
-	host::Simulation sim(o);
-	Vessel *v = sim.CreateVessel("P", "Plain", {sim.FindBody("Moon"), 0, 0, 0});
+	PlainWorld world;
+	Vessel *v = world.vessel;
 	VESSEL3 base(v, 1);
 	char kstate[256] = {};
 	VECTOR3 p{};

@@ -55,12 +55,9 @@ TEST(VesselHotData, HoldsARoversFrameData) {
 }
 
 TEST(VesselHotData, AVesselDeclaringMoreThanItHoldsKeepsEverything) {
-	FakeRoot root;
-	root.Write("Config/Vessels/Plain.cfg", "ClassName = Plain\n");
-	host::SimOptions o;
-	o.root = root.path();
-	host::Simulation sim(o);
-	Vessel *v = Make(sim, "P", "Plain");
+	PlainWorld world;
+	host::Simulation &sim = world.sim;
+	Vessel *v = world.vessel;
 	VESSEL *api = v->iface;
 
 	const UINT n = 193;  // the 193rd begins a fourth word of change marks
