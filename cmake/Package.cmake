@@ -4,9 +4,10 @@
 #    Linux, with Modules/libSendra2016.so for the stand-in host.
 #  - Sendra2016-<version>-win32-msvc.zip: the same from the Visual Studio build against the real
 #    SDK (ORBITER_SDK_DIR), with Modules/Sendra2016.dll.
-#  - Sendra2016-<version>-win32.zip, the players' package: `cmake --build build --target
-#    package_win32` on Linux, with the Sendra2016.dll of tools/windows-dll.sh
-#    (cmake/Win32Package.cmake).
+#  - Sendra2016-<version>-win32.zip and -win64.zip, the players' packages: `cmake --build build
+#    --target package_win32` (Orbiter 2016 and today's 32-bit Orbiter) and `package_win64`
+#    (today's 64-bit Orbiter) on Linux, each with the Sendra2016.dll of its architecture built
+#    in the Visual C++ ABI (cmake/WindowsPackage.cmake).
 if(MINGW)
   # A g++ build cannot link against orbiter.exe, whose C++ exports carry MSVC's names, so its
   # DLL runs only in the stand-in host: it is no add-on for players.
@@ -30,10 +31,20 @@ set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 include(CPack)
 
 if(NOT ORBITER_SDK_DIR AND NOT WIN32)
-  add_custom_target(package_win32
-    COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DWORK=${CMAKE_BINARY_DIR}/win32
-            -DZIP=${CMAKE_BINARY_DIR}/Sendra2016-${PROJECT_VERSION}-win32.zip
-            -P ${CMAKE_SOURCE_DIR}/cmake/Win32Package.cmake
-    USES_TERMINAL
-    COMMENT "Building Sendra2016.dll for Orbiter 2016 and Sendra2016-${PROJECT_VERSION}-win32.zip")
+  # The players' packages, each DLL built in a folder of its own below this build's.
+  find_program(SENDRA_CMARK cmark-gfm)
+  foreach(arch i686 x86_64)
+    if(arch STREQUAL "i686")
+      set(suffix win32)
+    else()
+      set(suffix win64)
+    endif()
+    add_custom_target(package_${suffix}
+      COMMAND ${CMAKE_COMMAND} -DARCH=${arch} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DBUILD=${CMAKE_BINARY_DIR}/windows-${arch}
+              -DGENERATOR=${CMAKE_GENERATOR} -DCMARK=${SENDRA_CMARK} -DLAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}
+              -DZIP=${CMAKE_BINARY_DIR}/Sendra2016-${PROJECT_VERSION}-${suffix}.zip
+              -P ${CMAKE_SOURCE_DIR}/cmake/WindowsPackage.cmake
+      USES_TERMINAL
+      COMMENT "Building the ${arch} Sendra2016.dll and Sendra2016-${PROJECT_VERSION}-${suffix}.zip")
+  endforeach()
 endif()

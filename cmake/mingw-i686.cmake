@@ -1,5 +1,5 @@
 # Cross-compiling for 32-bit Windows with Debian's mingw-w64 (g++-mingw-w64-i686): the stand-in
-# host and its drive around the players' 32-bit DLL (tools/msvc-abi-drive.sh --arch i686).
+# host and its drive around the players' 32-bit DLL (tools/windows/msvc-abi-drive.sh i686).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)

@@ -3,13 +3,15 @@
 // copy with the stand-in's module added, for the players' package, whose DLL it cannot load).
 // Built once for each package: SENDRA_PACKAGE_ROOT is the unpacked tree, SENDRA_HOST_ROOT the
 // root the host loads from, SENDRA_PACKAGED_MODULE the module's path in the package,
-// SENDRA_BUILT_MODULE the module the build made, and SENDRA_PACKAGE_CRLF 1 when the package's
-// readme, manual and scenarios have Windows line ends (the players' package).
+// SENDRA_BUILT_MODULE the module the build made, SENDRA_VERSION the project's version, and
+// SENDRA_WINDOWS_PACKAGE 1 for a players' package, whose readme and scenarios have Windows line
+// ends and whose manual is the HTML page made from the Markdown of assets/, with them too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -26,7 +28,8 @@ namespace {
 const fs::path kPackage = SENDRA_PACKAGE_ROOT;
 const fs::path kHostRoot = SENDRA_HOST_ROOT;
 const fs::path kAssets = SENDRA_ASSETS;
-const bool kCrlf = SENDRA_PACKAGE_CRLF;
+const bool kWindows = SENDRA_WINDOWS_PACKAGE;
+const std::string kManual = "Doc/Sendra2016.md";
 
 // The regular files under dir, as paths relative to it with '/'.
 std::set<std::string> Files(const fs::path &dir) {
@@ -93,36 +96,118 @@ struct PackagedSession {
 	host::ScenarioFile file;
 };
 
+// Text as read with its CR LF line ends made LF, and whether every line end was CR LF.
+std::string Lf(std::string text) {
+	for (size_t at; (at = text.find("\r\n")) != std::string::npos;)
+		text.erase(at, 1);
+	return text;
+}
+bool AllCrlf(const std::string &text) {
+	return std::count(text.begin(), text.end(), '\n') == std::count(text.begin(), text.end(), '\r');
+}
+
 TEST(Package, HoldsTheModuleAndEveryAssetAtTheirOrbiterPaths) {
-	std::set<std::string> expected = Files(kAssets);
+	const std::set<std::string> assets = Files(kAssets);
+	for (const std::string &required :
+	     {std::string("Config/Vessels/Sendra2016.cfg"), std::string("Meshes/Sendra9.msh"), kManual,
+	      std::string("Sendra2016-readme.txt")})
+		EXPECT_EQ(assets.count(required), 1u) << required << " is missing from assets/";
+	std::set<std::string> expected = assets;
 	const std::string module = SENDRA_PACKAGED_MODULE;
 	expected.insert(module);
+	if (kWindows) {
+		expected.erase(kManual);
+		expected.insert("Doc/Sendra2016.html");
+	}
 	EXPECT_EQ(Files(kPackage), expected);
-
-	for (const char *required :
-	     {"Config/Vessels/Sendra2016.cfg", "Meshes/Sendra9.msh", "Doc/Sendra2016.md", "Sendra2016-readme.txt"})
-		EXPECT_EQ(expected.count(required), 1u) << required << " is missing from assets/";
 	EXPECT_GE(PackagedScenarios().size(), 3u);
 
-	// Byte for byte what the source tree and the build hold; in the players' package the readme,
-	// the manual and the scenarios with CRLF for every line end.
-	auto lf = [](std::string text) {
-		for (size_t at; (at = text.find("\r\n")) != std::string::npos;)
-			text.erase(at, 1);
-		return text;
-	};
-	for (const std::string &rel : Files(kAssets)) {
+	// Byte for byte what the source tree and the build hold; in a players' package the readme
+	// and the scenarios with CRLF for every line end.
+	for (const std::string &rel : assets) {
+		if (kWindows && rel == kManual)
+			continue;  // its page: ManualIsAPageMadeFromTheMarkdown
 		const std::string packaged = ReadAll(kPackage / rel), source = ReadAll(kAssets / rel);
 		const std::string ext = fs::path(rel).extension().string();
-		if (kCrlf && (ext == ".txt" || ext == ".md" || ext == ".scn")) {
-			EXPECT_EQ(lf(packaged), lf(source)) << rel;
-			EXPECT_EQ(std::count(packaged.begin(), packaged.end(), '\n'), std::count(packaged.begin(), packaged.end(), '\r'))
-			    << rel << " has a line end without CR";
+		if (kWindows && (ext == ".txt" || ext == ".scn")) {
+			EXPECT_EQ(Lf(packaged), Lf(source)) << rel;
+			EXPECT_TRUE(AllCrlf(packaged)) << rel << " has a line end without CR";
 		} else {
 			EXPECT_EQ(packaged, source) << rel;
 		}
 	}
 	EXPECT_EQ(ReadAll(kPackage / module), ReadAll(SENDRA_BUILT_MODULE));
+}
+
+#if SENDRA_WINDOWS_PACKAGE
+// The page opens by a double click: a whole HTML document in UTF-8 with Windows line ends, and
+// every heading, table row and code block of the Markdown made into its element, none left as
+// Markdown text.
+TEST(Package, ManualIsAPageMadeFromTheMarkdown) {
+	const std::string page = ReadAll(kPackage / "Doc" / "Sendra2016.html");
+	const std::string markdown = Lf(ReadAll(kAssets / kManual));
+	EXPECT_EQ(page.rfind("<!DOCTYPE html>\r\n", 0), 0u);
+	EXPECT_NE(page.find("<meta charset=\"utf-8\">"), std::string::npos);
+	EXPECT_NE(page.find("</body>\r\n</html>\r\n"), std::string::npos);
+	EXPECT_TRUE(AllCrlf(page));
+
+	auto count = [&](const std::string &what) {
+		size_t n = 0;
+		for (size_t at = page.find(what); at != std::string::npos; at = page.find(what, at + 1))
+			++n;
+		return n;
+	};
+	std::istringstream lines(markdown);
+	std::string line;
+	size_t rows = 0, fences = 0, headings = 0;
+	bool title = false;
+	while (std::getline(lines, line)) {
+		std::smatch m;
+		if (std::regex_match(line, m, std::regex("(#{1,6}) (.*)"))) {
+			const std::string level = std::to_string(m[1].length());
+			EXPECT_NE(page.find("<h" + level + ">" + m[2].str() + "</h" + level + ">"), std::string::npos) << line;
+			if (!title) {
+				EXPECT_NE(page.find("<title>" + m[2].str() + "</title>"), std::string::npos) << line;
+				title = true;
+			}
+			++headings;
+		} else if (line.rfind("|", 0) == 0 && !std::regex_match(line, std::regex("\\|[-|: ]+"))) {
+			++rows;
+		} else if (line.rfind("```", 0) == 0) {
+			++fences;
+		}
+	}
+	EXPECT_GE(headings, 5u);
+	EXPECT_GE(rows, 10u);
+	EXPECT_EQ(count("<tr>"), rows);
+	EXPECT_EQ(count("<pre>"), fences / 2);
+	EXPECT_EQ(count("|---"), 0u);
+	EXPECT_EQ(count("```"), 0u);
+	EXPECT_EQ(count("**"), 0u);
+}
+#endif
+
+// The readme names the release as the build and the module do: "Version <the project's>,
+// <day> <month> <year>" of the date ModuleDate gives ("Jul  2 2018" for "2 July 2018").
+TEST(Package, ReadmeNamesTheVersionAndTheModulesDate) {
+	PackagedSession s(kPackage / "Scenarios" / "Sendra2016" / "Rover at rest.scn");
+	ASSERT_FALSE(s.sim.vessels().empty());
+	ASSERT_NE(s.sim.vessels().front()->module, nullptr);
+	std::smatch date;
+	const std::string moduleDate = s.sim.vessels().front()->module->date();
+	ASSERT_TRUE(std::regex_match(moduleDate, date, std::regex("([A-Z][a-z]{2}) +([0-9]{1,2}) ([0-9]{4})"))) << moduleDate;
+
+	std::istringstream readme(Lf(ReadAll(kPackage / "Sendra2016-readme.txt")));
+	std::string line;
+	std::smatch m;
+	bool found = false;
+	while (!found && std::getline(readme, line))
+		found = std::regex_match(line, m, std::regex("Version ([0-9.]+), ([0-9]{1,2}) ([A-Z][a-z]+) ([0-9]{4})"));
+	ASSERT_TRUE(found) << "no line 'Version <version>, <day> <month> <year>' in the readme";
+	EXPECT_EQ(m[1].str(), SENDRA_VERSION);
+	EXPECT_EQ(m[2].str(), date[2].str());
+	EXPECT_EQ(m[3].str().substr(0, 3), date[1].str());
+	EXPECT_EQ(m[4].str(), date[3].str());
 }
 
 TEST(Package, EveryScenarioLoadsFromTheUnpackedTreeAlone) {

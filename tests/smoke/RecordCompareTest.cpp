@@ -1,5 +1,5 @@
-// The comparison of drive records that tools/msvc-abi-drive.sh relies on: what must be equal is
-// equal, what may round differently agrees within the tolerance and no further.
+// The comparison of drive records that tools/windows/msvc-abi-drive.sh relies on: what must be
+// equal is equal, what may round differently agrees within the tolerance and no further.
 #include <gtest/gtest.h>
 
 #include <sstream>

@@ -4,8 +4,8 @@
 // unloading, and a rover whose saved line is the longest the module writes. Runs on Linux and, built with mingw-w64, as a Windows program under wine, where
 // it checks the Windows-only code of the module (its DllMain, GetProcAddress on itself, the
 // export names). Prints every check; exits non-zero if any failed. With --record it also
-// writes the drive's record, which tools/msvc-abi-drive.sh compares between this build and the
-// Visual C++ ABI build of the module driven under wine.
+// writes the drive's record, which tools/windows/msvc-abi-drive.sh compares between this build
+// and the Visual C++ ABI build of the module driven under wine.
 //
 // Usage: module_smoke <orbiter-root> <scenario-to-write> [--record FILE]
 #include <algorithm>

@@ -1,8 +1,8 @@
 // The bridge between the stand-in host, built by g++ for Windows in the GNU C++ ABI, and
-// Sendra2016.dll built by clang in the Visual C++ ABI (tools/windows-dll.sh), for x86-64 or for
-// i686, linked into orbiter.exe with module_smoke (tools/msvc-abi-drive.sh). The module calls
-// most host functions unchanged under their Visual C++ names: orbiter.exe's export .def
-// (tools/windows/msvc-bridge-def.sh) forwards each to the host's own function. What is here is
+// Sendra2016.dll built by clang in the Visual C++ ABI (cmake/msvc-abi-*.cmake), for x86-64 or
+// for i686, linked into orbiter.exe with module_smoke (tools/windows/msvc-abi-drive.sh). The
+// module calls most host functions unchanged under their Visual C++ names: orbiter.exe's export
+// .def (tools/windows/msvc-bridge-def.sh) forwards each to the host's own function. What is here is
 // the few places where the two ABIs differ for the calls the module makes:
 //  - Visual C++ constructors return this, g++'s return nothing: VESSEL3's constructor;
 //  - a Sketchpad's table of virtual functions: the module is handed one laid out as Visual C++
@@ -82,7 +82,7 @@ const size_t kGnuDestructorSlots = 2, kVcDestructorSlots = 1;
 // Sketchpad for one call and never destroys it; should it try, nothing is freed.
 void *MEMBER_CALL KeepSketchpad(VcSketchpad *self, unsigned) { return self; }
 
-// The drive's check of itself (tools/msvc-abi-drive.sh): with SENDRA_BRIDGE_FAULT=gnu-sketchpad
+// The drive's check of itself (tools/windows/msvc-abi-drive.sh): with SENDRA_BRIDGE_FAULT=gnu-sketchpad
 // in the environment the module's table is laid out in the GNU order instead, every method one
 // slot after where the module looks for it, which the drive's comparison must catch.
 size_t DestructorSlotsForModule() {

@@ -1,5 +1,5 @@
-// Read before everything else when tools/windows-dll.sh compiles the module for the Visual C++
-// ABI against mingw-w64's C headers and the header-only parts of libstdc++: it makes those
+// Read before everything else when the module is compiled for the Visual C++ ABI
+// (cmake/MsvcAbiToolchain.cmake) against mingw-w64's C headers and the header-only parts of libstdc++: it makes those
 // headers name the C library as msvcrt.dll exports it, since the DLL links no C runtime
 // library, neither mingw-w64's nor Microsoft's.
 

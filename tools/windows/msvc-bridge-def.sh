@@ -1,9 +1,9 @@
 #!/bin/sh
 # Writes the export .def of orbiter.exe, the stand-in host's program that runs a module built in
-# the Visual C++ ABI for x86-64 or i686 (tools/msvc-abi-drive.sh): for every name the module
-# imports from orbiter.exe, the host's function that serves it. A function whose call is the same
-# in both ABIs is forwarded to the host's library, found by its signature (the Visual C++ name
-# demangled by llvm-undname, the host's GNU name by llvm-cxxfilt; on i686 both compilers pass a
+# the Visual C++ ABI for x86-64 or i686 (tools/windows/msvc-abi-drive.sh): for every name the
+# module imports from orbiter.exe, the host's function that serves it. A function whose call is
+# the same in both ABIs is forwarded to the host's library, found by its signature (the Visual
+# C++ name demangled by llvm-undname, the host's GNU name by llvm-cxxfilt; on i686 both compilers pass a
 # member function's this in ecx, __thiscall); the few whose calls differ are served by the
 # bridge (tools/windows/MsvcBridge.cpp), listed below by signature. A name neither can serve
 # stops the build with the rule it breaks.

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Regenerates tools/windows/msvcrt-exports-<arch>.txt: the names that msvcrt.dll exports, which
-# tools/windows-dll.sh imports the module's C library functions from and tools/windows-check.sh
-# checks the DLL's msvcrt.dll imports against. They are read from the export table of Wine's
+# the players' DLLs import the module's C library functions from; their build
+# (cmake/MsvcDllGuard.cmake) and tools/windows/dll-check.sh check those imports against them. They are read from the export table of Wine's
 # msvcrt.dll, a faithful copy of the system DLL's, in Debian's package
 #  - libwine:i386 for i686 (installed with wine32:i386; 32-bit programs need not run here);
 #  - libwine for x86_64 (installed with wine64).

@@ -1,10 +1,9 @@
 #!/bin/sh
-# The Visual C++ ABI build of the module, run and compared. Sendra2016.dll is built as the
-# players' DLL is (tools/windows-dll.sh, same sources, same build), importing from orbiter.exe
-# and msvcrt.dll: for x86-64, or for i686 the players' DLL itself, taken from the win32 zip;
-# orbiter.exe is module_smoke built with mingw-w64 for the same architecture around the stand-in
-# host, with the bridge of tools/windows/MsvcBridge.cpp and the exports that
-# tools/windows/msvc-bridge-def.sh derives from the DLL's imports. It drives the DLL under wine
+# The players' DLLs, run and compared (ctest's windows.drive.<arch>): Modules/Sendra2016.dll of
+# a players' zip (win64 for x86_64, win32 for i686, as cmake/WindowsPackage.cmake makes them),
+# driven under wine by orbiter.exe, which is module_smoke built with mingw-w64 for the same
+# architecture around the stand-in host, with the bridge of tools/windows/MsvcBridge.cpp and the
+# exports that tools/windows/msvc-bridge-def.sh derives from the DLL's imports. It drives the DLL
 # (two rovers, keys, 406 frames, a save, deletion, a reload, unloading, and a rover whose saved
 # value fills the module's buffer) while the Linux module_smoke drives the stand-in's own build
 # alike, each writing the drive's record; then record_compare: every discrete output equal (HUD
@@ -15,41 +14,35 @@
 # drive with the bridge's Sketchpad table laid out in the GNU order
 # (SENDRA_BRIDGE_FAULT=gnu-sketchpad) must differ, at a HUD text.
 #
-# Usage: tools/msvc-abi-drive.sh [--arch x86_64|i686]   (x86_64 by default)
+# Usage: tools/windows/msvc-abi-drive.sh x86_64|i686 BUILD ZIP
+#   BUILD is the project's Linux build, with module_smoke and record_compare built; the mingw-w64
+#   tree is BUILD/mingw-<arch> (SENDRA_LAUNCHER, if set, its compiler launcher: ccache), the
+#   drive's own files go to BUILD/msvc-abi-<arch>/.
 #
 # i686 runs under emulation on a machine that cannot execute 32-bit code: 32-bit programs are
 # run by qemu-i386, registered privately (tools/windows/wine-i686.sh), with a wine prefix of
 # their own kept in ~/.cache/sendra2016/wineprefix-i686 (or $SENDRA_WINE_I686_PREFIX) and reused
 # while complete. Each 32-bit program takes some minutes to start there; the two Windows drives
-# run side by side.
+# run side by side. x86_64 uses the wine prefix BUILD/wineprefix.
 #
 # Prints one line: the comparison's outcome, the largest difference seen and the SHA-256 of the
 # DLL driven (with the first differences and the drives' output when they disagree); exits 0
-# only when they agree and the planted fault is caught.
-# Builds the Linux programs in build/ (or $SENDRA_BUILD) and the Windows ones in
-# build-windows/ (or $SENDRA_WINDOWS_BUILD), reusing the trees that the project's build and
-# tools/windows-check.sh leave there; its own files go to build-windows/msvc-abi/ (msvc-abi-i686/).
-# Needs what tools/windows-check.sh needs (clang, lld, llvm, g++-mingw-w64-x86-64, wine64); for
-# i686 also g++-mingw-w64-i686, wine32:i386 and qemu-user-static.
+# only when they agree and the planted fault is caught, and 77 (ctest's skip) with the Debian
+# packages it needs when they are not installed: g++-mingw-w64-x86-64 and wine64 for x86_64,
+# g++-mingw-w64-i686, wine64, wine32:i386 and qemu-user-static for i686; llvm for both.
 set -eu
-cd "$(dirname "$0")/.."
-arch=x86_64
-case "${1:-}" in
-'') ;;
---arch) [ $# -eq 2 ] && arch=$2 ;;
---arch=*) [ $# -eq 1 ] && arch=${1#--arch=} ;;
-*) arch="" ;;
-esac
+root=$(cd "$(dirname "$0")/../.." && pwd)
+[ $# -eq 3 ] || { echo "usage: tools/windows/msvc-abi-drive.sh x86_64|i686 BUILD ZIP" >&2; exit 2; }
+arch=$1
 case $arch in
-x86_64) name=msvc-abi-drive work=msvc-abi ;;
-i686) name="msvc-abi-drive --arch i686" work=msvc-abi-i686 ;;
-*) echo "usage: tools/msvc-abi-drive.sh [--arch x86_64|i686]" >&2; exit 2 ;;
+x86_64 | i686) name="msvc-abi-drive $arch" ;;
+*) echo "usage: tools/windows/msvc-abi-drive.sh x86_64|i686 BUILD ZIP" >&2; exit 2 ;;
 esac
-linux=${SENDRA_BUILD:-build}
-windows=${SENDRA_WINDOWS_BUILD:-build-windows}
+linux=$(cd "$2" && pwd)
+zip=$3
 jobs=${SENDRA_JOBS:-2}
-mingw=$windows/$arch
-work=$windows/$work
+mingw=$linux/mingw-$arch
+work=$linux/msvc-abi-$arch
 
 fail() {  # fail <what> <log>...: the outcome line, then the logs that say why
 	what=$1
@@ -61,50 +54,50 @@ fail() {  # fail <what> <log>...: the outcome line, then the logs that say why
 	exit 1
 }
 
-# What the 32-bit drive needs beyond the x86-64 one, named by its Debian package.
+skip() {  # skip <why>: ctest's skip, with the reason
+	echo "$name: SKIPPED: $*"
+	exit 77
+}
+missing=""
+for tool in llvm-readobj:llvm llvm-undname:llvm llvm-cxxfilt:llvm $arch-w64-mingw32-g++:g++-mingw-w64-$(echo "$arch" | tr _ -); do
+	command -v "${tool%%:*}" >/dev/null 2>&1 || missing="$missing ${tool#*:}"
+done
+command -v wine64 >/dev/null 2>&1 || [ -x /usr/lib/wine/wine64 ] || missing="$missing wine64"
+[ -z "$missing" ] || skip "not installed: the Debian packages$missing"
 if [ "$arch" = i686 ]; then
-	command -v i686-w64-mingw32-g++ >/dev/null 2>&1 || fail "i686-w64-mingw32-g++ not found (Debian package g++-mingw-w64-i686)"
-	missing=$(./tools/windows/wine-i686.sh --check 2>&1) || fail "$missing"
+	why=$("$root/tools/windows/wine-i686.sh" --check 2>&1) || skip "$why"
 fi
+for program in module_smoke record_compare; do
+	[ -x "$linux/$program" ] || fail "$linux/$program is not built"
+done
+[ -f "$zip" ] || fail "$zip: no such file"
 
 rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 log=$work/build.log
 
-# The Linux drive and the comparison, in the project's build tree.
-[ -f "$linux/CMakeCache.txt" ] || cmake -S . -B "$linux" -G Ninja -DSENDRA_WERROR=ON >"$log" 2>&1 ||
-	fail "cannot configure $linux" "$log"
-cmake --build "$linux" --target module_smoke record_compare -j "$jobs" >>"$log" 2>&1 ||
-	fail "cannot build module_smoke and record_compare in $linux" "$log"
-
-# The module in the Visual C++ ABI: for i686 the players' DLL, as the win32 zip holds it.
-if [ "$arch" = i686 ]; then
-	cmake --build "$linux" --target package_win32 >>"$log" 2>&1 || fail "cannot make the win32 zip in $linux" "$log"
-	zip=$(cd "$linux" && ls "$(pwd)"/Sendra2016-*-win32.zip)
-	mkdir -p "$work/zip"
-	(cd "$work/zip" && cmake -E tar xf "$zip" Modules/Sendra2016.dll) >>"$log" 2>&1 ||
-		fail "cannot take Modules/Sendra2016.dll out of $zip" "$log"
-	dll=$work/zip/Modules/Sendra2016.dll
-	from="Modules/Sendra2016.dll of $(basename "$zip")"
-else
-	dll=$(./tools/windows-dll.sh --arch x86_64 "$work/dll" 2>>"$log") || fail "cannot build the x86-64 Sendra2016.dll" "$log"
-	from="built with tools/windows-dll.sh --arch x86_64"
-fi
+# The module in the Visual C++ ABI, as the players' zip holds it.
+mkdir -p "$work/zip"
+(cd "$work/zip" && cmake -E tar xf "$zip" Modules/Sendra2016.dll) >>"$log" 2>&1 ||
+	fail "cannot take Modules/Sendra2016.dll out of $zip" "$log"
+dll=$work/zip/Modules/Sendra2016.dll
+from="Modules/Sendra2016.dll of $(basename "$zip")"
 sha256=$(sha256sum "$dll" | cut -d' ' -f1)
 
 # The host, its export .def for that module, and orbiter.exe, in the mingw-w64 tree.
-cmake -S . -B "$mingw" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$arch.cmake -DSENDRA_WERROR=ON \
-	-DSENDRA_MSVC_BRIDGE_DEF="$work/orbiter.def" --no-warn-unused-cli >>"$log" 2>&1 ||
+# shellcheck disable=SC2086
+cmake -S "$root" -B "$mingw" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" -DSENDRA_WERROR=ON \
+	${SENDRA_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$SENDRA_LAUNCHER} -DSENDRA_MSVC_BRIDGE_DEF="$work/orbiter.def" --no-warn-unused-cli >>"$log" 2>&1 ||
 	fail "cannot configure $mingw" "$log"
 cmake --build "$mingw" --target OrbiterHost stage_assets -j "$jobs" >>"$log" 2>&1 ||
 	fail "cannot build the host in $mingw" "$log"
-./tools/windows/msvc-bridge-def.sh "$dll" "$mingw/libOrbiterHost.dll" "$work/orbiter.def" 2>>"$log" ||
+"$root/tools/windows/msvc-bridge-def.sh" "$dll" "$mingw/libOrbiterHost.dll" "$work/orbiter.def" 2>>"$log" ||
 	fail "cannot serve the module's imports" "$log"
 cmake --build "$mingw" --target orbiter_msvc_bridge -j "$jobs" >>"$log" 2>&1 || fail "cannot build orbiter.exe" "$log"
 
 # The Orbiter folder of the Windows drive: the staged add-on with the Visual C++ ABI module.
-linux=$(cd "$linux" && pwd) mingw=$(cd "$mingw" && pwd)
+mingw=$(cd "$mingw" && pwd)
 cp -R "$mingw/orbiter" "$work/orbiter"
 rm -f "$work/orbiter/Modules/"*
 cp "$dll" "$work/orbiter/Modules/Sendra2016.dll"
@@ -129,9 +122,9 @@ if [ "$arch" = i686 ]; then
 	# in the machine's own binfmt_misc while they run (where this is root and can look).
 	wineprefix=${SENDRA_WINE_I686_PREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/sendra2016/wineprefix-i686}
 	mkdir -p "$(dirname "$wineprefix")"
-	. tools/windows/wine-env.sh
+	. "$root/tools/windows/wine-env.sh"
 	rm -f "$work/registered"
-	SENDRA_I386_REGISTERED=$work/registered ./tools/windows/wine-i686.sh "$wineprefix" \
+	SENDRA_I386_REGISTERED=$work/registered "$root/tools/windows/wine-i686.sh" "$wineprefix" \
 		sh -c "$drives" sh "$work" "$wine" "$mingw/orbiter.exe" >"$work/emulation.log" 2>&1 &
 	emulation=$!
 	while [ ! -f "$work/registered" ] && kill -0 $emulation 2>/dev/null; do sleep 1; done
@@ -145,8 +138,8 @@ if [ "$arch" = i686 ]; then
 	[ -z "$leak" ] || fail "qemu-i386's registration shows in the machine's own binfmt_misc"
 	[ $emulationStatus -eq 0 ] || fail "the emulated drives did not run (status $emulationStatus)" "$work/emulation.log"
 else
-	wineprefix=$windows/wineprefix
-	. tools/windows/wine-env.sh
+	wineprefix=$linux/wineprefix
+	. "$root/tools/windows/wine-env.sh"
 	sh -c "$drives" sh "$work" "$wine" "$mingw/orbiter.exe"
 	# The wine server of this prefix would linger for a few seconds; end it now.
 	"$wineserver" -k 2>/dev/null || true
@@ -174,5 +167,8 @@ if [ $plantedStatus -ne 1 ] || ! head -n 1 "$work/planted.txt" | grep -q 'the fi
 	echo "$name: FAILED: the comparison did not catch the Sketchpad table laid out in the GNU order at a HUD text"
 	exit 1
 fi
+# What wine loaded is the zip's DLL, byte for byte.
+driven=$(sha256sum "$work/orbiter/Modules/Sendra2016.dll" | cut -d' ' -f1)
+[ "$driven" = "$sha256" ] || fail "the DLL driven (SHA-256 $driven) is not the zip's ($sha256)"
 
 echo "$name: $(head -n 1 "$work/compare.txt") (a Sketchpad table in the GNU order is caught: $(sed -n 's/^DIFFER: \([0-9]*\) diff.*/\1/p' "$work/planted.txt") differences); drove Sendra2016.dll SHA-256 $sha256, $from"
