@@ -21,7 +21,7 @@ change, and are not run. The kill rate counts the other faults that compile.
 
 Usage: tools/mutants.py [--part module|host] [--sample N] [--skip N] [--jobs J]
                         [--min-kill PERCENT] [--file PART] [--match TEXT] [--faults FILE]
-                        [--check-equivalent] [--list]
+                        [--check-equivalent] [--list] [--work DIR] [--root DIR]
 Exit status: 0 when the kill rate reaches --min-kill, 1 below it, 2 when the check cannot run
 (the unchanged sources do not build or their tests fail).
 """

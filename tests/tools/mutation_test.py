@@ -25,7 +25,7 @@ def mutants(*args):
 
 
 # Every fault of Sendra2016/Rig.cpp, in the order of the text: none from its comments, strings,
-# raw string or Windows-only lines, nor the array's declared size.
+# character literal, raw string or Windows-only lines, nor the array's declared size.
 RIG_FAULTS = """\
 constant 12: `0.5` -> `0.6`
 sign 12: `-` -> ``
@@ -53,6 +53,7 @@ constant 32: `1` -> `2`
 arithmetic 32: `*` -> `/` (#1)
 arithmetic 32: `*` -> `/` (#2)
 constant 37: `true` -> `false`
+relational 42: `!=` -> `==`
 swap 12: table row swapped with the next, `{2e-3, 0x1F},`
 delete 27: statement left out
 swap 27: statement swapped with the next, `*pos += *vel * dt;`
@@ -99,9 +100,9 @@ class Draw(unittest.TestCase):
         everything = all_mutants(FIXTURE, PARTS["module"])
         drawn = sample(everything, len(everything), 2016)
         self.assertEqual([m.describe() for m in drawn[:6]],
-                         ["Rig.cpp:12: `-` -> ``", "Rig.cpp:27: `+=` -> `-=`", "Rig.cpp:31: `0.0` -> `0.1`",
-                          "Rig.cpp:12: `0.5` -> `0.6`", "Rig.cpp:22: `&&` -> `||`",
-                          "Rig.cpp:22: `>=` -> `<=`"])
+                         ["Rig.cpp:12: `-` -> ``", "Rig.cpp:22: `>=` -> `<=`", "Rig.cpp:30: `>` -> `<`",
+                          "Rig.cpp:12: `0.5` -> `0.6`",
+                          "Rig.cpp:12: table row swapped with the next, `{2e-3, 0x1F},`", "Rig.cpp:27: `-` -> ``"])
         self.assertCountEqual(drawn, everything)
         self.assertEqual(sample(everything, 5, 2016), drawn[:5])  # a smaller sample is a prefix
         self.assertNotEqual(sample(everything, len(everything), 2017), drawn)
