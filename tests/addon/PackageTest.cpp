@@ -192,9 +192,10 @@ TEST(Package, ManualIsAPageMadeFromTheMarkdown) {
 TEST(Package, ReadmeNamesTheVersionAndTheModulesDate) {
 	PackagedSession s(kPackage / "Scenarios" / "Sendra2016" / "Rover at rest.scn");
 	ASSERT_FALSE(s.sim.vessels().empty());
-	ASSERT_NE(s.sim.vessels().front()->module, nullptr);
+	const host::VesselView rover(s.sim.vessels().front());
+	ASSERT_NE(rover.module(), nullptr);
 	std::smatch date;
-	const std::string moduleDate = s.sim.vessels().front()->module->date();
+	const std::string moduleDate = rover.module()->date();
 	ASSERT_TRUE(std::regex_match(moduleDate, date, std::regex("([A-Z][a-z]{2}) +([0-9]{1,2}) ([0-9]{4})"))) << moduleDate;
 
 	std::istringstream readme(Lf(ReadAll(kPackage / "Sendra2016-readme.txt")));
