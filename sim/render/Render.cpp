@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "output/OutputFiles.h"
 #include "sendra_host/HostError.h"
 #include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
-#include "session/OutputFiles.h"
 
 namespace sim {
 

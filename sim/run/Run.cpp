@@ -8,6 +8,8 @@
 #include <optional>
 #include <set>
 
+#include "output/OutputFiles.h"
+#include "output/Signals.h"
 #include "render/Render.h"
 #include "render/TrackMap.h"
 #include "run/ProgressBar.h"
@@ -16,8 +18,6 @@
 #include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
-#include "session/OutputFiles.h"
-#include "session/Signals.h"
 
 namespace sim {
 
@@ -222,7 +222,8 @@ RunReport RunDrive(const RunOptions &o, RunConsole console) {
 	OutputFolders folders;  // before the files: removed, when empty, after them
 	out.Make(folders);
 	RunFiles files(out, folders, AnimationColumns(sim), sim);
-	drive.SetSaves([&](const std::string &name) { files.saves.Save(session, name); });
+	const SaveWriter save = [&](const std::string &path, host::SaveFileSystem &fs) { session.Save(path, fs); };
+	drive.SetSaves([&](const std::string &name) { files.saves.Save(save, name); });
 	sim.onFrameEnd = [&](host::Simulation &s) {
 		uint64_t k = s.frameCount();
 		if (k % o.recordEvery == 0 || !drive.Running()) {

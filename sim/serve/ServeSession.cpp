@@ -16,12 +16,12 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "output/OutputFiles.h"
 #include "sendra_host/HostError.h"
 #include "sendra_host/HostVessel.h"
 #include "sendra_host/Text.h"
 #include "serve/ServeKeys.h"
 #include "session/KeyNames.h"
-#include "session/OutputFiles.h"
 #include "session/Paths.h"
 
 namespace sim {
@@ -194,7 +194,7 @@ std::string ServeSession::Save(const std::string &folderPath, std::string *why) 
 	const std::string first = base + "-quicksave-0001.scn";
 	OutputSet set(folder, folder.PathOf(first));
 	StagedSaves saves(folder, set, nullptr);
-	saves.Stage(session_, first);
+	saves.Stage([this](const std::string &path, host::SaveFileSystem &fs) { session_.Save(path, fs); }, first);
 	// The numbers in turn; when all are taken, a name of its own rather than no save.
 	const int kMaxNumber = 9999, kOtherNames = 100;
 	bool numbered = true;
