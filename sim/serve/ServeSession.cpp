@@ -18,7 +18,6 @@
 
 #include "output/OutputFiles.h"
 #include "sendra_host/HostError.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Text.h"
 #include "serve/ServeKeys.h"
 #include "session/KeyNames.h"
@@ -52,8 +51,8 @@ std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, 
 		keys.push_back({{"code", k->code}, {"key", KeyNameOf(k->oapiKey)}, {"label", k->label}});
 	json vessels = json::array();
 	for (const auto &v : sim.vessels())
-		vessels.push_back({{"name", v->name}, {"class", v->className}});
-	const Vessel *v = sim.focus();
+		vessels.push_back({{"name", host::VesselView(v.get()).name()}, {"class", host::VesselView(v.get()).className()}});
+	const Vessel *f = sim.focus();
 	json doc = {{"version", SENDRA_VERSION},
 	            {"dt", o.dt},
 	            {"hud", {{"width", sim.options().hudWidth}, {"height", sim.options().hudHeight}}},
@@ -61,9 +60,10 @@ std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, 
 	            {"three", three},
 	            {"keys", std::move(keys)},
 	            {"vessels", std::move(vessels)}};
-	doc["vessel"] = v ? json{{"name", v->name}, {"class", v->className}} : json(nullptr);
-	doc["body"] = v && v->surfaceRef ? json{{"name", v->surfaceRef->name}, {"radius", v->surfaceRef->radius}}
-	                                 : json(nullptr);
+	const host::Body *body = f ? host::VesselView(f).place().body : nullptr;
+	doc["vessel"] = f ? json{{"name", host::VesselView(f).name()}, {"class", host::VesselView(f).className()}}
+	                  : json(nullptr);
+	doc["body"] = body ? json{{"name", body->name}, {"radius", body->radius}} : json(nullptr);
 	return doc.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
@@ -71,7 +71,7 @@ std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, 
 uint64_t MeshSignature(const host::Simulation &sim) {
 	uint64_t sig = 0;
 	for (const auto &v : sim.vessels())
-		for (const host::MeshSlot &slot : v->meshes)
+		for (const host::MeshSlot &slot : host::VesselView(v.get()).meshes())
 			sig = sig * 1099511628211u + reinterpret_cast<uintptr_t>(slot.tmpl) + slot.name.size();
 	return sig;
 }
@@ -114,8 +114,8 @@ ServeSession::ServeSession(const ServeOptions &o, const WebFiles &files, std::os
 	content_.terrain = sim.terrain();
 	for (const auto &b : sim.bodies())
 		content_.bodies.push_back(*b);
-	if (const Vessel *f = sim.focus(); f && f->surfaceRef)
-		content_.body = f->surfaceRef->name;
+	if (const host::Body *body = sim.focus() ? host::VesselView(sim.focus()).place().body : nullptr)
+		content_.body = body->name;
 	content_.webRoot = files.page;
 	content_.threeRoot = three ? files.three : std::string();
 	hub_.SetSnapshot(StateDocument(sim, 0));
@@ -351,7 +351,8 @@ int RunServe(const ServeOptions &o, ServeConsole console) {
 	if (session.Exposed())
 		console.err << ExposureWarning(o.bind);
 	const Vessel *focus = session.simulation().focus();
-	console.out << "sendra-sim: serving " << (focus ? focus->name : std::string("a scenario without a focus vessel"))
+	console.out << "sendra-sim: serving "
+	            << (focus ? host::VesselView(focus).name() : std::string("a scenario without a focus vessel"))
 	            << " at " << Url(o.bind, port) << " (Ctrl-C stops and saves)" << std::endl;
 
 	// The clock paces the frames and is read nowhere else: one frame of dt per dt of wall

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "Scratch.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
+#include "src/HostVessel.h"
 
 namespace fs = std::filesystem;
 

@@ -16,9 +16,9 @@
 
 #include "Scratch.h"
 #include "sendra_host/HostError.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Simulation.h"
+#include "src/HostVessel.h"
 #include "src/VesselLines.h"
 
 namespace fs = std::filesystem;

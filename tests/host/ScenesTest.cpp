@@ -7,9 +7,9 @@
 
 #include "Scenes.h"
 #include "Scratch.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Simulation.h"
+#include "sendra_host/VesselView.h"
 
 namespace fs = std::filesystem;
 
@@ -27,12 +27,14 @@ TEST(SharedScenes, TheRoverGridLoadsExactlyWhereItWasPutAHundredToARowSpacingApa
 	host::LoadScenario(sim, file);
 	ASSERT_EQ(sim.vessels().size(), grid.size());
 	for (size_t i = 0; i < grid.size(); ++i) {
-		const Vessel *v = sim.vessels()[i].get();
-		ASSERT_EQ(v->name, "R" + std::to_string(i));
-		EXPECT_EQ(v->className, "Sendra2016");
-		EXPECT_EQ(v->state.surf_lng, grid[i].lng * RAD) << v->name;  // to the last bit
-		EXPECT_EQ(v->state.surf_lat, grid[i].lat * RAD) << v->name;
-		EXPECT_EQ(v->state.surf_hdg, 0.0) << v->name;
+		const host::VesselView v(sim.vessels()[i]);
+		ASSERT_EQ(v.name(), "R" + std::to_string(i));
+		EXPECT_EQ(v.className(), "Sendra2016");
+		const host::VesselPlace at = v.place();
+		EXPECT_TRUE(at.landed);
+		EXPECT_EQ(at.lng, grid[i].lng * RAD) << v.name();  // to the last bit
+		EXPECT_EQ(at.lat, grid[i].lat * RAD) << v.name();
+		EXPECT_EQ(at.hdg, 0.0) << v.name();
 	}
 	const double radius = sim.FindBody("Moon")->radius;
 	auto east = [&](int a, int b) { return (grid[b].lng - grid[a].lng) * RAD * radius; };  // [m] of longitude

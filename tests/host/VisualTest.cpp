@@ -10,9 +10,9 @@
 #include <sstream>
 
 #include "Scratch.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
-#include "sendra_host/Visual.h"
+#include "src/HostVessel.h"
+#include "src/Visual.h"
 
 namespace {
 
