@@ -96,11 +96,9 @@ size_t VesselView::lightCount() const { return v_->lights.size(); }
 
 Light VesselView::light(size_t i) const {
 	const LightEmitter *le = v_->lights.at(i).get();
+	const LightInfo info = DescribeLight(*le);
 	Light l;
 	l.emitter = le;
-	if (!le)
-		return l;
-	LightInfo info = DescribeLight(*le);
 	l.type = info.type;
 	l.pos = info.pos;
 	l.dir = info.dir;
@@ -122,8 +120,6 @@ Beacon VesselView::beacon(size_t i) const {
 	const BEACONLIGHTSPEC *b = v_->beacons.at(i);
 	Beacon out;
 	out.spec = b;
-	if (!b)
-		return out;
 	out.shape = b->shape;
 	if (b->pos)
 		out.pos = *b->pos;

@@ -113,12 +113,12 @@ struct Light {
 	bool on = false;
 };
 struct Beacon {
-	const BEACONLIGHTSPEC *spec = nullptr;  // the module's record; null: none in this place
+	const BEACONLIGHTSPEC *spec = nullptr;  // the module's record, read through its pointers
 	DWORD shape = 0;
 	std::optional<VECTOR3> pos, col;        // [m] vessel frame; colour 0..1; as the module points to them
 	double size = 0, falloff = 0;           // [m]
 	double period = 0, duration = 0, tofs = 0;  // [s]
-	bool on = false;                        // there, and switched on
+	bool on = false;
 	VECTOR3 colour{1, 1, 1};                // its colour where finite, else white, each within 0..1
 };
 
