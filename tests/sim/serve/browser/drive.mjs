@@ -44,13 +44,14 @@ function check(ok, what) {
 	return ok;
 }
 
-// sendra-sim serve on a free loopback port, in the scratch folder so that its save lands there.
-function startServer() {
-	return new Promise((resolve, reject) => {
-		server = spawn(args.sim, ['serve', args.scenario, '--port', '0'], {cwd: work, stdio: ['ignore', 'pipe', 'pipe']});
+// sendra-sim serve on a free loopback port, in the scratch folder so that its save lands there;
+// its address once it listens.
+function serve(scenarioArgs) {
+	const child = spawn(args.sim, ['serve', ...scenarioArgs, '--port', '0'], {cwd: work, stdio: ['ignore', 'pipe', 'pipe']});
+	const address = new Promise((resolve, reject) => {
 		let out = '';
 		const timer = setTimeout(() => reject(new Error(`no address from sendra-sim serve: ${out}`)), 20000);
-		server.stdout.on('data', d => {
+		child.stdout.on('data', d => {
 			out += d;
 			const m = out.match(/at (http:\/\/127\.0\.0\.1:\d+\/)/);
 			if (m) {
@@ -58,9 +59,16 @@ function startServer() {
 				resolve(m[1]);
 			}
 		});
-		server.stderr.on('data', d => process.stderr.write(`sendra-sim: ${d}`));
-		server.on('exit', code => reject(new Error(`sendra-sim serve exited with ${code}: ${out}`)));
+		child.stderr.on('data', d => process.stderr.write(`sendra-sim: ${d}`));
+		child.on('exit', code => reject(new Error(`sendra-sim serve exited with ${code}: ${out}`)));
 	});
+	return {child, address};
+}
+
+function startServer() {
+	const s = serve([args.scenario]);
+	server = s.child;
+	return s.address;
 }
 
 let stopped = null;
@@ -325,6 +333,30 @@ async function smallWindow(page) {
 	await page.setViewportSize({width: 960, height: 600});
 }
 
+// The built-in scenario's one rover: F3 says why the focus stays where it is.
+async function oneVessel(context) {
+	const {child, address} = serve([]);
+	try {
+		const other = await context.newPage();
+		await other.goto(await address);
+		await other.waitForFunction(() => window.sendra && window.sendra.focus && window.sendra.connected, null,
+		                            {timeout: 60000});
+		await other.locator('#view').focus();
+		await other.keyboard.press('F3');
+		await other.waitForFunction(() => /only vessel/.test(document.getElementById('notice').textContent), null,
+		                            {timeout: 10000}).catch(() => {});
+		const shown = await shoot(other, 'serve-page-one-vessel.png');
+		check(/^F3: Sendra-1 is the scenario's only vessel, so the focus stays where it is$/.test(shown.notice),
+		      `F3 with one vessel says why nothing changed: ${shown.notice}`);
+		await other.close();
+	} finally {
+		child.removeAllListeners('exit');
+		const exited = new Promise(resolve => child.on('exit', resolve));
+		child.kill('SIGINT');
+		await exited;
+	}
+}
+
 async function state(url) {
 	const r = await fetch(new URL('api/state', url));
 	return r.json();
@@ -448,6 +480,7 @@ try {
 	await laptopAndButtons(page, url);
 	await smallWindow(page);
 
+	await oneVessel(context);
 	await refused(context, url);
 	await stopServer();
 	await page.waitForFunction(() => /cannot be reached/.test(document.getElementById('message').textContent), null,
