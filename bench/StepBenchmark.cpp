@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Floor.h"
+#include "Scenes.h"
 #include "animation/AnimationTables.h"
 #include "module/Sendra2016.h"
 #include "sendra_host/Simulation.h"
@@ -90,17 +91,17 @@ host::SimOptions BenchOptions(double visualRange = 0, size_t journal = 0) {
 
 const size_t kStepJournal = 256;
 
-// n rovers spacing [m] apart on the Moon, a hundred to a row, all driving north at 2 m/s with
-// the left door and the sunscreen opening. Each gets the keys the user would give it with the
-// focus: the host hands keys to the focus vessel only.
+// The rover grid of n rovers spacing [m] apart from 0.41, 0.0117 rad, all driving north at
+// 2 m/s with the left door and the sunscreen opening. Each gets the keys the user would give
+// it with the focus: the host hands keys to the focus vessel only.
 std::vector<Vessel *> AddRovers(host::Simulation &sim, int n, double spacing = 30.0) {
 	std::vector<Vessel *> out;
 	host::LandedPosition pos;
 	pos.body = sim.FindBody("Moon");
-	for (int i = 0; i < n; ++i) {
-		pos.lng = 0.41 + (i % 100) * spacing / bench::kMoonRadius;
-		pos.lat = 0.0117 + (i / 100) * spacing / bench::kMoonRadius;
-		out.push_back(sim.CreateVessel("R" + std::to_string(i), "Sendra2016", pos));
+	for (const scenes::Rover &r : scenes::RoverGrid(n, spacing, 0.41 * DEG, 0.0117 * DEG)) {
+		pos.lng = r.lng * RAD;
+		pos.lat = r.lat * RAD;
+		out.push_back(sim.CreateVessel(r.name, "Sendra2016", pos));
 	}
 	for (Vessel *v : out) {
 		VESSEL2 *cb = host::VesselView(v).callbacks();
@@ -189,8 +190,9 @@ BENCHMARK(BM_FrameManyRovers)->Arg(1)->Arg(100)->Arg(1000)->Arg(10000)->UseManua
 // The floor's steps for n rovers, each pass also touching the rover's own object where the
 // module keeps it, as the rover's callbacks do (before the step its state record and fields,
 // after it those again and its beacons' flags), the whole object prefetched four rovers
-// ahead; no host record is read. What a frame of n rovers costs at the least, whatever the
-// host does.
+// ahead; no host record is read (the objects are found through the host's view of each
+// rover, and this file compiles nothing of the record). What a frame of n rovers costs at
+// the least, whatever the host does.
 void BM_FloorOverRoverObjects(benchmark::State &state) {
 	host::Simulation sim(BenchOptions());
 	const int n = static_cast<int>(state.range(0));

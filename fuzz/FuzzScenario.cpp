@@ -35,7 +35,7 @@ void CheckReadsBack(host::Simulation &sim, const std::string &text) {
 	if (back.vessels.size() != sim.vessels().size())
 		__builtin_trap();
 	for (size_t i = 0; i < back.vessels.size(); ++i)
-		if (back.vessels[i].name != host::VesselView(sim.vessels()[i].get()).name() || back.vessels[i].className != host::VesselView(sim.vessels()[i].get()).className())
+		if (back.vessels[i].name != host::VesselView(sim.vessels()[i]).name() || back.vessels[i].className != host::VesselView(sim.vessels()[i]).className())
 			__builtin_trap();
 }
 

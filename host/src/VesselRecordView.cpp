@@ -73,8 +73,7 @@ DWORD VesselView::controlSurfaceMode() const { return v_->adcMode; }
 const VesselDeclarations &VesselView::declared() const { return *v_; }
 
 Camera VesselView::camera() const {
-	return {v_->cameraOffset.value_or(_V(0, 0, 0)), v_->cameraDefaultDirection.value_or(_V(0, 0, 1)), v_->cameraTilt,
-	        v_->cockpitDir};
+	return {v_->cameraOffset.value_or(_V(0, 0, 0)), v_->cameraDefaultDirection.value_or(_V(0, 0, 1)), v_->cockpitDir};
 }
 
 const std::vector<MeshSlot> &VesselView::meshes() const { return v_->meshes; }
@@ -96,11 +95,9 @@ size_t VesselView::lightCount() const { return v_->lights.size(); }
 
 Light VesselView::light(size_t i) const {
 	const LightEmitter *le = v_->lights.at(i).get();
+	const LightInfo info = DescribeLight(*le);
 	Light l;
 	l.emitter = le;
-	if (!le)
-		return l;
-	LightInfo info = DescribeLight(*le);
 	l.type = info.type;
 	l.pos = info.pos;
 	l.dir = info.dir;
@@ -122,8 +119,6 @@ Beacon VesselView::beacon(size_t i) const {
 	const BEACONLIGHTSPEC *b = v_->beacons.at(i);
 	Beacon out;
 	out.spec = b;
-	if (!b)
-		return out;
 	out.shape = b->shape;
 	if (b->pos)
 		out.pos = *b->pos;

@@ -232,7 +232,7 @@ Json DescribeSimulation(const host::Simulation &sim, const host::Module *module)
 	TransformIds ids;
 	Json vessels = Json::array();
 	for (const auto &v : sim.vessels())
-		vessels.push_back(DescribeVessel(host::VesselView(v.get()), ids));
+		vessels.push_back(DescribeVessel(host::VesselView(v), ids));
 	doc["vessels"] = std::move(vessels);
 	return doc;
 }
@@ -243,7 +243,7 @@ Json DeclarationsDocument(const SessionOptions &options, std::ostream &err) {
 	Session session(o, err);
 	const host::Module *module = nullptr;
 	for (const auto &v : session.simulation().vessels())
-		if ((module = host::VesselView(v.get()).module()))
+		if ((module = host::VesselView(v).module()))
 			break;
 	return DescribeSimulation(session.simulation(), module);
 }

@@ -73,7 +73,7 @@ void TrackRecorder::Record(const host::Simulation &sim) {
 		// A run keeps its vessels; a vessel that is not where it was is not recorded into
 		// another's path.
 		if (vessels[i].get() == tracks_[i].vessel)
-			tracks_[i].log.Add(PointOf(host::VesselView(vessels[i].get()).place(), sim.simt()));
+			tracks_[i].log.Add(PointOf(host::VesselView(vessels[i]).place(), sim.simt()));
 	}
 }
 

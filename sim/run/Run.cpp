@@ -116,7 +116,7 @@ void CheckSaves(const DriveScript &script, const OutputFolder &out) {
 size_t AnimationColumns(const host::Simulation &sim) {
 	size_t columns = 0;
 	for (const auto &v : sim.vessels())
-		columns = std::max(columns, host::VesselView(v.get()).animationCount());
+		columns = std::max(columns, host::VesselView(v).animationCount());
 	return columns;
 }
 

@@ -83,10 +83,6 @@ std::vector<double> BeaconsRaw(const host::VesselView &v) {
 	std::vector<double> raw;
 	for (size_t i = 0; i < v.beaconCount(); ++i) {
 		const host::Beacon b = v.beacon(i);
-		if (!b.spec) {
-			raw.push_back(-1);
-			continue;
-		}
 		raw.insert(raw.end(), {double(b.shape), b.size, b.falloff, b.period, b.duration, b.tofs, double(b.on),
 		                       double(b.pos.has_value()), double(b.col.has_value())});
 		if (b.pos)
@@ -134,7 +130,7 @@ void FrameEncoder::Sync(const host::Simulation &sim) {
 		if (it != old.end())
 			records_[i] = std::move(*it);
 		records_[i].vessel = vessels[i].get();
-		records_[i].name = Dump(json(host::VesselView(vessels[i].get()).name()));
+		records_[i].name = Dump(json(host::VesselView(vessels[i]).name()));
 	}
 	wantNear_.assign(records_.size(), 0);
 	++sightChanges_;

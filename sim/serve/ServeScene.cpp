@@ -48,10 +48,6 @@ json Beacons(const host::VesselView &v) {
 	json a = json::array();
 	for (size_t i = 0; i < v.beaconCount(); ++i) {
 		const host::Beacon b = v.beacon(i);
-		if (!b.spec) {
-			a.push_back(nullptr);
-			continue;
-		}
 		a.push_back({{"shape", b.shape},
 		             {"pos", b.pos ? Vec(*b.pos) : json(nullptr)},
 		             {"col", b.col ? Vec(*b.col) : json(nullptr)},
@@ -104,7 +100,7 @@ namespace {
 std::map<std::string, const host::Mesh *> MeshTemplates(const host::Simulation &sim) {
 	std::map<std::string, const host::Mesh *> templates;
 	for (const auto &v : sim.vessels())
-		for (const host::MeshSlot &slot : host::VesselView(v.get()).meshes())
+		for (const host::MeshSlot &slot : host::VesselView(v).meshes())
 			templates.emplace(slot.name, slot.tmpl);
 	return templates;
 }
@@ -156,7 +152,7 @@ std::string MeshDocument(const host::Simulation &sim) {
 std::set<std::string> MeshNames(const host::Simulation &sim) {
 	std::set<std::string> names;
 	for (const auto &v : sim.vessels())
-		for (const host::MeshSlot &slot : host::VesselView(v.get()).meshes())
+		for (const host::MeshSlot &slot : host::VesselView(v).meshes())
 			names.insert(slot.name);
 	return names;
 }

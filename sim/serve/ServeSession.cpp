@@ -49,9 +49,10 @@ std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, 
 	json keys = json::array();
 	for (const BrowserKey *k = BrowserKeysBegin(); k != BrowserKeysEnd(); ++k)
 		keys.push_back({{"code", k->code}, {"key", KeyNameOf(k->oapiKey)}, {"label", k->label}});
+	auto named = [](const host::VesselView &v) { return json{{"name", v.name()}, {"class", v.className()}}; };
 	json vessels = json::array();
 	for (const auto &v : sim.vessels())
-		vessels.push_back({{"name", host::VesselView(v.get()).name()}, {"class", host::VesselView(v.get()).className()}});
+		vessels.push_back(named(host::VesselView(v)));
 	const Vessel *f = sim.focus();
 	json doc = {{"version", SENDRA_VERSION},
 	            {"dt", o.dt},
@@ -61,8 +62,7 @@ std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, 
 	            {"keys", std::move(keys)},
 	            {"vessels", std::move(vessels)}};
 	const host::Body *body = f ? host::VesselView(f).place().body : nullptr;
-	doc["vessel"] = f ? json{{"name", host::VesselView(f).name()}, {"class", host::VesselView(f).className()}}
-	                  : json(nullptr);
+	doc["vessel"] = f ? named(host::VesselView(f)) : json(nullptr);
 	doc["body"] = body ? json{{"name", body->name}, {"radius", body->radius}} : json(nullptr);
 	return doc.dump(-1, ' ', false, json::error_handler_t::replace);
 }
@@ -71,7 +71,7 @@ std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, 
 uint64_t MeshSignature(const host::Simulation &sim) {
 	uint64_t sig = 0;
 	for (const auto &v : sim.vessels())
-		for (const host::MeshSlot &slot : host::VesselView(v.get()).meshes())
+		for (const host::MeshSlot &slot : host::VesselView(v).meshes())
 			sig = sig * 1099511628211u + reinterpret_cast<uintptr_t>(slot.tmpl) + slot.name.size();
 	return sig;
 }

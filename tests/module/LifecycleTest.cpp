@@ -119,7 +119,7 @@ TEST(RoverLifecycle, DeletingRoversCallsOvcExitAndKeepsTheOthers) {
 	world.AddRover("B", 1, 0, 0);
 	world.sim.DeleteVessel(a);
 	ASSERT_EQ(world.sim.vessels().size(), 1u);
-	EXPECT_EQ(host::VesselView(world.sim.vessels()[0].get()).name(), "B");
+	EXPECT_EQ(host::VesselView(world.sim.vessels()[0]).name(), "B");
 	world.Step(0.02, 5);  // the survivor still runs
 	world.sim.DeleteAllVessels();
 	EXPECT_TRUE(world.sim.vessels().empty());

@@ -28,7 +28,6 @@ struct Range {
 	const T *begin() const { return first; }
 	const T *end() const { return first + count; }
 	size_t size() const { return count; }
-	bool empty() const { return count == 0; }
 	const T &operator[](size_t i) const { return first[i]; }
 	const T &at(size_t i) const { return i < count ? first[i] : throw std::out_of_range("host::Range::at"); }
 };
@@ -66,7 +65,6 @@ struct CockpitDirection {
 struct Camera {
 	VECTOR3 offset;     // [m] in the vessel frame, 0 when undeclared
 	VECTOR3 direction;  // the default direction, +z when undeclared
-	double tilt = 0;    // [rad]
 	CockpitDirection cockpit;
 };
 
@@ -113,12 +111,12 @@ struct Light {
 	bool on = false;
 };
 struct Beacon {
-	const BEACONLIGHTSPEC *spec = nullptr;  // the module's record; null: none in this place
+	const BEACONLIGHTSPEC *spec = nullptr;  // the module's record, read through its pointers
 	DWORD shape = 0;
 	std::optional<VECTOR3> pos, col;        // [m] vessel frame; colour 0..1; as the module points to them
 	double size = 0, falloff = 0;           // [m]
 	double period = 0, duration = 0, tofs = 0;  // [s]
-	bool on = false;                        // there, and switched on
+	bool on = false;
 	VECTOR3 colour{1, 1, 1};                // its colour where finite, else white, each within 0..1
 };
 

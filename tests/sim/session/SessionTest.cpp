@@ -156,7 +156,7 @@ void DriveTwoRovers(bool journal, const std::function<bool(int, host::Simulation
 	sim::Session session(o.session, err);
 	sim::Drive drive(session, sim::ParseDriveScript(script, "s.txt"), o);
 	// The loading's calls are kept for the second rover too, or only counted.
-	ASSERT_EQ(!host::VesselView(session.simulation().vessels().at(1).get()).journal().empty(), journal);
+	ASSERT_EQ(!host::VesselView(session.simulation().vessels().at(1)).journal().empty(), journal);
 	for (int frame = 0; drive.Running(); ++frame) {
 		drive.Next();
 		if (!atEnd(frame, session.simulation()))
