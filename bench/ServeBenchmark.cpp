@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "Floor.h"
-#include "sendra_host/HostVessel.h"
+#include "sendra_host/VesselView.h"
 #include "serve/ServeSession.h"
 #include "session/Paths.h"
 #include "session/Session.h"
@@ -48,7 +48,7 @@ private:
 // the host hands keys to the focus alone.
 void DriveAll(host::Simulation &sim) {
 	for (const auto &v : sim.vessels()) {
-		VESSEL2 *cb = v->callbacks();
+		VESSEL2 *cb = host::VesselView(v).callbacks();
 		char keys[256] = {};
 		keys[OAPI_KEY_NUMPAD8] = static_cast<char>(0x80);
 		sim.InCallback(v.get(), [&] { cb->clbkConsumeDirectKey(keys); });

@@ -15,9 +15,9 @@
 #include <sstream>
 
 #include "sendra_host/HostError.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Simulation.h"
+#include "src/HostVessel.h"
 #include "src/VesselLines.h"
 
 namespace fs = std::filesystem;

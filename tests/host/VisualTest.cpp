@@ -12,9 +12,9 @@
 #include <memory>
 #include <sstream>
 
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
-#include "sendra_host/Visual.h"
+#include "src/HostVessel.h"
+#include "src/Visual.h"
 
 namespace {
 

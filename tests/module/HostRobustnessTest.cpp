@@ -12,7 +12,7 @@
 #include "RoverWorld.h"
 #include "sendra_host/HostError.h"
 #include "sendra_host/ScenarioIO.h"
-#include "sendra_host/Visual.h"
+#include "sendra_host/VesselView.h"
 
 using testing_support::RoverWorld;
 namespace fs = std::filesystem;
@@ -28,8 +28,8 @@ size_t Count(const std::string &text, const std::string &part) {
 
 // What the host shows of a vessel's place and attitude.
 std::vector<double> Pose(const Vessel *v) {
-	const VESSELSTATUS2 &s = v->state;
-	return {s.surf_lng, s.surf_lat, s.surf_hdg, s.arot.x, s.arot.y, s.arot.z, s.vrot.x};
+	const host::VesselPlace s = host::VesselView(v).place();
+	return {s.lng, s.lat, s.hdg, s.arot.x, s.arot.y, s.arot.z, s.alt};
 }
 
 }  // namespace
@@ -38,29 +38,29 @@ TEST(NonFinitePoses, AnAnimationStateThatIsNotANumberLeavesTheVisualAtItsLastFin
 	RoverWorld world;
 	Vessel *v = world.AddRover("R");
 	const UINT door = RoverWorld::Rover(v).animDoorLeft;  // set by the rover only while it moves
-	ASSERT_TRUE(v->visual);
-	v->iface->SetAnimation(door, 0.5);
+	ASSERT_TRUE(host::VesselView(v).visual());
+	host::VesselView(v).Interface()->SetAnimation(door, 0.5);
 	world.Step();
-	ASSERT_EQ(v->visual->applied.at(door), 0.5);
+	ASSERT_EQ(host::VesselView(v).shownStates().at(door), 0.5);
 
 	testing::internal::CaptureStderr();
-	v->iface->SetAnimation(door, NAN);
+	host::VesselView(v).Interface()->SetAnimation(door, NAN);
 	world.Step(0.02, 3);
-	v->iface->SetAnimation(door, -INFINITY);
+	host::VesselView(v).Interface()->SetAnimation(door, -INFINITY);
 	world.Step(0.02, 3);
 	std::string err = testing::internal::GetCapturedStderr();
 	EXPECT_EQ(Count(err, "not a finite number"), 1u) << err;
 	EXPECT_NE(err.find("vessel R: animation " + std::to_string(door)), std::string::npos) << err;
-	EXPECT_EQ(v->visual->applied.at(door), 0.5);
-	for (const host::Mesh &m : v->visual->PosedMeshes())
+	EXPECT_EQ(host::VesselView(v).shownStates().at(door), 0.5);
+	for (const host::Mesh &m : host::VesselView(v).PosedMeshes())
 		for (const host::MeshGroup &g : m.groups)
 			for (const NTVERTEX &p : g.vertices)
 				ASSERT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
 
 	// A finite state again is shown again.
-	v->iface->SetAnimation(door, 0.25);
+	host::VesselView(v).Interface()->SetAnimation(door, 0.25);
 	world.Step();
-	EXPECT_EQ(v->visual->applied.at(door), 0.25);
+	EXPECT_EQ(host::VesselView(v).shownStates().at(door), 0.25);
 }
 
 TEST(NonFinitePoses, ALandedStateThatIsNotFiniteIsNotAppliedAndIsNamedOnce) {
@@ -70,7 +70,7 @@ TEST(NonFinitePoses, ALandedStateThatIsNotFiniteIsNotAppliedAndIsNamedOnce) {
 	world.sim.TakeProblems();
 	VESSELSTATUS2 good{};
 	good.version = 2;
-	v->iface->GetStatusEx(&good);
+	host::VesselView(v).Interface()->GetStatusEx(&good);
 	ASSERT_EQ(good.status, 1);
 	good.arot.x = 0;  // an attitude given, so that it and the altitude are used
 	const std::vector<double> before = Pose(v);
@@ -90,7 +90,7 @@ TEST(NonFinitePoses, ALandedStateThatIsNotFiniteIsNotAppliedAndIsNamedOnce) {
 	bad.push_back(good);
 	bad.back().vrot.x = INFINITY;
 	for (const VESSELSTATUS2 &vs : bad) {
-		world.sim.InCallback(v, [&] { v->iface->DefSetStateEx(&vs); });
+		world.sim.InCallback(v, [&] { host::VesselView(v).Interface()->DefSetStateEx(&vs); });
 		ASSERT_EQ(Pose(v), before);
 	}
 	std::vector<std::string> problems = world.sim.TakeProblems();
@@ -102,8 +102,8 @@ TEST(NonFinitePoses, ALandedStateThatIsNotFiniteIsNotAppliedAndIsNamedOnce) {
 	VESSELSTATUS2 rest = good;
 	rest.surf_lng = 11 * RAD;
 	rest.arot.x = NAN;
-	world.sim.InCallback(v, [&] { v->iface->DefSetStateEx(&rest); });
-	EXPECT_EQ(v->state.surf_lng, 11 * RAD);
+	world.sim.InCallback(v, [&] { host::VesselView(v).Interface()->DefSetStateEx(&rest); });
+	EXPECT_EQ(host::VesselView(v).place().lng, 11 * RAD);
 	for (double x : Pose(v))
 		EXPECT_TRUE(std::isfinite(x));
 

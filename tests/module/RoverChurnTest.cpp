@@ -25,13 +25,13 @@ struct Saved {
 
 Saved Record(Vessel *v) {
 	const Sendra2016 &r = RoverWorld::Rover(v);
-	return {v->state.surf_lng, v->state.surf_lat, v->state.surf_hdg, r.doorLeftStatus, r.doorLeftProc, r.lightsOn};
+	return {host::VesselView(v).place().lng, host::VesselView(v).place().lat, host::VesselView(v).place().hdg, r.doorLeftStatus, r.doorLeftProc, r.lightsOn};
 }
 
 std::vector<std::string> Names(const host::Simulation &sim) {
 	std::vector<std::string> names;
 	for (const auto &v : sim.vessels())
-		names.push_back(v->name);
+		names.push_back(host::VesselView(v).name());
 	return names;
 }
 
@@ -67,10 +67,10 @@ TEST(RoverChurn, RoversAreMadeSavedDeletedAndLoadedAgainInOneSimulation) {
 		// The focus and the visuals move on as vessels go.
 		world.sim.DeleteVessel(world.sim.FindVessel("B"));
 		EXPECT_EQ(world.sim.focus(), a);
-		EXPECT_TRUE(a->visual);
+		EXPECT_TRUE(host::VesselView(a).visual());
 		world.sim.DeleteVessel(a);
 		EXPECT_EQ(world.sim.focus(), c);
-		EXPECT_TRUE(c->visual);
+		EXPECT_TRUE(host::VesselView(c).visual());
 		world.Step();
 		world.AddRover("D", 10.0001, 10, 0);
 		world.Step(0.02, 10);

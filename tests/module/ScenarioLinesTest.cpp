@@ -12,8 +12,8 @@
 #include <sstream>
 
 #include "RoverWorld.h"
-#include "sendra_host/ScenarioFiles.h"
 #include "sendra_host/ScenarioIO.h"
+#include "sendra_host/VesselView.h"
 
 using testing_support::RoverWorld;
 namespace fs = std::filesystem;
@@ -97,7 +97,7 @@ std::vector<double> Expected(double right, double left, double sunscreen) {
 TEST(RoverScenarioSave, AFreshRoverWritesItsFourLinesAfterTheHostsOwn) {
 	RoverWorld world;
 	Vessel *v = world.AddRover("R", 12.5, -3.25, 90);
-	v->journal.Clear();
+	world.sim.ClearJournal(v);
 	std::vector<std::string> block = SavedBlock(world, "R");
 	ASSERT_EQ(block.size(), 10u);
 	EXPECT_EQ(block[0], "  STATUS Landed Moon");
@@ -111,7 +111,7 @@ TEST(RoverScenarioSave, AFreshRoverWritesItsFourLinesAfterTheHostsOwn) {
 	EXPECT_EQ(block[8], "  SUNSCREEN 0 0.0000");
 	EXPECT_EQ(block[9], "  LIGHT 0 ");
 	// The host's lines come from the base class, called first.
-	EXPECT_EQ(v->journal.Names(),
+	EXPECT_EQ(host::VesselView(v).journal(),
 	          (std::vector<std::string>{"VESSEL2::clbkSaveState", "oapiWriteScenario_string", "oapiWriteScenario_string",
 	                                    "oapiWriteScenario_string", "oapiWriteScenario_string"}));
 }
@@ -236,7 +236,7 @@ TEST(RoverScenarioLoad, AFieldThatCannotBeReadIsLeftWithTheFieldsAfterIt) {
 		EXPECT_EQ(r.doorRightStatus, 0);
 		EXPECT_EQ(r.lightsOn, 0);
 		// Every line reached the host's parser too: STATUS, POS and the two.
-		std::vector<std::string> j = v->journal.Names();
+		std::vector<std::string> j = host::VesselView(v).journal();
 		EXPECT_EQ(std::count(j.begin(), j.end(), "ParseScenarioLineEx"), 4) << cases[i].line;
 	}
 	EXPECT_EQ(Rover(world, "light").lightsOn, 1);
@@ -255,20 +255,16 @@ TEST(RoverScenarioLoad, OutOfRangeValuesAreStoredAndPosedAsRead) {
 	EXPECT_EQ(PartStates(world, v), Expected(0.0, 1.5, -0.5));
 	// Lights that were off stay off: a switch of 2 is neither on nor off.
 	world.Step();
-	EXPECT_FALSE(v->lights.at(0)->IsActive());
+	EXPECT_FALSE(host::VesselView(v).light(0).on);
 }
 
 // Hands the lines and END to the rover's clbkLoadStateEx through the host's block reader, as
 // a scenario load does, and returns the rover's host calls meanwhile.
-std::vector<std::string> LoadBlock(RoverWorld &world, Vessel *v, const std::vector<std::string> &lines) {
-	host::ScenarioLines block(1, lines);
-	block.Add("END");
-	host::ScenarioBlockReader reader("block.scn", std::move(block));
-	VESSELSTATUS2 vs{};
-	vs.version = 2;
-	v->journal.Clear();
-	world.sim.InCallback(v, [&] { v->callbacks()->clbkLoadStateEx(&reader, &vs); });
-	return v->journal.Names();
+std::vector<std::string> LoadBlock(RoverWorld &world, Vessel *v, std::vector<std::string> lines) {
+	lines.push_back("END");
+	world.sim.ClearJournal(v);
+	host::LoadVesselLines(world.sim, v, lines, "block.scn");
+	return host::VesselView(v).journal();
 }
 
 TEST(RoverScenarioLoad, EveryLinePosesTheSeventeenPartsAfterTheHostHasSeenIt) {
@@ -309,7 +305,7 @@ TEST(RoverScenarioLoad, AnotherVesselsLinesMeanNothingToTheRover) {
 	EXPECT_EQ(r.sunscreenStatus, 0);
 	EXPECT_EQ(r.lightsOn, 0);
 	EXPECT_EQ(PartStates(world, v), Expected(0.0, 0.0, 0.0));
-	EXPECT_DOUBLE_EQ(v->state.surf_hdg, 270.04 * RAD);
+	EXPECT_DOUBLE_EQ(host::VesselView(v).place().hdg, 270.04 * RAD);
 }
 
 TEST(RoverScenarioRoundTrip, ADrivenRoverComesBackWithItsPartsLightsAndPlace) {
@@ -348,9 +344,9 @@ TEST(RoverScenarioRoundTrip, ADrivenRoverComesBackWithItsPartsLightsAndPlace) {
 		         {r.doorLeftProc, r.doorRightProc, r.sunscreenProc},
 		         r.lightsOn,
 		         PartStates(world, v),
-		         v->state.surf_lng,
-		         v->state.surf_lat,
-		         v->state.surf_hdg};
+		         host::VesselView(v).place().lng,
+		         host::VesselView(v).place().lat,
+		         host::VesselView(v).place().hdg};
 		ASSERT_GT(saved.lat, 0.0);
 		ASSERT_NE(saved.hdg, 30 * RAD);
 		host::SaveScenario(world.sim, file);
@@ -372,9 +368,9 @@ TEST(RoverScenarioRoundTrip, ADrivenRoverComesBackWithItsPartsLightsAndPlace) {
 	EXPECT_EQ(parts, Expected(r.doorRightProc, r.doorLeftProc, r.sunscreenProc));
 	for (size_t i = 0; i < parts.size(); ++i)
 		EXPECT_NEAR(parts[i], saved.parts[i], fourDecimals) << i;
-	EXPECT_NEAR(v->state.surf_lng * DEG, saved.lng * DEG, 0.5e-10 + 1e-13);
-	EXPECT_NEAR(v->state.surf_lat * DEG, saved.lat * DEG, 0.5e-10 + 1e-13);
-	EXPECT_NEAR(v->state.surf_hdg * DEG, saved.hdg * DEG, 0.5e-6 + 1e-11);
+	EXPECT_NEAR(host::VesselView(v).place().lng * DEG, saved.lng * DEG, 0.5e-10 + 1e-13);
+	EXPECT_NEAR(host::VesselView(v).place().lat * DEG, saved.lat * DEG, 0.5e-10 + 1e-13);
+	EXPECT_NEAR(host::VesselView(v).place().hdg * DEG, saved.hdg * DEG, 0.5e-6 + 1e-11);
 	// What is not saved starts afresh.
 	EXPECT_EQ(r.gearNeutral, 1);
 	EXPECT_EQ(r.groundSpeed, 0.0);

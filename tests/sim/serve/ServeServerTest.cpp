@@ -24,9 +24,9 @@
 #include <thread>
 
 #include "SimProgram.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Text.h"
+#include "sendra_host/VesselView.h"
 #include "serve/ServeKeys.h"
 #include "serve/ServeSession.h"
 
@@ -330,11 +330,11 @@ TEST_F(ServeServer, ServesThePageTheSessionTheMeshTheTerrainAndTheState) {
 	EXPECT_EQ(mesh["meshes"][0]["name"], "Sendra9");
 
 	const Vessel *v = session->simulation().focus();
-	std::string q = "/api/terrain?lng=" + host::FormatShortest(v->state.surf_lng) +
-	                "&lat=" + host::FormatShortest(v->state.surf_lat) + "&n=3&spacing=1";
+	std::string q = "/api/terrain?lng=" + host::FormatShortest(host::VesselView(v).place().lng) +
+	                "&lat=" + host::FormatShortest(host::VesselView(v).place().lat) + "&n=3&spacing=1";
 	json terrain = json::parse(client->Get(q)->body);
 	EXPECT_EQ(terrain["heights"][4].get<float>(),
-	          static_cast<float>(host::Terrain::Hills().Elevation(*v->surfaceRef, v->state.surf_lng, v->state.surf_lat)));
+	          static_cast<float>(host::Terrain::Hills().Elevation(*host::VesselView(v).place().body, host::VesselView(v).place().lng, host::VesselView(v).place().lat)));
 
 	EXPECT_EQ(State()["frame"], 0);
 	Stream watching(port);
