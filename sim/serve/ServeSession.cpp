@@ -188,11 +188,15 @@ std::string ServeSession::QuicksaveBase(const OutputFolder &folder) const {
 	                                                                                          : std::string(kProgramStem);
 }
 
+void ServeSession::Stage(OutputSet &set, const OutputFolder &folder, const std::string &name) {
+	StagedSaves saves(folder, set, nullptr);
+	saves.Stage([this](const std::string &path, host::SaveFileSystem &fs) { session_.Save(path, fs); }, name);
+}
+
 void ServeSession::TrySave(const OutputFolder &folder) {
 	const std::string first = QuicksaveBase(folder) + "-quicksave-0001.scn";
 	OutputSet set(folder, folder.PathOf(first));
-	StagedSaves saves(folder, set, nullptr);
-	saves.Stage(session_, first);
+	Stage(set, folder, first);
 }  // the set removes what it staged
 
 std::string ServeSession::Save(const std::string &folderPath, std::string *why) {
@@ -200,8 +204,7 @@ std::string ServeSession::Save(const std::string &folderPath, std::string *why) 
 	const std::string base = QuicksaveBase(folder);
 	const std::string first = base + "-quicksave-0001.scn";
 	OutputSet set(folder, folder.PathOf(first));
-	StagedSaves saves(folder, set, nullptr);
-	saves.Stage([this](const std::string &path, host::SaveFileSystem &fs) { session_.Save(path, fs); }, first);
+	Stage(set, folder, first);
 	// The numbers in turn; when all are taken, a name of its own rather than no save.
 	const int kMaxNumber = 9999, kOtherNames = 100;
 	bool numbered = true;

@@ -77,6 +77,9 @@ public:
 	const ServeOptions &options() const { return options_; }
 
 private:
+	// Writes the save into set as name in folder.
+	void Stage(OutputSet &set, const OutputFolder &folder, const std::string &name);
+
 	ServeOptions options_;
 	std::string stem_;  // the scenario's file name without folder and .scn
 	Session session_;
