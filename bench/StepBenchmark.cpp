@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Floor.h"
+#include "Scenes.h"
 #include "animation/AnimationTables.h"
 #include "module/Sendra2016.h"
 #include "sendra_host/Simulation.h"
@@ -90,17 +91,17 @@ host::SimOptions BenchOptions(double visualRange = 0, size_t journal = 0) {
 
 const size_t kStepJournal = 256;
 
-// n rovers spacing [m] apart on the Moon, a hundred to a row, all driving north at 2 m/s with
-// the left door and the sunscreen opening. Each gets the keys the user would give it with the
-// focus: the host hands keys to the focus vessel only.
+// The rover grid of n rovers spacing [m] apart from 0.41, 0.0117 rad, all driving north at
+// 2 m/s with the left door and the sunscreen opening. Each gets the keys the user would give
+// it with the focus: the host hands keys to the focus vessel only.
 std::vector<Vessel *> AddRovers(host::Simulation &sim, int n, double spacing = 30.0) {
 	std::vector<Vessel *> out;
 	host::LandedPosition pos;
 	pos.body = sim.FindBody("Moon");
-	for (int i = 0; i < n; ++i) {
-		pos.lng = 0.41 + (i % 100) * spacing / bench::kMoonRadius;
-		pos.lat = 0.0117 + (i / 100) * spacing / bench::kMoonRadius;
-		out.push_back(sim.CreateVessel("R" + std::to_string(i), "Sendra2016", pos));
+	for (const scenes::Rover &r : scenes::RoverGrid(n, spacing, 0.41 * DEG, 0.0117 * DEG)) {
+		pos.lng = r.lng * RAD;
+		pos.lat = r.lat * RAD;
+		out.push_back(sim.CreateVessel(r.name, "Sendra2016", pos));
 	}
 	for (Vessel *v : out) {
 		VESSEL2 *cb = host::VesselView(v).callbacks();

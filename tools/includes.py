@@ -59,7 +59,7 @@ FOLDERS = {
     "tests": ["host/include/sendra_host", "tests/support"],
     "tools": ["Sendra2016"],
     "tools/windows": ["host/include/sendra_host"],
-    "bench": ["host/include/sendra_host", "sim", "Sendra2016"],
+    "bench": ["host/include/sendra_host", "sim", "Sendra2016", "tests/support"],
     "fuzz": ["host/include/sendra_host", "sim/session"],
 }
 UNIT_ROOTS = ["host", "sim"]

@@ -2,20 +2,17 @@
 // landed states that are not finite numbers (the host keeps the last finite pose and says so
 // once), and a vessel whose configuration fails half-way through its creation.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "RoverWorld.h"
+#include "Scratch.h"
 #include "sendra_host/HostError.h"
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/VesselView.h"
 
 using testing_support::RoverWorld;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -119,19 +116,13 @@ TEST(NonFinitePoses, ALandedStateThatIsNotFiniteIsNotAppliedAndIsNamedOnce) {
 }
 
 TEST(VesselCreation, AVesselWhoseConfigurationFailsHalfWayIsNotLeftHalfMade) {
-	std::string tmpl = (fs::temp_directory_path() / "sendra-create-XXXXXX").string();
-	ASSERT_NE(mkdtemp(&tmpl[0]), nullptr);
-	const fs::path root = tmpl;
-	const fs::path staged(SENDRA_ORBITER_ROOT);
-	fs::create_directories(root / "Config/Vessels");
-	fs::create_symlink(staged / "Modules", root / "Modules");
-	fs::create_symlink(staged / "Meshes", root / "Meshes");
-	fs::copy_file(staged / "Config/Vessels/Sendra2016.cfg", root / "Config/Vessels/Sendra2016.cfg");
+	const scenes::ScratchRoot root("sendra-create");
+	root.AddStagedRover(SENDRA_ORBITER_ROOT);
 	// The rover's module runs its class capabilities; then the host's own item fails.
-	std::ofstream(root / "Config/Vessels/Broken.cfg") << "Module = Sendra2016\nMass = nan\n";
+	root.WriteClass("Broken", "Module = Sendra2016\nMass = nan\n");
 	{
 		host::SimOptions o = testing_support::WorldOptions();
-		o.root = root.string();
+		o.root = root.path();
 		RoverWorld world(o);
 		Vessel *a = world.AddRover("A");
 		host::LandedPosition pos{world.sim.FindBody("Moon"), 0.001, 0, 0};
@@ -151,5 +142,4 @@ TEST(VesselCreation, AVesselWhoseConfigurationFailsHalfWayIsNotLeftHalfMade) {
 		EXPECT_EQ(world.sim.FindVessel("B"), b);
 		world.Step();
 	}
-	fs::remove_all(root);
 }

@@ -1,6 +1,7 @@
-// The rig the rover declares to the host, checked against the rig as documented (RoverRig.h),
-// never against the module's own tables: every animation in the order of creation, every
-// component's groups, pivot, axis, angle, range and parent, and the fields holding the handles.
+// The rig the rover declares to the host, checked against the tests' own copy of the rig
+// (RoverRig.h), never against the module's tables: every animation in the order of creation,
+// every component's groups, pivot, axis, angle, range and parent, and the fields holding the
+// handles.
 #include <gtest/gtest.h>
 
 #include <array>

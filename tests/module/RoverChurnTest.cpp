@@ -3,16 +3,13 @@
 // that brings the saved rovers back. CI also runs this under valgrind's memcheck, which must
 // find no leak and no invalid access.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
 
 #include "RoverWorld.h"
+#include "Scratch.h"
 #include "sendra_host/HostError.h"
 #include "sendra_host/ScenarioIO.h"
 
 using testing_support::RoverWorld;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -38,9 +35,8 @@ std::vector<std::string> Names(const host::Simulation &sim) {
 }  // namespace
 
 TEST(RoverChurn, RoversAreMadeSavedDeletedAndLoadedAgainInOneSimulation) {
-	std::string tmpl = (fs::temp_directory_path() / "sendra-churn-XXXXXX").string();
-	ASSERT_NE(mkdtemp(&tmpl[0]), nullptr);
-	const std::string file = tmpl + "/churn.scn";
+	const scenes::ScratchFolder folder("sendra-churn");
+	const std::string file = (folder / "churn.scn").string();
 	std::map<std::string, Saved> saved;
 	{
 		RoverWorld world;
@@ -102,5 +98,4 @@ TEST(RoverChurn, RoversAreMadeSavedDeletedAndLoadedAgainInOneSimulation) {
 		EXPECT_EQ(Names(world.sim), (std::vector<std::string>{"D", "A", "B", "C"}));
 		world.Simulate(0.5);
 	}
-	fs::remove_all(tmpl);
 }

@@ -1,56 +1,31 @@
 // The rover's own scenario lines through the host: what a save writes, how each line is read
 // and posed, the values that cannot be read, and a drive saved and loaded again.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
 #include <sstream>
 
 #include "RoverWorld.h"
+#include "Scenes.h"
+#include "Scratch.h"
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/VesselView.h"
 
 using testing_support::RoverWorld;
-namespace fs = std::filesystem;
 
 namespace {
 
-// A folder for saved scenarios, removed with everything in it.
-class TempFolder {
-public:
-	TempFolder() {
-		std::string tmpl = (fs::temp_directory_path() / "sendra-lines-XXXXXX").string();
-		if (!mkdtemp(&tmpl[0]))
-			throw std::runtime_error("no temporary folder");
-		dir_ = tmpl;
-	}
-	~TempFolder() {
-		std::error_code ec;
-		fs::remove_all(dir_, ec);
-	}
-	std::string file(const std::string &name) const { return (dir_ / name).string(); }
-
-private:
-	fs::path dir_;
-};
-
-// A scenario of rovers on the Moon, each given as its name and its lines after STATUS and POS.
+// A scenario of rovers, each given as its name and its lines after STATUS, POS and HEADING,
+// a degree apart: each rover's visual is its own.
 std::string Scenario(const std::vector<std::pair<std::string, std::vector<std::string>>> &rovers) {
-	std::string s = "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 60000\nEND_ENVIRONMENT\nBEGIN_SHIPS\n";
-	double lng = 0;
-	for (const auto &[name, lines] : rovers) {
-		s += name + ":Sendra2016\n  STATUS Landed Moon\n  POS " + std::to_string(lng) + " 0\n";
-		for (const std::string &l : lines)
-			s += "  " + l + "\n";
-		s += "END\n";
-		lng += 1;  // far apart: each rover's visual is its own
-	}
-	return s + "END_SHIPS\n";
+	std::vector<scenes::Rover> apart;
+	for (const auto &[name, lines] : rovers)
+		apart.push_back({name, static_cast<double>(apart.size()), 0, 0, lines});
+	return scenes::RoverScenario(apart, 60000, "");
 }
 
 void Load(RoverWorld &world, const std::string &text) {
@@ -117,8 +92,8 @@ TEST(RoverScenarioSave, AFreshRoverWritesItsFourLinesAfterTheHostsOwn) {
 }
 
 TEST(RoverScenarioSave, StatesKeepFourDecimalsAndHugeValuesAreWrittenWhole) {
-	TempFolder folder;
-	std::string file = folder.file("saved.scn");
+	const scenes::ScratchFolder folder("sendra-lines");
+	std::string file = (folder / "saved.scn").string();
 	std::string hugeText;
 	{
 		RoverWorld world;
@@ -235,9 +210,9 @@ TEST(RoverScenarioLoad, AFieldThatCannotBeReadIsLeftWithTheFieldsAfterIt) {
 		// The other fields were not touched by the line.
 		EXPECT_EQ(r.doorRightStatus, 0);
 		EXPECT_EQ(r.lightsOn, 0);
-		// Every line reached the host's parser too: STATUS, POS and the two.
+		// Every line reached the host's parser too: STATUS, POS, HEADING and the two.
 		std::vector<std::string> j = host::VesselView(v).journal();
-		EXPECT_EQ(std::count(j.begin(), j.end(), "ParseScenarioLineEx"), 4) << cases[i].line;
+		EXPECT_EQ(std::count(j.begin(), j.end(), "ParseScenarioLineEx"), 5) << cases[i].line;
 	}
 	EXPECT_EQ(Rover(world, "light").lightsOn, 1);
 }
@@ -309,8 +284,8 @@ TEST(RoverScenarioLoad, AnotherVesselsLinesMeanNothingToTheRover) {
 }
 
 TEST(RoverScenarioRoundTrip, ADrivenRoverComesBackWithItsPartsLightsAndPlace) {
-	TempFolder folder;
-	std::string file = folder.file("drive.scn");
+	const scenes::ScratchFolder folder("sendra-lines");
+	std::string file = (folder / "drive.scn").string();
 	struct Saved {
 		int status[3];
 		double state[3];

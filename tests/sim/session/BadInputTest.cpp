@@ -291,10 +291,7 @@ TEST_F(BadInput, AScenarioTooLargeForTheMemoryIsRefusedAndNothingIsWritten) {
 #endif
 	// 30,000 rovers standing together need some 450 MB; the program gets 160 MB of address
 	// space, and runs out while it makes them.
-	std::vector<Rover> rovers;
-	for (int i = 0; i < 30000; ++i)
-		rovers.push_back({"R" + std::to_string(i), 23.47 + (i % 100) * 0.001, 0.67 + (i / 100) * 0.001, 0});
-	s.Write("big.scn", RoverScenario(rovers));
+	s.Write("big.scn", RoverScenario(scenes::RoverGrid(30000, 30)));
 	Limits tight;
 	tight.addressBytes = rlim_t(160) << 20;
 	for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
