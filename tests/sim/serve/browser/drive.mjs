@@ -205,7 +205,7 @@ async function refused(context, url) {
 
 // Pages of another origin (127.0.0.2, and localhost at another port, which is same-site) that
 // frame the page nine times each, as many as would take every stream: no frame gets the page
-// or asks for a token or a stream, and the user's own tab still gets its stream and draws.
+// or asks for a token or a stream, and the user's own tab still gets its stream and its frames.
 async function framed(context, url) {
 	const local = url.replace('127.0.0.1', 'localhost');
 	const foreign = createServer((req, res) => {
@@ -240,9 +240,10 @@ async function framed(context, url) {
 	check(framedAsks.length === 0, `no frame asked for a token, a stream or a document: ${framedAsks.slice(0, 3)}`);
 	const own = await context.newPage();
 	await own.goto(url);
-	await own.waitForFunction(canvasDrawn, null, {timeout: 60000, polling: 250}).catch(() => {});
+	await own.waitForFunction(() => window.sendra && window.sendra.frame, null, {timeout: 60000, polling: 250})
+		.catch(() => {});
 	const shown = await shoot(own, 'serve-page-beside-frames.png');
-	check(await own.evaluate(canvasDrawn) && shown.message === '',
+	check(await own.evaluate(() => !!(window.sendra && window.sendra.frame)) && shown.message === '',
 	      `the user's own tab is still served beside them: ${shown.message || shown.status}`);
 	context.off('request', onRequest);
 	context.off('response', onResponse);
