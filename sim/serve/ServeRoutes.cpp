@@ -188,6 +188,8 @@ const char *MimeType(const std::string &path) {
 		{"css", "text/css"},                  {"json", "application/json"},       {"map", "application/json"},
 		{"png", "image/png"},                 {"svg", "image/svg+xml"},           {"ico", "image/x-icon"},
 		{"txt", "text/plain; charset=utf-8"}, {"wasm", "application/wasm"},
+		// Markdown as plain text, which every browser shows rather than downloads
+		{"md", "text/plain; charset=utf-8"},
 	};
 	size_t dot = path.rfind('.'), slash = path.rfind('/');
 	if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
@@ -248,6 +250,14 @@ Reply Stream(const RouteRequest &req, std::string_view target, size_t q, ServeHu
 
 bool FromThePage(std::string_view fetchSite) { return fetchSite.empty() || fetchSite == "same-origin"; }
 
+bool ForeignOrFramed(const RouteRequest &req) {
+	static const std::string_view kFrames[] = {"iframe", "frame", "embed", "object", "fencedframe", "several"};
+	for (std::string_view dest : kFrames)
+		if (req.fetchDest == dest)
+			return true;
+	return !(FromThePage(req.fetchSite) || req.fetchSite == "none");
+}
+
 Reply Route(const RouteRequest &req, ServeHub &hub, const ServeContent &content) {
 	std::string_view target = req.target;
 	if (target.empty() || target.front() != '/')
@@ -257,6 +267,12 @@ Reply Route(const RouteRequest &req, ServeHub &hub, const ServeContent &content)
 	if (!path)
 		return FailReply(400, "400 the path holds a control character or a broken escape");
 	bool get = req.method == "GET" || req.method == "HEAD";
+	// Framed by another page, the page's own requests would be same-origin: it would get a
+	// token and a stream, and keys typed there would drive. It is therefore only ever its own
+	// top-level page, and its documents go to no other site.
+	if (ForeignOrFramed(req))
+		return FailReply(403, "this page is served only as its own page, not to or inside a page of another site; "
+		                      "open its address directly");
 
 	if (*path == "/api/input")
 		return req.method == "POST" ? Input(req, hub) : NotAllowed("POST");
@@ -283,6 +299,14 @@ Reply Route(const RouteRequest &req, ServeHub &hub, const ServeContent &content)
 	}
 	if (!get)
 		return NotAllowed("GET, HEAD");
+	if (*path == "/manual") {
+		struct stat st;
+		if (content.manual.empty() || ::stat(content.manual.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+			return FailReply(404, "the driver's manual (Doc/Sendra2016.html or .md) is not in the Orbiter folder");
+		Reply r(200, MimeType(content.manual));
+		r.file = content.manual;
+		return r;
+	}
 	return StaticFile(*path, content);
 }
 
