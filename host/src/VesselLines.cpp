@@ -34,7 +34,10 @@ void ParseStatus(Vessel &v, const std::vector<std::string_view> &words, std::str
 	std::string bodyName(words[2]);
 	Body *body = v.sim.FindBody(bodyName);
 	if (!body) {
-		ReportVesselProblem(v, "unknown body '" + bodyName + "' (the stand-in host knows Earth, Moon and Mars)");
+		std::string known;
+		for (const auto &b : v.sim.bodies())
+			known += (known.empty() ? "" : ", ") + b->name;
+		ReportVesselProblem(v, "unknown body '" + bodyName + "' (the solar system has " + known + ")");
 		return;
 	}
 	vs->status = 1;

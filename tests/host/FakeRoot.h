@@ -9,6 +9,7 @@
 
 #include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
+#include "SolarSystemFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -19,6 +20,7 @@ public:
 		dir_ = fs::temp_directory_path() / ("sendra-fake-root-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
 		fs::create_directories(dir_ / "Modules");
 		fs::create_directories(dir_ / "Config" / "Vessels");
+		LinkSolarSystem(dir_);
 	}
 	~FakeRoot() { fs::remove_all(dir_); }
 

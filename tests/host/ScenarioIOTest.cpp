@@ -19,6 +19,7 @@
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Simulation.h"
 #include "src/VesselLines.h"
+#include "SolarSystemFiles.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -59,6 +60,7 @@ public:
 		fs::create_directories(dir_ / "Modules");
 		fs::create_directories(dir_ / "Meshes");
 		fs::create_directories(dir_ / "Scenarios");
+		LinkSolarSystem(dir_);
 		fs::copy_file(staged / "Config" / "Vessels" / "Sendra2016.cfg", dir_ / "Config" / "Vessels" / "Sendra2016.cfg");
 		fs::create_symlink(staged / "Modules" / "libSendra2016.so", dir_ / "Modules" / "libSendra2016.so");
 		for (const auto &mesh : fs::directory_iterator(staged / "Meshes"))
@@ -396,8 +398,8 @@ TEST(ScenarioLoader, RefusesWhatItCannotLoadAndLeavesTheSimulationAsItWas) {
 	const Case cases[] = {
 	    {Ships(first + "A:Marker\n  POS 1 2\nEND\n"),
 	     "x.scn:12: vessel 'A' is not landed: the stand-in host needs 'STATUS Landed <body>'"},
-	    {Ships(first + "A:Marker\n  STATUS Landed Venus\nEND\n"),
-	     "x.scn:13: vessel 'A': unknown body 'Venus' (the stand-in host knows Earth, Moon and Mars)"},
+	    {Ships(first + "A:Marker\n  STATUS Landed Vulcan\nEND\n"),
+	     "x.scn:13: vessel 'A': unknown body 'Vulcan' (the solar system has Sun, Mercury, Venus, Earth, Moon, Mars,"},
 	    {Ships(first + "A:Sendra2016\n  STATUS Landed Moon\n  POS 1 two\nEND\n"),
 	     "x.scn:14: vessel 'A': POS: expected 2 finite numbers, got '1 two'"},
 	    {Ships(first + "A:Marker\n  STATUS Landed Moon\n  POS 1 95\nEND\n"),

@@ -13,6 +13,7 @@
 #include "sendra_host/HostError.h"
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Visual.h"
+#include "SolarSystemFiles.h"
 
 using testing_support::RoverWorld;
 namespace fs = std::filesystem;
@@ -118,37 +119,42 @@ TEST(NonFinitePoses, ALandedStateThatIsNotFiniteIsNotAppliedAndIsNamedOnce) {
 	EXPECT_TRUE(world.sim.TakeProblems().empty());
 }
 
-TEST(VesselCreation, AVesselWhoseConfigurationFailsHalfWayIsNotLeftHalfMade) {
+// A class item that does not read as its kind is ignored, as Orbiter ignores it, with a warning
+// naming its line, once for the class however many vessels are made of it; the module's own
+// value stays. A number's text after it is ignored, as Orbiter reads the first number.
+TEST(VesselCreation, AClassItemThatDoesNotReadAsItsKindIsIgnoredWithAWarning) {
 	std::string tmpl = (fs::temp_directory_path() / "sendra-create-XXXXXX").string();
 	ASSERT_NE(mkdtemp(&tmpl[0]), nullptr);
 	const fs::path root = tmpl;
 	const fs::path staged(SENDRA_ORBITER_ROOT);
 	fs::create_directories(root / "Config/Vessels");
+	LinkSolarSystem(root);
 	fs::create_symlink(staged / "Modules", root / "Modules");
 	fs::create_symlink(staged / "Meshes", root / "Meshes");
 	fs::copy_file(staged / "Config/Vessels/Sendra2016.cfg", root / "Config/Vessels/Sendra2016.cfg");
-	// The rover's module runs its class capabilities; then the host's own item fails.
-	std::ofstream(root / "Config/Vessels/Broken.cfg") << "Module = Sendra2016\nMass = nan\n";
+	std::ofstream(root / "Config/Vessels/Odd.cfg")
+		<< "Module = Sendra2016\nMass = nan\nSize = 3.5 m\nInertia = 60\nEnableFocus = yes\nCameraOffset = 1 2 3 4\n";
 	{
 		host::SimOptions o = testing_support::WorldOptions();
 		o.root = root.string();
 		RoverWorld world(o);
 		Vessel *a = world.AddRover("A");
+		world.sim.TakeProblems();
 		host::LandedPosition pos{world.sim.FindBody("Moon"), 0.001, 0, 0};
-		try {
-			world.sim.CreateVessel("B", "Broken", pos);
-			ADD_FAILURE() << "a class with a Mass that is not a number was made";
-		} catch (const host::HostError &e) {
-			EXPECT_EQ(std::string(e.what()), (root / "Config/Vessels/Broken.cfg").string() +
-			                                     ":2: Mass: not a finite number: 'nan'");
-		}
-		ASSERT_EQ(world.sim.vessels().size(), 1u);
-		EXPECT_EQ(world.sim.FindVessel("B"), nullptr);
-		EXPECT_EQ(world.sim.focus(), a);
-		world.Step();
-		// The name is free for a vessel that can be made.
-		Vessel *b = world.sim.CreateVessel("B", "Sendra2016", pos);
-		EXPECT_EQ(world.sim.FindVessel("B"), b);
+		Vessel *b = world.sim.CreateVessel("B", "Odd", pos);
+		const std::string cfg = (root / "Config/Vessels/Odd.cfg").string();
+		EXPECT_EQ(world.sim.TakeProblems(),
+		          (std::vector<std::string>{
+		              cfg + ":2: Mass: 'nan' is not a finite number; the item is ignored, as Orbiter ignores it",
+		              cfg + ":4: Inertia: '60' is not three finite numbers; the item is ignored, as Orbiter ignores it",
+		              cfg + ":5: EnableFocus: 'yes' is not TRUE or FALSE; the item is ignored, as Orbiter ignores it"}));
+		EXPECT_EQ(b->emptyMass, a->emptyMass);
+		EXPECT_EQ(b->pmi->x, a->pmi->x);
+		EXPECT_EQ(b->size, 3.5);
+		EXPECT_TRUE(b->enableFocus);
+		EXPECT_EQ(b->cameraOffset->z, 3);
+		world.sim.CreateVessel("C", "Odd", pos);
+		EXPECT_TRUE(world.sim.TakeProblems().empty());
 		world.Step();
 	}
 	fs::remove_all(root);

@@ -19,10 +19,17 @@ struct HostObject {
 struct Body : HostObject {
 	Body(std::string n, double r) : HostObject(Kind::Body), name(std::move(n)), radius(r) {}
 	std::string name;
-	double radius;  // mean radius [m]
+	double radius;      // mean radius [m]
+	double mass = 0;    // [kg]
+	double gm = 0;      // its gravitational parameter, the real host's G times its mass [m^3/s^2]
+	// Its rotation: about its own +y axis by rotationOffset + 2 pi (seconds since J2000) /
+	// rotationPeriod (a negative period turns it backwards, 0 not at all), that axis tilted by
+	// obliquity about a node at longitude lan in the ecliptic [s, rad].
+	double rotationPeriod = 0, rotationOffset = 0, obliquity = 0, lan = 0;
 };
 
-// The bodies the stand-in knows, with their mean radii from the planet configurations.
+// The bodies the stand-in knows without an Orbiter folder's solar system: Earth, the Moon and
+// Mars with the radii, masses and rotations of their configurations.
 std::vector<std::unique_ptr<Body>> MakeSolarSystem();
 
 // Terrain elevation [m] above the mean radius at a point given in radians.
