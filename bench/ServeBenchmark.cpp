@@ -4,51 +4,33 @@
 // rovers 30 m apart, all in sight of the focus, at rest or all driving, watched by 1 or 4 tabs.
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "Floor.h"
-#include "sendra_host/HostVessel.h"
+#include "Scenes.h"
+#include "Scratch.h"
+#include "sendra_host/VesselView.h"
 #include "serve/ServeSession.h"
 #include "session/Paths.h"
 #include "session/Session.h"
 
 namespace {
 
-// n rovers 30 m apart, a hundred to a row, as a scenario file in a scratch folder.
-class RoverScenario {
-public:
-	explicit RoverScenario(int n) {
-		std::string tmpl = (std::filesystem::temp_directory_path() / "sendra-serve-bench-XXXXXX").string();
-		dir_ = ::mkdtemp(tmpl.data()) ? tmpl : std::string(".");
-		path = (dir_ / "rovers.scn").string();
-		std::ofstream s(path);
-		s << "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 60000\nEND_ENVIRONMENT\n\nBEGIN_SHIPS\n";
-		const double degreesPerMetre = 180 / PI / bench::kMoonRadius;
-		for (int i = 0; i < n; ++i)
-			s << "R" << i << ":Sendra2016\n  STATUS Landed Moon\n  POS " << 23.47 + (i % 100) * 30 * degreesPerMetre
-			  << ' ' << 0.67 + (i / 100) * 30 * degreesPerMetre << "\n  HEADING 0\nEND\n";
-		s << "END_SHIPS\n";
-	}
-	~RoverScenario() {
-		std::error_code ec;
-		std::filesystem::remove_all(dir_, ec);
-	}
-	std::string path;
-
-private:
-	std::filesystem::path dir_;
+// The rover grid of n rovers 30 m apart as a scenario file in a scratch folder.
+struct RoverScenario {
+	explicit RoverScenario(int n) { folder.Write("rovers.scn", scenes::RoverScenario(scenes::RoverGrid(n, 30), 60000, "")); }
+	scenes::ScratchFolder folder{"sendra-serve-bench"};
+	std::string path = (folder / "rovers.scn").string();
 };
 
 // Every rover in forward gear at 2 m/s with its sunscreen opening, as its keys would make it:
 // the host hands keys to the focus alone.
 void DriveAll(host::Simulation &sim) {
 	for (const auto &v : sim.vessels()) {
-		VESSEL2 *cb = v->callbacks();
+		VESSEL2 *cb = host::VesselView(v).callbacks();
 		char keys[256] = {};
 		keys[OAPI_KEY_NUMPAD8] = static_cast<char>(0x80);
 		sim.InCallback(v.get(), [&] { cb->clbkConsumeDirectKey(keys); });

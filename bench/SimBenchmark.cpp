@@ -10,13 +10,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "Floor.h"
+#include "Scenes.h"
+#include "Scratch.h"
 #include "app/CommandLine.h"
 #include "run/Run.h"
 #include "session/Drive.h"
@@ -27,20 +28,10 @@ extern char **environ;
 namespace {
 
 // A scratch folder for one benchmark's files, removed afterwards.
-class Scratch {
+class Scratch : public scenes::ScratchFolder {
 public:
-	Scratch() {
-		std::string tmpl = (std::filesystem::temp_directory_path() / "sendra-sim-bench-XXXXXX").string();
-		dir_ = ::mkdtemp(tmpl.data()) ? tmpl : std::string(".");
-	}
-	~Scratch() {
-		std::error_code ec;
-		std::filesystem::remove_all(dir_, ec);
-	}
-	std::string operator/(const std::string &name) const { return (dir_ / name).string(); }
-
-private:
-	std::filesystem::path dir_;
+	Scratch() : ScratchFolder("sendra-sim-bench") {}
+	std::string operator/(const std::string &name) const { return (dir() / name).string(); }
 };
 
 // An hour at 60 frames a second (216000 frames): forward at full speed, lights on, with a
@@ -183,13 +174,7 @@ void BM_TenThousandRoversProgram(benchmark::State &state) {
 	Scratch scratch;
 	const int n = 10000;
 	auto write = [&](const std::string &name, double spacing) {
-		std::ofstream s(scratch / name);
-		s << "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 60000\nEND_ENVIRONMENT\n\nBEGIN_SHIPS\n";
-		const double degreesPerMetre = 180 / PI / bench::kMoonRadius;
-		for (int i = 0; i < n; ++i)
-			s << "R" << i << ":Sendra2016\n  STATUS Landed Moon\n  POS " << 23.47 + (i % 100) * spacing * degreesPerMetre
-			  << ' ' << 0.67 + (i / 100) * spacing * degreesPerMetre << "\n  HEADING 0\nEND\n";
-		s << "END_SHIPS\n";
+		scratch.Write(name, scenes::RoverScenario(scenes::RoverGrid(n, spacing), 60000, ""));
 		return scratch / name;
 	};
 	std::string together = write("together.scn", 30.0), apart = write("apart.scn", 10000.0);

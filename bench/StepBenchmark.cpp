@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "Floor.h"
+#include "Scenes.h"
 #include "animation/AnimationTables.h"
 #include "module/Sendra2016.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
+#include "sendra_host/VesselView.h"
 
 namespace {
 
@@ -90,20 +91,20 @@ host::SimOptions BenchOptions(double visualRange = 0, size_t journal = 0) {
 
 const size_t kStepJournal = 256;
 
-// n rovers spacing [m] apart on the Moon, a hundred to a row, all driving north at 2 m/s with
-// the left door and the sunscreen opening. Each gets the keys the user would give it with the
-// focus: the host hands keys to the focus vessel only.
+// The rover grid of n rovers spacing [m] apart from 0.41, 0.0117 rad, all driving north at
+// 2 m/s with the left door and the sunscreen opening. Each gets the keys the user would give
+// it with the focus: the host hands keys to the focus vessel only.
 std::vector<Vessel *> AddRovers(host::Simulation &sim, int n, double spacing = 30.0) {
 	std::vector<Vessel *> out;
 	host::LandedPosition pos;
 	pos.body = sim.FindBody("Moon");
-	for (int i = 0; i < n; ++i) {
-		pos.lng = 0.41 + (i % 100) * spacing / bench::kMoonRadius;
-		pos.lat = 0.0117 + (i / 100) * spacing / bench::kMoonRadius;
-		out.push_back(sim.CreateVessel("R" + std::to_string(i), "Sendra2016", pos));
+	for (const scenes::Rover &r : scenes::RoverGrid(n, spacing, 0.41 * DEG, 0.0117 * DEG)) {
+		pos.lng = r.lng * RAD;
+		pos.lat = r.lat * RAD;
+		out.push_back(sim.CreateVessel(r.name, "Sendra2016", pos));
 	}
 	for (Vessel *v : out) {
-		VESSEL2 *cb = v->callbacks();
+		VESSEL2 *cb = host::VesselView(v).callbacks();
 		char keys[256] = {};
 		keys[OAPI_KEY_NUMPAD8] = static_cast<char>(0x80);  // forward gear
 		sim.InCallback(v, [&] { cb->clbkConsumeDirectKey(keys); });
@@ -143,7 +144,7 @@ void TimeFrames(benchmark::State &state, host::Simulation &sim, int n) {
 void BM_PreStep(benchmark::State &state) {
 	host::Simulation sim(BenchOptions(0, kStepJournal));
 	Vessel *v = AddRovers(sim, 1)[0];
-	VESSEL2 *cb = v->callbacks();
+	VESSEL2 *cb = host::VesselView(v).callbacks();
 	for (auto _ : state)
 		sim.InCallback(v, [&] { cb->clbkPreStep(sim.simt(), 0.02, sim.mjd()); });
 }
@@ -152,7 +153,7 @@ BENCHMARK(BM_PreStep);
 void BM_PostStep(benchmark::State &state) {
 	host::Simulation sim(BenchOptions(0, kStepJournal));
 	Vessel *v = AddRovers(sim, 1)[0];
-	VESSEL2 *cb = v->callbacks();
+	VESSEL2 *cb = host::VesselView(v).callbacks();
 	for (auto _ : state)
 		sim.InCallback(v, [&] { cb->clbkPostStep(sim.simt(), 0.02, sim.mjd()); });
 }
@@ -161,7 +162,7 @@ BENCHMARK(BM_PostStep);
 void BM_PreAndPostStep(benchmark::State &state) {
 	host::Simulation sim(BenchOptions(0, kStepJournal));
 	Vessel *v = AddRovers(sim, 1)[0];
-	VESSEL2 *cb = v->callbacks();
+	VESSEL2 *cb = host::VesselView(v).callbacks();
 	for (auto _ : state) {
 		sim.InCallback(v, [&] { cb->clbkPreStep(sim.simt(), 0.02, sim.mjd()); });
 		sim.InCallback(v, [&] { cb->clbkPostStep(sim.simt(), 0.02, sim.mjd()); });
@@ -196,7 +197,7 @@ void BM_FloorOverRoverObjects(benchmark::State &state) {
 	const int n = static_cast<int>(state.range(0));
 	std::vector<Sendra2016 *> objects;
 	for (Vessel *v : AddRovers(sim, n))
-		objects.push_back(static_cast<Sendra2016 *>(v->iface));
+		objects.push_back(static_cast<Sendra2016 *>(host::VesselView(v).Interface()));
 	std::vector<bench::FloorRover> rovers(static_cast<size_t>(n));
 	const size_t fields = static_cast<size_t>(reinterpret_cast<char *>(&objects[0]->beaconPos) -
 	                                          reinterpret_cast<char *>(objects[0]));
@@ -247,7 +248,7 @@ void BM_FrameTenThousandRovers(benchmark::State &state) {
 	TimeFrames(state, sim, n);
 	size_t visuals = 0;
 	for (const auto &v : sim.vessels())
-		visuals += v->visual ? 1 : 0;
+		visuals += host::VesselView(v).visual() ? 1 : 0;
 	struct mallinfo2 with = mallinfo2();
 	Vessel *focus = sim.focus();
 	sim.SetFocus(nullptr);  // every visual goes

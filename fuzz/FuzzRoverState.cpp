@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "sendra_host/HostVessel.h"
-#include "sendra_host/ScenarioFiles.h"
+#include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Simulation.h"
 
 namespace {
@@ -31,20 +30,16 @@ struct World {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 	static World world;
-	host::ScenarioLines lines;
+	std::vector<std::string> lines;
 	std::string text(reinterpret_cast<const char *>(data), size);
 	std::istringstream in(text);
 	std::string line;
 	while (std::getline(in, line) && lines.size() < 64)
-		lines.Add(line);
-	host::ScenarioBlockReader reader("fuzz.scn", std::move(lines));
-	VESSELSTATUS2 vs{};
-	vs.version = 2;
-	world.rover->callbacks()->clbkLoadStateEx(&reader, &vs);
+		lines.push_back(line);
+	host::LoadVesselLines(*world.sim, world.rover, lines, "fuzz.scn");
 	world.sim->TakeProblems();
 	world.sim->Frame(0.02);
 	std::ostringstream out;
-	host::ScenarioSink sink(out);
-	world.rover->callbacks()->clbkSaveState(&sink);
+	host::SaveVesselLines(*world.sim, world.rover, out);
 	return 0;
 }

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "sendra_host/HostError.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Simulation.h"
+#include "sendra_host/VesselView.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ void CheckReadsBack(host::Simulation &sim, const std::string &text) {
 	if (back.vessels.size() != sim.vessels().size())
 		__builtin_trap();
 	for (size_t i = 0; i < back.vessels.size(); ++i)
-		if (back.vessels[i].name != sim.vessels()[i]->name || back.vessels[i].className != sim.vessels()[i]->className)
+		if (back.vessels[i].name != host::VesselView(sim.vessels()[i]).name() || back.vessels[i].className != host::VesselView(sim.vessels()[i]).className())
 			__builtin_trap();
 }
 

@@ -2,11 +2,13 @@
 // sight of the focus) in headless chromium: how long until the page has its first frame and
 // every rover, the simulation's pace, and how often the page draws while the focus drives
 // (each frame moves it), with how serve's loop spent each frame meanwhile: on a processor,
-// waiting for one (the machine busy elsewhere) or asleep. For this machine's figures, not a test:
+// waiting for one (the machine busy elsewhere) or asleep. The scenario is the build's
+// scene_writer's, beside SENDRA_SIM. For this machine's figures, not a test:
 //   node tools/serve-many-rovers.mjs SENDRA_SIM WEB_NPM_DIR CHROMIUM [ROVERS] [SECONDS]
 import {mkdtempSync, readFileSync, rmSync, writeFileSync} from 'node:fs';
 import {tmpdir} from 'node:os';
-import {join} from 'node:path';
+import {execFileSync} from 'node:child_process';
+import {dirname, join} from 'node:path';
 import {playwright, startServe} from './serve-start.mjs';
 
 const [sim, npm, chromiumPath, rovers = '10000', seconds = '10'] = process.argv.slice(2);
@@ -14,17 +16,15 @@ if (!chromiumPath)
 	throw new Error('usage: serve-many-rovers.mjs SENDRA_SIM WEB_NPM_DIR CHROMIUM [ROVERS] [SECONDS]');
 const {chromium} = playwright(npm);
 
+// The rover grid of the tests and benchmarks (tests/support/Scenes.h), from scene_writer,
+// which the build makes beside sendra-sim.
 function scenario(n) {
-	const degreesPerMetre = 180 / Math.PI / 1.738e6;
-	let s = 'BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 60000\nEND_ENVIRONMENT\n\nBEGIN_SHIPS\n';
-	for (let i = 0; i < n; ++i)
-		s += `R${i}:Sendra2016\n  STATUS Landed Moon\n  POS ${23.47 + (i % 100) * 30 * degreesPerMetre} ` +
-		     `${0.67 + Math.floor(i / 100) * 30 * degreesPerMetre}\n  HEADING 0\nEND\n`;
-	return s + 'END_SHIPS\n';
+	const writer = join(dirname(sim), 'scene_writer');
+	return execFileSync(writer, ['grid', String(n), '30'], {maxBuffer: 1 << 30});
 }
 
 const work = mkdtempSync(join(tmpdir(), 'sendra-many-rovers-'));
-writeFileSync(join(work, 'rovers.scn'), scenario(Number(rovers)));
+writeFileSync(join(work, 'rovers.scn'), scenario(rovers));
 const started = Date.now();
 const serving = startServe(sim, ['rovers.scn'], work), server = serving.server;
 const since = () => ((Date.now() - started) / 1000).toFixed(1);

@@ -1,5 +1,5 @@
 // The host's vessel object and the hot part at its front.
-#include "sendra_host/HostVessel.h"
+#include "src/HostVessel.h"
 
 namespace host {
 

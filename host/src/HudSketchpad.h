@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Orbitersdk.h"
-#include "sendra_host/HostVessel.h"
+#include "src/HostVessel.h"
 
 namespace host {
 

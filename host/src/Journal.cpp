@@ -1,5 +1,5 @@
 // Journal operation names and the ring's ordered view.
-#include "sendra_host/Journal.h"
+#include "src/Journal.h"
 
 namespace host {
 

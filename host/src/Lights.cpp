@@ -1,7 +1,7 @@
 // The SDK light classes as the host implements them; emitters are created active.
-#include "sendra_host/Lights.h"
+#include "src/Lights.h"
 
-#include "sendra_host/HostVessel.h"
+#include "src/HostVessel.h"
 
 namespace {
 

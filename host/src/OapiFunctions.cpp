@@ -3,12 +3,12 @@
 #include <cstring>
 
 #include "sendra_host/ConfigFile.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/ModuleLoader.h"
-#include "sendra_host/ScenarioFiles.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
-#include "sendra_host/Visual.h"
+#include "src/HostVessel.h"
+#include "src/ScenarioFiles.h"
+#include "src/Visual.h"
 
 using host::Op;
 using host::Simulation;

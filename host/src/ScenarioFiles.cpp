@@ -1,5 +1,5 @@
 // The files of a vessel's scenario block that a module reads and writes through FILEHANDLEs.
-#include "sendra_host/ScenarioFiles.h"
+#include "src/ScenarioFiles.h"
 
 #include "sendra_host/HostError.h"
 #include "sendra_host/Text.h"

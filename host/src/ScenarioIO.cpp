@@ -16,11 +16,11 @@
 #include <unordered_set>
 
 #include "sendra_host/HostError.h"
-#include "sendra_host/HostVessel.h"
-#include "sendra_host/ScenarioFiles.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
+#include "src/HostVessel.h"
 #include "src/Platform.h"
+#include "src/ScenarioFiles.h"
 #include "src/VesselLines.h"
 
 namespace host {
@@ -731,6 +731,24 @@ void SaveScenario(Simulation &sim, const std::string &path, SaveFileSystem &file
 	// A replaced file keeps its permissions; a new one gets the usual ones less the umask.
 	mode_t mode = exists ? (st.st_mode & 07777) : 0666;
 	WriteReplacing(files, path, mode, SavedText(sim, path));
+}
+
+void LoadVesselLines(Simulation &sim, Vessel *v, const std::vector<std::string> &lines, const std::string &file) {
+	VESSEL2 *cb = v ? v->callbacks() : nullptr;
+	if (!cb)
+		return;
+	ScenarioBlockReader reader(file, ScenarioLines(1, lines));
+	VESSELSTATUS2 vs{};
+	vs.version = 2;
+	sim.InCallback(v, [&] { cb->clbkLoadStateEx(&reader, &vs); });
+}
+
+void SaveVesselLines(Simulation &sim, Vessel *v, std::ostream &out) {
+	VESSEL2 *cb = v ? v->callbacks() : nullptr;
+	if (!cb)
+		return;
+	ScenarioSink sink(out);
+	sim.InCallback(v, [&] { cb->clbkSaveState(&sink); });
 }
 
 }  // namespace host

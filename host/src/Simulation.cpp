@@ -10,13 +10,14 @@
 
 #include "sendra_host/ConfigFile.h"
 #include "sendra_host/HostError.h"
-#include "sendra_host/Lights.h"
-#include "sendra_host/ScenarioFiles.h"
 #include "sendra_host/Text.h"
-#include "sendra_host/Visual.h"
 #include "src/FileNames.h"
+#include "src/HostVessel.h"
 #include "src/HudSketchpad.h"
+#include "src/Lights.h"
+#include "src/ScenarioFiles.h"
 #include "src/SolarSystem.h"
+#include "src/Visual.h"
 
 namespace host {
 
@@ -272,6 +273,38 @@ void Simulation::RudderMayMove(Vessel *v) {
 void Simulation::SetControlSurfaceMode(Vessel *v, DWORD mode) {
 	if (v)
 		v->adcMode = mode;
+}
+
+void Simulation::SetRudderLevel(Vessel *v, double level) {
+	if (!v || !std::isfinite(level))
+		return;
+	v->rudderTarget = v->rudderLevel = std::clamp(level, -1.0, 1.0);
+	RudderMayMove(v);
+}
+
+void Simulation::SetPlace(Vessel *v, const VesselPlace &p) {
+	if (!v)
+		return;
+	VESSELSTATUS2 &s = v->state;
+	if (p.body)
+		v->surfaceRef = const_cast<Body *>(p.body);
+	s.rbody = v->surfaceRef;
+	s.status = p.landed ? 1 : 0;
+	if (p.landed) {
+		s.surf_lng = p.lng;
+		s.surf_lat = p.lat;
+		s.surf_hdg = p.hdg;
+		s.vrot.x = p.alt;
+	} else {
+		s.rpos = p.pos;
+		s.rvel = p.vel;
+	}
+	s.arot = p.arot;
+}
+
+void Simulation::ClearJournal(Vessel *v) {
+	if (v)
+		v->journal.Clear();
 }
 
 // Keypad 1 and 3 are the host's yaw keys: the user's rudder target is -1 or +1 while one is

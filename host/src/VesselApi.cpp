@@ -5,13 +5,13 @@
 #include <cmath>
 #include <cstring>
 
-#include "sendra_host/HostVessel.h"
-#include "sendra_host/Lights.h"
-#include "sendra_host/ScenarioFiles.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
-#include "sendra_host/Visual.h"
+#include "src/HostVessel.h"
+#include "src/Lights.h"
+#include "src/ScenarioFiles.h"
 #include "src/VesselLines.h"
+#include "src/Visual.h"
 
 using host::Op;
 

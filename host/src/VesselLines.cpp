@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "sendra_host/HostVessel.h"
-#include "sendra_host/ScenarioFiles.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
+#include "src/HostVessel.h"
+#include "src/ScenarioFiles.h"
 
 namespace host {
 

@@ -5,7 +5,7 @@
 // graphics client does) and its vertices are computed from the shared template when read, so
 // a long drive neither costs a pass over the vertices every frame nor accumulates rounding in
 // them, and a visual holds no vertices of its own.
-#include "sendra_host/Visual.h"
+#include "src/Visual.h"
 
 #include <algorithm>
 #include <cmath>

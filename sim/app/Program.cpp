@@ -6,6 +6,8 @@
 
 #include "app/CommandLine.h"
 #include "inspect/Description.h"
+#include "output/OutputFiles.h"
+#include "output/Signals.h"
 #include "render/Render.h"
 #include "run/Run.h"
 #include "sendra_host/HostError.h"
@@ -13,9 +15,7 @@
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
 #include "serve/ServeSession.h"
-#include "session/OutputFiles.h"
 #include "session/Paths.h"
-#include "session/Signals.h"
 
 namespace sim {
 

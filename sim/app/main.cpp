@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "app/Program.h"
-#include "session/OutputFiles.h"
+#include "output/OutputFiles.h"
 
 int main(int argc, char **argv) {
 	// Standard output through a buffer that keeps the cause of a failed write, for the message.

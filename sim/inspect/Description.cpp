@@ -1,13 +1,12 @@
-// Building the declarations document (what each module declared) from the host's vessel records.
+// Building the declarations document (what each module declared) from the host's views of its vessels.
 #include "inspect/Description.h"
 
 #include <cmath>
 #include <map>
 
-#include "sendra_host/HostVessel.h"
-#include "sendra_host/Lights.h"
 #include "sendra_host/ModuleLoader.h"
 #include "sendra_host/Simulation.h"
+#include "sendra_host/VesselView.h"
 
 namespace sim {
 
@@ -87,29 +86,29 @@ Json Transform(const MGROUP_TRANSFORM *t, TransformIds &ids) {
 }
 
 // What the vessel's class and module declared about its shape, mass and camera.
-void DescribeCapabilities(Json &j, const Vessel &v) {
+void DescribeCapabilities(Json &j, const host::VesselDeclarations &d) {
 	auto real = [](double x) { return Real(x); };
 	auto vec = [](const VECTOR3 &x) { return Vec(x); };
-	j["size"] = Optional(v.size, real);
-	j["empty_mass"] = Optional(v.emptyMass, real);
-	j["pmi"] = Optional(v.pmi, vec);
-	j["cross_sections"] = Optional(v.crossSections, vec);
-	j["rot_drag"] = Optional(v.rotDrag, vec);
-	j["cw"] = Optional(v.cw, [](const std::array<double, 4> &c) {
+	j["size"] = Optional(d.size, real);
+	j["empty_mass"] = Optional(d.emptyMass, real);
+	j["pmi"] = Optional(d.pmi, vec);
+	j["cross_sections"] = Optional(d.crossSections, vec);
+	j["rot_drag"] = Optional(d.rotDrag, vec);
+	j["cw"] = Optional(d.cw, [](const std::array<double, 4> &c) {
 		return Json::array({Real(c[0]), Real(c[1]), Real(c[2]), Real(c[3])});
 	});
-	j["wing_aspect"] = Optional(v.wingAspect, real);
-	j["wing_effectiveness"] = Optional(v.wingEffectiveness, real);
-	j["pitch_moment_scale"] = Optional(v.pitchMomentScale, real);
-	j["bank_moment_scale"] = Optional(v.bankMomentScale, real);
-	j["trim_scale"] = Optional(v.trimScale, real);
-	j["camera_offset"] = Optional(v.cameraOffset, vec);
-	j["camera_default_direction"] = Optional(v.cameraDefaultDirection, vec);
+	j["wing_aspect"] = Optional(d.wingAspect, real);
+	j["wing_effectiveness"] = Optional(d.wingEffectiveness, real);
+	j["pitch_moment_scale"] = Optional(d.pitchMomentScale, real);
+	j["bank_moment_scale"] = Optional(d.bankMomentScale, real);
+	j["trim_scale"] = Optional(d.trimScale, real);
+	j["camera_offset"] = Optional(d.cameraOffset, vec);
+	j["camera_default_direction"] = Optional(d.cameraDefaultDirection, vec);
 }
 
-Json TouchdownPoints(const Vessel &v) {
+Json TouchdownPoints(const host::VesselDeclarations &d) {
 	Json points = Json::array();
-	for (const TOUCHDOWNVTX &p : v.touchdownPoints) {
+	for (const TOUCHDOWNVTX &p : d.touchdownPoints) {
 		Json q;
 		q["pos"] = Vec(p.pos);
 		q["stiffness"] = Real(p.stiffness);
@@ -121,10 +120,10 @@ Json TouchdownPoints(const Vessel &v) {
 	return points;
 }
 
-Json Meshes(const Vessel &v) {
+Json Meshes(const host::VesselView &v) {
 	Json meshes = Json::array();
-	for (size_t i = 0; i < v.meshes.size(); ++i) {
-		const host::MeshSlot &m = v.meshes[i];
+	for (size_t i = 0; i < v.meshes().size(); ++i) {
+		const host::MeshSlot &m = v.meshes()[i];
 		Json q;
 		q["index"] = i;
 		q["name"] = m.name;
@@ -136,10 +135,10 @@ Json Meshes(const Vessel &v) {
 	return meshes;
 }
 
-Json Lights(const Vessel &v) {
+Json Lights(const host::VesselView &v) {
 	Json lights = Json::array();
-	for (const auto &le : v.lights) {
-		host::LightInfo l = host::DescribeLight(*le);
+	for (size_t i = 0; i < v.lightCount(); ++i) {
+		const host::Light l = v.light(i);
 		bool point = l.type == LightEmitter::LT_POINT || l.type == LightEmitter::LT_SPOT;
 		bool spot = l.type == LightEmitter::LT_SPOT;
 		Json q;
@@ -153,45 +152,47 @@ Json Lights(const Vessel &v) {
 		q["diffuse"] = Colour(l.diffuse);
 		q["specular"] = Colour(l.specular);
 		q["ambient"] = Colour(l.ambient);
-		q["active"] = l.active;
+		q["active"] = l.on;
 		lights.push_back(std::move(q));
 	}
 	return lights;
 }
 
-Json Beacons(const Vessel &v) {
+Json Beacons(const host::VesselView &v) {
 	Json beacons = Json::array();
-	for (const BEACONLIGHTSPEC *b : v.beacons) {
+	for (size_t i = 0; i < v.beaconCount(); ++i) {
+		const host::Beacon b = v.beacon(i);
 		Json q;
-		q["shape"] = b->shape;
-		q["pos"] = b->pos ? Vec(*b->pos) : Json(nullptr);
-		q["col"] = b->col ? Vec(*b->col) : Json(nullptr);
-		q["size"] = Real(b->size);
-		q["falloff"] = Real(b->falloff);
-		q["period"] = Real(b->period);
-		q["duration"] = Real(b->duration);
-		q["tofs"] = Real(b->tofs);
-		q["active"] = b->active;
+		q["shape"] = b.shape;
+		q["pos"] = Optional(b.pos, [](const VECTOR3 &x) { return Vec(x); });
+		q["col"] = Optional(b.col, [](const VECTOR3 &x) { return Vec(x); });
+		q["size"] = Real(b.size);
+		q["falloff"] = Real(b.falloff);
+		q["period"] = Real(b.period);
+		q["duration"] = Real(b.duration);
+		q["tofs"] = Real(b.tofs);
+		q["active"] = b.on;
 		beacons.push_back(std::move(q));
 	}
 	return beacons;
 }
 
-Json Animations(const Vessel &v, TransformIds &ids) {
+Json Animations(const host::VesselView &v, TransformIds &ids) {
 	Json animations = Json::array();
-	for (size_t a = 0; a < v.animations.size(); ++a) {
-		const host::AnimationRecord &rec = v.animations[a];
+	const host::Range<double> states = v.animationStates();
+	for (size_t a = 0; a < v.animationCount(); ++a) {
+		const host::Animation anim = v.animation(a);
 		Json q;
 		q["handle"] = a;
-		q["default_state"] = Real(rec.defstate);
-		q["state"] = Real(v.animationStates[a]);
+		q["default_state"] = Real(anim.defaultState);
+		q["state"] = Real(states[a]);
 		Json comps = Json::array();
-		for (const host::AnimComponent *c : rec.comps) {
+		for (const host::AnimationComponent &c : anim.components) {
 			Json cj;
-			cj["state0"] = Real(c->state0);
-			cj["state1"] = Real(c->state1);
-			cj["parent"] = c->parent ? Json::array({c->parent->anim, c->parent->index}) : Json(nullptr);
-			cj["transform"] = Transform(c->trans, ids);
+			cj["state0"] = Real(c.state0);
+			cj["state1"] = Real(c.state1);
+			cj["parent"] = c.parentAnimation >= 0 ? Json::array({c.parentAnimation, c.parentIndex}) : Json(nullptr);
+			cj["transform"] = Transform(c.transform, ids);
 			comps.push_back(std::move(cj));
 		}
 		q["components"] = std::move(comps);
@@ -200,19 +201,19 @@ Json Animations(const Vessel &v, TransformIds &ids) {
 	return animations;
 }
 
-Json DescribeVessel(const Vessel &v, TransformIds &ids) {
+Json DescribeVessel(const host::VesselView &v, TransformIds &ids) {
 	Json j;
-	j["name"] = v.name;
-	j["class"] = v.className;
-	j["flight_model"] = v.flightModel;
-	DescribeCapabilities(j, v);
-	j["touchdown_points"] = TouchdownPoints(v);
+	j["name"] = v.name();
+	j["class"] = v.className();
+	j["flight_model"] = v.flightModel();
+	DescribeCapabilities(j, v.declared());
+	j["touchdown_points"] = TouchdownPoints(v.declared());
 	j["meshes"] = Meshes(v);
 	j["lights"] = Lights(v);
 	j["beacons"] = Beacons(v);
 	j["animations"] = Animations(v, ids);
 	Json journal = Json::array();
-	for (const std::string &name : v.journal.Names())
+	for (const std::string &name : v.journal())
 		journal.push_back(name);
 	j["journal"] = std::move(journal);
 	return j;
@@ -231,7 +232,7 @@ Json DescribeSimulation(const host::Simulation &sim, const host::Module *module)
 	TransformIds ids;
 	Json vessels = Json::array();
 	for (const auto &v : sim.vessels())
-		vessels.push_back(DescribeVessel(*v, ids));
+		vessels.push_back(DescribeVessel(host::VesselView(v), ids));
 	doc["vessels"] = std::move(vessels);
 	return doc;
 }
@@ -242,10 +243,8 @@ Json DeclarationsDocument(const SessionOptions &options, std::ostream &err) {
 	Session session(o, err);
 	const host::Module *module = nullptr;
 	for (const auto &v : session.simulation().vessels())
-		if (v->module) {
-			module = v->module;
+		if ((module = host::VesselView(v).module()))
 			break;
-		}
 	return DescribeSimulation(session.simulation(), module);
 }
 

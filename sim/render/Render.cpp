@@ -4,18 +4,17 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "output/OutputFiles.h"
 #include "sendra_host/HostError.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
-#include "session/OutputFiles.h"
 
 namespace sim {
 
 Scene FocusScene(host::Simulation &sim, View view) {
 	std::string caption = host::Format("t = %.2f s, %s view", sim.simt(), ViewName(view));
-	if (Vessel *v = sim.focus())
-		return CaptureScene(*v, caption);
+	if (const Vessel *v = sim.focus())
+		return CaptureScene(host::VesselView(v), caption);
 	return EmptyScene("No vessel has the focus.", caption);
 }
 

@@ -5,9 +5,6 @@
 #include <cmath>
 #include <memory>
 
-#include "sendra_host/HostVessel.h"
-#include "sendra_host/Lights.h"
-#include "sendra_host/Visual.h"
 
 namespace sim {
 
@@ -39,9 +36,10 @@ VECTOR3 Position(const NTVERTEX &v) { return _V(v.x, v.y, v.z); }
 bool Finite(const VECTOR3 &p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
 
 // The triangles of the meshes an outside viewer sees, from the instances shown.
-void AddTriangles(Scene &scene, const Vessel &v, const std::vector<host::Mesh> &instances) {
-	for (size_t m = 0; m < instances.size() && m < v.meshes.size(); ++m) {
-		const host::MeshSlot &slot = v.meshes[m];
+void AddTriangles(Scene &scene, const host::VesselView &v, const std::vector<host::Mesh> &instances) {
+	const std::vector<host::MeshSlot> &slots = v.meshes();
+	for (size_t m = 0; m < instances.size() && m < slots.size(); ++m) {
+		const host::MeshSlot &slot = slots[m];
 		if (!(slot.visibility & MESHVIS_EXTERNAL))
 			continue;
 		VECTOR3 offset = slot.offset.value_or(_V(0, 0, 0));
@@ -76,36 +74,31 @@ void AddTriangles(Scene &scene, const Vessel &v, const std::vector<host::Mesh> &
 	}
 }
 
-void AddLights(Scene &scene, const Vessel &v) {
-	for (const host::LightEmitterPtr &le : v.lights) {
-		if (!le)
-			continue;
-		host::LightInfo info = host::DescribeLight(*le);
-		double len = length(info.dir);
-		if (!info.active || info.type != LightEmitter::LT_SPOT || !(len > 0) || !std::isfinite(len) ||
-		    !Finite(info.pos) || !std::isfinite(info.penumbra) || !(info.penumbra > 0))
+void AddLights(Scene &scene, const host::VesselView &v) {
+	for (size_t i = 0; i < v.lightCount(); ++i) {
+		const host::Light l = v.light(i);
+		double len = length(l.dir);
+		if (!l.on || l.type != LightEmitter::LT_SPOT || !(len > 0) || !std::isfinite(len) || !Finite(l.pos) ||
+		    !std::isfinite(l.penumbra) || !(l.penumbra > 0))
 			continue;
 		// The penumbra is the full aperture of the outer cone; modules need not normalise dir.
-		scene.cones.push_back(SceneCone{info.pos, info.dir / len, std::min(info.penumbra / 2, kMaxConeHalfAngle),
-		                                kConeLength, info.diffuse});
+		scene.cones.push_back(SceneCone{l.pos, l.dir / len, std::min(l.penumbra / 2, kMaxConeHalfAngle), kConeLength,
+		                                l.diffuse});
 	}
-	for (const BEACONLIGHTSPEC *b : v.beacons) {
-		// The module may change a beacon at any time; the host reads it through its pointers.
-		if (!b || !b->active || !b->pos || !Finite(*b->pos))
+	for (size_t i = 0; i < v.beaconCount(); ++i) {
+		const host::Beacon b = v.beacon(i);
+		if (!b.on || !b.pos || !Finite(*b.pos))
 			continue;
-		VECTOR3 colour = b->col && Finite(*b->col) ? *b->col : _V(1, 1, 1);
-		for (int i = 0; i < 3; ++i)
-			colour.data[i] = std::clamp(colour.data[i], 0.0, 1.0);
-		double size = std::isfinite(b->size) ? std::clamp(b->size, 0.0, 10.0) : 0.0;
-		scene.beacons.push_back(SceneBeacon{*b->pos, colour, size});
+		double size = std::isfinite(b.size) ? std::clamp(b.size, 0.0, 10.0) : 0.0;
+		scene.beacons.push_back(SceneBeacon{*b.pos, b.colour, size});
 	}
 }
 
-void AddLegend(Scene &scene, const Vessel &v, const std::string &caption) {
-	scene.legend.push_back({PrintableText(v.name + " (" + v.className + ")"), kLegendColour});
+void AddLegend(Scene &scene, const host::VesselView &v, const std::string &caption) {
+	scene.legend.push_back({PrintableText(v.name() + " (" + v.className() + ")"), kLegendColour});
 	scene.legend.push_back({caption, kLegendColour});
 	// The HUD's lines as they stand on the HUD: top to bottom, then left to right.
-	std::vector<host::HudText> texts = v.hud.texts;
+	std::vector<host::HudText> texts = v.hud().texts;
 	std::stable_sort(texts.begin(), texts.end(), [](const host::HudText &a, const host::HudText &b) {
 		return a.y != b.y ? a.y < b.y : a.x < b.x;
 	});
@@ -166,18 +159,9 @@ const char *ViewName(View view) {
 	return "?";
 }
 
-Scene CaptureScene(Vessel &v, const std::string &caption) {
+Scene CaptureScene(const host::VesselView &v, const std::string &caption) {
 	Scene scene;
-	if (v.visual) {
-		AddTriangles(scene, v, v.visual->PosedMeshes());
-	} else {
-		// Posed as the host poses a new visual, and driven back to the default states after,
-		// because posing carries the module's own child transforms along.
-		host::Visual visual(v);
-		visual.CatchUp();
-		AddTriangles(scene, v, visual.PosedMeshes());
-		visual.ResetToDefault();
-	}
+	AddTriangles(scene, v, v.PosedMeshes());
 	AddLights(scene, v);
 	AddLegend(scene, v, caption);
 	return scene;

@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "OrbiterAPI.h"
-
-class Vessel;
+#include "sendra_host/VesselView.h"
 
 namespace sim {
 
@@ -63,10 +62,10 @@ struct Scene {
 // [m] How far a spot light's cone is drawn from the light.
 const double kConeLength = 2.5;
 
-// v as the host shows it now. Without a visual of its own (out of visual range) v is posed on
-// a visual made for the picture in the host's way and dropped again. The legend names v, then
-// caption (the moment and the view), then the lines of v's last HUD paint, top to bottom.
-Scene CaptureScene(Vessel &v, const std::string &caption);
+// v as the host shows it now (without a visual of its own, out of visual range, as a new
+// visual would pose it). The legend names v, then caption (the moment and the view), then the
+// lines of v's last HUD paint, top to bottom.
+Scene CaptureScene(const host::VesselView &v, const std::string &caption);
 
 // A scene with nothing but a legend: why there is nothing to show, and the caption.
 Scene EmptyScene(const std::string &why, const std::string &caption);

@@ -14,9 +14,9 @@
 #include <stdexcept>
 
 #include "render/RenderScene.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
+#include "sendra_host/VesselView.h"
 
 namespace sim {
 
@@ -49,9 +49,7 @@ std::vector<TrackPoint> TrackLog::Points() const {
 
 namespace {
 
-TrackPoint PointOf(const Vessel &v, double simt) {
-	return TrackPoint{simt, v.state.surf_lng, v.state.surf_lat, v.state.surf_hdg};
-}
+TrackPoint PointOf(const host::VesselPlace &p, double simt) { return TrackPoint{simt, p.lng, p.lat, p.hdg}; }
 
 }  // namespace
 
@@ -60,9 +58,11 @@ TrackRecorder::TrackRecorder(const host::Simulation &sim) {
 	size_t capacity = std::clamp(kMaxTrackPointsInAll / std::max<size_t>(n, 1), kMinTrackPoints, kMaxTrackPoints);
 	tracks_.reserve(n);
 	for (size_t i = 0; i < n; ++i) {
-		const Vessel &v = *sim.vessels()[i];
-		tracks_.push_back(Track{&v, v.name, v.surfaceRef, PointOf(v, sim.simt()), TrackLog(capacity)});
-		if (&v == sim.focus())
+		const Vessel *v = sim.vessels()[i].get();
+		const host::VesselView view(v);
+		const host::VesselPlace p = view.place();
+		tracks_.push_back(Track{v, view.name(), p.body, PointOf(p, sim.simt()), TrackLog(capacity)});
+		if (v == sim.focus())
 			origin_ = i;
 	}
 }
@@ -73,7 +73,7 @@ void TrackRecorder::Record(const host::Simulation &sim) {
 		// A run keeps its vessels; a vessel that is not where it was is not recorded into
 		// another's path.
 		if (vessels[i].get() == tracks_[i].vessel)
-			tracks_[i].log.Add(PointOf(*vessels[i], sim.simt()));
+			tracks_[i].log.Add(PointOf(host::VesselView(vessels[i]).place(), sim.simt()));
 	}
 }
 

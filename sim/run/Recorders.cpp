@@ -4,8 +4,6 @@
 #include <charconv>
 #include <cstdio>
 
-#include "sendra_host/HostVessel.h"
-#include "sendra_host/Lights.h"
 #include "sendra_host/Simulation.h"
 
 namespace sim {
@@ -63,31 +61,32 @@ TrajectoryRecorder::TrajectoryRecorder(std::ostream &out, size_t animColumns) : 
 
 void TrajectoryRecorder::Record(uint64_t frame, const host::Simulation &sim) {
 	for (const auto &p : sim.vessels()) {
-		const Vessel &v = *p;
-		const VESSELSTATUS2 &s = v.state;
+		const host::VesselView v(p.get());
+		const host::VesselPlace s = v.place();
 		row_.clear();
 		AppendNumber(row_, frame);
 		row_ += ',';
 		AppendReal(row_, sim.simt());
 		row_ += ',';
-		AppendCsvField(row_, v.name);
-		for (double x : {s.surf_lng, s.surf_lat, s.surf_hdg, s.arot.x, s.arot.y, s.arot.z, s.vrot.x, v.rudderLevel}) {
+		AppendCsvField(row_, v.name());
+		for (double x : {s.lng, s.lat, s.hdg, s.arot.x, s.arot.y, s.arot.z, s.alt, v.rudder().level}) {
 			row_ += ',';
 			AppendReal(row_, x);
 		}
 		row_ += ',';
-		if (&v == sim.focus() && v.hud.painted)
-			row_ += hud_.Field(v.hud.texts);
+		if (p.get() == sim.focus() && v.hud().painted)
+			row_ += hud_.Field(v.hud().texts);
 		row_ += ',';
-		for (const auto &le : v.lights)
-			row_ += host::DescribeLight(*le).active ? '1' : '0';
+		for (size_t i = 0; i < v.lightCount(); ++i)
+			row_ += v.light(i).on ? '1' : '0';
 		row_ += ',';
-		for (const BEACONLIGHTSPEC *b : v.beacons)
-			row_ += b && b->active ? '1' : '0';
+		for (size_t i = 0; i < v.beaconCount(); ++i)
+			row_ += v.beacon(i).on ? '1' : '0';
+		const host::Range<double> states = v.animationStates();
 		for (size_t i = 0; i < animColumns_; ++i) {
 			row_ += ',';
-			if (i < v.animationStates.size())
-				AppendReal(row_, v.animationStates[i]);
+			if (i < states.size())
+				AppendReal(row_, states[i]);
 		}
 		row_ += '\n';
 		out_.write(row_.data(), static_cast<std::streamsize>(row_.size()));
@@ -97,9 +96,10 @@ void TrajectoryRecorder::Record(uint64_t frame, const host::Simulation &sim) {
 HudRecorder::HudRecorder(std::ostream &out) : out_(out) { out_ << "frame,x,y,color,text\n"; }
 
 void HudRecorder::Record(uint64_t frame, const Vessel *focus) {
-	if (!focus || !focus->hud.painted)
+	const host::HudPaint *hud = focus ? &host::VesselView(focus).hud() : nullptr;
+	if (!hud || !hud->painted)
 		return;
-	const std::vector<host::HudText> &texts = focus->hud.texts;
+	const std::vector<host::HudText> &texts = hud->texts;
 	if (lines_.size() < texts.size())
 		lines_.resize(texts.size());
 	for (size_t i = 0; i < texts.size(); ++i) {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sendra_host/HostVessel.h"
+#include "sendra_host/VesselView.h"
 
 namespace host {
 class Simulation;

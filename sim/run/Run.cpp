@@ -8,16 +8,15 @@
 #include <optional>
 #include <set>
 
+#include "output/OutputFiles.h"
+#include "output/Signals.h"
 #include "render/Render.h"
 #include "render/TrackMap.h"
 #include "run/ProgressBar.h"
 #include "run/Recorders.h"
 #include "sendra_host/HostError.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
-#include "session/OutputFiles.h"
-#include "session/Signals.h"
 
 namespace sim {
 
@@ -117,7 +116,7 @@ void CheckSaves(const DriveScript &script, const OutputFolder &out) {
 size_t AnimationColumns(const host::Simulation &sim) {
 	size_t columns = 0;
 	for (const auto &v : sim.vessels())
-		columns = std::max(columns, v->animations.size());
+		columns = std::max(columns, host::VesselView(v).animationCount());
 	return columns;
 }
 
@@ -137,7 +136,7 @@ public:
 			progress_.Clear();
 		out_ << host::Format("t=%.2f s", sim.simt());
 		if (const Vessel *f = sim.focus())
-			for (const host::HudText &t : f->hud.texts)
+			for (const host::HudText &t : host::VesselView(f).hud().texts)
 				out_ << " | " << host::Printable(t.text);
 		out_ << '\n';
 		if (redraw) {
@@ -189,9 +188,10 @@ RunReport Report(const Drive &drive, const host::Simulation &sim) {
 	report.simt = sim.simt();
 	if (const Vessel *f = sim.focus()) {
 		report.hasFocus = true;
-		report.lng = f->state.surf_lng;
-		report.lat = f->state.surf_lat;
-		report.hdg = f->state.surf_hdg;
+		const host::VesselPlace p = host::VesselView(f).place();
+		report.lng = p.lng;
+		report.lat = p.lat;
+		report.hdg = p.hdg;
 	}
 	return report;
 }
@@ -222,7 +222,8 @@ RunReport RunDrive(const RunOptions &o, RunConsole console) {
 	OutputFolders folders;  // before the files: removed, when empty, after them
 	out.Make(folders);
 	RunFiles files(out, folders, AnimationColumns(sim), sim);
-	drive.SetSaves([&](const std::string &name) { files.saves.Save(session, name); });
+	const SaveWriter save = [&](const std::string &path, host::SaveFileSystem &fs) { session.Save(path, fs); };
+	drive.SetSaves([&](const std::string &name) { files.saves.Save(save, name); });
 	sim.onFrameEnd = [&](host::Simulation &s) {
 		uint64_t k = s.frameCount();
 		if (k % o.recordEvery == 0 || !drive.Running()) {

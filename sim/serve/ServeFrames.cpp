@@ -6,11 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "sendra_host/HostVessel.h"
-#include "sendra_host/Lights.h"
-#include "sendra_host/Visual.h"
+#include "sendra_host/VesselView.h"
 #include "serve/ServeJson.h"
-#include "serve/ServeScene.h"
 
 namespace sim {
 
@@ -40,33 +37,30 @@ void PoseText(std::string &out, size_t mesh, size_t group, const Pose &p) {
 }
 
 // The group poses of a vessel's visual, per mesh, per group.
-std::vector<std::vector<Pose>> Poses(const Vessel &v) {
-	std::vector<std::vector<Pose>> poses(v.meshes.size());
-	for (size_t m = 0; m < v.meshes.size(); ++m) {
-		const host::Mesh *t = v.meshes[m].tmpl;
-		for (size_t g = 0; t && g < t->groups.size(); ++g)
-			poses[m].push_back(PoseOf(v.visual->GroupPose(static_cast<UINT>(m), static_cast<UINT>(g))));
-	}
+std::vector<std::vector<Pose>> Poses(const host::VesselView &v) {
+	std::vector<std::vector<Pose>> poses(v.meshes().size());
+	for (size_t m = 0; m < poses.size(); ++m)
+		for (const host::Affine &a : v.GroupPoses(static_cast<UINT>(m)))
+			poses[m].push_back(PoseOf(a));
 	return poses;
 }
 
-std::array<double, 7> PlaceRaw(const Vessel &v) {
-	const VESSELSTATUS2 &s = v.state;
-	return {s.surf_lng, s.surf_lat, s.surf_hdg, s.vrot.x, s.arot.x, s.arot.y, s.arot.z};
+std::array<double, 7> PlaceRaw(const host::VesselPlace &p) {
+	return {p.lng, p.lat, p.hdg, p.alt, p.arot.x, p.arot.y, p.arot.z};
 }
 
-double Ground(const host::Simulation &sim, const Vessel &v) {
-	return v.surfaceRef ? sim.terrain().Elevation(*v.surfaceRef, v.state.surf_lng, v.state.surf_lat) : 0.0;
+double Ground(const host::Simulation &sim, const host::VesselPlace &p) {
+	return p.body ? sim.terrain().Elevation(*p.body, p.lng, p.lat) : 0.0;
 }
 
 // Where a vessel in 3D stands: surface position, the ground under it and its attitude.
-std::string PlaceText(const host::Simulation &sim, const Vessel &v) {
-	const VESSELSTATUS2 &s = v.state;
+std::string PlaceText(const host::Simulation &sim, const host::VesselView &v) {
+	const host::VesselPlace s = v.place();
 	std::string out;
 	JsonText j(out);
-	j.raw("{\"lng\":").number(s.surf_lng).raw(",\"lat\":").number(s.surf_lat).raw(",\"hdg\":").number(s.surf_hdg);
-	j.raw(",\"alt\":").number(s.vrot.x).raw(",\"ground\":").number(Ground(sim, v)).raw(",\"attitude\":[");
-	MATRIX3 a = HorizonFromVessel(s.arot, s.surf_lng, s.surf_lat);
+	j.raw("{\"lng\":").number(s.lng).raw(",\"lat\":").number(s.lat).raw(",\"hdg\":").number(s.hdg);
+	j.raw(",\"alt\":").number(s.alt).raw(",\"ground\":").number(Ground(sim, s)).raw(",\"attitude\":[");
+	MATRIX3 a = v.HorizonAttitude();
 	for (size_t i = 0; i < 9; ++i)
 		j.raw(i ? "," : "").number(a.data[i]);
 	j.raw("]}");
@@ -74,38 +68,35 @@ std::string PlaceText(const host::Simulation &sim, const Vessel &v) {
 }
 
 // The numbers the lights and beacons are made from, read through the module's pointers.
-std::vector<double> LightsRaw(const Vessel &v) {
+std::vector<double> LightsRaw(const host::VesselView &v) {
 	std::vector<double> raw;
-	for (const host::LightEmitterPtr &le : v.lights) {
-		host::LightInfo l = host::DescribeLight(*le);
+	for (size_t i = 0; i < v.lightCount(); ++i) {
+		const host::Light l = v.light(i);
 		raw.insert(raw.end(), {double(l.type), l.pos.x, l.pos.y, l.pos.z, l.dir.x, l.dir.y, l.dir.z, l.range,
 		                       l.att[0], l.att[1], l.att[2], l.umbra, l.penumbra, l.diffuse.r, l.diffuse.g,
-		                       l.diffuse.b, l.diffuse.a, double(l.active)});
+		                       l.diffuse.b, l.diffuse.a, double(l.on)});
 	}
 	return raw;
 }
 
-std::vector<double> BeaconsRaw(const Vessel &v) {
+std::vector<double> BeaconsRaw(const host::VesselView &v) {
 	std::vector<double> raw;
-	for (const BEACONLIGHTSPEC *b : v.beacons) {
-		if (!b) {
-			raw.push_back(-1);
-			continue;
-		}
-		raw.insert(raw.end(), {double(b->shape), b->size, b->falloff, b->period, b->duration, b->tofs,
-		                       double(b->active), double(b->pos != nullptr), double(b->col != nullptr)});
-		if (b->pos)
-			raw.insert(raw.end(), {b->pos->x, b->pos->y, b->pos->z});
-		if (b->col)
-			raw.insert(raw.end(), {b->col->x, b->col->y, b->col->z});
+	for (size_t i = 0; i < v.beaconCount(); ++i) {
+		const host::Beacon b = v.beacon(i);
+		raw.insert(raw.end(), {double(b.shape), b.size, b.falloff, b.period, b.duration, b.tofs, double(b.on),
+		                       double(b.pos.has_value()), double(b.col.has_value())});
+		if (b.pos)
+			raw.insert(raw.end(), {b.pos->x, b.pos->y, b.pos->z});
+		if (b.col)
+			raw.insert(raw.end(), {b.col->x, b.col->y, b.col->z});
 	}
 	return raw;
 }
 
 // Whether the two hold the same values, bit for bit (NaN included, which == would call changed
 // every frame).
-template <typename T>
-bool Same(const T &a, const T &b) {
+template <typename A, typename B>
+bool Same(const A &a, const B &b) {
 	return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](double x, double y) {
 		       return x == y || (std::isnan(x) && std::isnan(y));
 	       });
@@ -139,7 +130,7 @@ void FrameEncoder::Sync(const host::Simulation &sim) {
 		if (it != old.end())
 			records_[i] = std::move(*it);
 		records_[i].vessel = vessels[i].get();
-		records_[i].name = Dump(json(vessels[i]->name));
+		records_[i].name = Dump(json(host::VesselView(vessels[i]).name()));
 	}
 	wantNear_.assign(records_.size(), 0);
 	++sightChanges_;
@@ -155,7 +146,7 @@ void FrameEncoder::Header(std::string &out, const host::Simulation &sim, double 
 // The focus and what the page shows of it; another focus (or none) sends all of it again.
 bool FrameEncoder::FocusParts(std::string &out, const host::Simulation &sim) {
 	const Vessel *f = sim.focus();
-	std::string name = f ? f->name : std::string();
+	std::string name = f ? host::VesselView(f).name() : std::string();
 	if (!started_ || f != focusVessel_ || name != focusName_) {
 		started_ = true;
 		focusVessel_ = f;
@@ -165,8 +156,8 @@ bool FrameEncoder::FocusParts(std::string &out, const host::Simulation &sim) {
 	bool changed = Changed(out, "focus", Dump(Focus(f)), focus_);
 	if (!f)
 		return changed;
-	changed = Changed(out, "hud", Dump(HudTexts(*f)), hud_) || changed;
-	changed = Changed(out, "camera", Dump(Camera(*f)), camera_) || changed;
+	changed = Changed(out, "hud", Dump(HudTexts(host::VesselView(f))), hud_) || changed;
+	changed = Changed(out, "camera", Dump(Camera(host::VesselView(f))), camera_) || changed;
 	return Changed(out, "debug", Dump(json(sim.DebugLine())), debug_) || changed;
 }
 
@@ -176,12 +167,13 @@ void FrameEncoder::ChooseNear(const host::Simulation &sim) {
 	const Vessel *f = sim.focus();
 	if (!f || inSight_.empty())
 		return;
-	double cosLat = std::cos(f->state.surf_lat);
+	const host::VesselPlace at = host::VesselView(f).place();
+	double cosLat = std::cos(at.lat);
 	std::vector<std::pair<double, size_t>> byDistance;
 	byDistance.reserve(inSight_.size());
 	for (size_t i : inSight_) {
-		const VESSELSTATUS2 &s = records_[i].vessel->state;
-		double dLng = (s.surf_lng - f->state.surf_lng) * cosLat, dLat = s.surf_lat - f->state.surf_lat;
+		const host::VesselPlace s = host::VesselView(records_[i].vessel).place();
+		double dLng = (s.lng - at.lng) * cosLat, dLat = s.lat - at.lat;
 		double d = records_[i].vessel == f ? -1.0 : dLng * dLng + dLat * dLat;
 		byDistance.push_back({std::isnan(d) ? HUGE_VAL : d, i});
 	}
@@ -204,7 +196,7 @@ std::string FrameEncoder::Delta(const host::Simulation &sim, double rate, bool *
 	std::vector<size_t> sight;
 	for (size_t i = 0; i < records_.size(); ++i) {
 		Record &r = records_[i];
-		if (r.vessel->visual) {
+		if (host::VesselView(r.vessel).visual()) {
 			sight.push_back(i);
 		} else if (r.visual) {
 			gone += (gone.empty() ? "" : ",") + r.name;
@@ -225,13 +217,14 @@ std::string FrameEncoder::Delta(const host::Simulation &sim, double rate, bool *
 	std::string near = "", far = "";
 	for (size_t i : inSight_) {
 		Record &r = records_[i];
-		bool fresh = r.visual != r.vessel->visual.get() || r.near != bool(wantNear_[i]);
-		r.visual = r.vessel->visual.get();
+		const void *visual = host::VesselView(r.vessel).visual();
+		bool fresh = r.visual != visual || r.near != bool(wantNear_[i]);
+		r.visual = visual;
 		r.near = wantNear_[i];
 		if (r.near)
-			NearEntry(near, r, fresh);
+			NearEntry(near, sim, r, fresh);
 		else if (markers || fresh)
-			MarkerEntry(far, r, fresh);
+			MarkerEntry(far, sim, r, fresh);
 	}
 	if (!near.empty())
 		out += ",\"vessels\":[" + near.substr(1) + "]";
@@ -245,8 +238,8 @@ std::string FrameEncoder::Delta(const host::Simulation &sim, double rate, bool *
 }
 
 // A vessel in 3D: what changed of it, or everything when it is new to 3D.
-bool FrameEncoder::NearEntry(std::string &out, Record &r, bool fresh) {
-	const Vessel &v = *r.vessel;
+bool FrameEncoder::NearEntry(std::string &out, const host::Simulation &sim, Record &r, bool fresh) {
+	const host::VesselView v(r.vessel);
 	if (fresh) {
 		r.place.clear(), r.meshes.clear(), r.lights.clear(), r.beacons.clear();
 		r.applied.clear(), r.lightsRaw.clear(), r.beaconsRaw.clear(), r.poses.clear();
@@ -254,14 +247,15 @@ bool FrameEncoder::NearEntry(std::string &out, Record &r, bool fresh) {
 	}
 	std::string entry = ",{\"name\":" + r.name + (fresh ? ",\"full\":true" : "");
 	size_t bare = entry.size();
-	if (std::array<double, 7> raw = PlaceRaw(v); fresh || !Same(raw, r.placeRaw)) {
+	if (std::array<double, 7> raw = PlaceRaw(v.place()); fresh || !Same(raw, r.placeRaw)) {
 		r.placeRaw = raw;
-		Changed(entry, "place", PlaceText(v.sim, v), r.place);
+		Changed(entry, "place", PlaceText(sim, v), r.place);
 	}
-	Changed(entry, "meshes", fresh || r.poses.size() != v.meshes.size() ? Dump(MeshSlots(v)) : r.meshes, r.meshes);
+	const size_t meshes = v.meshes().size();
+	Changed(entry, "meshes", fresh || r.poses.size() != meshes ? Dump(MeshSlots(v)) : r.meshes, r.meshes);
 	// A group's pose goes out when it moved; a vessel new to 3D starts from the mesh file's pose.
-	if (fresh || r.poses.size() != v.meshes.size() || !Same(v.visual->applied, r.applied)) {
-		r.applied = v.visual->applied;
+	if (const host::Range<double> shown = v.shownStates(); fresh || r.poses.size() != meshes || !Same(shown, r.applied)) {
+		r.applied.assign(shown.begin(), shown.end());
 		std::vector<std::vector<Pose>> now = Poses(v);
 		r.poses.resize(now.size());
 		std::string poses;
@@ -291,13 +285,13 @@ bool FrameEncoder::NearEntry(std::string &out, Record &r, bool fresh) {
 }
 
 // A marker: its place when it moved, or whatever it was when it is new as a marker.
-bool FrameEncoder::MarkerEntry(std::string &out, Record &r, bool fresh) {
-	const Vessel &v = *r.vessel;
-	std::array<double, 7> raw = PlaceRaw(v);
+bool FrameEncoder::MarkerEntry(std::string &out, const host::Simulation &sim, Record &r, bool fresh) {
+	const host::VesselPlace p = host::VesselView(r.vessel).place();
+	std::array<double, 7> raw = PlaceRaw(p);
 	if (!fresh && Same(raw, r.placeRaw))
 		return false;
 	r.placeRaw = raw;
-	r.marker = {raw[0], raw[1], raw[2], Ground(v.sim, v) + raw[3]};
+	r.marker = {raw[0], raw[1], raw[2], Ground(sim, p) + raw[3]};
 	MarkerText(out += ",", r);
 	return true;
 }

@@ -64,8 +64,8 @@ private:
 	void Header(std::string &out, const host::Simulation &sim, double rate);
 	bool FocusParts(std::string &out, const host::Simulation &sim);
 	void ChooseNear(const host::Simulation &sim);
-	bool NearEntry(std::string &out, Record &r, bool fresh);
-	bool MarkerEntry(std::string &out, Record &r, bool fresh);
+	bool NearEntry(std::string &out, const host::Simulation &sim, Record &r, bool fresh);
+	bool MarkerEntry(std::string &out, const host::Simulation &sim, Record &r, bool fresh);
 	void FullEntry(std::string &out, const Record &r) const;
 	void MarkerText(std::string &out, const Record &r) const;
 

@@ -8,8 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
+#include "sendra_host/VesselView.h"
 
 namespace sim {
 
@@ -17,11 +17,11 @@ namespace sim {
 // not become U+FFFD rather than an exception.
 std::string Dump(const nlohmann::json &j);
 
-nlohmann::json HudTexts(const Vessel &v);
-nlohmann::json Camera(const Vessel &v);
-nlohmann::json Lights(const Vessel &v);
-nlohmann::json Beacons(const Vessel &v);
-nlohmann::json MeshSlots(const Vessel &v);
+nlohmann::json HudTexts(const host::VesselView &v);
+nlohmann::json Camera(const host::VesselView &v);
+nlohmann::json Lights(const host::VesselView &v);
+nlohmann::json Beacons(const host::VesselView &v);
+nlohmann::json MeshSlots(const host::VesselView &v);
 // The vessel whose keys, HUD and camera the page shows; null without one.
 nlohmann::json Focus(const Vessel *v);
 

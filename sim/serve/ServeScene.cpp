@@ -4,9 +4,6 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "sendra_host/HostVessel.h"
-#include "sendra_host/Lights.h"
-#include "sendra_host/Visual.h"
 #include "serve/ServeJson.h"
 #include "session/KeyNames.h"
 
@@ -16,10 +13,6 @@ using nlohmann::json;
 
 namespace {
 
-MATRIX3 Rx(double a) { return _M(1, 0, 0, 0, std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a)); }
-MATRIX3 Ry(double a) { return _M(std::cos(a), 0, std::sin(a), 0, 1, 0, -std::sin(a), 0, std::cos(a)); }
-MATRIX3 Rz(double a) { return _M(std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a), 0, 0, 0, 1); }
-
 json Vec(const VECTOR3 &v) { return json::array({v.x, v.y, v.z}); }
 json Colour(const COLOUR4 &c) { return json::array({c.r, c.g, c.b, c.a}); }
 
@@ -27,17 +20,17 @@ json Colour(const COLOUR4 &c) { return json::array({c.r, c.g, c.b, c.a}); }
 
 std::string Dump(const json &j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
 
-json HudTexts(const Vessel &v) {
+json HudTexts(const host::VesselView &v) {
 	json a = json::array();
-	for (const host::HudText &t : v.hud.texts)
+	for (const host::HudText &t : v.hud().texts)
 		a.push_back(json::array({t.x, t.y, t.colour, t.text}));
 	return a;
 }
 
-json Lights(const Vessel &v) {
+json Lights(const host::VesselView &v) {
 	json a = json::array();
-	for (const host::LightEmitterPtr &le : v.lights) {
-		host::LightInfo l = host::DescribeLight(*le);
+	for (size_t i = 0; i < v.lightCount(); ++i) {
+		const host::Light l = v.light(i);
 		a.push_back({{"type", static_cast<int>(l.type)},
 		             {"pos", Vec(l.pos)},
 		             {"dir", Vec(l.dir)},
@@ -46,56 +39,55 @@ json Lights(const Vessel &v) {
 		             {"umbra", l.umbra},
 		             {"penumbra", l.penumbra},
 		             {"diffuse", Colour(l.diffuse)},
-		             {"active", l.active}});
+		             {"active", l.on}});
 	}
 	return a;
 }
 
-// Read through the module's pointers every time: the module may change them whenever it likes.
-json Beacons(const Vessel &v) {
+json Beacons(const host::VesselView &v) {
 	json a = json::array();
-	for (const BEACONLIGHTSPEC *b : v.beacons) {
-		if (!b) {
-			a.push_back(nullptr);
-			continue;
-		}
-		a.push_back({{"shape", b->shape},
-		             {"pos", b->pos ? Vec(*b->pos) : json(nullptr)},
-		             {"col", b->col ? Vec(*b->col) : json(nullptr)},
-		             {"size", b->size},
-		             {"falloff", b->falloff},
-		             {"period", b->period},
-		             {"duration", b->duration},
-		             {"tofs", b->tofs},
-		             {"active", b->active}});
+	for (size_t i = 0; i < v.beaconCount(); ++i) {
+		const host::Beacon b = v.beacon(i);
+		a.push_back({{"shape", b.shape},
+		             {"pos", b.pos ? Vec(*b.pos) : json(nullptr)},
+		             {"col", b.col ? Vec(*b.col) : json(nullptr)},
+		             {"size", b.size},
+		             {"falloff", b.falloff},
+		             {"period", b.period},
+		             {"duration", b.duration},
+		             {"tofs", b.tofs},
+		             {"active", b.on}});
 	}
 	return a;
 }
 
-json Camera(const Vessel &v) {
-	return {{"offset", Vec(v.cameraOffset.value_or(_V(0, 0, 0)))},
-	        {"dir", Vec(v.cameraDefaultDirection.value_or(_V(0, 0, 1)))},
-	        {"polar", v.cockpitDir.polar},
-	        {"azimuth", v.cockpitDir.azimuth},
-	        {"resets", v.cockpitDir.resets}};
+json Camera(const host::VesselView &v) {
+	const host::Camera c = v.camera();
+	return {{"offset", Vec(c.offset)},
+	        {"dir", Vec(c.direction)},
+	        {"polar", c.cockpit.polar},
+	        {"azimuth", c.cockpit.azimuth},
+	        {"resets", c.cockpit.resets}};
 }
 
 // The vessel whose keys, HUD and camera the page shows, and what the page's controls show of it.
-json Focus(const Vessel *v) {
-	if (!v)
+json Focus(const Vessel *f) {
+	if (!f)
 		return nullptr;
-	return {{"name", v->name},
-	        {"class", v->className},
-	        {"body", v->surfaceRef ? json(v->surfaceRef->name) : json(nullptr)},
-	        {"radius", v->surfaceRef ? json(v->surfaceRef->radius) : json(nullptr)},
-	        {"rudder", v->rudderLevel},
-	        {"afc", v->adcMode}};
+	const host::VesselView v(f);
+	const host::Body *body = v.place().body;
+	return {{"name", v.name()},
+	        {"class", v.className()},
+	        {"body", body ? json(body->name) : json(nullptr)},
+	        {"radius", body ? json(body->radius) : json(nullptr)},
+	        {"rudder", v.rudder().level},
+	        {"afc", v.controlSurfaceMode()}};
 }
 
 // Which mesh each of the vessel's slots shows, from where, and in which views.
-json MeshSlots(const Vessel &v) {
+json MeshSlots(const host::VesselView &v) {
 	json a = json::array();
-	for (const host::MeshSlot &slot : v.meshes)
+	for (const host::MeshSlot &slot : v.meshes())
 		a.push_back({{"mesh", slot.name},
 		             {"offset", slot.offset ? Vec(*slot.offset) : json(nullptr)},
 		             {"visibility", slot.visibility}});
@@ -104,27 +96,11 @@ json MeshSlots(const Vessel &v) {
 
 namespace {
 
-}  // namespace
-
-MATRIX3 PlanetFromVessel(const VECTOR3 &arot) { return mul(mul(Rx(-arot.x), Ry(-arot.y)), Rz(-arot.z)); }
-
-MATRIX3 HorizonFromVessel(const VECTOR3 &arot, double lng, double lat) {
-	// The horizon's axes in the planet frame, where a point at lng, lat lies along
-	// (cos lat cos lng, sin lat, cos lat sin lng).
-	VECTOR3 east = _V(-std::sin(lng), 0, std::cos(lng));
-	VECTOR3 up = _V(std::cos(lat) * std::cos(lng), std::sin(lat), std::cos(lat) * std::sin(lng));
-	VECTOR3 north = _V(-std::sin(lat) * std::cos(lng), std::cos(lat), -std::sin(lat) * std::sin(lng));
-	MATRIX3 toHorizon = _M(east.x, east.y, east.z, up.x, up.y, up.z, north.x, north.y, north.z);
-	return mul(toHorizon, PlanetFromVessel(arot));
-}
-
-namespace {
-
 // The first template of each mesh name among the vessels' slots; null where it could not be read.
 std::map<std::string, const host::Mesh *> MeshTemplates(const host::Simulation &sim) {
 	std::map<std::string, const host::Mesh *> templates;
 	for (const auto &v : sim.vessels())
-		for (const host::MeshSlot &slot : v->meshes)
+		for (const host::MeshSlot &slot : host::VesselView(v).meshes())
 			templates.emplace(slot.name, slot.tmpl);
 	return templates;
 }
@@ -176,7 +152,7 @@ std::string MeshDocument(const host::Simulation &sim) {
 std::set<std::string> MeshNames(const host::Simulation &sim) {
 	std::set<std::string> names;
 	for (const auto &v : sim.vessels())
-		for (const host::MeshSlot &slot : v->meshes)
+		for (const host::MeshSlot &slot : host::VesselView(v).meshes())
 			names.insert(slot.name);
 	return names;
 }
@@ -225,44 +201,48 @@ std::string StateDocument(const host::Simulation &sim, size_t watching, const st
 	            {"watching", watching},         {"held", std::move(held)}, {"vessels", nullptr},
 	            {"debug", sim.DebugLine()}};
 	const std::string list = vesselsJson ? *vesselsJson : StateVessels(sim);
-	const Vessel *v = sim.focus();
-	if (!v) {
+	const Vessel *f = sim.focus();
+	if (!f) {
 		doc["vessel"] = nullptr;
 		return Spliced(Dump(doc), list);
 	}
+	const host::VesselView v(f);
 	json anims = json::array();
-	for (double state : v->animationStates)
+	for (double state : v.animationStates())
 		anims.push_back(state);
 	json hud = json::array();
-	for (const host::HudText &t : v->hud.texts)
+	for (const host::HudText &t : v.hud().texts)
 		hud.push_back({{"x", t.x}, {"y", t.y}, {"colour", t.colour}, {"text", t.text}});
 	json lights = json::array();
-	for (const host::LightEmitterPtr &le : v->lights)
-		lights.push_back(le->IsActive());
+	for (size_t i = 0; i < v.lightCount(); ++i)
+		lights.push_back(v.light(i).on);
 	json beacons = json::array();
-	for (const BEACONLIGHTSPEC *b : v->beacons)
-		beacons.push_back(b && b->active);
-	doc["vessel"] = {{"name", v->name},
-	                 {"class", v->className},
-	                 {"lng", v->state.surf_lng},
-	                 {"lat", v->state.surf_lat},
-	                 {"hdg", v->state.surf_hdg},
-	                 {"alt", v->state.vrot.x},
+	for (size_t i = 0; i < v.beaconCount(); ++i)
+		beacons.push_back(v.beacon(i).on);
+	const host::VesselPlace p = v.place();
+	const host::Rudder rudder = v.rudder();
+	doc["vessel"] = {{"name", v.name()},
+	                 {"class", v.className()},
+	                 {"lng", p.lng},
+	                 {"lat", p.lat},
+	                 {"hdg", p.hdg},
+	                 {"alt", p.alt},
 	                 {"animations", std::move(anims)},
 	                 {"hud", std::move(hud)},
 	                 {"lights", std::move(lights)},
 	                 {"beacons", std::move(beacons)},
-	                 {"rudder", {{"target", v->RudderGoal()}, {"level", v->rudderLevel}}},
-	                 {"afc", v->adcMode}};
+	                 {"rudder", {{"target", rudder.goal}, {"level", rudder.level}}},
+	                 {"afc", v.controlSurfaceMode()}};
 	return Spliced(Dump(doc), list);
 }
 
 std::string StateVessels(const host::Simulation &sim) {
 	std::string out = "[";
 	for (const auto &p : sim.vessels()) {
+		const host::VesselView v(p.get());
 		if (out.size() > 1)
 			out += ',';
-		out += Dump(json{{"name", p->name}, {"class", p->className}, {"visual", p->visual != nullptr}});
+		out += Dump(json{{"name", v.name()}, {"class", v.className()}, {"visual", v.visual() != nullptr}});
 	}
 	return out + "]";
 }

@@ -1,6 +1,6 @@
 // What `sendra-sim serve` tells the page about the simulation besides the frames: the vessels'
-// meshes, the terrain around the focus, a read-only state, and where a vessel stands on its
-// local horizon. Everything but the terrain is made on the simulation thread.
+// meshes, the terrain around the focus and a read-only state. Everything but the terrain is
+// made on the simulation thread.
 #pragma once
 
 #include <set>
@@ -12,14 +12,6 @@
 #include "sendra_host/Simulation.h"
 
 namespace sim {
-
-// The rotation that takes a vessel's axes (x right, y up, z forward) to its planet's frame,
-// from the Euler angles of a landed VESSELSTATUS2 (arot), the inverse of how the host and the
-// module derive those angles from that rotation.
-MATRIX3 PlanetFromVessel(const VECTOR3 &arot);
-// The same rotation seen from the local horizon at lng, lat [rad]: the columns are the
-// vessel's axes in (east, up, north) coordinates.
-MATRIX3 HorizonFromVessel(const VECTOR3 &arot, double lng, double lat);
 
 // The meshes of every vessel as the mesh files give them (the pose of every frame is sent as
 // per-group transforms from these), each once by name however many vessels show it:

@@ -16,12 +16,11 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "output/OutputFiles.h"
 #include "sendra_host/HostError.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Text.h"
 #include "serve/ServeKeys.h"
 #include "session/KeyNames.h"
-#include "session/OutputFiles.h"
 #include "session/Paths.h"
 
 namespace sim {
@@ -50,10 +49,11 @@ std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, 
 	json keys = json::array();
 	for (const BrowserKey *k = BrowserKeysBegin(); k != BrowserKeysEnd(); ++k)
 		keys.push_back({{"code", k->code}, {"key", KeyNameOf(k->oapiKey)}, {"label", k->label}});
+	auto named = [](const host::VesselView &v) { return json{{"name", v.name()}, {"class", v.className()}}; };
 	json vessels = json::array();
 	for (const auto &v : sim.vessels())
-		vessels.push_back({{"name", v->name}, {"class", v->className}});
-	const Vessel *v = sim.focus();
+		vessels.push_back(named(host::VesselView(v)));
+	const Vessel *f = sim.focus();
 	json doc = {{"version", SENDRA_VERSION},
 	            {"dt", o.dt},
 	            {"hud", {{"width", sim.options().hudWidth}, {"height", sim.options().hudHeight}}},
@@ -61,9 +61,9 @@ std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, 
 	            {"three", three},
 	            {"keys", std::move(keys)},
 	            {"vessels", std::move(vessels)}};
-	doc["vessel"] = v ? json{{"name", v->name}, {"class", v->className}} : json(nullptr);
-	doc["body"] = v && v->surfaceRef ? json{{"name", v->surfaceRef->name}, {"radius", v->surfaceRef->radius}}
-	                                 : json(nullptr);
+	const host::Body *body = f ? host::VesselView(f).place().body : nullptr;
+	doc["vessel"] = f ? named(host::VesselView(f)) : json(nullptr);
+	doc["body"] = body ? json{{"name", body->name}, {"radius", body->radius}} : json(nullptr);
 	return doc.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
@@ -71,7 +71,7 @@ std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, 
 uint64_t MeshSignature(const host::Simulation &sim) {
 	uint64_t sig = 0;
 	for (const auto &v : sim.vessels())
-		for (const host::MeshSlot &slot : v->meshes)
+		for (const host::MeshSlot &slot : host::VesselView(v).meshes())
 			sig = sig * 1099511628211u + reinterpret_cast<uintptr_t>(slot.tmpl) + slot.name.size();
 	return sig;
 }
@@ -114,8 +114,8 @@ ServeSession::ServeSession(const ServeOptions &o, const WebFiles &files, std::os
 	content_.terrain = sim.terrain();
 	for (const auto &b : sim.bodies())
 		content_.bodies.push_back(*b);
-	if (const Vessel *f = sim.focus(); f && f->surfaceRef)
-		content_.body = f->surfaceRef->name;
+	if (const host::Body *body = sim.focus() ? host::VesselView(sim.focus()).place().body : nullptr)
+		content_.body = body->name;
 	content_.webRoot = files.page;
 	content_.threeRoot = three ? files.three : std::string();
 	hub_.SetSnapshot(StateDocument(sim, 0));
@@ -194,7 +194,7 @@ std::string ServeSession::Save(const std::string &folderPath, std::string *why) 
 	const std::string first = base + "-quicksave-0001.scn";
 	OutputSet set(folder, folder.PathOf(first));
 	StagedSaves saves(folder, set, nullptr);
-	saves.Stage(session_, first);
+	saves.Stage([this](const std::string &path, host::SaveFileSystem &fs) { session_.Save(path, fs); }, first);
 	// The numbers in turn; when all are taken, a name of its own rather than no save.
 	const int kMaxNumber = 9999, kOtherNames = 100;
 	bool numbered = true;
@@ -351,7 +351,8 @@ int RunServe(const ServeOptions &o, ServeConsole console) {
 	if (session.Exposed())
 		console.err << ExposureWarning(o.bind);
 	const Vessel *focus = session.simulation().focus();
-	console.out << "sendra-sim: serving " << (focus ? focus->name : std::string("a scenario without a focus vessel"))
+	console.out << "sendra-sim: serving "
+	            << (focus ? host::VesselView(focus).name() : std::string("a scenario without a focus vessel"))
 	            << " at " << Url(o.bind, port) << " (Ctrl-C stops and saves)" << std::endl;
 
 	// The clock paces the frames and is read nowhere else: one frame of dt per dt of wall

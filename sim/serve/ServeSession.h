@@ -8,13 +8,13 @@
 #include <set>
 #include <string>
 
+#include "output/OutputSet.h"
+#include "serve/ServeFrames.h"
 #include "serve/ServeHttp.h"
 #include "serve/ServeHub.h"
 #include "serve/ServeInput.h"
 #include "serve/ServeOptions.h"
-#include "serve/ServeFrames.h"
 #include "serve/ServeScene.h"
-#include "session/OutputSet.h"
 #include "session/Session.h"
 
 namespace sim {

@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "sendra_host/HostError.h"
-#include "sendra_host/HostVessel.h"
+#include "sendra_host/VesselView.h"
 #include "session/Defaults.h"
 
 namespace sim {
@@ -106,8 +106,9 @@ void Drive::Next() {
 	double dt = dts_[dtIndex_];
 	dtIndex_ = (dtIndex_ + 1) % dts_.size();
 
-	Vessel *focus = sim.focus();
-	double lng0 = focus ? focus->state.surf_lng : 0, lat0 = focus ? focus->state.surf_lat : 0;
+	const Vessel *focus = sim.focus();
+	const host::VesselPlace from = focus ? host::VesselView(focus).place() : host::VesselPlace();
+	const double lng0 = from.lng, lat0 = from.lat;
 	session_.Step(dt, in, [&] {
 		for (const ScriptEvent *e : saves) {
 			if (!save_)
@@ -119,11 +120,12 @@ void Drive::Next() {
 			}
 		}
 	});
-	if (focus && focus->surfaceRef) {
+	const host::VesselPlace to = focus ? host::VesselView(focus).place() : host::VesselPlace();
+	if (to.body) {
 		// A frame mostly starts where the last one ended: its cosine is already known.
 		double cos0 = SameBits(lat0, lastLat_) ? lastCosLat_ : std::cos(lat0);
-		double lat1 = focus->state.surf_lat, cos1 = std::cos(lat1);
-		distance_ += focus->surfaceRef->radius * CentralAngle(lng0, lat0, cos0, focus->state.surf_lng, lat1, cos1);
+		double lat1 = to.lat, cos1 = std::cos(lat1);
+		distance_ += to.body->radius * CentralAngle(lng0, lat0, cos0, to.lng, lat1, cos1);
 		lastLat_ = lat1;
 		lastCosLat_ = cos1;
 	}

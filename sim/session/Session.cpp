@@ -2,7 +2,6 @@
 #include "session/Session.h"
 
 #include "sendra_host/HostError.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Text.h"
 #include "session/Defaults.h"
 #include "session/Paths.h"
@@ -67,7 +66,7 @@ void Session::Step(double dt, const FrameInput &input, const std::function<void(
 		atEnd();
 	if (options_.journal)
 		for (const auto &v : sim.vessels())
-			v->journal.Clear();  // read by no command while stepping; keeps a long session's memory flat
+			sim.ClearJournal(v.get());  // read by no command while stepping; keeps a long session's memory flat
 	WarnProblems();
 }
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Simulation.h"
+#include "sendra_host/VesselView.h"
 
 namespace fs = std::filesystem;
 
@@ -142,14 +142,14 @@ TEST(Package, EveryScenarioLoadsFromTheUnpackedTreeAlone) {
 		ASSERT_EQ(s->sim.vessels().size(), s->file.vessels.size());
 		ASSERT_FALSE(s->sim.vessels().empty());
 		for (const auto &v : s->sim.vessels()) {
-			SCOPED_TRACE(v->name);
-			EXPECT_EQ(v->className, "Sendra2016");
-			ASSERT_NE(v->callbacks3(), nullptr);
-			ASSERT_NE(v->module, nullptr);
-			EXPECT_EQ(fs::path(v->module->path()).lexically_normal(),
+			SCOPED_TRACE(host::VesselView(v).name());
+			EXPECT_EQ(host::VesselView(v).className(), "Sendra2016");
+			ASSERT_NE(host::VesselView(v).callbacks3(), nullptr);
+			ASSERT_NE(host::VesselView(v).module(), nullptr);
+			EXPECT_EQ(fs::path(host::VesselView(v).module()->path()).lexically_normal(),
 			          (kHostRoot / "Modules" / host::ModuleFileName("Sendra2016")).lexically_normal());
-			ASSERT_FALSE(v->meshes.empty());
-			EXPECT_EQ(v->meshes[0].name, "Sendra9");
+			ASSERT_FALSE(host::VesselView(v).meshes().empty());
+			EXPECT_EQ(host::VesselView(v).meshes()[0].name, "Sendra9");
 		}
 		ASSERT_EQ(s->sim.meshTemplates().count("Sendra9"), 1u);
 		EXPECT_NE(s->sim.meshTemplates().at("Sendra9"), nullptr);
@@ -165,7 +165,7 @@ TEST(Package, EveryScenarioLoadsFromTheUnpackedTreeAlone) {
 		// Landed where the file puts them, with the focus it names, for a few seconds at rest.
 		s->sim.Frame(0.02);
 		for (size_t i = 0; i < s->file.vessels.size(); ++i) {
-			const VESSELSTATUS2 &state = s->sim.vessels()[i]->state;
+			const host::VesselPlace state = host::VesselView(s->sim.vessels()[i]).place();
 			double lng = 0, lat = 0;
 			for (const auto &line : s->file.vessels[i].lines) {
 				std::istringstream words{std::string(line.text)};
@@ -173,13 +173,13 @@ TEST(Package, EveryScenarioLoadsFromTheUnpackedTreeAlone) {
 				if (words >> key && key == "POS")
 					words >> lng >> lat;
 			}
-			EXPECT_EQ(state.status, 1);
-			EXPECT_NEAR(state.surf_lng * DEG, lng, 1e-9);
-			EXPECT_NEAR(state.surf_lat * DEG, lat, 1e-9);
-			EXPECT_EQ(state.vrot.x, 2.166);
+			EXPECT_TRUE(state.landed);
+			EXPECT_NEAR(state.lng * DEG, lng, 1e-9);
+			EXPECT_NEAR(state.lat * DEG, lat, 1e-9);
+			EXPECT_EQ(state.alt, 2.166);
 		}
 		ASSERT_NE(s->sim.focus(), nullptr);
-		EXPECT_EQ(s->sim.focus()->name, s->file.focus);
+		EXPECT_EQ(host::VesselView(s->sim.focus()).name(), s->file.focus);
 	}
 }
 
@@ -189,30 +189,29 @@ TEST(Package, MidDriveScenarioGoesOnMovingItsDoorsAndSunscreen) {
 		s.sim.Frame(0.02);
 	EXPECT_EQ(RoverLines(s.Saved(), "Sendra-1"),
 	          (std::vector<std::string>{"  DOORL 3 0.4500", "  DOORR 2 0.4000", "  SUNSCREEN 3 0.6000", "  LIGHT 1 "}));
-	const Vessel *v = s.sim.vessels().front().get();
-	ASSERT_EQ(v->lights.size(), 4u);
-	for (const auto &light : v->lights)
-		EXPECT_TRUE(light->IsActive());
+	const host::VesselView v(s.sim.vessels().front());
+	ASSERT_EQ(v.lightCount(), 4u);
+	for (size_t i = 0; i < v.lightCount(); ++i)
+		EXPECT_TRUE(v.light(i).on);
 }
 
 TEST(Package, TwoRoversScenarioHasEachRoverWithItsOwnLights) {
 	PackagedSession s(kPackage / "Scenarios" / "Sendra2016" / "Two rovers.scn");
 	s.sim.Frame(0.02);
 	ASSERT_EQ(s.sim.vessels().size(), 2u);
-	const Vessel *a = s.sim.FindVessel("Sendra-1");
-	const Vessel *b = s.sim.FindVessel("Sendra-2");
-	ASSERT_TRUE(a && b);
-	ASSERT_EQ(a->lights.size(), 4u);
-	ASSERT_EQ(b->lights.size(), 4u);
+	ASSERT_TRUE(s.sim.FindVessel("Sendra-1") && s.sim.FindVessel("Sendra-2"));
+	const host::VesselView a(s.sim.FindVessel("Sendra-1")), b(s.sim.FindVessel("Sendra-2"));
+	ASSERT_EQ(a.lightCount(), 4u);
+	ASSERT_EQ(b.lightCount(), 4u);
 	for (size_t i = 0; i < 4; ++i) {
-		EXPECT_FALSE(a->lights[i]->IsActive());
-		EXPECT_TRUE(b->lights[i]->IsActive());
+		EXPECT_FALSE(a.light(i).on);
+		EXPECT_TRUE(b.light(i).on);
 	}
 	// 15 m apart on the same parallel, facing each other.
-	double apart = (b->state.surf_lng - a->state.surf_lng) * std::cos(a->state.surf_lat) * 1.738e6;
+	double apart = (b.place().lng - a.place().lng) * std::cos(a.place().lat) * 1.738e6;
 	EXPECT_NEAR(apart, 15.0, 0.1);
-	EXPECT_NEAR(a->state.surf_hdg * DEG, 90.0, 1e-9);
-	EXPECT_NEAR(b->state.surf_hdg * DEG, 270.0, 1e-9);
+	EXPECT_NEAR(a.place().hdg * DEG, 90.0, 1e-9);
+	EXPECT_NEAR(b.place().hdg * DEG, 270.0, 1e-9);
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "FakeRoot.h"
-#include "sendra_host/HostVessel.h"
-#include "sendra_host/Journal.h"
 #include "sendra_host/Simulation.h"
+#include "src/HostVessel.h"
+#include "src/Journal.h"
 
 namespace {
 

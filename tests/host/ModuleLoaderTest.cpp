@@ -12,9 +12,9 @@
 #include "OrbiterAPI.h"
 #include "sendra_host/ConfigFile.h"
 #include "sendra_host/HostError.h"
-#include "sendra_host/HostVessel.h"
-#include "sendra_host/ScenarioFiles.h"
 #include "sendra_host/Simulation.h"
+#include "src/HostVessel.h"
+#include "src/ScenarioFiles.h"
 
 namespace fs = std::filesystem;
 

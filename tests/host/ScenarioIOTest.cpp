@@ -14,29 +14,20 @@
 #include <functional>
 #include <sstream>
 
+#include "Scratch.h"
 #include "sendra_host/HostError.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Simulation.h"
+#include "src/HostVessel.h"
 #include "src/VesselLines.h"
-#include "SolarSystemFiles.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 namespace {
 
-std::string ReadText(const fs::path &p) {
-	std::ifstream in(p, std::ios::binary);
-	std::ostringstream s;
-	s << in.rdbuf();
-	return s.str();
-}
-
-void WriteText(const fs::path &p, const std::string &text) {
-	std::ofstream out(p, std::ios::binary);
-	out << text;
-}
+using scenes::ReadFile;
+using scenes::WriteFile;
 
 std::string Replace(std::string s, const std::string &from, const std::string &to) {
 	for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
@@ -44,45 +35,26 @@ std::string Replace(std::string s, const std::string &from, const std::string &t
 	return s;
 }
 
-std::string Fixture(const std::string &name) { return ReadText(fs::path(SENDRA_FIXTURES) / "orbiter" / name); }
-std::string Saved(const std::string &name) { return ReadText(fs::path(SENDRA_FIXTURES) / "saved" / name); }
+std::string Fixture(const std::string &name) { return ReadFile(fs::path(SENDRA_FIXTURES) / "orbiter" / name); }
+std::string Saved(const std::string &name) { return ReadFile(fs::path(SENDRA_FIXTURES) / "saved" / name); }
 const std::string kBom = "\xEF\xBB\xBF";
 
 // A scratch Orbiter root: the rover's module and class from the staged tree, a class without
 // a module (the host reads its lines itself) and a class whose module is missing.
-class ScratchRoot {
+class ScratchRoot : public scenes::ScratchRoot {
 public:
-	ScratchRoot() {
-		std::string tmpl = (fs::temp_directory_path() / "sendra-scn-XXXXXX").string();
-		dir_ = mkdtemp(&tmpl[0]) ? tmpl : throw std::runtime_error("no temporary folder");
-		fs::path staged(SENDRA_ORBITER_ROOT);
-		fs::create_directories(dir_ / "Config" / "Vessels");
-		fs::create_directories(dir_ / "Modules");
-		fs::create_directories(dir_ / "Meshes");
-		fs::create_directories(dir_ / "Scenarios");
-		LinkSolarSystem(dir_);
-		fs::copy_file(staged / "Config" / "Vessels" / "Sendra2016.cfg", dir_ / "Config" / "Vessels" / "Sendra2016.cfg");
-		fs::create_symlink(staged / "Modules" / "libSendra2016.so", dir_ / "Modules" / "libSendra2016.so");
-		for (const auto &mesh : fs::directory_iterator(staged / "Meshes"))
-			fs::create_symlink(mesh.path(), dir_ / "Meshes" / mesh.path().filename());
-		WriteText(dir_ / "Config" / "Vessels" / "Marker.cfg", "; a vessel without a module\nSize = 2\n");
-		WriteText(dir_ / "Config" / "Vessels" / "Broken.cfg", "Module = NoSuchModule\n");
-		WriteText(dir_ / "Config" / "Vessels" / "Fixed.cfg", "EnableFocus = FALSE\n");
+	ScratchRoot() : scenes::ScratchRoot("sendra-scn") {
+		AddStagedRover(SENDRA_ORBITER_ROOT);
+		WriteClass("Marker", "; a vessel without a module\nSize = 2\n");
+		WriteClass("Broken", "Module = NoSuchModule\n");
+		WriteClass("Fixed", "EnableFocus = FALSE\n");
 	}
-	~ScratchRoot() {
-		std::error_code ec;
-		fs::remove_all(dir_, ec);
-	}
-	const fs::path &dir() const { return dir_; }
-	fs::path scenario(const std::string &name) const { return dir_ / "Scenarios" / name; }
+	fs::path scenario(const std::string &name) const { return dir() / "Scenarios" / name; }
 	host::SimOptions options() const {
 		host::SimOptions o;
-		o.root = dir_.string();
+		o.root = path();
 		return o;
 	}
-
-private:
-	fs::path dir_;
 };
 
 std::string Repeat(const std::string &s, int n) {
@@ -276,7 +248,7 @@ TEST(ScenarioReader, TakesWhatWindowsEditorsWrite) {
 	// limit are read.
 	ScratchRoot root;
 	fs::path cfg = root.dir() / "Config" / "Vessels" / "Sendra2016.cfg";
-	WriteText(cfg, kBom + "Module = Sendra2016\r\n; " + std::string(4094, '-') + "\r\nSize = 3\r\n");
+	WriteFile(cfg, kBom + "Module = Sendra2016\r\n; " + std::string(4094, '-') + "\r\nSize = 3\r\n");
 	host::Simulation sim(root.options());
 	host::LoadScenario(sim, host::ParseScenario(Ships("R:Sendra2016\n  STATUS Landed Moon\nEND\n"), "r.scn"));
 	EXPECT_NE(sim.vessels().at(0)->callbacks(), nullptr);
@@ -284,7 +256,7 @@ TEST(ScenarioReader, TakesWhatWindowsEditorsWrite) {
 	std::ostringstream out;
 	host::WriteScenario(sim, out);
 	EXPECT_NE(out.str().find("  LIGHT 0 \n"), std::string::npos) << "the module's lines are saved";
-	WriteText(cfg, "Module = Sendra2016\n; " + std::string(4095, '-') + "\r\n");
+	WriteFile(cfg, "Module = Sendra2016\n; " + std::string(4095, '-') + "\r\n");
 	host::Simulation refused(root.options());
 	EXPECT_EQ(ErrorOf([&] { refused.CreateVessel("R", "Sendra2016", {refused.FindBody("Moon"), 0, 0, 0}); }),
 	          cfg.string() + ":2: line longer than 4096 characters");
@@ -588,7 +560,7 @@ TEST(ScenarioSave, AFailedSaveLeavesThePreviousFileIntactAndNoTemporaryFile) {
 	host::Simulation sim(root.options());
 	host::LoadScenario(sim, host::ParseScenario(Ships(Marker("A")), "a.scn"));
 	fs::path target = root.scenario("saved.scn");
-	WriteText(target, "the previous save\n");
+	WriteFile(target, "the previous save\n");
 	chmod(target.c_str(), 0640);
 
 	struct Case {
@@ -606,7 +578,7 @@ TEST(ScenarioSave, AFailedSaveLeavesThePreviousFileIntactAndNoTemporaryFile) {
 		FailingFiles files(c.step);
 		std::string error = ErrorOf([&] { host::SaveScenario(sim, target.string(), files); });
 		EXPECT_EQ(error, target.string() + ": cannot save the scenario: " + c.error);
-		EXPECT_EQ(ReadText(target), "the previous save\n");
+		EXPECT_EQ(ReadFile(target), "the previous save\n");
 		if (c.step == FailingFiles::FailWrite) {
 			EXPECT_EQ(files.writes, 2);
 		}
@@ -619,7 +591,7 @@ TEST(ScenarioSave, AFailedSaveLeavesThePreviousFileIntactAndNoTemporaryFile) {
 
 	// A save that succeeds replaces the file whole and keeps its permissions.
 	host::SaveScenario(sim, target.string());
-	EXPECT_EQ(host::ParseScenario(ReadText(target), "saved.scn").vessels.at(0).name, "A");
+	EXPECT_EQ(host::ParseScenario(ReadFile(target), "saved.scn").vessels.at(0).name, "A");
 	struct stat st;
 	ASSERT_EQ(stat(target.c_str(), &st), 0);
 	EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -645,7 +617,7 @@ TEST(ScenarioSave, AFailedSaveLeavesThePreviousFileIntactAndNoTemporaryFile) {
 	sim.vessels()[0]->state.surf_lng = INFINITY;
 	EXPECT_EQ(ErrorOf([&] { host::SaveScenario(sim, target.string()); }),
 	          target.string() + ": cannot save the scenario: A: the landed state is not finite and cannot be saved");
-	EXPECT_EQ(host::ParseScenario(ReadText(target), "saved.scn").vessels.size(), 1u);
+	EXPECT_EQ(host::ParseScenario(ReadFile(target), "saved.scn").vessels.size(), 1u);
 	EXPECT_EQ(std::distance(fs::directory_iterator(root.scenario("")), fs::directory_iterator()), 1);
 }
 
@@ -775,14 +747,14 @@ std::string LoadAndSave(const ScratchRoot &root, const std::string &text, const 
 
 TEST(ScenarioRoundTrip, ShippedAndRealScenariosSaveAsOrbitersWriterWritesThem) {
 	ScratchRoot root;
-	WriteText(root.dir() / "Config" / "Vessels" / "DG-S.cfg", "ClassName = DG-S\n");  // no module here
+	WriteFile(root.dir() / "Config" / "Vessels" / "DG-S.cfg", "ClassName = DG-S\n");  // no module here
 	const fs::path shipped = fs::path(SENDRA_ORBITER_ROOT) / "Scenarios" / "Sendra2016";
 	struct Case {
 		std::string name, text;
 	};
 	std::vector<Case> cases;
 	for (const char *name : {"Mid-drive.scn", "Rover at rest.scn", "Two rovers.scn"})
-		cases.push_back({name, ReadText(shipped / name)});
+		cases.push_back({name, ReadFile(shipped / name)});
 	for (const char *name : {"mojave-spaceport.scn", "real-host-quicksave.scn", "real-host-current-state.scn"})
 		cases.push_back({name, Fixture(name)});
 	cases.push_back({"blocks-out-of-order.scn", kBom + Replace(kOutOfOrder, "\n", "\r\n")});

@@ -6,9 +6,9 @@
 #include <new>
 
 #include "FakeRoot.h"
-#include "sendra_host/HostVessel.h"
-#include "sendra_host/Lights.h"
 #include "sendra_host/Simulation.h"
+#include "src/HostVessel.h"
+#include "src/Lights.h"
 
 namespace {
 

@@ -2,23 +2,19 @@
 // its mesh, and how groups moved alike share one transform without changing a bit of any pose.
 #include <gtest/gtest.h>
 #include <malloc.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <list>
 #include <memory>
 #include <sstream>
 
-#include "sendra_host/HostVessel.h"
+#include "Scratch.h"
 #include "sendra_host/Simulation.h"
-#include "sendra_host/Visual.h"
+#include "src/HostVessel.h"
+#include "src/Visual.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // A mesh of four one-triangle groups, each with verticesPerGroup vertices.
 std::string BoxMesh(int verticesPerGroup) {
@@ -35,28 +31,19 @@ std::string BoxMesh(int verticesPerGroup) {
 
 // An Orbiter folder with the classes Box and BigBox: the same four groups, of 3 and of 3000
 // vertices each.
-class Root {
+class Root : public scenes::ScratchRoot {
 public:
-	Root() : dir_(fs::temp_directory_path() / ("visual-test-" + std::to_string(::getpid()))) {
-		fs::create_directories(dir_ / "Config/Vessels");
-		fs::create_directories(dir_ / "Meshes");
-		std::ofstream(dir_ / "Config/Vessels/Box.cfg") << "MeshName = Box\n";
-		std::ofstream(dir_ / "Config/Vessels/BigBox.cfg") << "MeshName = BigBox\n";
-		std::ofstream(dir_ / "Meshes/Box.msh") << BoxMesh(3);
-		std::ofstream(dir_ / "Meshes/BigBox.msh") << BoxMesh(3000);
-	}
-	~Root() {
-		std::error_code ec;
-		fs::remove_all(dir_, ec);
+	Root() : ScratchRoot("visual-test") {
+		WriteClass("Box", "MeshName = Box\n");
+		WriteClass("BigBox", "MeshName = BigBox\n");
+		Write("Meshes/Box.msh", BoxMesh(3));
+		Write("Meshes/BigBox.msh", BoxMesh(3000));
 	}
 	host::SimOptions Options() const {
 		host::SimOptions o;
-		o.root = dir_.string();
+		o.root = path();
 		return o;
 	}
-
-private:
-	fs::path dir_;
 };
 
 Vessel *Make(host::Simulation &sim, const std::string &name, const std::string &className, double lngDeg) {

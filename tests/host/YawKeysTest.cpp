@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "FakeRoot.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
+#include "src/HostVessel.h"
 
 namespace {
 

@@ -76,7 +76,7 @@ TEST(RoverAllocation, AFailedRequestGivesTheRoverUpAndLeavesNothingBehind) {
 	const int all = requests;
 	EXPECT_EQ(all, 7);
 	EXPECT_EQ(liveCount, all);
-	ASSERT_NE(made->callbacks3(), nullptr);
+	ASSERT_NE(host::VesselView(made).callbacks3(), nullptr);
 	world.sim.TakeProblems();
 
 	for (int n = 1; n <= all; ++n) {
@@ -88,8 +88,8 @@ TEST(RoverAllocation, AFailedRequestGivesTheRoverUpAndLeavesNothingBehind) {
 		watching = false;
 		EXPECT_EQ(requests, n) << "requests went on after a failed one";
 		EXPECT_EQ(liveCount, 0) << "memory of the rover given up was kept";
-		EXPECT_EQ(v->callbacks(), nullptr);
-		EXPECT_TRUE(v->animations.empty()) << "the host keeps animations of a rover given up";
+		EXPECT_EQ(host::VesselView(v).callbacks(), nullptr);
+		EXPECT_EQ(host::VesselView(v).animationCount(), 0u) << "the host keeps animations of a rover given up";
 		std::vector<std::string> problems = world.sim.TakeProblems();
 		ASSERT_EQ(problems.size(), 1u);
 		EXPECT_NE(problems[0].find("ovcInit of module 'Sendra2016' returned null"), std::string::npos) << problems[0];

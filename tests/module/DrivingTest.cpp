@@ -6,7 +6,7 @@
 
 #include "RoverRig.h"
 #include "RoverWorld.h"
-#include "sendra_host/Lights.h"
+#include "sendra_host/VesselView.h"
 
 using testing_support::RoverWorld;
 
@@ -33,10 +33,10 @@ struct Drive : ::testing::Test {
 	double State(UINT handle) const { return world.AnimationState(v, handle); }
 	// One frame's keyboard state given to the rover, as the host does between steps.
 	int Direct(Keys &keys) {
-		return world.sim.InCallback(v, [&] { return v->callbacks()->clbkConsumeDirectKey(keys.state); });
+		return world.sim.InCallback(v, [&] { return host::VesselView(v).callbacks()->clbkConsumeDirectKey(keys.state); });
 	}
 	int Press(DWORD key, Keys keys, bool down = true) {
-		return world.sim.InCallback(v, [&] { return v->callbacks()->clbkConsumeBufferedKey(key, down, keys.state); });
+		return world.sim.InCallback(v, [&] { return host::VesselView(v).callbacks()->clbkConsumeBufferedKey(key, down, keys.state); });
 	}
 	RoverWorld world;
 	Vessel *v;
@@ -109,10 +109,10 @@ TEST_F(Drive, FullRudderTurnsTheHeadingByTheTriangularSumAndDeflectsFrontAndRear
 	world.sim.SetRudderTarget(v, 1.0);
 	world.Step();  // the level reaches the target in this frame's host update, after the pre-step
 	EXPECT_EQ(r.steerInput, 1);
-	double start = v->state.surf_hdg;
+	double start = host::VesselView(v).place().hdg;
 	const int n = 40;
 	world.Step(0.02, n);
-	EXPECT_NEAR(v->state.surf_hdg - start, 1e-5 * n * (n + 1) / 2, 1e-12);
+	EXPECT_NEAR(host::VesselView(v).place().hdg - start, 1e-5 * n * (n + 1) / 2, 1e-12);
 	EXPECT_DOUBLE_EQ(r.steerDeflection, -0.125);
 	// Straight swivel: front wheels at -deflection, rear at +deflection, each wrapped once.
 	EXPECT_DOUBLE_EQ(State(r.animSteerRightFront), 0.125);
@@ -139,13 +139,13 @@ TEST_F(Drive, RudderLevelFollowsItsTargetWithTheHostsLag) {
 	Vessel *w = lagging.AddRover("W");
 	lagging.sim.SetRudderTarget(w, -1.0);
 	lagging.Step(0.1, 5);
-	EXPECT_NEAR(w->rudderLevel, -0.5, 1e-12);
+	EXPECT_NEAR(host::VesselView(w).rudder().level, -0.5, 1e-12);
 	EXPECT_EQ(RoverWorld::Rover(w).steerInput, 0);
 	lagging.Step(0.1, 4);
-	EXPECT_NEAR(w->rudderLevel, -0.9, 1e-12);
+	EXPECT_NEAR(host::VesselView(w).rudder().level, -0.9, 1e-12);
 	EXPECT_EQ(RoverWorld::Rover(w).steerInput, 0);
 	lagging.Step(0.1, 2);  // within one step of the target: the level takes it exactly
-	EXPECT_EQ(w->rudderLevel, -1.0);
+	EXPECT_EQ(host::VesselView(w).rudder().level, -1.0);
 	EXPECT_EQ(RoverWorld::Rover(w).steerInput, -1);
 }
 
@@ -333,7 +333,7 @@ TEST_F(Drive, LightsKeyTogglesAndResetsAnOddSwitch) {
 	world.Tap(OAPI_KEY_7);
 	EXPECT_EQ(r.lightsOn, 1);
 	world.Step();
-	EXPECT_TRUE(host::DescribeLight(*v->lights[3]).active);
+	EXPECT_TRUE(host::VesselView(v).light(3).on);
 	world.Tap(OAPI_KEY_7);
 	EXPECT_EQ(r.lightsOn, 0);
 	r.lightsOn = 2;

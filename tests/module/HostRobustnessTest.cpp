@@ -2,21 +2,17 @@
 // landed states that are not finite numbers (the host keeps the last finite pose and says so
 // once), and a vessel whose configuration fails half-way through its creation.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "RoverWorld.h"
+#include "Scratch.h"
 #include "sendra_host/HostError.h"
 #include "sendra_host/ScenarioIO.h"
-#include "sendra_host/Visual.h"
-#include "SolarSystemFiles.h"
+#include "sendra_host/VesselView.h"
 
 using testing_support::RoverWorld;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -29,8 +25,8 @@ size_t Count(const std::string &text, const std::string &part) {
 
 // What the host shows of a vessel's place and attitude.
 std::vector<double> Pose(const Vessel *v) {
-	const VESSELSTATUS2 &s = v->state;
-	return {s.surf_lng, s.surf_lat, s.surf_hdg, s.arot.x, s.arot.y, s.arot.z, s.vrot.x};
+	const host::VesselPlace s = host::VesselView(v).place();
+	return {s.lng, s.lat, s.hdg, s.arot.x, s.arot.y, s.arot.z, s.alt};
 }
 
 }  // namespace
@@ -39,29 +35,29 @@ TEST(NonFinitePoses, AnAnimationStateThatIsNotANumberLeavesTheVisualAtItsLastFin
 	RoverWorld world;
 	Vessel *v = world.AddRover("R");
 	const UINT door = RoverWorld::Rover(v).animDoorLeft;  // set by the rover only while it moves
-	ASSERT_TRUE(v->visual);
-	v->iface->SetAnimation(door, 0.5);
+	ASSERT_TRUE(host::VesselView(v).visual());
+	host::VesselView(v).Interface()->SetAnimation(door, 0.5);
 	world.Step();
-	ASSERT_EQ(v->visual->applied.at(door), 0.5);
+	ASSERT_EQ(host::VesselView(v).shownStates().at(door), 0.5);
 
 	testing::internal::CaptureStderr();
-	v->iface->SetAnimation(door, NAN);
+	host::VesselView(v).Interface()->SetAnimation(door, NAN);
 	world.Step(0.02, 3);
-	v->iface->SetAnimation(door, -INFINITY);
+	host::VesselView(v).Interface()->SetAnimation(door, -INFINITY);
 	world.Step(0.02, 3);
 	std::string err = testing::internal::GetCapturedStderr();
 	EXPECT_EQ(Count(err, "not a finite number"), 1u) << err;
 	EXPECT_NE(err.find("vessel R: animation " + std::to_string(door)), std::string::npos) << err;
-	EXPECT_EQ(v->visual->applied.at(door), 0.5);
-	for (const host::Mesh &m : v->visual->PosedMeshes())
+	EXPECT_EQ(host::VesselView(v).shownStates().at(door), 0.5);
+	for (const host::Mesh &m : host::VesselView(v).PosedMeshes())
 		for (const host::MeshGroup &g : m.groups)
 			for (const NTVERTEX &p : g.vertices)
 				ASSERT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
 
 	// A finite state again is shown again.
-	v->iface->SetAnimation(door, 0.25);
+	host::VesselView(v).Interface()->SetAnimation(door, 0.25);
 	world.Step();
-	EXPECT_EQ(v->visual->applied.at(door), 0.25);
+	EXPECT_EQ(host::VesselView(v).shownStates().at(door), 0.25);
 }
 
 TEST(NonFinitePoses, ALandedStateThatIsNotFiniteIsNotAppliedAndIsNamedOnce) {
@@ -71,7 +67,7 @@ TEST(NonFinitePoses, ALandedStateThatIsNotFiniteIsNotAppliedAndIsNamedOnce) {
 	world.sim.TakeProblems();
 	VESSELSTATUS2 good{};
 	good.version = 2;
-	v->iface->GetStatusEx(&good);
+	host::VesselView(v).Interface()->GetStatusEx(&good);
 	ASSERT_EQ(good.status, 1);
 	good.arot.x = 0;  // an attitude given, so that it and the altitude are used
 	const std::vector<double> before = Pose(v);
@@ -91,7 +87,7 @@ TEST(NonFinitePoses, ALandedStateThatIsNotFiniteIsNotAppliedAndIsNamedOnce) {
 	bad.push_back(good);
 	bad.back().vrot.x = INFINITY;
 	for (const VESSELSTATUS2 &vs : bad) {
-		world.sim.InCallback(v, [&] { v->iface->DefSetStateEx(&vs); });
+		world.sim.InCallback(v, [&] { host::VesselView(v).Interface()->DefSetStateEx(&vs); });
 		ASSERT_EQ(Pose(v), before);
 	}
 	std::vector<std::string> problems = world.sim.TakeProblems();
@@ -103,8 +99,8 @@ TEST(NonFinitePoses, ALandedStateThatIsNotFiniteIsNotAppliedAndIsNamedOnce) {
 	VESSELSTATUS2 rest = good;
 	rest.surf_lng = 11 * RAD;
 	rest.arot.x = NAN;
-	world.sim.InCallback(v, [&] { v->iface->DefSetStateEx(&rest); });
-	EXPECT_EQ(v->state.surf_lng, 11 * RAD);
+	world.sim.InCallback(v, [&] { host::VesselView(v).Interface()->DefSetStateEx(&rest); });
+	EXPECT_EQ(host::VesselView(v).place().lng, 11 * RAD);
 	for (double x : Pose(v))
 		EXPECT_TRUE(std::isfinite(x));
 
@@ -123,20 +119,13 @@ TEST(NonFinitePoses, ALandedStateThatIsNotFiniteIsNotAppliedAndIsNamedOnce) {
 // naming its line, once for the class however many vessels are made of it; the module's own
 // value stays. A number's text after it is ignored, as Orbiter reads the first number.
 TEST(VesselCreation, AClassItemThatDoesNotReadAsItsKindIsIgnoredWithAWarning) {
-	std::string tmpl = (fs::temp_directory_path() / "sendra-create-XXXXXX").string();
-	ASSERT_NE(mkdtemp(&tmpl[0]), nullptr);
-	const fs::path root = tmpl;
-	const fs::path staged(SENDRA_ORBITER_ROOT);
-	fs::create_directories(root / "Config/Vessels");
-	LinkSolarSystem(root);
-	fs::create_symlink(staged / "Modules", root / "Modules");
-	fs::create_symlink(staged / "Meshes", root / "Meshes");
-	fs::copy_file(staged / "Config/Vessels/Sendra2016.cfg", root / "Config/Vessels/Sendra2016.cfg");
-	std::ofstream(root / "Config/Vessels/Odd.cfg")
-		<< "Module = Sendra2016\nMass = nan\nSize = 3.5 m\nInertia = 60\nEnableFocus = yes\nCameraOffset = 1 2 3 4\n";
+	const scenes::ScratchRoot root("sendra-create");
+	root.AddStagedRover(SENDRA_ORBITER_ROOT);
+	root.WriteClass("Odd",
+	                "Module = Sendra2016\nMass = nan\nSize = 3.5 m\nInertia = 60\nEnableFocus = yes\nCameraOffset = 1 2 3 4\n");
 	{
 		host::SimOptions o = testing_support::WorldOptions();
-		o.root = root.string();
+		o.root = root.path();
 		RoverWorld world(o);
 		Vessel *a = world.AddRover("A");
 		world.sim.TakeProblems();
@@ -148,14 +137,14 @@ TEST(VesselCreation, AClassItemThatDoesNotReadAsItsKindIsIgnoredWithAWarning) {
 		              cfg + ":2: Mass: 'nan' is not a finite number; the item is ignored, as Orbiter ignores it",
 		              cfg + ":4: Inertia: '60' is not three finite numbers; the item is ignored, as Orbiter ignores it",
 		              cfg + ":5: EnableFocus: 'yes' is not TRUE or FALSE; the item is ignored, as Orbiter ignores it"}));
-		EXPECT_EQ(b->emptyMass, a->emptyMass);
-		EXPECT_EQ(b->pmi->x, a->pmi->x);
-		EXPECT_EQ(b->size, 3.5);
-		EXPECT_TRUE(b->enableFocus);
-		EXPECT_EQ(b->cameraOffset->z, 3);
+		const host::VesselDeclarations &da = host::VesselView(a).declared(), &db = host::VesselView(b).declared();
+		EXPECT_EQ(db.emptyMass, da.emptyMass);
+		EXPECT_EQ(db.pmi->x, da.pmi->x);
+		EXPECT_EQ(db.size, 3.5);
+		EXPECT_TRUE(host::VesselView(b).canTakeFocus());
+		EXPECT_EQ(db.cameraOffset->z, 3);
 		world.sim.CreateVessel("C", "Odd", pos);
 		EXPECT_TRUE(world.sim.TakeProblems().empty());
 		world.Step();
 	}
-	fs::remove_all(root);
 }

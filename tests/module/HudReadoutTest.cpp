@@ -31,7 +31,7 @@ TEST(HudReadout, LinesSitAtTheirPixelsForEveryHudSize) {
 		RoverWorld world(o);
 		Vessel *v = world.AddRover("R");
 		world.Step();
-		const auto &texts = v->hud.texts;
+		const auto &texts = host::VesselView(v).hud().texts;
 		ASSERT_EQ(texts.size(), 3u) << l.w << "x" << l.h;
 		EXPECT_EQ(texts[0].text, "Current Ground Speed 0.00");
 		EXPECT_EQ(texts[0].y, l.speedY) << l.w;
@@ -49,9 +49,9 @@ TEST(HudReadout, LinesSitAtTheirPixelsForEveryHudSize) {
 TEST(HudReadout, DrawsOverTheHostsHudWithAColourBeforeEachLine) {
 	RoverWorld world;
 	Vessel *v = world.AddRover("R");
-	v->journal.Clear();
+	world.sim.ClearJournal(v);
 	world.Step();
-	EXPECT_TRUE(v->hud.defaultDrawn);
+	EXPECT_TRUE(host::VesselView(v).hud().defaultDrawn);
 	std::vector<std::string> calls = JournalFrom(v, "VESSEL3::clbkDrawHUD");
 	EXPECT_EQ(calls, (std::vector<std::string>{"VESSEL3::clbkDrawHUD", "Sketchpad::SetTextColor", "Sketchpad::Text",
 	                                           "Sketchpad::SetTextColor", "Sketchpad::Text",
@@ -67,20 +67,20 @@ TEST(HudReadout, ShowsSpeedGearAndAngleAsTheyStand) {
 	r.groundSpeed = 1.5;
 	r.turnProc = 0.999;
 	world.Step();
-	EXPECT_EQ(v->hud.texts[0].text, "Current Ground Speed 1.50");
-	EXPECT_EQ(v->hud.texts[1].text, "Forward Gear");
-	EXPECT_EQ(v->hud.texts[2].text, "Turn Angle: 359");
+	EXPECT_EQ(host::VesselView(v).hud().texts[0].text, "Current Ground Speed 1.50");
+	EXPECT_EQ(host::VesselView(v).hud().texts[1].text, "Forward Gear");
+	EXPECT_EQ(host::VesselView(v).hud().texts[2].text, "Turn Angle: 359");
 	r.gearForward = 0;
 	r.gearReverse = 1;
 	r.groundSpeed = 2.78;
 	world.Step();
-	EXPECT_EQ(v->hud.texts[0].text, "Current Ground Speed 2.78");
-	EXPECT_EQ(v->hud.texts[1].text, "Reverse Gear");
+	EXPECT_EQ(host::VesselView(v).hud().texts[0].text, "Current Ground Speed 2.78");
+	EXPECT_EQ(host::VesselView(v).hud().texts[1].text, "Reverse Gear");
 	// A gear flag other than 1 shows no gear line.
 	r.gearReverse = 2;
 	world.Step();
-	ASSERT_EQ(v->hud.texts.size(), 2u);
-	EXPECT_EQ(v->hud.texts[1].text.rfind("Turn Angle", 0), 0u);
+	ASSERT_EQ(host::VesselView(v).hud().texts.size(), 2u);
+	EXPECT_EQ(host::VesselView(v).hud().texts[1].text.rfind("Turn Angle", 0), 0u);
 }
 
 }  // namespace

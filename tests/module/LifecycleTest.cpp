@@ -109,8 +109,8 @@ TEST(RoverLifecycle, TwoRoversHaveIndependentFields) {
 	EXPECT_EQ(rb.gearNeutral, 1);
 	EXPECT_EQ(rb.groundSpeed, 0.0);
 	EXPECT_EQ(rb.doorLeftStatus, 0);
-	EXPECT_EQ(b->state.surf_lat, 0.0);
-	EXPECT_GT(a->state.surf_lat, 0.0);
+	EXPECT_EQ(host::VesselView(b).place().lat, 0.0);
+	EXPECT_GT(host::VesselView(a).place().lat, 0.0);
 }
 
 TEST(RoverLifecycle, DeletingRoversCallsOvcExitAndKeepsTheOthers) {
@@ -119,7 +119,7 @@ TEST(RoverLifecycle, DeletingRoversCallsOvcExitAndKeepsTheOthers) {
 	world.AddRover("B", 1, 0, 0);
 	world.sim.DeleteVessel(a);
 	ASSERT_EQ(world.sim.vessels().size(), 1u);
-	EXPECT_EQ(world.sim.vessels()[0]->name, "B");
+	EXPECT_EQ(host::VesselView(world.sim.vessels()[0]).name(), "B");
 	world.Step(0.02, 5);  // the survivor still runs
 	world.sim.DeleteAllVessels();
 	EXPECT_TRUE(world.sim.vessels().empty());

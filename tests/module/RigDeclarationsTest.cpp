@@ -1,6 +1,7 @@
-// The rig the rover declares to the host, checked against the rig as documented (RoverRig.h),
-// never against the module's own tables: every animation in the order of creation, every
-// component's groups, pivot, axis, angle, range and parent, and the fields holding the handles.
+// The rig the rover declares to the host, checked against the tests' own copy of the rig
+// (RoverRig.h), never against the module's tables: every animation in the order of creation,
+// every component's groups, pivot, axis, angle, range and parent, and the fields holding the
+// handles.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -65,25 +66,26 @@ TEST(RigDeclarations, EveryAnimationTurnsItsGroupsAboutItsPivotInTheOrderOfCreat
 	Vessel *v = world.AddRover("R");
 	const Sendra2016 &r = RoverWorld::Rover(v);
 	std::vector<ExpectedAnimation> expected = InCreationOrder(r);
-	ASSERT_EQ(v->animations.size(), expected.size());
+	const host::VesselView view(v);
+	ASSERT_EQ(view.animationCount(), expected.size());
 	std::vector<std::string> calls;
 	for (UINT i = 0; i < expected.size(); ++i) {
 		const ExpectedAnimation &e = expected[i];
-		const host::AnimationRecord &a = v->animations[i];
+		const host::Animation a = view.animation(i);
 		SCOPED_TRACE("animation " + std::to_string(i) + ", " + e.name);
 		EXPECT_EQ(e.handle, i);
-		EXPECT_EQ(a.defstate, 0.0);
-		EXPECT_EQ(v->animationStates[i], 0.0);
-		ASSERT_EQ(a.comps.size(), e.comps.size());
+		EXPECT_EQ(a.defaultState, 0.0);
+		EXPECT_EQ(view.animationStates()[i], 0.0);
+		ASSERT_EQ(a.components.size(), e.comps.size());
 		calls.push_back("CreateAnimation");
 		for (size_t j = 0; j < e.comps.size(); ++j) {
 			calls.push_back("AddAnimationComponent");
-			const host::AnimComponent &c = *a.comps[j];
+			const host::AnimationComponent &c = a.components[j];
 			const Turn &want = e.comps[j];
 			EXPECT_EQ(c.state0, 0.0);
 			EXPECT_EQ(c.state1, 1.0);
-			ASSERT_EQ(c.trans->Type(), MGROUP_TRANSFORM::ROTATE);
-			const auto &t = *static_cast<const MGROUP_ROTATE *>(c.trans);
+			ASSERT_EQ(c.transform->Type(), MGROUP_TRANSFORM::ROTATE);
+			const auto &t = *static_cast<const MGROUP_ROTATE *>(c.transform);
 			EXPECT_EQ(t.mesh, 0u);
 			EXPECT_EQ(std::vector<UINT>(t.grp, t.grp + t.ngrp), want.groups);
 			EXPECT_EQ(Xyz(t.ref), Xyz(want.ref));
@@ -92,9 +94,9 @@ TEST(RigDeclarations, EveryAnimationTurnsItsGroupsAboutItsPivotInTheOrderOfCreat
 			if (!e.own.empty()) {
 				EXPECT_EQ(&t, e.own[j]);
 			}
-			const host::AnimComponent *parent =
-			    e.parentAnimation >= 0 ? v->animations[e.parentAnimation].comps.at(0) : nullptr;
-			EXPECT_EQ(c.parent, parent);
+			// A child of the first component of its parent animation.
+			EXPECT_EQ(c.parentAnimation, e.parentAnimation);
+			EXPECT_EQ(c.parentIndex, 0u);
 		}
 	}
 	// Each animation is made with all its components before the next, and none is set.

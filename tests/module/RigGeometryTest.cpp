@@ -8,7 +8,7 @@
 
 #include "RoverRig.h"
 #include "RoverWorld.h"
-#include "sendra_host/Visual.h"
+#include "sendra_host/VesselView.h"
 
 using testing_support::ModuleVariable;
 using testing_support::RoverWorld;
@@ -29,8 +29,8 @@ Transform Turn(const VECTOR3 &ref, const VECTOR3 &axis, double deg) {
 VECTOR3 Pos(const NTVERTEX &v) { return _V(v.x, v.y, v.z); }
 VECTOR3 Normal(const NTVERTEX &v) { return _V(v.nx, v.ny, v.nz); }
 
-const host::MeshGroup &Template(Vessel *v, UINT group) { return v->meshes.at(0).tmpl->groups.at(group); }
-host::MeshGroup Posed(Vessel *v, UINT group) { return v->visual->PosedMeshes().at(0).groups.at(group); }
+const host::MeshGroup &Template(Vessel *v, UINT group) { return host::VesselView(v).meshes().at(0).tmpl->groups.at(group); }
+host::MeshGroup Posed(Vessel *v, UINT group) { return host::VesselView(v).PosedMeshes().at(0).groups.at(group); }
 
 // The shown group is the mesh file's group moved by t (normals turned with it).
 void ExpectPose(Vessel *v, UINT group, const Transform &t, const std::string &what) {
@@ -53,7 +53,7 @@ void ExpectUnmoved(Vessel *v, UINT group, const std::string &what) {
 
 // Every group but the listed ones shows as in the mesh file.
 void ExpectOthersUnmoved(Vessel *v, const std::set<UINT> &moved, const std::string &what) {
-	for (UINT g = 0; g < v->visual->PosedMeshes()[0].groups.size(); ++g)
+	for (UINT g = 0; g < host::VesselView(v).PosedMeshes()[0].groups.size(); ++g)
 		if (!moved.count(g))
 			ExpectUnmoved(v, g, what);
 }
@@ -64,9 +64,9 @@ class RigGeometry : public ::testing::Test {
 protected:
 	void SetUp() override {
 		rover = world.AddRover("R1");
-		ASSERT_TRUE(rover->visual);
-		ASSERT_TRUE(rover->meshes.at(0).tmpl) << "the rover's mesh did not load";
-		ASSERT_GE(rover->visual->PosedMeshes().at(0).groups.size(), 172u);
+		ASSERT_TRUE(host::VesselView(rover).visual());
+		ASSERT_TRUE(host::VesselView(rover).meshes().at(0).tmpl) << "the rover's mesh did not load";
+		ASSERT_GE(host::VesselView(rover).PosedMeshes().at(0).groups.size(), 172u);
 	}
 	Sendra2016 &r() { return RoverWorld::Rover(rover); }
 	void Show() { world.sim.CatchUpVisuals(); }
@@ -259,11 +259,13 @@ TEST(HostPoser, NormalsTurnWithRotationsAndStayUnderScalesAndNonNumbersMoveNothi
 	world.sim.DeleteAllVessels();  // the visual goes while the test's transforms still exist
 }
 
-// Component transforms of a rover, in the order of its components.
-std::vector<MGROUP_TRANSFORM *> Transforms(Vessel *v) {
-	std::vector<MGROUP_TRANSFORM *> out;
-	for (const auto &c : v->components)
-		out.push_back(c->trans);
+// Component transforms of a rover, animation by animation.
+std::vector<const MGROUP_TRANSFORM *> Transforms(Vessel *v) {
+	std::vector<const MGROUP_TRANSFORM *> out;
+	const host::VesselView view(v);
+	for (size_t a = 0; a < view.animationCount(); ++a)
+		for (const host::AnimationComponent &c : view.animation(a).components)
+			out.push_back(c.transform);
 	return out;
 }
 
@@ -285,34 +287,34 @@ RotationValues ValuesOf(const MGROUP_TRANSFORM *t) {
 TEST(RigSharing, ASecondRoverSharesEverythingButItsRollTransforms) {
 	RoverWorld world;
 	Vessel *a = world.AddRover("A");
-	std::vector<MGROUP_TRANSFORM *> firstTransforms = Transforms(a);
+	std::vector<const MGROUP_TRANSFORM *> firstTransforms = Transforms(a);
 	std::vector<RotationValues> firstValues;
-	for (MGROUP_TRANSFORM *t : firstTransforms)
+	for (const MGROUP_TRANSFORM *t : firstTransforms)
 		firstValues.push_back(ValuesOf(t));
 
 	Vessel *b = world.AddRover("B", 1);
 	for (Vessel *v : {a, b}) {
-		EXPECT_EQ(v->animations.size(), 46u);
-		EXPECT_EQ(v->components.size(), 50u);
-		std::vector<MGROUP_TRANSFORM *> ts = Transforms(v);
-		EXPECT_EQ(std::set<MGROUP_TRANSFORM *>(ts.begin(), ts.end()).size(), 44u);
+		EXPECT_EQ(host::VesselView(v).animationCount(), 46u);
+		std::vector<const MGROUP_TRANSFORM *> ts = Transforms(v);
+		EXPECT_EQ(ts.size(), 50u);
+		EXPECT_EQ(std::set<const MGROUP_TRANSFORM *>(ts.begin(), ts.end()).size(), 44u);
 		for (const auto &t : ts)
 			EXPECT_EQ(t->Type(), MGROUP_TRANSFORM::ROTATE);
 	}
 
 	Sendra2016 &ra = RoverWorld::Rover(a), &rb = RoverWorld::Rover(b);
-	std::set<MGROUP_TRANSFORM *> rollA, rollB;
+	std::set<const MGROUP_TRANSFORM *> rollA, rollB;
 	for (const expected_rig::Wheel &w : expected_rig::WHEELS) {
 		rollA.insert(ra.*w.rollTransform);
 		rollB.insert(rb.*w.rollTransform);
 	}
 	ASSERT_EQ(rollA.size(), 6u);
 	ASSERT_EQ(rollB.size(), 6u);
-	std::vector<MGROUP_TRANSFORM *> secondTransforms = Transforms(b);
+	std::vector<const MGROUP_TRANSFORM *> secondTransforms = Transforms(b);
 	ASSERT_EQ(secondTransforms.size(), firstTransforms.size());
 	size_t shared = 0;
 	for (size_t i = 0; i < firstTransforms.size(); ++i) {
-		MGROUP_TRANSFORM *t1 = firstTransforms[i], *t2 = secondTransforms[i];
+		const MGROUP_TRANSFORM *t1 = firstTransforms[i], *t2 = secondTransforms[i];
 		if (rollA.count(t1)) {
 			// The rover's own: a different object in the same place of the rig.
 			EXPECT_TRUE(rollB.count(t2)) << "component " << i;
@@ -329,25 +331,33 @@ TEST(RigSharing, ASecondRoverSharesEverythingButItsRollTransforms) {
 	// the very object that the side's roll animation turns.
 	for (Vessel *v : {a, b}) {
 		Sendra2016 &rv = RoverWorld::Rover(v);
+		const host::VesselView view(v);
 		size_t withParent = 0;
-		for (const auto &c : v->components)
-			withParent += c->parent ? 1 : 0;
+		for (size_t i = 0; i < view.animationCount(); ++i)
+			for (const host::AnimationComponent &c : view.animation(i).components)
+				withParent += c.parentAnimation >= 0 ? 1 : 0;
 		EXPECT_EQ(withParent, 6u);
 		for (const expected_rig::Wheel &w : expected_rig::WHEELS) {
-			const host::AnimationRecord &link = v->animations.at(rv.*w.linkAnim);
-			const host::AnimationRecord &swivel = v->animations.at(rv.*w.swivelAnim);
-			const host::AnimationRecord &roll =
-			    v->animations.at(w.right ? rv.animWheelRollRight : rv.animWheelRollLeft);
-			ASSERT_EQ(link.comps.size(), 1u);
-			ASSERT_EQ(swivel.comps.size(), 1u);
-			EXPECT_EQ(link.comps[0]->parent, swivel.comps[0]);
-			EXPECT_EQ(link.comps[0]->trans, rv.*w.rollTransform);
+			const host::Animation link = view.animation(rv.*w.linkAnim);
+			const host::Animation roll = view.animation(w.right ? rv.animWheelRollRight : rv.animWheelRollLeft);
+			ASSERT_EQ(link.components.size(), 1u);
+			ASSERT_EQ(view.animation(rv.*w.swivelAnim).components.size(), 1u);
+			EXPECT_EQ(link.components[0].parentAnimation, static_cast<int>(rv.*w.swivelAnim));
+			EXPECT_EQ(link.components[0].parentIndex, 0u);
+			EXPECT_EQ(link.components[0].transform, rv.*w.rollTransform);
 			size_t inRoll = 0;
-			for (const host::AnimComponent *c : roll.comps)
-				inRoll += c->trans == rv.*w.rollTransform ? 1 : 0;
+			for (const host::AnimationComponent &c : roll.components)
+				inRoll += c.transform == rv.*w.rollTransform ? 1 : 0;
 			EXPECT_EQ(inRoll, 1u);
 		}
 	}
+}
+
+// Puts v at longitude lng [rad], as the host holds it.
+void Move(RoverWorld &world, Vessel *v, double lng) {
+	host::VesselPlace p = host::VesselView(v).place();
+	p.lng = lng;
+	world.sim.SetPlace(v, p);
 }
 
 TEST(RoverVisual, VisualsFollowTheFocusAndTheVisualRange) {
@@ -356,8 +366,8 @@ TEST(RoverVisual, VisualsFollowTheFocusAndTheVisualRange) {
 	MESHHANDLE *visualMesh = ModuleVariable<MESHHANDLE>("visualMesh");
 	ASSERT_NE(visualMesh, nullptr);
 	// The focus vessel's visual, made once its state is set, with mesh 0 handed to the rover.
-	ASSERT_TRUE(a->visual);
-	EXPECT_EQ(*visualMesh, a->visual->MeshHandle(0));
+	ASSERT_TRUE(host::VesselView(a).visual());
+	EXPECT_EQ(*visualMesh, host::VesselView(a).visualMesh(0));
 	std::vector<std::string> afterState = testing_support::JournalFrom(a, "DefSetStateEx");
 	EXPECT_NE(std::find(afterState.begin(), afterState.end(), "GetMesh"), afterState.end());
 
@@ -365,33 +375,33 @@ TEST(RoverVisual, VisualsFollowTheFocusAndTheVisualRange) {
 	// the mesh of the visual made last.
 	Vessel *near = world.AddRover("Near", 0.05);
 	Vessel *far = world.AddRover("Far", 1.0);
-	ASSERT_TRUE(near->visual);
-	EXPECT_FALSE(far->visual);
-	EXPECT_EQ(*visualMesh, near->visual->MeshHandle(0));
-	std::vector<std::string> farCalls = far->journal.Names();
+	ASSERT_TRUE(host::VesselView(near).visual());
+	EXPECT_FALSE(host::VesselView(far).visual());
+	EXPECT_EQ(*visualMesh, host::VesselView(near).visualMesh(0));
+	std::vector<std::string> farCalls = host::VesselView(far).journal();
 	EXPECT_EQ(std::count(farCalls.begin(), farCalls.end(), "GetMesh"), 0);
 
 	// Leaving the range drops the visual, and any rover's visual going clears the handle.
-	near->state.surf_lng = 0.5 * RAD;
+	Move(world, near, 0.5 * RAD);
 	world.sim.UpdateVisuals();
-	EXPECT_FALSE(near->visual);
+	EXPECT_FALSE(host::VesselView(near).visual());
 	EXPECT_EQ(*visualMesh, nullptr);
-	EXPECT_TRUE(a->visual);
+	EXPECT_TRUE(host::VesselView(a).visual());
 
 	// Back in range, then deleted: the visual goes with the vessel.
-	near->state.surf_lng = 0.05 * RAD;
+	Move(world, near, 0.05 * RAD);
 	world.sim.UpdateVisuals();
-	ASSERT_TRUE(near->visual);
-	EXPECT_EQ(*visualMesh, near->visual->MeshHandle(0));
+	ASSERT_TRUE(host::VesselView(near).visual());
+	EXPECT_EQ(*visualMesh, host::VesselView(near).visualMesh(0));
 	world.sim.DeleteVessel(near);
 	EXPECT_EQ(*visualMesh, nullptr);
-	EXPECT_TRUE(a->visual);
+	EXPECT_TRUE(host::VesselView(a).visual());
 
 	// The range follows the focus.
 	world.sim.SetFocus(far);
-	EXPECT_FALSE(a->visual);
-	ASSERT_TRUE(far->visual);
-	EXPECT_EQ(*visualMesh, far->visual->MeshHandle(0));
+	EXPECT_FALSE(host::VesselView(a).visual());
+	ASSERT_TRUE(host::VesselView(far).visual());
+	EXPECT_EQ(*visualMesh, host::VesselView(far).visualMesh(0));
 }
 
 TEST(RoverVisual, NoVisualsWithAVisualRangeOfZero) {
@@ -400,27 +410,28 @@ TEST(RoverVisual, NoVisualsWithAVisualRangeOfZero) {
 	RoverWorld world(options);
 	Vessel *v = world.AddRover("R1");
 	world.Step(0.02, 3);
-	EXPECT_FALSE(v->visual);
-	std::vector<std::string> calls = v->journal.Names();
+	EXPECT_FALSE(host::VesselView(v).visual());
+	std::vector<std::string> calls = host::VesselView(v).journal();
 	EXPECT_EQ(std::count(calls.begin(), calls.end(), "GetMesh"), 0);
 }
 
-TEST_F(RigGeometry, ResetVisualReturnsToTheFilesPoseAndANewVisualCatchesUp) {
+TEST_F(RigGeometry, ADroppedVisualLeavesTheTransformsAsTheFileHasThemAndANewVisualCatchesUp) {
 	Set(rover, r().animDoorLeft, 1);
 	Set(rover, r().animSteerRightFront, 0.25);
 	Set(rover, r().animWheelRollRight, 0.3);
 	for (UINT a : r().animSunscreen)
 		Set(rover, a, 0.7);
 	Show();
-	rover->visual->ResetToDefault();
-	ExpectOthersUnmoved(rover, {}, "reset to the default states");
+	EXPECT_GT(length(r().rollTransformRightFront->axis - AXLE), 0.1);  // carried along by the swivel
+	// The visual goes with the focus: the host drives it back to the default states first,
+	// which carries the module's own child transforms back too.
+	world.sim.SetFocus(nullptr);
+	ASSERT_FALSE(host::VesselView(rover).visual());
 	EXPECT_LT(length(r().rollTransformRightFront->axis - AXLE), 1e-6);
 
 	// A visual made later shows the states the rover has by then.
-	world.sim.SetFocus(nullptr);
-	ASSERT_FALSE(rover->visual);
 	world.sim.SetFocus(rover);
-	ASSERT_TRUE(rover->visual);
+	ASSERT_TRUE(host::VesselView(rover).visual());
 	ExpectPose(rover, 97, Turn(_V(-1.882, 3.2, -0.024), UP, 60), "new visual, left door open");
 	ExpectPose(rover, 13, Turn(RIGHT_FRONT, UP, 90), "new visual, swivelled fork");
 	Transform swivelThenRoll = [&](const VECTOR3 &p) {

@@ -3,16 +3,13 @@
 // that brings the saved rovers back. CI also runs this under valgrind's memcheck, which must
 // find no leak and no invalid access.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
 
 #include "RoverWorld.h"
+#include "Scratch.h"
 #include "sendra_host/HostError.h"
 #include "sendra_host/ScenarioIO.h"
 
 using testing_support::RoverWorld;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -25,22 +22,21 @@ struct Saved {
 
 Saved Record(Vessel *v) {
 	const Sendra2016 &r = RoverWorld::Rover(v);
-	return {v->state.surf_lng, v->state.surf_lat, v->state.surf_hdg, r.doorLeftStatus, r.doorLeftProc, r.lightsOn};
+	return {host::VesselView(v).place().lng, host::VesselView(v).place().lat, host::VesselView(v).place().hdg, r.doorLeftStatus, r.doorLeftProc, r.lightsOn};
 }
 
 std::vector<std::string> Names(const host::Simulation &sim) {
 	std::vector<std::string> names;
 	for (const auto &v : sim.vessels())
-		names.push_back(v->name);
+		names.push_back(host::VesselView(v).name());
 	return names;
 }
 
 }  // namespace
 
 TEST(RoverChurn, RoversAreMadeSavedDeletedAndLoadedAgainInOneSimulation) {
-	std::string tmpl = (fs::temp_directory_path() / "sendra-churn-XXXXXX").string();
-	ASSERT_NE(mkdtemp(&tmpl[0]), nullptr);
-	const std::string file = tmpl + "/churn.scn";
+	const scenes::ScratchFolder folder("sendra-churn");
+	const std::string file = (folder / "churn.scn").string();
 	std::map<std::string, Saved> saved;
 	{
 		RoverWorld world;
@@ -67,10 +63,10 @@ TEST(RoverChurn, RoversAreMadeSavedDeletedAndLoadedAgainInOneSimulation) {
 		// The focus and the visuals move on as vessels go.
 		world.sim.DeleteVessel(world.sim.FindVessel("B"));
 		EXPECT_EQ(world.sim.focus(), a);
-		EXPECT_TRUE(a->visual);
+		EXPECT_TRUE(host::VesselView(a).visual());
 		world.sim.DeleteVessel(a);
 		EXPECT_EQ(world.sim.focus(), c);
-		EXPECT_TRUE(c->visual);
+		EXPECT_TRUE(host::VesselView(c).visual());
 		world.Step();
 		world.AddRover("D", 10.0001, 10, 0);
 		world.Step(0.02, 10);
@@ -102,5 +98,4 @@ TEST(RoverChurn, RoversAreMadeSavedDeletedAndLoadedAgainInOneSimulation) {
 		EXPECT_EQ(Names(world.sim), (std::vector<std::string>{"D", "A", "B", "C"}));
 		world.Simulate(0.5);
 	}
-	fs::remove_all(tmpl);
 }

@@ -1,7 +1,7 @@
-// The rover's animation rig as the rover is documented, written out for the tests on its own
-// and not taken from the module's tables: which groups of mesh 0 each moving part turns, about
-// which axis through which point, and how far (degrees at state 1). Points in metres, vessel
-// frame (x right, y up, z forward).
+// The rover's animation rig, written out by hand for the tests and not taken from the
+// module's tables: which groups of mesh 0 each moving part turns, about which axis through
+// which point, and how far (degrees at state 1). Points in metres, vessel frame (x right, y
+// up, z forward).
 #pragma once
 
 #include <vector>

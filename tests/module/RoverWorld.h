@@ -11,7 +11,7 @@ class RoverWorld : public SendraWorld {
 public:
 	using SendraWorld::SendraWorld;
 
-	static Sendra2016 &Rover(Vessel *v) { return *static_cast<Sendra2016 *>(v->iface); }
+	static Sendra2016 &Rover(Vessel *v) { return *static_cast<Sendra2016 *>(host::VesselView(v).Interface()); }
 };
 
 }  // namespace testing_support

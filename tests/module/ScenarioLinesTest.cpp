@@ -1,56 +1,31 @@
 // The rover's own scenario lines through the host: what a save writes, how each line is read
 // and posed, the values that cannot be read, and a drive saved and loaded again.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
 #include <sstream>
 
 #include "RoverWorld.h"
-#include "sendra_host/ScenarioFiles.h"
+#include "Scenes.h"
+#include "Scratch.h"
 #include "sendra_host/ScenarioIO.h"
+#include "sendra_host/VesselView.h"
 
 using testing_support::RoverWorld;
-namespace fs = std::filesystem;
 
 namespace {
 
-// A folder for saved scenarios, removed with everything in it.
-class TempFolder {
-public:
-	TempFolder() {
-		std::string tmpl = (fs::temp_directory_path() / "sendra-lines-XXXXXX").string();
-		if (!mkdtemp(&tmpl[0]))
-			throw std::runtime_error("no temporary folder");
-		dir_ = tmpl;
-	}
-	~TempFolder() {
-		std::error_code ec;
-		fs::remove_all(dir_, ec);
-	}
-	std::string file(const std::string &name) const { return (dir_ / name).string(); }
-
-private:
-	fs::path dir_;
-};
-
-// A scenario of rovers on the Moon, each given as its name and its lines after STATUS and POS.
+// A scenario of rovers, each given as its name and its lines after STATUS, POS and HEADING,
+// a degree apart: each rover's visual is its own.
 std::string Scenario(const std::vector<std::pair<std::string, std::vector<std::string>>> &rovers) {
-	std::string s = "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 60000\nEND_ENVIRONMENT\nBEGIN_SHIPS\n";
-	double lng = 0;
-	for (const auto &[name, lines] : rovers) {
-		s += name + ":Sendra2016\n  STATUS Landed Moon\n  POS " + std::to_string(lng) + " 0\n";
-		for (const std::string &l : lines)
-			s += "  " + l + "\n";
-		s += "END\n";
-		lng += 1;  // far apart: each rover's visual is its own
-	}
-	return s + "END_SHIPS\n";
+	std::vector<scenes::Rover> apart;
+	for (const auto &[name, lines] : rovers)
+		apart.push_back({name, static_cast<double>(apart.size()), 0, 0, lines});
+	return scenes::RoverScenario(apart, 60000, "");
 }
 
 void Load(RoverWorld &world, const std::string &text) {
@@ -97,7 +72,7 @@ std::vector<double> Expected(double right, double left, double sunscreen) {
 TEST(RoverScenarioSave, AFreshRoverWritesItsFourLinesAfterTheHostsOwn) {
 	RoverWorld world;
 	Vessel *v = world.AddRover("R", 12.5, -3.25, 90);
-	v->journal.Clear();
+	world.sim.ClearJournal(v);
 	std::vector<std::string> block = SavedBlock(world, "R");
 	ASSERT_EQ(block.size(), 10u);
 	EXPECT_EQ(block[0], "  STATUS Landed Moon");
@@ -111,14 +86,14 @@ TEST(RoverScenarioSave, AFreshRoverWritesItsFourLinesAfterTheHostsOwn) {
 	EXPECT_EQ(block[8], "  SUNSCREEN 0 0.0000");
 	EXPECT_EQ(block[9], "  LIGHT 0 ");
 	// The host's lines come from the base class, called first.
-	EXPECT_EQ(v->journal.Names(),
+	EXPECT_EQ(host::VesselView(v).journal(),
 	          (std::vector<std::string>{"VESSEL2::clbkSaveState", "oapiWriteScenario_string", "oapiWriteScenario_string",
 	                                    "oapiWriteScenario_string", "oapiWriteScenario_string"}));
 }
 
 TEST(RoverScenarioSave, StatesKeepFourDecimalsAndHugeValuesAreWrittenWhole) {
-	TempFolder folder;
-	std::string file = folder.file("saved.scn");
+	const scenes::ScratchFolder folder("sendra-lines");
+	std::string file = (folder / "saved.scn").string();
 	std::string hugeText;
 	{
 		RoverWorld world;
@@ -235,9 +210,9 @@ TEST(RoverScenarioLoad, AFieldThatCannotBeReadIsLeftWithTheFieldsAfterIt) {
 		// The other fields were not touched by the line.
 		EXPECT_EQ(r.doorRightStatus, 0);
 		EXPECT_EQ(r.lightsOn, 0);
-		// Every line reached the host's parser too: STATUS, POS and the two.
-		std::vector<std::string> j = v->journal.Names();
-		EXPECT_EQ(std::count(j.begin(), j.end(), "ParseScenarioLineEx"), 4) << cases[i].line;
+		// Every line reached the host's parser too: STATUS, POS, HEADING and the two.
+		std::vector<std::string> j = host::VesselView(v).journal();
+		EXPECT_EQ(std::count(j.begin(), j.end(), "ParseScenarioLineEx"), 5) << cases[i].line;
 	}
 	EXPECT_EQ(Rover(world, "light").lightsOn, 1);
 }
@@ -255,20 +230,16 @@ TEST(RoverScenarioLoad, OutOfRangeValuesAreStoredAndPosedAsRead) {
 	EXPECT_EQ(PartStates(world, v), Expected(0.0, 1.5, -0.5));
 	// Lights that were off stay off: a switch of 2 is neither on nor off.
 	world.Step();
-	EXPECT_FALSE(v->lights.at(0)->IsActive());
+	EXPECT_FALSE(host::VesselView(v).light(0).on);
 }
 
 // Hands the lines and END to the rover's clbkLoadStateEx through the host's block reader, as
 // a scenario load does, and returns the rover's host calls meanwhile.
-std::vector<std::string> LoadBlock(RoverWorld &world, Vessel *v, const std::vector<std::string> &lines) {
-	host::ScenarioLines block(1, lines);
-	block.Add("END");
-	host::ScenarioBlockReader reader("block.scn", std::move(block));
-	VESSELSTATUS2 vs{};
-	vs.version = 2;
-	v->journal.Clear();
-	world.sim.InCallback(v, [&] { v->callbacks()->clbkLoadStateEx(&reader, &vs); });
-	return v->journal.Names();
+std::vector<std::string> LoadBlock(RoverWorld &world, Vessel *v, std::vector<std::string> lines) {
+	lines.push_back("END");
+	world.sim.ClearJournal(v);
+	host::LoadVesselLines(world.sim, v, lines, "block.scn");
+	return host::VesselView(v).journal();
 }
 
 TEST(RoverScenarioLoad, EveryLinePosesTheSeventeenPartsAfterTheHostHasSeenIt) {
@@ -309,12 +280,12 @@ TEST(RoverScenarioLoad, AnotherVesselsLinesMeanNothingToTheRover) {
 	EXPECT_EQ(r.sunscreenStatus, 0);
 	EXPECT_EQ(r.lightsOn, 0);
 	EXPECT_EQ(PartStates(world, v), Expected(0.0, 0.0, 0.0));
-	EXPECT_DOUBLE_EQ(v->state.surf_hdg, 270.04 * RAD);
+	EXPECT_DOUBLE_EQ(host::VesselView(v).place().hdg, 270.04 * RAD);
 }
 
 TEST(RoverScenarioRoundTrip, ADrivenRoverComesBackWithItsPartsLightsAndPlace) {
-	TempFolder folder;
-	std::string file = folder.file("drive.scn");
+	const scenes::ScratchFolder folder("sendra-lines");
+	std::string file = (folder / "drive.scn").string();
 	struct Saved {
 		int status[3];
 		double state[3];
@@ -348,9 +319,9 @@ TEST(RoverScenarioRoundTrip, ADrivenRoverComesBackWithItsPartsLightsAndPlace) {
 		         {r.doorLeftProc, r.doorRightProc, r.sunscreenProc},
 		         r.lightsOn,
 		         PartStates(world, v),
-		         v->state.surf_lng,
-		         v->state.surf_lat,
-		         v->state.surf_hdg};
+		         host::VesselView(v).place().lng,
+		         host::VesselView(v).place().lat,
+		         host::VesselView(v).place().hdg};
 		ASSERT_GT(saved.lat, 0.0);
 		ASSERT_NE(saved.hdg, 30 * RAD);
 		host::SaveScenario(world.sim, file);
@@ -372,9 +343,9 @@ TEST(RoverScenarioRoundTrip, ADrivenRoverComesBackWithItsPartsLightsAndPlace) {
 	EXPECT_EQ(parts, Expected(r.doorRightProc, r.doorLeftProc, r.sunscreenProc));
 	for (size_t i = 0; i < parts.size(); ++i)
 		EXPECT_NEAR(parts[i], saved.parts[i], fourDecimals) << i;
-	EXPECT_NEAR(v->state.surf_lng * DEG, saved.lng * DEG, 0.5e-10 + 1e-13);
-	EXPECT_NEAR(v->state.surf_lat * DEG, saved.lat * DEG, 0.5e-10 + 1e-13);
-	EXPECT_NEAR(v->state.surf_hdg * DEG, saved.hdg * DEG, 0.5e-6 + 1e-11);
+	EXPECT_NEAR(host::VesselView(v).place().lng * DEG, saved.lng * DEG, 0.5e-10 + 1e-13);
+	EXPECT_NEAR(host::VesselView(v).place().lat * DEG, saved.lat * DEG, 0.5e-10 + 1e-13);
+	EXPECT_NEAR(host::VesselView(v).place().hdg * DEG, saved.hdg * DEG, 0.5e-6 + 1e-11);
 	// What is not saved starts afresh.
 	EXPECT_EQ(r.gearNeutral, 1);
 	EXPECT_EQ(r.groundSpeed, 0.0);

@@ -28,30 +28,39 @@ void EngageReverse(Sendra2016 &r) {
 }
 
 // Holds the rudder at level from the next post-step on, and the steering input at once.
-void HoldRudder(Vessel *v, double level) {
-	v->rudderTarget = v->rudderLevel = level;
+void HoldRudder(RoverWorld &world, Vessel *v, double level) {
+	world.sim.SetRudderLevel(v, level);
 	RoverWorld::Rover(v).steerInput = static_cast<int>(level);
 }
 
+// Puts v where change makes its place, as the host holds it.
+template <typename Change>
+void Move(RoverWorld &world, Vessel *v, Change change) {
+	host::VesselPlace p = host::VesselView(v).place();
+	change(p);
+	world.sim.SetPlace(v, p);
+}
+
 std::vector<std::string> FrameJournal(RoverWorld &world, Vessel *v) {
-	v->journal.Clear();
+	world.sim.ClearJournal(v);
 	world.Step();
-	return v->journal.Names();
+	return host::VesselView(v).journal();
 }
 
 TEST(SurfaceMotion, NeutralStaysPutButStillSamplesTheTerrainAndImposesItsState) {
 	RoverWorld world(host::Terrain::Hills());
 	Vessel *v = world.AddRover("R", 23.47, 0.67, 0);
-	double lng = v->state.surf_lng, lat = v->state.surf_lat, hdg = v->state.surf_hdg;
+	double lng = host::VesselView(v).place().lng, lat = host::VesselView(v).place().lat, hdg = host::VesselView(v).place().hdg;
 	std::vector<std::string> journal = FrameJournal(world, v);
-	EXPECT_EQ(v->state.surf_lng, lng);
-	EXPECT_EQ(v->state.surf_lat, lat);
-	EXPECT_EQ(v->state.surf_hdg, hdg);
-	EXPECT_EQ(v->state.vrot.x, 2.166);
+	EXPECT_EQ(host::VesselView(v).place().lng, lng);
+	EXPECT_EQ(host::VesselView(v).place().lat, lat);
+	EXPECT_EQ(host::VesselView(v).place().hdg, hdg);
+	EXPECT_EQ(host::VesselView(v).place().alt, 2.166);
 	EXPECT_EQ(RoverWorld::Rover(v).vs.flag, 0u);  // no propellant, thruster or dock lists asked for
-	v->state.vrot.x = 5.0;  // the host had the rover elsewhere: the step puts it back on its wheels
+	Move(world, v, [](host::VesselPlace &p) { p.alt = 5.0; });  // the host had the rover elsewhere: the step
+	                                                          // puts it back on its wheels
 	world.Step();
-	EXPECT_EQ(v->state.vrot.x, 2.166);
+	EXPECT_EQ(host::VesselView(v).place().alt, 2.166);
 	EXPECT_NE(RoverWorld::Rover(v).terrainPitch, 0.0);  // the hills are sampled
 	// The pre-step's host calls, in order: no oapiGetSimStep since nothing travels.
 	std::vector<std::string> preStep(journal.begin(), journal.begin() + 12);
@@ -70,12 +79,12 @@ TEST(SurfaceMotion, ForwardDriveCoversSpeedTimesTimeOfLatitude) {
 	world.Step(0.1);
 	// One 0.1 s step at 2.78 m/s: 0.278 m of ground northward, no longitude.
 	EXPECT_NEAR(r.latStepDeg, 0.278 / (kMoonRadius * 2.0 * PI / 360), 1e-18);
-	EXPECT_NEAR(v->state.surf_lat * kMoonRadius, 0.278, 1e-9);
-	EXPECT_EQ(v->state.surf_lng, 0.0);
+	EXPECT_NEAR(host::VesselView(v).place().lat * kMoonRadius, 0.278, 1e-9);
+	EXPECT_EQ(host::VesselView(v).place().lng, 0.0);
 	// The speed stays (no keys), so N steps cover N v dt.
 	world.Step(0.1, 999);
-	EXPECT_NEAR(v->state.surf_lat * kMoonRadius, 1000 * 2.78 * 0.1, 1e-6);
-	EXPECT_EQ(v->state.surf_lng, 0.0);
+	EXPECT_NEAR(host::VesselView(v).place().lat * kMoonRadius, 1000 * 2.78 * 0.1, 1e-6);
+	EXPECT_EQ(host::VesselView(v).place().lng, 0.0);
 }
 
 TEST(SurfaceMotion, SteeringTurnsTheHeadingByAGrowingAmountAndDeflectsTheWheels) {
@@ -83,24 +92,24 @@ TEST(SurfaceMotion, SteeringTurnsTheHeadingByAGrowingAmountAndDeflectsTheWheels)
 	Vessel *v = world.AddRover("R");
 	Sendra2016 &r = RoverWorld::Rover(v);
 	EngageForward(r);  // at speed 0: the rover turns on the spot
-	HoldRudder(v, -1.0);
+	HoldRudder(world, v, -1.0);
 	double previous = 0;
 	for (int n = 1; n <= 100; ++n) {
 		world.Step();
-		double turned = 2 * PI - v->state.surf_hdg;  // wrapped below 0 on the first step
+		double turned = 2 * PI - host::VesselView(v).place().hdg;  // wrapped below 0 on the first step
 		EXPECT_NEAR(turned - previous, n * 1e-5, 1e-12) << "step " << n;
 		EXPECT_DOUBLE_EQ(r.steerDeflection, std::min(0.005 * n, 0.125));
 		previous = turned;
 	}
 	EXPECT_NEAR(previous, 1e-5 * 100 * 101 / 2, 1e-12);  // 0.0505 rad after 100 steps
-	EXPECT_EQ(v->state.surf_lat, 0.0);
+	EXPECT_EQ(host::VesselView(v).place().lat, 0.0);
 
 	// Letting go: the turn rate resets at once, the wheels return 0.005 per step and snap.
-	HoldRudder(v, 0.0);
-	double heading = v->state.surf_hdg;
+	HoldRudder(world, v, 0.0);
+	double heading = host::VesselView(v).place().hdg;
 	world.Step();
 	EXPECT_EQ(r.turnRate, 0.0);
-	EXPECT_EQ(v->state.surf_hdg, heading);
+	EXPECT_EQ(host::VesselView(v).place().hdg, heading);
 	EXPECT_DOUBLE_EQ(r.steerDeflection, 0.12);
 	world.Step(0.02, 23);
 	EXPECT_NEAR(r.steerDeflection, 0.005, 1e-12);
@@ -113,16 +122,16 @@ TEST(SurfaceMotion, ReverseTurnsTheOtherWayForTheSameInput) {
 	Vessel *v = world.AddRover("R", 0, 0, 90);
 	Sendra2016 &r = RoverWorld::Rover(v);
 	EngageReverse(r);
-	HoldRudder(v, 1.0);
+	HoldRudder(world, v, 1.0);
 	world.Step(0.02, 3);
-	EXPECT_NEAR(v->state.surf_hdg, PI / 2 - 6e-5, 1e-12);  // decreases, as forward with -1
+	EXPECT_NEAR(host::VesselView(v).place().hdg, PI / 2 - 6e-5, 1e-12);  // decreases, as forward with -1
 	EXPECT_DOUBLE_EQ(r.steerDeflection, 0.015);
-	HoldRudder(v, -1.0);
+	HoldRudder(world, v, -1.0);
 	world.Step();
 	EXPECT_DOUBLE_EQ(r.steerDeflection, 0.01);
 	world.Step(0.02, 4);  // on through straight to the other side
 	EXPECT_NEAR(r.steerDeflection, -0.01, 1e-15);
-	HoldRudder(v, 0.0);  // and back from there
+	HoldRudder(world, v, 0.0);  // and back from there
 	world.Step();
 	EXPECT_NEAR(r.steerDeflection, -0.005, 1e-15);
 	world.Step();
@@ -133,26 +142,26 @@ TEST(SurfaceMotion, HeadingWrapTestsAreStrict) {
 	RoverWorld world;
 	// Turning left onto exactly 0 stays 0.
 	Vessel *left = world.AddRover("L", 0, 0, 1e-5 * DEG);
-	left->state.surf_hdg = 1e-5;
+	Move(world, left, [](host::VesselPlace &p) { p.hdg = 1e-5; });
 	EngageForward(RoverWorld::Rover(left));
-	HoldRudder(left, -1.0);
+	HoldRudder(world, left, -1.0);
 	// Turning right onto exactly 2 pi stays 2 pi.
 	double start = 2 * PI - 1e-5;
 	while (start + 1e-5 != 2 * PI)
 		start = std::nextafter(start, start + 1e-5 + 2 * PI > 2 * PI ? 0.0 : 10.0);
 	Vessel *right = world.AddRover("Rt", 1, 0, 0);
-	right->state.surf_hdg = start;
+	Move(world, right, [&](host::VesselPlace &p) { p.hdg = start; });
 	EngageForward(RoverWorld::Rover(right));
-	HoldRudder(right, 1.0);
+	HoldRudder(world, right, 1.0);
 	// Turning right past 2 pi comes round to just above 0.
 	Vessel *over = world.AddRover("Over", 2, 0, 0);
-	over->state.surf_hdg = 2 * PI - 0.25e-5;
+	Move(world, over, [](host::VesselPlace &p) { p.hdg = 2 * PI - 0.25e-5; });
 	EngageForward(RoverWorld::Rover(over));
-	HoldRudder(over, 1.0);
+	HoldRudder(world, over, 1.0);
 	world.Step();
-	EXPECT_EQ(left->state.surf_hdg, 0.0);
-	EXPECT_EQ(right->state.surf_hdg, 2 * PI);
-	EXPECT_NEAR(over->state.surf_hdg, 0.75e-5, 1e-12);
+	EXPECT_EQ(host::VesselView(left).place().hdg, 0.0);
+	EXPECT_EQ(host::VesselView(right).place().hdg, 2 * PI);
+	EXPECT_NEAR(host::VesselView(over).place().hdg, 0.75e-5, 1e-12);
 }
 
 TEST(SurfaceMotion, SwivelledWheelsDriveAlongTheSwivelBearing) {
@@ -163,14 +172,14 @@ TEST(SurfaceMotion, SwivelledWheelsDriveAlongTheSwivelBearing) {
 	EngageForward(r);
 	r.groundSpeed = 1.0;
 	world.Step(1.0);
-	EXPECT_NEAR(v->state.surf_lng * kMoonRadius, 1.0, 1e-9);
-	EXPECT_NEAR(v->state.surf_lat * kMoonRadius, 0.0, 1e-12);
-	v->state.surf_hdg = 2.0;  // the heading does not matter in swivel mode
+	EXPECT_NEAR(host::VesselView(v).place().lng * kMoonRadius, 1.0, 1e-9);
+	EXPECT_NEAR(host::VesselView(v).place().lat * kMoonRadius, 0.0, 1e-12);
+	Move(world, v, [](host::VesselPlace &p) { p.hdg = 2.0; });  // the heading does not matter in swivel mode
 	world.Step(1.0);
-	EXPECT_NEAR(v->state.surf_lng * kMoonRadius, 2.0, 1e-9);
+	EXPECT_NEAR(host::VesselView(v).place().lng * kMoonRadius, 2.0, 1e-9);
 	EngageReverse(r);
 	world.Step(1.0, 3);
-	EXPECT_NEAR(v->state.surf_lng * kMoonRadius, -1.0, 1e-9);  // west
+	EXPECT_NEAR(host::VesselView(v).place().lng * kMoonRadius, -1.0, 1e-9);  // west
 }
 
 TEST(SurfaceMotion, CoastingKeepsTheDirectionOfTheGearLeftWithoutSteering) {
@@ -180,25 +189,25 @@ TEST(SurfaceMotion, CoastingKeepsTheDirectionOfTheGearLeftWithoutSteering) {
 	EngageForward(r);
 	r.groundSpeed = 1.0;
 	world.Step(0.1, 10);
-	double lat = v->state.surf_lat;
+	double lat = host::VesselView(v).place().lat;
 	// Neutral out of forward: onward north at the decaying speed, rudder ignored.
 	r.gearForward = 0;
 	r.gearNeutral = 1;
 	r.neutralFrom = 1;
-	HoldRudder(v, 1.0);
-	double heading = v->state.surf_hdg;
+	HoldRudder(world, v, 1.0);
+	double heading = host::VesselView(v).place().hdg;
 	world.Step(0.1);
-	EXPECT_NEAR((v->state.surf_lat - lat) * kMoonRadius, 0.1, 1e-9);  // this step at 1.0
+	EXPECT_NEAR((host::VesselView(v).place().lat - lat) * kMoonRadius, 0.1, 1e-9);  // this step at 1.0
 	world.Step(0.1);
-	EXPECT_NEAR((v->state.surf_lat - lat) * kMoonRadius, 0.1 + 0.099, 1e-9);  // decayed by 0.01
-	EXPECT_EQ(v->state.surf_hdg, heading);
+	EXPECT_NEAR((host::VesselView(v).place().lat - lat) * kMoonRadius, 0.1 + 0.099, 1e-9);  // decayed by 0.01
+	EXPECT_EQ(host::VesselView(v).place().hdg, heading);
 	EXPECT_EQ(r.steerDeflection, 0.0);
 	// Out of reverse: backward.
 	r.neutralFrom = 2;
 	r.groundSpeed = 1.0;
-	lat = v->state.surf_lat;
+	lat = host::VesselView(v).place().lat;
 	world.Step(0.1);
-	EXPECT_NEAR((v->state.surf_lat - lat) * kMoonRadius, -0.1, 1e-9);
+	EXPECT_NEAR((host::VesselView(v).place().lat - lat) * kMoonRadius, -0.1, 1e-9);
 }
 
 TEST(SurfaceMotion, PitchFollowsTheTerrainBetweenTheProbes) {
@@ -236,14 +245,12 @@ TEST(SurfaceMotion, AttitudeMatchesTheCheckValues) {
 	for (const Case &c : cases) {
 		RoverWorld world(Incline(c.lng, c.lat, c.hdg, c.pitch));
 		Vessel *v = world.AddRover("R", c.lng * DEG, c.lat * DEG, c.hdg * DEG);
-		v->state.surf_lng = c.lng;
-		v->state.surf_lat = c.lat;
-		v->state.surf_hdg = c.hdg;
+		Move(world, v, [&](host::VesselPlace &p) { p.lng = c.lng, p.lat = c.lat, p.hdg = c.hdg; });
 		world.Step();
 		EXPECT_NEAR(RoverWorld::Rover(v).terrainPitch, c.pitch, 1e-9);
-		EXPECT_NEAR(v->state.arot.x, c.arot.x, 1e-6) << c.lng << " " << c.lat << " " << c.hdg;
-		EXPECT_NEAR(v->state.arot.y, c.arot.y, 1e-6);
-		EXPECT_NEAR(v->state.arot.z, c.arot.z, 1e-6);
+		EXPECT_NEAR(host::VesselView(v).place().arot.x, c.arot.x, 1e-6) << c.lng << " " << c.lat << " " << c.hdg;
+		EXPECT_NEAR(host::VesselView(v).place().arot.y, c.arot.y, 1e-6);
+		EXPECT_NEAR(host::VesselView(v).place().arot.z, c.arot.z, 1e-6);
 	}
 }
 
@@ -253,10 +260,10 @@ TEST(SurfaceMotion, LongitudeStepsAreNotWidenedAtHighLatitude) {
 	Sendra2016 &r = RoverWorld::Rover(v);
 	EngageForward(r);
 	r.groundSpeed = 2.0;
-	double lat = v->state.surf_lat;
+	double lat = host::VesselView(v).place().lat;
 	world.Step(1.0);
-	EXPECT_NEAR(v->state.surf_lng * kMoonRadius, 2.0, 1e-9);  // as many degrees as a northward step
-	EXPECT_NEAR(v->state.surf_lat, lat, 1e-15);
+	EXPECT_NEAR(host::VesselView(v).place().lng * kMoonRadius, 2.0, 1e-9);  // as many degrees as a northward step
+	EXPECT_NEAR(host::VesselView(v).place().lat, lat, 1e-15);
 }
 
 // A valley running east-west, rising 0.01 y^2 to the north and south and 0.05 x^2 to the
@@ -278,9 +285,9 @@ TEST(SurfaceMotion, PitchIsSampledOnTheCentreLineWhereTheStepEnds) {
 	r.groundSpeed = 2.0;
 	world.Step(1.0);
 	// 2 m north: the probes at 4 m and 0 m differ by 0.16 m over their 4 m.
-	EXPECT_NEAR(v->state.surf_lat * kMoonRadius, 2.0, 1e-9);
+	EXPECT_NEAR(host::VesselView(v).place().lat * kMoonRadius, 2.0, 1e-9);
 	EXPECT_NEAR(r.terrainPitch, std::atan2(0.16, 4.0), 1e-9);
-	EXPECT_EQ(r.surfacePos.y, v->state.surf_lat);
+	EXPECT_EQ(r.surfacePos.y, host::VesselView(v).place().lat);
 }
 
 TEST(SurfaceMotion, TravelFollowsTheHeadingThatThisStepsSteeringLeft) {
@@ -290,12 +297,12 @@ TEST(SurfaceMotion, TravelFollowsTheHeadingThatThisStepsSteeringLeft) {
 		Sendra2016 &r = RoverWorld::Rover(v);
 		sense > 0 ? EngageForward(r) : EngageReverse(r);
 		r.groundSpeed = 1.0;
-		HoldRudder(v, -sense);  // turns the heading left, to 2 pi - 1e-5, in either gear
+		HoldRudder(world, v, -sense);  // turns the heading left, to 2 pi - 1e-5, in either gear
 		world.Step(1.0);
-		EXPECT_DOUBLE_EQ(v->state.surf_hdg, 2 * PI - 1e-5);
+		EXPECT_DOUBLE_EQ(host::VesselView(v).place().hdg, 2 * PI - 1e-5);
 		// Ahead in forward gear is a little west of north, back in reverse a little east.
-		EXPECT_NEAR(v->state.surf_lng * kMoonRadius, -sense * std::sin(1e-5), 1e-15) << sense;
-		EXPECT_NEAR(v->state.surf_lat * kMoonRadius, sense * std::cos(1e-5), 1e-9) << sense;
+		EXPECT_NEAR(host::VesselView(v).place().lng * kMoonRadius, -sense * std::sin(1e-5), 1e-15) << sense;
+		EXPECT_NEAR(host::VesselView(v).place().lat * kMoonRadius, sense * std::cos(1e-5), 1e-9) << sense;
 	}
 }
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "RoverWorld.h"
-#include "sendra_host/Lights.h"
+#include "sendra_host/VesselView.h"
 
 using testing_support::JournalFrom;
 using testing_support::ModuleVariable;
@@ -37,25 +37,25 @@ TEST(ClassCaps, DeclaresTheRoverInOrderWithItsValues) {
 	ASSERT_GE(calls.size(), expected.size());
 	EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + expected.size()), expected);
 
-	EXPECT_EQ(v->size, 6.08);
-	EXPECT_EQ(v->emptyMass, 2721000.0);  // not 2721
-	EXPECT_EQ(v->cw, (std::array<double, 4>{0.9, 0.9, 2.0, 1.4}));
-	EXPECT_EQ(v->wingAspect, 0.1);
-	EXPECT_EQ(v->wingEffectiveness, 0.1);
-	ExpectVector(*v->crossSections, 232.84, 1220.32, 166.36);
-	ExpectVector(*v->rotDrag, 0.1, 0.1, 0.1);
-	EXPECT_EQ(v->pitchMomentScale, 1e-4);
-	EXPECT_EQ(v->bankMomentScale, 1e-4);
-	ExpectVector(*v->pmi, 163.54, 208.04, 76.03);
-	EXPECT_EQ(v->trimScale, 0.05);
-	ExpectVector(*v->cameraOffset, 0, 0.7, 3.121);
-	EXPECT_FALSE(v->cameraDefaultDirection);
+	EXPECT_EQ(host::VesselView(v).declared().size, 6.08);
+	EXPECT_EQ(host::VesselView(v).declared().emptyMass, 2721000.0);  // not 2721
+	EXPECT_EQ(host::VesselView(v).declared().cw, (std::array<double, 4>{0.9, 0.9, 2.0, 1.4}));
+	EXPECT_EQ(host::VesselView(v).declared().wingAspect, 0.1);
+	EXPECT_EQ(host::VesselView(v).declared().wingEffectiveness, 0.1);
+	ExpectVector(*host::VesselView(v).declared().crossSections, 232.84, 1220.32, 166.36);
+	ExpectVector(*host::VesselView(v).declared().rotDrag, 0.1, 0.1, 0.1);
+	EXPECT_EQ(host::VesselView(v).declared().pitchMomentScale, 1e-4);
+	EXPECT_EQ(host::VesselView(v).declared().bankMomentScale, 1e-4);
+	ExpectVector(*host::VesselView(v).declared().pmi, 163.54, 208.04, 76.03);
+	EXPECT_EQ(host::VesselView(v).declared().trimScale, 0.05);
+	ExpectVector(*host::VesselView(v).declared().cameraOffset, 0, 0.7, 3.121);
+	EXPECT_FALSE(host::VesselView(v).declared().cameraDefaultDirection);
 
 	// One mesh, without offset, seen from outside and from the cockpit.
-	ASSERT_EQ(v->meshes.size(), 1u);
-	EXPECT_EQ(v->meshes[0].name, "Sendra9");
-	EXPECT_FALSE(v->meshes[0].offset);
-	EXPECT_EQ(v->meshes[0].visibility, MESHVIS_ALWAYS);
+	ASSERT_EQ(host::VesselView(v).meshes().size(), 1u);
+	EXPECT_EQ(host::VesselView(v).meshes()[0].name, "Sendra9");
+	EXPECT_FALSE(host::VesselView(v).meshes()[0].offset);
+	EXPECT_EQ(host::VesselView(v).meshes()[0].visibility, MESHVIS_ALWAYS);
 }
 
 TEST(ClassCaps, TouchdownTriangleSitsAtRideHeight) {
@@ -66,8 +66,8 @@ TEST(ClassCaps, TouchdownTriangleSitsAtRideHeight) {
 	const double l = 3.0, h = 2.166;
 	EXPECT_EQ(r.footprintRadius, l);
 	EXPECT_EQ(r.rideHeight, h);
-	ASSERT_EQ(v->touchdownPoints.size(), 4u);
-	const auto &td = v->touchdownPoints;
+	ASSERT_EQ(host::VesselView(v).declared().touchdownPoints.size(), 4u);
+	const auto &td = host::VesselView(v).declared().touchdownPoints;
 	ExpectVector(td[0].pos, std::cos(30 * RAD) * l, -h, -std::sin(30 * RAD) * l);
 	ExpectVector(td[1].pos, 0, -h, l);
 	ExpectVector(td[2].pos, -std::cos(30 * RAD) * l, -h, -std::sin(30 * RAD) * l);
@@ -78,8 +78,9 @@ TEST(ClassCaps, TouchdownTriangleSitsAtRideHeight) {
 		EXPECT_EQ(p.mu, 3.0);
 		EXPECT_EQ(p.mu_lng, 3.0);
 	}
-	// The host puts the landed rover's origin at the ride height above the ground.
-	EXPECT_DOUBLE_EQ(host::TouchdownElevation(td), 2.166);
+	// Made at rest, the rover stands where the host puts its origin: on the plane of its
+	// first three points, at the ride height above the ground.
+	EXPECT_DOUBLE_EQ(host::VesselView(v).place().alt, 2.166);
 }
 
 TEST(ClassCaps, FlightModelZeroSetsNoMomentScales) {
@@ -87,8 +88,8 @@ TEST(ClassCaps, FlightModelZeroSetsNoMomentScales) {
 	o.flightModel = 0;
 	RoverWorld world(o);
 	Vessel *v = world.AddRover("R");
-	EXPECT_FALSE(v->pitchMomentScale);
-	EXPECT_FALSE(v->bankMomentScale);
+	EXPECT_FALSE(host::VesselView(v).declared().pitchMomentScale);
+	EXPECT_FALSE(host::VesselView(v).declared().bankMomentScale);
 	std::vector<std::string> calls = JournalFrom(v, "GetFlightModel");
 	ASSERT_GE(calls.size(), 2u);
 	EXPECT_EQ(calls[1], "SetPMI");
@@ -98,16 +99,17 @@ TEST(ClassCaps, LightsAndBeaconsStartOffAndFollowTheSwitchFromTheFirstStep) {
 	RoverWorld world;
 	Vessel *v = world.AddRover("R");
 	Sendra2016 &r = RoverWorld::Rover(v);
-	ASSERT_EQ(v->lights.size(), 4u);
-	ASSERT_EQ(v->beacons.size(), 8u);
+	const host::VesselView view(v);
+	ASSERT_EQ(view.lightCount(), 4u);
+	ASSERT_EQ(view.beaconCount(), 8u);
 
 	const double positions[4][3] = {{0, 1.7, 2.2}, {1.8, 1.563817, 0.471}, {-1.8, 1.563817, 0.471}, {0, 1.7, 2.2}};
 	const double directions[4][3] = {{0, 0, 1}, {0.7, -0.7, 0}, {-0.7, -0.7, 0}, {0, 0, -1}};
 	for (int i = 0; i < 4; ++i) {
-		EXPECT_EQ(r.spotLights[i], v->lights[i].get());
-		host::LightInfo info = host::DescribeLight(*v->lights[i]);
+		const host::Light info = view.light(i);
+		EXPECT_EQ(r.spotLights[i], info.emitter);
 		EXPECT_EQ(info.type, LightEmitter::LT_SPOT);
-		EXPECT_FALSE(info.active);
+		EXPECT_FALSE(info.on);
 		ExpectVector(info.pos, positions[i][0], positions[i][1], positions[i][2]);
 		ExpectVector(info.dir, directions[i][0], directions[i][1], directions[i][2]);  // not normalised
 		EXPECT_EQ(info.range, 150.0);
@@ -128,7 +130,7 @@ TEST(ClassCaps, LightsAndBeaconsStartOffAndFollowTheSwitchFromTheFirstStep) {
 	                                {1.86, 1.39, 0.815},    {-1.86, 1.39, 0.187}, {-1.86, 1.39, 0.815},
 	                                {-0.331, 1.545, -0.836}, {0.337, 1.545, -0.836}};
 	for (int k = 0; k < 8; ++k) {
-		const BEACONLIGHTSPEC *b = v->beacons[k];
+		const BEACONLIGHTSPEC *b = view.beacon(k).spec;
 		EXPECT_EQ(b, &r.beacons[k]);  // the host keeps the rover's own records
 		EXPECT_EQ(b->pos, &r.beaconPos[k]);
 		EXPECT_EQ(b->col, &colours[k]);
@@ -144,32 +146,32 @@ TEST(ClassCaps, LightsAndBeaconsStartOffAndFollowTheSwitchFromTheFirstStep) {
 		// bool test may read either way.
 		EXPECT_EQ(*reinterpret_cast<const unsigned char *>(&b->active), 0);
 	}
-	EXPECT_EQ(v->beacons[6]->tofs, 0.0);
-	EXPECT_LT(v->beacons[7]->tofs, 0.0);
+	EXPECT_EQ(view.beacon(6).tofs, 0.0);
+	EXPECT_LT(view.beacon(7).tofs, 0.0);
 
 	// The switch takes effect at the next step, and every step after.
 	r.lightsOn = 1;
-	EXPECT_FALSE(host::DescribeLight(*v->lights[0]).active);
+	EXPECT_FALSE(view.light(0).on);
 	world.Step();
 	for (int i = 0; i < 4; ++i)
-		EXPECT_TRUE(host::DescribeLight(*v->lights[i]).active);
+		EXPECT_TRUE(view.light(i).on);
 	for (int k = 0; k < 8; ++k)
-		EXPECT_TRUE(v->beacons[k]->active);
-	host::SetLightActive(*v->lights[2], false);  // something else switches one off
+		EXPECT_TRUE(view.beacon(k).on);
+	r.spotLights[2]->Activate(false);  // something else switches one off
 	world.Step();
-	EXPECT_TRUE(host::DescribeLight(*v->lights[2]).active);
+	EXPECT_TRUE(view.light(2).on);
 
 	// A switch value other than 0 or 1 leaves them as they are.
 	r.lightsOn = 2;
-	host::SetLightActive(*v->lights[1], false);
+	r.spotLights[1]->Activate(false);
 	world.Step(0.02, 3);
-	EXPECT_FALSE(host::DescribeLight(*v->lights[1]).active);
-	EXPECT_TRUE(host::DescribeLight(*v->lights[0]).active);
-	EXPECT_TRUE(v->beacons[0]->active);
+	EXPECT_FALSE(view.light(1).on);
+	EXPECT_TRUE(view.light(0).on);
+	EXPECT_TRUE(view.beacon(0).on);
 	r.lightsOn = 0;
 	world.Step();
-	EXPECT_FALSE(host::DescribeLight(*v->lights[0]).active);
-	EXPECT_FALSE(v->beacons[7]->active);
+	EXPECT_FALSE(view.light(0).on);
+	EXPECT_FALSE(view.beacon(7).on);
 }
 
 TEST(ClassCaps, BeaconColoursAreSharedByAllRovers) {
@@ -177,8 +179,8 @@ TEST(ClassCaps, BeaconColoursAreSharedByAllRovers) {
 	Vessel *a = world.AddRover("A");
 	Vessel *b = world.AddRover("B", 1, 0, 0);
 	for (int k = 0; k < 8; ++k) {
-		EXPECT_EQ(a->beacons[k]->col, b->beacons[k]->col);
-		EXPECT_NE(a->beacons[k]->pos, b->beacons[k]->pos);
+		EXPECT_EQ(host::VesselView(a).beacon(k).spec->col, host::VesselView(b).beacon(k).spec->col);
+		EXPECT_NE(host::VesselView(a).beacon(k).spec->pos, host::VesselView(b).beacon(k).spec->pos);
 	}
 }
 
@@ -189,7 +191,7 @@ TEST(FocusChange, LosingTheFocusEmptiesTheDebugLine) {
 	ASSERT_EQ(world.sim.focus(), a);
 	std::strcpy(world.sim.debugString(), "written by another vessel");
 	// Gaining the focus leaves the line alone.
-	a->callbacks()->clbkFocusChanged(true, a, b);
+	host::VesselView(a).callbacks()->clbkFocusChanged(true, a, b);
 	EXPECT_STREQ(world.sim.debugString(), "written by another vessel");
 	world.sim.SetFocus(b);
 	EXPECT_STREQ(world.sim.debugString(), "");
@@ -202,18 +204,18 @@ TEST(CameraStations, StationKeyAppliesTheStationsInTurnWithThreeCallsEach) {
 	const double offsets[5][3] = {{0, 0.7, 3.121}, {-0.6, 0.48, 1.412}, {0.6, 0.48, 1.412}, {0, -0.52, 2.512}, {0, 0.27, -1.46}};
 	for (int press = 0; press < 6; ++press) {
 		int station = press % 5;
-		v->cockpitDir.polar = 0.3;  // the driver had turned the view
-		v->journal.Clear();
+		oapiCameraSetCockpitDir(0.3, 0, false);  // the driver had turned the view
+		world.sim.ClearJournal(v);
 		world.Tap(OAPI_KEY_V);
 		std::vector<std::string> calls = JournalFrom(v, "SetCameraDefaultDirection");
 		ASSERT_GE(calls.size(), 3u);
 		EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 3),
 		          (std::vector<std::string>{"SetCameraDefaultDirection", "SetCameraOffset", "oapiCameraSetCockpitDir"}));
-		ExpectVector(*v->cameraOffset, offsets[station][0], offsets[station][1], offsets[station][2]);
-		ExpectVector(*v->cameraDefaultDirection, 0, 0, station == 4 ? -1 : 1);
-		EXPECT_EQ(v->cockpitDir.polar, 0.0);
-		EXPECT_EQ(v->cockpitDir.azimuth, 0.0);
-		EXPECT_FALSE(v->cockpitDir.transition);
+		ExpectVector(*host::VesselView(v).declared().cameraOffset, offsets[station][0], offsets[station][1], offsets[station][2]);
+		ExpectVector(*host::VesselView(v).declared().cameraDefaultDirection, 0, 0, station == 4 ? -1 : 1);
+		EXPECT_EQ(host::VesselView(v).camera().cockpit.polar, 0.0);
+		EXPECT_EQ(host::VesselView(v).camera().cockpit.azimuth, 0.0);
+		EXPECT_FALSE(host::VesselView(v).camera().cockpit.transition);
 		EXPECT_EQ(r.cameraStation, (station + 1) % 5);
 	}
 }
@@ -224,9 +226,9 @@ TEST(CameraStations, StationsOutsideTheRangeMakeNoCalls) {
 	Sendra2016 &r = RoverWorld::Rover(v);
 	for (int station : {5, -1}) {
 		r.cameraStation = station;
-		v->journal.Clear();
+		world.sim.ClearJournal(v);
 		world.Tap(OAPI_KEY_V);
-		std::vector<std::string> names = v->journal.Names();
+		std::vector<std::string> names = host::VesselView(v).journal();
 		EXPECT_EQ(std::count(names.begin(), names.end(), "SetCameraOffset"), 0) << station;
 		EXPECT_EQ(std::count(names.begin(), names.end(), "oapiCameraSetCockpitDir"), 0) << station;
 	}

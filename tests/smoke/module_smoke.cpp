@@ -23,13 +23,10 @@
 
 #include "HostWorld.h"
 #include "sendra_host/HostError.h"
-#include "sendra_host/HostVessel.h"
-#include "sendra_host/Lights.h"
 #include "sendra_host/ModuleLoader.h"
-#include "sendra_host/ScenarioFiles.h"
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Simulation.h"
-#include "sendra_host/Visual.h"
+#include "sendra_host/VesselView.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -101,7 +98,7 @@ Fn Export(HINSTANCE self, const char *name) {
 bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 bool HudShows(const Vessel *v, const std::string &text) {
-	for (const host::HudText &t : v->hud.texts)
+	for (const host::HudText &t : host::VesselView(v).hud().texts)
 		if (t.text == text)
 			return true;
 	return false;
@@ -133,19 +130,18 @@ public:
 		if (sim.debugString()[0])
 			Line(when + " debug " + sim.debugString());
 		for (const auto &v : sim.vessels())
-			OneVessel(sim, *v, when);
+			OneVessel(host::VesselView(v), when);
 		out_.flush();
 	}
 	// The posed groups of the vessel's first mesh: the host moves them with the module's
 	// animation transforms, read through their table of virtual functions and their fields.
-	void Pose(Vessel &v, const std::string &when) {
-		if (!enabled() || !v.visual || v.meshes.empty() || !v.meshes[0].tmpl)
+	void Pose(const host::VesselView &v, const std::string &when) {
+		if (!enabled())
 			return;
-		for (UINT g = 0; g < v.meshes[0].tmpl->groups.size(); ++g) {
-			const host::Affine &a = v.visual->GroupPose(0, g);
-			Line("~ " + when + " " + v.name + " group " + std::to_string(g) + ":" + Numbers(a.m.data, 9) +
-			     Numbers(a.t.data, 3));
-		}
+		const std::vector<host::Affine> poses = v.GroupPoses(0);
+		for (size_t g = 0; g < poses.size(); ++g)
+			Line("~ " + when + " " + v.name() + " group " + std::to_string(g) + ":" + Numbers(poses[g].m.data, 9) +
+			     Numbers(poses[g].t.data, 3));
 		out_.flush();
 	}
 	// A new simulation: its vessels' journals start afresh.
@@ -163,41 +159,40 @@ private:
 		return text;
 	}
 
-	void OneVessel(host::Simulation &sim, Vessel &v, const std::string &when) {
-		const std::string who = when + " " + v.name;
-		const VESSELSTATUS2 &s = v.state;
-		Line(who + (sim.focus() == &v ? " focus" : " -") + " status " + std::to_string(s.status) + " " +
-		     (v.surfaceRef ? v.surfaceRef->name : "-") + " afc " + std::to_string(v.adcMode) + " meshes " +
-		     std::to_string(v.meshes.size()) + " visual " + (v.visual ? "1" : "0"));
+	void OneVessel(const host::VesselView &v, const std::string &when) {
+		const std::string who = when + " " + v.name();
+		const host::VesselPlace s = v.place();
+		Line(who + (v.focus() ? " focus" : " -") + " status " + (s.landed ? "1" : "0") + " " +
+		     (s.body ? s.body->name : "-") + " afc " + std::to_string(v.controlSurfaceMode()) + " meshes " +
+		     std::to_string(v.meshes().size()) + " visual " + (v.visual() ? "1" : "0"));
 		std::string lights, beacons;
-		for (const auto &le : v.lights)
-			lights += host::DescribeLight(*le).active ? " 1" : " 0";
-		for (const BEACONLIGHTSPEC *b : v.beacons)
-			beacons += b->active ? " 1" : " 0";
+		for (size_t i = 0; i < v.lightCount(); ++i)
+			lights += v.light(i).on ? " 1" : " 0";
+		for (size_t i = 0; i < v.beaconCount(); ++i)
+			beacons += v.beacon(i).on ? " 1" : " 0";
 		Line(who + " lights" + lights + " beacons" + beacons);
-		for (const host::HudText &t : v.hud.texts) {
+		for (const host::HudText &t : v.hud().texts) {
 			char where[64];
 			std::snprintf(where, sizeof where, " hud %d %d %06" PRIX32 " ", t.x, t.y, static_cast<uint32_t>(t.colour));
 			Line(who + where + t.text);
 		}
 		// The host calls since the vessel's last snapshot, in order; the journal keeps them all.
-		uint64_t &seen = journalSeen_[v.name];
-		std::vector<host::Op> entries = v.journal.Entries();
-		uint64_t fresh = v.journal.Total() - seen;
+		uint64_t &seen = journalSeen_[v.name()];
+		std::vector<std::string> entries = v.journal();
+		uint64_t fresh = v.calls() - seen;
 		std::string calls = fresh > entries.size() ? " (journal lost " + std::to_string(fresh - entries.size()) + ")" : "";
 		for (size_t i = entries.size() - std::min<size_t>(entries.size(), fresh); i < entries.size(); ++i)
-			calls += std::string(" ") + host::OpName(entries[i]);
-		seen = v.journal.Total();
+			calls += " " + entries[i];
+		seen = v.calls();
 		Line(who + " calls" + calls);
 		// The rover makes its fifteen sunscreen slats' and two doors' animations first; their
 		// states are sums of fixed rates and steps, the same whatever the C library: exact.
-		const auto &states = v.animationStates;
+		const host::Range<double> states = v.animationStates();
 		const size_t exact = std::min<size_t>(states.size(), 17);
-		Line(who + " parts" + Numbers(states.data(), exact));
-		const double pose[] = {s.surf_lng, s.surf_lat, s.surf_hdg, s.vrot.x, s.arot.x, s.arot.y, s.arot.z,
-		                       v.rudderLevel};
+		Line(who + " parts" + Numbers(states.begin(), exact));
+		const double pose[] = {s.lng, s.lat, s.hdg, s.alt, s.arot.x, s.arot.y, s.arot.z, v.rudder().level};
 		Line("~ " + who + " pose" + Numbers(pose, 8));
-		Line("~ " + who + " animations" + Numbers(states.data() + exact, states.size() - exact));
+		Line("~ " + who + " animations" + Numbers(states.begin() + exact, states.size() - exact));
 	}
 
 	std::ofstream out_;
@@ -250,7 +245,7 @@ void LoadAndCheckModule(host::Simulation &sim, const std::string &root) {
 void Drive(host_testing::HostWorld &world, Vessel *a, Vessel *b) {
 	host::Simulation &sim = world.sim;
 	const double dt = 0.05;  // [s]
-	const double latA = a->state.surf_lat, lngB = b->state.surf_lng, latB = b->state.surf_lat;
+	const double latA = host::VesselView(a).place().lat, lngB = host::VesselView(b).place().lng, latB = host::VesselView(b).place().lat;
 	sim.SetFocus(a);
 	world.Tap(OAPI_KEY_NUMPAD8, dt);
 	const int held = 300;
@@ -272,15 +267,16 @@ void Drive(host_testing::HostWorld &world, Vessel *a, Vessel *b) {
 	}
 	expected += speed * dt * (4 + coasting);
 	const double metresPerRadian = 1.738e6;  // the Moon's radius
-	double moved = (a->state.surf_lat - latA) * metresPerRadian;
+	double moved = (host::VesselView(a).place().lat - latA) * metresPerRadian;
 	Check(std::fabs(moved - expected) < 0.01 * expected,
 	      "the focus rover drove north " + std::to_string(moved) + " m (expected " + std::to_string(expected) + " m)");
-	Check(b->state.surf_lng == lngB && b->state.surf_lat == latB, "the other rover stayed where it was");
+	Check(host::VesselView(b).place().lng == lngB && host::VesselView(b).place().lat == latB, "the other rover stayed where it was");
 	Check(HudShows(a, "Current Ground Speed 2.78") && HudShows(a, "Forward Gear"),
 	      "the HUD shows \"Current Ground Speed 2.78\" and \"Forward Gear\"");
-	bool lightsOn = a->lights.size() == 4;
-	for (const auto &light : a->lights)
-		lightsOn = lightsOn && light->IsActive();
+	const host::VesselView va(a);
+	bool lightsOn = va.lightCount() == 4;
+	for (size_t i = 0; i < va.lightCount(); ++i)
+		lightsOn = lightsOn && va.light(i).emitter->IsActive();
 	Check(lightsOn, "key 7 switched the rover's four spot lights on");
 }
 
@@ -351,9 +347,8 @@ void SaveAndCheckLongestLine(host::Simulation &sim, const std::string &scenario)
 	host::LoadScenario(sim, host::ParseScenario(text, "longest.scn"));
 	Vessel *v = sim.FindVessel("Sendra-2");
 	std::ostringstream out;
-	host::ScenarioSink sink(out);
 	FillStack();
-	sim.InCallback(v, [&] { v->callbacks()->clbkSaveState(&sink); });
+	host::SaveVesselLines(sim, v, out);
 	const std::string b = "\n" + out.str();
 	char value[400];
 	const int length = std::snprintf(value, sizeof value, "%d %0.4f", INT_MIN, -DBL_MAX);
@@ -417,12 +412,13 @@ int main(int argc, char **argv) {
 
 			Vessel *a = world.Add("Sendra-1", "Sendra2016", 23.47, 0.67);
 			Vessel *b = world.Add("Sendra-2", "Sendra2016", 23.47 + 20.0 / 1.738e6 * DEG, 0.67);  // 20 m east
-			Check(a->callbacks3() && b->callbacks3() && a->iface != b->iface, "two rovers created" + Problems(sim));
+			const host::VesselView va(a), vb(b);
+			Check(va.callbacks3() && vb.callbacks3() && va.Interface() != vb.Interface(), "two rovers created" + Problems(sim));
 			Check(host::InitLibCalls(self) == 1, "the module was loaded once for both");
 			record.Vessels(sim, "created");
 
 			Drive(world, a, b);
-			record.Pose(*a, "driven");
+			record.Pose(va, "driven");
 			SaveAndCheckScenario(sim, scenarioPath);
 			record.Vessels(sim, "after-save");
 			DeleteAndUnload(sim, modulePath);
@@ -437,7 +433,7 @@ int main(int argc, char **argv) {
 			      "the saved scenario loads back: two rovers, the module attached once again" + Problems(sim));
 			record.Vessels(sim, "loaded");
 			for (const auto &v : sim.vessels())
-				record.Pose(*v, "loaded");
+				record.Pose(host::VesselView(v), "loaded");
 			DeleteAndUnload(sim, modulePath);
 		}
 		{

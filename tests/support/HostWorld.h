@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
+#include "sendra_host/VesselView.h"
 
 #ifndef _WIN32
 #include <dlfcn.h>
@@ -41,7 +41,7 @@ T *ModuleVariable(const std::string &root, const std::string &module, const char
 
 // The journal entries from the first occurrence of from, or empty.
 inline std::vector<std::string> JournalFrom(const Vessel *v, const std::string &from) {
-	std::vector<std::string> names = v->journal.Names();
+	std::vector<std::string> names = host::VesselView(v).journal();
 	auto it = std::find(names.begin(), names.end(), from);
 	return std::vector<std::string>(it, names.end());
 }
@@ -78,7 +78,7 @@ public:
 		sim.KeyUp(key);
 		Step(dt);
 	}
-	double AnimationState(Vessel *v, UINT handle) const { return v->animationStates.at(handle); }
+	double AnimationState(Vessel *v, UINT handle) const { return host::VesselView(v).animationStates().at(handle); }
 
 	host::Simulation sim;
 };

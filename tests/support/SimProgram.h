@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "Scenes.h"
+#include "Scratch.h"
+
 namespace sim_testing {
 
 struct ProgramResult {
@@ -54,16 +57,8 @@ inline bool WaitStopped(pid_t pid) {
 	return ::waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
 }
 
-inline std::string ReadFile(const std::filesystem::path &path) {
-	std::ifstream in(path, std::ios::binary);
-	std::ostringstream s;
-	s << in.rdbuf();
-	return s.str();
-}
-
-inline void WriteFile(const std::filesystem::path &path, const std::string &text) {
-	std::ofstream(path, std::ios::binary) << text;
-}
+using scenes::ReadFile;
+using scenes::WriteFile;
 
 inline std::vector<std::string> Lines(const std::string &text) {
 	std::vector<std::string> lines;
@@ -98,29 +93,9 @@ inline std::vector<std::string> CsvFields(const std::string &line) {
 }
 
 // A scratch folder that the program runs in; removed with everything in it.
-class Scratch {
+class Scratch : public scenes::ScratchFolder {
 public:
-	Scratch() {
-		std::string tmpl = (std::filesystem::temp_directory_path() / "sendra-sim-test-XXXXXX").string();
-		dir_ = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
-	}
-	~Scratch() {
-		std::error_code ec;
-		std::filesystem::remove_all(dir_, ec);
-	}
-	const std::filesystem::path &dir() const { return dir_; }
-	std::filesystem::path operator/(const std::string &name) const { return dir_ / name; }
-	void Write(const std::string &name, const std::string &text) const { WriteFile(dir_ / name, text); }
-	std::string Read(const std::string &name) const { return ReadFile(dir_ / name); }
-	// Names of the files in a folder under the scratch folder, sorted.
-	std::vector<std::string> Files(const std::string &folder) const {
-		std::vector<std::string> names;
-		std::error_code ec;
-		for (const auto &e : std::filesystem::directory_iterator(dir_ / folder, ec))
-			names.push_back(e.path().filename().string());
-		std::sort(names.begin(), names.end());
-		return names;
-	}
+	Scratch() : ScratchFolder("sendra-sim-test") {}
 
 	// Starts sendra-sim with args in the scratch folder, its stdout and stderr going to the
 	// files beside the folder (so that a long output cannot block it). Returns the child's pid,
@@ -139,7 +114,7 @@ public:
 				::close(p[0]);
 				o = p[1];
 			}
-			if (o < 0 || e < 0 || ::chdir(dir_.c_str()) != 0)
+			if (o < 0 || e < 0 || ::chdir(dir().c_str()) != 0)
 				::_exit(127);
 			::dup2(o, 1);
 			::dup2(e, 2);
@@ -173,8 +148,8 @@ public:
 		launch.fileBytes = fileBytes;
 		return Start(args, launch);
 	}
-	std::filesystem::path stdoutPath() const { return dir_.string() + ".stdout"; }
-	std::filesystem::path stderrPath() const { return dir_.string() + ".stderr"; }
+	std::filesystem::path stdoutPath() const { return path() + ".stdout"; }
+	std::filesystem::path stderrPath() const { return path() + ".stderr"; }
 	// What a finished child wrote; the capture files are removed.
 	void Collect(ProgramResult &r) const {
 		r.out = ReadFile(stdoutPath());
@@ -204,25 +179,9 @@ public:
 	ProgramResult Run(const std::vector<std::string> &args, rlim_t fileBytes = RLIM_INFINITY) const {
 		return Finish(Start(args, fileBytes));
 	}
-
-private:
-	std::filesystem::path dir_;
 };
 
-// A scenario of Sendra2016 rovers landed on the Moon, one block per "name lng lat hdg".
-struct Rover {
-	std::string name;
-	double lng = 0, lat = 0, hdg = 0;  // [deg]
-};
-inline std::string RoverScenario(const std::vector<Rover> &rovers, double mjd = 60000) {
-	std::ostringstream s;
-	s << "BEGIN_DESC\nTest rovers\nEND_DESC\n\nBEGIN_ENVIRONMENT\n  System Sol\n  Date MJD " << mjd
-	  << "\nEND_ENVIRONMENT\n\nBEGIN_SHIPS\n";
-	for (const Rover &r : rovers)
-		s << r.name << ":Sendra2016\n  STATUS Landed Moon\n  POS " << r.lng << ' ' << r.lat << "\n  HEADING " << r.hdg
-		  << "\nEND\n";
-	s << "END_SHIPS\n";
-	return s.str();
-}
+using scenes::Rover;
+using scenes::RoverScenario;
 
 }  // namespace sim_testing

@@ -11,6 +11,8 @@
 
 #include "sendra_host/ScenarioText.h"
 
+class Vessel;
+
 namespace host {
 
 class Simulation;
@@ -92,5 +94,12 @@ public:
 SaveFileSystem &SystemFiles();
 
 void SaveScenario(Simulation &sim, const std::string &path, SaveFileSystem &files);
+
+// A vessel's own lines of a scenario block: lines (up to its END, numbered from 1 in file)
+// handed to its module's clbkLoadStateEx through the host's block reader, with a fresh
+// VESSELSTATUS2, as a scenario's loading does (problems the host's parser finds are the
+// simulation's); and what its clbkSaveState writes, to out. Nothing for a vessel without callbacks.
+void LoadVesselLines(Simulation &sim, Vessel *v, const std::vector<std::string> &lines, const std::string &file);
+void SaveVesselLines(Simulation &sim, Vessel *v, std::ostream &out);
 
 }  // namespace host

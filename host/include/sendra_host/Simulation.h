@@ -12,11 +12,10 @@
 
 #include "sendra_host/Body.h"
 #include "sendra_host/ConfigFile.h"
-#include "sendra_host/HostVessel.h"
-#include "sendra_host/Journal.h"
 #include "sendra_host/Mesh.h"
 #include "sendra_host/ModuleLoader.h"
 #include "sendra_host/ScenarioText.h"
+#include "sendra_host/VesselView.h"
 
 namespace host {
 
@@ -29,7 +28,7 @@ struct SimOptions {
 	int hudMode = HUD_SURFACE;
 	double rudderDelay = 1.0;         // [s] for a full unit of rudder; 0 = no lag
 	double mjd = 60000.0;             // MJD at simt = 0
-	size_t journalCapacity = Journal::kDefaultCapacity;  // entries kept per vessel
+	size_t journalCapacity = 16384;   // host calls kept per vessel in its journal; 0: only counted
 };
 
 struct LandedPosition {
@@ -100,6 +99,12 @@ public:
 	// The vessel's control-surface mode, as the user's toggle or a module sets it: bit 0
 	// elevator, bit 1 rudder, bit 2 ailerons (the toggle switches between 0 and 7).
 	void SetControlSurfaceMode(Vessel *v, DWORD mode);
+	// What a program changes of a vessel besides its modules' calls, the host's books kept: a
+	// rudder standing at level (target and level both, -1..1); the vessel put where p says, as
+	// the host holds it (the visuals follow in the next frame); its journal started afresh.
+	void SetRudderLevel(Vessel *v, double level);
+	void SetPlace(Vessel *v, const VesselPlace &p);
+	void ClearJournal(Vessel *v);
 	bool KeyHeld(int key) const { return key >= 0 && key < 256 && held_[static_cast<size_t>(key)] != 0; }
 	// Frames and key events whose default handling would have run (not consumed).
 	uint64_t defaultDirectKeyFrames() const { return defaultDirectFrames_; }
@@ -196,16 +201,6 @@ private:
 	Simulation *previous_ = nullptr;
 };
 
-// VESSELSTATUS2 as the host applies it (DefSetStateEx, and after loading a scenario block).
-// Only version 2 is handled. A landed status with arot.x > 4 is put at rest on level ground.
-// A landed status whose place, heading, attitude or altitude is not finite is not applied:
-// the vessel keeps its state, and the first time a problem is reported.
-void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs);
-
-// A problem with vessel v's state or scenario lines: to the scenario block being loaded, with
-// its file and line, if there is one; otherwise to the simulation's problems.
-void ReportVesselProblem(Vessel &v, const std::string &what);
-
 // How a HUD paint hands the focus vessel's module its Sketchpad. By default the host calls the
 // module's clbkDrawHUD with its own Sketchpad. A Sketchpad's table of virtual functions is laid
 // out by the C++ ABI (a virtual destructor takes one slot in Visual C++'s, two in the GNU one), so
@@ -213,11 +208,5 @@ void ReportVesselProblem(Vessel &v, const std::string &what);
 // them a Sketchpad laid out as they expect, forwarding to skp. Null restores the default.
 using HudDrawCall = bool (*)(VESSEL3 &module, int mode, const HUDPAINTSPEC &hps, oapi::Sketchpad &skp);
 void SetHudDrawCall(HudDrawCall call);
-
-// The landed attitude (Euler angles as VESSELSTATUS2::arot) of a vessel at rest on level
-// ground at lng, lat with heading hdg [rad].
-VECTOR3 LandedAttitude(double lng, double lat, double hdg);
-// Height of the vessel origin above the ground plane of its first three touchdown points.
-double TouchdownElevation(const std::vector<TOUCHDOWNVTX> &points);
 
 }  // namespace host

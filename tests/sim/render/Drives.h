@@ -10,8 +10,8 @@
 #include "SimProgram.h"
 #include "render/Render.h"
 #include "render/RenderPicture.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
+#include "sendra_host/VesselView.h"
 #include "session/Drive.h"
 #include "session/Paths.h"
 
@@ -26,18 +26,27 @@ struct Animations {
 	std::vector<std::set<UINT>> groups;
 };
 
-inline Animations AnimationsOf(const Vessel &v) {
+inline Animations AnimationsOf(const host::VesselView &v) {
 	Animations a;
-	a.states.assign(v.animationStates.begin(), v.animationStates.end());
-	for (const host::AnimationRecord &anim : v.animations) {
+	a.states.assign(v.animationStates().begin(), v.animationStates().end());
+	std::vector<host::Animation> anims;
+	for (size_t i = 0; i < v.animationCount(); ++i)
+		anims.push_back(v.animation(i));
+	for (size_t i = 0; i < anims.size(); ++i) {
 		std::set<UINT> &groups = a.groups.emplace_back();
-		std::vector<const host::AnimComponent *> todo(anim.comps.begin(), anim.comps.end());
+		std::vector<std::pair<int, UINT>> todo;  // components by animation and place
+		for (UINT j = 0; j < anims[i].components.size(); ++j)
+			todo.push_back({static_cast<int>(i), j});
 		while (!todo.empty()) {
-			const host::AnimComponent *c = todo.back();
+			const auto [anim, index] = todo.back();
 			todo.pop_back();
-			if (c->trans && c->trans->mesh == 0 && c->trans->grp)
-				groups.insert(c->trans->grp, c->trans->grp + c->trans->ngrp);
-			todo.insert(todo.end(), c->children.begin(), c->children.end());
+			const MGROUP_TRANSFORM *t = anims[static_cast<size_t>(anim)].components[index].transform;
+			if (t && t->mesh == 0 && t->grp)
+				groups.insert(t->grp, t->grp + t->ngrp);
+			for (size_t k = 0; k < anims.size(); ++k)
+				for (UINT j = 0; j < anims[k].components.size(); ++j)
+					if (anims[k].components[j].parentAnimation == anim && anims[k].components[j].parentIndex == index)
+						todo.push_back({static_cast<int>(k), j});
 		}
 	}
 	return a;
@@ -57,7 +66,7 @@ inline sim::Scene SceneAfter(const std::string &script, double at, sim::View vie
 	sim::Drive drive(session, sim::LoadDriveScript(o), o);
 	drive.ToEnd();
 	if (animations)
-		*animations = AnimationsOf(*session.simulation().focus());
+		*animations = AnimationsOf(host::VesselView(session.simulation().focus()));
 	return sim::FocusScene(session.simulation(), view);
 }
 

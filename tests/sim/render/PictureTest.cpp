@@ -7,10 +7,9 @@
 
 #include "Drives.h"
 #include "Xml.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Simulation.h"
-#include "sendra_host/Visual.h"
+#include "sendra_host/VesselView.h"
 
 using namespace render_testing;
 
@@ -429,9 +428,9 @@ TEST(Pictures, AVesselWithoutAVisualIsPosedAsItsVisualWouldBe) {
 		return sim;
 	};
 	auto shown = driveWithDoorOpen(5000), unseen = driveWithDoorOpen(0);
-	Vessel &a = *shown->focus(), &b = *unseen->focus();
-	ASSERT_TRUE(a.visual);
-	ASSERT_FALSE(b.visual);
+	const host::VesselView a(shown->focus()), b(unseen->focus());
+	ASSERT_TRUE(a.visual());
+	ASSERT_FALSE(b.visual());
 	sim::Scene sa = sim::CaptureScene(a, ""), sb = sim::CaptureScene(b, ""), again = sim::CaptureScene(b, "");
 	ASSERT_EQ(sa.triangles.size(), sb.triangles.size());
 	for (size_t i = 0; i < sa.triangles.size(); ++i)
@@ -440,7 +439,7 @@ TEST(Pictures, AVesselWithoutAVisualIsPosedAsItsVisualWouldBe) {
 			// The picture's own visual leaves the module's transforms as it found them.
 			ASSERT_LT(length(sb.triangles[i].p[k] - again.triangles[i].p[k]), 1e-9) << "triangle " << i;
 		}
-	EXPECT_FALSE(b.visual);
+	EXPECT_FALSE(b.visual());
 }
 
 // A view frames a mesh where the vessel carries it: its rest pose is set off as its faces are.
@@ -449,9 +448,9 @@ TEST(Pictures, AMeshSetOffFromTheVesselIsFramedWhereItIs) {
 	o.root = sim::DefaultRoot();
 	host::Simulation sim(o);
 	host::LoadScenario(sim, host::ParseScenario(sim_testing::RoverScenario({{"R", 10, 20, 30}}), "test.scn"));
-	Vessel &rover = *sim.focus();
+	const host::VesselView rover(sim.focus());
 	const VECTOR3 ahead = _V(0, 0, 20);
-	rover.iface->AddMesh(oapiLoadMeshGlobal("Sendra9"), &ahead);
+	rover.Interface()->AddMesh(oapiLoadMeshGlobal("Sendra9"), &ahead);
 	sim::Scene scene = sim::CaptureScene(rover, "");
 	double rest = -INFINITY, faces = -INFINITY;
 	for (const VECTOR3 &p : scene.rest)
@@ -475,7 +474,7 @@ TEST(Pictures, AFaceOfNoAreaIsLeftOut) {
 	o.root = s.dir().string();
 	host::Simulation sim(o);
 	Vessel *v = sim.CreateVessel("F", "Flat", {sim.FindBody("Moon"), 0, 0, 0});
-	EXPECT_EQ(sim::CaptureScene(*v, "").triangles.size(), 1u);
+	EXPECT_EQ(sim::CaptureScene(host::VesselView(v), "").triangles.size(), 1u);
 }
 
 TEST(Pictures, SvgPicturesAreWellFormedDrawings) {

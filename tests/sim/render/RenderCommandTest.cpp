@@ -10,9 +10,8 @@
 #include "Drives.h"
 #include "Xml.h"
 #include "run/Run.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Simulation.h"
-#include "sendra_host/Visual.h"
+#include "sendra_host/VesselView.h"
 
 using namespace render_testing;
 using namespace sim_testing;
@@ -96,11 +95,11 @@ TEST(RenderCommand, PicturesTheStateARunReachesAtThatTime) {
 	uint64_t frames = sim.frameCount();
 	std::vector<double> anims;
 	bool posed = true;
-	Vessel &v = *sim.focus();
-	double lng = v.state.surf_lng, lat = v.state.surf_lat, hdg = v.state.surf_hdg;
-	for (size_t i = 0; i < v.animations.size(); ++i) {
-		anims.push_back(v.animationStates[i]);
-		posed = posed && (v.animations[i].comps.empty() || v.visual->applied[i] == v.animationStates[i]);
+	const host::VesselView v(sim.focus());
+	const double lng = v.place().lng, lat = v.place().lat, hdg = v.place().hdg;
+	for (size_t i = 0; i < v.animationCount(); ++i) {
+		anims.push_back(v.animationStates()[i]);
+		posed = posed && (v.animation(i).components.empty() || v.shownStates().at(i) == v.animationStates()[i]);
 	}
 	EXPECT_EQ(frames, run.frames);
 	EXPECT_EQ(lng, run.lng);

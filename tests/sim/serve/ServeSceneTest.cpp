@@ -10,7 +10,7 @@
 
 #include "SendraWorld.h"
 #include "sendra_host/Simulation.h"
-#include "sendra_host/Visual.h"
+#include "sendra_host/VesselView.h"
 #include "serve/ServeFrames.h"
 #include "serve/ServeScene.h"
 
@@ -30,7 +30,7 @@ void ExpectNear(const VECTOR3 &a, const VECTOR3 &b, double tol, const std::strin
 }
 
 std::vector<float> HostPose(const Vessel *v, int group) {
-	const host::Affine &a = v->visual->GroupPose(0, static_cast<UINT>(group));
+	const host::Affine a = host::VesselView(v).GroupPoses(0).at(static_cast<size_t>(group));
 	std::vector<float> p;
 	for (double x : a.m.data)
 		p.push_back(static_cast<float>(x));
@@ -81,17 +81,17 @@ struct Page {
 		for (const auto &[name, marker] : markers)
 			EXPECT_TRUE(drawn.insert(name).second) << name << " is drawn once, in 3D or as a marker";
 		for (const auto &v : sim.vessels()) {
-			if (!v->visual)
+			if (!host::VesselView(v).visual())
 				continue;
-			hosted.insert(v->name);
-			auto it = vessels.find(v->name);
+			hosted.insert(host::VesselView(v).name());
+			auto it = vessels.find(host::VesselView(v).name());
 			if (it == vessels.end())
 				continue;
-			for (size_t g = 0; g < v->meshes.at(0).tmpl->groups.size(); ++g) {
+			for (size_t g = 0; g < host::VesselView(v).meshes().at(0).tmpl->groups.size(); ++g) {
 				auto p = it->second.find({0, static_cast<int>(g)});
 				std::vector<float> page = p != it->second.end() ? p->second
 				                                               : std::vector<float>{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-				EXPECT_EQ(page, HostPose(v.get(), static_cast<int>(g))) << v->name << " group " << g;
+				EXPECT_EQ(page, HostPose(v.get(), static_cast<int>(g))) << host::VesselView(v).name() << " group " << g;
 			}
 		}
 		EXPECT_EQ(drawn, hosted);
@@ -99,13 +99,14 @@ struct Page {
 };
 
 TEST(ServeScene, AttitudeOnTheHorizonOfARoverAtRestPointsItsNoseAlongTheHeading) {
+	SendraWorld w;
 	for (double lngDeg : {0.0, 23.47, -120.0, 179.0})
 		for (double latDeg : {0.0, 0.67, -45.0, 70.0})
 			for (double hdgDeg : {0.0, 90.0, 200.0, 359.0}) {
-				double lng = lngDeg * RAD, lat = latDeg * RAD, hdg = hdgDeg * RAD;
-				MATRIX3 m = sim::HorizonFromVessel(host::LandedAttitude(lng, lat, hdg), lng, lat);
+				double hdg = hdgDeg * RAD;
 				std::string where = "at " + std::to_string(lngDeg) + ", " + std::to_string(latDeg) + ", heading " +
 				                    std::to_string(hdgDeg);
+				MATRIX3 m = host::VesselView(w.AddRover(where, lngDeg, latDeg, hdgDeg)).HorizonAttitude();
 				// Columns: the vessel's right, up and forward axes in (east, up, north).
 				ExpectNear(Column(m, 2), _V(std::sin(hdg), 0, std::cos(hdg)), kTol, "forward " + where);
 				ExpectNear(Column(m, 1), _V(0, 1, 0), kTol, "up " + where);
@@ -121,7 +122,7 @@ TEST(ServeScene, AttitudeOnTheHillsPitchesTheNoseAsTheGroundSlopes) {
 	w.Simulate(3);
 	w.Release(OAPI_KEY_ADD);
 	w.Simulate(20);
-	double lng = v->state.surf_lng, lat = v->state.surf_lat, hdg = v->state.surf_hdg;
+	double lng = host::VesselView(v).place().lng, lat = host::VesselView(v).place().lat, hdg = host::VesselView(v).place().hdg;
 	// The ground's slope along the heading, a centimetre ahead and behind: the rover's probes, a
 	// few metres apart, measure the same on hills a kilometre long to within 1e-5.
 	const host::Body &moon = *w.sim.FindBody("Moon");
@@ -131,7 +132,7 @@ TEST(ServeScene, AttitudeOnTheHillsPitchesTheNoseAsTheGroundSlopes) {
 	};
 	double pitch = std::atan2(ground(0.01) - ground(-0.01), 0.02);
 	ASSERT_GT(std::fabs(pitch), 0.01) << "the drive should end on a slope";
-	MATRIX3 m = sim::HorizonFromVessel(v->state.arot, lng, lat);
+	MATRIX3 m = host::VesselView(v).HorizonAttitude();
 	ExpectNear(Column(m, 2), _V(std::sin(hdg) * std::cos(pitch), std::sin(pitch), std::cos(hdg) * std::cos(pitch)), 1e-5,
 	           "forward");
 	EXPECT_NEAR(Column(m, 0).y, 0, 1e-6) << "the rover does not roll";
@@ -165,7 +166,7 @@ TEST(ServeScene, FramesPoseEveryVesselInSightAsTheHostDoesAndCarryOnlyWhatChange
 	Vessel *r = w.AddRover("R", 23.47, 0.67, 0);
 	Vessel *s = w.AddRover("S", 23.47, 0.67 + 15 / 1.738e6 / RAD, 180);  // 15 m ahead, facing R
 	Vessel *far = w.AddRover("F", 23.47, 1.0, 0);                         // 10 km off: out of sight
-	ASSERT_TRUE(r->visual && s->visual && !far->visual);
+	ASSERT_TRUE(host::VesselView(r).visual() && host::VesselView(s).visual() && !host::VesselView(far).visual());
 	sim::FrameEncoder encoder;
 	auto delta = [&] { return json::parse(encoder.Delta(w.sim, 60)); };
 	auto entry = [](const json &frame, const char *name) {
@@ -212,7 +213,7 @@ TEST(ServeScene, FramesPoseEveryVesselInSightAsTheHostDoesAndCarryOnlyWhatChange
 	w.Tap(OAPI_KEY_NUMPAD8);
 	w.sim.SetRudderTarget(r, 1);
 	w.Hold(OAPI_KEY_ADD);
-	size_t mostPoses = 0, groups = r->meshes.at(0).tmpl->groups.size();
+	size_t mostPoses = 0, groups = host::VesselView(r).meshes().at(0).tmpl->groups.size();
 	for (int i = 0; i < 200; ++i) {
 		w.Step();
 		json d = delta();
@@ -278,9 +279,9 @@ TEST(ServeScene, BeyondTheNearestVesselsMarkersAndAFreshStateInPiecesWithinItsBu
 	EXPECT_EQ(near, (std::set<std::string>{"R0", "R1", "R2", "R3"})) << "the focus and the three nearest";
 	EXPECT_EQ(page.markers.size(), 26u);
 	const json &r29 = page.markers.at("R29");
-	EXPECT_NEAR(r29[2].get<double>(), rovers[29]->state.surf_lat, 1e-10);
-	EXPECT_NEAR(r29[4].get<double>(), rovers[29]->state.vrot.x + w.sim.terrain().Elevation(*rovers[29]->surfaceRef,
-	            rovers[29]->state.surf_lng, rovers[29]->state.surf_lat), 1e-3);
+	EXPECT_NEAR(r29[2].get<double>(), host::VesselView(rovers[29]).place().lat, 1e-10);
+	EXPECT_NEAR(r29[4].get<double>(), host::VesselView(rovers[29]).place().alt + w.sim.terrain().Elevation(*host::VesselView(rovers[29]).place().body,
+	            host::VesselView(rovers[29]).place().lng, host::VesselView(rovers[29]).place().lat), 1e-3);
 	page.ExpectAsTheHost(w.sim, "first frame");
 	for (int i = 0; i < 4; ++i)
 		EXPECT_EQ(frame().size(), 3u) << "at rest, markers too";
@@ -314,7 +315,7 @@ TEST(ServeScene, StateDocumentShowsTheFocusVesselsAnimationsHudLightsAndHeldKeys
 	EXPECT_EQ(s["watching"], 2);
 	EXPECT_EQ(s["held"], json::array({"NUMPAD8"}));
 	EXPECT_EQ(s["vessel"]["name"], "R");
-	ASSERT_EQ(s["vessel"]["animations"].size(), v->animations.size());
+	ASSERT_EQ(s["vessel"]["animations"].size(), host::VesselView(v).animationCount());
 	EXPECT_GT(s["vessel"]["animations"][0].get<double>(), 0) << "the sunscreen's first slat is opening";
 	EXPECT_EQ(s["vessel"]["lights"], json::array({true, true, true, true}));
 	EXPECT_EQ(s["vessel"]["hud"][1]["text"], "Forward Gear");
@@ -328,7 +329,7 @@ TEST(ServeScene, MeshDocumentHoldsEachMeshOnceAsTheFileGivesIt) {
 	json doc = json::parse(sim::MeshDocument(w.sim));
 	ASSERT_EQ(doc["meshes"].size(), 1u) << "both rovers show the one mesh";
 	const json &m = doc["meshes"][0];
-	const host::Mesh &t = *v->meshes[0].tmpl;
+	const host::Mesh &t = *host::VesselView(v).meshes()[0].tmpl;
 	EXPECT_EQ(m["name"], "Sendra9");
 	ASSERT_EQ(m["groups"].size(), t.groups.size());
 	EXPECT_EQ(m["materials"].size(), t.materials.size());

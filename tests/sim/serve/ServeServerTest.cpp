@@ -23,16 +23,20 @@
 #include <set>
 #include <thread>
 
+#include "Scenes.h"
+#include "ServeStream.h"
 #include "SimProgram.h"
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Text.h"
+#include "sendra_host/VesselView.h"
 #include "serve/ServeKeys.h"
 #include "serve/ServeSession.h"
 
 namespace {
 
 using nlohmann::json;
+using scenes::Stream;
+using scenes::StreamToken;
 namespace fs = std::filesystem;
 
 const char kPage[] = "<!doctype html><title>test page</title>";
@@ -46,153 +50,12 @@ std::string Script() {
 }
 
 // A folder for the page's files and the saves; removed with everything in it.
-struct Folder {
-	Folder() {
-		std::string tmpl = (fs::temp_directory_path() / "sendra-serve-test-XXXXXX").string();
-		path = ::mkdtemp(tmpl.data()) ? tmpl : std::string();
-		fs::create_directories(path / "page");
-		std::ofstream(path / "page" / "index.html") << kPage;
-		std::ofstream(path / "page" / "app.js") << Script();
+struct Folder : scenes::ScratchFolder {
+	Folder() : ScratchFolder("sendra-serve-test") {
+		fs::create_directories(dir() / "page");
+		Write("page/index.html", kPage);
+		Write("page/app.js", Script());
 	}
-	~Folder() {
-		std::error_code ec;
-		fs::remove_all(path, ec);
-	}
-	fs::path path;
-};
-
-// A token for one event stream, as the page fetches it.
-std::string StreamToken(int port) {
-	httplib::Client c("127.0.0.1", port);
-	httplib::Result r = c.Get("/api/token");
-	return r && r->status == 200 ? json::parse(r->body)["token"].get<std::string>() : std::string();
-}
-
-// A page's event stream, read on its own thread: the events as they come.
-class Stream {
-public:
-	explicit Stream(int port) : client_("127.0.0.1", port) {
-		client_.set_read_timeout(30, 0);
-		std::string path = "/api/stream?token=" + StreamToken(port);
-		thread_ = std::thread([this, path] {
-			httplib::Result r = client_.Get(path, [this](const char *data, size_t len) {
-				std::lock_guard<std::mutex> lock(mutex_);
-				text_.append(data, len);
-				arrived_.notify_all();
-				return !stop_.load();
-			});
-			std::lock_guard<std::mutex> lock(mutex_);
-			status_ = r ? r->status : -1;
-			ended_ = true;
-			arrived_.notify_all();
-		});
-	}
-	~Stream() {
-		Stop();
-		thread_.join();
-	}
-	std::string text() {
-		std::lock_guard<std::mutex> lock(mutex_);
-		return text_;
-	}
-	bool ended() {
-		std::lock_guard<std::mutex> lock(mutex_);
-		return ended_;
-	}
-	// Waits (a generous while at most) until the server ends the stream.
-	bool WaitForEnd() {
-		std::unique_lock<std::mutex> lock(mutex_);
-		return arrived_.wait_for(lock, std::chrono::seconds(30), [&] { return ended_; });
-	}
-	int status() {
-		std::lock_guard<std::mutex> lock(mutex_);
-		return status_;
-	}
-	size_t Count(const std::string &event) {
-		std::string t = text();
-		size_t n = 0;
-		for (size_t at = t.find("event: " + event + "\n"); at != std::string::npos; at = t.find("event: " + event + "\n", at + 1))
-			++n;
-		return n;
-	}
-	// The token from the hello event, waiting up to a few seconds for it.
-	std::string Token() {
-		for (int i = 0; i < 500; ++i) {
-			std::smatch m;
-			std::string t = text();
-			if (std::regex_search(t, m, std::regex("\"client\":\"([0-9a-f]+)\"")))
-				return m[1];
-			std::this_thread::sleep_for(std::chrono::milliseconds(10));
-		}
-		return std::string();
-	}
-	// Waits (a generous while at most) until frame n has arrived; false if it did not.
-	bool WaitForFrame(uint64_t n) {
-		std::unique_lock<std::mutex> lock(mutex_);
-		return arrived_.wait_for(lock, std::chrono::seconds(30), [&] {
-			json last = LastFrameIn(text_);
-			return ended_ || (last.is_object() && last["frame"].get<uint64_t>() >= n);
-		}) && !ended_;
-	}
-	// The data of the last complete frame event.
-	json LastFrame() { return LastFrameIn(text()); }
-	// The messages so far, in order: {event, data}.
-	std::vector<std::pair<std::string, json>> Events() {
-		std::vector<std::pair<std::string, json>> events;
-		std::string t = text();
-		for (size_t at = t.find("event: "); at != std::string::npos; at = t.find("event: ", at + 1)) {
-			size_t data = t.find("\ndata: ", at), end = t.find("\n\n", at);
-			if (data == std::string::npos || end == std::string::npos)
-				break;
-			events.push_back({t.substr(at + 7, data - at - 7), json::parse(t.substr(data + 7, end - data - 7), nullptr, false)});
-			at = end;
-		}
-		return events;
-	}
-	// The numbers of the frames that came, in order.
-	std::vector<uint64_t> FrameNumbers() {
-		std::vector<uint64_t> n;
-		for (const auto &[event, data] : Events())
-			if (event == "frame")
-				n.push_back(data["frame"].get<uint64_t>());
-		return n;
-	}
-	// What a page knows after all messages so far: each key as last sent, the vessels by name.
-	json Merged() {
-		json all = {{"vessels", json::object()}};
-		for (const auto &[event, f] : Events()) {
-			if (event == "reset")
-				all["vessels"] = json::object();
-			for (auto &[key, value] : f.items())
-				if (key != "vessels" && key != "markers")
-					all[key] = value;
-			for (const json &v : f.value("vessels", json::array()))
-				all["vessels"][v["name"].get<std::string>()].update(v);
-		}
-		return all;
-	}
-	static json LastFrameIn(const std::string &t) {
-		size_t at = t.rfind("event: frame\ndata: ");
-		if (at == std::string::npos)
-			return json();
-		size_t start = at + 19, end = t.find("\n\n", start);
-		return end == std::string::npos ? json() : json::parse(t.substr(start, end - start), nullptr, false);
-	}
-	// Closes the connection, as a page that goes away does.
-	void Stop() {
-		stop_ = true;
-		client_.stop();
-	}
-
-private:
-	httplib::Client client_;
-	std::thread thread_;
-	std::mutex mutex_;
-	std::condition_variable arrived_;
-	std::string text_;
-	std::atomic<bool> stop_{false};
-	bool ended_ = false;
-	int status_ = 0;
 };
 
 // A connection that sends exactly what a test says, for clients that misbehave.
@@ -257,7 +120,7 @@ protected:
 		o.session.terrain = "hills";
 		o.session.scenario = scenario;
 		o.allowHosts = std::move(allowHosts);
-		session = std::make_unique<sim::ServeSession>(o, sim::WebFiles{(folder.path / "page").string(), ""}, err,
+		session = std::make_unique<sim::ServeSession>(o, sim::WebFiles{(folder / "page").string(), ""}, err,
 		                                              limits, http);
 		port = session->Start();
 		client = std::make_unique<httplib::Client>("127.0.0.1", port);
@@ -330,11 +193,11 @@ TEST_F(ServeServer, ServesThePageTheSessionTheMeshTheTerrainAndTheState) {
 	EXPECT_EQ(mesh["meshes"][0]["name"], "Sendra9");
 
 	const Vessel *v = session->simulation().focus();
-	std::string q = "/api/terrain?lng=" + host::FormatShortest(v->state.surf_lng) +
-	                "&lat=" + host::FormatShortest(v->state.surf_lat) + "&n=3&spacing=1";
+	std::string q = "/api/terrain?lng=" + host::FormatShortest(host::VesselView(v).place().lng) +
+	                "&lat=" + host::FormatShortest(host::VesselView(v).place().lat) + "&n=3&spacing=1";
 	json terrain = json::parse(client->Get(q)->body);
 	EXPECT_EQ(terrain["heights"][4].get<float>(),
-	          static_cast<float>(host::Terrain::Hills().Elevation(*v->surfaceRef, v->state.surf_lng, v->state.surf_lat)));
+	          static_cast<float>(host::Terrain::Hills().Elevation(*host::VesselView(v).place().body, host::VesselView(v).place().lng, host::VesselView(v).place().lat)));
 
 	EXPECT_EQ(State()["frame"], 0);
 	Stream watching(port);
@@ -629,12 +492,8 @@ std::vector<std::pair<std::string, std::string>> RawEvents(const std::string &t)
 }
 
 TEST_F(ServeServer, ASlowTabOfTenThousandRoversCatchesUpFromAFreshStateInPiecesWithoutLooping) {
-	std::vector<sim_testing::Rover> rovers;
-	const double metre = 1 / 1.738e6 / RAD;  // [deg] on the Moon
-	for (int i = 0; i < 10000; ++i)
-		rovers.push_back({"R" + std::to_string(i), 23.47 + (i % 100) * 30 * metre, 0.67 + (i / 100) * 30 * metre, 0});
-	scenario = (folder.path / "rovers.scn").string();
-	std::ofstream(*scenario) << sim_testing::RoverScenario(rovers);
+	scenario = (folder / "rovers.scn").string();
+	folder.Write("rovers.scn", scenes::RoverScenario(scenes::RoverGrid(10000, 30)));
 	// Less room than the fresh state needs (about 450 KB): its pieces go one at a time, each
 	// once the tab has taken nearly all it was sent.
 	sim::ServeHub::Limits limits;
@@ -964,11 +823,11 @@ TEST_F(ServeServer, APathWithAControlCharacterIsRefused) {
 
 TEST_F(ServeServer, SavesGoToTheNextFreeNameAndNeverReplaceAFile) {
 	// A scenario whose name makes a hidden file gives the saves the program's name instead.
-	scenario = (folder.path / ".rover.scn").string();
+	scenario = (folder / ".rover.scn").string();
 	std::ofstream(*scenario) << sim_testing::RoverScenario({{"Sendra-1", 23.47, 0.67, 0}});
 	Start();
 	Frames(30);
-	fs::path dir = folder.path;
+	fs::path dir = folder.dir();
 	std::ofstream(dir / "sendra-sim-quicksave-0002.scn") << "not a scenario, and not to be lost\n";
 	std::string first = session->Save(dir.string());
 	std::string second = session->Save(dir.string());

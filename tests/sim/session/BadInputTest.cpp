@@ -17,7 +17,6 @@
 #include "SimProgram.h"
 #include "sendra_host/HostError.h"
 #include "session/DriveScript.h"
-#include "SolarSystemFiles.h"
 
 using namespace sim_testing;
 namespace fs = std::filesystem;
@@ -116,7 +115,9 @@ protected:
 		fs::create_directories(root() / "Config" / "Vessels");
 		fs::create_directories(root() / "Modules");
 		fs::create_directories(root() / "Meshes");
-		LinkSolarSystem(root());
+		for (const auto &e : fs::directory_iterator(staged / "Config"))  // the solar system
+			if (e.is_regular_file())
+				fs::create_symlink(e.path(), root() / "Config" / e.path().filename());
 		fs::copy_file(staged / "Config/Vessels/Sendra2016.cfg", root() / "Config/Vessels/Sendra2016.cfg");
 		fs::create_symlink(staged / "Modules/libSendra2016.so", root() / "Modules/libSendra2016.so");
 		fs::create_symlink(staged / "Meshes/Sendra9.msh", root() / "Meshes/Sendra9.msh");
@@ -293,10 +294,7 @@ TEST_F(BadInput, AScenarioTooLargeForTheMemoryIsRefusedAndNothingIsWritten) {
 #endif
 	// 30,000 rovers standing together need some 450 MB; the program gets 160 MB of address
 	// space, and runs out while it makes them.
-	std::vector<Rover> rovers;
-	for (int i = 0; i < 30000; ++i)
-		rovers.push_back({"R" + std::to_string(i), 23.47 + (i % 100) * 0.001, 0.67 + (i / 100) * 0.001, 0});
-	s.Write("big.scn", RoverScenario(rovers));
+	s.Write("big.scn", RoverScenario(scenes::RoverGrid(30000, 30)));
 	Limits tight;
 	tight.addressBytes = rlim_t(160) << 20;
 	for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{

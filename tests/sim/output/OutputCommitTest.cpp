@@ -8,7 +8,7 @@
 #include <map>
 
 #include "SimProgram.h"
-#include "session/OutputSet.h"
+#include "output/OutputSet.h"
 
 using namespace sim_testing;
 namespace fs = std::filesystem;

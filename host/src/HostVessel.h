@@ -14,9 +14,10 @@
 
 #include "Orbitersdk.h"
 #include "sendra_host/Body.h"
-#include "sendra_host/Journal.h"
 #include "sendra_host/Mesh.h"
-#include "sendra_host/VesselHotData.h"
+#include "sendra_host/VesselView.h"
+#include "src/Journal.h"
+#include "src/VesselHotData.h"
 
 namespace host {
 class Simulation;
@@ -45,36 +46,11 @@ struct AnimationRecord {
 	bool oneRange = true;
 };
 
-struct MeshSlot {
-	std::string name;                 // mesh name as added (template name for handles)
-	const Mesh *tmpl = nullptr;       // loaded template, null if it could not be loaded
-	std::optional<VECTOR3> offset;    // null when added without an offset
-	WORD visibility = MESHVIS_EXTERNAL;
-};
-
-struct CockpitDirection {
-	double polar = 0, azimuth = 0;  // [rad] relative to the default direction
-	bool transition = false;
-	int resets = 0;                 // how often oapiCameraSetCockpitDir was called
-};
-
-// One Text call of a HUD paint.
-struct HudText {
-	int x = 0, y = 0;
-	DWORD colour = 0;  // 0xBBGGRR in force at the call
-	std::string text;
-};
-
-struct HudPaint {
-	bool painted = false;        // the callback ran this frame
-	bool defaultDrawn = false;   // the host's default HUD was drawn
-	std::vector<HudText> texts;
-};
-
 }  // namespace host
 
-// The hot part (host::VesselHotData) lies at the record's front; the rest is cold.
-class Vessel : public host::VesselHotData {
+// The hot part (host::VesselHotData) lies at the record's front; the rest is cold, what the
+// module declared (host::VesselDeclarations) first.
+class Vessel : public host::VesselHotData, public host::VesselDeclarations {
 public:
 	Vessel(host::Simulation &sim, const std::string &name, const std::string &className, int flightModel,
 	       size_t journalCapacity);
@@ -100,17 +76,29 @@ public:
 	                          // between; empty when none was read
 	std::unique_ptr<VESSEL> plainInterface;  // the host's own interface when the module gave none
 
-	// What the module declared (unset values stay empty).
-	std::optional<double> size, emptyMass, wingAspect, wingEffectiveness, pitchMomentScale, bankMomentScale,
-	    yawMomentScale, trimScale;
-	std::optional<VECTOR3> pmi, crossSections, rotDrag;
-	std::optional<std::array<double, 4>> cw;
-	std::vector<TOUCHDOWNVTX> touchdownPoints;
-	std::optional<VECTOR3> cameraOffset, cameraDefaultDirection;
-	double cameraTilt = 0;
 	host::CockpitDirection cockpitDir;
 	std::vector<host::MeshSlot> meshes;
 	std::vector<host::AnimationRecord> animations;
 	std::vector<std::unique_ptr<host::AnimComponent>> components;  // in order of addition
 	host::HudPaint hud;  // the last HUD paint, focus vessel only
 };
+
+namespace host {
+
+// VESSELSTATUS2 as the host applies it (DefSetStateEx, and after loading a scenario block).
+// Only version 2 is handled. A landed status with arot.x > 4 is put at rest on level ground.
+// A landed status whose place, heading, attitude or altitude is not finite is not applied:
+// the vessel keeps its state, and the first time a problem is reported.
+void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs);
+
+// A problem with vessel v's state or scenario lines: to the scenario block being loaded, with
+// its file and line, if there is one; otherwise to the simulation's problems.
+void ReportVesselProblem(Vessel &v, const std::string &what);
+
+// The landed attitude (Euler angles as VESSELSTATUS2::arot) of a vessel at rest on level
+// ground at lng, lat with heading hdg [rad].
+VECTOR3 LandedAttitude(double lng, double lat, double hdg);
+// Height of the vessel origin above the ground plane of its first three touchdown points.
+double TouchdownElevation(const std::vector<TOUCHDOWNVTX> &points);
+
+}  // namespace host

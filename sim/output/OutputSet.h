@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "session/Signals.h"
+#include "output/Signals.h"
 
 namespace sim {
 

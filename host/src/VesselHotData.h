@@ -17,7 +17,7 @@
 
 #include "Orbitersdk.h"
 #include "sendra_host/Body.h"
-#include "sendra_host/Journal.h"
+#include "src/Journal.h"
 
 namespace host {
 

@@ -1,6 +1,6 @@
 // Output folders opened once, their subfolders opened without following links, and the
 // commit that puts a command's staged outputs in place all at once.
-#include "session/OutputSet.h"
+#include "output/OutputSet.h"
 
 #include <dirent.h>
 #include <fcntl.h>

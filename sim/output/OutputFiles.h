@@ -4,6 +4,7 @@
 // the file and the reason.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <stdexcept>
 #include <streambuf>
@@ -11,12 +12,10 @@
 #include <vector>
 
 #include "sendra_host/ScenarioIO.h"
-#include "session/OutputSet.h"
-#include "session/Signals.h"
+#include "output/OutputSet.h"
+#include "output/Signals.h"
 
 namespace sim {
-
-class Session;
 
 // An output stream buffer over a file descriptor it does not own. The first failed write
 // fails the stream and is kept (error()); nothing is written after it.
@@ -84,6 +83,9 @@ private:
 // the path that is in the way.
 void CheckSave(const OutputFolder &folder, const std::string &name);
 
+// Writes a scenario to path through files, which stage what it makes: a session's save.
+using SaveWriter = std::function<void(const std::string &path, host::SaveFileSystem &files)>;
+
 // A drive script's saves inside an output folder, staged as the command's other outputs are:
 // each written whole when its event comes, into the OutputSet that puts them in place with
 // the rest. A later save to the same name replaces an earlier one.
@@ -95,11 +97,11 @@ public:
 	StagedSaves(const StagedSaves &) = delete;
 	StagedSaves &operator=(const StagedSaves &) = delete;
 
-	// Saves session as name, a relative path without "..", inside the folder, making the
-	// subfolders it names without following a link. Throws host::HostError naming the file.
-	void Save(Session &session, const std::string &name);
+	// Saves what write writes as name, a relative path without "..", inside the folder, making
+	// the subfolders it names without following a link. Throws host::HostError naming the file.
+	void Save(const SaveWriter &write, const std::string &name);
 	// The same without checking what is there now: for a file that never replaces another.
-	void Stage(Session &session, const std::string &name);
+	void Stage(const SaveWriter &write, const std::string &name);
 	// Throws host::HostError if a save would now replace something that a save may not.
 	void Check() const;
 

@@ -7,24 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "sendra_host/HostVessel.h"
 #include "sendra_host/Mesh.h"
+#include "src/HostVessel.h"
 
 namespace host {
-
-// An affine map of mesh coordinates: p' = m p + t for points, m d for directions.
-struct Affine {
-	MATRIX3 m;
-	VECTOR3 t;
-	// How normals move: the rotations among the composed maps (the host leaves normals alone
-	// under a scale, but a group rotated before or after a scale keeps its turned normals).
-	MATRIX3 normals;
-
-	static Affine Identity();
-	VECTOR3 Point(const VECTOR3 &p) const { return mul(m, p) + t; }
-	VECTOR3 Direction(const VECTOR3 &d) const { return mul(m, d); }
-	VECTOR3 Normal(const VECTOR3 &n) const { return mul(normals, n); }
-};
 
 // A component's move from one state to another: p' = m p + t for points, m d for directions;
 // normals turn by m under a rotation and stay as they are under the other transforms (a

@@ -1,5 +1,5 @@
 // Staged output files, output folders, a script's saves and standard output.
-#include "session/OutputFiles.h"
+#include "output/OutputFiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,6 @@
 #include <cstring>
 
 #include "sendra_host/HostError.h"
-#include "session/Session.h"
 
 namespace sim {
 
@@ -171,16 +170,16 @@ void CheckSave(const OutputFolder &folder, const std::string &name) {
 		CheckSaveTarget(dir.get(), base, folder.PathOf(name));
 }
 
-void StagedSaves::Save(Session &session, const std::string &name) {
+void StagedSaves::Save(const SaveWriter &write, const std::string &name) {
 	auto [sub, base] = SplitName(name);
 	Fd dir = OpenBeneath(folder_.fd(), folder_.path(), sub, made_, GoesInto(name));
 	CheckSaveTarget(dir.get(), base, folder_.PathOf(name));
-	Stage(session, name);
+	Stage(write, name);
 }
 
-void StagedSaves::Stage(Session &session, const std::string &name) {
+void StagedSaves::Stage(const SaveWriter &write, const std::string &name) {
 	name_ = name;
-	session.Save(folder_.PathOf(name), *this);
+	write(folder_.PathOf(name), *this);
 	names_.push_back(name);
 }
 

@@ -1,5 +1,5 @@
 // The pending paths and the handler of the terminating signals.
-#include "session/Signals.h"
+#include "output/Signals.h"
 
 #include <unistd.h>
 

@@ -89,9 +89,7 @@ const char *OpName(Op op);
 
 class Journal {
 public:
-	static constexpr size_t kDefaultCapacity = 16384;
-
-	explicit Journal(size_t capacity = kDefaultCapacity) : capacity_(capacity) {}
+	explicit Journal(size_t capacity) : capacity_(capacity) {}  // SimOptions::journalCapacity
 
 	// Counts the call, and keeps it when the journal keeps entries; the keeping is out of line,
 	// so that the many calls of a frame that keeps none cost an increment and a test.
