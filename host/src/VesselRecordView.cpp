@@ -73,8 +73,7 @@ DWORD VesselView::controlSurfaceMode() const { return v_->adcMode; }
 const VesselDeclarations &VesselView::declared() const { return *v_; }
 
 Camera VesselView::camera() const {
-	return {v_->cameraOffset.value_or(_V(0, 0, 0)), v_->cameraDefaultDirection.value_or(_V(0, 0, 1)), v_->cameraTilt,
-	        v_->cockpitDir};
+	return {v_->cameraOffset.value_or(_V(0, 0, 0)), v_->cameraDefaultDirection.value_or(_V(0, 0, 1)), v_->cockpitDir};
 }
 
 const std::vector<MeshSlot> &VesselView::meshes() const { return v_->meshes; }

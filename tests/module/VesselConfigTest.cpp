@@ -182,6 +182,19 @@ TEST(ClassCaps, BeaconColoursAreSharedByAllRovers) {
 		EXPECT_EQ(host::VesselView(a).beacon(k).spec->col, host::VesselView(b).beacon(k).spec->col);
 		EXPECT_NE(host::VesselView(a).beacon(k).spec->pos, host::VesselView(b).beacon(k).spec->pos);
 	}
+	// The colour a beacon shows: the module's where it is finite, else white, each within 0..1;
+	// read through the module's pointer whenever asked.
+	Sendra2016 &r = RoverWorld::Rover(a);
+	VECTOR3 *shared = r.beacons[0].col;
+	VECTOR3 bright = _V(2, -1, 0.5), broken = _V(NAN, 0.5, 0.5);
+	r.beacons[0].col = &bright;
+	r.beacons[1].col = &broken;
+	const host::VesselView va(a);
+	ExpectVector(va.beacon(0).colour, 1, 0, 0.5);
+	ExpectVector(*va.beacon(0).col, 2, -1, 0.5);
+	ExpectVector(va.beacon(1).colour, 1, 1, 1);
+	ExpectVector(va.beacon(2).colour, 1, 1, 1);
+	r.beacons[0].col = r.beacons[1].col = shared;
 }
 
 TEST(FocusChange, LosingTheFocusEmptiesTheDebugLine) {

@@ -53,7 +53,6 @@ public:
 
 	const SimOptions &options() const { return options_; }
 	const Terrain &terrain() const { return options_.terrain; }
-	void SetTerrain(Terrain t) { options_.terrain = std::move(t); }
 
 	// Bodies
 	Body *FindBody(const std::string &name) const;  // case-insensitive; null if unknown

@@ -28,7 +28,6 @@ struct Range {
 	const T *begin() const { return first; }
 	const T *end() const { return first + count; }
 	size_t size() const { return count; }
-	bool empty() const { return count == 0; }
 	const T &operator[](size_t i) const { return first[i]; }
 	const T &at(size_t i) const { return i < count ? first[i] : throw std::out_of_range("host::Range::at"); }
 };
@@ -66,7 +65,6 @@ struct CockpitDirection {
 struct Camera {
 	VECTOR3 offset;     // [m] in the vessel frame, 0 when undeclared
 	VECTOR3 direction;  // the default direction, +z when undeclared
-	double tilt = 0;    // [rad]
 	CockpitDirection cockpit;
 };
 
