@@ -5,13 +5,18 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <link.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -98,7 +103,51 @@ int ReplaceFile(const std::string &from, const std::string &to) {
 
 std::string LibraryFileName(const std::string &name) { return "lib" + name + ".so"; }
 
+namespace {
+
+// The loader maps a library's segments where its headers say and faults (SIGBUS) on a page
+// past the file's end, instead of failing: a library cut short is found by its own headers
+// first. Empty when the file is whole, or no library of this machine's class at all (which
+// the loader refuses by itself).
+std::string CutShort(const std::string &path) {
+	int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return std::string();
+	struct stat st;
+	ElfW(Ehdr) header;
+	bool elf = ::fstat(fd, &st) == 0 && ::pread(fd, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
+	           std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 &&
+	           header.e_ident[EI_CLASS] == (sizeof(void *) == 8 ? ELFCLASS64 : ELFCLASS32);
+	const auto size = static_cast<unsigned long long>(st.st_size);
+	unsigned long long needed = elf ? sizeof header : 0;
+	auto span = [&](unsigned long long offset, unsigned long long bytes) {
+		needed = std::max(needed, offset > ~0ull - bytes ? ~0ull : offset + bytes);
+	};
+	if (elf && header.e_shoff != 0)
+		span(header.e_shoff, static_cast<unsigned long long>(header.e_shnum) * header.e_shentsize);
+	if (elf && header.e_phentsize == sizeof(ElfW(Phdr))) {
+		span(header.e_phoff, static_cast<unsigned long long>(header.e_phnum) * sizeof(ElfW(Phdr)));
+		for (unsigned i = 0; i < header.e_phnum && needed <= size; ++i) {
+			ElfW(Phdr) segment;
+			if (::pread(fd, &segment, sizeof segment, static_cast<off_t>(header.e_phoff + i * sizeof segment)) !=
+			    static_cast<ssize_t>(sizeof segment))
+				break;
+			span(segment.p_offset, segment.p_filesz);
+		}
+	}
+	::close(fd);
+	if (needed <= size)
+		return std::string();
+	return "the file is cut short: it has " + std::to_string(size) + " bytes, and its own headers place " +
+	       (needed == ~0ull ? std::string("parts beyond any file") : "parts up to byte " + std::to_string(needed));
+}
+
+}  // namespace
+
 void *OpenLibrary(const std::string &path, std::string &why) {
+	why = CutShort(path);
+	if (!why.empty())
+		return nullptr;
 	dlerror();
 	void *lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 	if (!lib) {

@@ -592,20 +592,6 @@ void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs) {
 	}
 }
 
-// --- Landed attitude ----------------------------------------------------------------------
-
-namespace {
-MATRIX3 Rx(double a) { return _M(1, 0, 0, 0, std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a)); }
-MATRIX3 Ry(double a) { return _M(std::cos(a), 0, std::sin(a), 0, 1, 0, -std::sin(a), 0, std::cos(a)); }
-MATRIX3 Rz(double a) { return _M(std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a), 0, 0, 0, 1); }
-}  // namespace
-
-VECTOR3 LandedAttitude(double lng, double lat, double hdg) {
-	// Planet frame -> local horizon (east, up, north) -> vessel frame, level on the ground.
-	MATRIX3 r = mul(mul(mul(Ry(PI05 - lng), Rx(-lat)), Rz(PI + hdg)), Rx(PI05));
-	return _V(std::atan2(r.m23, r.m33), -std::asin(std::clamp(r.m13, -1.0, 1.0)), std::atan2(r.m12, r.m11));
-}
-
 double TouchdownElevation(const std::vector<TOUCHDOWNVTX> &points) {
 	if (points.size() < 3)
 		return 0;

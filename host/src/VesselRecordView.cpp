@@ -1,6 +1,7 @@
 // What programs see of a vessel (sendra_host/VesselView.h), read from the host's record: the
-// one place that turns the record's lists, pointers and matrices into values. Apart from the
-// view's header, which the record includes for the parts they share.
+// one place that turns the record's lists, pointers and matrices into values, beside the
+// landed attitude the host gives a vessel at rest, whose rotation the view's attitude undoes.
+// Apart from the view's header, which the record includes for the parts they share.
 #include "sendra_host/VesselView.h"
 
 #include <algorithm>
@@ -22,6 +23,12 @@ MATRIX3 Rz(double a) { return _M(std::cos(a), -std::sin(a), 0, std::sin(a), std:
 bool Finite(const VECTOR3 &v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 }  // namespace
+
+VECTOR3 LandedAttitude(double lng, double lat, double hdg) {
+	// Planet frame -> local horizon (east, up, north) -> vessel frame, level on the ground.
+	MATRIX3 r = mul(mul(mul(Ry(PI05 - lng), Rx(-lat)), Rz(PI + hdg)), Rx(PI05));
+	return _V(std::atan2(r.m23, r.m33), -std::asin(std::clamp(r.m13, -1.0, 1.0)), std::atan2(r.m12, r.m11));
+}
 
 const std::string &VesselView::name() const { return v_->name; }
 const std::string &VesselView::className() const { return v_->className; }

@@ -393,10 +393,13 @@ void FindShownBeacons(const Scene &scene, const Viewpoint &view, const Band &ban
 	}
 }
 
-Surface DrawRaster(const Scene &scene, View viewKind, int width, int height) {
+// Samples a pixel across that a PNG picture of this size has.
+int SamplesAcross(int width, int height) {
+	return static_cast<size_t>(width) * static_cast<size_t>(height) * 4 <= kMaxSamplesForSupersampling ? 2 : 1;
+}
+
+Surface DrawRaster(const Scene &scene, View viewKind, int width, int height, int factor) {
 	Viewpoint view = ViewFor(scene, viewKind, width, height);
-	size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
-	int factor = pixels * 4 <= kMaxSamplesForSupersampling ? 2 : 1;
 	std::vector<Flat> opaque, translucent;
 	Flatten(scene, view, opaque, translucent);
 	std::vector<ProjectedCone> cones = ProjectCones(scene, view);
@@ -613,8 +616,26 @@ Viewpoint ViewFor(const Scene &scene, View view, int width, int height) {
 	return Viewpoint(view, scene, width, height, Legend(scene, height).height);
 }
 
+double DrawCost(const Scene &scene, View viewKind, int width, int height) {
+	Viewpoint view = ViewFor(scene, viewKind, width, height);
+	const double bands = std::ceil(height / static_cast<double>(kBandRows));
+	double cost = 0;
+	for (const SceneTriangle &t : scene.triangles) {
+		if (!FacesViewer(t, view) || !(t.colour.a > 0))
+			continue;
+		double x0 = width, x1 = 0, y0 = height, y1 = 0;
+		for (const VECTOR3 &p : t.p) {
+			Viewpoint::Point q = view.Project(p);
+			x0 = std::min(x0, q.x), x1 = std::max(x1, q.x), y0 = std::min(y0, q.y), y1 = std::max(y1, q.y);
+		}
+		auto span = [](double lo, double hi, int size) { return std::max(0.0, std::min<double>(hi, size) - std::max(lo, 0.0)); };
+		cost += (span(x0, x1, width) + 1) * (span(y0, y1, height) + 1) + bands;
+	}
+	return cost;
+}
+
 Image RenderImage(const Scene &scene, View view, int width, int height) {
-	Surface s = DrawRaster(scene, view, width, height);
+	Surface s = DrawRaster(scene, view, width, height, SamplesAcross(width, height));
 	Image image;
 	image.width = width;
 	image.height = height;
@@ -629,22 +650,40 @@ Image RenderImage(const Scene &scene, View view, int width, int height) {
 	return image;
 }
 
-void WritePicture(const Scene &scene, View view, int width, int height, PictureFormat format, std::ostream &out) {
+std::string WritePicture(const Scene &scene, View view, int width, int height, PictureFormat format, std::ostream &out,
+                         double maxCost) {
+	// Within the bound: at fewer samples a pixel if need be, else the legend alone, saying why.
+	const double cost = std::isfinite(maxCost) ? DrawCost(scene, view, width, height) : 0;
+	int factor = SamplesAcross(width, height);
+	while (factor > 1 && cost * factor * factor > maxCost)
+		--factor;
+	std::string leftOut;
+	Scene bare;
+	const Scene *shown = &scene;
+	if (cost * factor * factor > maxCost) {
+		leftOut = "the vessel's " + std::to_string(scene.triangles.size()) +
+		          " triangles would take too long to draw, even at one sample a pixel; the picture shows its legend only";
+		bare.legend = scene.legend;
+		bare.legend.push_back({"not drawn: " + std::to_string(scene.triangles.size()) + " triangles, too many to draw",
+		                       0x00FFFFu});
+		shown = &bare;
+	}
 	if (format == PictureFormat::Png) {
-		Surface s = DrawRaster(scene, view, width, height);
+		Surface s = DrawRaster(*shown, view, width, height, factor);
 		Check(cairo_surface_write_to_png_stream(s.get(), WriteToStream, &out), "PNG file");
-		return;
+		return leftOut;
 	}
 	Surface s(cairo_svg_surface_create_for_stream(WriteToStream, &out, width, height));
 	Check(cairo_surface_status(s.get()), "SVG file");
 	cairo_svg_surface_set_document_unit(s.get(), CAIRO_SVG_UNIT_PX);
 	{
 		Context cr(cairo_create(s.get()));
-		DrawVector(cr.get(), scene, view, width, height);
+		DrawVector(cr.get(), *shown, view, width, height);
 		Check(cairo_status(cr.get()), "SVG file");
 	}
 	cairo_surface_finish(s.get());
 	Check(cairo_surface_status(s.get()), "SVG file");
+	return leftOut;
 }
 
 }  // namespace sim

@@ -2,6 +2,7 @@
 // depth-sorted drawing for SVG files, each with its lights, beacons and legend.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <ostream>
@@ -29,8 +30,16 @@ Viewpoint ViewFor(const Scene &scene, View view, int width, int height);
 
 Image RenderImage(const Scene &scene, View view, int width, int height);
 
-// Draws the picture into out. Throws std::runtime_error if cairo fails or out cannot be
-// written.
-void WritePicture(const Scene &scene, View view, int width, int height, PictureFormat format, std::ostream &out);
+// [pixels] At most what drawing the scene's triangles costs: each one's bounding box on the
+// picture, and a visit in each band of rows. A PNG picture's cost is this times its samples a
+// pixel.
+double DrawCost(const Scene &scene, View view, int width, int height);
+
+// Draws the picture into out. A picture whose cost would exceed maxCost is drawn with fewer
+// samples a pixel, or, when that is not enough, with its legend only: the return value then
+// says what was left out (empty when nothing was). Throws std::runtime_error if cairo fails or
+// out cannot be written.
+std::string WritePicture(const Scene &scene, View view, int width, int height, PictureFormat format, std::ostream &out,
+                         double maxCost = INFINITY);
 
 }  // namespace sim

@@ -26,6 +26,9 @@ namespace {
 const double kTimeTolerance = 1e-9;
 // Late events named one by one; beyond this many, one warning counts them.
 const size_t kLateEventsNamed = 3;
+// [pixels] The most a pose picture may cost to draw (RenderPicture's DrawCost, times its
+// samples a pixel): about a second on a machine of CI's, some 350 times the rover's own.
+const double kMaxPoseCost = 4e9;
 
 // Writes a whole output with write, then closes its file. A write that failed is the file's
 // error (a full disk), whatever the writer made of the failing stream.
@@ -77,12 +80,16 @@ void RunFiles::Finish(Session &session) {
 	hudFile.Close();
 	WriteWhole(finalFile, [&](std::ostream &out) { session.Write(out); });
 	WriteWhole(trackFile, [&](std::ostream &out) { WriteTrackMap(track, sim, out); });
+	std::string leftOut;
 	WriteWhole(poseFile, [&](std::ostream &out) {
 		NeedingMemory("the picture is too large", [&] {
-			WritePicture(FocusScene(sim, View::Iso), View::Iso, kDefaultPictureWidth, kDefaultPictureHeight,
-			             PictureFormat::Png, out);
+			Scene scene = FocusScene(sim, View::Iso);
+			leftOut = WritePicture(scene, View::Iso, kDefaultPictureWidth, kDefaultPictureHeight, PictureFormat::Png,
+			                       out, kMaxPoseCost);
 		});
 	});
+	if (!leftOut.empty())
+		session.Warn(poseFile.path() + ": " + leftOut);
 }
 
 // A save event's file inside the output folder: checked before anything is written.

@@ -40,6 +40,16 @@ const std::chrono::milliseconds kStopWait(2000);
 
 std::string_view View(beast::string_view s) { return std::string_view(s.data(), s.size()); }
 
+// What every answer says of itself: its type is the one given, it names no page to others, and
+// no page may show it in a frame (where its requests would be the page's own).
+template <class Message>
+void Guarded(Message &res) {
+	res.set("X-Content-Type-Options", "nosniff");
+	res.set("Referrer-Policy", "no-referrer");
+	res.set("X-Frame-Options", "DENY");
+	res.set("Content-Security-Policy", "frame-ancestors 'none'");
+}
+
 std::string Authority(const std::string &host) {
 	return host.find(':') != std::string::npos && host.front() != '[' ? "[" + host + "]" : host;
 }
@@ -205,9 +215,11 @@ private:
 		Reply reply;
 		try {
 			// A header given twice is no one browser's: it is not the page's own request.
-			std::string_view site = req.count("Sec-Fetch-Site") > 1 ? "several" : View(req["Sec-Fetch-Site"]);
+			auto once = [&](const char *name) {
+				return req.count(name) > 1 ? std::string_view("several") : View(req[name]);
+			};
 			reply = Route({View(req.method_string()), View(req.target()), View(req[http::field::content_type]),
-			               req.body(), site},
+			               req.body(), once("Sec-Fetch-Site"), once("Sec-Fetch-Dest")},
 			              server_.hub, server_.content);
 		} catch (const std::exception &) {
 			reply = FailReply(500, "internal error");
@@ -243,8 +255,7 @@ private:
 		unsigned version = parser_ && parser_->is_header_done() ? parser_->get().version() : 11;
 		bool head = parser_ && parser_->is_header_done() && parser_->get().method() == http::verb::head;
 		auto fields = [&](auto &res) {
-			res.set("X-Content-Type-Options", "nosniff");
-			res.set("Referrer-Policy", "no-referrer");
+			Guarded(res);
 			if (!reply.type.empty())
 				res.set(http::field::content_type, reply.type);
 			if (reply.noStore)
@@ -342,7 +353,7 @@ private:
 		auto res = std::make_shared<http::response<http::empty_body>>(http::status::ok, version);
 		res->set(http::field::content_type, "text/event-stream");
 		res->set(http::field::cache_control, "no-store");
-		res->set("X-Content-Type-Options", "nosniff");
+		Guarded(*res);
 		res->set("X-Accel-Buffering", "no");
 		res->keep_alive(false);
 		res->chunked(chunked_);

@@ -248,6 +248,14 @@ Reply Stream(const RouteRequest &req, std::string_view target, size_t q, ServeHu
 
 bool FromThePage(std::string_view fetchSite) { return fetchSite.empty() || fetchSite == "same-origin"; }
 
+bool ForeignOrFramed(const RouteRequest &req) {
+	static const std::string_view kFrames[] = {"iframe", "frame", "embed", "object", "fencedframe", "several"};
+	for (std::string_view dest : kFrames)
+		if (req.fetchDest == dest)
+			return true;
+	return !(FromThePage(req.fetchSite) || req.fetchSite == "none");
+}
+
 Reply Route(const RouteRequest &req, ServeHub &hub, const ServeContent &content) {
 	std::string_view target = req.target;
 	if (target.empty() || target.front() != '/')
@@ -257,6 +265,12 @@ Reply Route(const RouteRequest &req, ServeHub &hub, const ServeContent &content)
 	if (!path)
 		return FailReply(400, "400 the path holds a control character or a broken escape");
 	bool get = req.method == "GET" || req.method == "HEAD";
+	// Framed by another page, the page's own requests would be same-origin: it would get a
+	// token and a stream, and keys typed there would drive. It is therefore only ever its own
+	// top-level page, and its documents go to no other site.
+	if (ForeignOrFramed(req))
+		return FailReply(403, "this page is served only as its own page, not to or inside a page of another site; "
+		                      "open its address directly");
 
 	if (*path == "/api/input")
 		return req.method == "POST" ? Input(req, hub) : NotAllowed("POST");

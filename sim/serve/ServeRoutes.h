@@ -36,14 +36,21 @@ struct RouteRequest {
 	std::string_view target;  // the path and query, as sent
 	std::string_view contentType;
 	std::string_view body;
-	// Sec-Fetch-Site as a browser sends it: empty when absent (older browsers, other clients,
-	// pages reached over plain http by a name of the local network).
+	// Sec-Fetch-Site and Sec-Fetch-Dest as a browser sends them: empty when absent (older
+	// browsers, other clients, pages reached over plain http by a name of the local network),
+	// "several" when given more than once.
 	std::string_view fetchSite;
+	std::string_view fetchDest;
 };
 
 // Whether a request with this Sec-Fetch-Site may come from the page itself: same-origin, or no
 // Fetch Metadata at all (the token the page fetched covers those).
 bool FromThePage(std::string_view fetchSite);
+// Whether a request is one a page of another site made (cross-site, same-site: localhost at
+// another port) or one whose document would be another page's frame: such a request gets
+// neither the page nor its documents. A user's own navigation (none) and a client that sends
+// no Fetch Metadata (curl, a script) are answered.
+bool ForeignOrFramed(const RouteRequest &request);
 
 // An answer before it becomes an HTTP response: a text, a file, or the event stream.
 struct Reply {

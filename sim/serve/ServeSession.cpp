@@ -188,13 +188,23 @@ std::string ServeSession::QuicksaveBase(const OutputFolder &folder) const {
 	                                                                                          : std::string(kProgramStem);
 }
 
+void ServeSession::Stage(OutputSet &set, const OutputFolder &folder, const std::string &name) {
+	StagedSaves saves(folder, set, nullptr);
+	saves.Stage([this](const std::string &path, host::SaveFileSystem &fs) { session_.Save(path, fs); }, name);
+}
+
+void ServeSession::TrySave(const OutputFolder &folder) {
+	const std::string first = QuicksaveBase(folder) + "-quicksave-0001.scn";
+	OutputSet set(folder, folder.PathOf(first));
+	Stage(set, folder, first);
+}  // the set removes what it staged
+
 std::string ServeSession::Save(const std::string &folderPath, std::string *why) {
 	OutputFolder folder(folderPath.empty() ? std::string(".") : folderPath, OutputFolder::Use::Shared);
 	const std::string base = QuicksaveBase(folder);
 	const std::string first = base + "-quicksave-0001.scn";
 	OutputSet set(folder, folder.PathOf(first));
-	StagedSaves saves(folder, set, nullptr);
-	saves.Stage([this](const std::string &path, host::SaveFileSystem &fs) { session_.Save(path, fs); }, first);
+	Stage(set, folder, first);
 	// The numbers in turn; when all are taken, a name of its own rather than no save.
 	const int kMaxNumber = 9999, kOtherNames = 100;
 	bool numbered = true;
@@ -261,18 +271,13 @@ std::string Absolute(const std::string &folder) {
 	return folder == "." && ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : folder;
 }
 
-// Fails at once if the save cannot be staged in folder, where it goes when serve stops, rather
-// than after a session that would then be saved elsewhere; says when the save's name there
-// will not be the usual one.
-void CheckSaveFolder(const ServeSession &session, const std::string &folder, std::ostream &err) {
+// Fails at once if the save cannot be written in folder, where it goes when serve stops,
+// rather than after a session that would then be lost or saved elsewhere; says when the
+// save's name there will not be the usual one.
+void CheckSaveFolder(ServeSession &session, const std::string &folder, std::ostream &err) {
 	try {
 		OutputFolder f(folder, OutputFolder::Use::Shared);
-		OutputSet set(f, f.PathOf(session.QuicksaveBase(f) + "-quicksave-0001.scn"));
-		size_t id = 0;
-		int fd = -1;
-		if (int error = set.Create(0666, id, fd))
-			throw host::HostError(std::strerror(error));
-		::close(fd);
+		session.TrySave(f);
 		if (session.QuicksaveBase(f) != session.stem())
 			err << "sendra-sim: warning: the scenario's file name is too long for the name of its quicksave; it will be "
 			       "saved as "

@@ -63,6 +63,10 @@ public:
 	// sendra-sim instead when the scenario's is too long for the folder, and when every number
 	// is in use it ends in letters of its own; why then says so. Throws host::HostError.
 	std::string Save(const std::string &folder, std::string *why = nullptr);
+	// Writes the save as it would be now into folder's staging and removes it again, so that a
+	// folder that cannot take it (full, a file-size limit below its size) is known before a
+	// session is run. Throws host::HostError naming the file and the reason.
+	void TrySave(const OutputFolder &folder);
 	// The start of the quicksave's name in folder: the scenario's file name without .scn, or
 	// sendra-sim when a quicksave's name would be too long with it.
 	std::string QuicksaveBase(const OutputFolder &folder) const;
@@ -73,6 +77,9 @@ public:
 	const ServeOptions &options() const { return options_; }
 
 private:
+	// Writes the save into set as name in folder.
+	void Stage(OutputSet &set, const OutputFolder &folder, const std::string &name);
+
 	ServeOptions options_;
 	std::string stem_;  // the scenario's file name without folder and .scn
 	Session session_;

@@ -1,5 +1,6 @@
 // The host refuses modules it cannot use, with a message naming the file, and keeps a plain
 // vessel when a module makes none.
+#include <elf.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -53,6 +54,51 @@ TEST(ModuleLoader, RefusesModulesItCannotUseWithAClearMessage) {
 	EXPECT_NE(CreationError(sim, "NotAClass").find("no configuration file for vessel class 'NotAClass'"),
 	          std::string::npos);
 	EXPECT_NE(CreationError(sim, "Missing").find("module 'NotThere' not found"), std::string::npos);
+	// A library cut short, which the loader would map past its end and fault on: refused by
+	// its own headers, wherever the cut is, and without the section headers (stripped) too.
+	const fs::path whole = fs::path(FAKE_MODULE_DIR) / "libFakeGood.so";
+	const auto size = static_cast<size_t>(fs::file_size(whole));
+	// Where the last segment ends: a cut just before it leaves every segment's start inside.
+	size_t segmentsEnd = 0;
+	{
+		std::ifstream in(whole, std::ios::binary);
+		Elf64_Ehdr header;
+		in.read(reinterpret_cast<char *>(&header), sizeof header);
+		for (unsigned i = 0; i < header.e_phnum; ++i) {
+			Elf64_Phdr segment;
+			in.seekg(static_cast<std::streamoff>(header.e_phoff + i * sizeof segment));
+			in.read(reinterpret_cast<char *>(&segment), sizeof segment);
+			segmentsEnd = std::max(segmentsEnd, static_cast<size_t>(segment.p_offset + segment.p_filesz));
+		}
+	}
+	ASSERT_LT(segmentsEnd, size);
+	struct Cut {
+		size_t length;
+		bool stripped;
+	};
+	for (Cut cut : {Cut{64, false}, Cut{2000, false}, Cut{size / 3, false}, Cut{size - 1, false}, Cut{2000, true},
+	                Cut{size / 3, true}, Cut{segmentsEnd - 1, true}}) {
+		const size_t length = cut.length;
+		std::ifstream in(whole, std::ios::binary);
+		std::string bytes(length, '\0');
+		in.read(bytes.data(), static_cast<std::streamsize>(length));
+		if (cut.stripped) {
+			Elf64_Ehdr header;
+			std::memcpy(&header, bytes.data(), sizeof header);
+			header.e_shoff = 0;
+			header.e_shnum = header.e_shstrndx = 0;
+			std::memcpy(bytes.data(), &header, sizeof header);
+		}
+		std::string cls = "Cut" + std::to_string(length) + (cut.stripped ? "s" : "");
+		root.Write("Modules/lib" + cls + ".so", bytes);
+		root.Write("Config/Vessels/" + cls + ".cfg", "Module = " + cls + "\n");
+		std::string error = CreationError(sim, cls);
+		EXPECT_NE(error.find("lib" + cls + ".so"), std::string::npos) << error;
+		EXPECT_NE(error.find("cannot load module '" + cls + "': the file is cut short: it has " + std::to_string(length) +
+		                     " bytes"),
+		          std::string::npos)
+			<< error;
+	}
 	EXPECT_TRUE(sim.vessels().empty());
 
 	// A usable module still loads after all that.

@@ -9,11 +9,8 @@
 
 namespace {
 
-void ExpectVector(const VECTOR3 &v, double x, double y, double z) {
-	EXPECT_EQ(v.x, x);
-	EXPECT_EQ(v.y, y);
-	EXPECT_EQ(v.z, z);
-}
+using Values = std::vector<double>;
+Values Of(const VECTOR3 &v) { return {v.x, v.y, v.z}; }
 
 TEST(VesselView, ShowsThePlaceRudderCameraAndJournalTheHostHolds) {
 	PlainWorld world;
@@ -31,8 +28,8 @@ TEST(VesselView, ShowsThePlaceRudderCameraAndJournalTheHostHolds) {
 	host::VesselPlace p = view.place();
 	EXPECT_EQ(p.body, landed.body);
 	EXPECT_TRUE(p.landed);
-	EXPECT_EQ(std::vector<double>({p.lng, p.lat, p.hdg, p.alt}), std::vector<double>({0.1, -0.2, 3.0, 1.5}));
-	ExpectVector(p.arot, 0.3, 0.2, 0.1);
+	EXPECT_EQ(Values({p.lng, p.lat, p.hdg, p.alt}), Values({0.1, -0.2, 3.0, 1.5}));
+	EXPECT_EQ(Of(p.arot), Values({0.3, 0.2, 0.1}));
 	// In flight: position and velocity relative to the body, nothing of a place on it.
 	host::VesselPlace flight;
 	flight.body = sim.FindBody("Earth");
@@ -41,24 +38,23 @@ TEST(VesselView, ShowsThePlaceRudderCameraAndJournalTheHostHolds) {
 	p = view.place();
 	EXPECT_EQ(p.body, flight.body);
 	EXPECT_FALSE(p.landed);
-	ExpectVector(p.pos, 7e6, 0, 1);
-	ExpectVector(p.vel, 0, 7.5e3, 0);
-	EXPECT_EQ(std::vector<double>({p.lng, p.lat, p.hdg, p.alt}), std::vector<double>(4, 0.0));
-	ExpectVector(p.arot, 0, 1, 0);
+	EXPECT_EQ(Of(p.pos), Values({7e6, 0, 1}));
+	EXPECT_EQ(Of(p.vel), Values({0, 7.5e3, 0}));
+	EXPECT_EQ(Values({p.lng, p.lat, p.hdg, p.alt}), Values(4, 0.0));
+	EXPECT_EQ(Of(p.arot), Values({0, 1, 0}));
 
 	// A rudder put at a level stands there, within -1..1; a level that is not a number is no change.
 	sim.SetRudderLevel(v, 0.4);
 	sim.Frame(0.02);
-	EXPECT_EQ(std::vector<double>({view.rudder().target, view.rudder().goal, view.rudder().level}),
-	          std::vector<double>(3, 0.4));
+	EXPECT_EQ(Values({view.rudder().target, view.rudder().goal, view.rudder().level}), Values(3, 0.4));
 	sim.SetRudderLevel(v, 2);
 	sim.SetRudderLevel(v, NAN);
 	sim.Frame(0.02);
 	EXPECT_EQ(view.rudder().level, 1.0);
 
 	// Without declarations the camera looks forward from the origin.
-	ExpectVector(view.camera().offset, 0, 0, 0);
-	ExpectVector(view.camera().direction, 0, 0, 1);
+	EXPECT_EQ(Of(view.camera().offset), Values({0, 0, 0}));
+	EXPECT_EQ(Of(view.camera().direction), Values({0, 0, 1}));
 
 	view.Interface()->GetSize();
 	EXPECT_EQ(view.journal(), std::vector<std::string>{"GetSize"});

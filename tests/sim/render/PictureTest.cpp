@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <regex>
 
 #include "Drives.h"
 #include "Xml.h"
@@ -240,6 +241,48 @@ TEST(Pictures, ATriangleWithANearlyLevelEdgeIsDrawnWhereItLies) {
 	v = sim::ViewFor(scene, sim::View::Rear, kWidth, kHeight);
 	sim::Viewpoint::Point tip = v.Project(_V(0, -0.8, 0));
 	EXPECT_GT(Colour(image.At(static_cast<int>(tip.x), static_cast<int>(tip.y))).r, 60);
+}
+
+// A picture whose triangles would cost more than it may is drawn at one sample a pixel, or,
+// when that costs too much too, with its legend alone and a word of why.
+TEST(Pictures, APictureTooCostlyToDrawIsDrawnCoarserOrAsItsLegendAlone) {
+	sim::Scene scene, moved;
+	scene.triangles = {Tri(_V(-1, -1, 0), _V(-1, 1, 0), _V(1, -1, 0), kRed), Tri(_V(1, 1, 0), _V(1, -1, 0), _V(-1, 1, 0), kBlue)};
+	scene.legend = {{"Rover", 0xFFFFFF}};
+	moved = scene;
+	moved.triangles[1] = Tri(_V(0, 0, 0), _V(0, 1, 0), _V(1, 0, 0), kGreen);
+	const double cost = sim::DrawCost(scene, sim::View::Rear, kWidth, kHeight);
+	// Two triangles filling most of the picture, and a visit per band.
+	EXPECT_GT(cost, 0.8 * kWidth * kHeight);
+	EXPECT_LT(cost, 1.1 * kWidth * kHeight);
+	auto draw = [&](const sim::Scene &sc, double maxCost, sim::PictureFormat format, std::string *leftOut = nullptr) {
+		std::ostringstream file;
+		std::string left = sim::WritePicture(sc, sim::View::Rear, kWidth, kHeight, format, file, maxCost);
+		if (leftOut)
+			*leftOut = left;
+		else
+			EXPECT_EQ(left, "");
+		return file.str();
+	};
+	const sim::PictureFormat png = sim::PictureFormat::Png, svg = sim::PictureFormat::Svg;
+	const std::string whole = draw(scene, INFINITY, png);
+	EXPECT_EQ(draw(scene, 4 * cost, png), whole);
+	const std::string coarse = draw(scene, 3.9 * cost, png);
+	EXPECT_NE(coarse, whole);
+	EXPECT_EQ(draw(scene, cost, png), coarse);
+	std::string why, whyMoved;
+	const std::string bare = draw(scene, 0.9 * cost, png, &why);
+	EXPECT_EQ(why, "the vessel's 2 triangles would take too long to draw, even at one sample a pixel; the picture "
+	               "shows its legend only");
+	EXPECT_EQ(draw(moved, 0.5 * cost, png, &whyMoved), bare) << "the triangles are not drawn";
+	EXPECT_NE(bare, coarse);
+	// Drawings compared without the number cairo gives each surface it makes.
+	auto drawing = [&](const sim::Scene &sc, double maxCost) {
+		std::string left;
+		return std::regex_replace(draw(sc, maxCost, svg, &left), std::regex("surface[0-9]+"), "surface");
+	};
+	EXPECT_TRUE(drawing(scene, 0.9 * cost) != drawing(scene, INFINITY));
+	EXPECT_TRUE(drawing(scene, 0.9 * cost) == drawing(moved, 0.5 * cost));
 }
 
 TEST(Pictures, BeaconsShineInTheirColoursUnlessSomethingHidesThem) {

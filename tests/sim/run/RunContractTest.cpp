@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 #include "SimProgram.h"
 
@@ -337,6 +338,26 @@ TEST(SimRun, LateEventsAreNamedInAWarningAndQuietPrintsNothingElse) {
 	    << r.err;
 	EXPECT_NE(r.err.find("drive.txt:4: 'rudder -1' at 3 s"), std::string::npos) << r.err;
 	EXPECT_EQ(r.err.find("tap V"), std::string::npos) << r.err;
+}
+
+// A mesh far too costly to draw (40,000 triangles each filling much of the picture) does not
+// hold the run up: its pose picture shows the legend alone, and a warning says why.
+TEST(SimRun, APosePictureTooCostlyToDrawIsItsLegendAloneWithAWarning) {
+	namespace fs = std::filesystem;
+	Scratch s;
+	fs::copy(SENDRA_ORBITER_ROOT, s / "root", fs::copy_options::recursive);
+	std::string mesh = ReadFile(s / "root/Meshes/Sendra9.msh");
+	std::string costly = "MSHX1\nGROUPS 40000\n";
+	for (int i = 0; i < 40000; ++i)
+		costly += "MATERIAL 1\nGEOM 3 1\n-2 -1 -3 0 1 0\n2 1 -3 0 1 0\n0 0 3 0 1 0\n0 2 1\n";
+	s.Write("root/Meshes/Sendra9.msh", costly + mesh.substr(mesh.find("MATERIALS")));
+	ProgramResult r = s.Run({"--root", "root", "--duration", "0.1", "--quiet"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(r.err.find("sendra-sim: warning: ./sendra-out/pose.png: the vessel's 40000 triangles would take too long "
+	                     "to draw"),
+	          std::string::npos)
+		<< r.err;
+	EXPECT_EQ(s.Read("sendra-out/pose.png").substr(1, 3), "PNG");
 }
 
 TEST(SimRun, HelpAndVersionDescribeTheProgramAndItsModule) {

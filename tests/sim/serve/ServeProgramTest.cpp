@@ -241,19 +241,31 @@ TEST(ServeProgram, AQuicksaveThatCannotGoWhereItShouldGoesWhereItCanAndIsNamed) 
 		<< dir.Read("out.txt");
 	EXPECT_TRUE(fs::exists(dir / "esc\x1b[2J-quicksave-0001.scn"));
 
-	// Under a file-size limit no place takes it: status 3, and every place tried is named.
-	std::vector<sim_testing::Rover> rovers;
-	for (int i = 1; i <= 10; ++i)
-		rovers.push_back({"Sendra-" + std::to_string(i), 23.47 + i * 0.001, 0.67, 0});
-	dir.Write("ten.scn", sim_testing::RoverScenario(rovers));
+	// When no place takes it after all: status 3, and every place tried is named.
 	{
-		Server server(dir, {"ten.scn", "--port", "0"}, "", ServerStart{env, "", 1024});
+		Server server(dir, {"--port", "0"}, "", ServerStart{env, "mkdir@/.sendra-new#2+=EROFS"});
 		stop(server, SIGTERM, 3);
 	}
 	EXPECT_NE(dir.Read("err.txt").find("sendra-sim: the simulation could not be saved: " + here + ", " + home + " and " +
 	                                   temp + " would not take it\n"),
 	          std::string::npos)
 		<< dir.Read("err.txt");
+	EXPECT_EQ(staged(), 0u);
+	// A file-size limit below the save's size is found at start-up, by a save written then:
+	// serve does not start a session that it could not save.
+	std::vector<sim_testing::Rover> rovers;
+	for (int i = 1; i <= 10; ++i)
+		rovers.push_back({"Sendra-" + std::to_string(i), 23.47 + i * 0.001, 0.67, 0});
+	dir.Write("ten.scn", sim_testing::RoverScenario(rovers));
+	{
+		Server server(dir, {"ten.scn", "--port", "0"}, "", ServerStart{env, "", 1024});
+		EXPECT_EQ(server.Wait(), 3);
+	}
+	EXPECT_EQ(dir.Read("err.txt"), "sendra-sim: serve: cannot save in " + here +
+	                                   " (./ten-quicksave-0001.scn: cannot save the scenario: write error: File too "
+	                                   "large), where the simulation is saved when serve stops; run it in a folder it "
+	                                   "can write to\n");
+	EXPECT_EQ(dir.Read("out.txt"), "") << "it never served";
 	EXPECT_EQ(staged(), 0u);
 
 	// Started under nohup, SIGHUP stays ignored.

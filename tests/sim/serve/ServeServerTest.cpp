@@ -620,6 +620,47 @@ TEST_F(ServeServer, TheEventStreamIsOnlyForThePageItselfAndIdleClientsCannotLock
 	EXPECT_EQ(closed, idle.size()) << "each idle one made room or timed out, silently";
 }
 
+// Framed by another page, the page's own requests would be same-origin. Each answer forbids
+// frames; a request for a frame, or from a page of another site, gets neither the page, nor
+// its files, nor its documents (so no token and no stream either); the user's own navigation
+// and a client that sends no Fetch Metadata are answered.
+TEST_F(ServeServer, ThePageIsOnlyItsOwnTopLevelPageAndItsDocumentsGoToNoOtherSite) {
+	Start();
+	auto get = [&](const std::string &path, const std::string &headers) {
+		return Exchange("GET " + path + " HTTP/1.1\r\nHost: " + Host() + "\r\n" + headers + "Connection: close\r\n\r\n");
+	};
+	auto fetch = [](const std::string &site, const std::string &dest) {
+		return (site.empty() ? "" : "Sec-Fetch-Site: " + site + "\r\n") + (dest.empty() ? "" : "Sec-Fetch-Dest: " + dest + "\r\n");
+	};
+	const std::vector<std::string> paths = {"/", "/index.html", "/app.js", "/api/session", "/api/mesh", "/api/state",
+	                                         "/api/terrain?lng=0&lat=0"};
+	struct Case {
+		const char *site, *dest;
+		bool served;
+	};
+	const Case cases[] = {
+		{"", "", true},  {"none", "document", true}, {"same-origin", "script", true}, {"same-origin", "empty", true},
+		{"cross-site", "document", false}, {"cross-site", "empty", false}, {"same-site", "empty", false},
+		{"cross-site", "iframe", false},   {"same-origin", "iframe", false}, {"none", "frame", false},
+		{"same-origin", "embed", false},   {"same-origin", "object", false}, {"bogus", "empty", false},
+	};
+	for (const std::string &path : paths)
+		for (const Case &c : cases) {
+			std::string answer = get(path, fetch(c.site, c.dest));
+			EXPECT_EQ(StatusLine(answer), c.served ? "HTTP/1.1 200 OK" : "HTTP/1.1 403 Forbidden")
+				<< path << " " << c.site << " " << c.dest;
+			std::string head = answer.substr(0, answer.find("\r\n\r\n"));
+			EXPECT_NE(head.find("\r\nX-Frame-Options: DENY\r\n"), std::string::npos) << path << head;
+			EXPECT_NE(head.find("\r\nContent-Security-Policy: frame-ancestors 'none'\r\n"), std::string::npos) << path;
+		}
+	EXPECT_EQ(StatusLine(get("/", "Sec-Fetch-Dest: document\r\nSec-Fetch-Dest: iframe\r\n")), "HTTP/1.1 403 Forbidden");
+	EXPECT_EQ(StatusLine(get("/api/token", fetch("same-origin", "iframe"))), "HTTP/1.1 403 Forbidden");
+	EXPECT_EQ(StatusLine(get("/api/state", "Origin: http://attacker.example\r\n")), "HTTP/1.1 403 Forbidden");
+	EXPECT_EQ(session->hub().subscribers(), 0u);
+	Stream page(port);
+	EXPECT_FALSE(page.Token().empty()) << "the page itself still gets its stream";
+}
+
 TEST_F(ServeServer, PagesBeyondTheLimitAreTurnedAwayAndStopEndsEveryStream) {
 	sim::ServeHub::Limits limits;
 	limits.maxSubscribers = 2;

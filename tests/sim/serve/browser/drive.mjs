@@ -6,10 +6,13 @@
 // keypad 8 and a held keypad plus put the focus in forward gear at speed on the HUD and the
 // chase camera stays behind it through a turn; J opens its sunscreen, the page's toggle
 // switches its control surfaces off; F3 and the page's focus control step the focus, and the
-// HUD follows it; a refused or unreachable server is said so. Screenshots are kept, and each
+// HUD follows it; pages of two other origins that frame the page nine times each get no page,
+// no token and no stream, and the user's own tab is still served; a refused or unreachable
+// server is said so. Screenshots are kept, and each
 // check reads the page as its screenshot shows it. Run by ctest:
 //   node drive.mjs --sim SENDRA_SIM --chromium CHROMIUM --scenario SCN --npm WEB_NPM_DIR --artifacts DIR
 import {spawn} from 'node:child_process';
+import {createServer} from 'node:http';
 import {mkdtempSync, mkdirSync, rmSync, readdirSync} from 'node:fs';
 import {createRequire} from 'node:module';
 import {tmpdir} from 'node:os';
@@ -200,6 +203,56 @@ async function refused(context, url) {
 	await other.close();
 }
 
+// Pages of another origin (127.0.0.2, and localhost at another port, which is same-site) that
+// frame the page nine times each, as many as would take every stream: no frame gets the page
+// or asks for a token or a stream, and the user's own tab still gets its stream and its frames.
+async function framed(context, url) {
+	const local = url.replace('127.0.0.1', 'localhost');
+	const foreign = createServer((req, res) => {
+		res.writeHead(200, {'Content-Type': 'text/html'});
+		const target = req.url === '/local' ? local : url;
+		res.end(`<!doctype html><title>another site</title>${`<iframe src="${target}"></iframe>`.repeat(9)}`);
+	});
+	await new Promise(resolve => foreign.listen(0, resolve));
+	const port = foreign.address().port, framedAnswers = [], framedAsks = [];
+	const fromFrame = r => { try { return !!r.frame().parentFrame(); } catch { return false; } };
+	const onRequest = r => { if (fromFrame(r) && /\/api\//.test(r.url())) framedAsks.push(r.url()); };
+	const onResponse = r => { if (fromFrame(r.request()) && r.request().isNavigationRequest()) framedAnswers.push(r.status()); };
+	context.on('request', onRequest);
+	context.on('response', onResponse);
+	const pages = [];
+	for (const at of [`http://127.0.0.2:${port}/`, `http://localhost:${port}/local`]) {
+		const p = await context.newPage();
+		pages.push(p);
+		await p.goto(at);
+		await p.waitForFunction(() => document.querySelectorAll('iframe').length === 9, null, {timeout: 10000});
+		// Until the frames' requests are over: at once when they are refused; a page that ran
+		// would hold its stream open instead.
+		await p.waitForLoadState('networkidle', {timeout: 30000}).catch(() => {});
+	}
+	await shoot(pages[0], 'serve-page-framed.png').catch(() => {});
+	let sendraInFrames = 0;
+	for (const p of pages)
+		for (const f of p.frames().filter(f => f.parentFrame()))
+			sendraInFrames += await f.evaluate(() => !!window.sendra).catch(() => false) ? 1 : 0;
+	check(framedAnswers.length === 18 && framedAnswers.every(s => s === 403) && sendraInFrames === 0,
+	      `18 frames of two other origins are refused the page (${framedAnswers.join(',')}), and none runs it`);
+	check(framedAsks.length === 0, `no frame asked for a token, a stream or a document: ${framedAsks.slice(0, 3)}`);
+	const own = await context.newPage();
+	await own.goto(url);
+	await own.waitForFunction(() => window.sendra && window.sendra.frame, null, {timeout: 60000, polling: 250})
+		.catch(() => {});
+	const shown = await shoot(own, 'serve-page-beside-frames.png');
+	check(await own.evaluate(() => !!(window.sendra && window.sendra.frame)) && shown.message === '',
+	      `the user's own tab is still served beside them: ${shown.message || shown.status}`);
+	context.off('request', onRequest);
+	context.off('response', onResponse);
+	for (const p of [...pages, own])
+		await p.close();
+	foreign.closeAllConnections();
+	await new Promise(resolve => foreign.close(resolve));
+}
+
 async function state(url) {
 	const r = await fetch(new URL('api/state', url));
 	return r.json();
@@ -318,6 +371,7 @@ try {
 	}
 
 	await refused(context, url);
+	await framed(context, url);
 	await stopServer();
 	await page.waitForFunction(() => /cannot be reached/.test(document.getElementById('message').textContent), null,
 	                           {timeout: 20000}).catch(() => {});
