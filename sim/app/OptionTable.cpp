@@ -138,7 +138,7 @@ std::vector<Option> MakeTable() {
 			.Check(PictureFile, true),
 		Option{kRootOption, "DIR", Kind::Text, 0, 0, false, "Orbiter folder",
 		 "Orbiter folder with Config/, Modules/, Meshes/ and Scenarios/",
-		 "the tree the build staged, or orbiter/ beside the program", kAll, To(&SessionOptions::root)}
+		 "the tree the build staged, or orbiter/ beside the program", kAll | kList, To(&SessionOptions::root)}
 			.Check(Folder),
 		Option{"--quiet", nullptr, Kind::Flag, 0, 0, false, "", "print nothing but errors and warnings", nullptr, kRun,
 		 To(&RunOptions::quiet)},
@@ -243,6 +243,7 @@ unsigned Bit(Command command) {
 	case Command::Inspect: return kInspect;
 	case Command::Render: return kRender;
 	case Command::Serve: return kServe;
+	case Command::List: return kList;
 	default: return 0;
 	}
 }
@@ -253,6 +254,7 @@ Layers LayersOf(CommandLine &cl, Command command) {
 	case Command::Inspect: return {&cl.inspect, nullptr, nullptr, nullptr, nullptr};
 	case Command::Render: return {&cl.render.drive.session, &cl.render.drive, nullptr, &cl.render, nullptr};
 	case Command::Serve: return {&cl.serve.session, nullptr, nullptr, nullptr, &cl.serve};
+	case Command::List: return {&cl.list, nullptr, nullptr, nullptr, nullptr};
 	default: return {};
 	}
 }

@@ -4,6 +4,7 @@
 #include "sendra_host/HostError.h"
 #include "sendra_host/Text.h"
 #include "session/Defaults.h"
+#include "session/Names.h"
 #include "session/Paths.h"
 
 namespace sim {
@@ -23,7 +24,8 @@ host::ScenarioFile ReadScenario(const SessionOptions &o, std::string &label) {
 	} catch (const host::HostError &e) {
 		if (found || o.scenario->empty() || (*o.scenario)[0] == '/')
 			throw;
-		throw host::HostError(std::string(e.what()) + " (nor is it a scenario in " + o.root + "/Scenarios/)");
+		throw host::HostError(std::string(e.what()) + " (nor is it a scenario in " + o.root + "/Scenarios/" +
+		                      ScenarioHint(*o.scenario, o.root) + ")");
 	}
 }
 

@@ -72,7 +72,7 @@ function mergeGroups(m) {
 	// Room for parts that move: the posed mesh is not measured again.
 	const sphere = box.isEmpty() ? new THREE.Sphere() : box.getBoundingSphere(new THREE.Sphere());
 	sphere.radius = sphere.radius * 1.5 + 1;
-	return {groups: m.groups.length, parts, sphere};
+	return {groups: m.groups.length, labels: m.groups.map(g => g.label || ''), parts, sphere};
 }
 
 function mergedGeometry(groups) {
@@ -121,6 +121,7 @@ class VesselView {
 		this.bones = [];       // per mesh, per group: the bone that poses it
 		this.skeletons = [];   // per mesh: its bones' texture, for the draws
 		this.poses = [];       // per mesh, per group: the transform last sent, as the server sends it
+		this.labels = [];      // per mesh, per group: its label in the mesh file
 		this.spots = [];
 		this.sprites = [];
 		this.beaconSpecs = [];
@@ -159,6 +160,7 @@ class VesselView {
 			this.meshRoots[mi] = root;
 			const mesh = library.meshes.get(slot.mesh);
 			this.bones[mi] = [];
+			this.labels[mi] = mesh ? mesh.labels : [];
 			if (!mesh)
 				return;
 			// The bones stay out of the scene graph: their world matrices are the groups' poses
@@ -199,6 +201,19 @@ class VesselView {
 			else if (reset)
 				bone.matrixWorld.identity();
 		}));
+	}
+
+	// The mean turn [rad, to the right] of its first mesh's front forks (the groups labelled so)
+	// about the vessel's up axis, as their poses have it; null for a mesh without them.
+	frontWheels() {
+		const turns = [];
+		(this.labels[0] || []).forEach((label, gi) => {
+			if (!/front_fork$/.test(label))
+				return;
+			const p = this.poses[0] && this.poses[0][gi];
+			turns.push(p ? Math.atan2(p[4], p[10]) : 0);  // where the pose takes the fork's forward axis
+		});
+		return turns.length ? turns.reduce((a, b) => a + b) / turns.length : null;
 	}
 
 	// Its place from the scene's origin: east, up, -north, with the vessel's attitude.
@@ -503,6 +518,12 @@ export class View {
 	// The vessels whose meshes the scene shows.
 	drawnVessels() {
 		return [...this.vessels.values()].filter(v => v.built && v.root.visible && v.slots.length > 0).map(v => v.name);
+	}
+
+	// The front wheels' deflection of a vessel [rad, to the right]; null when it shows none.
+	frontWheels(name) {
+		const v = this.vessels.get(name);
+		return v && v.built ? v.frontWheels() : null;
 	}
 
 	// A vessel's mesh as it is drawn: per mesh slot, the corners of its triangles posed as the
