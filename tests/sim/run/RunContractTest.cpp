@@ -167,10 +167,10 @@ TEST(SimRun, BuiltInDriveWritesItsOutputsAndSummarisesTheDrive) {
 	                        ", final.scn " + size("final.scn") + ", track.svg " + size("track.svg") + " and pose.png " +
 	                        size("pose.png") + " (track.svg and pose.png are pictures to open)");
 
-	// final.scn: the scenario at the end, 120 s after MJD 60000, where the last row is.
+	// final.scn: the scenario at the end, 120 s after MJD 60003, where the last row is.
 	std::string scn = s.Read("sendra-out/final.scn");
 	EXPECT_NE(scn.find("Sendra-1:Sendra2016"), std::string::npos);
-	EXPECT_NE(scn.find("Date MJD 60000.00138888"), std::string::npos) << scn;
+	EXPECT_NE(scn.find("Date MJD 60003.00138888"), std::string::npos) << scn;
 	EXPECT_NE(scn.find("POS " + Fixed("%.10f", last.lng() / kRad) + " " + Fixed("%.10f", last.lat() / kRad)),
 	          std::string::npos)
 	    << scn;
@@ -293,7 +293,7 @@ TEST(SimRun, SaveEventsWriteTheScenarioAfterTheirFrameAndLoadBack) {
 	ASSERT_EQ(r.status, 0) << r.err;
 	std::vector<Row> rows = Trajectory(s, "run1/trajectory.csv");
 	std::string saved = s.Read("run1/at/halfway.scn");
-	EXPECT_NE(saved.find("Date MJD 60000.0000057870"), std::string::npos) << saved;  // 0.5 s later
+	EXPECT_NE(saved.find("Date MJD 60003.0000057870"), std::string::npos) << saved;  // 0.5 s later
 	EXPECT_NE(saved.find("POS " + Fixed("%.10f", rows[24].lng() / kRad) + " " + Fixed("%.10f", rows[24].lat() / kRad)),
 	          std::string::npos)
 	    << saved;
