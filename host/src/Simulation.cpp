@@ -11,6 +11,7 @@
 #include "sendra_host/ConfigFile.h"
 #include "sendra_host/HostError.h"
 #include "sendra_host/Text.h"
+#include "src/Bases.h"
 #include "src/FileNames.h"
 #include "src/HostVessel.h"
 #include "src/HudSketchpad.h"
@@ -523,6 +524,15 @@ void Simulation::DropVisual(Vessel *v) {
 	v->visual.reset();
 }
 
+// --- Surface bases ------------------------------------------------------------------------
+
+const std::vector<SurfaceBase> &Simulation::SurfaceBases(const Body &body, std::vector<std::string> &notes) {
+	auto known = bases_.find(&body);
+	if (known != bases_.end())
+		return known->second;
+	return bases_.emplace(&body, ReadBases(options_.root, body, notes)).first->second;
+}
+
 // --- Meshes -------------------------------------------------------------------------------
 
 const Mesh *Simulation::LoadMesh(const std::string &name) {
@@ -560,6 +570,20 @@ void ReportVesselProblem(Vessel &v, const std::string &what) {
 		reader->Report("vessel '" + v.name + "': " + what);
 	else
 		v.sim.ReportProblem(v.name + ": " + what);
+}
+
+void WarnVessel(Vessel &v, const std::string &what) {
+	if (ScenarioBlockReader *reader = ScenarioBlockReader::Active())
+		reader->Warn("vessel '" + v.name + "': " + what);
+	else
+		v.sim.ReportProblem(v.name + ": " + what);
+}
+
+void NoteVessel(Vessel &v, const std::string &text) {
+	if (ScenarioBlockReader *reader = ScenarioBlockReader::Active())
+		reader->Note(text);
+	else
+		v.sim.ReportProblem(text);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "sendra_host/ConfigFile.h"
 #include "sendra_host/HostError.h"
+#include "sendra_host/Text.h"
 #include "src/FileNames.h"
 #include "src/TwoBody.h"
 
@@ -33,6 +34,22 @@ std::unique_ptr<Body> ReadBody(const std::string &root, const ConfigFile &system
 	body->rotationOffset = cfg.Number("SidRotOffset").value_or(0);
 	body->obliquity = cfg.Number("Obliquity").value_or(0);
 	body->lan = cfg.Number("LAN").value_or(0);
+	body->lanMjd = cfg.Number("LAN_MJD").value_or(body->lanMjd);
+	body->precessionPeriod = cfg.Number("PrecessionPeriod").value_or(0);
+	body->precessionLan = cfg.Number("PrecessionLAN").value_or(0);
+	body->precessionObliquity = cfg.Number("PrecessionObliquity").value_or(0);
+	if (auto block = cfg.Block("SURFBASE")) {
+		for (const ConfigFile::BlockLine &l : *block) {
+			std::vector<std::string_view> w = SplitWords(l.text);
+			if (w.size() == 2 && EqualsNoCase(w[0], "DIR"))
+				body->baseFolders.emplace_back(w[1]);
+			else
+				out.warnings.push_back(HostError::Format(*path, l.line, "'" + l.text + "' is passed over: the stand-in " +
+				                                                            "host reads a body's bases from DIR lines"));
+		}
+	} else {
+		body->baseFolders.push_back(body->name + "/Base");
+	}
 	for (std::string &w : cfg.TakeWarnings())
 		out.warnings.push_back(std::move(w));
 	return body;
@@ -67,9 +84,14 @@ SolarSystem ReadSolarSystem(const std::string &root, const std::string &system) 
 	n = 0;
 	for (const std::string &planet : Listed(file, "Planet")) {
 		out.bodies.push_back(ReadBody(root, file, "Planet" + std::to_string(++n), planet, out));
+		// A planet sees the Sun from its own place, its moons from the planet's.
+		const std::string orbit = out.bodies.back()->name;
+		out.bodies.back()->orbit = orbit;
 		int m = 0;
-		for (const std::string &moon : Listed(file, planet + ":Moon"))
+		for (const std::string &moon : Listed(file, planet + ":Moon")) {
 			out.bodies.push_back(ReadBody(root, file, planet + ":Moon" + std::to_string(++m), moon, out));
+			out.bodies.back()->orbit = orbit;
+		}
 	}
 	return out;
 }

@@ -39,6 +39,10 @@ public:
 	const std::string &path() const { return path_; }
 	// Line of the first matching key, for error messages (0 if absent).
 	long LineOf(const std::string &item) const;
+	// Whether the file's first line (of any content, comments cut) begins with text.
+	bool FirstLineStartsWith(const std::string &text) const {
+		return !entries_.empty() && entries_.front().line == 1 && entries_.front().text.rfind(text, 0) == 0;
+	}
 	// The warnings about items ignored since the last call, each "file:line: what", each line
 	// once in the file's life however often it is read.
 	std::vector<std::string> TakeWarnings() const;
