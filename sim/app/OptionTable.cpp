@@ -142,6 +142,12 @@ std::vector<Option> MakeTable() {
 			.Check(Folder),
 		Option{"--quiet", nullptr, Kind::Flag, 0, 0, false, "", "print nothing but errors and warnings", nullptr, kRun,
 		 To(&RunOptions::quiet)},
+		Option{"--quiet", nullptr, Kind::Flag, 0, 0, false, "", "print nothing but errors and warnings", nullptr, kRender,
+		 To(&RenderOptions::quiet)},
+		Option{"--hud-lines", nullptr, Kind::Flag, 0, 0, false, "",
+		 "print the focus vessel's HUD once per simulated second on a terminal too (to a file or a pipe it "
+		 "always is)",
+		 nullptr, kRun, To(&RunOptions::hudLines)},
 	};
 }
 

@@ -72,8 +72,13 @@ void PrintScenarios(std::ostream &out, const std::string &root) {
 		out << "  (the first " << kMaxListed << ")\n";
 }
 
-int Dispatch(const CommandLine &cl, std::ostream &out, std::ostream &err, bool errIsTerminal, bool outIsTerminal) {
-	if (cl.scenarioFound && !(cl.command == Command::Run && cl.run.quiet))
+int Dispatch(const CommandLine &line, std::ostream &out, std::ostream &err, bool errIsTerminal, bool outIsTerminal) {
+	// A long load shows its progress on a terminal, as long drives do.
+	CommandLine cl = line;
+	cl.run.drive.session.progress = errIsTerminal && !cl.run.quiet;
+	cl.render.drive.session.progress = errIsTerminal && !cl.render.quiet;
+	cl.inspect.progress = cl.serve.session.progress = errIsTerminal;
+	if (cl.scenarioFound && !(cl.command == Command::Run && cl.run.quiet) && !(cl.command == Command::Render && cl.render.quiet))
 		err << "sendra-sim: scenario " << host::Printable(*cl.scenarioFound) << '\n';
 	switch (cl.command) {
 	case Command::Help: out << HelpText(cl.helpFor); return kExitSuccess;
@@ -85,7 +90,7 @@ int Dispatch(const CommandLine &cl, std::ostream &out, std::ostream &err, bool e
 		    << '\n';
 		return kExitSuccess;
 	case Command::Run: RunDrive(cl.run, RunConsole{out, err, errIsTerminal, outIsTerminal}); return kExitSuccess;
-	case Command::Render: RenderDrive(cl.render, err); return kExitSuccess;
+	case Command::Render: RenderDrive(cl.render, out, err, errIsTerminal); return kExitSuccess;
 	case Command::Serve: return RunServe(cl.serve, ServeConsole{out, err});
 	case Command::List: PrintScenarios(out, cl.list.root); return kExitSuccess;
 	}

@@ -6,6 +6,7 @@
 #include "session/Defaults.h"
 #include "session/Names.h"
 #include "session/Paths.h"
+#include "session/Progress.h"
 
 namespace sim {
 
@@ -48,7 +49,13 @@ void Session::Load() {
 	if (!o.journal)
 		so.journalCapacity = 0;  // the host only counts its calls
 	sim_ = std::make_unique<host::Simulation>(so);
-	host::LoadScenario(*sim_, scenario);
+	{
+		const double total = static_cast<double>(scenario.vessels.size());
+		ProgressBar bar(err_, o.progress, total, [total](double made) {
+			return host::Format("loading the scenario: %.0f of %.0f vessels", made, total);
+		});
+		host::LoadScenario(*sim_, scenario, [&](size_t made, size_t) { bar.Update(made, static_cast<double>(made)); });
+	}  // the bar is off its line before the warnings
 	WarnProblems();
 }
 

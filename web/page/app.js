@@ -155,6 +155,7 @@ async function main() {
 	sendra.settled = () => view.settled();
 	sendra.chaseAngle = () => view.chaseAngle();
 	sendra.posedMeshes = name => view.posedMeshes(name);
+	sendra.resolution = view.resolution;
 	legend(session.keys);
 	follow(session, view, status);
 }
@@ -185,6 +186,8 @@ function follow(session, view, status) {
 		sendra.drawn = view.drawnVessels();
 		sendra.markers = view.markers.count;
 		sendra.scale = view.resolution.scale;
+		// Of the window's pixels, the share the last draw filled (1 for a still scene's whole draw).
+		sendra.drawnScale = view.renderer.domElement.width / (window.innerWidth * Math.min(window.devicePixelRatio, 2));
 		status.drew(sendra.scale);
 	};
 	const loading = () => {

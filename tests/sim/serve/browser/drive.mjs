@@ -150,7 +150,8 @@ async function views(page) {
 	      `the cockpit view names its camera station: ${cockpit.status}`);
 	await page.keyboard.press('F1');
 	await page.keyboard.press('KeyV');
-	await page.waitForFunction(() => /V: camera station/.test(document.getElementById('notice').textContent), null,
+	await page.waitForFunction(() => /V: camera station/.test(document.getElementById('notice').textContent) &&
+	                                 /chase view/.test(document.getElementById('status').textContent), null,
 	                           {timeout: 10000}).catch(() => {});
 	const v = await shoot(page, 'serve-page-v.png');
 	check(/^V: camera station .*\(seen in the cockpit view: F1 or C\)$/.test(v.notice) && !/camera station/.test(v.status),
@@ -208,6 +209,27 @@ async function posedAsSent(page) {
 		      `the page draws ${mesh}'s ${expected.length / 3} triangles where ${poses.filter(Boolean).length} poses put ` +
 		      `them: ${off.toExponential(1)} off`);
 	}
+}
+
+// Draws that cost too much take the scene to fewer pixels; once nothing moves, it is drawn
+// whole again.
+async function wholeWhenStill(page) {
+	await page.evaluate(() => { for (let i = 0; i < 6 * 3; ++i) window.sendra.resolution.took(200); });
+	// The chase camera turned a little by the mouse: the scene moves.
+	const before = await page.evaluate(() => window.sendra.rendered);
+	await page.mouse.move(480, 200);
+	await page.mouse.down();
+	await page.mouse.move(500, 205, {steps: 4});
+	await page.mouse.up();
+	await page.waitForFunction(r => window.sendra.rendered > r && window.sendra.drawnScale < 1, before, {timeout: 10000})
+		.catch(() => {});
+	const moving = await page.evaluate(() => window.sendra.drawnScale);
+	await page.waitForFunction(() => window.sendra.settled() && window.sendra.drawnScale === 1, null, {timeout: 10000})
+		.catch(() => {});
+	const [still, scale] = await page.evaluate(() => [window.sendra.drawnScale, window.sendra.scale]);
+	check(moving < 1 && still === 1 && scale < 1,
+	      `a scene drawn at ${moving.toFixed(2)} of its pixels while it moves is drawn whole once still: ${still}`);
+	await page.evaluate(() => { for (let i = 0; i < 6 * 3; ++i) window.sendra.resolution.took(1); });
 }
 
 // A page whose request for a stream token is refused says so, with the server's reason.
@@ -532,6 +554,7 @@ try {
 	await page.locator('#afc').click();
 	await until(async () => (await state(url)).vessel.afc === 7);
 	await laptopAndButtons(page, url);
+	await wholeWhenStill(page);
 	await smallWindow(page);
 
 	await oneVessel(context);
