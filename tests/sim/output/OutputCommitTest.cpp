@@ -146,19 +146,23 @@ TEST(OutputCommit, AKillWhileTheOutputsArePutInPlaceIsUndoneByTheNextRunAndRunsN
 	EXPECT_EQ(t.s.Run({"--script", "missing.txt", "--out", "o"}).status, 3);
 	EXPECT_EQ(Diff(Tree(t.s / "o"), t.old), "");
 	// A journal that is not one (one that would lead out of the folder, or one too long to be
-	// read, beyond a mebibyte) is no licence to move or remove anything.
+	// read, beyond what a commit writes) is no licence to move or remove anything: the message
+	// says what the folder holds and what to do.
 	fs::create_directory(t.s / "o/.sendra-staging-zzzzzz");
 	t.s.Write("o/.sendra-staging-zzzzzz/b0", "kept");
-	for (size_t size : {size_t{0}, size_t{1} << 20, (size_t{1} << 20) + 1}) {
+	for (size_t size : {size_t{0}, (size_t{64} << 20) + 1}) {
 		std::string journal = "0 1 ../outside.scn\n";
 		journal.resize(std::max(journal.size(), size), '\n');
 		t.s.Write("o/.sendra-staging-zzzzzz/journal", journal);
 		r = t.s.Run(t.a);
 		EXPECT_EQ(r.status, 3);
-		EXPECT_EQ(LastLine(r.err), "sendra-sim: o: cannot put back the outputs of a run that ended while it put them in "
-		                           "place (journal: " +
-		                               std::string(size > 1 << 20 ? "larger than a journal is" : "line 1 is not one of a journal") +
-		                               "); they are kept in o/.sendra-staging-zzzzzz");
+		EXPECT_EQ(LastLine(r.err),
+		          "sendra-sim: o: cannot put back what a command that ended while it put its outputs in place left in "
+		          "o/.sendra-staging-zzzzzz (journal" +
+		              std::string(size > 0 ? ": is larger than a journal is" : ":1: is not a line of a journal") +
+		              "). The files there named b0, b1, ... are the outputs that command replaced, the others its new "
+		              "ones, and its journal says which is which: move out what you want to keep, then remove "
+		              "o/.sendra-staging-zzzzzz and run the command again");
 		EXPECT_EQ(t.s.Read("o/.sendra-staging-zzzzzz/b0"), "kept");
 		EXPECT_FALSE(fs::exists(t.s / "outside.scn"));
 	}

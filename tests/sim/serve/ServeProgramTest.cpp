@@ -205,7 +205,7 @@ TEST(ServeProgram, AQuicksaveThatCannotGoWhereItShouldGoesWhereItCanAndIsNamed) 
 		stop(server, SIGTERM, 0);
 	}
 	EXPECT_NE(dir.Read("err.txt").find("sendra-sim: ./sendra-sim-quicksave-0001.scn: cannot create the file: Read-only "
-	                                   "file system; saving in " + home + " instead"),
+	                                   "file system (making its hidden folder in .); saving in " + home + " instead"),
 	          std::string::npos)
 		<< dir.Read("err.txt");
 	EXPECT_NE(dir.Read("out.txt").find("saved the simulation to " + home + "/sendra-sim-quicksave-0001.scn\n"),
