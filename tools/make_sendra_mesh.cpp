@@ -39,6 +39,9 @@ const double HULL_BOTTOM = -1.00, DECK = -0.60, WALL_TOP = 0.35;
 const double HULL_REAR = -3.05, HULL_FRONT = 3.25;
 const double WALL_THICKNESS = 0.10;
 const double TYRE_RADIUS = 0.40, TYRE_HALF_WIDTH = 0.21;  // ground contact 2.159 below the origin
+// The tread: lugs across the tyre, their outer faces at TYRE_RADIUS, that show the wheel's roll.
+const int TREAD_LUGS = 14;
+const double TREAD_DEPTH = 0.03, TREAD_LUG_HALF_LENGTH = 0.045, TREAD_LUG_HALF_WIDTH = 0.20;
 const double HUB_RADIUS = 0.22, HUB_HALF_WIDTH = 0.235;
 const double FORK_LEG_INNER = 0.27, FORK_LEG_OUTER = 0.31;  // [m] from the swivel axis
 const double DOOR_LENGTH = 1.30, DOOR_THICKNESS = 0.04, DOOR_BOTTOM = -0.95, DOOR_TOP = 0.30;
@@ -99,6 +102,20 @@ struct Group {
 			}
 	}
 	void BoxAround(const VECTOR3 &centre, const VECTOR3 &half) { Box(centre - half, centre + half); }
+
+	// A block about centre along the unit axes a, b, c by half sizes h[], flat-shaded, without
+	// its face towards -c (the one a tread lug stands on).
+	void Block(const VECTOR3 &centre, const VECTOR3 (&axes)[3], const double (&h)[3]) {
+		for (int axis = 0; axis < 3; ++axis)
+			for (double side : {-1.0, 1.0}) {
+				if (axis == 2 && side < 0)
+					continue;
+				VECTOR3 n = axes[axis] * side, u = axes[(axis + 1) % 3] * h[(axis + 1) % 3],
+				        v = axes[(axis + 2) % 3] * h[(axis + 2) % 3], c = centre + n * h[axis];
+				int q[4] = {Add(c - u - v, n), Add(c + u - v, n), Add(c + u + v, n), Add(c - u + v, n)};
+				Quad(q[0], q[1], q[2], q[3], n);
+			}
+	}
 
 	// A closed prism of the given number of sides about the unit axis through centre, from
 	// -halfLength to +halfLength along it; smooth sides shade round, otherwise each side is
@@ -220,7 +237,18 @@ private:
 			VECTOR3 roll = V(w.rollPoint), swivel = V(w.swivelPoint);
 			VECTOR3 axle = V(rig::WHEEL_ROLL_AXIS), up = V(rig::WHEEL_SWIVEL_AXIS);
 			VECTOR3 ahead = crossp(axle, up);  // completes the frame; either sign serves
-			Claim(w.rollGroups[0], name + "_tyre", TYRE).Prism(roll, axle, up, ahead, TYRE_RADIUS, TYRE_HALF_WIDTH, 24, true);
+			Group &tyre = Claim(w.rollGroups[0], name + "_tyre", TYRE);
+			tyre.Prism(roll, axle, up, ahead, TYRE_RADIUS - TREAD_DEPTH, TYRE_HALF_WIDTH, 24, true);
+			// The lugs, one standing on the bottom: the tyre's lowest point is its radius below
+			// the axle, where the touchdown points are.
+			for (int k = 0; k < TREAD_LUGS; ++k) {
+				double phi = PI + 2 * PI * k / TREAD_LUGS;  // from straight down
+				VECTOR3 out = up * std::cos(phi) + ahead * std::sin(phi);
+				VECTOR3 along = up * -std::sin(phi) + ahead * std::cos(phi);
+				const double half = (TREAD_DEPTH + 0.01) / 2;  // a centimetre into the tyre below it
+				tyre.Block(roll + out * (TYRE_RADIUS - half), {along, axle, out},
+				           {TREAD_LUG_HALF_LENGTH, TREAD_LUG_HALF_WIDTH, half});
+			}
 			Claim(w.rollGroups[1], name + "_hub", METAL).Prism(roll, axle, up, ahead, HUB_RADIUS, HUB_HALF_WIDTH, 6, false);
 
 			Group &fork = Claim(w.swivelGroup, name + "_fork", METAL);

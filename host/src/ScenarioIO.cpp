@@ -436,7 +436,8 @@ Vessel *LoadVessel(Simulation &sim, const std::string &file, const ScenarioVesse
 
 }  // namespace
 
-void LoadScenario(Simulation &sim, const ScenarioFile &scenario) {
+void LoadScenario(Simulation &sim, const ScenarioFile &scenario,
+                  const std::function<void(size_t made, size_t total)> &made) {
 	// The focus is checked before anything is made.
 	Vessel *focus = nullptr;
 	if (!scenario.focus.empty()) {
@@ -454,8 +455,11 @@ void LoadScenario(Simulation &sim, const ScenarioFile &scenario) {
 	std::vector<Vessel *> created;
 	created.reserve(scenario.vessels.size());
 	try {
-		for (const ScenarioVesselBlock &b : scenario.vessels)
+		for (const ScenarioVesselBlock &b : scenario.vessels) {
 			created.push_back(LoadVessel(sim, scenario.path, b, kept));
+			if (made)
+				made(created.size(), scenario.vessels.size());
+		}
 	} catch (...) {
 		// Leave the simulation as it was: the vessels made so far go again.
 		while (sim.vessels().size() > before)

@@ -6,6 +6,7 @@
 
 #include "app/OptionTable.h"
 #include "sendra_host/Text.h"
+#include "session/Names.h"
 #include "session/Paths.h"
 
 namespace sim {
@@ -36,6 +37,9 @@ const CommandInfo kCommands[] = {
 	 "in sight of the focus in 3D on their terrain, the focus vessel's HUD, and the keys as\n"
 	 "Orbiter binds them (F3 steps the focus). Ctrl-C stops it and saves the simulation to a\n"
 	 "new scenario file in the current folder, which it names:\n"},
+	{Command::List, "list",
+	 "list prints the scenarios in the Orbiter folder's Scenarios/ as Orbiter's launcher lists them, each\n"
+	 "with the first sentence of its description; run one with sendra-sim run \"NAME\":\n"},
 	{Command::Help, "help", ""},
 };
 
@@ -64,36 +68,6 @@ const CommandInfo *FindCommand(const std::string &name) {
 	return nullptr;
 }
 
-// Edits (insertions, deletions, substitutions, swaps of neighbours) between a and b.
-size_t EditDistance(const std::string &a, const std::string &b) {
-	std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-	for (size_t i = 0; i <= a.size(); ++i)
-		d[i][0] = i;
-	for (size_t j = 0; j <= b.size(); ++j)
-		d[0][j] = j;
-	for (size_t i = 1; i <= a.size(); ++i)
-		for (size_t j = 1; j <= b.size(); ++j) {
-			d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-			if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-				d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-		}
-	return d[a.size()][b.size()];
-}
-
-// The closest of names to word when it is close enough to be what was meant.
-std::optional<std::string> Closest(const std::string &word, const std::vector<std::string> &names) {
-	const std::string *best = nullptr;
-	size_t bestDistance = 0;
-	for (const std::string &n : names) {
-		size_t d = EditDistance(word, n);
-		if (!best || d < bestDistance)
-			best = &n, bestDistance = d;
-	}
-	if (!best || bestDistance > std::max<size_t>(1, word.size() / 3))
-		return std::nullopt;
-	return *best;
-}
-
 // root, for a first word: the Orbiter folder where it was looked for as a scenario too.
 [[noreturn]] void UnknownCommand(const std::string &word, const std::string *root = nullptr) {
 	std::vector<std::string> names;
@@ -103,9 +77,10 @@ std::optional<std::string> Closest(const std::string &word, const std::vector<st
 		all += std::string(all.empty() ? "" : &c == std::end(kCommands) - 1 ? " and " : ", ") + c.name;
 	}
 	std::optional<std::string> closest = Closest(word, names);
+	std::string scenarios = root && !closest ? ScenarioHint(word, *root) : std::string();
 	throw UsageError("unknown command '" + word + "'" +
 	                 (root ? ", and no scenario file of that name is here or in " + *root + "/Scenarios/" : "") +
-	                 (closest ? "; did you mean '" + *closest + "'?" : " (the commands are " + all + ")"));
+	                 (closest ? "; did you mean '" + *closest + "'?" : " (the commands are " + all + ")") + scenarios);
 }
 
 
@@ -145,6 +120,14 @@ std::optional<Command> HelpOf(Command command) {
 	std::optional<std::string> closest = Closest(name.substr(std::min<size_t>(2, name.size())), names);
 	throw UsageError("unknown option '" + name + "'" + (closest ? "; did you mean '--" + *closest + "'?" : ""),
 	                 HelpOf(command));
+}
+
+// The command named among words, or run, the default.
+Command CommandAmong(const std::vector<std::string> &words) {
+	for (const std::string &word : words)
+		if (const CommandInfo *c = FindCommand(word))
+			return c->command == Command::Help ? Command::Run : c->command;
+	return Command::Run;
 }
 
 Words Split(const std::vector<std::string> &args) {
@@ -234,6 +217,12 @@ void Apply(CommandLine &cl, const Words &w, const std::vector<std::string> &scen
 			throw UsageError(e.what(), command);
 		}
 	}
+	bool takesScenario = false;
+	for (const Option &o : options::Table())
+		takesScenario = takesScenario || (o.kind == options::Kind::Scenario && (o.commands & options::Bit(command)));
+	if (!takesScenario && !scenario.empty())
+		throw UsageError("unexpected argument '" + scenario[0] + "': " + CommandName(command) + " takes no scenario",
+		                 command);
 	if (scenario.size() > 1)
 		throw UsageError("unexpected argument '" + scenario[1] + "': one scenario at most", command);
 	for (const Option &o : options::Table()) {
@@ -377,6 +366,10 @@ CommandLine ParseCommandLine(const std::vector<std::string> &args, const std::st
 			named = true;
 			rest.erase(rest.begin());
 		} else if (!IsScenario(rest.front(), root)) {
+			// A misspelt option before the command took no value: the word after it is the value
+			// meant for it, not a command.
+			if (w.unknown)
+				UnknownOption(*w.unknown, CommandAmong(rest));
 			UnknownCommand(rest.front(), &root);
 		}
 	}

@@ -14,7 +14,7 @@
 
 namespace sim {
 
-enum class Command { Run, Inspect, Render, Serve, Help, Version };
+enum class Command { Run, Inspect, Render, Serve, List, Help, Version };
 
 struct CommandLine {
 	Command command = Command::Run;
@@ -23,6 +23,7 @@ struct CommandLine {
 	SessionOptions inspect;
 	RenderOptions render;
 	ServeOptions serve;
+	SessionOptions list;  // List: its root
 	// The scenario file that a name stood for under the Orbiter folder's Scenarios/, for the
 	// program to say which file it uses.
 	std::optional<std::string> scenarioFound;

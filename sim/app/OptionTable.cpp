@@ -138,10 +138,16 @@ std::vector<Option> MakeTable() {
 			.Check(PictureFile, true),
 		Option{kRootOption, "DIR", Kind::Text, 0, 0, false, "Orbiter folder",
 		 "Orbiter folder with Config/, Modules/, Meshes/ and Scenarios/",
-		 "the tree the build staged, or orbiter/ beside the program", kAll, To(&SessionOptions::root)}
+		 "the tree the build staged, or orbiter/ beside the program", kAll | kList, To(&SessionOptions::root)}
 			.Check(Folder),
 		Option{"--quiet", nullptr, Kind::Flag, 0, 0, false, "", "print nothing but errors and warnings", nullptr, kRun,
 		 To(&RunOptions::quiet)},
+		Option{"--quiet", nullptr, Kind::Flag, 0, 0, false, "", "print nothing but errors and warnings", nullptr, kRender,
+		 To(&RenderOptions::quiet)},
+		Option{"--hud-lines", nullptr, Kind::Flag, 0, 0, false, "",
+		 "print the focus vessel's HUD once per simulated second on a terminal too (to a file or a pipe it "
+		 "always is)",
+		 nullptr, kRun, To(&RunOptions::hudLines)},
 	};
 }
 
@@ -243,6 +249,7 @@ unsigned Bit(Command command) {
 	case Command::Inspect: return kInspect;
 	case Command::Render: return kRender;
 	case Command::Serve: return kServe;
+	case Command::List: return kList;
 	default: return 0;
 	}
 }
@@ -253,6 +260,7 @@ Layers LayersOf(CommandLine &cl, Command command) {
 	case Command::Inspect: return {&cl.inspect, nullptr, nullptr, nullptr, nullptr};
 	case Command::Render: return {&cl.render.drive.session, &cl.render.drive, nullptr, &cl.render, nullptr};
 	case Command::Serve: return {&cl.serve.session, nullptr, nullptr, nullptr, &cl.serve};
+	case Command::List: return {&cl.list, nullptr, nullptr, nullptr, nullptr};
 	default: return {};
 	}
 }

@@ -18,7 +18,7 @@ namespace sim::options {
 const char kRootOption[] = "--root";
 
 // The commands that take an option, as a set of these bits.
-enum : unsigned { kRun = 1, kInspect = 2, kRender = 4, kServe = 8 };
+enum : unsigned { kRun = 1, kInspect = 2, kRender = 4, kServe = 8, kList = 16 };
 unsigned Bit(Command command);
 
 enum class Kind {

@@ -1,6 +1,7 @@
 // Dispatching sendra-sim's commands and turning failures into messages and exit statuses.
 #include "app/Program.h"
 
+#include <algorithm>
 #include <new>
 #include <optional>
 
@@ -15,6 +16,7 @@
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
 #include "serve/ServeSession.h"
+#include "session/Names.h"
 #include "session/Paths.h"
 
 namespace sim {
@@ -39,8 +41,44 @@ void PrintVersion(std::ostream &out, const std::string &root) {
 	}
 }
 
-int Dispatch(const CommandLine &cl, std::ostream &out, std::ostream &err, bool errIsTerminal, bool outIsTerminal) {
-	if (cl.scenarioFound && !(cl.command == Command::Run && cl.run.quiet))
+// The scenarios as Orbiter's launcher lists them, each with its description's first sentence.
+void PrintScenarios(std::ostream &out, const std::string &root) {
+	if (!IsFolder(root + "/Scenarios"))
+		throw host::HostError(root + "/Scenarios/: no such folder (is " + root + " an Orbiter folder? --root names one)");
+	std::vector<ScenarioEntry> list = ListScenarios(root);
+	out << "Scenarios in " << host::Printable(root) << "/Scenarios/ (run one with sendra-sim run \"NAME\"):\n";
+	size_t width = 0;
+	for (const ScenarioEntry &e : list)
+		width = std::max(width, std::min<size_t>(e.name.size(), 40));
+	for (const ScenarioEntry &e : list) {
+		std::string name = host::Printable(e.name);
+		out << "  " << name;
+		// The description's start, cut at a word to end within the line's 100 columns.
+		const size_t room = 100 - 4 - std::max(width, name.size());
+		std::string about = e.about;
+		if (about.size() > room && room > 8) {
+			size_t cut = about.rfind(' ', room - 4);
+			about = about.substr(0, cut == std::string::npos || cut == 0 ? room - 4 : cut) + " ...";
+		} else if (room <= 8) {
+			about.clear();
+		}
+		if (!about.empty())
+			out << std::string(width > name.size() ? width - name.size() : 0, ' ') << "  " << about;
+		out << '\n';
+	}
+	if (list.empty())
+		out << "  (none)\n";
+	else if (list.size() >= kMaxListed)
+		out << "  (the first " << kMaxListed << ")\n";
+}
+
+int Dispatch(const CommandLine &line, std::ostream &out, std::ostream &err, bool errIsTerminal, bool outIsTerminal) {
+	// A long load shows its progress on a terminal, as long drives do.
+	CommandLine cl = line;
+	cl.run.drive.session.progress = errIsTerminal && !cl.run.quiet;
+	cl.render.drive.session.progress = errIsTerminal && !cl.render.quiet;
+	cl.inspect.progress = cl.serve.session.progress = errIsTerminal;
+	if (cl.scenarioFound && !(cl.command == Command::Run && cl.run.quiet) && !(cl.command == Command::Render && cl.render.quiet))
 		err << "sendra-sim: scenario " << host::Printable(*cl.scenarioFound) << '\n';
 	switch (cl.command) {
 	case Command::Help: out << HelpText(cl.helpFor); return kExitSuccess;
@@ -52,8 +90,9 @@ int Dispatch(const CommandLine &cl, std::ostream &out, std::ostream &err, bool e
 		    << '\n';
 		return kExitSuccess;
 	case Command::Run: RunDrive(cl.run, RunConsole{out, err, errIsTerminal, outIsTerminal}); return kExitSuccess;
-	case Command::Render: RenderDrive(cl.render, err); return kExitSuccess;
+	case Command::Render: RenderDrive(cl.render, out, err, errIsTerminal); return kExitSuccess;
 	case Command::Serve: return RunServe(cl.serve, ServeConsole{out, err});
+	case Command::List: PrintScenarios(out, cl.list.root); return kExitSuccess;
 	}
 	return kExitInternal;
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "sendra_host/HostError.h"
 
@@ -120,6 +121,8 @@ void StagedFile::Close() {
 		return;
 	stream_.flush();
 	Check();
+	struct stat st;
+	size_ = ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 	// On the disk before its commit, which then only renames.
 	int error = ::fsync(fd_) == 0 ? 0 : errno;
 	if (::close(fd_) != 0 && error == 0)
@@ -128,6 +131,19 @@ void StagedFile::Close() {
 	buffer_.Detach();
 	if (error != 0)
 		throw host::HostError(path_, 0, "cannot write the file: " + Reason(error));
+}
+
+std::string SizeText(uint64_t bytes) {
+	if (bytes < 1000)
+		return std::to_string(bytes) + " B";
+	const char *units[] = {"kB", "MB", "GB", "TB", "PB", "EB"};
+	double v = static_cast<double>(bytes);
+	size_t u = 0;
+	for (v /= 1000; v >= 999.5 && u + 1 < std::size(units); ++u)
+		v /= 1000;
+	char buf[32];
+	std::snprintf(buf, sizeof buf, v < 9.995 ? "%.2f %s" : v < 99.95 ? "%.1f %s" : "%.0f %s", v, units[u]);
+	return buf;
 }
 
 // --- Saves ----------------------------------------------------------------------------------
@@ -201,6 +217,14 @@ void StagedSaves::Stage(const SaveWriter &write, const std::string &name) {
 	name_ = name;
 	write(folder_.PathOf(name), *this);
 	names_.push_back(name);
+}
+
+std::vector<std::string> StagedSaves::names() const {
+	std::vector<std::string> once;
+	for (const std::string &name : names_)
+		if (std::find(once.begin(), once.end(), name) == once.end())
+			once.push_back(name);
+	return once;
 }
 
 void StagedSaves::Check() const {

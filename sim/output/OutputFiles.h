@@ -4,6 +4,7 @@
 // the file and the reason.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <stdexcept>
@@ -40,6 +41,9 @@ private:
 	int error_ = 0;
 };
 
+// A size as a person reads it, in decimal units with three figures: "487 B", "73.7 kB", "2.98 MB".
+std::string SizeText(uint64_t bytes);
+
 // Standard output could not be written; error is the errno of the failed write.
 class OutputError : public std::runtime_error {
 public:
@@ -68,9 +72,12 @@ public:
 	void Check() const;
 	// Flushes and closes; throws host::HostError if anything could not be written.
 	void Close();
+	// [bytes] of the file once closed.
+	uint64_t size() const { return size_; }
 
 private:
 	std::string path_;
+	uint64_t size_ = 0;
 	int fd_;  // -1 once closed
 	FdBuffer buffer_;
 	std::ostream stream_;
@@ -110,6 +117,8 @@ public:
 	void Stage(const SaveWriter &write, const std::string &name);
 	// Throws host::HostError if a save would now replace something that a save may not.
 	void Check() const;
+	// The names saved, each once, in the order first saved.
+	std::vector<std::string> names() const;
 
 private:
 	int Create(const std::string &path, mode_t mode, int &fd) override;

@@ -8,6 +8,7 @@
 #include "sendra_host/HostError.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
+#include "session/Progress.h"
 
 namespace sim {
 
@@ -37,7 +38,7 @@ void WarnSkippedSaves(Session &session, const DriveScript &script) {
 
 }  // namespace
 
-void RenderDrive(const RenderOptions &o, std::ostream &err) {
+void RenderDrive(const RenderOptions &o, std::ostream &out, std::ostream &err, bool progress) {
 	std::optional<View> view = ViewByName(o.view);
 	std::optional<PictureFormat> format = PictureFormatOf(o.out);
 	auto fits = [](int side) { return side >= kMinPictureSide && side <= kMaxPictureSide; };
@@ -58,7 +59,13 @@ void RenderDrive(const RenderOptions &o, std::ostream &err) {
 		session.Warn(warning);
 	Drive drive(session, std::move(script), d);
 	WarnSkippedSaves(session, drive.script());
-	NeedingMemory("the drive needs more memory than there is", [&] { drive.ToEnd(); });
+	NeedingMemory("the drive needs more memory than there is", [&] {
+		ProgressBar bar(err, progress && !o.quiet, drive.duration(), ProgressBar::SimulatedTime(drive.duration()));
+		while (drive.Running()) {
+			drive.Next();
+			bar.Update(session.simulation().frameCount(), session.simulation().simt());
+		}
+	});
 	host::Simulation &sim = session.simulation();
 	if (!sim.focus())
 		throw host::HostError(session.label(), 0, "no vessel has the focus: there is nothing to picture");
@@ -72,6 +79,12 @@ void RenderDrive(const RenderOptions &o, std::ostream &err) {
 		throw;
 	}
 	file.Close();
+	// The line is an output too: when it cannot be written, neither is the picture.
+	if (!o.quiet) {
+		out << "wrote " << host::Printable(o.out) << " " << SizeText(file.size()) << " (a picture to open)\n";
+		out.flush();
+		CheckStandardOutput(out);
+	}
 	set.Commit();
 }
 

@@ -25,6 +25,7 @@ struct RenderOptions {
 	std::string view = "iso";   // one of ViewNames()
 	PixelSize size{kDefaultPictureWidth, kDefaultPictureHeight};
 	std::string out;            // FILE.png or FILE.svg
+	bool quiet = false;         // print nothing but errors and warnings
 };
 
 // The scene of sim's focus vessel now, captioned with the time and the view; a scene that
@@ -33,9 +34,10 @@ Scene FocusScene(host::Simulation &sim, View view);
 
 // Runs the drive of options up to options.at and writes the picture to options.out, which
 // is replaced only by a complete picture; the script's saves are skipped, with a warning.
-// Warnings go to err. Throws host::HostError for
+// Warnings go to err, and the progress of a long drive when progress is set (err is a
+// terminal); unless quiet, out gets the line naming the picture. Throws host::HostError for
 // invalid input (a scenario, script or picture file that cannot be used, or no vessel to
 // picture), std::invalid_argument for a view, size or file type that render does not draw.
-void RenderDrive(const RenderOptions &options, std::ostream &err);
+void RenderDrive(const RenderOptions &options, std::ostream &out, std::ostream &err, bool progress = false);
 
 }  // namespace sim

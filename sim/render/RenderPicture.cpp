@@ -491,13 +491,17 @@ void Cut(const VECTOR3 (&p)[3], const Viewpoint &view, const Band &nearest, cons
 	Cut(second, view, nearest, colour, alpha, out, depth + 1);
 }
 
-// The outline of points on the picture, as a convex polygon (monotone chain).
+// The outline of points on the picture, as a convex polygon (monotone chain). A corner within
+// a twentieth of a pixel of the line through its neighbours is left out: cairo keeps
+// coordinates to 1/256 of a pixel, which could turn such a corner inwards.
 std::vector<Viewpoint::Point> Hull(std::vector<Viewpoint::Point> p) {
 	std::sort(p.begin(), p.end(), [](const auto &a, const auto &b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
 	if (p.size() < 3)
 		return p;
-	auto cross = [](const auto &o, const auto &a, const auto &b) {
-		return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x);
+	const double kStraight = 0.05;  // [pixels]
+	// Positive when b lies left of o -> a by more than kStraight.
+	auto cross = [&](const auto &o, const auto &a, const auto &b) {
+		return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x) - kStraight * std::hypot(b.x - o.x, b.y - o.y);
 	};
 	std::vector<Viewpoint::Point> h(2 * p.size());
 	size_t k = 0;

@@ -2,16 +2,19 @@
 #include "run/Recorders.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 #include "sendra_host/Simulation.h"
+#include "session/Drive.h"
 
 namespace sim {
 
 void AppendReal(std::string &row, double v) {
 	char buf[32];
-	// to_chars with a precision behaves as printf's %.17g, without the locale and faster.
-	auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 17);
+	// to_chars without a precision writes the shortest text that reads back as v, without the
+	// locale.
+	auto r = std::to_chars(buf, buf + sizeof buf, v);
 	row.append(buf, r.ptr);
 }
 
@@ -51,16 +54,67 @@ const std::string &HudField::Field(const std::vector<host::HudText> &texts) {
 	return *field_;
 }
 
-TrajectoryRecorder::TrajectoryRecorder(std::ostream &out, size_t animColumns) : out_(out), animColumns_(animColumns) {
+MotionRecorder::Motion MotionRecorder::Start(const Vessel *v) {
+	const host::VesselPlace p = host::VesselView(v).place();
+	Motion m;
+	m.vessel = v;
+	m.landed = p.body != nullptr;
+	m.lng0 = m.lng = p.lng;
+	m.lat0 = m.lat = p.lat;
+	m.cosLat0 = m.cosLat = std::cos(p.lat);
+	return m;
+}
+
+MotionRecorder::MotionRecorder(const host::Simulation &sim) {
+	for (const auto &v : sim.vessels())
+		motions_.push_back(Start(v.get()));
+}
+
+void MotionRecorder::Follow(const host::Simulation &sim) {
+	const auto &vessels = sim.vessels();
+	if (motions_.size() > vessels.size())
+		motions_.resize(vessels.size());
+	for (size_t i = 0; i < vessels.size(); ++i) {
+		if (i == motions_.size() || motions_[i].vessel != vessels[i].get()) {
+			// A vessel the run did not begin with starts where it is first seen.
+			Motion m = Start(vessels[i].get());
+			if (i == motions_.size())
+				motions_.push_back(m);
+			else
+				motions_[i] = m;
+			continue;
+		}
+		Motion &m = motions_[i];
+		const host::VesselPlace p = host::VesselView(m.vessel).place();
+		if (p.lng == m.lng && p.lat == m.lat) {  // at rest: the usual case of most vessels
+			m.speed = 0;
+			continue;
+		}
+		double cosLat = std::cos(p.lat);
+		double step = p.body ? p.body->radius * CentralAngle(m.lng, m.lat, m.cosLat, p.lng, p.lat, cosLat) : 0;
+		m.distance += step;
+		m.speed = sim.simdt() > 0 ? step / sim.simdt() : 0;
+		m.lng = p.lng;
+		m.lat = p.lat;
+		m.cosLat = cosLat;
+	}
+}
+
+TrajectoryRecorder::TrajectoryRecorder(std::ostream &out, size_t animColumns, const host::Simulation &sim)
+	: out_(out), animColumns_(animColumns), motion_(sim) {
 	row_ = "frame,simt,vessel,lng,lat,hdg,arot_x,arot_y,arot_z,alt,rudder,hud,lights,beacons";
 	for (size_t i = 0; i < animColumns_; ++i)
 		row_ += ",anim_" + std::to_string(i);
-	row_ += '\n';
+	// After today's columns, so that readers of those keep working: the motion, in units.
+	row_ += ",ground_speed_m_s,distance_m,east_m,north_m,heading_deg\n";
 	out_.write(row_.data(), static_cast<std::streamsize>(row_.size()));
+	bytes_ += row_.size();
 }
 
 void TrajectoryRecorder::Record(uint64_t frame, const host::Simulation &sim) {
-	for (const auto &p : sim.vessels()) {
+	const auto &vessels = sim.vessels();
+	for (size_t n = 0; n < vessels.size(); ++n) {
+		const auto &p = vessels[n];
 		const host::VesselView v(p.get());
 		const host::VesselPlace s = v.place();
 		row_.clear();
@@ -88,12 +142,29 @@ void TrajectoryRecorder::Record(uint64_t frame, const host::Simulation &sim) {
 			if (i < states.size())
 				AppendReal(row_, states[i]);
 		}
+		// East and north [m] of the start on the body's sphere, as a map of the start's
+		// surroundings has them; empty for a vessel that is on no body.
+		const MotionRecorder::Motion &m = motion_[n];
+		if (m.landed && s.body) {
+			const double r = s.body->radius;
+			for (double x : {m.speed, m.distance, r * m.cosLat0 * (s.lng - m.lng0), r * (s.lat - m.lat0), s.hdg * DEG}) {
+				row_ += ',';
+				AppendReal(row_, x);
+			}
+		} else {
+			row_ += ",,,,,";
+		}
 		row_ += '\n';
 		out_.write(row_.data(), static_cast<std::streamsize>(row_.size()));
+		bytes_ += row_.size();
 	}
 }
 
-HudRecorder::HudRecorder(std::ostream &out) : out_(out) { out_ << "frame,x,y,color,text\n"; }
+HudRecorder::HudRecorder(std::ostream &out) : out_(out) {
+	const char header[] = "frame,x,y,color,text\n";
+	out_ << header;
+	bytes_ += sizeof header - 1;
+}
 
 void HudRecorder::Record(uint64_t frame, const Vessel *focus) {
 	const host::HudPaint *hud = focus ? &host::VesselView(focus).hud() : nullptr;
@@ -126,6 +197,7 @@ void HudRecorder::Record(uint64_t frame, const Vessel *focus) {
 		AppendNumber(row_, frame);
 		row_ += line.tail;
 		out_.write(row_.data(), static_cast<std::streamsize>(row_.size()));
+		bytes_ += row_.size();
 	}
 }
 

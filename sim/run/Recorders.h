@@ -18,7 +18,8 @@ class Simulation;
 
 namespace sim {
 
-// Appends v as printf's %.17g writes it, which reads back as the same double.
+// Appends v in the shortest form that reads back as the same double (0.04, not
+// 0.040000000000000001).
 void AppendReal(std::string &row, double v);
 // Appends a CSV field, quoted as RFC 4180 requires when it holds a comma, quote, CR or LF, and
 // when it begins with = + - or @, which spreadsheets would take for a formula.
@@ -40,18 +41,48 @@ private:
 	std::optional<std::string> field_;  // none until made
 };
 
+// Each vessel's motion, followed frame by frame from where it stood when the run began: the
+// ground it covered, its speed over the last frame, where it is from its start.
+class MotionRecorder {
+public:
+	struct Motion {
+		const Vessel *vessel = nullptr;
+		double lng0 = 0, lat0 = 0, cosLat0 = 1;  // [rad] where it started
+		double lng = 0, lat = 0, cosLat = 1;     // [rad] where the last frame left it
+		double distance = 0;                     // [m] covered since the start
+		double speed = 0;                        // [m/s] over the last frame
+		bool landed = false;                     // on a body: the motion has a meaning
+	};
+
+	explicit MotionRecorder(const host::Simulation &sim);
+	// After each frame, recorded or not.
+	void Follow(const host::Simulation &sim);
+	// Of the i-th vessel of the simulation, as it stood at the last Follow.
+	const Motion &operator[](size_t i) const { return motions_[i]; }
+
+private:
+	static Motion Start(const Vessel *v);
+	std::vector<Motion> motions_;
+};
+
 class TrajectoryRecorder {
 public:
-	// Writes the header with anim_0 to anim_<animColumns-1>.
-	TrajectoryRecorder(std::ostream &out, size_t animColumns);
+	// Writes the header with anim_0 to anim_<animColumns-1>, then the motion's columns.
+	TrajectoryRecorder(std::ostream &out, size_t animColumns, const host::Simulation &sim);
+	// After each frame: the vessels' motion.
+	void Follow(const host::Simulation &sim) { motion_.Follow(sim); }
 	// One row per vessel of sim, in scenario order, for frame k.
 	void Record(uint64_t frame, const host::Simulation &sim);
+	// [bytes] of the rows written so far, the header's included.
+	uint64_t bytes() const { return bytes_; }
 
 private:
 	std::ostream &out_;
 	size_t animColumns_;
 	std::string row_;  // reused: no allocation per row once grown
 	HudField hud_;
+	MotionRecorder motion_;
+	uint64_t bytes_ = 0;
 };
 
 class HudRecorder {
@@ -59,6 +90,8 @@ public:
 	explicit HudRecorder(std::ostream &out);
 	// The Text calls of focus's HUD paint this frame; nothing for a null focus.
 	void Record(uint64_t frame, const Vessel *focus);
+	// [bytes] of the rows written so far, the header's included.
+	uint64_t bytes() const { return bytes_; }
 
 private:
 	// A text's row after the frame number, formatted again only when the text, its place or
@@ -72,6 +105,7 @@ private:
 	std::ostream &out_;
 	std::string row_;
 	std::vector<Line> lines_;  // by the text's place in the paint
+	uint64_t bytes_ = 0;
 };
 
 }  // namespace sim

@@ -12,11 +12,11 @@
 #include "output/Signals.h"
 #include "render/Render.h"
 #include "render/TrackMap.h"
-#include "run/ProgressBar.h"
 #include "run/Recorders.h"
 #include "sendra_host/HostError.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
+#include "session/Progress.h"
 
 namespace sim {
 
@@ -53,7 +53,8 @@ struct RunFiles {
 		: set(out, out.PathOf("trajectory.csv")), trajectoryFile(set, "trajectory.csv", out.PathOf("trajectory.csv")),
 		  hudFile(set, "hud.csv", out.PathOf("hud.csv")), finalFile(set, "final.scn", out.PathOf("final.scn")),
 		  trackFile(set, "track.svg", out.PathOf("track.svg")), poseFile(set, "pose.png", out.PathOf("pose.png")),
-		  saves(out, set, &folders), trajectory(trajectoryFile.out(), animColumns), hud(hudFile.out()), track(sim) {}
+		  saves(out, set, &folders), trajectory(trajectoryFile.out(), animColumns, sim), hud(hudFile.out()),
+		  track(sim) {}
 
 	// Throws host::HostError naming the first file whose writing has failed.
 	void Check() const {
@@ -62,6 +63,8 @@ struct RunFiles {
 	}
 	// The last files, from the simulation as the drive left it; every file closed.
 	void Finish(Session &session);
+	// "wrote DIR/: trajectory.csv 2.98 MB, ..." once every file is closed.
+	std::string Written(const OutputFolder &out) const;
 	// Every file and save in place at once.
 	void Commit() {
 		saves.Check();
@@ -93,6 +96,67 @@ void RunFiles::Finish(Session &session) {
 	if (!leftOut.empty())
 		session.Warn(poseFile.path() + ": " + leftOut);
 }
+
+std::string RunFiles::Written(const OutputFolder &out) const {
+	std::string line = "wrote " + host::Printable(out.path()) + "/:";
+	for (const StagedFile *f : {&trajectoryFile, &hudFile, &finalFile, &trackFile})
+		line += " " + host::Printable(f->path().substr(f->path().rfind('/') + 1)) + " " + SizeText(f->size()) + ",";
+	line.pop_back();
+	line += " and pose.png " + SizeText(poseFile.size()) + " (track.svg and pose.png are pictures to open)";
+	std::vector<std::string> saved = saves.names();
+	for (size_t i = 0; i < saved.size(); ++i)
+		line += std::string(i == 0 ? "; the script's saves " : ", ") + host::Printable(saved[i]);
+	return line + "\n";
+}
+
+// The size of trajectory.csv and hud.csv from their first recorded frame, for a warning
+// before a run makes them larger than a disk is likely to hold.
+class SizeWatch {
+public:
+	SizeWatch(Session &session, const RunOptions &o, double duration)
+		: session_(session), recordEvery_(o.recordEvery) {
+		double mean = 0;
+		for (double dt : o.drive.dts)
+			mean += dt / static_cast<double>(o.drive.dts.size());
+		recorded_ = std::ceil(duration / mean) / static_cast<double>(recordEvery_) + 1;
+	}
+
+	// After a recorded frame; from the first one after the headers.
+	void Recorded(uint64_t bytes) {
+		if (headers_ == 0) {
+			headers_ = bytes;
+			return;
+		}
+		if (done_)
+			return;
+		done_ = true;
+		double estimate = static_cast<double>(headers_) + static_cast<double>(bytes - headers_) * recorded_;
+		if (estimate < kWarnAbove)
+			return;
+		// The first of 2, 5, 10, 20, 50, ... times fewer frames that brings them to half a
+		// gigabyte or less.
+		uint64_t every = 2;
+		for (uint64_t decade = 1; estimate / static_cast<double>(every) > kAimAt; decade *= 10)
+			for (uint64_t f : {2, 5, 10})
+				if (every = f * decade; estimate / static_cast<double>(every) <= kAimAt)
+					break;
+		double reduced = estimate / static_cast<double>(every);
+		session_.Warn(host::Format("this run's trajectory.csv and hud.csv will take about %s (%.0f recorded frames); "
+		                           "--record-every %llu makes them about %s",
+		                           SizeText(static_cast<uint64_t>(estimate)).c_str(), recorded_,
+		                           static_cast<unsigned long long>(recordEvery_ * every),
+		                           SizeText(static_cast<uint64_t>(reduced)).c_str()));
+	}
+
+private:
+	static constexpr double kWarnAbove = 1e9;  // [bytes]
+	static constexpr double kAimAt = 5e8;      // [bytes] that the option's suggested value aims at
+	Session &session_;
+	uint64_t recordEvery_;
+	double recorded_ = 0;  // frames the run will record
+	uint64_t headers_ = 0;
+	bool done_ = false;
+};
 
 // A save event's file inside the output folder: checked before anything is written.
 void CheckSaves(const DriveScript &script, const OutputFolder &out) {
@@ -237,22 +301,29 @@ RunReport RunDrive(const RunOptions &o, RunConsole console) {
 	RunFiles files(out, folders, AnimationColumns(sim), sim);
 	const SaveWriter save = [&](const std::string &path, host::SaveFileSystem &fs) { session.Save(path, fs); };
 	drive.SetSaves([&](const std::string &name) { files.saves.Save(save, name); });
+	SizeWatch size(session, o, drive.duration());
+	size.Recorded(files.trajectory.bytes() + files.hud.bytes());
 	sim.onFrameEnd = [&](host::Simulation &s) {
 		uint64_t k = s.frameCount();
+		files.trajectory.Follow(s);
 		if (k % o.recordEvery == 0 || !drive.Running()) {
 			files.trajectory.Record(k, s);
 			files.hud.Record(k, s.focus());
 			files.track.Record(s);
+			size.Recorded(files.trajectory.bytes() + files.hud.bytes());
 		}
 	};
+	// On a terminal the bar stands alone: the lines of each second would scroll away under it.
+	const bool everySecond = !o.quiet && (!console.outIsTerminal || o.hudLines);
 	NeedingMemory("the drive needs more memory than there is", [&] {
-		ProgressBar progress(console.err, console.progress && !o.quiet, drive.duration());
+		ProgressBar progress(console.err, console.progress && !o.quiet, drive.duration(),
+		                     ProgressBar::SimulatedTime(drive.duration()));
 		SecondLines lines(console.out, console.outIsTerminal, progress);
 		while (drive.Running()) {
 			drive.Next();
 			// A failed write ends the run at once, named by its file.
 			files.Check();
-			if (!o.quiet) {
+			if (everySecond) {
 				lines.After(sim);
 				CheckStandardOutput(console.out);
 			}
@@ -264,8 +335,10 @@ RunReport RunDrive(const RunOptions &o, RunConsole console) {
 	WarnLateEvents(session, drive);
 
 	RunReport report = Report(drive, sim);
-	if (!o.quiet)
+	if (!o.quiet) {
 		PrintSummary(console.out, report);
+		console.out << files.Written(out);
+	}
 	// The summary is an output too: when it cannot be written, neither are the files.
 	console.out.flush();
 	CheckStandardOutput(console.out);

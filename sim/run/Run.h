@@ -15,6 +15,7 @@ struct RunOptions {
 	uint64_t recordEvery = 1;          // record every Nth frame (and the last), >= 1
 	std::string out = "./sendra-out";  // the output folder
 	bool quiet = false;                // print nothing but errors and warnings
+	bool hudLines = false;             // the line of each second on a terminal too
 };
 
 struct RunReport {
@@ -26,10 +27,10 @@ struct RunReport {
 };
 
 struct RunConsole {
-	std::ostream &out;      // per-second lines and the summary (nothing when quiet)
+	std::ostream &out;      // per-second lines, the summary and the outputs written (nothing when quiet)
 	std::ostream &err;      // warnings, and the progress bar when progress is set
 	bool progress = false;  // err is a terminal: show a progress bar during long runs
-	bool outIsTerminal = false;  // out shares the screen with the bar: lines go above it
+	bool outIsTerminal = false;  // out is a terminal: the per-second lines only when asked for, above the bar
 };
 
 // Runs the drive that options describe and writes trajectory.csv, hud.csv, final.scn,

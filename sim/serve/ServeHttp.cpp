@@ -537,7 +537,9 @@ int HttpServer::Listen(const std::string &bind, int port, const std::vector<std:
 		s.acceptor.close(ignored);
 	}
 	if (!s.acceptor.is_open())
-		throw host::HostError(inUse ? "serve: port " + std::to_string(port) + " is in use" : where + ": " + why);
+		throw host::HostError(inUse ? "serve: port " + std::to_string(port) +
+		                                  " is in use; --port 0 takes any free one"
+		                            : where + ": " + why);
 
 	std::set<std::string> names = {"localhost", "127.0.0.1", "[::1]"};
 	if (!s.endpoint.address().is_unspecified()) {

@@ -188,6 +188,8 @@ const char *MimeType(const std::string &path) {
 		{"css", "text/css"},                  {"json", "application/json"},       {"map", "application/json"},
 		{"png", "image/png"},                 {"svg", "image/svg+xml"},           {"ico", "image/x-icon"},
 		{"txt", "text/plain; charset=utf-8"}, {"wasm", "application/wasm"},
+		// Markdown as plain text, which every browser shows rather than downloads
+		{"md", "text/plain; charset=utf-8"},
 	};
 	size_t dot = path.rfind('.'), slash = path.rfind('/');
 	if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
@@ -297,6 +299,14 @@ Reply Route(const RouteRequest &req, ServeHub &hub, const ServeContent &content)
 	}
 	if (!get)
 		return NotAllowed("GET, HEAD");
+	if (*path == "/manual") {
+		struct stat st;
+		if (content.manual.empty() || ::stat(content.manual.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+			return FailReply(404, "the driver's manual (Doc/Sendra2016.html or .md) is not in the Orbiter folder");
+		Reply r(200, MimeType(content.manual));
+		r.file = content.manual;
+		return r;
+	}
 	return StaticFile(*path, content);
 }
 

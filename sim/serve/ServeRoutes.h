@@ -22,6 +22,7 @@ struct ServeContent {
 	std::string body;  // the one it shows when the request names none: the first focus's; empty without one
 	std::string webRoot;    // the page's own files
 	std::string threeRoot;  // the three package from npm; empty when it was not installed
+	std::string manual;     // /manual: the driver's manual, HTML or Markdown; empty without one
 };
 
 // Limits on what a request may ask for.

@@ -88,6 +88,15 @@ Vessel *NextFocus(const host::Simulation &sim) {
 	return vessels.front().get();
 }
 
+// The driver's manual in the Orbiter folder, as the add-on installs it: its HTML page where the
+// package made one, else its Markdown; empty when neither is there.
+std::string Manual(const std::string &root) {
+	for (const char *name : {"/Doc/Sendra2016.html", "/Doc/Sendra2016.md"})
+		if (Exists(root + name))
+			return root + name;
+	return std::string();
+}
+
 }  // namespace
 
 WebFiles DefaultWebFiles() {
@@ -118,6 +127,7 @@ ServeSession::ServeSession(const ServeOptions &o, const WebFiles &files, std::os
 		content_.body = body->name;
 	content_.webRoot = files.page;
 	content_.threeRoot = three ? files.three : std::string();
+	content_.manual = Manual(o.session.root);
 	hub_.SetSnapshot(StateDocument(sim, 0));
 }
 

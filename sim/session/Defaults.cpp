@@ -5,12 +5,12 @@ namespace sim {
 
 const char kDefaultScenarioLabel[] = "(built-in scenario)";
 const char kDefaultScenario[] = R"(BEGIN_DESC
-Sendra-1, a Sendra2016 rover, landed on the Moon for the built-in drive of sendra-sim.
+Sendra-1, a Sendra2016 rover, landed on the Moon at the Apollo 11 site for the built-in drive of sendra-sim. It is morning there, local solar time 07:41: the Sun stands 25 degrees above the eastern horizon.
 END_DESC
 
 BEGIN_ENVIRONMENT
   System Sol
-  Date MJD 60000
+  Date MJD 60003
 END_ENVIRONMENT
 
 BEGIN_FOCUS

@@ -20,14 +20,6 @@ const double kTimeTolerance = 1e-9;
 const double kDefaultDurationWithoutEvents = 60.0;  // [s]
 const double kDurationAfterLastEvent = 5.0;         // [s]
 
-// Central angle [rad] between two surface positions [rad], by the haversine formula, which
-// stays accurate for the small steps of a frame; the cosines of the latitudes are given.
-double CentralAngle(double lng1, double lat1, double coslat1, double lng2, double lat2, double coslat2) {
-	double sdlat = std::sin((lat2 - lat1) / 2), sdlng = std::sin((lng2 - lng1) / 2);
-	double h = sdlat * sdlat + coslat1 * coslat2 * sdlng * sdlng;
-	return 2 * std::asin(std::sqrt(std::clamp(h, 0.0, 1.0)));
-}
-
 bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 double DurationOf(const DriveScript &script, const DriveOptions &o) {
@@ -44,6 +36,12 @@ double DurationOf(const DriveScript &script, const DriveOptions &o) {
 }
 
 }  // namespace
+
+double CentralAngle(double lng1, double lat1, double coslat1, double lng2, double lat2, double coslat2) {
+	double sdlat = std::sin((lat2 - lat1) / 2), sdlng = std::sin((lng2 - lng1) / 2);
+	double h = sdlat * sdlat + coslat1 * coslat2 * sdlng * sdlng;
+	return 2 * std::asin(std::sqrt(std::clamp(h, 0.0, 1.0)));
+}
 
 bool StepAdvances(double until, double dt) { return std::nextafter(until, INFINITY) - until <= dt; }
 

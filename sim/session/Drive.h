@@ -21,6 +21,10 @@ struct DriveOptions {
 	std::vector<double> dts{0.02};      // [s] step lengths used in turn, each > 0
 };
 
+// Central angle [rad] between two surface positions [rad], by the haversine formula, which
+// stays accurate for the small steps of a frame; the cosines of the latitudes are given.
+double CentralAngle(double lng1, double lat1, double coslat1, double lng2, double lat2, double coslat2);
+
 // Whether a step of dt [s] still advances the simulation time at every time up to until [s]:
 // beyond that, adding dt no longer changes the time and a drive would never end.
 bool StepAdvances(double until, double dt);

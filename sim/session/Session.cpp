@@ -4,7 +4,9 @@
 #include "sendra_host/HostError.h"
 #include "sendra_host/Text.h"
 #include "session/Defaults.h"
+#include "session/Names.h"
 #include "session/Paths.h"
+#include "session/Progress.h"
 
 namespace sim {
 
@@ -23,7 +25,8 @@ host::ScenarioFile ReadScenario(const SessionOptions &o, std::string &label) {
 	} catch (const host::HostError &e) {
 		if (found || o.scenario->empty() || (*o.scenario)[0] == '/')
 			throw;
-		throw host::HostError(std::string(e.what()) + " (nor is it a scenario in " + o.root + "/Scenarios/)");
+		throw host::HostError(std::string(e.what()) + " (nor is it a scenario in " + o.root + "/Scenarios/" +
+		                      ScenarioHint(*o.scenario, o.root) + ")");
 	}
 }
 
@@ -46,7 +49,13 @@ void Session::Load() {
 	if (!o.journal)
 		so.journalCapacity = 0;  // the host only counts its calls
 	sim_ = std::make_unique<host::Simulation>(so);
-	host::LoadScenario(*sim_, scenario);
+	{
+		const double total = static_cast<double>(scenario.vessels.size());
+		ProgressBar bar(err_, o.progress, total, [total](double made) {
+			return host::Format("loading the scenario: %.0f of %.0f vessels", made, total);
+		});
+		host::LoadScenario(*sim_, scenario, [&](size_t made, size_t) { bar.Update(made, static_cast<double>(made)); });
+	}  // the bar is off its line before the warnings
 	WarnProblems();
 }
 

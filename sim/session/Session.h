@@ -30,6 +30,8 @@ struct SessionOptions {
 	double rudderDelay = 1.0;             // [s] for a full unit of rudder travel, >= 0
 	bool journal = false;                 // keep each vessel's journal of host calls (inspect
 	                                      // shows the loading's); nothing reads it while stepping
+	bool progress = false;                // a progress bar on err while a long load makes the
+	                                      // vessels (err is a terminal)
 };
 
 // Memory ran out, and what() says for what ("the picture is too large"), so that the message

@@ -232,7 +232,9 @@ host::Terrain Incline(double lng0, double lat0, double hdg, double pitch) {
 	});
 }
 
-TEST(SurfaceMotion, AttitudeMatchesTheCheckValues) {
+// The attitude angles the rover sets for where it stands: heading north and east on level
+// ground where the prime meridian crosses the equator, and on a 0.05 rad slope away from both.
+TEST(SurfaceMotion, AttitudeAnglesFollowThePlaceTheHeadingAndTheSlopesPitch) {
 	struct Case {
 		double lng, lat, hdg, pitch;
 		VECTOR3 arot;

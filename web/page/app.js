@@ -4,6 +4,7 @@ import {View} from './scene.js';
 import {Input} from './input.js';
 import {fetchJson, Stream} from './stream.js';
 import {Status, describeStation} from './status.js';
+import {drivePanel, showSteering} from './panel.js';
 
 const hudBox = document.getElementById('hud');
 const FOLDED_KEY = 'sendra-sim.keys-folded';  // the user folded the key list
@@ -15,7 +16,8 @@ const sendra = window.sendra = {frame: null, frames: 0, rendered: 0, drawn: [], 
                                 loading: null, connected: false, markers: 0, scale: 1};
 
 function keyName(code) {
-	const special = {NumpadAdd: 'keypad +', NumpadSubtract: 'keypad −', ArrowLeft: '←', ArrowRight: '→'};
+	const special = {NumpadAdd: 'keypad +', NumpadSubtract: 'keypad −', ArrowLeft: '←', ArrowRight: '→', ArrowUp: '↑',
+	                 ArrowDown: '↓', Equal: '=', Minus: '-'};
 	return special[code] || code.replace(/^Numpad/, 'keypad ').replace(/^Digit|^Key/, '');
 }
 
@@ -26,11 +28,11 @@ function legend(keys) {
 		const name = keyName(k.code);
 		rows.set(k.label, (rows.has(k.label) ? rows.get(k.label) + ', ' : '') + name);
 	}
+	rows.set('the same keys, held while pressed', 'the buttons');
 	rows.set('next vessel in focus', 'F3');
 	rows.set('cockpit / chase view', 'F1, C');
-	rows.set('orbit the chase camera', 'mouse drag');
+	rows.set('orbit the chase camera; look around in the cockpit', 'mouse drag');
 	rows.set('zoom the chase camera', 'mouse wheel');
-	rows.set('look around (cockpit)', 'mouse drag');
 	const table = document.getElementById('keys');
 	for (const [label, names] of rows) {
 		const tr = table.insertRow();
@@ -58,7 +60,8 @@ function drawHud(texts, hud) {
 		const span = hudBox.children[i];
 		span.style.left = `${x * sx}px`;
 		span.style.top = `${y * sy}px`;
-		span.style.fontSize = `${Math.max(10, 15 * sy)}px`;
+		// Readable in a small window too, where the HUD's own scale would shrink it below 13 px.
+		span.style.fontSize = `${Math.max(13, 15 * sy)}px`;
 		// 0xBBGGRR, as the host's colours are
 		span.style.color = `rgb(${colour & 255},${(colour >> 8) & 255},${(colour >> 16) & 255})`;
 		if (span.textContent !== text)
@@ -66,8 +69,16 @@ function drawHud(texts, hud) {
 	});
 }
 
+// A button's text: what it shows, and what more it says where there is room.
+function label(button, shows, more) {
+	button.textContent = shows;
+	const span = button.appendChild(document.createElement('span'));
+	span.className = 'more';
+	span.textContent = more;
+}
+
 // The buttons at the top left: the focus (F3's step) and the control-surface toggle.
-function controls(session, input, view) {
+function controls(session, input, stepFocus) {
 	const afcButton = document.getElementById('afc'), focusButton = document.getElementById('focus');
 	const back = () => document.getElementById('view').focus();
 	let focus = null;
@@ -77,7 +88,7 @@ function controls(session, input, view) {
 		back();
 	});
 	focusButton.addEventListener('click', () => {
-		input.focusNext();
+		stepFocus();
 		back();
 	});
 	return f => {
@@ -86,27 +97,29 @@ function controls(session, input, view) {
 		if (!f)
 			return;
 		const others = session.vessels.length - 1;
-		focusButton.textContent = `focus: ${f.name}` + (others > 0 ? ' (click or F3 for the next vessel)' : '');
-		afcButton.textContent = `control surfaces ${f.afc}: rudder ${f.afc & 2 ? 'on' : 'off'} (click for ${f.afc ? 0 : 7})`;
+		label(focusButton, `focus: ${f.name}`, others > 0 ? ' (click or F3 for the next vessel)' : '');
+		label(afcButton, `control surfaces ${f.afc}: rudder ${f.afc & 2 ? 'on' : 'off'}`, ` (click for ${f.afc ? 0 : 7})`);
 	};
 }
 
 // V steps the cockpit camera's station: said at once, and where it is once the module has
 // set it (the rover's first press sets the station it starts at, so nothing else would show).
+// Keys pressed by the keyboard or the on-screen controls come through onPress.
 function stationNotices(status, view) {
 	let pressed = false;
 	const where = () => view.cockpit ? '' : ' (seen in the cockpit view: F1 or C)';
-	window.addEventListener('keydown', e => {
-		if (e.code !== 'KeyV' || e.repeat || e.ctrlKey || e.altKey || e.metaKey)
+	const onPress = code => {
+		if (code !== 'KeyV')
 			return;
 		pressed = true;
 		status.notice(`V: the next cockpit camera station${where()}`);
-	});
-	return (camera, focusChanged) => {
+	};
+	const moved = (camera, focusChanged) => {
 		if (pressed && !focusChanged)
 			status.notice(`V: ${describeStation(camera)}${where()}`);
 		pressed = false;
 	};
+	return {onPress, moved};
 }
 
 async function load(status) {
@@ -142,6 +155,7 @@ async function main() {
 	sendra.settled = () => view.settled();
 	sendra.chaseAngle = () => view.chaseAngle();
 	sendra.posedMeshes = name => view.posedMeshes(name);
+	sendra.resolution = view.resolution;
 	legend(session.keys);
 	follow(session, view, status);
 }
@@ -153,15 +167,27 @@ function follow(session, view, status) {
 		sendra.view = view.cockpit ? 'cockpit' : 'chase';
 		status.set({cockpit: view.cockpit});
 	};
-	const input = new Input(session.keys, ['F1', 'KeyC', 'F3'], code => code === 'F3' ? input.focusNext() : toggleView());
+	// F3, as Orbiter's: the next vessel takes the focus; with one vessel, the page says why none does.
+	const stepFocus = () => {
+		if (session.vessels.length > 1)
+			input.focusNext();
+		else
+			status.notice(`F3: ${session.vessels.length ? session.vessels[0].name : 'the focus'} is the scenario's only ` +
+			              'vessel, so the focus stays where it is');
+	};
+	const input = new Input(session.keys, ['F1', 'KeyC', 'F3'], code => code === 'F3' ? stepFocus() : toggleView());
 	document.getElementById('view').focus();
-	const showFocus = controls(session, input, view);
+	const showFocus = controls(session, input, stepFocus);
 	const station = stationNotices(status, view);
+	input.onPress = station.onPress;
+	drivePanel(session.keys, keyName, input);
 	view.onRender = () => {
 		sendra.rendered = view.rendered;
 		sendra.drawn = view.drawnVessels();
 		sendra.markers = view.markers.count;
 		sendra.scale = view.resolution.scale;
+		// Of the window's pixels, the share the last draw filled (1 for a still scene's whole draw).
+		sendra.drawnScale = view.renderer.domElement.width / (window.innerWidth * Math.min(window.devicePixelRatio, 2));
 		status.drew(sendra.scale);
 	};
 	const loading = () => {
@@ -181,7 +207,9 @@ function follow(session, view, status) {
 		if (f.hud)
 			drawHud(hudTexts = f.hud, session.hud);
 		if (f.camera)
-			station(f.camera, 'focus' in f);
+			station.moved(f.camera, 'focus' in f);
+		if (sendra.focus)
+			showSteering(view.focus ? view.focus.rudder || 0 : 0, view.frontWheels(sendra.focus));
 		status.set({frame: f, focus: view.focus, camera: view.cameraSpec});
 		loading();
 	};

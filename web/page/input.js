@@ -1,6 +1,7 @@
-// The page's keyboard: browser keys bound by the server's key table become key-down and
-// key-up events for the rover, sent in order, one request at a time. Repeats are ignored, and
-// every held key is let go when the page loses the focus.
+// The page's keyboard and its on-screen controls: browser keys bound by the server's key table,
+// and the controls that stand for them, become key-down and key-up events for the rover, sent
+// in order, one request at a time. Repeats are ignored, and every held key is let go when the
+// page loses the focus.
 
 const MAX_EVENTS_PER_REQUEST = 64;  // the server refuses more
 
@@ -15,6 +16,7 @@ export class Input {
 		this.queue = [];         // events not sent yet
 		this.sending = false;
 		this.client = null;      // the token of this page's event stream
+		this.onPress = null;     // onPress(code) when a bound key goes down, by keyboard or control
 		window.addEventListener('keydown', e => this.keyDown(e));
 		window.addEventListener('keyup', e => this.keyUp(e));
 		window.addEventListener('blur', () => this.releaseAll());
@@ -46,19 +48,30 @@ export class Input {
 		if (!this.bound.has(e.code))
 			return;
 		e.preventDefault();
-		if (e.repeat || this.held.has(e.code) || !this.client)
-			return;
-		this.held.add(e.code);
-		this.send({code: e.code, down: true});
+		if (!e.repeat)
+			this.press(e.code);
 	}
 
 	keyUp(e) {
 		if (!this.bound.has(e.code))
 			return;
 		e.preventDefault();
-		if (!this.held.delete(e.code))
+		this.release(e.code);
+	}
+
+	// A bound key goes down, from the keyboard or an on-screen control; once while it is held.
+	press(code) {
+		if (!this.bound.has(code) || this.held.has(code) || !this.client)
 			return;
-		this.send({code: e.code, down: false});
+		this.held.add(code);
+		this.send({code, down: true});
+		if (this.onPress)
+			this.onPress(code);
+	}
+
+	release(code) {
+		if (this.held.delete(code))
+			this.send({code, down: false});
 	}
 
 	// Sets the focus vessel's control-surface mode, as Orbiter's toggle does.

@@ -20,9 +20,12 @@ const MESHVIS_EXTERNAL = 0x1, MESHVIS_COCKPIT = 0x2;
 // lit material's shader larger, which a software renderer pays for with every pixel.
 const MAX_LIGHTS = 12;
 const TERRAIN_GRID = 10;    // [m] between the lines drawn on the ground
-const CONE_LENGTH = 14;     // [m] of the visible beam of a spot light
 const BEACON_NEAR = 50;     // [m] beyond which a beacon's size follows its falloff
 const MARKER_SIZE = 4;      // [m] across a marker's dot
+// [m] The camera's near plane: in the cockpit close to the eye, behind the vessel far enough
+// that the depth buffer tells the body's faces apart (a renderer in software may keep 16 bits).
+const NEAR_COCKPIT = 0.05, NEAR_CHASE = 0.5;
+const STILL_AFTER = 400;   // [ms] without a draw after which a scene drawn at less is drawn whole
 
 // Whether a beacon shines at simt [s]: while active, and for a strobe for duration of each
 // period from tofs on.
@@ -72,7 +75,7 @@ function mergeGroups(m) {
 	// Room for parts that move: the posed mesh is not measured again.
 	const sphere = box.isEmpty() ? new THREE.Sphere() : box.getBoundingSphere(new THREE.Sphere());
 	sphere.radius = sphere.radius * 1.5 + 1;
-	return {groups: m.groups.length, parts, sphere};
+	return {groups: m.groups.length, labels: m.groups.map(g => g.label || ''), parts, sphere};
 }
 
 function mergedGeometry(groups) {
@@ -121,6 +124,7 @@ class VesselView {
 		this.bones = [];       // per mesh, per group: the bone that poses it
 		this.skeletons = [];   // per mesh: its bones' texture, for the draws
 		this.poses = [];       // per mesh, per group: the transform last sent, as the server sends it
+		this.labels = [];      // per mesh, per group: its label in the mesh file
 		this.spots = [];
 		this.sprites = [];
 		this.beaconSpecs = [];
@@ -159,6 +163,7 @@ class VesselView {
 			this.meshRoots[mi] = root;
 			const mesh = library.meshes.get(slot.mesh);
 			this.bones[mi] = [];
+			this.labels[mi] = mesh ? mesh.labels : [];
 			if (!mesh)
 				return;
 			// The bones stay out of the scene graph: their world matrices are the groups' poses
@@ -201,6 +206,19 @@ class VesselView {
 		}));
 	}
 
+	// The mean turn [rad, to the right] of its first mesh's front forks (the groups labelled so)
+	// about the vessel's up axis, as their poses have it; null for a mesh without them.
+	frontWheels() {
+		const turns = [];
+		(this.labels[0] || []).forEach((label, gi) => {
+			if (!/front_fork$/.test(label))
+				return;
+			const p = this.poses[0] && this.poses[0][gi];
+			turns.push(p ? Math.atan2(p[4], p[10]) : 0);  // where the pose takes the fork's forward axis
+		});
+		return turns.length ? turns.reduce((a, b) => a + b) / turns.length : null;
+	}
+
 	// Its place from the scene's origin: east, up, -north, with the vessel's attitude.
 	locate(toLocal) {
 		const place = this.place;
@@ -215,24 +233,20 @@ class VesselView {
 		this.root.visible = true;
 	}
 
+	// The spot lights light what they shine on; in vacuum nothing scatters their light, so
+	// their beams themselves are not seen.
 	setLights(lights) {
 		if (this.spots.length !== lights.length) {
-			for (const s of this.spots) {
-				this.root.remove(s.light, s.light.target, s.cone);
-				s.cone.geometry.dispose();
-				s.cone.material.dispose();
-			}
+			for (const s of this.spots)
+				this.root.remove(s.light, s.light.target);
 			this.spots = lights.map(() => {
 				const light = new THREE.SpotLight(0xffffff, 0, 0, Math.PI / 4, 0.5, 2);
-				const cone = new THREE.Mesh(new THREE.BufferGeometry(), new THREE.MeshBasicMaterial({
-					color: 0xfff4d8, vertexColors: true, transparent: true, blending: THREE.AdditiveBlending,
-					depthWrite: false, side: THREE.DoubleSide}));
-				this.root.add(light, light.target, cone);
-				return {light, cone, key: '', on: false};
+				this.root.add(light, light.target);
+				return {light};
 			});
 		}
 		lights.forEach((l, i) => {
-			const {light, cone} = this.spots[i];
+			const {light} = this.spots[i];
 			const spot = l.type === 2;
 			const dir = new THREE.Vector3(l.dir[0], l.dir[1], l.dir[2]);
 			if (dir.lengthSq() === 0)
@@ -248,25 +262,7 @@ class VesselView {
 			light.penumbra = spot && l.penumbra > 0 ? 1 - l.umbra / l.penumbra : 0;
 			// Its quadratic attenuation term sets the strength: I = 1 / (att2 d^2) far off.
 			light.intensity = l.active ? 0.08 / Math.max(l.att[2], 1e-4) : 0;
-			this.spots[i].on = l.active && spot;
 			light.visible = l.active;  // the renderer leaves out lights that are not
-			const key = `${l.pos}|${dir.toArray()}|${l.penumbra}`;
-			if (spot && this.spots[i].key !== key) {
-				this.spots[i].key = key;
-				const length = Math.min(CONE_LENGTH, l.range);
-				const geometry = new THREE.ConeGeometry(length * Math.tan(light.angle), length, 32, 1, true);
-				geometry.translate(0, -length / 2, 0);  // apex at the lamp, opening along -y
-				// Brightest at the lamp, fading out along the beam.
-				const y = geometry.getAttribute('position');
-				const rgba = new Float32Array(y.count * 4);
-				for (let k = 0; k < y.count; ++k)
-					rgba.set([1, 1, 1, 0.16 * (1 + y.getY(k) / length)], k * 4);
-				geometry.setAttribute('color', new THREE.BufferAttribute(rgba, 4));
-				cone.geometry.dispose();
-				cone.geometry = geometry;
-				cone.position.copy(light.position);
-				cone.quaternion.setFromUnitVectors(new THREE.Vector3(0, -1, 0), dir);
-			}
 		});
 	}
 
@@ -303,18 +299,11 @@ class VesselView {
 			if (this.meshRoots[i])
 				this.meshRoots[i].visible = (slot.visibility & (inside ? MESHVIS_COCKPIT : MESHVIS_EXTERNAL)) !== 0;
 		});
-		// The beams are seen from outside; from within them, only their light.
-		for (const s of this.spots)
-			s.cone.visible = s.on && !inside;
 	}
 
 	dispose(scene) {
 		scene.remove(this.root);
 		this.dropSkeletons();
-		for (const s of this.spots) {
-			s.cone.geometry.dispose();
-			s.cone.material.dispose();
-		}
 		for (const sprite of this.sprites)
 			sprite.material.dispose();
 	}
@@ -426,7 +415,7 @@ export class View {
 		container.appendChild(this.renderer.domElement);
 		this.scene = new THREE.Scene();
 		this.scene.background = new THREE.Color(0x05070c);
-		this.camera = new THREE.PerspectiveCamera(50, 1, 0.1, 5000);
+		this.camera = new THREE.PerspectiveCamera(50, 1, NEAR_CHASE, 5000);
 		this.controls = new OrbitControls(this.camera, this.renderer.domElement);
 		this.controls.maxPolarAngle = Math.PI * 0.495;
 		this.controls.minDistance = 4;
@@ -470,6 +459,9 @@ export class View {
 		this.rendered = 0;         // draws so far
 		this.renderQueued = false;
 		this.rendering = false;
+		this.stillTimer = null;    // the wait before a still scene is drawn whole
+		this.movedAt = 0;          // when a draw was last asked for because something moved [ms]
+		this.whole = false;        // the scene is drawn at the window's full resolution
 		this.onRender = null;
 		this.resize();
 		window.addEventListener('resize', () => this.resize());
@@ -477,15 +469,19 @@ export class View {
 
 	resize() {
 		const w = window.innerWidth, h = window.innerHeight;
-		this.renderer.setPixelRatio(Math.min(window.devicePixelRatio, 2) * this.resolution.scale);
+		const scale = this.whole ? 1 : this.resolution.scale;
+		this.renderer.setPixelRatio(Math.min(window.devicePixelRatio, 2) * scale);
 		this.renderer.setSize(w, h);
 		this.camera.aspect = w / h;
 		this.camera.updateProjectionMatrix();
 		this.requestRender();
 	}
 
-	// Draws at the next animation frame, once however often it is asked.
-	requestRender() {
+	// Draws at the next animation frame, once however often it is asked. A draw that nothing
+	// moved for (a beacon's blink, the still scene's whole draw) is not motion.
+	requestRender(moving = true) {
+		if (moving)
+			this.movedAt = performance.now();
 		if (this.renderQueued || this.rendering)
 			return;
 		this.renderQueued = true;
@@ -495,14 +491,35 @@ export class View {
 		});
 	}
 
-	// Whether nothing is on its way that would be drawn: meshes, terrain, a draw asked for.
+	// Whether nothing is on its way that would be drawn: meshes, terrain, a draw asked for, the
+	// still scene's draw at full resolution.
 	settled() {
-		return !this.meshesLoading && !this.terrainLoading && this.terrain !== null && !this.renderQueued;
+		return !this.meshesLoading && !this.terrainLoading && this.terrain !== null && !this.renderQueued &&
+		       this.stillTimer === null;
+	}
+
+	// A scene drawn at less than the window's resolution is drawn whole once nothing has moved
+	// for a while, and stays whole until something does: still, it shows its edges sharp.
+	drawWholeWhenStill() {
+		clearTimeout(this.stillTimer);
+		this.stillTimer = null;
+		if (this.whole || this.resolution.scale >= 1)
+			return;
+		this.stillTimer = setTimeout(() => {
+			this.stillTimer = null;
+			this.requestRender(false);
+		}, STILL_AFTER);
 	}
 
 	// The vessels whose meshes the scene shows.
 	drawnVessels() {
 		return [...this.vessels.values()].filter(v => v.built && v.root.visible && v.slots.length > 0).map(v => v.name);
+	}
+
+	// The front wheels' deflection of a vessel [rad, to the right]; null when it shows none.
+	frontWheels(name) {
+		const v = this.vessels.get(name);
+		return v && v.built ? v.frontWheels() : null;
 	}
 
 	// A vessel's mesh as it is drawn: per mesh slot, the corners of its triangles posed as the
@@ -705,7 +722,7 @@ export class View {
 		this.beaconTimer = setTimeout(() => {
 			this.beaconTimer = null;
 			if (this.beaconsLit() !== this.lit)
-				this.requestRender();
+				this.requestRender(false);
 			this.watchBeacons();
 		}, 100);
 	}
@@ -860,6 +877,8 @@ export class View {
 
 	setCockpit(on) {
 		this.cockpit = on;
+		this.camera.near = on ? NEAR_COCKPIT : NEAR_CHASE;
+		this.camera.updateProjectionMatrix();
 		this.controls.enabled = !on;
 		if (!on && this.placed)
 			this.placeChaseCamera();
@@ -916,6 +935,11 @@ export class View {
 
 	render() {
 		this.rendering = true;  // the chase camera's own update asks for no second draw
+		const whole = this.resolution.scale < 1 && performance.now() - this.movedAt >= STILL_AFTER;
+		if (whole !== this.whole) {
+			this.whole = whole;
+			this.renderer.setPixelRatio(Math.min(window.devicePixelRatio, 2) * (whole ? 1 : this.resolution.scale));
+		}
 		try {
 			this.updateCamera();
 			this.limitLights();
@@ -926,11 +950,14 @@ export class View {
 			}
 			this.lit = this.beaconsLit();
 			this.renderer.render(this.scene, this.camera);
-			this.resolution.measure();
+			// A whole draw costs more than the scale allows: it does not count.
+			if (!this.whole)
+				this.resolution.measure();
 			++this.rendered;
 		} finally {
 			this.rendering = false;
 		}
+		this.drawWholeWhenStill();
 		if (this.onRender)
 			this.onRender();
 	}

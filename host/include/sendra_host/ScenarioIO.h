@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -61,7 +62,9 @@ ScenarioFile ReadScenarioFile(const std::string &path);
 // simulation as it was. Problems that do not stop the load (a mesh that cannot be read, a file
 // with neither vessels nor blocks, the reader's warnings) stay in the simulation's problem
 // list for the caller. What the scenario keeps replaces the simulation's, for its saves.
-void LoadScenario(Simulation &sim, const ScenarioFile &scenario);
+// made, when given, is told after each vessel how many of all are made.
+void LoadScenario(Simulation &sim, const ScenarioFile &scenario,
+                  const std::function<void(size_t made, size_t total)> &made = nullptr);
 
 // Writes the whole simulation as a scenario in the real writer's order: the kept descriptions
 // (an empty DESC without one), environment with the current MJD and the kept lines, focus,

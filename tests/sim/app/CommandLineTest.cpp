@@ -74,9 +74,14 @@ TEST(CommandLine, OptionsMayStandBeforeOrAfterTheCommandAndEachCommandTakesItsOw
 	EXPECT_EQ(UsageError({"--duration"}), "--duration needs a value");
 	EXPECT_EQ(UsageError({"--quiet=yes"}), "--quiet takes no value");
 	EXPECT_EQ(UsageError({"--qiuet"}), "unknown option '--qiuet'; did you mean '--quiet'?");
+	// Misspelt before the command, it took no value: the value is no command, and the option is
+	// named with the closest of that command's options.
+	EXPECT_EQ(UsageError({"--duraton", "10"}), "unknown option '--duraton'; did you mean '--duration'?");
+	EXPECT_EQ(UsageError({"--prot", "0", "serve"}), "unknown option '--prot'; did you mean '--port'?");
+	EXPECT_EQ(UsageError({"list", "x.scn"}), "unexpected argument 'x.scn': list takes no scenario");
 	EXPECT_EQ(UsageError({"--", "--quiet"}),
 	          "unknown command '--quiet', and no scenario file of that name is here or in default-root/Scenarios/ (the "
-	          "commands are run, inspect, render, serve and help)");
+	          "commands are run, inspect, render, serve, list and help)");
 	// An option where a value is due, an extra word after help, a port with a host name.
 	EXPECT_EQ(UsageError({"--duration", "--out", "X"}), "--duration needs a value");
 	EXPECT_EQ(Parse({"--out", "--odd"}).run.out, "--odd");  // no option's name: a value
@@ -122,7 +127,12 @@ TEST(CommandLine, HelpIsPrintedPerCommandAndUnknownCommandsAreNamedWithTheCloses
 		{{"rnu"}, "sendra-sim: unknown command 'rnu'" + nowhere + "; did you mean 'run'?"},
 		{{"help", "inpsect"}, "sendra-sim: unknown command 'inpsect'; did you mean 'inspect'?"},
 		{{"Rover at rest", "--quiet"},
-		 "sendra-sim: unknown command 'Rover at rest'" + nowhere + " (the commands are run, inspect, render, serve and help)"},
+		 "sendra-sim: unknown command 'Rover at rest'" + nowhere +
+		     " (the commands are run, inspect, render, serve, list and help); did you mean the scenario "
+		     "'Sendra2016/Rover at rest'?"},
+		{{"Two rovrs"}, "sendra-sim: unknown command 'Two rovrs'" + nowhere +
+		                    " (the commands are run, inspect, render, serve, list and help); did you mean the "
+		                    "scenario 'Sendra2016/Two rovers'?"},
 	};
 	for (const auto &[args, message] : cases) {
 		ProgramResult r = s.Run(args);
@@ -171,5 +181,39 @@ TEST(CommandLine, ScenariosAreLookedUpInTheOrbiterFoldersScenariosAndTheFileUsed
 	r = s.Run({"Sendra2016/Nowhere", "--out", "none"});
 	EXPECT_EQ(r.status, 3);
 	EXPECT_EQ(r.err, "sendra-sim: Sendra2016/Nowhere: cannot open the scenario file: No such file or directory "
-	                 "(nor is it a scenario in " + root + "/Scenarios/)\n");
+	                 "(nor is it a scenario in " + root + "/Scenarios/; 'sendra-sim list' shows the scenarios there)\n");
+	r = s.Run({"run", "Sendra2016/Rover at rst.scn", "--out", "none"});
+	EXPECT_EQ(r.status, 3);
+	EXPECT_NE(r.err.find("; did you mean the scenario 'Sendra2016/Rover at rest'?)"), std::string::npos) << r.err;
+}
+
+TEST(CommandLine, ListPrintsTheScenariosAsTheLauncherListsThemWithTheirDescriptionsStart) {
+	Scratch s;
+	// In each folder its folders first, then its scenarios, by name whatever the case; only .scn
+	// files; a folder reached through a link is not listed again.
+	std::filesystem::create_directories(s / "root/Scenarios/b folder/inner");
+	std::filesystem::create_directories(s / "root/Scenarios/A folder");
+	s.Write("root/Scenarios/zeta.scn", "BEGIN_DESC\nLast of all. More words.\nEND_DESC\n");
+	s.Write("root/Scenarios/Alpha.SCN", "no description\n");
+	s.Write("root/Scenarios/notes.txt", "");
+	s.Write("root/Scenarios/b folder/inner/deep.scn",
+	        "BEGIN_DESC\nA description\n  over two lines.\n\nA second paragraph.\nEND_DESC\n");
+	s.Write("root/Scenarios/b folder/beta.scn", "BEGIN_DESC\n" + std::string(300, 'x') + " end\nEND_DESC\n");
+	s.Write("root/Scenarios/A folder/gamma.scn", "");
+	std::filesystem::create_directory_symlink(s / "root/Scenarios/b folder", s / "root/Scenarios/c link");
+	ProgramResult r = s.Run({"list", "--root", (s / "root").string()});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out, "Scenarios in " + (s / "root").string() + "/Scenarios/ (run one with sendra-sim run \"NAME\"):\n"
+	                 "  A folder/gamma\n"
+	                 "  b folder/inner/deep  A description over two lines.\n"
+	                 "  b folder/beta        " + std::string(73, 'x') + " ...\n"
+	                 "  Alpha\n"
+	                 "  zeta                 Last of all.\n");
+	// The scenarios the build installs, one a line.
+	r = s.Run({"list"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(r.out.find("\n  Sendra2016/Rover at rest  Sendra2016 parked at Hadley Rille"), std::string::npos) << r.out;
+	r = s.Run({"list", "--root", (s / "nowhere").string()});
+	EXPECT_EQ(r.status, 3);
+	EXPECT_NE(r.err.find("nowhere/Scenarios/: no such folder"), std::string::npos) << r.err;
 }

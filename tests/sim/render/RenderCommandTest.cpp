@@ -9,6 +9,7 @@
 
 #include "Drives.h"
 #include "Xml.h"
+#include "output/OutputFiles.h"
 #include "run/Run.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/VesselView.h"
@@ -45,8 +46,13 @@ TEST(RenderCommand, WritesThePictureInTheFormatAndSizeAsked) {
 	Scratch s;
 	ProgramResult r = s.Run({"render", "--size", "320x240", "--out", "rover.png"});
 	ASSERT_EQ(r.status, 0) << r.err;
-	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.out, "wrote rover.png " + sim::SizeText(std::filesystem::file_size(s / "rover.png")) +
+	                     " (a picture to open)\n");
 	EXPECT_EQ(r.err, "");
+	// --quiet: nothing but errors and warnings, as for run.
+	r = s.Run({"render", "--size", "320x240", "--out", "rover.png", "--quiet"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out, "");
 	PngSize png = ReadPngSize(s / "rover.png");
 	ASSERT_TRUE(png.readable);
 	EXPECT_EQ(png.width, 320);
@@ -105,7 +111,7 @@ TEST(RenderCommand, PicturesTheStateARunReachesAtThatTime) {
 	EXPECT_EQ(lng, run.lng);
 	EXPECT_EQ(lat, run.lat);
 	EXPECT_EQ(hdg, run.hdg);
-	ASSERT_EQ(fields.size(), 14 + anims.size());
+	ASSERT_EQ(fields.size(), 14 + anims.size() + 5);
 	for (size_t i = 0; i < anims.size(); ++i)
 		EXPECT_EQ(std::stod(fields[14 + i]), anims[i]) << "animation " << i;
 	EXPECT_TRUE(posed);

@@ -3,11 +3,17 @@
 // recording, save and focus events, warnings and quiet runs.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
+#include <thread>
 
 #include "SimProgram.h"
+#include "output/OutputFiles.h"
+#include "run/Run.h"
 
 using namespace sim_testing;
 
@@ -30,6 +36,9 @@ struct Row {
 	const std::string &lights() const { return f[12]; }
 	const std::string &beacons() const { return f[13]; }
 	double anim(size_t i) const { return num(14 + i); }
+	// After the 46 animations: ground speed [m/s], distance [m], east and north of the start
+	// [m], heading [deg].
+	double motion(size_t i) const { return num(14 + 46 + i); }
 };
 
 // The rows of trajectory.csv after its header.
@@ -70,15 +79,15 @@ TEST(SimRun, BuiltInDriveWritesItsOutputsAndSummarisesTheDrive) {
 	std::string expectedHeader = "frame,simt,vessel,lng,lat,hdg,arot_x,arot_y,arot_z,alt,rudder,hud,lights,beacons";
 	for (int i = 0; i < 46; ++i)
 		expectedHeader += ",anim_" + std::to_string(i);
-	EXPECT_EQ(header, expectedHeader);
+	EXPECT_EQ(header, expectedHeader + ",ground_speed_m_s,distance_m,east_m,north_m,heading_deg");
 	ASSERT_EQ(rows.size(), 6000u);
 	double simt = 0;
 	for (size_t i = 0; i < rows.size(); ++i) {
 		simt += 0.02;
 		ASSERT_EQ(rows[i].frame(), static_cast<long>(i + 1));
-		ASSERT_EQ(rows[i].simt(), simt) << "frame " << i + 1;  // %.17g reads back exactly
+		ASSERT_EQ(rows[i].simt(), simt) << "frame " << i + 1;  // the shortest form reads back exactly
 		ASSERT_EQ(rows[i].vessel(), "Sendra-1");
-		ASSERT_EQ(rows[i].f.size(), 14u + 46u);
+		ASSERT_EQ(rows[i].f.size(), 14u + 46u + 5u);
 	}
 
 	// Every control was used: all gears, both rudder extremes, the swivel, doors, sunscreen
@@ -126,27 +135,42 @@ TEST(SimRun, BuiltInDriveWritesItsOutputsAndSummarisesTheDrive) {
 		ASSERT_EQ(rows[f].hud(), joined) << "frame " << f + 1;
 	}
 
-	// Standard output: one line per simulated second with the HUD, then the summary, whose
-	// distance is the sum of the frames' arcs and whose position is the last row's.
+	// Standard output (a file, not a terminal): one line per simulated second with the HUD,
+	// then the summary, whose distance is the sum of the frames' arcs and whose position is the
+	// last row's, then the outputs and their sizes. The motion's columns follow the frames' arcs
+	// and the start's surroundings.
 	std::vector<std::string> out = Lines(r.out);
-	ASSERT_EQ(out.size(), 122u);
+	ASSERT_EQ(out.size(), 123u);
 	for (int sec = 1; sec <= 120; ++sec)
 		EXPECT_EQ(out[static_cast<size_t>(sec - 1)], "t=" + std::to_string(sec) + ".00 s | " + rows[sec * 50 - 1].hud());
-	double distance = 0, lng = 23.47 * kRad, lat = 0.67 * kRad;
+	const double lng0 = 23.47 * kRad, lat0 = 0.67 * kRad;
+	double distance = 0, lng = lng0, lat = lat0, fastest = 0;
 	for (const Row &row : rows) {
-		distance += kMoonRadius * CentralAngle(lng, lat, row.lng(), row.lat());
+		const double arc = kMoonRadius * CentralAngle(lng, lat, row.lng(), row.lat());
+		distance += arc;
 		lng = row.lng();
 		lat = row.lat();
+		ASSERT_NEAR(row.motion(0), arc / 0.02, 1e-9) << "frame " << row.frame();
+		ASSERT_NEAR(row.motion(1), distance, 1e-9) << "frame " << row.frame();
+		ASSERT_NEAR(row.motion(2), kMoonRadius * std::cos(lat0) * (lng - lng0), 1e-6) << "frame " << row.frame();
+		ASSERT_NEAR(row.motion(3), kMoonRadius * (lat - lat0), 1e-6) << "frame " << row.frame();
+		ASSERT_NEAR(row.motion(4), row.hdg() / kRad, 1e-9) << "frame " << row.frame();
+		fastest = std::max(fastest, row.motion(0));
 	}
 	EXPECT_GT(distance, 100.0);
+	EXPECT_NEAR(fastest, 2.78, 0.01) << "the top speed, as the HUD shows it";
 	EXPECT_EQ(out[120], "distance driven: " + Fixed("%.2f", distance) + " m");
 	EXPECT_EQ(out[121], "final position: " + Fixed("%.6f", last.lng() / kRad) + " " + Fixed("%.6f", last.lat() / kRad) +
 	                        " deg, heading " + Fixed("%.2f", last.hdg() / kRad) + " deg");
+	auto size = [&](const char *name) { return sim::SizeText(std::filesystem::file_size(s / "sendra-out" / name)); };
+	EXPECT_EQ(out[122], "wrote ./sendra-out/: trajectory.csv " + size("trajectory.csv") + ", hud.csv " + size("hud.csv") +
+	                        ", final.scn " + size("final.scn") + ", track.svg " + size("track.svg") + " and pose.png " +
+	                        size("pose.png") + " (track.svg and pose.png are pictures to open)");
 
-	// final.scn: the scenario at the end, 120 s after MJD 60000, where the last row is.
+	// final.scn: the scenario at the end, 120 s after MJD 60003, where the last row is.
 	std::string scn = s.Read("sendra-out/final.scn");
 	EXPECT_NE(scn.find("Sendra-1:Sendra2016"), std::string::npos);
-	EXPECT_NE(scn.find("Date MJD 60000.00138888"), std::string::npos) << scn;
+	EXPECT_NE(scn.find("Date MJD 60003.00138888"), std::string::npos) << scn;
 	EXPECT_NE(scn.find("POS " + Fixed("%.10f", last.lng() / kRad) + " " + Fixed("%.10f", last.lat() / kRad)),
 	          std::string::npos)
 	    << scn;
@@ -255,7 +279,7 @@ TEST(SimRun, FramesFollowTheDtListAndEventsLandInTheFrameThatReachesThem) {
 	ASSERT_EQ(r.status, 0) << r.err;
 	EXPECT_TRUE(Trajectory(s).empty());
 	EXPECT_NE(s.Read("sendra-out/final.scn").find("POS 23.4700000000 0.6700000000"), std::string::npos);
-	EXPECT_EQ(r.out, "distance driven: 0.00 m\nfinal position: 23.470000 0.670000 deg, heading 0.00 deg\n");
+	EXPECT_EQ(Lines(r.out)[0] + "\n" + Lines(r.out)[1], "distance driven: 0.00 m\nfinal position: 23.470000 0.670000 deg, heading 0.00 deg");
 }
 
 TEST(SimRun, SaveEventsWriteTheScenarioAfterTheirFrameAndLoadBack) {
@@ -269,7 +293,7 @@ TEST(SimRun, SaveEventsWriteTheScenarioAfterTheirFrameAndLoadBack) {
 	ASSERT_EQ(r.status, 0) << r.err;
 	std::vector<Row> rows = Trajectory(s, "run1/trajectory.csv");
 	std::string saved = s.Read("run1/at/halfway.scn");
-	EXPECT_NE(saved.find("Date MJD 60000.0000057870"), std::string::npos) << saved;  // 0.5 s later
+	EXPECT_NE(saved.find("Date MJD 60003.0000057870"), std::string::npos) << saved;  // 0.5 s later
 	EXPECT_NE(saved.find("POS " + Fixed("%.10f", rows[24].lng() / kRad) + " " + Fixed("%.10f", rows[24].lat() / kRad)),
 	          std::string::npos)
 	    << saved;
@@ -382,4 +406,60 @@ TEST(SimRun, ManyLateEventsAreSummarisedInOneWarningWithTheirCount) {
 	// The end is shown as the steps reach it, without the sum's rounding errors (1.0000000000000007).
 	EXPECT_EQ(lines[0], "sendra-sim: warning: drive.txt:2: 'tap J' at 3 s and 4 more events up to line 7 (5 s) come "
 	                    "after the end of the run at 1 s and were not delivered");
+}
+
+TEST(SimRun, OnATerminalTheSecondsLinesComeOnlyWhenAskedForAndTheOutputsAreNamedAtTheEnd) {
+	Scratch s;
+	s.Write("empty.txt", "");
+	sim::RunOptions o;
+	o.drive.session.root = SENDRA_ORBITER_ROOT;
+	o.drive.script = (s / "empty.txt").string();
+	o.drive.duration = 3;
+	o.out = (s / "out").string();
+	for (bool hudLines : {false, true}) {
+		o.hudLines = hudLines;
+		std::ostringstream out, err;
+		sim::RunDrive(o, sim::RunConsole{out, err, false, true});
+		std::vector<std::string> lines = Lines(out.str());
+		ASSERT_EQ(lines.size(), hudLines ? 6u : 3u) << out.str();
+		EXPECT_EQ(lines[0].rfind(hudLines ? "t=1.00 s | " : "distance driven: ", 0), 0u) << lines[0];
+		EXPECT_EQ(lines.back().rfind("wrote " + o.out + "/: trajectory.csv ", 0), 0u) << lines.back();
+		EXPECT_EQ(err.str(), "");
+	}
+}
+
+TEST(SimRun, ARunWhoseOutputsWouldPassAGigabyteIsWarnedOfWithTheOptionThatReducesThem) {
+	Scratch s;
+	// 5e8 frames of one rover: hundreds of gigabytes. The warning comes after the first frame.
+	pid_t pid = s.Start({"--duration", "1e7", "--quiet"});
+	ASSERT_GT(pid, 0);
+	for (int i = 0; i < 6000 && ReadFile(s.stderrPath()).find("--record-every") == std::string::npos; ++i)
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	::kill(pid, SIGINT);
+	ProgramResult r = s.Finish(pid);
+	std::vector<std::string> err = Lines(r.err);
+	ASSERT_FALSE(err.empty());
+	double size = 0, reduced = 0;
+	unsigned long long every = 0;
+	char unit[4] = {}, reducedUnit[4] = {};
+	ASSERT_EQ(std::sscanf(err[0].c_str(),
+	                      "sendra-sim: warning: this run's trajectory.csv and hud.csv will take about %lf %3s "
+	                      "(500000001 recorded frames); --record-every %llu makes them about %lf %3s",
+	                      &size, unit, &every, &reduced, reducedUnit),
+	          5)
+	    << err[0];
+	// Some 400 bytes a frame at rest: hundreds of gigabytes, and the first of 2, 5, 10, 20, ...
+	// times fewer frames that makes them half a gigabyte or less.
+	EXPECT_EQ(std::string(unit), "GB");
+	EXPECT_GT(size, 100);
+	EXPECT_LT(size, 1000);
+	EXPECT_EQ(std::string(reducedUnit), "MB");
+	const double bytes = size * 1e9 / static_cast<double>(every);
+	EXPECT_NEAR(reduced * 1e6, bytes, bytes * 0.01);
+	EXPECT_LE(bytes, 5.05e8);
+	unsigned long long lead = every;
+	while (lead >= 10)
+		lead /= 10;
+	EXPECT_GT(bytes * (lead == 5 ? 2.5 : 2), 5e8) << every << " is more than needed";
+	EXPECT_EQ(r.signal, SIGINT);
 }

@@ -44,19 +44,28 @@ protected:
 	sim::InputMixer::Frame Next(const std::vector<InputCommand> &commands = {}) { return mixer.Next(commands); }
 };
 
-TEST(ServeKeys, EveryKeyTheRoverReadsAndBothYawKeysHaveABrowserKey) {
-	std::multiset<int> keys;
-	std::set<std::string> codes;
+TEST(ServeKeys, EveryKeyTheRoverReadsHasABrowserKeyAndEveryKeypadKeyOneALaptopHasToo) {
+	std::map<int, std::vector<std::string>> codes;
+	std::set<std::string> seen;
 	for (const sim::BrowserKey *k = sim::BrowserKeysBegin(); k != sim::BrowserKeysEnd(); ++k) {
-		EXPECT_TRUE(codes.insert(k->code).second) << k->code << " is bound twice";
+		EXPECT_TRUE(seen.insert(k->code).second) << k->code << " is bound twice";
 		EXPECT_EQ(sim::BrowserKeyIndex(k->code), k - sim::BrowserKeysBegin());
-		keys.insert(k->oapiKey);
+		codes[k->oapiKey].push_back(k->code);
 	}
-	for (int key : {OAPI_KEY_NUMPAD8, OAPI_KEY_NUMPAD5, OAPI_KEY_NUMPAD2, OAPI_KEY_ADD, OAPI_KEY_SUBTRACT, OAPI_KEY_1,
-	                OAPI_KEY_2, OAPI_KEY_4, OAPI_KEY_5, OAPI_KEY_6, OAPI_KEY_7, OAPI_KEY_J, OAPI_KEY_V})
-		EXPECT_EQ(keys.count(key), 1u) << "OAPI key " << key;
-	EXPECT_EQ(keys.count(OAPI_KEY_NUMPAD1), 2u) << "keypad 1 and the left arrow";
-	EXPECT_EQ(keys.count(OAPI_KEY_NUMPAD3), 2u) << "keypad 3 and the right arrow";
+	for (int key : {OAPI_KEY_1, OAPI_KEY_2, OAPI_KEY_4, OAPI_KEY_5, OAPI_KEY_6, OAPI_KEY_7, OAPI_KEY_J, OAPI_KEY_V})
+		EXPECT_EQ(codes[key].size(), 1u) << "OAPI key " << key;
+	// A keypad key and its second, on a laptop's keyboard, side by side in the legend's order.
+	const std::vector<std::pair<int, std::vector<std::string>>> keypad = {
+		{OAPI_KEY_NUMPAD8, {"Numpad8", "ArrowUp"}},  {OAPI_KEY_NUMPAD5, {"Numpad5", "KeyN"}},
+		{OAPI_KEY_NUMPAD2, {"Numpad2", "ArrowDown"}}, {OAPI_KEY_ADD, {"NumpadAdd", "Equal"}},
+		{OAPI_KEY_SUBTRACT, {"NumpadSubtract", "Minus"}}, {OAPI_KEY_NUMPAD1, {"Numpad1", "ArrowLeft"}},
+		{OAPI_KEY_NUMPAD3, {"Numpad3", "ArrowRight"}}};
+	for (const auto &[key, names] : keypad) {
+		EXPECT_EQ(codes[key], names) << "OAPI key " << key;
+		int first = sim::BrowserKeyIndex(names[0]);
+		EXPECT_EQ(sim::BrowserKeyIndex(names[1]), first + 1);
+		EXPECT_STREQ(sim::BrowserKeysBegin()[first].label, sim::BrowserKeysBegin()[first + 1].label);
+	}
 	// Browsers name keys exactly so; anything else is not a key of the rover.
 	EXPECT_EQ(sim::BrowserKeyIndex("numpad8"), -1);
 	EXPECT_EQ(sim::BrowserKeyIndex("KeyQ"), -1);
@@ -133,8 +142,12 @@ TEST_F(Mixer, ATabThatGoesAwayLeavesNoCommandsWaitingToPressKeysLater) {
 	EXPECT_EQ(Events(Next({Key(2, "KeyJ", false)})), Up(OAPI_KEY_J)) << "the other tab is untouched";
 }
 
-TEST_F(Mixer, TheArrowsAreTheYawKeysHeldWhileAnyOfTheirBindingsIs) {
+TEST_F(Mixer, ALaptopsKeyIsItsKeypadKeyHeldWhileAnyOfItsBindingsIs) {
 	Next({Connect(1), Connect(2)});
+	EXPECT_EQ(Events(Next({Key(1, "Equal", true)})), Down(OAPI_KEY_ADD));
+	EXPECT_EQ(Events(Next({Key(1, "NumpadAdd", true), Key(1, "Equal", false)})), "") << "keypad + is still held";
+	EXPECT_EQ(Events(Next({Key(1, "NumpadAdd", false), Key(2, "ArrowUp", true)})),
+	          Up(OAPI_KEY_ADD) + " " + Down(OAPI_KEY_NUMPAD8));
 	EXPECT_EQ(Events(Next({Key(1, "ArrowRight", true)})), Down(OAPI_KEY_NUMPAD3));
 	EXPECT_EQ(Events(Next({Key(2, "Numpad3", true)})), "");
 	EXPECT_EQ(Events(Next({Key(1, "ArrowRight", false)})), "") << "tab 2 still holds keypad 3";

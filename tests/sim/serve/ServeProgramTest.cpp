@@ -161,7 +161,8 @@ TEST(ServeProgram, ASecondServerOnAPortInUseStopsAtOnceAndTheFirstServesOn) {
 	ASSERT_GT(port, 0) << dir.Read("err.txt");
 	Server second(other, {"--port", std::to_string(port)});
 	EXPECT_EQ(second.Wait(), 3) << other.Read("out.txt");
-	EXPECT_EQ(other.Read("err.txt"), "sendra-sim: serve: port " + std::to_string(port) + " is in use\n");
+	EXPECT_EQ(other.Read("err.txt"), "sendra-sim: serve: port " + std::to_string(port) +
+	                                       " is in use; --port 0 takes any free one\n");
 	httplib::Client client("127.0.0.1", port);
 	for (int i = 0; i < 4; ++i) {
 		httplib::Result r = client.Get("/api/session");

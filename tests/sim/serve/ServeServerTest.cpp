@@ -186,11 +186,17 @@ TEST_F(ServeServer, ServesThePageTheSessionTheMeshTheTerrainAndTheState) {
 	std::string legend;
 	for (const json &k : s["keys"])
 		legend += k["code"].get<std::string>() + " ";
-	EXPECT_EQ(legend, "Numpad8 Numpad5 Numpad2 NumpadAdd NumpadSubtract Numpad1 Numpad3 ArrowLeft ArrowRight "
-	                  "Digit5 Digit6 Digit4 Digit1 Digit2 KeyJ Digit7 KeyV ");
+	EXPECT_EQ(legend, "Numpad8 ArrowUp Numpad5 KeyN Numpad2 ArrowDown NumpadAdd Equal NumpadSubtract Minus Numpad1 "
+	                  "ArrowLeft Numpad3 ArrowRight Digit5 Digit6 Digit4 Digit1 Digit2 KeyJ Digit7 KeyV ");
 
 	json mesh = json::parse(client->Get("/api/mesh")->body);
 	EXPECT_EQ(mesh["meshes"][0]["name"], "Sendra9");
+	// The page's header links the driver's manual, as the add-on installs it in the Orbiter folder.
+	httplib::Result manual = client->Get("/manual");
+	ASSERT_TRUE(manual);
+	EXPECT_EQ(manual->status, 200);
+	EXPECT_NE(manual->body.find("Sendra2016"), std::string::npos);
+	EXPECT_EQ(manual->get_header_value("Content-Type").rfind("text/", 0), 0u) << "shown, not downloaded";
 
 	const Vessel *v = session->simulation().focus();
 	std::string q = "/api/terrain?lng=" + host::FormatShortest(host::VesselView(v).place().lng) +

@@ -354,7 +354,7 @@ TEST_F(BadInput, UnknownNamesAreRefusedAndUnknownKeysAreIgnoredAsBySimulator) {
 	EXPECT_NE(s.Read("ok/final.scn").find("A:Sendra2016\n  STATUS Landed Moon\n  POS 1.0000000000 2.0000000000\n"),
 	          std::string::npos);
 	// The marker, which has no animations, leaves the rover's animation columns empty; its
-	// HUD, lights and beacons too.
+	// HUD, lights and beacons too; its motion, standing where it started, is all zeros.
 	std::string csv = s.Read("ok/trajectory.csv");
 	size_t columns = 0;
 	for (size_t at = csv.find(",anim_"); at < csv.find('\n'); at = csv.find(",anim_", at + 1))
@@ -363,7 +363,10 @@ TEST_F(BadInput, UnknownNamesAreRefusedAndUnknownKeysAreIgnoredAsBySimulator) {
 	size_t m = csv.find(",M,");
 	ASSERT_NE(m, std::string::npos) << csv;
 	std::string row = csv.substr(m, csv.find('\n', m) - m);
-	EXPECT_EQ(row.substr(row.find_last_not_of(',') + 1), std::string(columns + 3, ',')) << row;
+	ASSERT_GT(row.size(), 10u);
+	std::string beforeMotion = row.substr(0, row.size() - 10);
+	EXPECT_EQ(row.substr(row.size() - 10), ",0,0,0,0,0") << row;
+	EXPECT_EQ(beforeMotion.substr(beforeMotion.find_last_not_of(',') + 1), std::string(columns + 3, ',')) << row;
 }
 
 TEST_F(BadInput, ModulesThatCannotBeUsedAreRefused) {

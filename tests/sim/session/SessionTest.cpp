@@ -6,13 +6,17 @@
 #include <cstring>
 #include <functional>
 #include <sstream>
+#include <utility>
 
 #include "OrbiterAPI.h"
 #include "SimProgram.h"
 #include "sendra_host/HostError.h"
+#include "sendra_host/ScenarioIO.h"
+#include "sendra_host/Simulation.h"
 #include "sendra_host/VesselView.h"
 #include "session/Defaults.h"
 #include "session/Drive.h"
+#include "session/Progress.h"
 
 namespace {
 
@@ -204,4 +208,45 @@ TEST(Session, KeepingTheJournalOrNotLeavesEveryStateAndPoseAlike) {
 		              << (i < counted.size() ? counted[i] : 0.0) << " without";
 		return false;
 	});
+}
+
+TEST(Progress, TheBarSaysTheShareDoneHowFarAlongAndTheTimeLeftOnOneLineItClears) {
+	const std::pair<double, const char *> left[] = {
+		{3, "a few seconds"},  {42, "about 40 s"},         {89, "about 90 s"},       {95, "about 2 min"},
+		{3540, "about 59 min"}, {3600, "about 1 h 00 min"}, {7830, "about 2 h 11 min"}, {200000, "about 2 days"},
+		{1e12, "ages"}};
+	for (const auto &[seconds, text] : left)
+		EXPECT_EQ(sim::DurationText(seconds), text) << seconds;
+
+	std::ostringstream err;
+	{
+		sim::ProgressBar bar(err, true, 60, sim::ProgressBar::SimulatedTime(60));
+		bar.Draw(15);
+		const std::string line = err.str();
+		EXPECT_EQ(line.rfind("\r[##########                              ]  25%  t=15.0 of 60.0 s  ", 0), 0u) << line;
+		EXPECT_NE(line.find(" left\033[K"), std::string::npos) << line;
+		EXPECT_TRUE(bar.shown());
+	}
+	EXPECT_EQ(err.str().substr(err.str().size() - 4), "\r\033[K") << "taken off its line at the end";
+	// Done, or not begun: no time left to say.
+	err.str("");
+	sim::ProgressBar bar(err, true, 4, [](double made) { return std::to_string(int(made)) + " of 4 vessels"; });
+	bar.Draw(4);
+	EXPECT_EQ(err.str(), "\r[########################################] 100%  4 of 4 vessels\033[K");
+	// Disabled, as when err is no terminal or the command is quiet: nothing, whatever is asked.
+	std::ostringstream quiet;
+	sim::ProgressBar off(quiet, false, 10, sim::ProgressBar::SimulatedTime(10));
+	for (uint64_t step = 0; step < 1000; ++step)
+		off.Update(step, 1);
+	EXPECT_EQ(quiet.str(), "");
+}
+
+TEST(Progress, ALoadTellsHowManyOfItsVesselsAreMadeAfterEach) {
+	host::SimOptions so;
+	so.root = SENDRA_ORBITER_ROOT;
+	host::Simulation sim(so);
+	std::vector<std::pair<size_t, size_t>> told;
+	host::LoadScenario(sim, host::ParseScenario(scenes::RoverScenario(scenes::RoverGrid(3, 10)), "grid.scn"),
+	                   [&](size_t made, size_t total) { told.emplace_back(made, total); });
+	EXPECT_EQ(told, (std::vector<std::pair<size_t, size_t>>{{1, 3}, {2, 3}, {3, 3}}));
 }

@@ -6,9 +6,13 @@
 // keypad 8 and a held keypad plus put the focus in forward gear at speed on the HUD and the
 // chase camera stays behind it through a turn; J opens its sunscreen, the page's toggle
 // switches its control surfaces off; F3 and the page's focus control step the focus, and the
-// HUD follows it; pages of two other origins that frame the page nine times each get no page,
-// no token and no stream, and the user's own tab is still served; a refused or unreachable
-// server is said so. Screenshots are kept, and each
+// HUD follows it; the rover is driven forward, steered and stopped with a laptop's keys (which
+// reach the host as the keypad's) and again with the on-screen controls, the steering indicator
+// showing the rudder and the front wheels; the header links the manual; in a small window the
+// HUD and the key list stay readable; F3 with one vessel says why the focus stays; pages of two
+// other origins that frame the page nine times each get no page, no token and no stream, and the
+// user's own tab is still served; a refused or unreachable server is said so. Screenshots are
+// kept, and each
 // check reads the page as its screenshot shows it. Run by ctest:
 //   node drive.mjs --sim SENDRA_SIM --chromium CHROMIUM --scenario SCN --npm WEB_NPM_DIR --artifacts DIR
 import {spawn} from 'node:child_process';
@@ -44,13 +48,14 @@ function check(ok, what) {
 	return ok;
 }
 
-// sendra-sim serve on a free loopback port, in the scratch folder so that its save lands there.
-function startServer() {
-	return new Promise((resolve, reject) => {
-		server = spawn(args.sim, ['serve', args.scenario, '--port', '0'], {cwd: work, stdio: ['ignore', 'pipe', 'pipe']});
+// sendra-sim serve on a free loopback port, in the scratch folder so that its save lands there;
+// its address once it listens.
+function serve(scenarioArgs) {
+	const child = spawn(args.sim, ['serve', ...scenarioArgs, '--port', '0'], {cwd: work, stdio: ['ignore', 'pipe', 'pipe']});
+	const address = new Promise((resolve, reject) => {
 		let out = '';
 		const timer = setTimeout(() => reject(new Error(`no address from sendra-sim serve: ${out}`)), 20000);
-		server.stdout.on('data', d => {
+		child.stdout.on('data', d => {
 			out += d;
 			const m = out.match(/at (http:\/\/127\.0\.0\.1:\d+\/)/);
 			if (m) {
@@ -58,9 +63,16 @@ function startServer() {
 				resolve(m[1]);
 			}
 		});
-		server.stderr.on('data', d => process.stderr.write(`sendra-sim: ${d}`));
-		server.on('exit', code => reject(new Error(`sendra-sim serve exited with ${code}: ${out}`)));
+		child.stderr.on('data', d => process.stderr.write(`sendra-sim: ${d}`));
+		child.on('exit', code => reject(new Error(`sendra-sim serve exited with ${code}: ${out}`)));
 	});
+	return {child, address};
+}
+
+function startServer() {
+	const s = serve([args.scenario]);
+	server = s.child;
+	return s.address;
 }
 
 let stopped = null;
@@ -104,7 +116,15 @@ async function firstLook(page) {
 	const first = await shoot(page, 'serve-page-first.png');
 	check(first.legendOpen && first.keysSeen, 'the key list is open on the first visit');
 	const keys = await page.locator('#keys').textContent();
-	check(/mouse wheel/.test(keys) && /F3/.test(keys) && /keypad 8/.test(keys), `the key list has the keys, the mouse and F3: ${keys}`);
+	check(/mouse wheel/.test(keys) && /F3/.test(keys) && /keypad 8, ↑/.test(keys) && /keypad \+, =/.test(keys) &&
+	      /keypad 5, N/.test(keys) && /buttons/.test(keys),
+	      `the key list has the keys with their laptop's seconds, the buttons, the mouse and F3: ${keys}`);
+	const [title, manual] = await page.evaluate(async () => {
+		const a = document.querySelector('#title a');
+		return [document.getElementById('title').textContent, a ? (await fetch(a.href)).status : 0];
+	});
+	check(/^Sendra2016, a rover for Orbiter 2016/.test(title) && /driver's manual/.test(title) && manual === 200,
+	      `the header says what the page is and links the manual (${manual}): ${title}`);
 	check(/chase view/.test(first.status) && !/camera station/.test(first.status) && !/draws/.test(first.status),
 	      `the status line names no cockpit station and no draws in the chase view: ${first.status}`);
 	// Folded, it stays folded after a reload; open again for the rest of the drive.
@@ -130,7 +150,8 @@ async function views(page) {
 	      `the cockpit view names its camera station: ${cockpit.status}`);
 	await page.keyboard.press('F1');
 	await page.keyboard.press('KeyV');
-	await page.waitForFunction(() => /V: camera station/.test(document.getElementById('notice').textContent), null,
+	await page.waitForFunction(() => /V: camera station/.test(document.getElementById('notice').textContent) &&
+	                                 /chase view/.test(document.getElementById('status').textContent), null,
 	                           {timeout: 10000}).catch(() => {});
 	const v = await shoot(page, 'serve-page-v.png');
 	check(/^V: camera station .*\(seen in the cockpit view: F1 or C\)$/.test(v.notice) && !/camera station/.test(v.status),
@@ -190,6 +211,27 @@ async function posedAsSent(page) {
 	}
 }
 
+// Draws that cost too much take the scene to fewer pixels; once nothing moves, it is drawn
+// whole again.
+async function wholeWhenStill(page) {
+	await page.evaluate(() => { for (let i = 0; i < 6 * 3; ++i) window.sendra.resolution.took(200); });
+	// The chase camera turned a little by the mouse: the scene moves.
+	const before = await page.evaluate(() => window.sendra.rendered);
+	await page.mouse.move(480, 200);
+	await page.mouse.down();
+	await page.mouse.move(500, 205, {steps: 4});
+	await page.mouse.up();
+	await page.waitForFunction(r => window.sendra.rendered > r && window.sendra.drawnScale < 1, before, {timeout: 10000})
+		.catch(() => {});
+	const moving = await page.evaluate(() => window.sendra.drawnScale);
+	await page.waitForFunction(() => window.sendra.settled() && window.sendra.drawnScale === 1, null, {timeout: 10000})
+		.catch(() => {});
+	const [still, scale] = await page.evaluate(() => [window.sendra.drawnScale, window.sendra.scale]);
+	check(moving < 1 && still === 1 && scale < 1,
+	      `a scene drawn at ${moving.toFixed(2)} of its pixels while it moves is drawn whole once still: ${still}`);
+	await page.evaluate(() => { for (let i = 0; i < 6 * 3; ++i) window.sendra.resolution.took(1); });
+}
+
 // A page whose request for a stream token is refused says so, with the server's reason.
 async function refused(context, url) {
 	const other = await context.newPage();
@@ -201,6 +243,144 @@ async function refused(context, url) {
 	check(/^Refused: the server refused \/api\/token \(403\): not for this page \(the test\)$/.test(shown.message),
 	      `a refusal is said with its reason: ${shown.message}`);
 	await other.close();
+}
+
+const sleep = ms => new Promise(resolve => setTimeout(resolve, ms));
+
+// Asks fn until it answers something true, for at most timeout ms (a bound on a broken page,
+// not a time anything must take); its last answer.
+async function until(fn, timeout = 20000) {
+	const end = Date.now() + timeout;
+	let v = await fn();
+	while (!v && Date.now() < end) {
+		await sleep(100);
+		v = await fn();
+	}
+	return v;
+}
+
+const hudOf = s => s.vessel.hud.map(t => t.text).join(' | ');
+const speedOf = s => Number((hudOf(s).match(/Current Ground Speed ([0-9.]+)/) || [])[1]);
+
+// Drives the focus forward, steers it and stops it with the keys or buttons of how: a stop at
+// the start, the gears, the speed held up, full rudder to one side, the speed held down to 0.
+async function driveSteerStop(page, url, how) {
+	const s0 = await state(url);
+	const hold = async (code, done) => {
+		await how.down(code);
+		const v = await until(done);
+		await how.up(code);
+		return v;
+	};
+	const tap = async code => {
+		await how.down(code);
+		await sleep(50);
+		await how.up(code);
+	};
+	const name = how.name;
+	await hold(how.slower, async () => speedOf(await state(url)) === 0);
+	await tap(how.neutral);
+	await until(async () => /Neutral Gear/.test(hudOf(await state(url))));
+	await tap(how.forward);
+	const geared = await until(async () => /Forward Gear/.test(hudOf(await state(url))));
+	check(geared, `${name}: ${how.keys.forward} selects forward gear: ${hudOf(await state(url))}`);
+	const heldAs = new Set();
+	await hold(how.faster, async () => {
+		const s = await state(url);
+		s.held.forEach(k => heldAs.add(k));
+		return speedOf(s) >= 0.6 && heldAs.has('ADD');
+	});
+	const moving = await state(url);
+	check(speedOf(moving) >= 0.6 && heldAs.has('ADD') && (moving.vessel.lng !== s0.vessel.lng || moving.vessel.lat !== s0.vessel.lat),
+	      `${name}: ${how.keys.faster} held speeds the rover up, the host holding keypad + (${[...heldAs]}): ${speedOf(moving)} m/s`);
+
+	const before = moving.vessel.hdg;
+	let shown = null;
+	await hold(how.steer, async () => {
+		const s = await state(url);
+		shown = await page.evaluate(() => window.sendra.steering);
+		return Math.abs(s.vessel.hdg - before) > 0.05 && shown && Math.abs(shown.rudder) > 0.99 && shown.wheels !== 0;
+	});
+	const turned = (await state(url)).vessel.hdg - before;
+	const sense = how.side === 'left' ? -1 : 1;
+	check(Math.abs(turned) > 0.05 && Math.sign(turned) === sense,
+	      `${name}: ${how.keys.steer} held turns the rover ${how.side}: ${turned.toFixed(3)} rad`);
+	check(shown && shown.rudder * sense > 0.99 && shown.wheels * sense > 0,
+	      `${name}: the steering indicator shows full rudder and the front wheels ${how.side}: ` + JSON.stringify(shown));
+	await shoot(page, `serve-page-${how.file}-steered.png`);
+
+	await hold(how.slower, async () => speedOf(await state(url)) === 0);
+	await tap(how.neutral);
+	const stopped = await until(async () => /Neutral Gear/.test(hudOf(await state(url))));
+	const at = await state(url);
+	await until(async () => (await state(url)).frame > at.frame + 60);
+	const later = await state(url);
+	check(stopped && speedOf(later) === 0 && later.vessel.lng === at.vessel.lng && later.vessel.lat === at.vessel.lat,
+	      `${name}: ${how.keys.slower} held and ${how.keys.neutral} stop the rover in neutral: ${hudOf(later)}`);
+}
+
+// The laptop's keys, and the page's buttons pressed with the mouse.
+async function laptopAndButtons(page, url) {
+	await page.locator('#view').focus();
+	await driveSteerStop(page, url, {
+		name: 'a laptop\'s keys', file: 'laptop', side: 'left',
+		forward: 'ArrowUp', neutral: 'KeyN', faster: 'Equal', slower: 'Minus', steer: 'ArrowLeft',
+		keys: {forward: '↑', neutral: 'N', faster: '=', slower: '-', steer: '←'},
+		down: code => page.keyboard.down(code), up: code => page.keyboard.up(code),
+	});
+	const button = code => page.locator(`#drive button[data-code="${code}"]`);
+	await driveSteerStop(page, url, {
+		name: 'the on-screen controls', file: 'buttons', side: 'right',
+		forward: 'Numpad8', neutral: 'Numpad5', faster: 'NumpadAdd', slower: 'NumpadSubtract', steer: 'Numpad3',
+		keys: {forward: 'F', neutral: 'N', faster: '+', slower: '−', steer: '▶'},
+		down: async code => {
+			const box = await button(code).boundingBox();
+			await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+			await page.mouse.down();
+		},
+		up: () => page.mouse.up(),
+	});
+	const held = await page.evaluate(() => [...document.querySelectorAll('#drive button.held')].length);
+	check(held === 0, `no button stays pressed once let go: ${held}`);
+}
+
+// A small window: the HUD's text no smaller than 13 px, the key list within a quarter of the view.
+async function smallWindow(page) {
+	await page.setViewportSize({width: 800, height: 560});
+	await page.waitForFunction(() => window.sendra.settled(), null, {timeout: 10000}).catch(() => {});
+	await shoot(page, 'serve-page-small.png');
+	const [font, share] = await page.evaluate(() => {
+		const sizes = [...document.querySelectorAll('#hud span')].map(s => parseFloat(getComputedStyle(s).fontSize));
+		const r = document.getElementById('legend').getBoundingClientRect();
+		return [Math.min(...sizes), r.width * r.height / (innerWidth * innerHeight)];
+	});
+	check(font >= 13 && share <= 0.25, `in an 800x560 window the HUD is ${font} px and the key list covers ` +
+	      `${Math.round(share * 100)} % of the view`);
+	await page.setViewportSize({width: 960, height: 600});
+}
+
+// The built-in scenario's one rover: F3 says why the focus stays where it is.
+async function oneVessel(context) {
+	const {child, address} = serve([]);
+	try {
+		const other = await context.newPage();
+		await other.goto(await address);
+		await other.waitForFunction(() => window.sendra && window.sendra.focus && window.sendra.connected, null,
+		                            {timeout: 60000});
+		await other.locator('#view').focus();
+		await other.keyboard.press('F3');
+		await other.waitForFunction(() => /only vessel/.test(document.getElementById('notice').textContent), null,
+		                            {timeout: 10000}).catch(() => {});
+		const shown = await shoot(other, 'serve-page-one-vessel.png');
+		check(/^F3: Sendra-1 is the scenario's only vessel, so the focus stays where it is$/.test(shown.notice),
+		      `F3 with one vessel says why nothing changed: ${shown.notice}`);
+		await other.close();
+	} finally {
+		child.removeAllListeners('exit');
+		const exited = new Promise(resolve => child.on('exit', resolve));
+		child.kill('SIGINT');
+		await exited;
+	}
 }
 
 // Pages of another origin (127.0.0.2, and localhost at another port, which is same-site) that
@@ -370,6 +550,14 @@ try {
 		check(hudNow.includes(gear), `the HUD follows ${name}: ${hudNow}`);
 	}
 
+	// The control surfaces on again, for the rudder's keys.
+	await page.locator('#afc').click();
+	await until(async () => (await state(url)).vessel.afc === 7);
+	await laptopAndButtons(page, url);
+	await wholeWhenStill(page);
+	await smallWindow(page);
+
+	await oneVessel(context);
 	await refused(context, url);
 	await framed(context, url);
 	await stopServer();
