@@ -160,18 +160,32 @@ int WriteJournal(int dir, const char *name, const std::string &bytes) {
 	return error;
 }
 
-// A journal: one line per output, "<staged name> <inode> <name>", the inode being the staged
-// file's, so that it is known in its place.
+// A journal: one line per output, "<staged name> <inode> <size> <modified> <name>" (modified
+// as seconds.nanoseconds), these being the staged file's, so that it is known in its place: a
+// file made since under the same name may well get the freed inode's number, and one written
+// over keeps it, but not their size and time both.
 struct JournalLine {
 	std::string staged;
 	ino_t ino = 0;
+	off_t size = 0;
+	struct timespec modified = {0, 0};
 	std::string name;
+
+	JournalLine() = default;
+	JournalLine(std::string s, const struct stat &st, std::string n)
+		: staged(std::move(s)), ino(st.st_ino), size(st.st_size), modified(st.st_mtim), name(std::move(n)) {}
+	// Whether st, on the device dev, is this staged file.
+	bool Is(const struct stat &st, dev_t dev) const {
+		return st.st_dev == dev && st.st_ino == ino && st.st_size == size && st.st_mtim.tv_sec == modified.tv_sec &&
+		       st.st_mtim.tv_nsec == modified.tv_nsec;
+	}
 };
 
 std::string JournalText(const std::vector<JournalLine> &lines) {
 	std::string text;
 	for (const JournalLine &j : lines)
-		text += j.staged + " " + std::to_string(j.ino) + " " + j.name + "\n";
+		text += j.staged + " " + std::to_string(j.ino) + " " + std::to_string(j.size) + " " +
+		        std::to_string(j.modified.tv_sec) + "." + std::to_string(j.modified.tv_nsec) + " " + j.name + "\n";
 	return text;
 }
 
@@ -200,32 +214,57 @@ std::optional<std::vector<JournalLine>> ReadJournal(int dir, const char *name) {
 		size_t end = text.find('\n', start);
 		std::string line = text.substr(start, end == std::string::npos ? end : end - start);
 		start = end == std::string::npos ? text.size() : end + 1;
-		size_t a = line.find(' '), b = a == std::string::npos ? a : line.find(' ', a + 1);
+		// Four fields of digits (the fourth with one point) and the name.
+		std::string field[4];
+		size_t at = 0;
+		bool numbers = true;
+		for (std::string &f : field) {
+			size_t space = line.find(' ', at);
+			f = line.substr(at, space == std::string::npos ? 0 : space - at);
+			numbers = numbers && !f.empty() && f.find_first_not_of("0123456789.") == std::string::npos &&
+			          std::count(f.begin(), f.end(), '.') == (&f == &field[3] ? 1 : 0) && f.size() < 32;
+			at = space == std::string::npos ? line.size() : space + 1;
+		}
 		JournalLine j;
-		if (b != std::string::npos) {
-			j.staged = line.substr(0, a);
-			j.ino = static_cast<ino_t>(std::strtoull(line.substr(a + 1, b - a - 1).c_str(), nullptr, 10));
-			j.name = line.substr(b + 1);
+		if (numbers) {
+			j.staged = field[0];
+			j.ino = static_cast<ino_t>(std::strtoull(field[1].c_str(), nullptr, 10));
+			j.size = static_cast<off_t>(std::strtoll(field[2].c_str(), nullptr, 10));
+			size_t point = field[3].find('.');
+			j.modified.tv_sec = static_cast<time_t>(std::strtoll(field[3].substr(0, point).c_str(), nullptr, 10));
+			j.modified.tv_nsec = std::strtol(field[3].substr(point + 1).c_str(), nullptr, 10);
+			j.name = line.substr(at);
 		}
 		// What the folder's files say is checked as any input is: a name of ours, and a place
 		// inside the folder. A journal is written whole before it has its name.
-		if (end == std::string::npos || j.staged.empty() ||
-		    j.staged.find_first_not_of("0123456789") != std::string::npos || !Plain(j.name))
+		if (end == std::string::npos || !numbers || !Plain(j.name))
 			throw host::HostError(name, lines.size() + 1, "is not a line of a journal");
 		lines.push_back(std::move(j));
 	}
 	return lines;
 }
 
-// Why the folder (st) inside the output folder (parent) is not one of this user's commands'
-// staging folders, or nothing when it is: this user made it, and no one else could have put
-// anything into it, or into the output folder.
-std::optional<std::string> NotOurs(const struct stat &st, const struct stat &parent) {
-	const uid_t me = ::geteuid();
-	if (st.st_uid != me)
+// Why a staging folder or journal (st) is not one of this user's commands', or nothing when it
+// is: this user made it, and no one else may write to it.
+std::optional<std::string> NotOurs(const struct stat &st) {
+	if (st.st_uid != ::geteuid())
 		return "it belongs to user " + std::to_string(st.st_uid);
-	if ((st.st_mode & 022) != 0 && !(parent.st_uid == me && (parent.st_mode & 022) == 0))
+	if ((st.st_mode & 022) != 0)
 		return host::Format("others may write to it (mode %04o)", static_cast<unsigned>(st.st_mode & 07777));
+	return std::nullopt;
+}
+
+// Why the staging folder dir, or a journal in it, is not one of this user's commands', or
+// nothing when they are (see NotOurs).
+std::optional<std::string> NotOurs(int dir, const struct stat &st) {
+	if (std::optional<std::string> why = NotOurs(st))
+		return why;
+	for (const char *journal : {kJournal, kNewJournal}) {
+		struct stat j;
+		if (::fstatat(dir, journal, &j, AT_SYMLINK_NOFOLLOW) == 0)
+			if (std::optional<std::string> why = NotOurs(j))
+				return "its " + std::string(journal) + ": " + *why;
+	}
 	return std::nullopt;
 }
 
@@ -290,7 +329,7 @@ private:
 		bool hasBackup = ::fstatat(dir_, backup.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0;
 		bool staged = ::fstatat(dir_, j.staged.c_str(), &s, AT_SYMLINK_NOFOLLOW) == 0;
 		bool there = dir && ::fstatat(dir.get(), base.c_str(), &n, AT_SYMLINK_NOFOLLOW) == 0;
-		if (there && n.st_ino == j.ino && n.st_dev == dev_) {
+		if (there && j.Is(n, dev_)) {
 			if (hasBackup ? ::renameat(dir_, backup.c_str(), dir.get(), base.c_str()) != 0
 			              : ::unlinkat(dir.get(), base.c_str(), 0) != 0)
 				Fail(j.name, "cannot be put back as it was before a command that ended while it put its outputs in place", errno);
@@ -307,7 +346,7 @@ private:
 				Fail(j.name, "cannot be put back as it was before a command that ended while it put its outputs in place", error);
 		}
 		kept_.emplace_back(backup, path_ + "/" + j.name +
-		                               ": replaced or removed since a command that ended while it put its outputs in place "
+		                               ": changed, replaced or removed since a command that ended while it put its outputs in place "
 		                               "had put a new file there, so the file it held before that command is not put "
 		                               "back over it; it is kept as ");
 	}
@@ -342,9 +381,6 @@ private:
 // Folders of other users, and those of a file system without locks, are left alone with a
 // warning. Throws host::HostError, saying what to do, when a journal cannot be applied.
 void Recover(int folder, const std::string &path, std::vector<std::string> &warnings) {
-	struct stat parent;
-	if (::fstat(folder, &parent) != 0)
-		return;
 	for (const std::string &name : Names(folder)) {
 		bool staging = name.rfind(kStagingPrefix, 0) == 0;
 		size_t prefix = staging ? sizeof kStagingPrefix - 1 : sizeof kNewPrefix - 1;
@@ -355,14 +391,16 @@ void Recover(int folder, const std::string &path, std::vector<std::string> &warn
 		if (!dir || ::fstat(dir.get(), &st) != 0)
 			continue;  // not a folder: not one of ours
 		const std::string shown = path + "/" + name;
-		if (std::optional<std::string> why = NotOurs(st, parent)) {
-			warnings.push_back(shown + ": not made by this user's commands (" + *why + "); left alone");
-			continue;
-		}
 		if (::flock(dir.get(), LOCK_EX | LOCK_NB) != 0) {
 			if (errno != EWOULDBLOCK)  // its command is still running otherwise
 				warnings.push_back(shown + ": this file system cannot tell whether the command that left it still runs (" +
 				                   Reason(errno) + "); left alone: remove it once no command writes to " + path);
+			continue;
+		}
+		// Owned and locked: what is checked now stays as it is while it is put right.
+		if (std::optional<std::string> why = NotOurs(dir.get(), st)) {
+			warnings.push_back(shown + ": not made by this user's commands (" + *why +
+			                   "); left alone, and its files are not put anywhere: remove it if you know it to be yours");
 			continue;
 		}
 		try {
@@ -721,7 +759,7 @@ void OutputSet::Commit() {
 		struct stat st;
 		if (::fstatat(staging_.get(), e->staged.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
 			fail(*e, errno);
-		journal.push_back({e->staged, st.st_ino, e->name});
+		journal.emplace_back(e->staged, st, e->name);
 	}
 	const std::string text = JournalText(journal);
 	if (text.size() > kMaxJournalBytes)
@@ -826,20 +864,20 @@ std::optional<std::string> OutputSet::CommitNew(const std::function<std::optiona
 		throw std::logic_error("a new file is committed alone");
 	Entry &e = *list.front();
 	const int dir = folder_.fd();
-	// Written whole: a command killed from here on leaves it for the next one on the folder
-	// to put in place, not to remove.
-	std::optional<std::string> first = names(0);
 	struct stat st;
-	if (!first)
-		return std::nullopt;
 	if (::fstatat(staging_.get(), e.staged.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-		throw host::HostError(folder_.PathOf(*first), 0, "cannot write the file: " + Reason(errno));
-	if (int error = WriteJournal(staging_.get(), kNewJournal, JournalText({{e.staged, st.st_ino, *first}})))
-		throw host::HostError(folder_.PathOf(*first), 0, "cannot write the file: " + Reason(error));
+		throw host::HostError(folder_.PathOf(e.name), 0, "cannot write the file: " + Reason(errno));
 	for (int i = 0;; ++i) {
 		std::optional<std::string> name = names(i);
 		if (!name)
 			return std::nullopt;
+		struct stat taken;
+		if (::fstatat(dir, name->c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
+			continue;
+		// Written whole: a command killed from here on leaves it for the next one on the
+		// folder to put in place under this name, not to remove.
+		if (int error = WriteJournal(staging_.get(), kNewJournal, JournalText({JournalLine(e.staged, st, *name)})))
+			throw host::HostError(folder_.PathOf(*name), 0, "cannot write the file: " + Reason(error));
 		// A second name for the staged file fails where anything has the name, a link too;
 		// a file system without them has a rename that does the same, or, older ones, only
 		// a check just before the rename.
