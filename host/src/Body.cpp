@@ -4,14 +4,39 @@
 #include <cmath>
 
 #include "sendra_host/HostError.h"
+#include "src/TwoBody.h"
 
 namespace host {
 
 std::vector<std::unique_ptr<Body>> MakeSolarSystem() {
+	struct Row {
+		const char *name, *orbit;
+		double radius, mass, period, offset, obliquity, lan;  // [m, kg, s, rad, rad, rad]
+		double precessionPeriod, precessionLan, precessionObliquity;  // [days, rad, rad]
+	};
+	static const Row kBodies[] = {
+		{"Earth", "Earth", 6.37101e6, 5.973698968e24, 86164.10132, 4.88948754, 0.4090928023, 0, -9413040.4, 0, 0},
+		{"Moon", "Earth", 1.738e6, 7.347673176382784e22, 2360588.15, 4.769465382, 0.02692416821, 1.71817749,
+		 -6793.219721, 0.4643456618, 7.259562816e-5},
+		{"Mars", "Mars", 3.39e6, 6.418542e23, 88642.66435, 5.469523488, 0.4397415938, 0.6210531483, -63346652.48,
+		 4.005081124, 0.03224369545},
+	};
 	std::vector<std::unique_ptr<Body>> bodies;
-	bodies.push_back(std::make_unique<Body>("Earth", 6.37101e6));
-	bodies.push_back(std::make_unique<Body>("Moon", 1.738e6));
-	bodies.push_back(std::make_unique<Body>("Mars", 3.39e6));
+	for (const Row &r : kBodies) {
+		auto b = std::make_unique<Body>(r.name, r.radius);
+		b->mass = r.mass;
+		b->gm = kGravitationalConstant * r.mass;
+		b->rotationPeriod = r.period;
+		b->rotationOffset = r.offset;
+		b->obliquity = r.obliquity;
+		b->lan = r.lan;
+		b->precessionPeriod = r.precessionPeriod;
+		b->precessionLan = r.precessionLan;
+		b->precessionObliquity = r.precessionObliquity;
+		b->orbit = r.orbit;
+		b->baseFolders.push_back(b->name + "/Base");
+		bodies.push_back(std::move(b));
+	}
 	return bodies;
 }
 

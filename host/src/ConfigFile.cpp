@@ -1,6 +1,7 @@
 // Reading vessel class configuration files.
 #include "sendra_host/ConfigFile.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -48,60 +49,98 @@ ConfigFile ConfigFile::Parse(const std::string &text, const std::string &fileLab
 		size_t eq = line.find('=');
 		if (eq == std::string_view::npos) {
 			// Block markers such as BEGIN_DOCKLIST carry no '='; keep them as keys without value.
-			cfg.entries_.push_back({std::string(line), std::string(), lineNo});
+			cfg.entries_.push_back({std::string(line), std::string(), std::string(line), lineNo});
 			continue;
 		}
 		std::string_view key = Trim(line.substr(0, eq));
 		if (key.empty())
 			throw HostError(fileLabel, lineNo, "'=' without a key");
-		cfg.entries_.push_back({std::string(key), std::string(Trim(line.substr(eq + 1))), lineNo});
+		cfg.entries_.push_back({std::string(key), std::string(Trim(line.substr(eq + 1))), std::string(line), lineNo});
 	}
 	return cfg;
 }
 
-std::optional<std::string> ConfigFile::Value(const std::string &item) const {
+const ConfigFile::Entry *ConfigFile::Find(const std::string &item) const {
 	for (const Entry &e : entries_)
 		if (EqualsNoCase(e.key, item))
-			return e.value;
-	return std::nullopt;
+			return &e;
+	return nullptr;
+}
+
+std::optional<std::string> ConfigFile::Value(const std::string &item) const {
+	const Entry *e = Find(item);
+	return e ? std::optional<std::string>(e->value) : std::nullopt;
 }
 
 long ConfigFile::LineOf(const std::string &item) const {
-	for (const Entry &e : entries_)
-		if (EqualsNoCase(e.key, item))
-			return e.line;
-	return 0;
+	const Entry *e = Find(item);
+	return e ? e->line : 0;
+}
+
+void ConfigFile::Ignored(const Entry &e, const std::string &kind) const {
+	if (std::find(warnedLines_.begin(), warnedLines_.end(), e.line) != warnedLines_.end())
+		return;
+	warnedLines_.push_back(e.line);
+	warnings_.push_back(HostError::Format(path_, e.line, e.key + ": '" + e.value + "' is not " + kind +
+	                                                         "; the item is ignored, as Orbiter ignores it"));
+}
+
+std::vector<std::string> ConfigFile::TakeWarnings() const {
+	std::vector<std::string> out;
+	out.swap(warnings_);
+	return out;
 }
 
 std::optional<double> ConfigFile::Number(const std::string &item) const {
-	std::optional<std::string> v = Value(item);
-	if (!v)
+	const Entry *e = Find(item);
+	if (!e)
 		return std::nullopt;
-	std::optional<double> d = ParseDouble(*v);
-	if (!d)
-		throw HostError(path_, LineOf(item), item + ": not a finite number: '" + *v + "'");
-	return d;
+	std::optional<std::vector<double>> n = LeadingNumbers(e->value, 1);
+	if (!n) {
+		Ignored(*e, "a finite number");
+		return std::nullopt;
+	}
+	return (*n)[0];
 }
 
 std::optional<VECTOR3> ConfigFile::Vector(const std::string &item) const {
-	std::optional<std::string> v = Value(item);
-	if (!v)
+	const Entry *e = Find(item);
+	if (!e)
 		return std::nullopt;
-	std::optional<std::vector<double>> n = ParseNumbers(*v, 3);
-	if (!n)
-		throw HostError(path_, LineOf(item), item + ": expected three finite numbers: '" + *v + "'");
+	std::optional<std::vector<double>> n = LeadingNumbers(e->value, 3);
+	if (!n) {
+		Ignored(*e, "three finite numbers");
+		return std::nullopt;
+	}
 	return _V((*n)[0], (*n)[1], (*n)[2]);
 }
 
 std::optional<bool> ConfigFile::Bool(const std::string &item) const {
-	std::optional<std::string> v = Value(item);
-	if (!v)
+	const Entry *e = Find(item);
+	if (!e)
 		return std::nullopt;
-	if (EqualsNoCase(*v, "TRUE"))
+	std::vector<std::string_view> words = SplitWords(e->value);
+	if (words.size() == 1 && EqualsNoCase(words[0], "TRUE"))
 		return true;
-	if (EqualsNoCase(*v, "FALSE"))
+	if (words.size() == 1 && EqualsNoCase(words[0], "FALSE"))
 		return false;
-	throw HostError(path_, LineOf(item), item + ": expected TRUE or FALSE: '" + *v + "'");
+	Ignored(*e, "TRUE or FALSE");
+	return std::nullopt;
+}
+
+std::optional<std::vector<ConfigFile::BlockLine>> ConfigFile::Block(const std::string &name) const {
+	std::string begin = "BEGIN_" + name, end = "END_" + name;
+	auto first = std::find_if(entries_.begin(), entries_.end(),
+	                          [&](const Entry &e) { return e.value.empty() && EqualsNoCase(e.key, begin); });
+	if (first == entries_.end())
+		return std::nullopt;
+	std::vector<BlockLine> lines;
+	for (auto it = first + 1; it != entries_.end(); ++it) {
+		if (it->value.empty() && EqualsNoCase(it->key, end))
+			break;
+		lines.push_back({it->text, it->line});
+	}
+	return lines;
 }
 
 }  // namespace host

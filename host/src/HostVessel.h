@@ -75,6 +75,14 @@ public:
 	std::string navSteps;     // NAVFREQ as read: a whole number per nav receiver, single spaces
 	                          // between; empty when none was read
 	std::unique_ptr<VESSEL> plainInterface;  // the host's own interface when the module gave none
+	// The surface base a BASE line put it on: the base's name, the pad (from 1; 0 for the base's
+	// own place) and where that is [rad], which its saves name while it stays there.
+	struct OnBase {
+		std::string name;
+		int pad = 0;
+		double lng = 0, lat = 0;
+	};
+	std::optional<OnBase> onBase;
 
 	host::CockpitDirection cockpitDir;
 	std::vector<host::MeshSlot> meshes;
@@ -94,6 +102,11 @@ void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs);
 // A problem with vessel v's state or scenario lines: to the scenario block being loaded, with
 // its file and line, if there is one; otherwise to the simulation's problems.
 void ReportVesselProblem(Vessel &v, const std::string &what);
+// What the host passes over or mends in vessel v's lines, which does not stop the loading: to
+// the block being loaded, with its file and line, if there is one; otherwise to the
+// simulation's problems. Notes name a file of their own and go as they are.
+void WarnVessel(Vessel &v, const std::string &what);
+void NoteVessel(Vessel &v, const std::string &text);
 
 // The landed attitude (Euler angles as VESSELSTATUS2::arot) of a vessel at rest on level
 // ground at lng, lat with heading hdg [rad].

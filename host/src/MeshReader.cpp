@@ -225,7 +225,7 @@ void ComputeNormals(MeshGroup &g) {
 
 class MeshParser {
 public:
-	MeshParser(std::istream &in, const std::string &label) : lines_(in, label) {}
+	MeshParser(std::istream &in, const std::string &label) : lines_(in, label), label_(label) {}
 
 	Mesh Parse() {
 		std::string_view s;
@@ -241,31 +241,51 @@ public:
 				lines_.Fail("the file ends before 'GROUPS <count>'");
 		}
 		std::optional<long long> groups = CountLine(lines_, s, "GROUPS", kMaxGroups);
+		if (!groups && s.size() > 6 && s.compare(0, 6, "GROUPS") == 0 && s[6] >= '0' && s[6] <= '9') {
+			// "GROUPS1": the real host reads the count right after the word.
+			groups = Count(lines_, s.substr(6), kMaxGroups, "GROUPS");
+			Warn("'" + std::string(s) + "' read as 'GROUPS " + std::string(s.substr(6)) + "', as Orbiter reads it");
+		}
 		if (!groups)
 			lines_.Fail("expected 'GROUPS <count>', found " + Quote(s));
 		groupsLine_ = lines_.line();
 		for (long long g = 0; g < *groups; ++g)
-			ReadGroup(g, *groups);
+			if (!ReadGroup(g, *groups)) {
+				// Fewer groups than declared: the real host keeps those read and loses the lists.
+				mesh_.materials.clear();
+				mesh_.textures.clear();
+				mesh_.texturesDynamic.clear();
+				for (MeshGroup &grp : mesh_.groups)
+					grp.material = grp.texture = 0;
+				return std::move(mesh_);
+			}
 		ReadLists(*groups);
 		CheckIndices();
 		return std::move(mesh_);
 	}
 
 private:
-	void ReadGroup(long long g, long long groups) {
+	// The group's tags and geometry; false when the file ends, or its lists begin, before the
+	// group's GEOM line (a warning says so).
+	bool ReadGroup(long long g, long long groups) {
 		MeshGroup grp;
 		IndexUse material = mesh_.groups.empty() ? IndexUse() : materialUse_.back();
 		IndexUse texture = mesh_.groups.empty() ? IndexUse() : textureUse_.back();
 		std::string_view s;
 		std::string where = "group " + std::to_string(g + 1) + " of " + std::to_string(groups);
+		std::string fewer = "GROUPS at line " + std::to_string(groupsLine_) + " says " + std::to_string(groups) +
+		                    " groups, but the file holds only " + std::to_string(g) +
+		                    "; those are read without materials or textures, as Orbiter reads them";
 		for (;;) {
-			if (!lines_.Next(s))
-				lines_.Fail("the file ends before the GEOM line of " + where + " (GROUPS at line " +
-				            std::to_string(groupsLine_) + ")");
+			if (!lines_.Next(s)) {
+				Warn(fewer);
+				return false;
+			}
 			std::vector<std::string_view> words = SplitWords(s);
-			if (words[0] == "MATERIALS" || words[0] == "TEXTURES")
-				lines_.Fail("GROUPS at line " + std::to_string(groupsLine_) + " says " + std::to_string(groups) +
-				            " groups, but the file holds only " + std::to_string(g));
+			if (words[0] == "MATERIALS" || words[0] == "TEXTURES") {
+				Warn(fewer);
+				return false;
+			}
 			const TagName *tag = nullptr;
 			for (const TagName &t : TAGS)
 				if (StartsWithNoCase(s, t.name)) {
@@ -285,8 +305,21 @@ private:
 			textureUse_.push_back(texture);
 			mesh_.groups.back().material = material.index;
 			mesh_.groups.back().texture = texture.index;
-			return;
+			return true;
 		}
+	}
+
+	void Warn(const std::string &what) { mesh_.warnings.push_back(HostError::Format(label_, lines_.line(), what)); }
+
+	// The count of a tag: the first word, any text after it ignored as the real host ignores it.
+	long long TagCount(std::string_view arg, long long max, const char *tag) {
+		std::vector<std::string_view> words = SplitWords(arg);
+		if (words.size() > 1 && ParseCount(words[0], max)) {
+			Warn(std::string(tag) + " " + std::string(words[0]) + ": the text after the number, " +
+			     Quote(Trim(arg.substr(words[0].size()))) + ", is ignored, as Orbiter ignores it");
+			return *ParseCount(words[0], max);
+		}
+		return Count(lines_, arg, max, tag);
 	}
 
 	// A group tag before the group's GEOM line.
@@ -295,16 +328,16 @@ private:
 		case Tag::Geom: break;
 		case Tag::Label: grp.label = std::string(arg); break;
 		case Tag::Material:
-			material = {static_cast<uint32_t>(Count(lines_, arg, kMaxMaterials, "MATERIAL")), lines_.line()};
+			material = {static_cast<uint32_t>(TagCount(arg, kMaxMaterials, "MATERIAL")), lines_.line()};
 			break;
 		case Tag::Texture:
-			texture = {static_cast<uint32_t>(Count(lines_, arg, kMaxTextures, "TEXTURE")), lines_.line()};
+			texture = {static_cast<uint32_t>(TagCount(arg, kMaxTextures, "TEXTURE")), lines_.line()};
 			break;
 		case Tag::Texwrap: grp.texwrap = ParseTexwrap(lines_, arg); break;
 		case Tag::NoNormal: grp.noNormals = true; break;
 		case Tag::Flag: grp.flags = ParseHexFlag(lines_, arg); break;
 		case Tag::Flip: grp.flipped = true; break;
-		case Tag::ZBias: grp.zbias = static_cast<uint32_t>(Count(lines_, arg, 65535, "ZBIAS")); break;
+		case Tag::ZBias: grp.zbias = static_cast<uint32_t>(TagCount(arg, 65535, "ZBIAS")); break;
 		case Tag::Static: grp.usage = MeshGroup::Usage::Static; break;
 		case Tag::Dynamic: grp.usage = MeshGroup::Usage::Dynamic; break;
 		}
@@ -462,20 +495,31 @@ private:
 		}
 	}
 
-	// Material and texture indices refer to the lists that follow the groups.
-	void CheckIndices() const {
+	// Material and texture indices refer to the lists that follow the groups; one beyond its
+	// list is the default material, or no texture, as the real host takes it.
+	void CheckIndices() {
 		for (size_t g = 0; g < mesh_.groups.size(); ++g) {
 			const IndexUse &m = materialUse_[g], &t = textureUse_[g];
-			if (m.index > mesh_.materials.size())
-				lines_.Fail(m.line, "MATERIAL " + std::to_string(m.index) + " (group " + std::to_string(g + 1) +
-				                        "): the file lists " + std::to_string(mesh_.materials.size()) + " materials");
-			if (t.index > mesh_.textures.size())
-				lines_.Fail(t.line, "TEXTURE " + std::to_string(t.index) + " (group " + std::to_string(g + 1) +
-				                        "): the file lists " + std::to_string(mesh_.textures.size()) + " textures");
+			MeshGroup &grp = mesh_.groups[g];
+			if (m.index > mesh_.materials.size()) {
+				mesh_.warnings.push_back(HostError::Format(
+					label_, m.line,
+					"MATERIAL " + std::to_string(m.index) + " (group " + std::to_string(g + 1) + "): the file lists " +
+						std::to_string(mesh_.materials.size()) + " materials; the group takes the default material, as in Orbiter"));
+				grp.material = 0;
+			}
+			if (t.index > mesh_.textures.size()) {
+				mesh_.warnings.push_back(HostError::Format(
+					label_, t.line,
+					"TEXTURE " + std::to_string(t.index) + " (group " + std::to_string(g + 1) + "): the file lists " +
+						std::to_string(mesh_.textures.size()) + " textures; the group has none, as in Orbiter"));
+				grp.texture = 0;
+			}
 		}
 	}
 
 	Lines lines_;
+	const std::string &label_;
 	Mesh mesh_;
 	long groupsLine_ = 0;
 	std::vector<IndexUse> materialUse_, textureUse_;  // per group

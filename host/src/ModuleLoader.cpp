@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "sendra_host/HostError.h"
+#include "src/FileNames.h"
 #include "src/Platform.h"
 
 namespace host {
@@ -72,7 +73,9 @@ Module &ModuleLibrary::Get(const std::string &root, const std::string &name) {
 	auto it = modules_.find(name);
 	if (it != modules_.end())
 		return *it->second;
-	std::string path = root + "/Modules/" + ModuleFileName(name);
+	// As Windows finds it, whatever the letter case of the name.
+	std::string path = FindNoCase(root, "Modules/" + ModuleFileName(name), notes_)
+	                       .value_or(root + "/Modules/" + ModuleFileName(name));
 	std::unique_ptr<Module> m = Module::Load(name, path);
 	Module &ref = *m;
 	modules_.emplace(name, std::move(m));

@@ -11,7 +11,8 @@ namespace {
 // The block being loaded; the host runs on one thread, like the real one.
 ScenarioBlockReader *g_active = nullptr;
 
-// A block with more problems than this has its later ones dropped: the first say enough.
+// A block with more problems (or warnings) than this has its later ones dropped: the first say
+// enough.
 constexpr size_t kMaxProblems = 32;
 
 }  // namespace
@@ -36,6 +37,13 @@ bool ScenarioBlockReader::Next(char *&line) {
 void ScenarioBlockReader::Report(const std::string &what) {
 	if (problems_.size() < kMaxProblems)
 		problems_.push_back(HostError::Format(file_, current_, what));
+}
+
+void ScenarioBlockReader::Warn(const std::string &what) { Note(HostError::Format(file_, current_, what)); }
+
+void ScenarioBlockReader::Note(const std::string &text) {
+	if (warnings_.size() < kMaxProblems)
+		warnings_.push_back(text);
 }
 
 ScenarioBlockReader::Loading::Loading(ScenarioBlockReader &reader) : saved_(g_active) { g_active = &reader; }

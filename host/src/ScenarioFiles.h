@@ -31,6 +31,12 @@ public:
 	// form "file:line: what is wrong" for the line handed out when it was found.
 	void Report(const std::string &what);
 	const std::vector<std::string> &problems() const { return problems_; }
+	// What the loading passes over or mends as the real host does, which does not stop it:
+	// Warn's "file:line: what" for the line handed out last; Note's text as it is, for what
+	// names a file of its own.
+	void Warn(const std::string &what);
+	void Note(const std::string &text);
+	const std::vector<std::string> &warnings() const { return warnings_; }
 
 	// While a scope exists, the host's parser reports what it finds wrong to this reader
 	// (its file and current line) rather than to the simulation's problem list. Scopes nest.
@@ -54,6 +60,7 @@ private:
 	long current_ = 0;
 	std::vector<char> buffer_;
 	std::vector<std::string> problems_;
+	std::vector<std::string> warnings_;
 };
 
 // Where oapiWriteScenario_... write: one stream.

@@ -421,6 +421,8 @@ Vessel *LoadVessel(Simulation &sim, const std::string &file, const ScenarioVesse
 	// Anything else the host found wrong while the block was being read.
 	for (const std::string &p : sim.TakeProblems())
 		reader.Report(p);
+	for (const std::string &w : reader.warnings())
+		kept.push_back(w);
 	if (!reader.problems().empty()) {
 		std::string all;
 		for (const std::string &p : reader.problems())

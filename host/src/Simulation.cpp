@@ -11,10 +11,13 @@
 #include "sendra_host/ConfigFile.h"
 #include "sendra_host/HostError.h"
 #include "sendra_host/Text.h"
+#include "src/Bases.h"
+#include "src/FileNames.h"
 #include "src/HostVessel.h"
 #include "src/HudSketchpad.h"
 #include "src/Lights.h"
 #include "src/ScenarioFiles.h"
+#include "src/SolarSystem.h"
 #include "src/Visual.h"
 
 namespace host {
@@ -45,7 +48,14 @@ bool IsFile(const std::string &path) {
 
 Simulation *Simulation::Current() { return g_current; }
 
-Simulation::Simulation(SimOptions options) : options_(std::move(options)), bodies_(MakeSolarSystem()) {
+Simulation::Simulation(SimOptions options) : options_(std::move(options)) {
+	if (options_.root.empty()) {
+		bodies_ = MakeSolarSystem();
+	} else {
+		SolarSystem sol = ReadSolarSystem(options_.root, "Sol");
+		bodies_ = std::move(sol.bodies);
+		problems_ = std::move(sol.warnings);
+	}
 	previous_ = g_current;
 	g_current = this;
 }
@@ -86,14 +96,18 @@ ConfigFile &Simulation::ClassConfig(const std::string &className) {
 	auto known = classConfigs_.find(className);
 	if (known != classConfigs_.end())
 		return known->second;
-	std::string cfgPath = options_.root + "/Config/Vessels/" + className + ".cfg";
-	if (!IsFile(cfgPath)) {
-		std::string alt = options_.root + "/Config/" + className + ".cfg";
-		if (!IsFile(alt))
-			throw HostError(cfgPath, 0, "no configuration file for vessel class '" + className + "'");
-		cfgPath = alt;
+	// Config/Vessels/<class>.cfg, then Config/<class>.cfg, as Windows finds them.
+	std::optional<std::string> cfgPath;
+	for (const char *folder : {"Config/Vessels/", "Config/"}) {
+		cfgPath = FindNoCase(options_.root, folder + className + ".cfg", problems_);
+		if (cfgPath && IsFile(*cfgPath))
+			break;
+		cfgPath.reset();
 	}
-	return classConfigs_.emplace(className, ConfigFile::Read(cfgPath)).first->second;
+	if (!cfgPath)
+		throw HostError(options_.root + "/Config/Vessels/" + className + ".cfg", 0,
+		                "no configuration file for vessel class '" + className + "'");
+	return classConfigs_.emplace(className, ConfigFile::Read(*cfgPath)).first->second;
 }
 
 Vessel *Simulation::BeginCreation(const std::string &name, const std::string &className) {
@@ -108,6 +122,8 @@ Vessel *Simulation::BeginCreation(const std::string &name, const std::string &cl
 		if (moduleName->empty() || moduleName->find_first_of("/\\") != std::string::npos)
 			throw HostError(cfgPath, cfg.LineOf("Module"), "invalid module name '" + *moduleName + "'");
 		module = &modules_.Get(options_.root, *moduleName);
+		for (std::string &note : modules_.TakeNotes())
+			ReportProblem(note);
 	}
 
 	auto owned = std::make_unique<Vessel>(*this, name, className, options_.flightModel, options_.journalCapacity);
@@ -148,6 +164,8 @@ Vessel *Simulation::BeginCreation(const std::string &name, const std::string &cl
 			slot.tmpl = LoadMesh(*x);
 			v->meshes.push_back(std::move(slot));
 		}
+		for (std::string &w : cfg.TakeWarnings())
+			ReportProblem(w);
 	} catch (...) {
 		DeleteVessel(v);
 		throw;
@@ -506,6 +524,15 @@ void Simulation::DropVisual(Vessel *v) {
 	v->visual.reset();
 }
 
+// --- Surface bases ------------------------------------------------------------------------
+
+const std::vector<SurfaceBase> &Simulation::SurfaceBases(const Body &body, std::vector<std::string> &notes) {
+	auto known = bases_.find(&body);
+	if (known != bases_.end())
+		return known->second;
+	return bases_.emplace(&body, ReadBases(options_.root, body, notes)).first->second;
+}
+
 // --- Meshes -------------------------------------------------------------------------------
 
 const Mesh *Simulation::LoadMesh(const std::string &name) {
@@ -514,7 +541,10 @@ const Mesh *Simulation::LoadMesh(const std::string &name) {
 		return it->second.get();
 	std::string rel = name;
 	std::replace(rel.begin(), rel.end(), '\\', '/');
-	std::string path = options_.root + "/Meshes/" + rel + ".msh";
+	// As Windows finds it, whatever the letter case; the name as given when nothing matches,
+	// for the reader's message.
+	std::string path = FindNoCase(options_.root, "Meshes/" + rel + ".msh", problems_)
+	                       .value_or(options_.root + "/Meshes/" + rel + ".msh");
 	std::unique_ptr<Mesh> mesh;
 	if (name.empty()) {
 		ReportProblem("a mesh without a name cannot be loaded");
@@ -522,6 +552,8 @@ const Mesh *Simulation::LoadMesh(const std::string &name) {
 		try {
 			mesh = std::make_unique<Mesh>(ReadMeshFile(path));
 			mesh->name = name;
+			for (const std::string &w : mesh->warnings)
+				ReportProblem(w);
 		} catch (const HostError &e) {
 			ReportProblem(e.what());
 		}
@@ -538,6 +570,20 @@ void ReportVesselProblem(Vessel &v, const std::string &what) {
 		reader->Report("vessel '" + v.name + "': " + what);
 	else
 		v.sim.ReportProblem(v.name + ": " + what);
+}
+
+void WarnVessel(Vessel &v, const std::string &what) {
+	if (ScenarioBlockReader *reader = ScenarioBlockReader::Active())
+		reader->Warn("vessel '" + v.name + "': " + what);
+	else
+		v.sim.ReportProblem(v.name + ": " + what);
+}
+
+void NoteVessel(Vessel &v, const std::string &text) {
+	if (ScenarioBlockReader *reader = ScenarioBlockReader::Active())
+		reader->Note(text);
+	else
+		v.sim.ReportProblem(text);
 }
 
 namespace {

@@ -97,6 +97,21 @@ std::optional<std::vector<double>> ParseNumbers(std::string_view s, size_t n) {
 	return out;
 }
 
+std::optional<std::vector<double>> LeadingNumbers(std::string_view s, size_t n) {
+	std::string text(s.substr(0, 4096));
+	std::vector<double> out;
+	const char *at = text.c_str();
+	for (size_t i = 0; i < n; ++i) {
+		char *end = nullptr;
+		double v = std::strtod(at, &end);
+		if (end == at || !std::isfinite(v))
+			return std::nullopt;
+		out.push_back(v);
+		at = end;
+	}
+	return out;
+}
+
 namespace {
 
 // The length of the valid UTF-8 sequence at s[i] (2 to 4 bytes), or 0.

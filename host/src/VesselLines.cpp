@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "sendra_host/Body.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
 #include "src/HostVessel.h"
@@ -34,13 +35,78 @@ void ParseStatus(Vessel &v, const std::vector<std::string_view> &words, std::str
 	std::string bodyName(words[2]);
 	Body *body = v.sim.FindBody(bodyName);
 	if (!body) {
-		ReportVesselProblem(v, "unknown body '" + bodyName + "' (the stand-in host knows Earth, Moon and Mars)");
+		std::string known;
+		for (const auto &b : v.sim.bodies())
+			known += (known.empty() ? "" : ", ") + b->name;
+		ReportVesselProblem(v, "unknown body '" + bodyName + "' (the solar system has " + known + ")");
 		return;
 	}
 	vs->status = 1;
 	vs->rbody = body;
 	vs->surf_hdg = 0;
 	vs->arot.x = 10;  // attitude not given yet
+}
+
+// How near its base's pad (or place) a landed vessel must stand for its saves to name the base
+// [m]: a vessel that has not moved is on it to the rounding of its place.
+constexpr double kOnBaseDistance = 10.0;
+
+// "BASE name[:pad]": the place of pad (from 1) of the base called name (letter case as given)
+// on the body a STATUS line named, or of the base itself without a pad.
+void ParseBase(Vessel &v, std::string_view rest, VESSELSTATUS2 *vs) {
+	Body *body = static_cast<Body *>(vs->rbody);
+	if (vs->status != 1 || !body) {
+		ReportVesselProblem(v, "BASE '" + std::string(rest) + "': a vessel at a base is landed: 'STATUS Landed <body>' "
+		                                                       "comes first");
+		return;
+	}
+	size_t colon = rest.rfind(':');
+	std::string name(Trim(rest.substr(0, colon)));
+	int pad = 0;
+	if (colon != std::string_view::npos) {
+		std::optional<long long> n = ParseInteger(Trim(rest.substr(colon + 1)));
+		if (!n || *n < 1 || *n > 100000) {
+			ReportVesselProblem(v, "BASE '" + std::string(rest) + "': the pad after ':' is a whole number from 1");
+			return;
+		}
+		pad = static_cast<int>(*n);
+	}
+	std::vector<std::string> notes;
+	const std::vector<SurfaceBase> &bases = v.sim.SurfaceBases(*body, notes);
+	for (const std::string &n : notes)
+		NoteVessel(v, n);
+	const SurfaceBase *base = nullptr;
+	std::string known;
+	for (const SurfaceBase &b : bases) {
+		if (b.name == name)
+			base = &b;
+		known += (known.empty() ? "" : ", ") + b.name;
+	}
+	if (!base) {
+		ReportVesselProblem(v, "unknown surface base '" + name + "' on " + body->name +
+		                           (known.empty() ? " (it has no bases in this Orbiter folder)" : " (its bases: " + known + ")"));
+		return;
+	}
+	if (pad > static_cast<int>(base->pads.size())) {
+		ReportVesselProblem(v, "base '" + name + "' has no pad " + std::to_string(pad) +
+		                           (base->pads.empty() ? " (it has none)"
+		                                               : " (its pads are 1 to " + std::to_string(base->pads.size()) + ")"));
+		return;
+	}
+	double lng = pad ? base->pads[pad - 1].lng : base->lng, lat = pad ? base->pads[pad - 1].lat : base->lat;
+	vs->surf_lng = lng;
+	vs->surf_lat = lat;
+	v.onBase = Vessel::OnBase{name, pad, lng, lat};
+}
+
+// Whether a landed vessel still stands where its BASE line put it.
+bool StillOnBase(const Vessel &v) {
+	if (!v.onBase || !v.surfaceRef)
+		return false;
+	const VESSELSTATUS2 &s = v.state;
+	double dlat = s.surf_lat - v.onBase->lat, dlng = std::remainder(s.surf_lng - v.onBase->lng, 2 * PI);
+	double r = v.surfaceRef->radius;
+	return std::hypot(r * dlat, r * std::cos(s.surf_lat) * dlng) <= kOnBaseDistance;
 }
 
 // "RCSMODE n" and "AFCMODE n": not part of VESSELSTATUS2; the real host sets them on the
@@ -96,10 +162,7 @@ void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs) {
 	if (EqualsNoCase(key, "STATUS")) {
 		ParseStatus(v, words, rest, vs);
 	} else if (EqualsNoCase(key, "BASE")) {
-		// The real host would put the vessel on the base's pad; the stand-in has no bases, and
-		// guessing a place would silently move the vessel.
-		ReportVesselProblem(v, "unknown surface base '" + std::string(rest) +
-		                           "' (the stand-in host has no bases; give the place with POS instead)");
+		ParseBase(v, rest, vs);
 	} else if (EqualsNoCase(key, "POS")) {
 		if (auto n = numbers(2)) {
 			if (std::fabs((*n)[1]) > 90.0) {
@@ -140,6 +203,10 @@ void WriteDefaultVesselLines(Vessel &v, FILEHANDLE scn) {
 		v.sim.ReportProblem(v.name + ": the vessel stands on no body and cannot be saved");
 	SavedPlace p = PlaceToSave(s.surf_lng, s.surf_lat, s.surf_hdg);
 	out << "  STATUS Landed " << (v.surfaceRef ? v.surfaceRef->name : std::string("?")) << '\n';
+	// As the real writer names the pad a vessel stands on; the place after it, which a reader
+	// takes as the last word.
+	if (StillOnBase(v))
+		out << "  BASE " << v.onBase->name << (v.onBase->pad ? ":" + std::to_string(v.onBase->pad) : "") << '\n';
 	out << "  POS " << Format("%.10f %.10f", p.lng, p.lat) << '\n';
 	out << "  HEADING " << Format("%.6f", p.hdg) << '\n';
 	out << "  ALT " << Format("%.3f", s.vrot.x) << '\n';

@@ -39,6 +39,8 @@ VESSEL2 *VesselView::callbacks() const { return v_->callbacks(); }
 VESSEL3 *VesselView::callbacks3() const { return v_->callbacks3(); }
 bool VesselView::focus() const { return v_->sim.focus() == v_; }
 
+bool VesselView::canTakeFocus() const { return v_->enableFocus; }
+
 VesselPlace VesselView::place() const {
 	const VESSELSTATUS2 &s = v_->state;
 	VesselPlace p;

@@ -318,8 +318,8 @@ TEST(ScenarioLoader, LunarTransferIsRefusedAtTheFirstThingTheHostCannotHonour) {
 
 	// With classes the host has, the glider's BASE is the first thing it cannot place...
 	std::string known = Replace(Replace(lunar, ":DeltaGlider", ":Marker"), ":ShuttleA", ":Sendra2016");
-	EXPECT_EQ(load(known), "lunar.scn:43: vessel 'GL-01': unknown surface base 'Habana:2' (the stand-in host has no "
-	                       "bases; give the place with POS instead)");
+	EXPECT_EQ(load(known), "lunar.scn:43: vessel 'GL-01': unknown surface base 'Habana' on Earth (it has no bases in "
+	                       "this Orbiter folder)");
 	// ...then, given places instead, the orbiting shuttle (through the rover's callback too).
 	std::string placed = Replace(Replace(known, "BASE Habana:2", "POS -82.4 23.1"), "BASE Olympus:3", "POS 1 2");
 	placed = Replace(placed, "BASE Brighton Beach:1", "POS 3 4");
@@ -357,6 +357,62 @@ TEST(ScenarioLoader, AVesselWithoutAModuleIsReadByTheHostsOwnParser) {
 	EXPECT_EQ(sim.mjd(), 51982.5);
 }
 
+// BASE puts a landed vessel on its pad (+x south, +z east of the base, over the body's
+// radius) or at the base's own place, and a save names the base while the vessel stays there;
+// POS after it wins; an unknown base or pad is refused with what there is.
+TEST(ScenarioLoader, ABaseLinePutsAVesselOnItsPadAndTheSaveNamesItWhileItStaysThere) {
+	ScratchRoot root;
+	fs::create_directories(root.dir() / "Config/MOON/base");
+	root.Write("Config/MOON/base/tranq.cfg", "BASE-V2.0\nName = Tranquility\nLocation = 23.47 0.67\n"
+	                                         "BEGIN_OBJECTLIST\nLPAD2\n  POS 100 0 -200\nEND\nBLOCK\n  POS 5 0 5\nEND\n"
+	                                         "LPAD1\n  POS -30 0 60 ; east and north\nEND\nEND_OBJECTLIST\n");
+	root.Write("Config/MOON/base/notes.cfg", "Name = Not a base\nLocation = 0 0\n");
+	host::Simulation sim(root.options());
+	auto at = [](const std::string &base, const std::string &more = "") {
+		return Ships("B:Marker\n  STATUS Landed Moon\n  BASE " + base + "\n" + more + "  HEADING 10\nEND\n");
+	};
+	const double lng0 = 23.47 * RAD, lat0 = 0.67 * RAD, r = 1.738e6;
+	struct Case {
+		std::string base, more;
+		double lng, lat;
+	} places[] = {
+	    {"Tranquility:1", "", lng0 - 200 / (r * std::cos(lat0)), lat0 - 100 / r},
+	    {"Tranquility:2", "", lng0 + 60 / (r * std::cos(lat0)), lat0 + 30 / r},
+	    {"Tranquility", "", lng0, lat0},
+	    {"Tranquility:2", "  POS 1 2\n", 1 * RAD, 2 * RAD},
+	};
+	for (const Case &c : places) {
+		host::LoadScenario(sim, host::ParseScenario(at(c.base, c.more), "b.scn"));
+		ASSERT_EQ(sim.vessels().size(), 1u) << c.base;
+		const VESSELSTATUS2 &s = sim.vessels()[0]->state;
+		EXPECT_NEAR(s.surf_lng, c.lng, 1e-12) << c.base;
+		EXPECT_NEAR(s.surf_lat, c.lat, 1e-12) << c.base;
+		std::ostringstream saved;
+		host::WriteScenario(sim, saved);
+		bool named = saved.str().find("  STATUS Landed Moon\n  BASE " + c.base + "\n  POS ") != std::string::npos;
+		EXPECT_EQ(named, c.more.empty()) << saved.str();
+		sim.DeleteAllVessels();
+	}
+	host::LoadScenario(sim, host::ParseScenario(at("Tranquility:1"), "b.scn"));
+	sim.SetPlace(sim.vessels()[0].get(), {sim.FindBody("Moon"), true, lng0, lat0 + 11 / r, 0, 0, {}, {}, {}});
+	std::ostringstream moved;
+	host::WriteScenario(sim, moved);
+	EXPECT_EQ(moved.str().find("BASE"), std::string::npos) << "moved 11 m off its pad";
+	sim.DeleteAllVessels();
+	EXPECT_TRUE(sim.TakeProblems().empty());
+
+	EXPECT_EQ(ErrorOf([&] { host::LoadScenario(sim, host::ParseScenario(at("Tranquility:3"), "b.scn")); }),
+	          "b.scn:9: vessel 'B': base 'Tranquility' has no pad 3 (its pads are 1 to 2)");
+	EXPECT_EQ(ErrorOf([&] { host::LoadScenario(sim, host::ParseScenario(at("tranquility:1"), "b.scn")); }),
+	          "b.scn:9: vessel 'B': unknown surface base 'tranquility' on Moon (its bases: Tranquility)");
+	EXPECT_EQ(ErrorOf([&] { host::LoadScenario(sim, host::ParseScenario(at("Tranquility:0"), "b.scn")); }),
+	          "b.scn:9: vessel 'B': BASE 'Tranquility:0': the pad after ':' is a whole number from 1");
+	EXPECT_EQ(ErrorOf([&] {
+		          host::LoadScenario(sim, host::ParseScenario(Ships("B:Marker\n  BASE Tranquility\nEND\n"), "b.scn"));
+	          }).rfind("b.scn:8: vessel 'B': BASE 'Tranquility': a vessel at a base is landed", 0),
+	          0u);
+}
+
 TEST(ScenarioLoader, RefusesWhatItCannotLoadAndLeavesTheSimulationAsItWas) {
 	ScratchRoot root;
 	host::Simulation sim(root.options());
@@ -370,8 +426,8 @@ TEST(ScenarioLoader, RefusesWhatItCannotLoadAndLeavesTheSimulationAsItWas) {
 	const Case cases[] = {
 	    {Ships(first + "A:Marker\n  POS 1 2\nEND\n"),
 	     "x.scn:12: vessel 'A' is not landed: the stand-in host needs 'STATUS Landed <body>'"},
-	    {Ships(first + "A:Marker\n  STATUS Landed Venus\nEND\n"),
-	     "x.scn:13: vessel 'A': unknown body 'Venus' (the stand-in host knows Earth, Moon and Mars)"},
+	    {Ships(first + "A:Marker\n  STATUS Landed Vulcan\nEND\n"),
+	     "x.scn:13: vessel 'A': unknown body 'Vulcan' (the solar system has Sun, Mercury, Venus, Earth, Moon, Mars,"},
 	    {Ships(first + "A:Sendra2016\n  STATUS Landed Moon\n  POS 1 two\nEND\n"),
 	     "x.scn:14: vessel 'A': POS: expected 2 finite numbers, got '1 two'"},
 	    {Ships(first + "A:Marker\n  STATUS Landed Moon\n  POS 1 95\nEND\n"),

@@ -115,31 +115,36 @@ TEST(NonFinitePoses, ALandedStateThatIsNotFiniteIsNotAppliedAndIsNamedOnce) {
 	EXPECT_TRUE(world.sim.TakeProblems().empty());
 }
 
-TEST(VesselCreation, AVesselWhoseConfigurationFailsHalfWayIsNotLeftHalfMade) {
+// A class item that does not read as its kind is ignored, as Orbiter ignores it, with a warning
+// naming its line, once for the class however many vessels are made of it; the module's own
+// value stays. A number's text after it is ignored, as Orbiter reads the first number.
+TEST(VesselCreation, AClassItemThatDoesNotReadAsItsKindIsIgnoredWithAWarning) {
 	const scenes::ScratchRoot root("sendra-create");
 	root.AddStagedRover(SENDRA_ORBITER_ROOT);
-	// The rover's module runs its class capabilities; then the host's own item fails.
-	root.WriteClass("Broken", "Module = Sendra2016\nMass = nan\n");
+	root.WriteClass("Odd",
+	                "Module = Sendra2016\nMass = nan\nSize = 3.5 m\nInertia = 60\nEnableFocus = yes\nCameraOffset = 1 2 3 4\n");
 	{
 		host::SimOptions o = testing_support::WorldOptions();
 		o.root = root.path();
 		RoverWorld world(o);
 		Vessel *a = world.AddRover("A");
+		world.sim.TakeProblems();
 		host::LandedPosition pos{world.sim.FindBody("Moon"), 0.001, 0, 0};
-		try {
-			world.sim.CreateVessel("B", "Broken", pos);
-			ADD_FAILURE() << "a class with a Mass that is not a number was made";
-		} catch (const host::HostError &e) {
-			EXPECT_EQ(std::string(e.what()), (root / "Config/Vessels/Broken.cfg").string() +
-			                                     ":2: Mass: not a finite number: 'nan'");
-		}
-		ASSERT_EQ(world.sim.vessels().size(), 1u);
-		EXPECT_EQ(world.sim.FindVessel("B"), nullptr);
-		EXPECT_EQ(world.sim.focus(), a);
-		world.Step();
-		// The name is free for a vessel that can be made.
-		Vessel *b = world.sim.CreateVessel("B", "Sendra2016", pos);
-		EXPECT_EQ(world.sim.FindVessel("B"), b);
+		Vessel *b = world.sim.CreateVessel("B", "Odd", pos);
+		const std::string cfg = (root / "Config/Vessels/Odd.cfg").string();
+		EXPECT_EQ(world.sim.TakeProblems(),
+		          (std::vector<std::string>{
+		              cfg + ":2: Mass: 'nan' is not a finite number; the item is ignored, as Orbiter ignores it",
+		              cfg + ":4: Inertia: '60' is not three finite numbers; the item is ignored, as Orbiter ignores it",
+		              cfg + ":5: EnableFocus: 'yes' is not TRUE or FALSE; the item is ignored, as Orbiter ignores it"}));
+		const host::VesselDeclarations &da = host::VesselView(a).declared(), &db = host::VesselView(b).declared();
+		EXPECT_EQ(db.emptyMass, da.emptyMass);
+		EXPECT_EQ(db.pmi->x, da.pmi->x);
+		EXPECT_EQ(db.size, 3.5);
+		EXPECT_TRUE(host::VesselView(b).canTakeFocus());
+		EXPECT_EQ(db.cameraOffset->z, 3);
+		world.sim.CreateVessel("C", "Odd", pos);
+		EXPECT_TRUE(world.sim.TakeProblems().empty());
 		world.Step();
 	}
 }

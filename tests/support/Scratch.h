@@ -63,12 +63,24 @@ private:
 	std::filesystem::path dir_;
 };
 
-// An Orbiter folder in a scratch folder: Config/Vessels, Modules, Meshes and Scenarios.
+// An Orbiter folder in a scratch folder: Config/Vessels, Modules, Meshes and Scenarios, and,
+// in a program that knows the tree the build staged (SENDRA_ORBITER_ROOT), its solar system, as
+// every Orbiter folder holds one (without it the host runs on its own three bodies, and says so).
 class ScratchRoot : public ScratchFolder {
 public:
 	explicit ScratchRoot(const std::string &prefix = "sendra-root") : ScratchFolder(prefix) {
 		for (const char *folder : {"Config/Vessels", "Modules", "Meshes", "Scenarios"})
 			std::filesystem::create_directories(dir() / folder);
+#ifdef SENDRA_ORBITER_ROOT
+		AddSolarSystem(SENDRA_ORBITER_ROOT);
+#endif
+	}
+	// The staged tree's Config/Sol.cfg and bodies' files, linked.
+	void AddSolarSystem(const std::filesystem::path &staged) const {
+		namespace fs = std::filesystem;
+		for (const auto &e : fs::directory_iterator(staged / "Config"))
+			if (e.is_regular_file())
+				fs::create_symlink(e.path(), dir() / "Config" / e.path().filename());
 	}
 	// The class configuration Config/Vessels/<name>.cfg.
 	void WriteClass(const std::string &name, const std::string &cfg) const {

@@ -19,10 +19,40 @@ struct HostObject {
 struct Body : HostObject {
 	Body(std::string n, double r) : HostObject(Kind::Body), name(std::move(n)), radius(r) {}
 	std::string name;
-	double radius;  // mean radius [m]
+	double radius;      // mean radius [m]
+	double mass = 0;    // [kg]
+	double gm = 0;      // its gravitational parameter, the real host's G times its mass [m^3/s^2]
+	// Its rotation: about its own +y axis by rotationOffset + 2 pi (seconds since J2000) /
+	// rotationPeriod (a negative period turns it backwards, 0 not at all), that axis tilted by
+	// obliquity about a node at longitude lan in the ecliptic [s, rad].
+	double rotationPeriod = 0, rotationOffset = 0, obliquity = 0, lan = 0;
+	// The node's precession: lan is the node's longitude at lanMjd, and it turns a full turn in
+	// precessionPeriod days (0: it stays), in the plane tilted by precessionObliquity about a node
+	// at precessionLan in the ecliptic [MJD, days, rad]. The meridian turns at its sidereal rate
+	// in space whatever the node does.
+	double lanMjd = 51544.5, precessionPeriod = 0, precessionLan = 0, precessionObliquity = 0;
+	// The planet whose place it sees the Sun from: its own name for a planet, its planet's for a
+	// moon; empty for a star.
+	std::string orbit;
+	// Where its surface bases' files lie, relative to Config/: its file's BEGIN_SURFBASE DIR
+	// lines, else <Name>/Base.
+	std::vector<std::string> baseFolders;
 };
 
-// The bodies the stand-in knows, with their mean radii from the planet configurations.
+// A surface base as its file under Config/<Body>/Base/ gives it: its Name, its Location and
+// its landing pads (the LPAD1, LPAD2 and LPAD2A objects, numbered from 1 in file order).
+struct SurfaceBase {
+	std::string name;
+	std::string file;
+	double lng = 0, lat = 0;  // [rad]
+	struct Pad {
+		double lng, lat;  // [rad] its centre
+	};
+	std::vector<Pad> pads;
+};
+
+// The bodies the stand-in knows without an Orbiter folder's solar system: Earth, the Moon and
+// Mars with the radii, masses and rotations of their configurations.
 std::vector<std::unique_ptr<Body>> MakeSolarSystem();
 
 // Terrain elevation [m] above the mean radius at a point given in radians.

@@ -50,11 +50,18 @@ struct Mesh : MeshObject {
 	std::vector<std::string> textures;  // file names; "0" means no texture
 	std::vector<bool> texturesDynamic;  // per texture: the D flag (load uncompressed)
 	bool isStatic = false;              // STATICMESH header line
+	// What the reader took as the real host's reader takes it although the file bends the
+	// format, each "file:line: what" (a material beyond the list, text after a tag's number).
+	std::vector<std::string> warnings;
 };
 
 // Reads a mesh in the MSHX1 text format. fileLabel names the source in errors, which are
 // thrown as HostError "fileLabel:line: what is wrong"; a malformed file never crashes the
 // reader, and no count in the file makes it allocate more than the file's contents need.
+// What the real host's reader loads it loads too, with a warning each: "GROUPS1" (the count
+// right after the word), text after a tag's number, a material or texture index beyond its
+// list (the default material, no texture), and a file that ends, or lists its materials, before
+// its last declared group (the groups read, without materials or textures).
 Mesh ReadMesh(std::istream &in, const std::string &fileLabel);
 Mesh ReadMeshFile(const std::string &path);
 

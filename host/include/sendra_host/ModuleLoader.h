@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Orbitersdk.h"
 
@@ -54,14 +55,22 @@ private:
 
 class ModuleLibrary {
 public:
-	// The module named name under root/Modules, loaded on first use.
+	// The module named name under root/Modules, loaded on first use; its file is found as
+	// Windows finds it, whatever the letter case of the name.
 	Module &Get(const std::string &root, const std::string &name);
 	Module *Find(const std::string &name) const;
 	void UnloadAll() { modules_.clear(); }
 	const std::map<std::string, std::unique_ptr<Module>> &loaded() const { return modules_; }
+	// What finding the files noticed since the last call (two names differing only in case).
+	std::vector<std::string> TakeNotes() {
+		std::vector<std::string> out;
+		out.swap(notes_);
+		return out;
+	}
 
 private:
 	std::map<std::string, std::unique_ptr<Module>> modules_;
+	std::vector<std::string> notes_;
 };
 
 // How often Date2Int was called since the host library was loaded.

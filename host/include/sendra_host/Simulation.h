@@ -57,6 +57,9 @@ public:
 	// Bodies
 	Body *FindBody(const std::string &name) const;  // case-insensitive; null if unknown
 	const std::vector<std::unique_ptr<Body>> &bodies() const { return bodies_; }
+	// The body's surface bases, read from its base folders the first time they are asked for;
+	// what the reading passed over goes to notes, each "file:line: what".
+	const std::vector<SurfaceBase> &SurfaceBases(const Body &body, std::vector<std::string> &notes);
 
 	// Vessels. CreateVessel makes a vessel landed at pos the way the host makes one at run
 	// time: module, ovcInit, clbkSetClassCaps, cfg items, clbkSetStateEx, clbkPostCreation,
@@ -187,6 +190,7 @@ private:
 	uint64_t defaultDirectFrames_ = 0, defaultBufferedKeys_ = 0;
 	std::map<std::string, std::unique_ptr<Mesh>> meshes_;
 	std::map<std::string, ConfigFile> classConfigs_;
+	std::map<const Body *, std::vector<SurfaceBase>> bases_;
 	ModuleLibrary modules_;
 	std::vector<std::string> problems_;
 	std::array<char, 256> debug_{};

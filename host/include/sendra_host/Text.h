@@ -22,6 +22,9 @@ std::optional<double> ParseDouble(std::string_view s);
 std::optional<long long> ParseInteger(std::string_view s);
 // The whole text must be exactly n finite numbers separated by blanks.
 std::optional<std::vector<double>> ParseNumbers(std::string_view s, size_t n);
+// The first n numbers of the text, each finite, as the real host's configuration reader takes
+// them: blanks before each, whatever text follows the last ignored ("5000 kg" reads as 5000).
+std::optional<std::vector<double>> LeadingNumbers(std::string_view s, size_t n);
 
 // s with the characters that a terminal would act on written as escapes: the C0 controls and
 // DEL as \xHH, the C1 controls (U+0080 to U+009F in UTF-8) as \uHHHH, so that a name from a

@@ -160,6 +160,7 @@ public:
 	VESSEL2 *callbacks() const;
 	VESSEL3 *callbacks3() const;
 	bool focus() const;
+	bool canTakeFocus() const;  // its class's EnableFocus (TRUE unless the class says FALSE)
 
 	VesselPlace place() const;
 	// The rotation that takes the vessel's axes (x right, y up, z forward) to its body's frame,
