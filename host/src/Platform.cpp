@@ -99,6 +99,8 @@ int ReplaceFile(const std::string &from, const std::string &to) {
 	}
 }
 
+void SetFileMode(int, unsigned) {}
+
 #else
 
 std::string LibraryFileName(const std::string &name) { return "lib" + name + ".so"; }
@@ -177,6 +179,8 @@ int SyncFile(int fd) { return fsync(fd) != 0 ? errno : 0; }
 int ReplaceFile(const std::string &from, const std::string &to) {
 	return std::rename(from.c_str(), to.c_str()) != 0 ? errno : 0;
 }
+
+void SetFileMode(int fd, unsigned mode) { (void)::fchmod(fd, static_cast<mode_t>(mode)); }
 
 #endif
 

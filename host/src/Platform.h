@@ -36,5 +36,8 @@ int SyncFile(int fd);
 // Renames from to to, replacing an existing file at to in one step as POSIX rename does
 // (the rename of Windows' C library refuses an existing target). 0 or an errno code.
 int ReplaceFile(const std::string &from, const std::string &to);
+// Gives the open file fd exactly the permission bits mode, which open() gives less the umask.
+// Windows' files have no such bits beyond read-only, which open() already took from mode.
+void SetFileMode(int fd, unsigned mode);
 
 }  // namespace host::platform

@@ -700,7 +700,7 @@ void WriteReplacing(SaveFileSystem &files, const std::string &path, mode_t mode,
 		fail("cannot create a temporary file in '" + (dir.empty() ? std::string(".") : dir) + "'", err);
 	// The bits the umask took; a file system without permissions keeps its own.
 	if (exact)
-		(void)::fchmod(fd, mode);
+		platform::SetFileMode(fd, mode);
 
 	auto abandon = [&](const std::string &what, int e, bool open) {
 		if (open)
