@@ -931,8 +931,9 @@ std::string SavedText(Simulation &sim, const std::string &path) {
 }
 
 // Writes bytes to a temporary file beside path, which then replaces path: a reader sees the
-// old file or the whole new one. mode is the new file's permissions.
-void WriteReplacing(SaveFileSystem &files, const std::string &path, mode_t mode, const std::string &bytes) {
+// old file or the whole new one. mode is the new file's permissions: less the umask for a new
+// file, as they are for one that replaces another (exact).
+void WriteReplacing(SaveFileSystem &files, const std::string &path, mode_t mode, bool exact, const std::string &bytes) {
 	size_t slash = path.rfind('/');
 	std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 	std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -951,6 +952,9 @@ void WriteReplacing(SaveFileSystem &files, const std::string &path, mode_t mode,
 	}
 	if (err)
 		fail("cannot create a temporary file in '" + (dir.empty() ? std::string(".") : dir) + "'", err);
+	// The bits the umask took; a file system without permissions keeps its own.
+	if (exact)
+		(void)::fchmod(fd, mode);
 
 	auto abandon = [&](const std::string &what, int e, bool open) {
 		if (open)
@@ -990,7 +994,7 @@ void SaveScenario(Simulation &sim, const std::string &path, SaveFileSystem &file
 		throw HostError(path, 0, "is not a regular file and is not replaced");
 	// A replaced file keeps its permissions; a new one gets the usual ones less the umask.
 	mode_t mode = exists ? (st.st_mode & 07777) : 0666;
-	WriteReplacing(files, path, mode, SavedText(sim, path));
+	WriteReplacing(files, path, mode, exists, SavedText(sim, path));
 }
 
 void LoadVesselLines(Simulation &sim, Vessel *v, const std::vector<std::string> &lines, const std::string &file) {

@@ -107,6 +107,21 @@ TEST(ModuleLoader, RefusesModulesItCannotUseWithAClearMessage) {
 		          std::string::npos)
 			<< error;
 	}
+	// Headers placing a part past the end of any file at all, the sum overflowing.
+	{
+		std::ifstream in(whole, std::ios::binary);
+		std::string bytes(4096, '\0');
+		in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+		Elf64_Ehdr header;
+		std::memcpy(&header, bytes.data(), sizeof header);
+		header.e_shoff = ~0ull - 16;
+		std::memcpy(bytes.data(), &header, sizeof header);
+		root.Write("Modules/libFar.so", bytes);
+		root.Write("Config/Vessels/Far.cfg", "Module = Far\n");
+		EXPECT_NE(CreationError(sim, "Far").find("it has 4096 bytes, and its own headers place parts beyond any file"),
+		          std::string::npos)
+		    << CreationError(sim, "Far");
+	}
 	EXPECT_TRUE(sim.vessels().empty());
 
 	// A usable module still loads after all that.

@@ -50,9 +50,13 @@ TEST(SolarSystem, BodiesComeFromTheSystemFileAndEachBodysFile) {
 	for (const auto &b : builtIn) {
 		auto same = std::find_if(sol.bodies.begin(), sol.bodies.end(), [&](const auto &o) { return o->name == b->name; });
 		ASSERT_NE(same, sol.bodies.end()) << b->name;
-		EXPECT_EQ(b->radius, (*same)->radius);
-		EXPECT_EQ(b->gm, (*same)->gm);
-		EXPECT_EQ(b->rotationPeriod, (*same)->rotationPeriod);
+		const host::Body &o = **same;
+		EXPECT_EQ(std::vector<double>({b->radius, b->mass, b->gm, b->rotationPeriod, b->rotationOffset, b->obliquity,
+		                               b->lan, b->lanMjd, b->precessionPeriod, b->precessionLan, b->precessionObliquity}),
+		          std::vector<double>({o.radius, o.mass, o.gm, o.rotationPeriod, o.rotationOffset, o.obliquity, o.lan,
+		                               o.lanMjd, o.precessionPeriod, o.precessionLan, o.precessionObliquity}))
+		    << b->name;
+		EXPECT_EQ(b->orbit, o.orbit) << b->name;
 	}
 }
 

@@ -429,37 +429,44 @@ TEST(SimRun, OnATerminalTheSecondsLinesComeOnlyWhenAskedForAndTheOutputsAreNamed
 }
 
 TEST(SimRun, ARunWhoseOutputsWouldPassAGigabyteIsWarnedOfWithTheOptionThatReducesThem) {
-	Scratch s;
-	// 5e8 frames of one rover: hundreds of gigabytes. The warning comes after the first frame.
-	pid_t pid = s.Start({"--duration", "1e7", "--quiet"});
-	ASSERT_GT(pid, 0);
-	for (int i = 0; i < 6000 && ReadFile(s.stderrPath()).find("--record-every") == std::string::npos; ++i)
-		std::this_thread::sleep_for(std::chrono::milliseconds(10));
-	::kill(pid, SIGINT);
-	ProgramResult r = s.Finish(pid);
-	std::vector<std::string> err = Lines(r.err);
-	ASSERT_FALSE(err.empty());
-	double size = 0, reduced = 0;
-	unsigned long long every = 0;
-	char unit[4] = {}, reducedUnit[4] = {};
-	ASSERT_EQ(std::sscanf(err[0].c_str(),
-	                      "sendra-sim: warning: this run's trajectory.csv and hud.csv will take about %lf %3s "
-	                      "(500000001 recorded frames); --record-every %llu makes them about %lf %3s",
-	                      &size, unit, &every, &reduced, reducedUnit),
-	          5)
-	    << err[0];
-	// Some 400 bytes a frame at rest: hundreds of gigabytes, and the first of 2, 5, 10, 20, ...
-	// times fewer frames that makes them half a gigabyte or less.
-	EXPECT_EQ(std::string(unit), "GB");
-	EXPECT_GT(size, 100);
-	EXPECT_LT(size, 1000);
-	EXPECT_EQ(std::string(reducedUnit), "MB");
-	const double bytes = size * 1e9 / static_cast<double>(every);
-	EXPECT_NEAR(reduced * 1e6, bytes, bytes * 0.01);
-	EXPECT_LE(bytes, 5.05e8);
-	unsigned long long lead = every;
-	while (lead >= 10)
-		lead /= 10;
-	EXPECT_GT(bytes * (lead == 5 ? 2.5 : 2), 5e8) << every << " is more than needed";
-	EXPECT_EQ(r.signal, SIGINT);
+	// 5e8 frames of one rover: hundreds of gigabytes, with the default step and with a list of
+	// steps of the same mean. The warning comes after the first frame.
+	for (std::vector<std::string> steps : {std::vector<std::string>{}, std::vector<std::string>{"--dt", "0.01,0.03"}}) {
+		SCOPED_TRACE(steps.empty() ? "default step" : steps[1]);
+		Scratch s;
+		std::vector<std::string> args{"--duration", "1e7", "--quiet"};
+		args.insert(args.end(), steps.begin(), steps.end());
+		pid_t pid = s.Start(args);
+		ASSERT_GT(pid, 0);
+		for (int i = 0; i < 6000 && ReadFile(s.stderrPath()).find("--record-every") == std::string::npos; ++i)
+			std::this_thread::sleep_for(std::chrono::milliseconds(10));
+		::kill(pid, SIGINT);
+		ProgramResult r = s.Finish(pid);
+		std::vector<std::string> err = Lines(r.err);
+		ASSERT_FALSE(err.empty());
+		double size = 0, reduced = 0;
+		unsigned long long every = 0, frames = 0;
+		char unit[4] = {}, reducedUnit[4] = {};
+		ASSERT_EQ(std::sscanf(err[0].c_str(),
+		                      "sendra-sim: warning: this run's trajectory.csv and hud.csv will take about %lf %3s "
+		                      "(%llu recorded frames); --record-every %llu makes them about %lf %3s",
+		                      &size, unit, &frames, &every, &reduced, reducedUnit),
+		          6)
+		    << err[0];
+		EXPECT_NEAR(static_cast<double>(frames), 5e8, 2);
+		// Some 400 bytes a frame at rest: hundreds of gigabytes, and the first of 2, 5, 10, 20, ...
+		// times fewer frames that makes them half a gigabyte or less.
+		EXPECT_EQ(std::string(unit), "GB");
+		EXPECT_GT(size, 100);
+		EXPECT_LT(size, 1000);
+		EXPECT_EQ(std::string(reducedUnit), "MB");
+		const double bytes = size * 1e9 / static_cast<double>(every);
+		EXPECT_NEAR(reduced * 1e6, bytes, bytes * 0.01);
+		EXPECT_LE(bytes, 5.05e8);
+		unsigned long long lead = every;
+		while (lead >= 10)
+			lead /= 10;
+		EXPECT_GT(bytes * (lead == 5 ? 2.5 : 2), 5e8) << every << " is more than needed";
+		EXPECT_EQ(r.signal, SIGINT);
+	}
 }
