@@ -123,11 +123,13 @@ void StagedFile::Close() {
 	Check();
 	struct stat st;
 	size_ = ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-	int closed = ::close(fd_);
-	int error = errno;
+	// On the disk before its commit, which then only renames.
+	int error = ::fsync(fd_) == 0 ? 0 : errno;
+	if (::close(fd_) != 0 && error == 0)
+		error = errno;
 	fd_ = -1;
 	buffer_.Detach();
-	if (closed != 0)
+	if (error != 0)
 		throw host::HostError(path_, 0, "cannot write the file: " + Reason(error));
 }
 
@@ -158,10 +160,8 @@ void CheckSaveTarget(int dir, const std::string &name, const std::string &path) 
 		throw host::HostError(path, 0, "is a folder; a save needs a file name");
 	if (!S_ISREG(st.st_mode))
 		throw host::HostError(path, 0, "is not a regular file and is not replaced");
-	// A file without write permission is one its owner protects, even from root, whom the
-	// system would let replace it.
-	if ((st.st_mode & 0222) == 0 || ::faccessat(dir, name.c_str(), W_OK, AT_EACCESS) != 0)
-		throw host::HostError(path, 0, "is read-only and is not replaced");
+	if (ReadOnly(dir, name))
+		throw host::HostError(path, 0, kReadOnly);
 }
 
 std::string GoesInto(const std::string &name) { return ", and the save '" + name + "' goes into it"; }
@@ -178,12 +178,32 @@ void CheckSave(const OutputFolder &folder, const std::string &name) {
 			                      " may have at most " + std::to_string(max) + " bytes");
 		start = slash + 1;
 	}
+	// A command on the folder would take such a folder for its own staging's.
+	if (std::optional<std::string> part = StagingLikePart(name))
+		throw host::HostError("the save '" + name + "' goes through '" + *part +
+		                      "', a name of this program's hidden folders, which a command on " + folder.path() +
+		                      " removes or keeps aside; give it another name");
 	if (!folder.open())
 		return;
 	auto [sub, base] = SplitName(name);
 	Fd dir = OpenBeneath(folder.fd(), folder.path(), sub, nullptr, GoesInto(name), true);
-	if (dir)
-		CheckSaveTarget(dir.get(), base, folder.PathOf(name));
+	if (!dir)
+		return;
+	struct stat top, here;
+	if (::fstat(folder.fd(), &top) == 0 && ::fstat(dir.get(), &here) == 0 && top.st_dev != here.st_dev)
+		throw host::HostError(folder.PathOf(sub), 0, OtherFileSystem(folder.path()) + GoesInto(name));
+	CheckSaveTarget(dir.get(), base, folder.PathOf(name));
+}
+
+void CheckOutput(const OutputFolder &folder, const std::string &name, const std::string &shown) {
+	struct stat st;
+	if (!folder.open() || ::fstatat(folder.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+		return;
+	const std::string path = shown.empty() ? folder.PathOf(name) : shown;
+	if (S_ISDIR(st.st_mode))
+		throw host::HostError(path, 0, "cannot write the file: " + Reason(EISDIR));
+	if (ReadOnly(folder.fd(), name))
+		throw host::HostError(path, 0, kReadOnly);
 }
 
 void StagedSaves::Save(const SaveWriter &write, const std::string &name) {

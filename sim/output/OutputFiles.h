@@ -85,13 +85,19 @@ private:
 
 // Checks, before anything is written, that a save of name (relative, without "..") inside
 // folder can be made: each part of its name fits the folder's file system with room for the
-// staging's names, the subfolders it names are folders where they exist (not links), and
-// nothing there is a folder, another kind of file or read-only. Throws host::HostError naming
+// staging's names and is none of the staging's (StagingLike), the subfolders it names are
+// folders where they exist (not links) on the folder's file system, and nothing there is a
+// folder, another kind of file or read-only. Throws host::HostError naming
 // the path that is in the way.
 void CheckSave(const OutputFolder &folder, const std::string &name);
 
 // Writes a scenario to path through files, which stage what it makes: a session's save.
 using SaveWriter = std::function<void(const std::string &path, host::SaveFileSystem &files)>;
+
+// Checks, before anything is written, that an output file name (a plain name) inside folder
+// can be replaced: nothing, or a file that is not read-only, is there. Throws host::HostError
+// naming it as shown (by default the folder's path and name).
+void CheckOutput(const OutputFolder &folder, const std::string &name, const std::string &shown = "");
 
 // A drive script's saves inside an output folder, staged as the command's other outputs are:
 // each written whole when its event comes, into the OutputSet that puts them in place with

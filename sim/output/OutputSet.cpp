@@ -9,25 +9,31 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "sendra_host/HostError.h"
+#include "sendra_host/Text.h"
 
 namespace sim {
 
 namespace {
 
 // A staging folder is made under a name that no commit looks at, locked, and only then given
-// the name that the next run recovers: so that a run never takes a live one for a dead one.
+// the name that the next command on the folder recovers: so that a command never takes a live
+// one for a dead one. What a recovery cannot put back goes to a kept folder, which nothing
+// touches again.
 const char kNewPrefix[] = ".sendra-new-";
 const char kStagingPrefix[] = ".sendra-staging-";
-const char kJournal[] = "journal";
+const char kKeptPrefix[] = ".sendra-kept-";
+const char kJournal[] = "journal";          // a commit's: each output, its staged name and inode
 const char kJournalPartial[] = "journal.partial";
+const char kNewJournal[] = "journal.new";   // a new file's (CommitNew): where it goes
 const size_t kSuffixLength = 6;
-const long kDefaultNameMax = 255;         // [bytes] where the system does not say
-const size_t kMaxJournalBytes = 1 << 20;  // [bytes] a journal names each output once
+const long kDefaultNameMax = 255;          // [bytes] where the system does not say
+const size_t kMaxJournalBytes = 64 << 20;  // [bytes] the most a commit writes, and a recovery reads
 
 std::string Reason(int error) { return std::strerror(error); }
 
@@ -45,13 +51,49 @@ bool Plain(const std::string &name) {
 	return true;
 }
 
+bool SameFile(const struct stat &a, const struct stat &b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
 bool SameFile(int a, int b) {
 	struct stat sa, sb;
-	return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+	return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && SameFile(sa, sb);
 }
 
 // A file system that cannot keep a second name for a file.
 bool NoHardLinks(int error) { return error == EPERM || error == EMLINK || error == EOPNOTSUPP || error == ENOSYS; }
+// A call that the file system does not have, or not with these flags (renameat2's on FUSE,
+// NFS, 9p and others).
+bool Unsupported(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
+
+// Renames from (in fromDir) to to (in toDir) unless something has that name: 0, EEXIST or
+// another errno value. Where rename takes no flags, a check just before the rename.
+int RenameNoReplace(int fromDir, const char *from, int toDir, const char *to) {
+	if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
+		return 0;
+	if (!Unsupported(errno))
+		return errno;
+	struct stat st;
+	if (::fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0)
+		return EEXIST;
+	return ::renameat(fromDir, from, toDir, to) == 0 ? 0 : errno;
+}
+
+// Gives the file from the name to as well, or instead, unless something has that name: a
+// second name where the file system has them (from stays), else a rename. 0, EEXIST or
+// another errno value.
+int PlaceNoReplace(int fromDir, const char *from, int toDir, const char *to) {
+	if (::linkat(fromDir, from, toDir, to, 0) == 0)
+		return 0;
+	int error = errno;
+	return error != EEXIST && NoHardLinks(error) ? RenameNoReplace(fromDir, from, toDir, to) : error;
+}
+
+// Flushes what the open file or folder fd holds to the disk; a folder on a file system that
+// cannot (EINVAL) counts as flushed.
+int Sync(int fd, bool folder) {
+	if (::fsync(fd) == 0 || (folder && (errno == EINVAL || errno == EROFS)))
+		return 0;
+	return errno;
+}
 
 // The names in the open folder dir.
 std::vector<std::string> Names(int dir) {
@@ -71,11 +113,21 @@ std::vector<std::string> Names(int dir) {
 	return names;
 }
 
-// Empties the staging folder name, open as dir, inside parent, and removes it.
-void RemoveStaging(int parent, const std::string &name, int dir) {
+// The names a staging folder holds: its staged files (0, 1, ...), their backups (b0, ...) and
+// its journals.
+bool StagingName(const std::string &n) {
+	std::string digits = n[0] == 'b' ? n.substr(1) : n;
+	return n == kJournal || n == kJournalPartial || n == kNewJournal ||
+	       (!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos);
+}
+
+// Empties the staging folder name, open as dir, inside parent, of what a staging folder holds
+// (but the names in keep), and removes it when nothing else is left.
+bool RemoveStaging(int parent, const std::string &name, int dir, const std::vector<std::string> &keep = {}) {
 	for (const std::string &n : Names(dir))
-		::unlinkat(dir, n.c_str(), 0);
-	::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+		if (StagingName(n) && std::find(keep.begin(), keep.end(), n) == keep.end())
+			::unlinkat(dir, n.c_str(), 0);
+	return keep.empty() && ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 bool WriteAll(int fd, const std::string &bytes) {
@@ -93,25 +145,68 @@ bool WriteAll(int fd, const std::string &bytes) {
 	return true;
 }
 
-// The journal of a staging folder: one line per output, "<staged name> <inode> <name>", the
-// inode being the staged file's, so that it is known in its place.
+// Writes bytes as the file name in dir, whole and on the disk before it has its name (through
+// journal.partial). Returns 0 or the errno value.
+int WriteJournal(int dir, const char *name, const std::string &bytes) {
+	Fd fd(::openat(dir, kJournalPartial, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+	int error = !fd ? errno : !WriteAll(fd.get(), bytes) ? errno : Sync(fd.get(), false);
+	fd.Reset();
+	if (error == 0 && ::renameat(dir, kJournalPartial, dir, name) != 0)
+		error = errno;
+	if (error == 0)
+		error = Sync(dir, true);
+	if (error != 0)
+		::unlinkat(dir, kJournalPartial, 0);
+	return error;
+}
+
+// A journal: one line per output, "<staged name> <inode> <size> <modified> <name>" (modified
+// as seconds.nanoseconds), these being the staged file's, so that it is known in its place: a
+// file made since under the same name may well get the freed inode's number, and one written
+// over keeps it, but not their size and time both.
 struct JournalLine {
 	std::string staged;
 	ino_t ino = 0;
+	off_t size = 0;
+	struct timespec modified = {0, 0};
 	std::string name;
+
+	JournalLine() = default;
+	JournalLine(std::string s, const struct stat &st, std::string n)
+		: staged(std::move(s)), ino(st.st_ino), size(st.st_size), modified(st.st_mtim), name(std::move(n)) {}
+	// Whether st, on the device dev, is this staged file.
+	bool Is(const struct stat &st, dev_t dev) const {
+		return st.st_dev == dev && st.st_ino == ino && st.st_size == size && st.st_mtim.tv_sec == modified.tv_sec &&
+		       st.st_mtim.tv_nsec == modified.tv_nsec;
+	}
 };
 
-std::optional<std::vector<JournalLine>> ReadJournal(int dir) {
-	Fd fd(::openat(dir, kJournal, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-	if (!fd)
-		return std::nullopt;
+std::string JournalText(const std::vector<JournalLine> &lines) {
 	std::string text;
-	char buf[4096];
+	for (const JournalLine &j : lines)
+		text += j.staged + " " + std::to_string(j.ino) + " " + std::to_string(j.size) + " " +
+		        std::to_string(j.modified.tv_sec) + "." + std::to_string(j.modified.tv_nsec) + " " + j.name + "\n";
+	return text;
+}
+
+// The journal name in dir; nothing when there is none. Throws host::HostError, naming what is
+// wrong with it, when it cannot be read or is not one that a commit writes.
+std::optional<std::vector<JournalLine>> ReadJournal(int dir, const char *name) {
+	Fd fd(::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+	if (!fd && errno == ENOENT)
+		return std::nullopt;
+	struct stat st;
+	if (!fd || ::fstat(fd.get(), &st) != 0)
+		throw host::HostError(name, 0, "cannot be read: " + Reason(errno));
+	if (!S_ISREG(st.st_mode))
+		throw host::HostError(name, 0, "is not a file");
+	std::string text;
+	char buf[65536];
 	for (ssize_t n; (n = ::read(fd.get(), buf, sizeof buf)) != 0;) {
 		if (n < 0 && errno == EINTR)
 			continue;
 		if (n < 0 || text.size() + static_cast<size_t>(n) > kMaxJournalBytes)
-			throw host::HostError(kJournal, 0, n < 0 ? Reason(errno) : std::string("larger than a journal is"));
+			throw host::HostError(name, 0, n < 0 ? "cannot be read: " + Reason(errno) : std::string("is larger than a journal is"));
 		text.append(buf, static_cast<size_t>(n));
 	}
 	std::vector<JournalLine> lines;
@@ -119,79 +214,205 @@ std::optional<std::vector<JournalLine>> ReadJournal(int dir) {
 		size_t end = text.find('\n', start);
 		std::string line = text.substr(start, end == std::string::npos ? end : end - start);
 		start = end == std::string::npos ? text.size() : end + 1;
-		size_t a = line.find(' '), b = a == std::string::npos ? a : line.find(' ', a + 1);
+		// Four fields of digits (the fourth with one point) and the name.
+		std::string field[4];
+		size_t at = 0;
+		bool numbers = true;
+		for (std::string &f : field) {
+			size_t space = line.find(' ', at);
+			f = line.substr(at, space == std::string::npos ? 0 : space - at);
+			numbers = numbers && !f.empty() && f.find_first_not_of("0123456789.") == std::string::npos &&
+			          std::count(f.begin(), f.end(), '.') == (&f == &field[3] ? 1 : 0) && f.size() < 32;
+			at = space == std::string::npos ? line.size() : space + 1;
+		}
 		JournalLine j;
-		if (b != std::string::npos) {
-			j.staged = line.substr(0, a);
-			j.ino = static_cast<ino_t>(std::strtoull(line.substr(a + 1, b - a - 1).c_str(), nullptr, 10));
-			j.name = line.substr(b + 1);
+		if (numbers) {
+			j.staged = field[0];
+			j.ino = static_cast<ino_t>(std::strtoull(field[1].c_str(), nullptr, 10));
+			j.size = static_cast<off_t>(std::strtoll(field[2].c_str(), nullptr, 10));
+			size_t point = field[3].find('.');
+			j.modified.tv_sec = static_cast<time_t>(std::strtoll(field[3].substr(0, point).c_str(), nullptr, 10));
+			j.modified.tv_nsec = std::strtol(field[3].substr(point + 1).c_str(), nullptr, 10);
+			j.name = line.substr(at);
 		}
 		// What the folder's files say is checked as any input is: a name of ours, and a place
-		// inside the folder. The journal is written whole before it has its name.
-		if (end == std::string::npos || j.staged.empty() ||
-		    j.staged.find_first_not_of("0123456789") != std::string::npos || !Plain(j.name))
-			throw host::HostError(kJournal, 0, "line " + std::to_string(lines.size() + 1) + " is not one of a journal");
+		// inside the folder. A journal is written whole before it has its name.
+		if (end == std::string::npos || !numbers || !Plain(j.name))
+			throw host::HostError(name, lines.size() + 1, "is not a line of a journal");
 		lines.push_back(std::move(j));
 	}
 	return lines;
 }
 
-// Puts back what a command killed during its commit left: each old file from its backup, and
-// each new file that had no old one removed. Returns false when something could not be put
-// back, with what in why.
-bool PutBack(int folder, const std::string &path, int staging, const std::vector<JournalLine> &lines, std::string &why) {
-	bool ok = true;
-	for (const JournalLine &j : lines) {
-		auto [sub, base] = SplitName(j.name);
-		Fd dir;
-		try {
-			dir = OpenBeneath(folder, path, sub);
-		} catch (const host::HostError &e) {
-			why = e.what();
-			ok = false;
-			continue;
-		}
-		std::string backup = "b" + j.staged;
-		if (::renameat(staging, backup.c_str(), dir.get(), base.c_str()) == 0)
-			continue;
-		if (errno != ENOENT) {
-			why = path + "/" + j.name + ": " + Reason(errno);
-			ok = false;
-			continue;
-		}
-		struct stat st;
-		bool placed = ::fstatat(staging, j.staged.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0;
-		if (placed && ::fstatat(dir.get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_ino == j.ino)
-			::unlinkat(dir.get(), base.c_str(), 0);
-	}
-	return ok;
+// Why a staging folder or journal (st) is not one of this user's commands', or nothing when it
+// is: this user made it, and no one else may write to it.
+std::optional<std::string> NotOurs(const struct stat &st) {
+	if (st.st_uid != ::geteuid())
+		return "it belongs to user " + std::to_string(st.st_uid);
+	if ((st.st_mode & 022) != 0)
+		return host::Format("others may write to it (mode %04o)", static_cast<unsigned>(st.st_mode & 07777));
+	return std::nullopt;
 }
 
-// Each staging folder in folder whose command has ended: what its commit had put in place is
-// put back, and the folder goes.
-void Recover(int folder, const std::string &path) {
+// Why the staging folder dir, or a journal in it, is not one of this user's commands', or
+// nothing when they are (see NotOurs).
+std::optional<std::string> NotOurs(int dir, const struct stat &st) {
+	if (std::optional<std::string> why = NotOurs(st))
+		return why;
+	for (const char *journal : {kJournal, kNewJournal}) {
+		struct stat j;
+		if (::fstatat(dir, journal, &j, AT_SYMLINK_NOFOLLOW) == 0)
+			if (std::optional<std::string> why = NotOurs(j))
+				return "its " + std::string(journal) + ": " + *why;
+	}
+	return std::nullopt;
+}
+
+// One staging folder that a command left when it ended: each of its journal's lines put
+// back where it can be done safely, and what cannot be put back over the file there now kept.
+class Recovery {
+public:
+	Recovery(int folder, const std::string &path, const std::string &name, int dir)
+		: folder_(folder), path_(path), name_(name), dir_(dir) {
+		struct stat st;
+		dev_ = ::fstat(dir, &st) == 0 ? st.st_dev : 0;
+	}
+
+	// Throws host::HostError when the journal cannot be read or a file not put back.
+	void Run(std::vector<std::string> &warnings) {
+		if (std::optional<std::vector<JournalLine>> lines = ReadJournal(dir_, kJournal))
+			for (const JournalLine &j : *lines)
+				PutBack(j);
+		if (std::optional<std::vector<JournalLine>> lines = ReadJournal(dir_, kNewJournal))
+			for (const JournalLine &j : *lines)
+				PlaceNew(j, warnings);
+		if (kept_.empty()) {
+			if (!RemoveStaging(folder_, name_, dir_))
+				warnings.push_back(path_ + "/" + name_ +
+				                   ": holds files that this program did not put there, and is left as it is");
+			return;
+		}
+		// Only what is kept stays, under a name that nothing recovers again.
+		std::string kept = kKeptPrefix + name_.substr(name_.size() - kSuffixLength);
+		std::vector<std::string> keep{kJournal, kNewJournal};
+		for (const auto &k : kept_)
+			keep.push_back(k.first);
+		RemoveStaging(folder_, name_, dir_, keep);
+		if (int error = RenameNoReplace(folder_, name_.c_str(), folder_, kept.c_str()))
+			throw host::HostError(path_ + "/" + name_, 0, "cannot be renamed to " + kept + ": " + Reason(error));
+		::unlinkat(dir_, kJournal, 0);
+		::unlinkat(dir_, kNewJournal, 0);
+		for (const auto &[file, what] : kept_)
+			warnings.push_back(what + path_ + "/" + kept + "/" + file);
+	}
+
+private:
+	// Opens the folder of name; empty when it is gone or no longer a folder of this one.
+	Fd FolderOf(const std::string &name) {
+		try {
+			return OpenBeneath(folder_, path_, SplitName(name).first, nullptr, "", true);
+		} catch (const host::HostError &) {
+			return Fd();
+		}
+	}
+
+	void Fail(const std::string &name, const char *what, int error) {
+		throw host::HostError(path_ + "/" + name, 0, std::string(what) + ": " + Reason(error));
+	}
+
+	// What the commit had done with one output, undone: the old file back from its backup, or
+	// the new one removed, only where the very file the commit placed is still there.
+	void PutBack(const JournalLine &j) {
+		const std::string base = SplitName(j.name).second, backup = "b" + j.staged;
+		Fd dir = FolderOf(j.name);
+		struct stat b, s, n;
+		bool hasBackup = ::fstatat(dir_, backup.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0;
+		bool staged = ::fstatat(dir_, j.staged.c_str(), &s, AT_SYMLINK_NOFOLLOW) == 0;
+		bool there = dir && ::fstatat(dir.get(), base.c_str(), &n, AT_SYMLINK_NOFOLLOW) == 0;
+		if (there && j.Is(n, dev_)) {
+			if (hasBackup ? ::renameat(dir_, backup.c_str(), dir.get(), base.c_str()) != 0
+			              : ::unlinkat(dir.get(), base.c_str(), 0) != 0)
+				Fail(j.name, "cannot be put back as it was before a command that ended while it put its outputs in place", errno);
+			return;
+		}
+		if (!hasBackup || (there && SameFile(n, b)))
+			return;  // nothing of the old file moved
+		if (staged && dir && !there) {
+			// Moved aside (no second names here) and the new file not yet in its place.
+			int error = RenameNoReplace(dir_, backup.c_str(), dir.get(), base.c_str());
+			if (error == 0)
+				return;
+			if (error != EEXIST)
+				Fail(j.name, "cannot be put back as it was before a command that ended while it put its outputs in place", error);
+		}
+		kept_.emplace_back(backup, path_ + "/" + j.name +
+		                               ": changed, replaced or removed since a command that ended while it put its outputs in place "
+		                               "had put a new file there, so the file it held before that command is not put "
+		                               "back over it; it is kept as ");
+	}
+
+	// A new file that was complete, put where it was going unless something has the name.
+	void PlaceNew(const JournalLine &j, std::vector<std::string> &warnings) {
+		struct stat s, n;
+		if (::fstatat(dir_, j.staged.c_str(), &s, AT_SYMLINK_NOFOLLOW) != 0)
+			return;  // it was put in place
+		Fd dir = FolderOf(j.name);
+		const std::string base = SplitName(j.name).second;
+		if (dir && ::fstatat(dir.get(), base.c_str(), &n, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(n, s))
+			return;  // it has its name, and the staged one goes
+		int error = dir ? PlaceNoReplace(dir_, j.staged.c_str(), dir.get(), base.c_str()) : ENOENT;
+		if (error == 0) {
+			warnings.push_back(path_ + "/" + j.name + ": put in place, a file that a command had written whole when it ended");
+			return;
+		}
+		kept_.emplace_back(j.staged, path_ + "/" + j.name + ": a file that a command had written whole when it ended "
+		                                                    "cannot go there (" + Reason(error) + "); it is kept as ");
+	}
+
+	int folder_;
+	const std::string &path_, name_;
+	int dir_;
+	dev_t dev_ = 0;
+	std::vector<std::pair<std::string, std::string>> kept_;  // a staged name, and what the warning says before its path
+};
+
+// The staging folders in folder whose commands have ended, each put right: what its commit had
+// put in place undone where that is safe, what cannot be undone kept and named in warnings.
+// Folders of other users, and those of a file system without locks, are left alone with a
+// warning. Throws host::HostError, saying what to do, when a journal cannot be applied.
+void Recover(int folder, const std::string &path, std::vector<std::string> &warnings) {
 	for (const std::string &name : Names(folder)) {
 		bool staging = name.rfind(kStagingPrefix, 0) == 0;
-		if (!staging && name.rfind(kNewPrefix, 0) != 0)
+		size_t prefix = staging ? sizeof kStagingPrefix - 1 : sizeof kNewPrefix - 1;
+		if ((!staging && name.rfind(kNewPrefix, 0) != 0) || name.size() != prefix + kSuffixLength)
 			continue;
 		Fd dir(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-		if (!dir || ::flock(dir.get(), LOCK_EX | LOCK_NB) != 0)
-			continue;  // not ours to judge, or its command is still running
-		// What cannot be read or put back stays, for its user to judge.
-		std::string why;
-		bool done = true;
-		try {
-			if (std::optional<std::vector<JournalLine>> lines = staging ? ReadJournal(dir.get()) : std::nullopt)
-				done = PutBack(folder, path, dir.get(), *lines, why);
-		} catch (const host::HostError &e) {
-			why = e.what();
-			done = false;
+		struct stat st;
+		if (!dir || ::fstat(dir.get(), &st) != 0)
+			continue;  // not a folder: not one of ours
+		const std::string shown = path + "/" + name;
+		if (::flock(dir.get(), LOCK_EX | LOCK_NB) != 0) {
+			if (errno != EWOULDBLOCK)  // its command is still running otherwise
+				warnings.push_back(shown + ": this file system cannot tell whether the command that left it still runs (" +
+				                   Reason(errno) + "); left alone: remove it once no command writes to " + path);
+			continue;
 		}
-		if (!done)
-			throw host::HostError(path, 0,
-			                      "cannot put back the outputs of a run that ended while it put them in place (" + why +
-			                          "); they are kept in " + path + "/" + name);
-		RemoveStaging(folder, name, dir.get());
+		// Owned and locked: what is checked now stays as it is while it is put right.
+		if (std::optional<std::string> why = NotOurs(dir.get(), st)) {
+			warnings.push_back(shown + ": not made by this user's commands (" + *why +
+			                   "); left alone, and its files are not put anywhere: remove it if you know it to be yours");
+			continue;
+		}
+		try {
+			Recovery(folder, path, name, dir.get()).Run(warnings);
+		} catch (const host::HostError &e) {
+			throw host::HostError(
+				path, 0,
+				"cannot put back what a command that ended while it put its outputs in place left in " + shown + " (" +
+					e.what() + "). The files there named b0, b1, ... are the outputs that command replaced, the others "
+					"its new ones, and its journal says which is which: move out what you want to keep, then remove " +
+					shown + " and run the command again");
+		}
 	}
 }
 
@@ -219,6 +440,38 @@ long NameMaxOf(const std::string &path) {
 }  // namespace
 
 const size_t kLongestStagedName = sizeof kStagingPrefix - 1 + kSuffixLength;
+
+const char kReadOnly[] = "is read-only and is not replaced";
+
+bool ReadOnly(int dir, const std::string &name) {
+	struct stat st;
+	// A file without write permission is one its owner protects, even from root, whom the
+	// system would let replace it. A link is judged by what it points to.
+	return ::fstatat(dir, name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode) &&
+	       ((st.st_mode & 0222) == 0 || ::faccessat(dir, name.c_str(), W_OK, AT_EACCESS) != 0);
+}
+
+std::string OtherFileSystem(const std::string &folder) {
+	return "is on another file system than " + folder + ", where the outputs are put in place together";
+}
+
+bool StagingLike(const std::string &name) {
+	for (const char *prefix : {kNewPrefix, kStagingPrefix, kKeptPrefix})
+		if (name.rfind(prefix, 0) == 0)
+			return true;
+	return false;
+}
+
+std::optional<std::string> StagingLikePart(const std::string &path) {
+	for (size_t start = 0; start < path.size();) {
+		size_t slash = std::min(path.find('/', start), path.size());
+		std::string part = path.substr(start, slash - start);
+		if (StagingLike(part))
+			return part;
+		start = slash + 1;
+	}
+	return std::nullopt;
+}
 
 std::pair<std::string, std::string> SplitName(const std::string &name) {
 	size_t slash = name.rfind('/');
@@ -289,6 +542,10 @@ void OutputFolders::Keep() {
 }
 
 OutputFolder::OutputFolder(std::string path, Use use) : path_(std::move(path)), use_(use) {
+	if (std::optional<std::string> part = StagingLikePart(path_))
+		throw host::HostError(path_, 0, "the output folder's path passes through '" + *part +
+		                                    "', a name of this program's hidden folders, which a command on the folder "
+		                                    "around it removes or keeps aside; choose another folder");
 	int fd = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	if (fd < 0) {
 		if (errno == ENOENT)
@@ -315,16 +572,20 @@ void OutputFolder::Make(OutputFolders &made) {
 }
 
 void OutputFolder::Opened() {
-	if (use_ != Use::Exclusive)
-		return;
 	// A second run that waited would finish at a time nobody chose and then replace the first
 	// one's outputs; one that stops says so at once, and the user decides. A file system
 	// without locks (some network ones) runs unlocked, as before.
-	if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+	if (use_ == Use::Exclusive && ::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
 		throw host::HostError(path_, 0,
 		                      "another run is writing its outputs to this folder; give this one another --out, or "
 		                      "run it again once that one has ended");
-	Recover(fd_.get(), path_);
+	Recover(fd_.get(), path_, warnings_);
+}
+
+std::vector<std::string> OutputFolder::TakeWarnings() {
+	std::vector<std::string> taken;
+	taken.swap(warnings_);
+	return taken;
 }
 
 long OutputFolder::NameMax() const {
@@ -381,19 +642,27 @@ OutputSet::OutputSet(const OutputFolder &folder, const std::string &firstName) :
 		throw host::HostError(firstName, 0, "cannot create the file: " + Reason(ENOENT));
 	HeldSignals held;
 	int error = 0;
+	std::string operation;
 	// A name in use, or a folder that a run took for a dead one's before it was locked: again.
 	for (int attempt = 0; attempt < 100 && (attempt == 0 || error == EEXIST || error == ENOENT); ++attempt) {
 		std::string suffix = RandomName(kSuffixLength);
 		std::string made = kNewPrefix + suffix;
+		operation = "making its hidden folder";
 		if (::mkdirat(folder.fd(), made.c_str(), 0700) != 0) {
 			error = errno;
 			continue;
 		}
 		Fd dir(::openat(folder.fd(), made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 		std::string name = kStagingPrefix + suffix;
-		if (!dir || ::flock(dir.get(), LOCK_EX) != 0 ||
-		    ::renameat2(folder.fd(), made.c_str(), folder.fd(), name.c_str(), RENAME_NOREPLACE) != 0) {
-			error = errno;
+		// A file system without locks (some network ones) stages unlocked: recoveries there
+		// leave what they cannot tell from a live command's alone.
+		operation = !dir ? "opening its hidden folder" : "locking its hidden folder";
+		error = !dir ? errno : ::flock(dir.get(), LOCK_EX) == 0 ? 0 : errno;
+		if (error == 0 || error == ENOLCK || Unsupported(error)) {
+			operation = "renaming its hidden folder";
+			error = RenameNoReplace(folder.fd(), made.c_str(), folder.fd(), name.c_str());
+		}
+		if (error != 0) {
 			::unlinkat(folder.fd(), made.c_str(), AT_REMOVEDIR);
 			continue;
 		}
@@ -402,7 +671,8 @@ OutputSet::OutputSet(const OutputFolder &folder, const std::string &firstName) :
 		pending_ = PendingPath(folder.fd(), name, true);
 		return;
 	}
-	throw host::HostError(firstName, 0, "cannot create the file: " + Reason(error));
+	throw host::HostError(firstName, 0,
+	                      "cannot create the file: " + Reason(error) + " (" + operation + " in " + folder.path() + ")");
 }
 
 OutputSet::~OutputSet() {
@@ -457,38 +727,49 @@ void OutputSet::Commit() {
 	auto fail = [](const Entry &e, int error) {
 		throw host::HostError(e.shown, 0, "cannot write the file: " + Reason(error));
 	};
+	auto cannot = [&](int error) {
+		throw host::HostError(folder_.path(), 0, "cannot put the outputs in place: " + Reason(error));
+	};
+	struct stat top;
+	if (::fstat(folder_.fd(), &top) != 0)
+		cannot(errno);
 	// Where each goes, and nothing in the way there: checked before anything is moved.
 	for (Entry *e : list) {
 		auto [sub, base] = SplitName(e->name);
 		e->dir = OpenBeneath(folder_.fd(), folder_.path(), sub);
 		struct stat st;
+		if (::fstat(e->dir.get(), &st) == 0 && st.st_dev != top.st_dev)
+			throw host::HostError(folder_.PathOf(sub), 0, OtherFileSystem(folder_.path()));
 		if (::fstatat(e->dir.get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
 			if (S_ISDIR(st.st_mode))
 				fail(*e, EISDIR);
+			if (ReadOnly(e->dir.get(), base))
+				throw host::HostError(e->shown, 0, kReadOnly);
 			e->hadOld = true;
+			e->oldMode = st.st_mode;
 		} else if (errno != ENOENT) {
 			fail(*e, errno);
 		}
 	}
-	// The journal first: from here on a killed command leaves what the next run needs.
-	std::string journal;
+	// The journal first, and on the disk: from here on a killed command, or a power cut,
+	// leaves what the next command on the folder needs. The staged files are on the disk
+	// since they were closed.
+	std::vector<JournalLine> journal;
 	for (Entry *e : list) {
 		struct stat st;
 		if (::fstatat(staging_.get(), e->staged.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
 			fail(*e, errno);
-		journal += e->staged + " " + std::to_string(st.st_ino) + " " + e->name + "\n";
+		journal.emplace_back(e->staged, st, e->name);
 	}
-	{
-		Fd fd(::openat(staging_.get(), kJournalPartial, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-		bool written = fd && WriteAll(fd.get(), journal);
-		int error = errno;
-		fd.Reset();
-		if (!written || ::renameat(staging_.get(), kJournalPartial, staging_.get(), kJournal) != 0) {
-			error = written ? errno : error;
-			::unlinkat(staging_.get(), kJournalPartial, 0);
-			throw host::HostError(folder_.path(), 0, "cannot put the outputs in place: " + Reason(error));
-		}
-	}
+	const std::string text = JournalText(journal);
+	if (text.size() > kMaxJournalBytes)
+		throw host::HostError(folder_.path(), 0,
+		                      "cannot put the outputs in place: " + std::to_string(list.size()) +
+		                          " files, whose journal would take " + std::to_string(text.size()) +
+		                          " bytes, are more than one command may put in place at once (" +
+		                          std::to_string(kMaxJournalBytes >> 20) + " MiB of journal)");
+	if (int error = WriteJournal(staging_.get(), kJournal, text))
+		cannot(error);
 	try {
 		// The old files kept: a second name for each where the file system has them, else the
 		// file itself moved aside.
@@ -505,6 +786,13 @@ void OutputSet::Commit() {
 			}
 			fail(*e, NoHardLinks(error) ? errno : error);
 		}
+		// A replaced file's permissions are the new one's (a file system without them keeps
+		// its own); the backups on the disk before anything is replaced.
+		for (Entry *e : list)
+			if (e->hadOld && !S_ISLNK(e->oldMode))
+				::fchmodat(staging_.get(), e->staged.c_str(), e->oldMode & 0777, 0);
+		if (int error = Sync(staging_.get(), true))
+			cannot(error);
 		for (Entry *e : list) {
 			auto [sub, base] = SplitName(e->name);
 			// The folder as it is now: one that became a link or was swapped is refused.
@@ -515,13 +803,24 @@ void OutputSet::Commit() {
 				fail(*e, errno);
 			e->placed = true;
 		}
+		// Every new name on the disk before the journal goes.
+		std::vector<const Entry *> synced;
+		for (const Entry *e : list) {
+			if (std::any_of(synced.begin(), synced.end(), [&](const Entry *s) { return SameFile(s->dir.get(), e->dir.get()); }))
+				continue;
+			if (int error = Sync(e->dir.get(), true))
+				cannot(error);
+			synced.push_back(e);
+		}
 		// A stop signal that came meanwhile ends the command as it would have ended before: with
 		// nothing of it written.
 		if (EndSignalPending())
 			throw host::HostError(folder_.path(), 0, "stopped while the outputs were put in place");
 		// The new set is complete: without the journal, nothing is put back.
 		if (::unlinkat(staging_.get(), kJournal, 0) != 0)
-			throw host::HostError(folder_.path(), 0, "cannot put the outputs in place: " + Reason(errno));
+			cannot(errno);
+		if (int error = Sync(staging_.get(), true))
+			cannot(error);
 	} catch (const host::HostError &e) {
 		if (!Undo(list))
 			throw host::HostError(std::string(e.what()) + "; the old outputs could not all be put back, and the next run on " +
@@ -565,28 +864,31 @@ std::optional<std::string> OutputSet::CommitNew(const std::function<std::optiona
 		throw std::logic_error("a new file is committed alone");
 	Entry &e = *list.front();
 	const int dir = folder_.fd();
+	struct stat st;
+	if (::fstatat(staging_.get(), e.staged.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+		throw host::HostError(folder_.PathOf(e.name), 0, "cannot write the file: " + Reason(errno));
 	for (int i = 0;; ++i) {
 		std::optional<std::string> name = names(i);
 		if (!name)
 			return std::nullopt;
+		struct stat taken;
+		if (::fstatat(dir, name->c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
+			continue;
+		// Written whole: a command killed from here on leaves it for the next one on the
+		// folder to put in place under this name, not to remove.
+		if (int error = WriteJournal(staging_.get(), kNewJournal, JournalText({JournalLine(e.staged, st, *name)})))
+			throw host::HostError(folder_.PathOf(*name), 0, "cannot write the file: " + Reason(error));
 		// A second name for the staged file fails where anything has the name, a link too;
 		// a file system without them has a rename that does the same, or, older ones, only
 		// a check just before the rename.
-		int error = 0;
-		if (::linkat(staging_.get(), e.staged.c_str(), dir, name->c_str(), 0) == 0) {
-			::unlinkat(staging_.get(), e.staged.c_str(), 0);
-		} else if ((error = errno) != EEXIST && NoHardLinks(error)) {
-			error = ::renameat2(staging_.get(), e.staged.c_str(), dir, name->c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
-			struct stat st;
-			if (error == EINVAL)
-				error = ::fstatat(dir, name->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? EEXIST
-				        : ::renameat(staging_.get(), e.staged.c_str(), dir, name->c_str()) == 0 ? 0
-				                                                                              : errno;
-		}
+		int error = PlaceNoReplace(staging_.get(), e.staged.c_str(), dir, name->c_str());
 		if (error == EEXIST)
 			continue;
+		if (error == 0)
+			error = Sync(dir, true);
 		if (error != 0)
 			throw host::HostError(folder_.PathOf(*name), 0, "cannot write the file: " + Reason(error));
+		::unlinkat(staging_.get(), e.staged.c_str(), 0);
 		MarkOutputsWritten();
 		e.pending.Forget();
 		e.name.clear();

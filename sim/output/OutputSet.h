@@ -69,11 +69,13 @@ class OutputFolder {
 public:
 	enum class Use {
 		Shared,     // others may write beside this command (a picture, a quicksave)
-		Exclusive,  // a run's folder: a second run on it ends at once; what a run killed during
-		            // its commit left is put right before anything else is done
+		Exclusive,  // a run's folder: a second run on it ends at once
 	};
-	// Opens the folder at path when it is there; see Make. Throws host::HostError naming path
-	// when it is not a folder, or, for Exclusive use, when another run holds it.
+	// Opens the folder at path when it is there, and puts right what a command killed during
+	// its commit left there (see TakeWarnings); see Make. Throws host::HostError naming path
+	// when it is not a folder, its path passes through a name of the staging's (StagingLike),
+	// for Exclusive use when another run holds it, and when what a dead commit left cannot be
+	// put right, saying what to do.
 	OutputFolder(std::string path, Use use);
 	OutputFolder(const OutputFolder &) = delete;
 	OutputFolder &operator=(const OutputFolder &) = delete;
@@ -89,6 +91,9 @@ public:
 	std::string PathOf(const std::string &name) const { return path_ + "/" + name; }
 	// The longest file name that the folder's file system takes [bytes].
 	long NameMax() const;
+	// What opening the folder found and said nothing of yet: staging folders left alone, old
+	// files kept aside instead of put back, new ones put in place.
+	std::vector<std::string> TakeWarnings();
 
 private:
 	void Opened();
@@ -96,11 +101,24 @@ private:
 	std::string path_;
 	Use use_;
 	Fd fd_;
+	std::vector<std::string> warnings_;
 };
 
 // The longest name the staging of a commit gives a file or folder of its own [bytes]: the
 // names that a commit checks against NameMax with the outputs' own.
 extern const size_t kLongestStagedName;
+
+// Whether a file or folder name is one the staging gives its own folders (.sendra-staging-...,
+// .sendra-new-..., .sendra-kept-...), which a recovery removes or keeps aside; and the first
+// part of a path that is, if any.
+bool StagingLike(const std::string &name);
+// Whether name in the open folder dir is a file that no command replaces: a regular one (or a
+// link to one) without write permission, for this user or for anyone; and what a refusal says.
+bool ReadOnly(int dir, const std::string &name);
+extern const char kReadOnly[];
+// What a folder on another file system than folder, the output folder, is said to be.
+std::string OtherFileSystem(const std::string &folder);
+std::optional<std::string> StagingLikePart(const std::string &path);
 
 // Opens the folder rel (a relative path of plain names, "" for base itself) inside the open
 // folder base without following a link in any of its parts; with made, makes the parts that
@@ -156,6 +174,7 @@ private:
 		// While committing:
 		Fd dir;               // the folder it goes into
 		bool hadOld = false;  // a file was there, kept as the backup
+		mode_t oldMode = 0;   // its type and permissions
 		bool moved = false;   // the backup is the old file itself, moved aside
 		bool placed = false;  // it is in place
 	};

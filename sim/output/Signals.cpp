@@ -10,7 +10,23 @@ namespace sim {
 
 namespace {
 
-const int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+// The signals that end the program by default and come from outside it: held while outputs are
+// put in place. The faults the program itself may cause end it at once, held or not; they are
+// left to the sanitizers where a sanitizer reports them.
+const int kEndSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGPIPE, SIGQUIT,   SIGABRT, SIGUSR1, SIGUSR2,
+                           SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSTKFLT, SIGPWR,  SIGIO};
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define SENDRA_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define SENDRA_SANITIZED 1
+#endif
+#endif
+#ifdef SENDRA_SANITIZED
+const int kFaultSignals[] = {SIGTRAP, SIGSYS};
+#else
+const int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
+#endif
 
 struct Pending {
 	int dir = AT_FDCWD;
@@ -25,11 +41,17 @@ struct Pending {
 std::vector<Pending> g_pending;
 std::vector<size_t> g_free;
 volatile sig_atomic_t g_written = 0;
+// The end signals blocked when the program started: they stay blocked, as an ignored one stays
+// ignored, and one of them waiting is no reason to stop.
+sigset_t g_inheritedBlocked;
+bool g_inheritedKnown = false;
 
 sigset_t EndSet() {
 	sigset_t set;
 	sigemptyset(&set);
 	for (int s : kEndSignals)
+		sigaddset(&set, s);
+	for (int s = SIGRTMIN; s <= SIGRTMAX; ++s)
 		sigaddset(&set, s);
 	return set;
 }
@@ -56,7 +78,10 @@ extern "C" void OnEndSignal(int signal) {
 	const char *what = signal == SIGINT    ? "sendra-sim: interrupted (SIGINT)"
 	                   : signal == SIGTERM ? "sendra-sim: terminated (SIGTERM)"
 	                   : signal == SIGHUP  ? "sendra-sim: hung up (SIGHUP)"
-	                                       : nullptr;
+	                   : signal == SIGPIPE ? nullptr
+	                   : signal == SIGQUIT ? "sendra-sim: quit (SIGQUIT)"
+	                   : signal == SIGABRT ? "sendra-sim: aborted (SIGABRT)"
+	                                       : "sendra-sim: ended by a signal";
 	const char *outcome = g_written ? " after this command's outputs were written\n"
 	                                : ": this command's outputs were not written\n";
 	if (what) {
@@ -108,11 +133,12 @@ void PendingPath::Forget() {
 }
 
 bool EndSignalPending() {
-	sigset_t pending;
+	sigset_t pending, end = EndSet();
 	if (::sigpending(&pending) != 0)
 		return false;
-	for (int s : kEndSignals)
-		if (sigismember(&pending, s) == 1)
+	for (int s = 1; s < NSIG; ++s)
+		if (sigismember(&end, s) == 1 && sigismember(&pending, s) == 1 &&
+		    !(g_inheritedKnown && sigismember(&g_inheritedBlocked, s) == 1))
 			return true;
 	return false;
 }
@@ -124,23 +150,32 @@ EndSignals::EndSignals() {
 	std::memset(&ignore, 0, sizeof ignore);
 	ignore.sa_handler = SIG_IGN;
 	sigemptyset(&ignore.sa_mask);
-	::sigaction(SIGXFSZ, &ignore, &old_[0]);
+	::sigaction(SIGXFSZ, &ignore, &old_[SIGXFSZ]);
+	::pthread_sigmask(SIG_BLOCK, nullptr, &g_inheritedBlocked);
+	g_inheritedKnown = true;
 
 	struct sigaction end;
 	std::memset(&end, 0, sizeof end);
 	end.sa_handler = OnEndSignal;
 	end.sa_mask = EndSet();  // one handler at a time
-	for (int i = 0; i < kCount - 1; ++i) {
-		::sigaction(kEndSignals[i], nullptr, &old_[i + 1]);
-		if (old_[i + 1].sa_handler != SIG_IGN)
-			::sigaction(kEndSignals[i], &end, nullptr);
+	sigset_t ends = EndSet();
+	for (int s : kFaultSignals)
+		sigaddset(&ends, s);
+	for (int s = 1; s < NSIG; ++s) {
+		if (sigismember(&ends, s) != 1 || ::sigaction(s, nullptr, &old_[s]) != 0)
+			continue;
+		handled_[s] = true;
+		if (old_[s].sa_handler != SIG_IGN && sigismember(&g_inheritedBlocked, s) != 1)
+			::sigaction(s, &end, nullptr);
 	}
 }
 
 EndSignals::~EndSignals() {
-	::sigaction(SIGXFSZ, &old_[0], nullptr);
-	for (int i = 0; i < kCount - 1; ++i)
-		::sigaction(kEndSignals[i], &old_[i + 1], nullptr);
+	::sigaction(SIGXFSZ, &old_[SIGXFSZ], nullptr);
+	for (int s = 1; s < NSIG; ++s)
+		if (handled_[s])
+			::sigaction(s, &old_[s], nullptr);
+	g_inheritedKnown = false;
 }
 
 }  // namespace sim

@@ -56,9 +56,11 @@ bool EndSignalPending();
 void MarkOutputsWritten();
 
 // While one exists: SIGXFSZ is ignored, so that a write beyond the file-size limit fails as
-// on a full disk; SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the pending paths and then end
-// the program by the signal's default action. A signal that the program was started with
-// ignored (nohup's SIGHUP) stays ignored. The earlier dispositions come back afterwards.
+// on a full disk; SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGABRT and every other signal
+// whose default ends the program remove the pending paths and then end the program by the
+// signal's default action. A signal that the program was started with ignored (nohup's SIGHUP)
+// stays ignored, and one it was started with blocked stays blocked and is not waited on. The
+// earlier dispositions come back afterwards.
 class EndSignals {
 public:
 	EndSignals();
@@ -67,8 +69,8 @@ public:
 	EndSignals &operator=(const EndSignals &) = delete;
 
 private:
-	static constexpr int kCount = 5;
-	struct sigaction old_[kCount];
+	struct sigaction old_[NSIG];  // by signal number
+	bool handled_[NSIG] = {};
 };
 
 }  // namespace sim

@@ -57,12 +57,15 @@ void RenderDrive(const RenderOptions &o, std::ostream &out, std::ostream &err, b
 	size_t slash = o.out.rfind('/');
 	OutputFolder folder(slash == std::string::npos ? "." : o.out.substr(0, std::max<size_t>(slash, 1)),
 	                    OutputFolder::Use::Shared);
+	CheckOutput(folder, o.out.substr(slash + 1), o.out);
 	OutputSet set(folder, o.out);
 	StagedFile file(set, o.out.substr(slash + 1), o.out);
 	DriveOptions d = o.drive;
 	d.duration = o.at;
 	DriveScript script = LoadDriveScript(d);
 	Session session(d.session, err);
+	for (const std::string &warning : folder.TakeWarnings())
+		session.Warn(warning);
 	Drive drive(session, std::move(script), d);
 	WarnSkippedSaves(session, drive.script());
 	NeedingMemory("the drive needs more memory than there is", [&] {

@@ -24,6 +24,8 @@ namespace {
 
 // [s] A frame ending this close before a whole second counts as reaching it.
 const double kTimeTolerance = 1e-9;
+// The files of every run, in its output folder.
+const char *const kRunOutputs[] = {"trajectory.csv", "hud.csv", "final.scn", "track.svg", "pose.png"};
 // Late events named one by one; beyond this many, one warning counts them.
 const size_t kLateEventsNamed = 3;
 // [pixels] The most a pose picture may cost to draw (RenderPicture's DrawCost, times its
@@ -286,8 +288,12 @@ RunReport RunDrive(const RunOptions &o, RunConsole console) {
 	OutputFolder out(o.out, OutputFolder::Use::Exclusive);
 	DriveScript script = LoadDriveScript(o.drive);
 	Session session(o.drive.session, console.err);
+	for (const std::string &warning : out.TakeWarnings())
+		session.Warn(warning);
 	Drive drive(session, std::move(script), o.drive);
 	CheckSaves(drive.script(), out);
+	for (const char *name : kRunOutputs)
+		CheckOutput(out, name);
 	host::Simulation &sim = session.simulation();
 
 	OutputFolders folders;  // before the files: removed, when empty, after them

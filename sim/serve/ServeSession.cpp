@@ -203,7 +203,9 @@ void ServeSession::Stage(OutputSet &set, const OutputFolder &folder, const std::
 	saves.Stage([this](const std::string &path, host::SaveFileSystem &fs) { session_.Save(path, fs); }, name);
 }
 
-void ServeSession::TrySave(const OutputFolder &folder) {
+void ServeSession::TrySave(OutputFolder &folder) {
+	for (const std::string &warning : folder.TakeWarnings())
+		session_.Warn(warning);
 	const std::string first = QuicksaveBase(folder) + "-quicksave-0001.scn";
 	OutputSet set(folder, folder.PathOf(first));
 	Stage(set, folder, first);
@@ -211,6 +213,8 @@ void ServeSession::TrySave(const OutputFolder &folder) {
 
 std::string ServeSession::Save(const std::string &folderPath, std::string *why) {
 	OutputFolder folder(folderPath.empty() ? std::string(".") : folderPath, OutputFolder::Use::Shared);
+	for (const std::string &warning : folder.TakeWarnings())
+		session_.Warn(warning);
 	const std::string base = QuicksaveBase(folder);
 	const std::string first = base + "-quicksave-0001.scn";
 	OutputSet set(folder, folder.PathOf(first));

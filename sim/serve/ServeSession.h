@@ -65,8 +65,9 @@ public:
 	std::string Save(const std::string &folder, std::string *why = nullptr);
 	// Writes the save as it would be now into folder's staging and removes it again, so that a
 	// folder that cannot take it (full, a file-size limit below its size) is known before a
-	// session is run. Throws host::HostError naming the file and the reason.
-	void TrySave(const OutputFolder &folder);
+	// session is run; says what opening the folder found. Throws host::HostError naming the
+	// file and the reason.
+	void TrySave(OutputFolder &folder);
 	// The start of the quicksave's name in folder: the scenario's file name without .scn, or
 	// sendra-sim when a quicksave's name would be too long with it.
 	std::string QuicksaveBase(const OutputFolder &folder) const;

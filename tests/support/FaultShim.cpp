@@ -2,11 +2,12 @@
 // (LD_PRELOAD) so that a test can stand for a full or read-only disk, or a kill at an exact
 // step of a commit, without timing, and as root. SENDRA_FAULTS holds rules separated by ';':
 //   OP[@TEXT][#N[+]]=ACTION
-// OP is rename, link, mkdir or unlink; TEXT a part of the path
-// (either path of a rename or link) that the call must touch; N the matching call it applies
-// to, from 1, and with '+' every one from there on; ACTION an errno name that the call fails
-// with (EIO, EROFS, ENOSPC, EFBIG, EACCES, EXDEV, EPERM) or a signal raised just before it
-// (KILL, STOP, TERM, INT).
+// OP is rename, link, mkdir or unlink, or rename2 for a rename with flags alone (renameat2's);
+// TEXT a part of the path (either path of a rename or link) that the call must touch; N the
+// matching call it applies to, from 1, and with '+' every one from there on; ACTION an errno
+// name that the call fails with (EIO, EROFS, ENOSPC, EFBIG, EACCES, EXDEV, EPERM, EINVAL,
+// ENOSYS, EOPNOTSUPP, EMLINK) or a signal raised just before it (KILL, STOP, TERM, INT, QUIT,
+// ABRT, USR1).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -33,9 +34,11 @@ struct Rule {
 int Named(const std::string &name, int &signal) {
 	static const std::pair<const char *, int> kErrors[] = {{"EIO", EIO},     {"EROFS", EROFS},   {"ENOSPC", ENOSPC},
 	                                                       {"EFBIG", EFBIG}, {"EACCES", EACCES}, {"EXDEV", EXDEV},
-	                                                       {"EPERM", EPERM}};
+	                                                       {"EPERM", EPERM}, {"EINVAL", EINVAL}, {"ENOSYS", ENOSYS},
+	                                                       {"EOPNOTSUPP", EOPNOTSUPP}, {"EMLINK", EMLINK}};
 	static const std::pair<const char *, int> kSignals[] = {{"KILL", SIGKILL}, {"STOP", SIGSTOP}, {"TERM", SIGTERM},
-	                                                        {"INT", SIGINT}};
+	                                                        {"INT", SIGINT},   {"QUIT", SIGQUIT}, {"ABRT", SIGABRT},
+	                                                        {"USR1", SIGUSR1}};
 	for (const auto &[n, e] : kErrors)
 		if (name == n)
 			return e;
@@ -153,6 +156,8 @@ int renameat(int fromDir, const char *from, int toDir, const char *to) {
 }
 
 int renameat2(int fromDir, const char *from, int toDir, const char *to, unsigned flags) {
+	if (flags != 0 && Wants("rename2") && Fault("rename2", PathOf(fromDir, from), PathOf(toDir, to)))
+		return -1;
 	if (Wants("rename") && Fault("rename", PathOf(fromDir, from), PathOf(toDir, to)))
 		return -1;
 	return Real<int (*)(int, const char *, int, const char *, unsigned)>("renameat2")(fromDir, from, toDir, to, flags);

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -37,10 +38,26 @@ struct Launch {
 	enum class Stdout { File, DevFull, ClosedPipe };
 	Stdout stdoutTo = Stdout::File;  // a capture file, /dev/full, or a pipe nobody reads
 	bool pipeIgnored = false;        // started with SIGPIPE ignored, as some parents do
+	std::vector<int> blocked;        // signals blocked when it starts, as a parent may leave them
+	// Run in the child before the program starts (a mount namespace of its own); false ends
+	// the child with status 126.
+	std::function<bool()> inChild;
 	// Rules of the fault-injecting wrapper of its file calls (tests/support/FaultShim.cpp);
 	// empty: none.
 	std::string faults;
 };
+
+// In a child about to start a program: every signal at its default disposition and none
+// blocked, as a user's shell starts one, whatever the test program itself was started with (a
+// background job of a non-interactive shell ignores SIGINT, nohup SIGHUP, a parent may block).
+inline void AsAShellStarts() {
+	for (int sig = 1; sig < NSIG; ++sig)
+		if (sig != SIGKILL && sig != SIGSTOP)
+			std::signal(sig, SIG_DFL);  // fails, harmlessly, for the C library's own
+	sigset_t none;
+	sigemptyset(&none);
+	::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
 
 // In a child about to become sendra-sim: the fault-injecting wrapper with these rules.
 inline void InjectFaults(const std::string &faults) {
@@ -118,13 +135,16 @@ public:
 				::_exit(127);
 			::dup2(o, 1);
 			::dup2(e, 2);
-			for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ})
-				std::signal(sig, SIG_DFL);
+			AsAShellStarts();
 			if (launch.pipeIgnored)
 				std::signal(SIGPIPE, SIG_IGN);
-			sigset_t none;
-			sigemptyset(&none);
-			::sigprocmask(SIG_SETMASK, &none, nullptr);
+			sigset_t blocked;
+			sigemptyset(&blocked);
+			for (int sig : launch.blocked)
+				sigaddset(&blocked, sig);
+			::sigprocmask(SIG_SETMASK, &blocked, nullptr);
+			if (launch.inChild && !launch.inChild())
+				::_exit(126);
 			if (launch.fileBytes != RLIM_INFINITY) {
 				rlimit limit{launch.fileBytes, launch.fileBytes};
 				::setrlimit(RLIMIT_FSIZE, &limit);

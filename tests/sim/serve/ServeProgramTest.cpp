@@ -51,7 +51,9 @@ public:
 			sim_testing::InjectFaults(start.faults);
 			rlimit limit{start.fileBytes, start.fileBytes};
 			::setrlimit(RLIMIT_FSIZE, &limit);
-			std::signal(SIGHUP, start.hupIgnored ? SIG_IGN : SIG_DFL);
+			sim_testing::AsAShellStarts();
+			if (start.hupIgnored)
+				std::signal(SIGHUP, SIG_IGN);
 			std::vector<char *> argv{const_cast<char *>(SENDRA_SIM_PROGRAM), const_cast<char *>("serve")};
 			for (const std::string &a : args)
 				argv.push_back(const_cast<char *>(a.c_str()));
@@ -130,7 +132,7 @@ TEST(ServeProgram, RunsInRealTimeAndCtrlCSavesToAFileItNames) {
 	host::ScenarioFile saved = host::ReadScenarioFile((dir / "sendra-sim-quicksave-0002.scn").string());
 	ASSERT_EQ(saved.vessels.size(), 1u);
 	EXPECT_EQ(saved.vessels[0].name, "Sendra-1");
-	EXPECT_GT(saved.mjd, 60000.0);
+	EXPECT_GT(saved.mjd.value_or(0), 60000.0);
 	EXPECT_EQ(dir.Read("err.txt").find("warning"), std::string::npos) << dir.Read("err.txt");
 }
 
@@ -152,6 +154,22 @@ TEST(ServeProgram, SighupStopsAndSavesAsCtrlCDoes) {
 	EXPECT_EQ(server.Stop(SIGHUP), 0) << dir.Read("err.txt");
 	EXPECT_NE(dir.Read("out.txt").find("saved the simulation to ./sendra-sim-quicksave-0001.scn"), std::string::npos);
 	EXPECT_EQ(host::ReadScenarioFile((dir / "sendra-sim-quicksave-0001.scn").string()).vessels.size(), 1u);
+
+	// Killed once its save was written whole, before it had its name: the next command in the
+	// folder puts it in place and says so.
+	Server killed(dir, {"--port", "0", "--terrain", "flat"}, "", ServerStart{{}, "link@quicksave-0002=KILL"});
+	ASSERT_GT(killed.Port(), 0) << dir.Read("err.txt");
+	EXPECT_EQ(killed.Stop(SIGHUP), -1) << dir.Read("err.txt");
+	EXPECT_FALSE(std::filesystem::exists(dir / "sendra-sim-quicksave-0002.scn"));
+	sim_testing::ProgramResult r = dir.Run({"render", "--size", "32x32", "--out", "pic.png"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(r.err.find("sendra-sim: warning: ./sendra-sim-quicksave-0002.scn: put in place, a file that a command had "
+	                     "written whole when it ended\n"),
+	          std::string::npos)
+		<< r.err;
+	EXPECT_EQ(host::ReadScenarioFile((dir / "sendra-sim-quicksave-0002.scn").string()).vessels.size(), 1u);
+	for (const std::string &name : dir.Files(""))
+		EXPECT_NE(name.rfind(".sendra-", 0), 0u) << name;
 }
 
 TEST(ServeProgram, ASecondServerOnAPortInUseStopsAtOnceAndTheFirstServesOn) {
@@ -206,7 +224,7 @@ TEST(ServeProgram, AQuicksaveThatCannotGoWhereItShouldGoesWhereItCanAndIsNamed) 
 		stop(server, SIGTERM, 0);
 	}
 	EXPECT_NE(dir.Read("err.txt").find("sendra-sim: ./sendra-sim-quicksave-0001.scn: cannot create the file: Read-only "
-	                                   "file system; saving in " + home + " instead"),
+	                                   "file system (making its hidden folder in .); saving in " + home + " instead"),
 	          std::string::npos)
 		<< dir.Read("err.txt");
 	EXPECT_NE(dir.Read("out.txt").find("saved the simulation to " + home + "/sendra-sim-quicksave-0001.scn\n"),
