@@ -13,7 +13,7 @@ std::optional<Daylight> DaylightOver(const host::Simulation &sim, const Vessel *
 		return std::nullopt;
 	const host::VesselView view(v);
 	const host::VesselPlace p = view.place();
-	if (!p.body)
+	if (!p.body || !p.landed)
 		return std::nullopt;
 	std::optional<host::BodyDirection> sun = host::SunDirection(*p.body, sim.mjd());
 	if (!sun)

@@ -17,8 +17,8 @@ struct Daylight {
 	VECTOR3 vessel;      // the same in the vessel's own frame (x right, y up, z forward)
 };
 
-// The Sun over v at the simulation's date; empty for a vessel on no body, or on one whose
-// orbit the ephemeris does not know.
+// The Sun over v at the simulation's date; empty for a vessel in flight, on no body, or on one
+// whose orbit the ephemeris does not know.
 std::optional<Daylight> DaylightOver(const host::Simulation &sim, const Vessel *v);
 
 // "the Sun 25° up in the east, local solar time 07:41"; below the horizon "night, the Sun 40°

@@ -9,6 +9,7 @@
 #include <regex>
 #include <sstream>
 
+#include "Scratch.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/VesselView.h"
 #include "session/Daylight.h"
@@ -85,6 +86,27 @@ TEST(Daylight, TheBuiltInDriveAndEveryShippedScenarioStartWithTheSunWellUpAsThei
 		++shipped;
 	}
 	EXPECT_GE(shipped, 3u);
+}
+
+TEST(Daylight, ARoverAtNightHasTheSunBelowItsHorizonAndAVesselInFlightNone) {
+	// The built-in site two weeks on, in its night; a rover in orbit above it.
+	scenes::ScratchFolder s;
+	s.Write("night.scn", "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 60018\nEND_ENVIRONMENT\nBEGIN_SHIPS\n"
+	                     "R:Sendra2016\n  STATUS Landed Moon\n  POS 23.47 0.67\n  HEADING 0\nEND\n"
+	                     "M:Sendra2016\n  STATUS Orbiting Moon\n  RPOS 2e6 0 0\n  RVEL 0 0 1566\nEND\nEND_SHIPS\n");
+	std::ostringstream err;
+	sim::SessionOptions o;
+	o.root = SENDRA_ORBITER_ROOT;
+	o.scenario = (s / "night.scn").string();
+	sim::Session session(o, err);
+	const host::Simulation &sim = session.simulation();
+	ASSERT_EQ(sim.vessels().size(), 2u);
+	std::optional<sim::Daylight> night = sim::DaylightOver(sim, sim.vessels()[0].get());
+	ASSERT_TRUE(night);
+	EXPECT_LT(night->sky.elevation * DEG, -20);
+	EXPECT_NEAR(night->local.y, std::sin(night->sky.elevation), 1e-9);
+	EXPECT_FALSE(sim::DaylightOver(sim, sim.vessels()[1].get()));
+	EXPECT_FALSE(sim::DaylightOver(sim, nullptr));
 }
 
 TEST(Daylight, TheTextSaysWhereTheSunStandsOrHowFarBelowAndTheTimeOfDay) {
