@@ -16,6 +16,7 @@
 #include "sendra_host/Body.h"
 #include "sendra_host/Mesh.h"
 #include "sendra_host/VesselView.h"
+#include "src/Flight.h"
 #include "src/Journal.h"
 #include "src/VesselHotData.h"
 
@@ -44,6 +45,31 @@ struct AnimationRecord {
 	// Every component has the state range of the first (the same bits), so that a catch-up
 	// clamps the states once for all of them.
 	bool oneRange = true;
+};
+
+// What the host does with a line of a vessel's scenario block.
+enum class LineUse {
+	State,  // the place and attitude (STATUS, BASE, POS, HEADING, ALT, AROT, RPOS, RVEL, VROT,
+	        // ELEMENTS): written anew from the state
+	Mode,   // RCSMODE, AFCMODE, NAVFREQ: written anew from the vessel's settings
+	Held,   // a line of the host's it reads but does not act on (PRPLEVEL, XPDR, DOCKINFO, ...)
+	Other,  // a line the host does not know: a module's own
+};
+struct BlockLine {
+	std::string text;  // as it stood, its indentation included
+	LineUse use;
+	std::string key;   // its first word, upper-cased, for the Mode lines
+};
+
+// A DOCKINFO entry (own port, the other's port, the other vessel) or an ATTACHED line (the
+// child's point to its parent, the parent's point to the child, the parent), and where it
+// was read.
+struct Mooring {
+	bool attached = false;
+	int own = 0, other = 0;
+	std::string mate;
+	std::string file;
+	long line = 0;
 };
 
 }  // namespace host
@@ -83,6 +109,24 @@ public:
 		double lng = 0, lat = 0;
 	};
 	std::optional<OnBase> onBase;
+	// In flight: how it moves and where it is now; null while landed.
+	std::unique_ptr<host::Flight> flight;
+	// Its class file's docks, attachment points, tanks and transponder; the module the class
+	// names when that module is absent (the vessel then plain).
+	host::ClassItems classItems;
+	std::string absentModule;
+	// The lines of its scenario block as read (without END), each with what the host does with
+	// it: a plain vessel's saves write them in their places, the state and the host's modes
+	// anew, every other line as it stood.
+	std::vector<host::BlockLine> blockLines;
+	// Of a vessel with a module, the host's lines it reads but does not act on (PRPLEVEL, XPDR,
+	// DOCKINFO, ...), which the default save writes after its own in the real writer's order.
+	std::vector<std::string> heldLines;
+	// What its DOCKINFO and ATTACHED lines asked for, which the loading of a scenario makes
+	// into rides once every vessel exists; and whether its state gave a position of its own
+	// (RPOS or ELEMENTS).
+	std::vector<host::Mooring> moorings;
+	bool ownPosition = false;
 
 	host::CockpitDirection cockpitDir;
 	std::vector<host::MeshSlot> meshes;
@@ -97,7 +141,9 @@ namespace host {
 // Only version 2 is handled. A landed status with arot.x > 4 is put at rest on level ground.
 // A landed status whose place, heading, attitude or altitude is not finite is not applied:
 // the vessel keeps its state, and the first time a problem is reported.
-void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs);
+// A status in flight (status 0) puts the vessel on its conic (Simulation::FlyOnOwn) when fly
+// is true; a landed one ends its flight.
+void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs, bool fly = true);
 
 // A problem with vessel v's state or scenario lines: to the scenario block being loaded, with
 // its file and line, if there is one; otherwise to the simulation's problems.

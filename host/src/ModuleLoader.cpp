@@ -82,6 +82,18 @@ Module &ModuleLibrary::Get(const std::string &root, const std::string &name) {
 	return ref;
 }
 
+Module *ModuleLibrary::GetPresent(const std::string &root, const std::string &name) {
+	if (modules_.count(name))
+		return &Get(root, name);
+	if (absent_.count(name))
+		return nullptr;
+	if (!FindNoCase(root, "Modules/" + ModuleFileName(name), notes_)) {
+		absent_.insert(name);
+		return nullptr;
+	}
+	return &Get(root, name);
+}
+
 Module *ModuleLibrary::Find(const std::string &name) const {
 	auto it = modules_.find(name);
 	return it == modules_.end() ? nullptr : it->second.get();

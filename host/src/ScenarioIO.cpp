@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <sstream>
@@ -18,6 +21,7 @@
 #include "sendra_host/HostError.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
+#include "src/Flight.h"
 #include "src/HostVessel.h"
 #include "src/Platform.h"
 #include "src/ScenarioFiles.h"
@@ -116,6 +120,36 @@ private:
 	std::unordered_map<std::string, long> first_;
 };
 
+// "Date MJD|JD|JE <number>". Without a number, or with text that is none, the real host starts
+// at the current time: the date stays unset, with a warning. A number beyond the range of
+// numbers, an unknown scale or more than a number after it is refused.
+void ReadDate(LineCursor &c, const std::vector<std::string_view> &words, std::string_view t, ScenarioFile &out) {
+	if (words.size() > 3)
+		c.Fail("Date: expected MJD, JD or JE and a finite number, got '" + std::string(t) + "'");
+	out.dateLine = c.number();
+	std::string_view scale = words.size() > 1 ? words[1] : std::string_view();
+	bool mjd = EqualsNoCase(scale, "MJD"), jd = EqualsNoCase(scale, "JD"), je = EqualsNoCase(scale, "JE");
+	if (!scale.empty() && !mjd && !jd && !je)
+		c.Fail("Date: unknown time scale '" + std::string(scale) + "' (expected MJD, JD or JE)");
+	std::optional<double> value = words.size() == 3 ? ParseDouble(words[2]) : std::nullopt;
+	if (!value) {
+		// Text that reads as a number all the same is one beyond the range (inf, nan, 1e999).
+		std::string number(words.size() == 3 ? words[2] : std::string_view());
+		char *end = nullptr;
+		std::strtod(number.c_str(), &end);
+		if (!number.empty() && end && *end == '\0')
+			c.Fail("Date: '" + std::string(t) + "' is not a finite date");
+		out.mjd.reset();
+		out.warnings.push_back(HostError::Format(c.label(), c.number(),
+		                                         "Date: '" + std::string(t) + "' gives no date; the scenario starts at "
+		                                                                      "the current time, as Orbiter starts it"));
+		return;
+	}
+	out.mjd = mjd ? *value : jd ? *value - kJdToMjd : kMjdJ2000 + (*value - 2000.0) * kDaysPerJulianYear;
+	if (!std::isfinite(*out.mjd))
+		c.Fail("Date: '" + std::string(t) + "' is a date beyond the range of numbers");
+}
+
 void ReadEnvironment(LineCursor &c, ScenarioFile &out) {
 	long start = c.number();
 	while (c.Next()) {
@@ -133,19 +167,7 @@ void ReadEnvironment(LineCursor &c, ScenarioFile &out) {
 				c.Fail("unknown planetary system '" + std::string(words[1]) + "' (the stand-in host has Sol only)");
 			out.system = "Sol";
 		} else if (EqualsNoCase(key, "Date")) {
-			std::optional<double> value = words.size() == 3 ? ParseDouble(words[2]) : std::nullopt;
-			if (!value)
-				c.Fail("Date: expected MJD, JD or JE and a finite number, got '" + std::string(t) + "'");
-			if (EqualsNoCase(words[1], "MJD"))
-				out.mjd = *value;
-			else if (EqualsNoCase(words[1], "JD"))
-				out.mjd = *value - kJdToMjd;
-			else if (EqualsNoCase(words[1], "JE"))  // a Julian epoch, in years
-				out.mjd = kMjdJ2000 + (*value - 2000.0) * kDaysPerJulianYear;
-			else
-				c.Fail("Date: unknown time scale '" + std::string(words[1]) + "' (expected MJD, JD or JE)");
-			if (!std::isfinite(out.mjd))
-				c.Fail("Date: '" + std::string(t) + "' is a date beyond the range of numbers");
+			ReadDate(c, words, t, out);
 		} else {
 			// Context, Script, Help, Playback and what a later host may add: the real host acts
 			// on them (Script runs when the scenario loads), so a save keeps them.
@@ -389,8 +411,10 @@ bool IsKnownBody(const Simulation &sim, OBJHANDLE h) {
 }
 
 // Creates one vessel of the scenario as the real host does, up to and including the host's
-// own apply of the state the block gave. Problems that arise while the vessel is being made
-// and do not stop the load (a mesh that cannot be read) are added to kept.
+// own apply of the state the block gave (a vessel in flight starts its flight once every
+// vessel exists: it may ride on one). Problems that arise while the vessel is being made and
+// do not stop the load (a mesh that cannot be read, what the reader passed over) are added to
+// kept.
 Vessel *LoadVessel(Simulation &sim, const std::string &file, const ScenarioVesselBlock &b,
                    std::vector<std::string> &kept) {
 	Vessel *v = nullptr;
@@ -407,15 +431,27 @@ Vessel *LoadVessel(Simulation &sim, const std::string &file, const ScenarioVesse
 	vs.version = 2;
 	vs.flag = VS_FUELRESET | VS_FUELLIST | VS_THRUSTRESET | VS_THRUSTLIST | VS_DOCKINFOLIST;
 	vs.port = -1;
+	vs.status = -1;  // until a STATUS line says
 	ScenarioBlockReader reader(file, b.lines);
 	{
 		ScenarioBlockReader::Loading scope(reader);
 		if (VESSEL2 *cb = v->callbacks()) {
 			sim.InCallback(v, [&] { cb->clbkLoadStateEx(&reader, &vs); });
 		} else {
-			char *line;
-			while (reader.Next(line))
-				ParseVesselLine(*v, line, &vs);
+			// A plain vessel keeps its lines, each with what the host does with it, for its
+			// saves to write them in their places.
+			ScenarioLines::Iterator line = b.lines.begin();
+			char *text;
+			while (reader.Next(text)) {
+				while ((*line).number != reader.currentLine())
+					++line;
+				LineUse use = ParseVesselLine(*v, text, &vs);
+				std::vector<std::string_view> words = SplitWords(text);
+				std::string key(words.empty() ? std::string_view() : words[0]);
+				for (char &c : key)
+					c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+				v->blockLines.push_back({std::string((*line).text), use, std::move(key)});
+			}
 		}
 	}
 	// Anything else the host found wrong while the block was being read.
@@ -429,31 +465,241 @@ Vessel *LoadVessel(Simulation &sim, const std::string &file, const ScenarioVesse
 			all += (all.empty() ? "" : "\n") + p;
 		throw HostError(all);
 	}
-	if (vs.status != 1 || !IsKnownBody(sim, vs.rbody))
+	if ((vs.status != 0 && vs.status != 1) || !IsKnownBody(sim, vs.rbody))
 		throw HostError(file, b.line,
-		                "vessel '" + b.name + "' is not landed: the stand-in host needs 'STATUS Landed <body>'");
-	ApplyStatus(*v, &vs);
+		                "vessel '" + b.name + "' has no state: the host needs 'STATUS Landed <body>' or 'STATUS Orbiting <body>'");
+	ApplyStatus(*v, &vs, false);
 	return v;
+}
+
+// The rides of a scenario's vessels, and the conics of those that fly on their own, as the real
+// host makes them once every vessel exists: a child (ATTACHED) rides on its parent; of vessels
+// docked together (DOCKINFO) the first in list order keeps its state and each mate rides on the
+// one it is docked to. A port or point the class file does not define (the absent module's)
+// keeps its line, and the vessel then rides where its own state puts it beside its mate (at
+// the mate's origin without a position of its own), with a warning; so does what cannot ride
+// (a mate that is not a vessel, a base landed, a ring of riders). A vessel in flight on its own
+// inside its body, or whose state describes no orbit, is refused with its file and line.
+class Moorings {
+public:
+	Moorings(Simulation &sim, const std::string &file, const std::vector<Vessel *> &created,
+	         const std::vector<long> &lines, std::vector<std::string> &warnings)
+		: sim_(sim), file_(file), vessels_(created), lines_(lines), warnings_(warnings), links_(created.size()) {
+		for (size_t i = 0; i < created.size(); ++i)
+			index_.emplace(created[i], i);
+	}
+
+	void Make() {
+		Attach();
+		Dock();
+		BreakRings();
+		// Bases before riders: each vessel once its base has its flight.
+		std::vector<int> state(vessels_.size(), 0);
+		for (size_t i = 0; i < vessels_.size(); ++i)
+			Fly(i, state);
+	}
+
+private:
+	struct Link {
+		Vessel *base = nullptr;
+		const Mooring *how = nullptr;
+		bool attached = false;
+		int ownPort = 0, basePort = 0;
+	};
+
+	void Warn(const Mooring &m, const std::string &what) { warnings_.push_back(HostError::Format(m.file, m.line, what)); }
+	void Warn(size_t i, const std::string &what) {
+		warnings_.push_back(HostError::Format(file_, lines_[i], "vessel '" + vessels_[i]->name + "' " + what));
+	}
+
+	Vessel *Mate(Vessel *v, const Mooring &m) {
+		Vessel *mate = sim_.FindVessel(m.mate);
+		if (mate == v || !mate) {
+			Warn(m, "vessel '" + v->name + "': " + (m.attached ? "ATTACHED" : "DOCKINFO") + " names " +
+			            (mate ? "the vessel itself" : "no vessel '" + m.mate + "'") + "; it is kept, and does nothing");
+			return nullptr;
+		}
+		return mate;
+	}
+
+	void Attach() {
+		for (size_t i = 0; i < vessels_.size(); ++i)
+			for (const Mooring &m : vessels_[i]->moorings) {
+				if (!m.attached)
+					continue;
+				Vessel *parent = Mate(vessels_[i], m);
+				if (!parent)
+					continue;
+				if (links_[i].base) {
+					Warn(m, "vessel '" + vessels_[i]->name + "' hangs on " + links_[i].base->name +
+					            " already; this ATTACHED is kept, and does nothing");
+					continue;
+				}
+				links_[i] = {parent, &m, true, m.own, m.other};
+			}
+	}
+
+	// Each assembly from its first vessel in list order, mate after mate.
+	void Dock() {
+		struct Edge {
+			size_t to;
+			const Mooring *how;
+			int fromPort, toPort;
+		};
+		std::vector<std::vector<Edge>> edges(vessels_.size());
+		for (size_t i = 0; i < vessels_.size(); ++i)
+			for (const Mooring &m : vessels_[i]->moorings) {
+				if (m.attached)
+					continue;
+				Vessel *mate = Mate(vessels_[i], m);
+				auto j = mate ? index_.find(mate) : index_.end();
+				if (j == index_.end())
+					continue;
+				edges[i].push_back({j->second, &m, m.own, m.other});
+				edges[j->second].push_back({i, &m, m.other, m.own});
+			}
+		std::vector<bool> seen(vessels_.size(), false);
+		for (size_t root = 0; root < vessels_.size(); ++root) {
+			if (seen[root])
+				continue;
+			seen[root] = true;
+			std::vector<size_t> queue{root};
+			for (size_t q = 0; q < queue.size(); ++q)
+				for (const Edge &e : edges[queue[q]]) {
+					if (seen[e.to])
+						continue;
+					seen[e.to] = true;
+					queue.push_back(e.to);
+					if (!links_[e.to].base)  // a carried vessel rides on its parent
+						links_[e.to] = {vessels_[queue[q]], e.how, false, e.toPort, e.fromPort};
+				}
+		}
+	}
+
+	// A ring of riders has no base to start from: its first vessel in list order flies on its own.
+	void BreakRings() {
+		for (size_t i = 0; i < vessels_.size(); ++i) {
+			size_t at = i, steps = 0;
+			while (links_[at].base && steps <= vessels_.size()) {
+				auto j = index_.find(links_[at].base);
+				if (j == index_.end())
+					break;
+				at = j->second;
+				++steps;
+			}
+			if (steps > vessels_.size()) {
+				// at is on the ring: its first member in list order leaves it.
+				size_t first = at;
+				for (size_t k = index_.at(links_[at].base); k != at; k = index_.at(links_[k].base))
+					first = std::min(first, k);
+				Warn(first, "is in a ring of vessels that ride on one another; it flies on its own");
+				links_[first] = Link{};
+			}
+		}
+	}
+
+	// The port or point of a vessel that a link names, if its class defines it.
+	static std::optional<Port> PortOf(const Vessel &v, bool attached, bool toParent, int index) {
+		if (!attached) {
+			if (index < 0 || static_cast<size_t>(index) >= v.classItems.docks.size())
+				return std::nullopt;
+			const DockPort &d = v.classItems.docks[static_cast<size_t>(index)];
+			return Port{d.pos, d.dir, d.rot};
+		}
+		int n = 0;
+		for (const AttachmentPoint &a : v.classItems.attachments)
+			if (a.toParent == toParent && n++ == index)
+				return Port{a.pos, a.dir, a.rot};
+		return std::nullopt;
+	}
+
+	void Fly(size_t i, std::vector<int> &state) {
+		if (state[i] != 0)
+			return;
+		state[i] = 1;
+		Vessel *v = vessels_[i];
+		Link link = links_[i];
+		if (link.base) {
+			auto j = index_.find(link.base);
+			if (j != index_.end())
+				Fly(j->second, state);
+		}
+		state[i] = 2;
+		if (link.base && !link.base->flight) {
+			Warn(*link.how, "vessel '" + v->name + "' " + (link.attached ? "hangs on " : "is docked to ") +
+			                    link.base->name + ", which is not in flight: the stand-in host carries vessels in flight "
+			                                      "only; it stays where its own state puts it");
+			link.base = nullptr;
+		}
+		if (!link.base) {
+			if (v->state.status == 0)
+				FlyOnOwn(i);
+			return;
+		}
+		std::optional<Port> own = PortOf(*v, link.attached, true, link.ownPort);
+		std::optional<Port> base = PortOf(*link.base, link.attached, false, link.basePort);
+		std::optional<Ride> ride = own && base ? Meeting(link.base, *base, *own) : std::nullopt;
+		if (!ride) {
+			const FlightPose &basePose = link.base->flight->pose;
+			bool placed = v->ownPosition && v->state.status == 0 && v->surfaceRef == link.base->surfaceRef;
+			ride = placed ? RideAsPlaced(link.base, basePose,
+			                             {{v->state.rpos, v->state.rvel}, AttitudeFromEuler(v->state.arot), v->state.vrot})
+			              : Ride{link.base, _V(0, 0, 0), _M(1, 0, 0, 0, 1, 0, 0, 0, 1)};
+			std::string which = !own ? (link.attached ? "point " : "port ") + std::to_string(link.ownPort) + " of its own"
+			                         : (link.attached ? "point " : "port ") + std::to_string(link.basePort) + " of " +
+			                               link.base->name;
+			Warn(*link.how, "vessel '" + v->name + "': " + (link.attached ? "ATTACHED" : "DOCKINFO") + " names " +
+			                    which + ", which its class file does not define (its module would): it " +
+			                    (placed ? "rides where its own state puts it" : "rides at " + link.base->name + "'s origin"));
+		}
+		sim_.RideOn(v, *ride);
+	}
+
+	void FlyOnOwn(size_t i) {
+		Vessel *v = vessels_[i];
+		const Body *body = v->surfaceRef;
+		double r = length(v->state.rpos);
+		if (body && r < body->radius)
+			throw HostError(file_, lines_[i],
+			                "vessel '" + v->name + "' in flight is inside " + body->name + ": " + FormatShortest(r) +
+			                    " m from its centre, within its radius of " + FormatShortest(body->radius) + " m");
+		try {
+			sim_.FlyOnOwn(v);
+		} catch (const HostError &e) {
+			throw HostError(file_, lines_[i], e.what());
+		}
+	}
+
+	Simulation &sim_;
+	const std::string &file_;
+	const std::vector<Vessel *> &vessels_;
+	const std::vector<long> &lines_;
+	std::vector<std::string> &warnings_;
+	std::vector<Link> links_;
+	std::unordered_map<const Vessel *, size_t> index_;
+};
+
+// The current time as an MJD from the system's clock.
+double ClockMjd() {
+	using namespace std::chrono;
+	double seconds = duration<double>(system_clock::now().time_since_epoch()).count();
+	return 40587.0 + seconds / 86400.0;  // MJD 40587 is 1970-01-01
 }
 
 }  // namespace
 
 void LoadScenario(Simulation &sim, const ScenarioFile &scenario,
                   const std::function<void(size_t made, size_t total)> &made) {
-	// The focus is checked before anything is made.
-	Vessel *focus = nullptr;
-	if (!scenario.focus.empty()) {
-		bool named = sim.FindVessel(scenario.focus) != nullptr;
-		for (size_t i = 0; !named && i < scenario.vessels.size(); ++i)
-			named = scenario.vessels[i].name == scenario.focus;
-		if (!named)
-			throw HostError(scenario.path, scenario.focusLine,
-			                "the focus ship '" + scenario.focus + "' is not one of the vessels");
-	}
-
 	size_t before = sim.vessels().size();
+	double mjdBefore = sim.mjd();
 	std::vector<std::string> earlier = sim.TakeProblems();
 	std::vector<std::string> kept;
+	// The date first: ELEMENTS are turned into states at it.
+	double start = scenario.mjd ? *scenario.mjd : sim.options().now.value_or(ClockMjd());
+	if (!scenario.mjd && !scenario.dateLine)
+		kept.push_back(scenario.path + ": no Date in BEGIN_ENVIRONMENT; the scenario starts at the current time, as "
+		                               "Orbiter starts it");
+	sim.SetStartMJD(start - sim.simt() / 86400.0);
 	std::vector<Vessel *> created;
 	created.reserve(scenario.vessels.size());
 	try {
@@ -462,6 +708,10 @@ void LoadScenario(Simulation &sim, const ScenarioFile &scenario,
 			if (made)
 				made(created.size(), scenario.vessels.size());
 		}
+		std::vector<long> lines;
+		for (const ScenarioVesselBlock &b : scenario.vessels)
+			lines.push_back(b.line);
+		Moorings(sim, scenario.path, created, lines, kept).Make();
 	} catch (...) {
 		// Leave the simulation as it was: the vessels made so far go again.
 		while (sim.vessels().size() > before)
@@ -469,6 +719,7 @@ void LoadScenario(Simulation &sim, const ScenarioFile &scenario,
 		sim.TakeProblems();
 		for (const std::string &p : earlier)
 			sim.ReportProblem(p);
+		sim.SetStartMJD(mjdBefore - sim.simt() / 86400.0);
 		throw;
 	}
 	for (const std::string &p : earlier)
@@ -479,10 +730,13 @@ void LoadScenario(Simulation &sim, const ScenarioFile &scenario,
 		sim.ReportProblem(p);
 	if (scenario.vessels.empty() && scenario.blocksRead == 0)
 		sim.ReportProblem(scenario.path + ": holds no vessels and no blocks; is it a scenario file?");
-	if (!scenario.focus.empty())
-		focus = sim.FindVessel(scenario.focus);
-	sim.SetStartMJD(scenario.mjd - sim.simt() / 86400.0);
-	sim.FinishCreation(created, focus);
+	// A focus that is not a vessel gives the first vessel the focus, as in the real host.
+	Vessel *focus = scenario.focus.empty() ? nullptr : sim.FindVessel(scenario.focus);
+	if (!scenario.focus.empty() && !focus && !created.empty())
+		sim.ReportProblem(HostError::Format(scenario.path, scenario.focusLine,
+		                                    "the focus ship '" + scenario.focus + "' is not one of the vessels; '" +
+		                                        created.front()->name + "' has the focus, as Orbiter gives it"));
+	sim.FinishCreation(created, focus ? focus : created.empty() ? nullptr : created.front());
 	// The camera stays where the file put it until the focus moves.
 	sim.SetKept({scenario.environment, scenario.blocks, ""});
 }
@@ -596,7 +850,7 @@ void WriteScenario(Simulation &sim, std::ostream &out) {
 		if (VESSEL2 *cb = v->callbacks())
 			sim.InCallback(v, [&] { cb->clbkSaveState(&sink); });
 		else
-			WriteDefaultVesselLines(*v, &sink);
+			WritePlainVesselLines(*v, &sink);
 		out << "END\n";
 		std::vector<std::string> problems = sim.TakeProblems();
 		if (!problems.empty()) {

@@ -12,7 +12,9 @@
 #include "sendra_host/HostError.h"
 #include "sendra_host/Text.h"
 #include "src/Bases.h"
+#include "src/ClassItems.h"
 #include "src/FileNames.h"
+#include "src/Flight.h"
 #include "src/HostVessel.h"
 #include "src/HudSketchpad.h"
 #include "src/Lights.h"
@@ -118,12 +120,21 @@ Vessel *Simulation::BeginCreation(const std::string &name, const std::string &cl
 	ConfigFile &cfg = ClassConfig(className);
 	const std::string &cfgPath = cfg.path();
 	Module *module = nullptr;
+	std::string absent;
 	if (std::optional<std::string> moduleName = cfg.Value("Module")) {
 		if (moduleName->empty() || moduleName->find_first_of("/\\") != std::string::npos)
 			throw HostError(cfgPath, cfg.LineOf("Module"), "invalid module name '" + *moduleName + "'");
-		module = &modules_.Get(options_.root, *moduleName);
+		module = modules_.GetPresent(options_.root, *moduleName);
 		for (std::string &note : modules_.TakeNotes())
 			ReportProblem(note);
+		// As the real host logs it, and then makes a plain vessel of the configuration.
+		if (!module) {
+			absent = *moduleName;
+			ReportProblem(HostError::Format(cfgPath, cfg.LineOf("Module"),
+			                                "Could not load vessel module: " + absent + " (no " + options_.root +
+			                                    "/Modules/" + ModuleFileName(absent) + "); '" + name +
+			                                    "' is a plain vessel of its configuration"));
+		}
 	}
 
 	auto owned = std::make_unique<Vessel>(*this, name, className, options_.flightModel, options_.journalCapacity);
@@ -131,6 +142,7 @@ Vessel *Simulation::BeginCreation(const std::string &name, const std::string &cl
 	v->surfaceRef = FindBody("Moon");
 	v->state.rbody = v->surfaceRef;
 	v->module = module;
+	v->absentModule = absent;
 	if (module) {
 		v->iface = InCallback(v, [&] { return module->ovcInit(v, options_.flightModel); });
 		if (!v->iface)
@@ -164,7 +176,15 @@ Vessel *Simulation::BeginCreation(const std::string &name, const std::string &cl
 			slot.tmpl = LoadMesh(*x);
 			v->meshes.push_back(std::move(slot));
 		}
+		// Read once a class, so that a line that does not read is said once.
+		std::vector<std::string> warnings;
+		auto items = classItems_.find(className);
+		if (items == classItems_.end())
+			items = classItems_.emplace(className, ReadClassItems(cfg, warnings)).first;
+		v->classItems = items->second;
 		for (std::string &w : cfg.TakeWarnings())
+			warnings.push_back(std::move(w));
+		for (std::string &w : warnings)
 			ReportProblem(w);
 	} catch (...) {
 		DeleteVessel(v);
@@ -220,6 +240,7 @@ void Simulation::DeleteVessel(Vessel *v) {
 		SetFocus(next);
 	}
 	DropVisual(v);
+	EndFlight(v);
 	if (v->module && v->iface && !v->plainInterface) {
 		Module *m = v->module;
 		InCallback(v, [&] { m->ovcExit(v->iface); });
@@ -231,6 +252,98 @@ void Simulation::DeleteVessel(Vessel *v) {
 	if (named != vesselsByName_.end() && named->second == v)
 		vesselsByName_.erase(named);
 	vessels_.erase(it);
+}
+
+// --- Flight ---------------------------------------------------------------------------------
+
+namespace {
+
+FlightPose PoseOfState(const VESSELSTATUS2 &s) { return {{s.rpos, s.rvel}, AttitudeFromEuler(s.arot), s.vrot}; }
+
+void TakePose(Vessel &v, const FlightPose &p) {
+	v.flight->pose = p;
+	v.state.rpos = p.orbit.pos;
+	v.state.rvel = p.orbit.vel;
+	v.state.arot = EulerFromAttitude(p.attitude);
+	v.state.vrot = p.spin;
+}
+
+}  // namespace
+
+void Simulation::FlyOnOwn(Vessel *v) {
+	const Body *body = v->surfaceRef;
+	if (!body)
+		throw HostError("vessel '" + v->name + "' has no body to orbit");
+	if (!(body->gm > 0))
+		throw HostError("vessel '" + v->name + "': " + body->name +
+		                " has no mass in its configuration (its Mass item), so nothing can orbit it");
+	FlightPose pose = PoseOfState(v->state);
+	std::string why;
+	std::optional<FreeFlight> free = FlyFrom(pose, body->gm, simt_, why);
+	if (!free)
+		throw HostError("vessel '" + v->name + "' describes no orbit about " + body->name + ": " + why);
+	if (!v->flight)
+		v->flight = std::make_unique<Flight>();
+	v->flight->free = std::move(free);
+	v->flight->ride.reset();
+	v->state.status = 0;
+	TakePose(*v, PoseAt(*v->flight->free, simt_));
+	flightsChanged_ = true;
+}
+
+void Simulation::RideOn(Vessel *v, const Ride &ride) {
+	if (!ride.base || !ride.base->flight)
+		throw HostError("vessel '" + v->name + "' can ride only on a vessel in flight");
+	if (!v->flight)
+		v->flight = std::make_unique<Flight>();
+	v->flight->free.reset();
+	v->flight->ride = ride;
+	v->surfaceRef = ride.base->surfaceRef;
+	v->state.rbody = v->surfaceRef;
+	v->state.status = 0;
+	TakePose(*v, PoseOnBase(ride, ride.base->flight->pose));
+	flightsChanged_ = true;
+}
+
+void Simulation::EndFlight(Vessel *v) {
+	if (!v->flight)
+		return;
+	v->flight.reset();
+	flightsChanged_ = true;
+	// Whoever rode on it flies on from where it is.
+	for (const auto &o : vessels_)
+		if (o->flight && o->flight->ride && o->flight->ride->base == v) {
+			try {
+				FlyOnOwn(o.get());
+			} catch (const HostError &e) {
+				ReportProblem(std::string(e.what()) + "; it stays where it is");
+				EndFlight(o.get());
+			}
+		}
+}
+
+void Simulation::MoveInFlight(double t) {
+	if (flightsChanged_) {
+		// Bases before their riders: by the length of the chain each rides on.
+		std::vector<std::pair<size_t, Vessel *>> byDepth;
+		for (const auto &v : vessels_)
+			if (v->flight) {
+				size_t depth = 0;
+				for (const Vessel *b = v.get(); b->flight && b->flight->ride && depth <= vessels_.size(); b = b->flight->ride->base)
+					++depth;
+				byDepth.emplace_back(depth, v.get());
+			}
+		std::stable_sort(byDepth.begin(), byDepth.end(),
+		                 [](const auto &a, const auto &b) { return a.first < b.first; });
+		flying_.clear();
+		for (const auto &d : byDepth)
+			flying_.push_back(d.second);
+		flightsChanged_ = false;
+	}
+	for (Vessel *v : flying_) {
+		const Flight &f = *v->flight;
+		TakePose(*v, f.free ? PoseAt(*f.free, t) : PoseOnBase(*f.ride, f.ride->base->flight->pose));
+	}
 }
 
 void Simulation::DeleteAllVessels() {
@@ -342,6 +455,7 @@ void Simulation::Frame(double dt) {
 			InCallback(v, [&] { cb->clbkPreStep(tNext, dt, mjdNext); });
 	}
 	MoveControlSurfaces(dt);
+	MoveInFlight(tNext);
 	simt_ = tNext;
 	for (size_t i = 0; i < vessels_.size(); ++i) {
 		Vessel *v = vessels_[i].get();
@@ -465,7 +579,11 @@ bool Simulation::InVisualRange(const Vessel &v) const {
 	const Vessel &f = *focus_;
 	if (!v.surfaceRef || v.surfaceRef != f.surfaceRef)
 		return false;
-	double r = v.surfaceRef->radius, range = options_.visualRange;
+	double range = options_.visualRange;
+	// In flight, by the distance in space; a vessel landed and one in flight are not near.
+	if (v.state.status != 1 || f.state.status != 1)
+		return v.state.status == f.state.status && length(v.state.rpos - f.state.rpos) <= range;
+	double r = v.surfaceRef->radius;
 	double dlat = std::fabs(f.state.surf_lat - v.state.surf_lat), dlng = std::fabs(f.state.surf_lng - v.state.surf_lng);
 	if (r * dlat > range * (1 + 1e-6))
 		return false;
@@ -600,15 +718,18 @@ bool LandedPoseFinite(const VESSELSTATUS2 &vs) {
 
 }  // namespace
 
-void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs) {
+void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs, bool fly) {
 	if (!vs || vs->version != 2)
 		return;
 	// A pose that is not a number would spread into every later step, the records and the
 	// saved scenario: the vessel keeps the last finite one, and the host says so once.
-	if (vs->status == 1 && !LandedPoseFinite(*vs)) {
+	auto finite = [](const VECTOR3 &x) { return std::isfinite(x.x) && std::isfinite(x.y) && std::isfinite(x.z); };
+	bool flying = vs->status != 1;
+	if (flying ? !(finite(vs->rpos) && finite(vs->rvel) && finite(vs->arot) && finite(vs->vrot)) : !LandedPoseFinite(*vs)) {
 		if (!v.warnedNonFiniteState) {
 			v.warnedNonFiniteState = true;
-			ReportVesselProblem(v, "was given a landed state that is not finite; it keeps its last finite state");
+			ReportVesselProblem(v, std::string("was given a ") + (flying ? "state in flight" : "landed state") +
+			                           " that is not finite; it keeps its last finite state");
 		}
 		return;
 	}
@@ -635,6 +756,16 @@ void ApplyStatus(Vessel &v, const VESSELSTATUS2 *vs) {
 	} else {
 		s.arot = vs->arot;
 		s.vrot = vs->vrot;
+	}
+	if (!flying) {
+		v.sim.EndFlight(&v);
+	} else if (fly) {
+		try {
+			v.sim.FlyOnOwn(&v);
+		} catch (const HostError &e) {
+			ReportVesselProblem(v, std::string(e.what()) + "; it stays where it is");
+			v.sim.EndFlight(&v);
+		}
 	}
 }
 

@@ -360,7 +360,9 @@ void VESSEL::DefSetStateEx(const void *status) const {
 
 void VESSEL::ParseScenarioLineEx(char *line, void *status) const {
 	vessel->Record(Op::ParseScenarioLineEx);
-	host::ParseVesselLine(*vessel, line, static_cast<VESSELSTATUS2 *>(status));
+	// The host's lines it does not act on are held for the default save to write back.
+	if (host::ParseVesselLine(*vessel, line, static_cast<VESSELSTATUS2 *>(status)) == host::LineUse::Held)
+		vessel->heldLines.emplace_back(host::Trim(std::string_view(line, strnlen(line, 1 << 20))));
 }
 
 // --- Controls ------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // and written for a landed vessel.
 #include "src/VesselLines.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "sendra_host/Text.h"
 #include "src/HostVessel.h"
 #include "src/ScenarioFiles.h"
+#include "src/TwoBody.h"
 
 namespace host {
 
@@ -22,17 +24,33 @@ constexpr size_t kMaxParsedLine = 1 << 20;
 
 double ToRadians(double deg) { return deg * RAD; }
 
-// "STATUS Landed <body>", the one status the stand-in runs.
+// The lines the real host writes after a vessel's state, in its writer's order: the modes,
+// which the stand-in writes from the vessel's settings, and the lines it keeps as they were
+// read (the legacy FUEL and ENGINE lines, which the real host takes into its tanks and
+// thrusters, beside the lines of the tanks and thrusters they stand for).
+struct AfterState {
+	const char *key;
+	bool mode;
+};
+constexpr AfterState kAfterState[] = {
+	{"ATTACHED", false}, {"RCSMODE", true},      {"AFCMODE", true},      {"PRPLEVEL", false}, {"FUEL", false},
+	{"THLEVEL", false},  {"ENGINE_MAIN", false}, {"ENGINE_HOVR", false}, {"DOCKINFO", false}, {"IDS", false},
+	{"NAVFREQ", true},   {"XPDR", false},        {"FLIGHTDATA", false},
+};
+
+// "STATUS Landed <body>" or "STATUS Orbiting <body>".
 void ParseStatus(Vessel &v, const std::vector<std::string_view> &words, std::string_view rest, VESSELSTATUS2 *vs) {
-	if (words.size() < 2 || !EqualsNoCase(words[1], "Landed")) {
-		ReportVesselProblem(v, "the stand-in host runs landed vessels only, not 'STATUS " + std::string(rest) + "'");
+	bool landed = words.size() >= 2 && EqualsNoCase(words[1], "Landed");
+	if (!landed && !(words.size() >= 2 && EqualsNoCase(words[1], "Orbiting"))) {
+		ReportVesselProblem(v, "STATUS: expected 'Landed <body>' or 'Orbiting <body>', got '" + std::string(rest) + "'");
 		return;
 	}
 	if (words.size() < 3) {
-		ReportVesselProblem(v, "STATUS Landed names no body");
+		ReportVesselProblem(v, "STATUS " + std::string(words[1]) + " names no body");
 		return;
 	}
-	std::string bodyName(words[2]);
+	// A body's name may hold blanks ("STATUS Orbiting Halley's Comet").
+	std::string bodyName(Trim(rest.substr(words[1].size())));
 	Body *body = v.sim.FindBody(bodyName);
 	if (!body) {
 		std::string known;
@@ -41,10 +59,66 @@ void ParseStatus(Vessel &v, const std::vector<std::string_view> &words, std::str
 		ReportVesselProblem(v, "unknown body '" + bodyName + "' (the solar system has " + known + ")");
 		return;
 	}
-	vs->status = 1;
 	vs->rbody = body;
-	vs->surf_hdg = 0;
-	vs->arot.x = 10;  // attitude not given yet
+	if (landed) {
+		vs->status = 1;
+		vs->surf_hdg = 0;
+		vs->arot.x = 10;  // attitude not given yet
+	} else {
+		vs->status = 0;
+	}
+}
+
+// "ELEMENTS a e i LAN LPE L epoch" about the body STATUS Orbiting named: the state it stands
+// for at the simulation's date, with mu = G (M_body + m_vessel) as the real host takes it.
+void ParseElements(Vessel &v, std::string_view rest, VESSELSTATUS2 *vs) {
+	std::optional<std::vector<double>> n = ParseNumbers(rest, 7);
+	if (!n) {
+		ReportVesselProblem(v, "ELEMENTS: expected 7 finite numbers (a e i LAN LPE L epoch), got '" + std::string(rest) + "'");
+		return;
+	}
+	const Body *body = static_cast<const Body *>(vs->rbody);
+	if (vs->status != 0 || !body) {
+		ReportVesselProblem(v, "ELEMENTS: an orbit is about the body of a 'STATUS Orbiting <body>' line before it");
+		return;
+	}
+	const std::vector<double> &e = *n;
+	OrbitElements el{e[0], e[1], e[2] * RAD, e[3] * RAD, e[4] * RAD, e[5] * RAD, e[6]};
+	double mu = kGravitationalConstant * (body->mass + v.emptyMass.value_or(0));
+	std::string why;
+	std::optional<OrbitState> state = body->mass > 0 ? StateFromElements(mu, el, v.sim.mjd(), why) : std::nullopt;
+	if (!state) {
+		ReportVesselProblem(v, "ELEMENTS '" + std::string(rest) + "': " +
+		                           (body->mass > 0 ? why : body->name + " has no mass in its configuration, so nothing orbits it"));
+		return;
+	}
+	vs->rpos = state->pos;
+	vs->rvel = state->vel;
+	v.ownPosition = true;
+}
+
+// "DOCKINFO i:j,Name ...": own port i docked to port j of Name; "ATTACHED c:p,Parent": the
+// child's point c on the parent's point p. An entry that does not read is passed over with a
+// warning, as the real host passes it over; the line is kept.
+void ParseMoorings(Vessel &v, bool attached, std::string_view rest) {
+	std::vector<std::string_view> entries = attached ? std::vector<std::string_view>{rest} : SplitWords(rest);
+	ScenarioBlockReader *reader = ScenarioBlockReader::Active();
+	for (std::string_view entry : entries) {
+		size_t colon = entry.find(':'), comma = entry.find(',');
+		std::optional<long long> own, other;
+		if (colon != std::string_view::npos && comma != std::string_view::npos && colon < comma) {
+			own = ParseInteger(entry.substr(0, colon));
+			other = ParseInteger(entry.substr(colon + 1, comma - colon - 1));
+		}
+		std::string mate(comma == std::string_view::npos ? std::string_view() : Trim(entry.substr(comma + 1)));
+		if (!own || !other || *own < 0 || *other < 0 || *own > 100000 || *other > 100000 || mate.empty()) {
+			WarnVessel(v, std::string(attached ? "ATTACHED" : "DOCKINFO") + ": '" + std::string(entry) +
+			                  "' is not " + (attached ? "c:p,Parent" : "i:j,Vessel") + "; it is passed over and kept");
+			continue;
+		}
+		v.moorings.push_back({attached, static_cast<int>(*own), static_cast<int>(*other), mate,
+		                      reader ? reader->file() : std::string(), reader ? reader->currentLine() : 0});
+	}
 }
 
 // How near its base's pad (or place) a landed vessel must stand for its saves to name the base
@@ -143,13 +217,13 @@ void ParseNavSteps(Vessel &v, std::string_view rest) {
 
 }  // namespace
 
-void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs) {
+LineUse ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs) {
 	if (!line || !vs || vs->version != 2)
-		return;
+		return LineUse::Other;
 	std::string_view text = Trim(std::string_view(line, strnlen(line, kMaxParsedLine)));
 	std::vector<std::string_view> words = SplitWords(text);
 	if (words.empty())
-		return;
+		return LineUse::Other;
 	std::string_view key = words[0];
 	std::string_view rest = Trim(text.substr(key.size()));
 	auto numbers = [&](size_t n) -> std::optional<std::vector<double>> {
@@ -159,67 +233,183 @@ void ParseVesselLine(Vessel &v, const char *line, VESSELSTATUS2 *vs) {
 			                           (n > 1 ? "s" : "") + ", got '" + std::string(rest) + "'");
 		return values;
 	};
-	if (EqualsNoCase(key, "STATUS")) {
+	auto is = [&](const char *k) { return EqualsNoCase(key, k); };
+	if (is("STATUS")) {
 		ParseStatus(v, words, rest, vs);
-	} else if (EqualsNoCase(key, "BASE")) {
+	} else if (is("BASE")) {
 		ParseBase(v, rest, vs);
-	} else if (EqualsNoCase(key, "POS")) {
+	} else if (is("POS")) {
 		if (auto n = numbers(2)) {
 			if (std::fabs((*n)[1]) > 90.0) {
 				ReportVesselProblem(v, "POS: latitude " + FormatShortest((*n)[1]) + " is outside -90..90 degrees");
-				return;
+				return LineUse::State;
 			}
 			vs->surf_lng = ToRadians((*n)[0]);
 			vs->surf_lat = ToRadians((*n)[1]);
 		}
-	} else if (EqualsNoCase(key, "HEADING")) {
+	} else if (is("HEADING")) {
 		if (auto n = numbers(1))
 			vs->surf_hdg = ToRadians((*n)[0]);
-	} else if (EqualsNoCase(key, "ALT")) {
+	} else if (is("ALT")) {
 		if (auto n = numbers(1))
 			vs->vrot.x = (*n)[0];
-	} else if (EqualsNoCase(key, "AROT")) {
+	} else if (is("AROT")) {
 		if (auto n = numbers(3))
 			vs->arot = _V(ToRadians((*n)[0]), ToRadians((*n)[1]), ToRadians((*n)[2]));
-	} else if (EqualsNoCase(key, "RCSMODE") || EqualsNoCase(key, "AFCMODE")) {
+	} else if (is("RPOS") || is("RVEL")) {
+		if (auto n = numbers(3)) {
+			(is("RPOS") ? vs->rpos : vs->rvel) = _V((*n)[0], (*n)[1], (*n)[2]);
+			v.ownPosition = v.ownPosition || is("RPOS");
+		}
+	} else if (is("VROT")) {
+		if (auto n = numbers(3))
+			vs->vrot = _V(ToRadians((*n)[0]), ToRadians((*n)[1]), ToRadians((*n)[2]));
+	} else if (is("ELEMENTS")) {
+		ParseElements(v, rest, vs);
+	} else if (is("RCSMODE") || is("AFCMODE")) {
 		ParseMode(v, key, rest);
-	} else if (EqualsNoCase(key, "NAVFREQ")) {
+		return LineUse::Mode;
+	} else if (is("NAVFREQ")) {
 		ParseNavSteps(v, rest);
+		return LineUse::Mode;
+	} else if (is("DOCKINFO") || is("ATTACHED")) {
+		ParseMoorings(v, is("ATTACHED"), rest);
+		return LineUse::Held;
+	} else {
+		for (const AfterState &a : kAfterState)
+			if (is(a.key))
+				return LineUse::Held;
+		return LineUse::Other;
 	}
+	return LineUse::State;
 }
 
-void WriteDefaultVesselLines(Vessel &v, FILEHANDLE scn) {
+namespace {
+
+std::ostream *ScenarioStream(FILEHANDLE scn) {
 	auto *file = static_cast<HostFile *>(scn);
 	if (!file || file->kind != HostFile::Kind::ScenarioOut)
-		return;
-	std::ostream &out = static_cast<ScenarioSink *>(file)->out();
+		return nullptr;
+	return &static_cast<ScenarioSink *>(file)->out();
+}
+
+bool Finite(const VECTOR3 &x) { return std::isfinite(x.x) && std::isfinite(x.y) && std::isfinite(x.z); }
+
+// The state's lines, each after indent: landed, STATUS, BASE while on it, POS, HEADING, ALT and
+// AROT; in flight as the real host writes them, STATUS, RPOS (3 decimals), RVEL (4), AROT (3)
+// and VROT (4 decimals of degrees per second) while it turns faster than 1e-4 rad/s.
+void WriteState(Vessel &v, std::ostream &out, std::string_view indent) {
 	const VESSELSTATUS2 &s = v.state;
+	if (!v.surfaceRef)
+		v.sim.ReportProblem(v.name + ": the vessel has no body and cannot be saved");
+	const std::string body = v.surfaceRef ? v.surfaceRef->name : std::string("?");
+	if (s.status != 1) {
+		if (!Finite(s.rpos) || !Finite(s.rvel) || !Finite(s.arot) || !Finite(s.vrot))
+			v.sim.ReportProblem(v.name + ": the state in flight is not finite and cannot be saved");
+		out << indent << "STATUS Orbiting " << body << '\n';
+		out << indent << "RPOS " << Format("%.3f %.3f %.3f", s.rpos.x, s.rpos.y, s.rpos.z) << '\n';
+		out << indent << "RVEL " << Format("%.4f %.4f %.4f", s.rvel.x, s.rvel.y, s.rvel.z) << '\n';
+		out << indent << "AROT " << Format("%.3f %.3f %.3f", s.arot.x * DEG, s.arot.y * DEG, s.arot.z * DEG) << '\n';
+		if (length(s.vrot) > 1e-4)
+			out << indent << "VROT " << Format("%.4f %.4f %.4f", s.vrot.x * DEG, s.vrot.y * DEG, s.vrot.z * DEG) << '\n';
+		return;
+	}
 	for (double x : {s.surf_lng, s.surf_lat, s.surf_hdg, s.vrot.x, s.arot.x, s.arot.y, s.arot.z})
 		if (!std::isfinite(x)) {
 			v.sim.ReportProblem(v.name + ": the landed state is not finite and cannot be saved");
 			break;
 		}
-	if (!v.surfaceRef)
-		v.sim.ReportProblem(v.name + ": the vessel stands on no body and cannot be saved");
 	SavedPlace p = PlaceToSave(s.surf_lng, s.surf_lat, s.surf_hdg);
-	out << "  STATUS Landed " << (v.surfaceRef ? v.surfaceRef->name : std::string("?")) << '\n';
+	out << indent << "STATUS Landed " << body << '\n';
 	// As the real writer names the pad a vessel stands on; the place after it, which a reader
 	// takes as the last word.
 	if (StillOnBase(v))
-		out << "  BASE " << v.onBase->name << (v.onBase->pad ? ":" + std::to_string(v.onBase->pad) : "") << '\n';
-	out << "  POS " << Format("%.10f %.10f", p.lng, p.lat) << '\n';
-	out << "  HEADING " << Format("%.6f", p.hdg) << '\n';
-	out << "  ALT " << Format("%.3f", s.vrot.x) << '\n';
+		out << indent << "BASE " << v.onBase->name << (v.onBase->pad ? ":" + std::to_string(v.onBase->pad) : "") << '\n';
+	out << indent << "POS " << Format("%.10f %.10f", p.lng, p.lat) << '\n';
+	out << indent << "HEADING " << Format("%.6f", p.hdg) << '\n';
+	out << indent << "ALT " << Format("%.3f", s.vrot.x) << '\n';
 	// The attitude is the vessel's whatever names its place: it stays as it is.
-	out << "  AROT " << Format("%.6f %.6f %.6f", s.arot.x * DEG, s.arot.y * DEG, s.arot.z * DEG) << '\n';
-	if (v.rcsMode != RCS_ROT)
-		out << "  RCSMODE " << v.rcsMode << '\n';
-	if (v.adcMode != 0)
-		out << "  AFCMODE " << v.adcMode << '\n';
+	out << indent << "AROT " << Format("%.6f %.6f %.6f", s.arot.x * DEG, s.arot.y * DEG, s.arot.z * DEG) << '\n';
+}
+
+// A mode line's value, or nullopt where the real writer writes none and the block had none:
+// RCSMODE unless 1, AFCMODE unless 0, NAVFREQ for a vessel with receivers (two, "0 0", for a
+// vessel that can take the focus and was given none).
+std::optional<std::string> ModeValue(const Vessel &v, std::string_view key, bool inBlock) {
+	if (EqualsNoCase(key, "RCSMODE"))
+		return inBlock || v.rcsMode != RCS_ROT ? std::optional<std::string>(std::to_string(v.rcsMode)) : std::nullopt;
+	if (EqualsNoCase(key, "AFCMODE"))
+		return inBlock || v.adcMode != 0 ? std::optional<std::string>(std::to_string(v.adcMode)) : std::nullopt;
 	if (!v.navSteps.empty())
-		out << "  NAVFREQ " << v.navSteps << '\n';
-	else if (v.enableFocus)
-		out << "  NAVFREQ 0 0\n";
+		return v.navSteps;
+	if (v.enableFocus)
+		return std::string("0 0");
+	return inBlock ? std::optional<std::string>("") : std::nullopt;
+}
+
+void WriteMode(const Vessel &v, std::ostream &out, std::string_view indent, std::string_view key, bool inBlock) {
+	if (std::optional<std::string> value = ModeValue(v, key, inBlock))
+		out << indent << key << (value->empty() ? "" : " ") << *value << '\n';
+}
+
+std::string_view Indentation(std::string_view line) { return line.substr(0, line.find_first_not_of(" \t")); }
+
+std::string_view FirstWord(std::string_view line) {
+	std::vector<std::string_view> w = SplitWords(Trim(line));
+	return w.empty() ? std::string_view() : w[0];
+}
+
+}  // namespace
+
+void WriteDefaultVesselLines(Vessel &v, FILEHANDLE scn) {
+	std::ostream *out = ScenarioStream(scn);
+	if (!out)
+		return;
+	WriteState(v, *out, "  ");
+	for (const AfterState &a : kAfterState) {
+		if (a.mode) {
+			WriteMode(v, *out, "  ", a.key, false);
+			continue;
+		}
+		for (const std::string &held : v.heldLines)
+			if (EqualsNoCase(FirstWord(held), a.key))
+				*out << "  " << held << '\n';
+	}
+}
+
+void WritePlainVesselLines(Vessel &v, FILEHANDLE scn) {
+	std::ostream *out = ScenarioStream(scn);
+	if (!out)
+		return;
+	if (v.blockLines.empty()) {
+		WriteDefaultVesselLines(v, scn);
+		return;
+	}
+	auto inBlock = [&](const char *key) {
+		return std::any_of(v.blockLines.begin(), v.blockLines.end(), [&](const BlockLine &l) { return l.key == key; });
+	};
+	bool stateWritten = false;
+	std::vector<std::string> modesWritten;
+	for (const BlockLine &l : v.blockLines) {
+		std::string_view indent = Indentation(l.text);
+		if (l.use == LineUse::State) {
+			if (stateWritten)
+				continue;
+			stateWritten = true;
+			WriteState(v, *out, indent);
+			// The modes the real writer would add, which the block did not have, after the state.
+			for (const AfterState &a : kAfterState)
+				if (a.mode && !inBlock(a.key))
+					WriteMode(v, *out, indent, a.key, false);
+		} else if (l.use == LineUse::Mode) {
+			if (std::find(modesWritten.begin(), modesWritten.end(), l.key) != modesWritten.end())
+				continue;
+			modesWritten.push_back(l.key);
+			WriteMode(v, *out, indent, l.key, true);
+		} else {
+			*out << l.text << '\n';
+		}
+	}
 }
 
 SavedPlace PlaceToSave(double lng, double lat, double hdg) {

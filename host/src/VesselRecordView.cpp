@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "sendra_host/Simulation.h"
+#include "src/Flight.h"
 #include "src/HostVessel.h"
 #include "src/Lights.h"
 #include "src/Visual.h"
@@ -16,18 +17,14 @@ namespace host {
 
 namespace {
 
-MATRIX3 Rx(double a) { return _M(1, 0, 0, 0, std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a)); }
-MATRIX3 Ry(double a) { return _M(std::cos(a), 0, std::sin(a), 0, 1, 0, -std::sin(a), 0, std::cos(a)); }
-MATRIX3 Rz(double a) { return _M(std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a), 0, 0, 0, 1); }
-
 bool Finite(const VECTOR3 &v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 }  // namespace
 
 VECTOR3 LandedAttitude(double lng, double lat, double hdg) {
 	// Planet frame -> local horizon (east, up, north) -> vessel frame, level on the ground.
-	MATRIX3 r = mul(mul(mul(Ry(PI05 - lng), Rx(-lat)), Rz(PI + hdg)), Rx(PI05));
-	return _V(std::atan2(r.m23, r.m33), -std::asin(std::clamp(r.m13, -1.0, 1.0)), std::atan2(r.m12, r.m11));
+	MATRIX3 r = mul(mul(mul(Ry(lng - PI05), Rx(lat)), Rz(-PI - hdg)), Rx(-PI05));
+	return EulerFromAttitude(r);
 }
 
 const std::string &VesselView::name() const { return v_->name; }
@@ -54,16 +51,18 @@ VesselPlace VesselView::place() const {
 	} else {
 		p.pos = s.rpos;
 		p.vel = s.rvel;
+		p.spin = s.vrot;
 	}
 	p.arot = s.arot;
 	return p;
 }
 
+const Vessel *VesselView::ridesOn() const { return v_->flight && v_->flight->ride ? v_->flight->ride->base : nullptr; }
+const std::string &VesselView::absentModule() const { return v_->absentModule; }
+const ClassItems &VesselView::classItems() const { return v_->classItems; }
+
 // The inverse of how the host and the modules derive arot from the vessel's rotation.
-MATRIX3 VesselView::Attitude() const {
-	const VECTOR3 &a = v_->state.arot;
-	return mul(mul(Rx(-a.x), Ry(-a.y)), Rz(-a.z));
-}
+MATRIX3 VesselView::Attitude() const { return AttitudeFromEuler(v_->state.arot); }
 
 MATRIX3 VesselView::HorizonAttitude() const {
 	// The horizon's axes in the body's frame, where a point at lng, lat lies along

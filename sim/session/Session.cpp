@@ -1,6 +1,8 @@
 // Loading a scenario into a simulation, stepping it with input, and saving it.
 #include "session/Session.h"
 
+#include <cstdlib>
+
 #include "sendra_host/HostError.h"
 #include "sendra_host/Text.h"
 #include "session/Defaults.h"
@@ -30,6 +32,18 @@ host::ScenarioFile ReadScenario(const SessionOptions &o, std::string &label) {
 	}
 }
 
+// The current time a scenario without a date starts at: SENDRA_NOW, an MJD, when it is set (for
+// runs that repeat), else the system's clock.
+std::optional<double> NowFromEnvironment() {
+	const char *now = std::getenv("SENDRA_NOW");
+	if (!now)
+		return std::nullopt;
+	std::optional<double> mjd = host::ParseDouble(now);
+	if (!mjd)
+		throw host::HostError("SENDRA_NOW: expected the current time as a finite MJD, got '" + host::Printable(now) + "'");
+	return mjd;
+}
+
 }  // namespace
 
 Session::Session(const SessionOptions &o, std::ostream &err) : options_(o), err_(err) {
@@ -46,6 +60,7 @@ void Session::Load() {
 	so.hudWidth = o.hud.width;
 	so.hudHeight = o.hud.height;
 	so.rudderDelay = o.rudderDelay;
+	so.now = NowFromEnvironment();
 	if (!o.journal)
 		so.journalCapacity = 0;  // the host only counts its calls
 	sim_ = std::make_unique<host::Simulation>(so);

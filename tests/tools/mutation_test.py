@@ -3,6 +3,7 @@
 (tests/fixtures/mutants): which faults it draws and in what order, and what a run reports of a
 fault that is killed, one that survives and one that does not compile."""
 
+import os
 import shutil
 import subprocess
 import sys
@@ -19,9 +20,9 @@ from mutation.equivalents import read_equivalents  # noqa: E402
 from mutation.faults import PARTS, all_mutants, candidates, sample  # noqa: E402
 
 
-def mutants(*args):
+def mutants(*args, env=None):
     return subprocess.run([sys.executable, str(TOOL), "--root", str(FIXTURE)] + list(args),
-                          capture_output=True, text=True)
+                          capture_output=True, text=True, env=dict(os.environ, **(env or {})))
 
 
 # Every fault of Sendra2016/Rig.cpp, in the order of the text: none from its comments, strings,
@@ -136,7 +137,11 @@ class Run(unittest.TestCase):
     def setUpClass(cls):
         cls.work = Path(tempfile.mkdtemp(prefix="mutation-test-"))
         cls.sources = {p: p.read_bytes() for p in FIXTURE.rglob("*") if p.is_file()}
-        cls.ran = mutants("--part", "host", "--jobs", "1", "--work", str(cls.work))
+        # As a user whose ccache has nowhere to keep its cache (no home of their own): the run
+        # is the same without it.
+        (cls.work / "not-a-folder").write_text("")
+        cls.ran = mutants("--part", "host", "--jobs", "1", "--work", str(cls.work),
+                          env={"CCACHE_DIR": str(cls.work / "not-a-folder" / "ccache")})
         cls.out = cls.ran.stdout
         cls.survivors = (cls.work / "survivors.txt").read_text()
 
@@ -167,6 +172,11 @@ class Run(unittest.TestCase):
                       f"  (as entries for mutants-equivalent.txt in {self.work / 'survivors.txt'})\n", self.out)
         self.assertEqual(self.survivors,
                          "file: host/src/Gauge.cpp\nline: return x + x;\nchange: `+` -> `-`\nwhy: ?\n\n")
+
+    def test_a_ccache_that_cannot_keep_its_cache_is_not_used(self):
+        if shutil.which("ccache"):
+            self.assertIn("mutants: ccache cannot keep its cache here; the copies are built without it\n",
+                          self.ran.stderr)
 
     def test_the_rate_counts_the_faults_that_compile(self):
         self.assertIn("\nmutants: 7 faults drawn (seed 2016) of 7; 2 listed as equivalent, 3 do not compile, "

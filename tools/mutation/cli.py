@@ -4,6 +4,7 @@ the unchanged sources, then the faults tried, a worker a copy, and the outcome r
 import argparse
 import os
 import shutil
+import subprocess
 import sys
 import threading
 import time
@@ -68,10 +69,29 @@ def choose(args, part, everything, equivalents):
     return chosen
 
 
+def usable_ccache():
+    """ccache where it is installed and can keep its cache: a user without a home of their
+    own (a service account, HOME unset) may have none, and every compilation would fail."""
+    launcher = shutil.which("ccache")
+    if launcher is None:
+        return None
+    try:
+        got = subprocess.run([launcher, "--get-config", "cache_dir"], capture_output=True, text=True, timeout=60)
+        folder = Path(got.stdout.strip())
+        if got.returncode == 0 and folder.is_absolute():
+            folder.mkdir(parents=True, exist_ok=True)
+            if os.access(folder, os.W_OK | os.X_OK):
+                return launcher
+    except (OSError, subprocess.SubprocessError):
+        pass
+    print("mutants: ccache cannot keep its cache here; the copies are built without it", file=sys.stderr)
+    return None
+
+
 def prepare(args, part, jobs):
     """The copies of the project, built unchanged, with their tests run: the workers and each
     test's time limit, or None when the unchanged sources do not build or a test fails."""
-    launcher = shutil.which("ccache")
+    launcher = usable_ccache()
     workers = [Worker(Copy(args.root, args.work, i, launcher), part, 2 if jobs == 1 else 1) for i in range(jobs)]
     files = project_files(args.root)
     for w in workers:

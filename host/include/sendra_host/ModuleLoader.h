@@ -5,6 +5,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,10 @@ public:
 	// The module named name under root/Modules, loaded on first use; its file is found as
 	// Windows finds it, whatever the letter case of the name.
 	Module &Get(const std::string &root, const std::string &name);
+	// The same for a module that may be absent: null when root/Modules holds no file of its
+	// name (the real host then makes a plain vessel of the class); Get's errors for a file that
+	// is there but cannot be used.
+	Module *GetPresent(const std::string &root, const std::string &name);
 	Module *Find(const std::string &name) const;
 	void UnloadAll() { modules_.clear(); }
 	const std::map<std::string, std::unique_ptr<Module>> &loaded() const { return modules_; }
@@ -70,6 +75,7 @@ public:
 
 private:
 	std::map<std::string, std::unique_ptr<Module>> modules_;
+	std::set<std::string> absent_;  // names found to have no file
 	std::vector<std::string> notes_;
 };
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -28,7 +29,10 @@ struct ScenarioVesselBlock {
 struct ScenarioFile {
 	std::string path;             // as given, for error messages
 	std::string system = "Sol";
-	double mjd = 51982.0;         // BEGIN_ENVIRONMENT "Date MJD"
+	// BEGIN_ENVIRONMENT's Date as an MJD; unset without one that gives a number (the scenario
+	// then starts at the current time, SimOptions::now).
+	std::optional<double> mjd;
+	long dateLine = 0;            // of the Date item; 0 without one
 	std::string environment;      // the environment's other lines as read, each ending in '\n'
 	std::string focus;            // BEGIN_FOCUS "Ship"; empty without one
 	long focusLine = 0;
@@ -55,13 +59,17 @@ ScenarioFile ReadScenarioFile(const std::string &path);
 
 // Makes the scenario's vessels in file order the way the real host does (module, ovcInit,
 // clbkSetClassCaps, clbkLoadStateEx on a prepared VESSELSTATUS2, the host's own apply), then
-// clbkPostCreation for all and the focus. Sets the simulation's start MJD. Throws HostError
-// with the scenario's file and line for anything that cannot be loaded (a class without a
-// configuration or module here, a vessel not landed on a known body, a surface base, a line
-// the host's parser cannot read, a focus that names no vessel), and then leaves the
-// simulation as it was. Problems that do not stop the load (a mesh that cannot be read, a file
-// with neither vessels nor blocks, the reader's warnings) stay in the simulation's problem
-// list for the caller. What the scenario keeps replaces the simulation's, for its saves.
+// the rides of docked and carried vessels and the flights of those in orbit, clbkPostCreation
+// for all and the focus (the first vessel when the one named is none, with a warning). Sets
+// the simulation's start MJD (SimOptions::now without a date, with a warning) before the
+// vessels, whose ELEMENTS are states at it. Throws HostError with the scenario's file and
+// line for anything that cannot be loaded (a class without a configuration here, a vessel
+// without a state on a known body, an unknown surface base, a line the host's parser cannot
+// read, an orbit that is none or lies inside its body), and then leaves the simulation as it
+// was. Problems that do not stop the load (a mesh that cannot be read, a module that is absent,
+// a dock the class does not define, a file with neither vessels nor blocks, the reader's
+// warnings) stay in the simulation's problem list for the caller. What the scenario keeps
+// replaces the simulation's, for its saves.
 // made, when given, is told after each vessel how many of all are made.
 void LoadScenario(Simulation &sim, const ScenarioFile &scenario,
                   const std::function<void(size_t made, size_t total)> &made = nullptr);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -19,6 +20,8 @@
 
 namespace host {
 
+struct Ride;
+
 struct SimOptions {
 	std::string root;                 // Orbiter-style folder with Config/, Modules/, Meshes/
 	Terrain terrain = Terrain::Flat();
@@ -28,6 +31,9 @@ struct SimOptions {
 	int hudMode = HUD_SURFACE;
 	double rudderDelay = 1.0;         // [s] for a full unit of rudder; 0 = no lag
 	double mjd = 60000.0;             // MJD at simt = 0
+	// The current time as an MJD, where a scenario gives no date; unset, the system's clock
+	// when the scenario loads. Programs fix it for runs that repeat.
+	std::optional<double> now;
 	size_t journalCapacity = 16384;   // host calls kept per vessel in its journal; 0: only counted
 };
 
@@ -75,6 +81,16 @@ public:
 	void DeleteAllVessels();
 	Vessel *FindVessel(const std::string &name) const;
 	const std::vector<std::unique_ptr<Vessel>> &vessels() const { return vessels_; }
+
+	// Vessels in flight, which each frame moves on to its time. FlyOnOwn puts v on the
+	// two-body conic of its state (status 0: rpos and rvel about its reference body, its
+	// attitude turning at vrot) from now, or throws HostError saying why the state describes no
+	// orbit; RideOn makes it ride on another vessel as ride says (see src/Flight.h), at once
+	// where the base puts it; EndFlight ends either, the vessel staying in its state. A vessel
+	// that others ride on and that goes (DeleteVessel) leaves them flying on their own.
+	void FlyOnOwn(Vessel *v);
+	void RideOn(Vessel *v, const Ride &ride);
+	void EndFlight(Vessel *v);
 
 	// Focus: clbkFocusChanged(false, ...) on the vessel that loses it, then (true, ...) on the
 	// one that gains it. The camera goes to the new focus, as in the real host.
@@ -157,8 +173,10 @@ public:
 	}
 
 private:
-	// The host's own update of a frame: each vessel's rudder level moves toward its goal.
+	// The host's own update of a frame: each vessel's rudder level moves toward its goal, and
+	// each vessel in flight to where time t [s] puts it.
 	void MoveControlSurfaces(double dt);
+	void MoveInFlight(double t);
 	// A vessel's rudder goal may have changed: its level moves in the next frames until it
 	// reaches the goal.
 	void RudderMayMove(Vessel *v);
@@ -190,6 +208,7 @@ private:
 	uint64_t defaultDirectFrames_ = 0, defaultBufferedKeys_ = 0;
 	std::map<std::string, std::unique_ptr<Mesh>> meshes_;
 	std::map<std::string, ConfigFile> classConfigs_;
+	std::map<std::string, ClassItems> classItems_;
 	std::map<const Body *, std::vector<SurfaceBase>> bases_;
 	ModuleLibrary modules_;
 	std::vector<std::string> problems_;
@@ -198,6 +217,10 @@ private:
 	// The vessels whose rudder level may differ from its goal, each once (Vessel::rudderMoving):
 	// a rudder at its goal stays there until the goal changes, so a frame visits these alone.
 	std::vector<Vessel *> movingRudders_;
+	// The vessels in flight, each after the one it rides on, made again after a flight began or
+	// ended.
+	std::vector<Vessel *> flying_;
+	bool flightsChanged_ = false;
 	// The vessels with a visual, in vessel order, made again after a visual came or went.
 	std::vector<Vessel *> withVisual_;
 	bool visualsChanged_ = false;

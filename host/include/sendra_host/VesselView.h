@@ -48,6 +48,29 @@ struct VesselDeclarations {
 	double cameraTilt = 0;                        // [rad]
 };
 
+// What a vessel's class file declares beside its module, as the real host reads it for any
+// vessel: docking ports, attachment points, propellant tanks and the transponder.
+struct DockPort {
+	VECTOR3 pos{}, dir{}, rot{};  // [m] in the vessel frame; the approach direction; the alignment
+	std::optional<int> ids;       // the IDS channel's step, when the port has a transmitter
+};
+struct AttachmentPoint {
+	bool toParent = false;  // "P": where the vessel hangs on a parent; "C": where a child hangs on it
+	VECTOR3 pos{}, dir{}, rot{};
+	std::string id;         // its label, which the real host matches attachments by ("XS", "GS")
+};
+struct Tank {
+	double capacity = 0;    // [kg]
+	double efficiency = 1;  // the propellant's, 0..1
+};
+struct ClassItems {
+	std::vector<DockPort> docks;               // numbered from 0 as DOCKINFO counts them
+	std::vector<AttachmentPoint> attachments;  // in file order, both kinds
+	std::vector<Tank> tanks;                   // PropellantResource1, 2, ..., or MaxFuel
+	bool transponder = false;                  // EnableXPDR
+	int transponderStep = 0;                   // XPDR: its channel's step at the start
+};
+
 // One mesh the vessel added, by its index.
 struct MeshSlot {
 	std::string name;               // as added (the template's name for a handle)
@@ -87,9 +110,11 @@ struct VesselPlace {
 	double lng = 0, lat = 0;     // [rad] landed: longitude east, latitude north
 	double hdg = 0;              // [rad] landed: heading, clockwise from north
 	double alt = 0;              // [m] landed: height of the origin above the ground
-	VECTOR3 pos{}, vel{};        // [m], [m/s] in flight: relative to body, in the ecliptic frame
+	VECTOR3 pos{}, vel{};        // [m], [m/s] in flight: relative to body, in the ecliptic frame of
+	                             // J2000 (left-handed: +x the vernal equinox, +y ecliptic north)
 	VECTOR3 arot{};              // [rad] attitude as Euler angles (VESSELSTATUS2.arot): landed, in
 	                             // the body's frame; in flight, in the ecliptic frame
+	VECTOR3 spin{};              // [rad/s] in flight: angular velocity in the vessel's own axes
 };
 
 // The rudder, -1 (full left) to 1: the level follows the goal with the host's lag.
@@ -163,8 +188,15 @@ public:
 	bool canTakeFocus() const;  // its class's EnableFocus (TRUE unless the class says FALSE)
 
 	VesselPlace place() const;
-	// The rotation that takes the vessel's axes (x right, y up, z forward) to its body's frame,
-	// and, landed, to its local horizon: the columns are its axes in (east, up, north).
+	// In flight, the vessel it rides on, docked to it or carried by it (null for one flying on its
+	// own or landed); the module its class names when that module is absent (empty otherwise),
+	// the vessel then plain; and its class file's items.
+	const Vessel *ridesOn() const;
+	const std::string &absentModule() const;
+	const ClassItems &classItems() const;
+	// The rotation that takes the vessel's axes (x right, y up, z forward) to its body's frame
+	// (landed) or the ecliptic frame (in flight), and, landed, to its local horizon: the columns
+	// are its axes in (east, up, north).
 	MATRIX3 Attitude() const;
 	MATRIX3 HorizonAttitude() const;
 	Rudder rudder() const;

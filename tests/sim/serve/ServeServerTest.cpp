@@ -888,7 +888,7 @@ TEST_F(ServeServer, SavesGoToTheNextFreeNameAndNeverReplaceAFile) {
 	ASSERT_EQ(back.vessels.size(), 1u);
 	EXPECT_EQ(back.vessels[0].name, "Sendra-1");
 	EXPECT_EQ(back.focus, "Sendra-1");
-	EXPECT_NEAR(back.mjd, 60000 + 0.5 / 86400, 1e-9);
+	EXPECT_NEAR(back.mjd.value_or(0), 60000 + 0.5 / 86400, 1e-9);
 	// Only the scenario, the saves and the page are left: no temporary files.
 	size_t files = 0;
 	for (const auto &e : fs::directory_iterator(dir))

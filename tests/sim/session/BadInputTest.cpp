@@ -258,7 +258,7 @@ TEST_F(BadInput, AHundredThousandVesselsLoadRunAndSaveWithinBoundedTimeAndMemory
 	// Vessels of a class without a module: each rover costs its module tens of kilobytes, so
 	// a hundred thousand of them is a test of the module's memory rather than of the host's.
 	const int n = 100000;
-	std::string text = "BEGIN_FOCUS\n  Ship V99999\nEND_FOCUS\n\nBEGIN_SHIPS\n";
+	std::string text = "BEGIN_ENVIRONMENT\n  Date MJD 60000\nEND_ENVIRONMENT\nBEGIN_FOCUS\n  Ship V99999\nEND_FOCUS\n\nBEGIN_SHIPS\n";
 	for (int i = 0; i < n; ++i)
 		text += "V" + std::to_string(i) + ":Marker\n  STATUS Landed Moon\n  POS " + std::to_string(i % 360 - 180) + " " +
 		        std::to_string(i / 360 % 180 - 90) + "\nEND\n";
@@ -280,7 +280,7 @@ TEST_F(BadInput, AHundredThousandVesselsLoadRunAndSaveWithinBoundedTimeAndMemory
 
 	// A duplicate name among them is named with both lines (each vessel takes four).
 	s.Write("many.scn", text.replace(text.rfind("V99999:Marker"), 6, "V12345"));
-	ExpectRefused({"many.scn"}, "many.scn:400002: a second vessel named 'V12345' (the first is at line 49386)",
+	ExpectRefused({"many.scn"}, "many.scn:400005: a second vessel named 'V12345' (the first is at line 49389)",
 	              "duplicate among many");
 }
 
@@ -311,12 +311,12 @@ TEST_F(BadInput, UnknownNamesAreRefusedAndUnknownKeysAreIgnoredAsBySimulator) {
 	const std::vector<std::pair<std::string, std::string>> scenarios = {
 		{"A:NoSuchClass\n  STATUS Landed Moon\nEND\n", "s.scn:7: vessel 'A' of class 'NoSuchClass': "},
 		{"A:Marker\n  STATUS Landed Pluto\nEND\n", "s.scn:8: vessel 'A': unknown body 'Pluto'"},
-		{"A:Marker\n  STATUS Orbiting Earth\nEND\n", "s.scn:8: vessel 'A': the stand-in host runs landed vessels only"},
+		{"A:Marker\n  STATUS Orbiting Earth\nEND\n", "s.scn:7: vessel 'A' in flight is inside Earth: 0 m from its centre"},
 		{"A:Marker\n  STATUS Landed Moon\n  BASE Brighton\nEND\n", "s.scn:9: vessel 'A': unknown surface base 'Brighton'"},
 		{"A:Marker\n  STATUS Landed Moon\nEND\nB:Marker\n  STATUS Landed Moon\nEND\nA:Sendra2016\n  STATUS Landed "
 		 "Moon\nEND\n",
 		 "s.scn:13: a second vessel named 'A' (the first is at line 7)"},
-		{"A:Marker\nEND\n", "s.scn:7: vessel 'A' is not landed"},
+		{"A:Marker\nEND\n", "s.scn:7: vessel 'A' has no state"},
 	};
 	for (const auto &[block, message] : scenarios) {
 		WriteShip(block);
@@ -327,7 +327,6 @@ TEST_F(BadInput, UnknownNamesAreRefusedAndUnknownKeysAreIgnoredAsBySimulator) {
 		{"BEGIN_ENVIRONMENT\n  System Vega\nEND_ENVIRONMENT\n", "s.scn:2: unknown planetary system 'Vega'"},
 		{"BEGIN_ENVIRONMENT\n  Date TT 5\nEND_ENVIRONMENT\n", "s.scn:2: Date: unknown time scale 'TT'"},
 		{"BEGIN_MYPLUGIN\n  Setting 1\n", "s.scn:1: BEGIN_MYPLUGIN has no END_MYPLUGIN or END"},
-		{"BEGIN_FOCUS\n  Ship Nobody\nEND_FOCUS\n", "s.scn:2: the focus ship 'Nobody' is not one of the vessels"},
 	};
 	for (const auto &[text, message] : files) {
 		s.Write("s.scn", text);
@@ -384,7 +383,6 @@ TEST_F(BadInput, ModulesThatCannotBeUsedAreRefused) {
 		{"FakeNewerVersion", "module 'FakeNewerVersion' reports version 170101; this host accepts 1 to 160828"},
 		{"Junk", "cannot load module 'Junk': "},
 		{"Folder", "module 'Folder' is not a file"},
-		{"Missing", "module 'Missing' not found"},
 	};
 	fs::create_directory(root() / "Modules/libFolder.so");
 	WriteFile(root() / "Modules/libJunk.so", "\x7f" "ELF but not really a shared library\n");
@@ -405,6 +403,15 @@ TEST_F(BadInput, ModulesThatCannotBeUsedAreRefused) {
 	Outcome r = Run({"s.scn", "--duration", "0.1", "--out", "ok"});
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_NE(r.err.find("sendra-sim: warning: A: ovcInit of module 'FakeNullInit' returned null"), std::string::npos)
+		<< r.err;
+	// A module that is not there: a plain vessel of its class, as Orbiter runs it.
+	Write("Config/Vessels/Missing.cfg", "Module = Missing\n");
+	WriteShip("A:Missing\n  STATUS Landed Moon\nEND\n");
+	r = Run({"s.scn", "--duration", "0.1", "--out", "plain"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(r.err.find("Missing.cfg:1: Could not load vessel module: Missing (no " + (root() / "Modules/libMissing.so").string() +
+	                     "); 'A' is a plain vessel of its configuration"),
+	          std::string::npos)
 		<< r.err;
 }
 
@@ -433,7 +440,7 @@ TEST_F(BadInput, NumbersThatAreNotFiniteAreRefusedWhereverTheyAreRead) {
 		}
 	for (const char *date : {"nan", "inf", "-1e999"}) {
 		s.Write("s.scn", std::string("BEGIN_ENVIRONMENT\n  Date MJD ") + date + "\nEND_ENVIRONMENT\n");
-		ExpectRefused({"s.scn"}, "s.scn:2: Date: expected MJD, JD or JE and a finite number", date);
+		ExpectRefused({"s.scn"}, "s.scn:2: Date: 'Date MJD " + std::string(date) + "' is not a finite date", date);
 	}
 	// A class item is ignored as Orbiter ignores one that does not read, with a warning.
 	Write("Config/Vessels/Marker.cfg", "Size = 2\nMass = nan\n");
