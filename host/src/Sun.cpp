@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "sendra_host/Body.h"
+
 namespace host {
 
 namespace {
@@ -92,6 +94,12 @@ std::optional<BodyDirection> SunDirection(const std::string &orbit, const BodyRo
 	s = AboutZ(s, -turn);
 	// Orbiter's frame is the right-handed one with its y and z swapped.
 	return BodyDirection{s.x, s.z, s.y};
+}
+
+std::optional<BodyDirection> SunDirection(const Body &b, double mjd) {
+	return SunDirection(b.orbit, BodyRotation{b.rotationPeriod, b.rotationOffset, b.obliquity, b.lan, b.lanMjd,
+	                                          b.precessionPeriod, b.precessionLan, b.precessionObliquity},
+	                    mjd);
 }
 
 SunInSky SunInSkyAt(const BodyDirection &sun, double lng, double lat) {

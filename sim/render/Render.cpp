@@ -8,15 +8,24 @@
 #include "sendra_host/HostError.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
+#include "session/Daylight.h"
 #include "session/Progress.h"
 
 namespace sim {
 
 Scene FocusScene(host::Simulation &sim, View view) {
 	std::string caption = host::Format("t = %.2f s, %s view", sim.simt(), ViewName(view));
-	if (const Vessel *v = sim.focus())
-		return CaptureScene(host::VesselView(v), caption);
-	return EmptyScene("No vessel has the focus.", caption);
+	const Vessel *v = sim.focus();
+	if (!v)
+		return EmptyScene("No vessel has the focus.", caption);
+	Scene scene = CaptureScene(host::VesselView(v), caption);
+	if (std::optional<Daylight> d = DaylightOver(sim, v)) {
+		scene.sun = d->vessel;
+		scene.sunUp = d->sky.elevation > 0;
+		// Beneath the caption: what lights the picture.
+		scene.legend.insert(scene.legend.begin() + 2, LegendLine{DaylightText(d->sky), scene.legend[1].colour});
+	}
+	return scene;
 }
 
 namespace {

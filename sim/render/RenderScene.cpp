@@ -175,7 +175,7 @@ Scene EmptyScene(const std::string &why, const std::string &caption) {
 }
 
 Viewpoint::Viewpoint(View view, const Scene &scene, int width, int height, double legendHeight)
-	: width_(width), height_(height) {
+	: sun_(scene.sun), sunUp_(scene.sunUp), width_(width), height_(height) {
 	// The vessel frame is left-handed (x right, y up, z forward), so the picture's right is
 	// crossp(up, forward): seen from the front, the vessel's right side is on the left.
 	switch (view) {
@@ -235,8 +235,16 @@ bool FacesViewer(const SceneTriangle &t, const Viewpoint &view) {
 }
 
 double Shade(const SceneTriangle &t, const Viewpoint &view) {
-	const double ambient = 0.35;
 	VECTOR3 normal = unit(crossp(t.p[1] - t.p[0], t.p[2] - t.p[0]));
+	if (const std::optional<VECTOR3> &sun = view.sun()) {
+		// In vacuum the only light besides the Sun's is what the ground throws back by day,
+		// and earthshine and starlight by night.
+		const double daylight = 0.22, night = 0.07;
+		if (!view.sunUp())
+			return night;
+		return daylight + (1 - daylight) * std::max(0.0, dotp(normal, *sun));
+	}
+	const double ambient = 0.35;
 	VECTOR3 towardLight = unit(view.up() * 0.6 - view.right() * 0.45 - view.forward() * 0.65);
 	return ambient + (1 - ambient) * std::max(0.0, dotp(normal, towardLight));
 }

@@ -57,6 +57,10 @@ struct Scene {
 	// different poses share their scale unless a part swings out well beyond them.
 	std::vector<VECTOR3> rest;
 	std::vector<LegendLine> legend;  // vessel, time and view first, then the HUD lines
+	// Unit, towards the Sun in the vessel frame, and whether it is above the vessel's horizon;
+	// without it the scene is lit by a fixed light over the viewer's shoulder.
+	std::optional<VECTOR3> sun;
+	bool sunUp = false;
 };
 
 // [m] How far a spot light's cone is drawn from the light.
@@ -92,11 +96,16 @@ public:
 	const VECTOR3 &up() const { return up_; }
 	const VECTOR3 &forward() const { return forward_; }
 	double pixelsPerMetre() const { return scale_; }
+	// The scene's Sun, as Scene holds it.
+	const std::optional<VECTOR3> &sun() const { return sun_; }
+	bool sunUp() const { return sunUp_; }
 	int width() const { return width_; }
 	int height() const { return height_; }
 
 private:
 	VECTOR3 right_, up_, forward_;
+	std::optional<VECTOR3> sun_;
+	bool sunUp_ = false;
 	double scale_ = 1, offsetX_ = 0, offsetY_ = 0;
 	int width_, height_;
 };
@@ -106,8 +115,9 @@ private:
 // crossp(b - a, c - a) points to.
 bool FacesViewer(const SceneTriangle &t, const Viewpoint &view);
 
-// 0..1: how much of the fixed light, which falls over the viewer's left shoulder, a surface
-// of this triangle's orientation receives, ambient light included.
+// 0..1: how much light a surface of this triangle's orientation receives, ambient light
+// included: from the scene's Sun when it has one (none when it is below the horizon, and
+// little else in vacuum), else from a fixed light over the viewer's left shoulder.
 double Shade(const SceneTriangle &t, const Viewpoint &view);
 
 }  // namespace sim

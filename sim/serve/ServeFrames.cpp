@@ -151,13 +151,14 @@ bool FrameEncoder::FocusParts(std::string &out, const host::Simulation &sim) {
 		started_ = true;
 		focusVessel_ = f;
 		focusName_ = name;
-		focus_ = hud_ = camera_ = debug_ = std::string();
+		focus_ = hud_ = camera_ = debug_ = sun_ = std::string();
 	}
 	bool changed = Changed(out, "focus", Dump(Focus(f)), focus_);
 	if (!f)
 		return changed;
 	changed = Changed(out, "hud", Dump(HudTexts(host::VesselView(f))), hud_) || changed;
 	changed = Changed(out, "camera", Dump(Camera(host::VesselView(f))), camera_) || changed;
+	changed = Changed(out, "sun", Dump(Sun(sim, f)), sun_) || changed;
 	return Changed(out, "debug", Dump(json(sim.DebugLine())), debug_) || changed;
 }
 
@@ -320,7 +321,7 @@ std::string FrameEncoder::Reset(bool behind) const {
 	std::string out = "{" + header_ + ",\"reset\":{\"vessels\":" + std::to_string(inSight_.size()) +
 	                  ",\"behind\":" + (behind ? "true" : "false") + "},\"focus\":" + (focus_.empty() ? "null" : focus_);
 	if (!hud_.empty())
-		out += ",\"hud\":" + hud_ + ",\"camera\":" + camera_ + ",\"debug\":" + debug_;
+		out += ",\"hud\":" + hud_ + ",\"camera\":" + camera_ + ",\"sun\":" + sun_ + ",\"debug\":" + debug_;
 	return out + "}";
 }
 

@@ -75,7 +75,7 @@ private:
 	bool started_ = false;
 	const Vessel *focusVessel_ = nullptr;
 	std::string focusName_;
-	std::string focus_ = "null", hud_, camera_, debug_;  // as last sent
+	std::string focus_ = "null", hud_, camera_, debug_, sun_;  // as last sent
 	std::vector<Record> records_;  // one per vessel of the simulation, in its order
 	std::vector<size_t> inSight_;  // indices of the records with a visual
 	std::vector<char> wantNear_;   // per record: among the nearest

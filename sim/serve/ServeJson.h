@@ -24,6 +24,10 @@ nlohmann::json Beacons(const host::VesselView &v);
 nlohmann::json MeshSlots(const host::VesselView &v);
 // The vessel whose keys, HUD and camera the page shows; null without one.
 nlohmann::json Focus(const Vessel *v);
+// The Sun over v, for the page's light: towards it in the horizon's (east, up, north) to a
+// thousandth (so that it changes some minutes apart, not every frame), whether it is above the
+// horizon, and what the status line says of it; null where the host does not know it.
+nlohmann::json Sun(const host::Simulation &sim, const Vessel *v);
 
 // Appends JSON text to a string: numbers in their shortest exact form (null when not finite),
 // or with a fixed number of decimals where the page needs no more.

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "serve/ServeJson.h"
+#include "session/Daylight.h"
 #include "session/KeyNames.h"
 
 namespace sim {
@@ -82,6 +83,16 @@ json Focus(const Vessel *f) {
 	        {"radius", body ? json(body->radius) : json(nullptr)},
 	        {"rudder", v.rudder().level},
 	        {"afc", v.controlSurfaceMode()}};
+}
+
+json Sun(const host::Simulation &sim, const Vessel *v) {
+	std::optional<Daylight> d = DaylightOver(sim, v);
+	if (!d)
+		return nullptr;
+	auto thousandth = [](double x) { return std::round(x * 1000) / 1000; };
+	return {{"dir", {thousandth(d->local.x), thousandth(d->local.y), thousandth(d->local.z)}},
+	        {"up", d->sky.elevation > 0},
+	        {"text", DaylightText(d->sky)}};
 }
 
 // Which mesh each of the vessel's slots shows, from where, and in which views.

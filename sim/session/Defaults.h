@@ -3,7 +3,8 @@
 
 namespace sim {
 
-// One Sendra2016 named "Sendra-1", landed on the Moon at 23.47 E, 0.67 N, heading 0; MJD 60000.
+// One Sendra2016 named "Sendra-1", landed on the Moon at 23.47 E, 0.67 N, heading 0; MJD 60003,
+// in the lunar morning.
 extern const char kDefaultScenario[];
 extern const char kDefaultScenarioLabel[];
 // About two minutes of driving that uses every control of the rover.

@@ -13,7 +13,7 @@ const FOLDED_KEY = 'sendra-sim.keys-folded';  // the user folded the key list
 // drawn, the vessels and markers it showed then and at what share of the resolution, the focus,
 // the view and the loading's progress.
 const sendra = window.sendra = {frame: null, frames: 0, rendered: 0, drawn: [], focus: null, view: 'chase',
-                                loading: null, connected: false, markers: 0, scale: 1};
+                                loading: null, connected: false, markers: 0, scale: 1, sun: null};
 
 function keyName(code) {
 	const special = {NumpadAdd: 'keypad +', NumpadSubtract: 'keypad −', ArrowLeft: '←', ArrowRight: '→', ArrowUp: '↑',
@@ -208,6 +208,11 @@ function follow(session, view, status) {
 			drawHud(hudTexts = f.hud, session.hud);
 		if (f.camera)
 			station.moved(f.camera, 'focus' in f);
+		if ('sun' in f) {
+			view.setSun(f.sun);
+			sendra.sun = f.sun;
+			status.set({sun: f.sun});
+		}
 		if (sendra.focus)
 			showSteering(view.focus ? view.focus.rudder || 0 : 0, view.frontWheels(sendra.focus));
 		status.set({frame: f, focus: view.focus, camera: view.cameraSpec});

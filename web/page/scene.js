@@ -427,10 +427,12 @@ export class View {
 		this.cameraResets = -1;
 		this.addLook(container);
 
-		const sun = new THREE.DirectionalLight(0xfff6e8, 2.2);
-		sun.position.set(40, 70, 30);
-		this.scene.add(sun);
-		this.scene.add(new THREE.HemisphereLight(0x8a94b0, 0x2c2a26, 0.7));
+		// The Sun where the server says it stands over the focus, else a fixed light.
+		this.sunLight = new THREE.DirectionalLight(0xfff6e8, 2.2);
+		this.scene.add(this.sunLight);
+		this.skyLight = new THREE.HemisphereLight(0x8a94b0, 0x2c2a26, 0.7);
+		this.scene.add(this.skyLight);
+		this.setSun(null);
 
 		this.library = new MeshLibrary();
 		this.markers = new Markers(this.scene);
@@ -514,6 +516,28 @@ export class View {
 	// The vessels whose meshes the scene shows.
 	drawnVessels() {
 		return [...this.vessels.values()].filter(v => v.built && v.root.visible && v.slots.length > 0).map(v => v.name);
+	}
+
+	// The Sun over the focus: {dir: [east, up, north], up} as the server sends it, or null for
+	// the fixed light of a body the server has no Sun for. By day in vacuum nothing but the
+	// Sun and the ground's light thrown back lights the scene; by night the earthshine and the
+	// stars, dim, and the vessels' own lights.
+	setSun(sun) {
+		if (!sun) {
+			this.sunLight.position.set(40, 70, 30);
+			this.sunLight.intensity = 2.2;
+			this.skyLight.color.set(0x8a94b0);
+			this.skyLight.groundColor.set(0x2c2a26);
+			this.skyLight.intensity = 0.7;
+		} else {
+			const [east, up, north] = sun.dir;
+			this.sunLight.position.set(east * 100, up * 100, -north * 100);
+			this.sunLight.intensity = sun.up ? 2.8 : 0;
+			this.skyLight.color.set(sun.up ? 0x1c1e24 : 0x1a2232);
+			this.skyLight.groundColor.set(sun.up ? 0x77716a : 0x0c0d10);
+			this.skyLight.intensity = sun.up ? 0.9 : 0.35;
+		}
+		this.requestRender();
 	}
 
 	// The front wheels' deflection of a vessel [rad, to the right]; null when it shows none.

@@ -23,7 +23,7 @@ export class Status {
 		this.debug = debug;       // the draws per second are shown too
 		this.loading = 'loading the session…';
 		this.said = [this.loading];  // every step of the loading, in order
-		this.parts = {frame: null, focus: null, camera: null, cockpit: false, connected: false, draws: 0};
+		this.parts = {frame: null, focus: null, camera: null, cockpit: false, connected: false, draws: 0, sun: null};
 		this.timer = null;
 		this.shownAt = 0;
 		this.noticeTimer = null;
@@ -85,6 +85,8 @@ export class Status {
 		}
 		if (p.focus)
 			parts.push(p.focus.body ? `${p.focus.name} on the ${p.focus.body}` : p.focus.name);
+		if (p.focus && p.sun)
+			parts.push(p.sun.text);
 		if (!p.connected && !this.loading)
 			parts.push('not connected: retrying…');
 		parts.push(`${p.cockpit ? 'cockpit' : 'chase'} view (F1 or C to switch)`);

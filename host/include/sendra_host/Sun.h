@@ -15,6 +15,8 @@
 
 namespace host {
 
+struct Body;
+
 // A body's rotation as an Orbiter configuration gives it [s, rad, days]. The body turns about
 // its pole by offset + 2 pi (seconds since J2000) / period (0: it does not turn), the prime
 // meridian keeping that rate in space while the node of its equator precesses; its pole is
@@ -39,6 +41,8 @@ struct BodyDirection {
 // its planet's for a moon ("Earth" for the Moon). Empty for a body of no known orbit (the Sun
 // itself, a dwarf planet).
 std::optional<BodyDirection> SunDirection(const std::string &orbit, const BodyRotation &rotation, double mjd);
+// The same for a body, its orbit and rotation as its configuration gives them.
+std::optional<BodyDirection> SunDirection(const Body &body, double mjd);
 
 // The Sun in the sky of a place at lng, lat [rad]: its elevation above the horizon and its
 // azimuth from north towards east [rad], and the local solar time [h, 0 to 24 of the body's

@@ -179,8 +179,9 @@ TEST(Pictures, TheNearerSurfaceHidesTheFartherWhicheverComesFirst) {
 	EXPECT_GT(glass.b, 40);
 }
 
-TEST(Pictures, AWhiteBallIsWhiteWhereItFacesTheLightAndNowhereDarkerThanItsShade) {
-	// Small faces, each wound both ways so that its outer side is seen whichever way it turns.
+// A white ball of radius 1 at the origin, of small faces each wound both ways so that its
+// outer side is seen whichever way it turns.
+sim::Scene WhiteBall() {
 	auto at = [](int i, int j) {
 		double lat = PI * i / 48, lng = PI * j / 48;
 		return _V(std::sin(lat) * std::cos(lng), std::cos(lat), std::sin(lat) * std::sin(lng));
@@ -194,6 +195,11 @@ TEST(Pictures, AWhiteBallIsWhiteWhereItFacesTheLightAndNowhereDarkerThanItsShade
 			if (i > 0)
 				ball.triangles.insert(ball.triangles.end(), {Tri(a, c, d, white), Tri(a, d, c, white)});
 		}
+	return ball;
+}
+
+TEST(Pictures, AWhiteBallIsWhiteWhereItFacesTheLightAndNowhereDarkerThanItsShade) {
+	sim::Scene ball = WhiteBall();
 	sim::Image image = sim::RenderImage(ball, sim::View::Iso, kWidth, kHeight);
 	sim::Viewpoint v = sim::ViewFor(ball, sim::View::Iso, kWidth, kHeight);
 	sim::Viewpoint::Point centre = v.Project(_V(0, 0, 0));
@@ -206,6 +212,28 @@ TEST(Pictures, AWhiteBallIsWhiteWhereItFacesTheLightAndNowhereDarkerThanItsShade
 			}
 	EXPECT_EQ(brightest, 3 * 255);
 	EXPECT_GT(darkest, 3 * 255 / 4);
+}
+
+// Under the Sun, in vacuum: the side facing it in full light, the side away from it in the
+// little light the ground throws back, and by night all of it dim.
+TEST(Pictures, TheSunLightsTheBallWhereItFacesItAndTheNightLeavesItDim) {
+	sim::Scene ball = WhiteBall();
+	const sim::Viewpoint fixed = sim::ViewFor(ball, sim::View::Iso, kWidth, kHeight);
+	// Towards the viewer and up, and its opposite in the viewer's half of the ball.
+	const VECTOR3 lit = unit(fixed.up() * 0.8 - fixed.forward() * 0.6);
+	const VECTOR3 away = unit(fixed.right() * 0.1 - fixed.up() * 0.8 - fixed.forward() * 0.6);
+	ball.sun = lit;
+	for (bool up : {true, false}) {
+		ball.sunUp = up;
+		sim::Image image = sim::RenderImage(ball, sim::View::Iso, kWidth, kHeight);
+		sim::Viewpoint v = sim::ViewFor(ball, sim::View::Iso, kWidth, kHeight);
+		auto brightness = [&](const VECTOR3 &p) {
+			sim::Viewpoint::Point q = v.Project(p * 0.98);
+			return Brightness(image.At(static_cast<int>(q.x), static_cast<int>(q.y)));
+		};
+		EXPECT_NEAR(brightness(lit), up ? 3 * 255 : 54, 6) << (up ? "by day" : "by night");
+		EXPECT_NEAR(brightness(away), up ? 168 : 54, 6) << (up ? "by day" : "by night");
+	}
 }
 
 TEST(Pictures, ATriangleWithANearlyLevelEdgeIsDrawnWhereItLies) {
@@ -329,6 +357,10 @@ TEST(Pictures, TheRoverFillsEveryViewWithoutTouchingTheEdges) {
 	ASSERT_GT(scene.triangles.size(), 1000u);
 	EXPECT_EQ(scene.legend.front().text, "Sendra-1 (Sendra2016)");
 	EXPECT_EQ(scene.legend[1].text, "t = 0.00 s, iso view");
+	// Lit by the Sun over the rover, which the legend says: up in the east of a rover facing north.
+	EXPECT_EQ(scene.legend[2].text, "the Sun 25° up in the east, local solar time 07:41");
+	ASSERT_TRUE(scene.sun && scene.sunUp);
+	EXPECT_GT(scene.sun->x, 0.8);
 	for (sim::View view : {sim::View::Iso, sim::View::Front, sim::View::Rear, sim::View::Left, sim::View::Right,
 	                       sim::View::Top}) {
 		size_t count = 0;

@@ -188,6 +188,14 @@ TEST(ServeScene, FramesPoseEveryVesselInSightAsTheHostDoesAndCarryOnlyWhatChange
 	json still = delta();
 	EXPECT_EQ(still.size(), 3u) << still.dump();
 	EXPECT_TRUE(first.contains("hud") && first.contains("camera") && first.contains("focus"));
+	// The Sun over the focus, for the page's light: sent with the focus, kept in a fresh state.
+	const json sun = first["sun"];
+	ASSERT_TRUE(sun.is_object()) << first.dump();
+	EXPECT_EQ(sun["up"], sun["dir"][1] > 0) << sun;
+	EXPECT_NEAR(std::hypot(sun["dir"][0].get<double>(), sun["dir"][1].get<double>(), sun["dir"][2].get<double>()), 1,
+	            0.002);
+	EXPECT_NE(sun["text"].get<std::string>().find("local solar time"), std::string::npos) << sun;
+	EXPECT_EQ(json::parse(encoder.Reset(false))["sun"], sun);
 	EXPECT_EQ(first["vessels"].size(), 2u);
 	EXPECT_EQ(entry(first, "S")["meshes"][0], json({{"mesh", "Sendra9"}, {"offset", nullptr}, {"visibility", MESHVIS_ALWAYS}}));
 	page.Apply(still);
@@ -231,7 +239,7 @@ TEST(ServeScene, FramesPoseEveryVesselInSightAsTheHostDoesAndCarryOnlyWhatChange
 	w.Step();
 	json toS = delta();
 	EXPECT_EQ(toS["focus"]["name"], "S");
-	EXPECT_TRUE(toS.contains("hud") && toS.contains("camera"));
+	EXPECT_TRUE(toS.contains("hud") && toS.contains("camera") && toS.contains("sun"));
 	page.Apply(toS);
 	w.sim.SetFocus(far);
 	w.Step();

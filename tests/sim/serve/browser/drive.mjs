@@ -1,19 +1,18 @@
-// The page of `sendra-sim serve` in Debian's chromium, driven by playwright-core, with the
-// "Two rovers" scenario, as a first-time user meets it: the status line says what loads and
-// how far along; the keys are listed until the user folds them, which the page remembers;
-// both rovers are drawn, and while they stand still few frames come and nothing is drawn
-// again; the camera station is named in the cockpit view only, and V says where it went;
-// keypad 8 and a held keypad plus put the focus in forward gear at speed on the HUD and the
-// chase camera stays behind it through a turn; J opens its sunscreen, the page's toggle
-// switches its control surfaces off; F3 and the page's focus control step the focus, and the
-// HUD follows it; the rover is driven forward, steered and stopped with a laptop's keys (which
-// reach the host as the keypad's) and again with the on-screen controls, the steering indicator
-// showing the rudder and the front wheels; the header links the manual; in a small window the
-// HUD and the key list stay readable; F3 with one vessel says why the focus stays; pages of two
-// other origins that frame the page nine times each get no page, no token and no stream, and the
-// user's own tab is still served; a refused or unreachable server is said so. Screenshots are
-// kept, and each
-// check reads the page as its screenshot shows it. Run by ctest:
+// The page of `sendra-sim serve` in Debian's chromium, driven by playwright-core, with the "Two
+// rovers" scenario, as a first-time user meets it: the status line says what loads and how far
+// along; the keys are listed until the user folds them, which the page remembers; both rovers are
+// drawn under the Sun the status line places, and while they stand still few frames come and
+// nothing is drawn again; the camera station is named in the cockpit view only, and V says where it
+// went; keypad 8 and a held keypad plus put the focus in forward gear at speed on the HUD and the
+// chase camera stays behind it through a turn; J opens its sunscreen, the page's toggle switches
+// its control surfaces off; F3 and the page's focus control step the focus, and the HUD follows it;
+// the rover is driven forward, steered and stopped with a laptop's keys (which reach the host as
+// the keypad's) and again with the on-screen controls, the steering indicator showing the rudder
+// and the front wheels; the header links the manual; in a small window the HUD and the key list
+// stay readable; F3 with one vessel says why the focus stays; pages of two other origins that frame
+// the page nine times each get no page, no token and no stream, and the user's own tab is still
+// served; a refused or unreachable server is said so. Screenshots are kept, and each check reads
+// the page as its screenshot shows it. Run by ctest:
 //   node drive.mjs --sim SENDRA_SIM --chromium CHROMIUM --scenario SCN --npm WEB_NPM_DIR --artifacts DIR
 import {spawn} from 'node:child_process';
 import {createServer} from 'node:http';
@@ -127,6 +126,10 @@ async function firstLook(page) {
 	      `the header says what the page is and links the manual (${manual}): ${title}`);
 	check(/chase view/.test(first.status) && !/camera station/.test(first.status) && !/draws/.test(first.status),
 	      `the status line names no cockpit station and no draws in the chase view: ${first.status}`);
+	// Lit by the Sun where it stands over Taurus-Littrow in the scenario's morning.
+	const sun = await page.evaluate(() => window.sendra.sun);
+	check(/the Sun 27° up in the east, local solar time 07:55/.test(first.status) && sun && sun.up && sun.dir[0] > 0.8,
+	      `the status line says where the Sun stands, and the page's light comes from there: ${JSON.stringify(sun)}`);
 	// Folded, it stays folded after a reload; open again for the rest of the drive.
 	await page.locator('#legend summary').click();
 	await page.waitForFunction(() => localStorage.getItem('sendra-sim.keys-folded') === 'yes', null, {timeout: 5000})
