@@ -10,7 +10,7 @@ host, sim, Sendra2016, tests/support). Refuses
   folder ("../"): the host's public headers are named "sendra_host/X.h" and its internals
   "src/X.h", from everywhere, so that the build's include folders alone decide who reaches
   what;
-- an include across folders that FOLDERS below does not allow (the README's layout draws the
+- an include across folders that FOLDERS below does not allow (HACKING.md's layout draws the
   same graph): above all the host's internals (host/src) from anywhere but host/ and
   tests/host, and the module's own headers from anywhere but its tests, the mesh generator
   and the floor benchmarks;
