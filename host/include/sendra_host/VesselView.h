@@ -142,7 +142,7 @@ struct Beacon {
 	double size = 0, falloff = 0;           // [m]
 	double period = 0, duration = 0, tofs = 0;  // [s]
 	bool on = false;
-	VECTOR3 colour{1, 1, 1};                // its colour where finite, else white, each within 0..1
+	VECTOR3 colour{{1, 1, 1}};              // its colour where finite, else white, each within 0..1
 };
 
 // An animation, its components in the order added.
