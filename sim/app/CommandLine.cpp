@@ -30,7 +30,8 @@ const CommandInfo kCommands[] = {
 	 "(ref_body,x_m,y_m,z_m,vx_m_s,vy_m_s,vz_m_s), empty on landed rows:\n"},
 	{Command::Inspect, "inspect",
 	 "inspect prints, as one JSON document, what the module declared for every vessel of the\n"
-	 "scenario after its creation and before the first frame:\n"},
+	 "scenario after its creation and before the first frame, and for every vessel, plain ones\n"
+	 "(whose module is absent) too, what its class file declared and where it is:\n"},
 	{Command::Render, "render",
 	 "render runs the drive as run would up to a moment and draws the focus vessel's posed mesh,\n"
 	 "its spot lights that are on, its beacons and a legend to a PNG or SVG picture; --vessel\n"
