@@ -149,10 +149,10 @@ void TrajectoryRecorder::Record(uint64_t frame, const host::Simulation &sim) {
 			row_ += hud_.Field(v.hud().texts);
 		row_ += ',';
 		for (size_t i = 0; i < v.lightCount(); ++i)
-			row_ += v.light(i).on ? '1' : '0';
+			row_ += v.lightOn(i) ? '1' : '0';
 		row_ += ',';
 		for (size_t i = 0; i < v.beaconCount(); ++i)
-			row_ += v.beacon(i).on ? '1' : '0';
+			row_ += v.beaconOn(i) ? '1' : '0';
 		const host::Range<double> states = v.animationStates();
 		for (size_t i = 0; i < animColumns_; ++i) {
 			row_ += ',';
