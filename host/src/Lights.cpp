@@ -68,6 +68,8 @@ void LightEmitterDelete::operator()(LightEmitter *le) const {
 	}
 }
 
+bool LightActive(const LightEmitter &le) { return LightAccess::Active(const_cast<LightEmitter &>(le)); }
+
 LightInfo DescribeLight(const LightEmitter &le) {
 	LightInfo info{};
 	info.type = le.GetType();
@@ -87,7 +89,7 @@ LightInfo DescribeLight(const LightEmitter &le) {
 	info.diffuse = le.GetDiffuseColour();
 	info.specular = le.GetSpecularColour();
 	info.ambient = le.GetAmbientColour();
-	info.active = LightAccess::Active(const_cast<LightEmitter &>(le));
+	info.active = LightActive(le);
 	return info;
 }
 

@@ -12,6 +12,7 @@ namespace host {
 
 // Switches an emitter as the host itself does (no journal entry).
 void SetLightActive(LightEmitter &le, bool on);
+bool LightActive(const LightEmitter &le);
 
 // Read access to the members of the SDK's light classes for the host's records.
 struct LightInfo {

@@ -120,6 +120,10 @@ Light VesselView::light(size_t i) const {
 	return l;
 }
 
+bool VesselView::lightOn(size_t i) const { return LightActive(*v_->lights.at(i)); }
+
+bool VesselView::beaconOn(size_t i) const { return v_->beacons.at(i)->active; }
+
 size_t VesselView::beaconCount() const { return v_->beacons.size(); }
 
 // Read through the module's pointers every time: the module may change them whenever it likes.

@@ -24,14 +24,18 @@ struct CommandInfo {
 const CommandInfo kCommands[] = {
 	{Command::Run, "run",
 	 "run (the default) drives the scenario's vessels frame by frame and writes trajectory.csv,\n"
-	 "hud.csv and final.scn to the output folder, with track.svg (each vessel's path over the\n"
-	 "terrain) and pose.png (the focus vessel at the end, iso view):\n"},
+	 "hud.csv and final.scn to the output folder, with track.svg (each landed vessel's path over\n"
+	 "the terrain) and pose.png (the focus vessel at the end, iso view). When a vessel is in\n"
+	 "flight as the run starts, trajectory.csv ends with the columns of a place in flight\n"
+	 "(ref_body,x_m,y_m,z_m,vx_m_s,vy_m_s,vz_m_s), empty on landed rows:\n"},
 	{Command::Inspect, "inspect",
 	 "inspect prints, as one JSON document, what the module declared for every vessel of the\n"
-	 "scenario after its creation and before the first frame:\n"},
+	 "scenario after its creation and before the first frame, and for every vessel, plain ones\n"
+	 "(whose module is absent) too, what its class file declared and where it is:\n"},
 	{Command::Render, "render",
 	 "render runs the drive as run would up to a moment and draws the focus vessel's posed mesh,\n"
-	 "its spot lights that are on, its beacons and a legend to a PNG or SVG picture:\n"},
+	 "its spot lights that are on, its beacons and a legend to a PNG or SVG picture; --vessel\n"
+	 "pictures another vessel of the scenario, one of a module or a plain one, landed or in flight:\n"},
 	{Command::Serve, "serve",
 	 "serve runs the scenario in real time and shows it on a page at http://ADDR:N/: the vessels\n"
 	 "in sight of the focus in 3D on their terrain, the focus vessel's HUD, and the keys as\n"

@@ -72,6 +72,8 @@ std::string PictureFile(const std::string &text) {
 	return std::string();
 }
 
+std::string VesselName(const std::string &text) { return text.empty() ? "the vessel needs a name" : std::string(); }
+
 std::string Address(const std::string &text) {
 	if (text.empty() || text.size() > 255 || text.find_first_of(" \t\r\n/") != std::string::npos)
 		return "'" + text + "' is not a host name or an IP address";
@@ -97,6 +99,9 @@ std::vector<Option> MakeTable() {
 		Option{"--at", "T", Kind::Seconds, 0, kNone, false, "number of seconds", "simulated seconds", "0, as loaded",
 		 kRender, To(&RenderOptions::at)}
 			.BeyondStep("late"),
+		Option{"--vessel", "NAME", Kind::Text, 0, 0, false, "vessel", "the vessel to picture, landed or in flight",
+		 "the focus vessel", kRender, To(&RenderOptions::vessel)}
+			.Check(VesselName),
 		Option{"--view", nullptr, Kind::Choice, 0, 0, false, "view", "the picture's view", nullptr, kRender,
 		 To(&RenderOptions::view)}
 			.Choices(ViewNames),

@@ -90,7 +90,13 @@ int Dispatch(const CommandLine &line, std::ostream &out, std::ostream &err, bool
 		    << '\n';
 		return kExitSuccess;
 	case Command::Run: RunDrive(cl.run, RunConsole{out, err, errIsTerminal, outIsTerminal}); return kExitSuccess;
-	case Command::Render: RenderDrive(cl.render, out, err, errIsTerminal); return kExitSuccess;
+	case Command::Render:
+		try {
+			RenderDrive(cl.render, out, err, errIsTerminal);
+		} catch (const UnknownVesselError &e) {
+			throw UsageError(e.what(), Command::Render);
+		}
+		return kExitSuccess;
 	case Command::Serve: return RunServe(cl.serve, ServeConsole{out, err});
 	case Command::List: PrintScenarios(out, cl.list.root); return kExitSuccess;
 	}

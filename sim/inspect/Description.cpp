@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 
+#include "sendra_host/Body.h"
 #include "sendra_host/ModuleLoader.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/VesselView.h"
@@ -201,6 +202,51 @@ Json Animations(const host::VesselView &v, TransformIds &ids) {
 	return animations;
 }
 
+// What the class file declares for any vessel, module or not: its transponder, tanks, docks and
+// attachment points.
+void DescribeClassItems(Json &j, const host::ClassItems &items) {
+	j["transponder"] = items.transponder ? Json{{"step", items.transponderStep}} : Json(nullptr);
+	Json tanks = Json::array();
+	for (const host::Tank &t : items.tanks)
+		tanks.push_back(Json{{"capacity", Real(t.capacity)}, {"efficiency", Real(t.efficiency)}});
+	j["tanks"] = std::move(tanks);
+	Json docks = Json::array();
+	for (size_t i = 0; i < items.docks.size(); ++i) {
+		const host::DockPort &d = items.docks[i];
+		docks.push_back(Json{{"index", i}, {"pos", Vec(d.pos)}, {"dir", Vec(d.dir)}, {"rot", Vec(d.rot)},
+		                     {"ids", d.ids ? Json(*d.ids) : Json(nullptr)}});
+	}
+	j["docks"] = std::move(docks);
+	Json attachments = Json::array();
+	for (const host::AttachmentPoint &a : items.attachments)
+		attachments.push_back(Json{{"id", a.id}, {"to_parent", a.toParent}, {"pos", Vec(a.pos)}, {"dir", Vec(a.dir)},
+		                           {"rot", Vec(a.rot)}});
+	j["attachments"] = std::move(attachments);
+}
+
+// Where the vessel is: on a body's ground, or in flight about one (riding on another vessel, or
+// on its own); the other state's values are null.
+Json Place(const host::VesselView &v) {
+	const host::VesselPlace p = v.place();
+	const bool landed = p.landed && p.body;
+	const Vessel *base = v.ridesOn();
+	auto real = [&](bool shown, double x) { return shown ? Real(x) : Json(nullptr); };
+	auto vec = [&](bool shown, const VECTOR3 &x) { return shown ? Vec(x) : Json(nullptr); };
+	Json j;
+	j["status"] = landed ? "landed" : "flight";
+	j["body"] = p.body ? Json(p.body->name) : Json(nullptr);
+	j["rides_on"] = base ? Json(host::VesselView(base).name()) : Json(nullptr);
+	j["lng"] = real(landed, p.lng);
+	j["lat"] = real(landed, p.lat);
+	j["hdg"] = real(landed, p.hdg);
+	j["alt"] = real(landed, p.alt);
+	j["pos"] = vec(!landed, p.pos);
+	j["vel"] = vec(!landed, p.vel);
+	j["arot"] = Vec(p.arot);
+	j["spin"] = vec(!landed, p.spin);
+	return j;
+}
+
 Json DescribeVessel(const host::VesselView &v, TransformIds &ids) {
 	Json j;
 	j["name"] = v.name();
@@ -216,6 +262,12 @@ Json DescribeVessel(const host::VesselView &v, TransformIds &ids) {
 	for (const std::string &name : v.journal())
 		journal.push_back(name);
 	j["journal"] = std::move(journal);
+	// After the module's: what runs the vessel, what its class file gave it, where it is.
+	j["module"] = v.module() ? Json(v.module()->name()) : Json(nullptr);
+	j["absent_module"] = v.absentModule().empty() ? Json(nullptr) : Json(v.absentModule());
+	j["can_take_focus"] = v.canTakeFocus();
+	DescribeClassItems(j, v.classItems());
+	j["place"] = Place(v);
 	return j;
 }
 

@@ -9,26 +9,60 @@
 #include "sendra_host/Simulation.h"
 #include "sendra_host/Text.h"
 #include "session/Daylight.h"
+#include "session/Names.h"
 #include "session/Progress.h"
 
 namespace sim {
 
-Scene FocusScene(host::Simulation &sim, View view) {
+Scene VesselScene(host::Simulation &sim, const Vessel *v, View view) {
 	std::string caption = host::Format("t = %.2f s, %s view", sim.simt(), ViewName(view));
-	const Vessel *v = sim.focus();
 	if (!v)
 		return EmptyScene("No vessel has the focus.", caption);
-	Scene scene = CaptureScene(host::VesselView(v), caption);
+	const host::VesselView vessel(v);
+	// Only the focus vessel's HUD is painted; another keeps the last paint of its focus.
+	Scene scene = CaptureScene(vessel, caption, v == sim.focus());
+	// Beneath the caption: what lights the picture, or where the vessel flies.
+	auto beneath = [&](const std::string &text) {
+		scene.legend.insert(scene.legend.begin() + 2, LegendLine{PrintableText(text), scene.legend[1].colour});
+	};
+	const host::VesselPlace place = vessel.place();
 	if (std::optional<Daylight> d = DaylightOver(sim, v)) {
 		scene.sun = d->vessel;
 		scene.sunUp = d->sky.elevation > 0;
-		// Beneath the caption: what lights the picture.
-		scene.legend.insert(scene.legend.begin() + 2, LegendLine{DaylightText(d->sky), scene.legend[1].colour});
+		beneath(DaylightText(d->sky));
+	} else if (!place.landed && place.body) {
+		const Vessel *base = vessel.ridesOn();
+		beneath("in flight about " + place.body->name +
+		        (base ? ", riding on " + host::VesselView(base).name() : std::string()));
 	}
 	return scene;
 }
 
+Scene FocusScene(host::Simulation &sim, View view) { return VesselScene(sim, sim.focus(), view); }
+
 namespace {
+
+// The vessel that --vessel names, or an error naming those there are.
+const Vessel *VesselNamed(const host::Simulation &sim, const std::string &name) {
+	if (const Vessel *v = sim.FindVessel(name))
+		return v;
+	std::vector<std::string> names;
+	for (const auto &v : sim.vessels())
+		names.push_back(host::VesselView(v).name());
+	std::string message = "--vessel: the scenario has no vessel '" + name + "'";
+	if (std::optional<std::string> closest = Closest(name, names))
+		throw UnknownVesselError(message + "; did you mean '" + *closest + "'?");
+	if (names.empty())
+		throw UnknownVesselError(message + ": it has none");
+	// A long list is cut short: the user asked for one of them.
+	const size_t kNamed = 12;
+	std::string list;
+	for (size_t i = 0; i < names.size() && i < kNamed; ++i)
+		list += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + ("'" + names[i] + "'");
+	if (names.size() > kNamed)
+		list += " and " + std::to_string(names.size() - kNamed) + " more";
+	throw UnknownVesselError(message + " (its vessels are " + list + ")");
+}
 
 // render pictures a drive and writes nothing else: it says once that the script's saves are
 // not made.
@@ -66,6 +100,9 @@ void RenderDrive(const RenderOptions &o, std::ostream &out, std::ostream &err, b
 	Session session(d.session, err);
 	for (const std::string &warning : folder.TakeWarnings())
 		session.Warn(warning);
+	// Before the drive, so that a misspelt name fails at once; found again after it.
+	if (!o.vessel.empty())
+		VesselNamed(session.simulation(), o.vessel);
 	Drive drive(session, std::move(script), d);
 	WarnSkippedSaves(session, drive.script());
 	NeedingMemory("the drive needs more memory than there is", [&] {
@@ -76,11 +113,12 @@ void RenderDrive(const RenderOptions &o, std::ostream &out, std::ostream &err, b
 		}
 	});
 	host::Simulation &sim = session.simulation();
-	if (!sim.focus())
+	const Vessel *pictured = o.vessel.empty() ? sim.focus() : VesselNamed(sim, o.vessel);
+	if (!pictured)
 		throw host::HostError(session.label(), 0, "no vessel has the focus: there is nothing to picture");
 	try {
 		NeedingMemory("the picture is too large", [&] {
-			WritePicture(FocusScene(sim, *view), *view, o.size.width, o.size.height, *format, file.out());
+			WritePicture(VesselScene(sim, pictured, *view), *view, o.size.width, o.size.height, *format, file.out());
 		});
 	} catch (const std::runtime_error &) {
 		// A file that cannot take the picture (a full disk) is the file's error.

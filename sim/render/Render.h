@@ -3,6 +3,7 @@
 #pragma once
 
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 #include "render/RenderPicture.h"
@@ -25,11 +26,22 @@ struct RenderOptions {
 	std::string view = "iso";   // one of ViewNames()
 	PixelSize size{kDefaultPictureWidth, kDefaultPictureHeight};
 	std::string out;            // FILE.png or FILE.svg
+	std::string vessel;         // the vessel to picture; empty for the focus vessel
 	bool quiet = false;         // print nothing but errors and warnings
 };
 
-// The scene of sim's focus vessel now, captioned with the time and the view; a scene that
-// says so when no vessel has the focus.
+// A vessel to picture that the scenario does not have: what() names the closest of its
+// vessels, or them all. The command line's error, though only the scenario can tell.
+class UnknownVesselError : public std::runtime_error {
+public:
+	using std::runtime_error::runtime_error;
+};
+
+// The scene of vessel v of sim now (the focus vessel's for FocusScene), captioned with the
+// time and the view; a scene that says so when there is no vessel. A landed vessel is lit by
+// the Sun where it stands, one in flight by the picture's own light, its legend saying
+// where it flies.
+Scene VesselScene(host::Simulation &sim, const Vessel *v, View view);
 Scene FocusScene(host::Simulation &sim, View view);
 
 // Runs the drive of options up to options.at and writes the picture to options.out, which

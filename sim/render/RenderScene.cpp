@@ -94,9 +94,11 @@ void AddLights(Scene &scene, const host::VesselView &v) {
 	}
 }
 
-void AddLegend(Scene &scene, const host::VesselView &v, const std::string &caption) {
+void AddLegend(Scene &scene, const host::VesselView &v, const std::string &caption, bool hud) {
 	scene.legend.push_back({PrintableText(v.name() + " (" + v.className() + ")"), kLegendColour});
 	scene.legend.push_back({caption, kLegendColour});
+	if (!hud)
+		return;
 	// The HUD's lines as they stand on the HUD: top to bottom, then left to right.
 	std::vector<host::HudText> texts = v.hud().texts;
 	std::stable_sort(texts.begin(), texts.end(), [](const host::HudText &a, const host::HudText &b) {
@@ -159,11 +161,11 @@ const char *ViewName(View view) {
 	return "?";
 }
 
-Scene CaptureScene(const host::VesselView &v, const std::string &caption) {
+Scene CaptureScene(const host::VesselView &v, const std::string &caption, bool hud) {
 	Scene scene;
 	AddTriangles(scene, v, v.PosedMeshes());
 	AddLights(scene, v);
-	AddLegend(scene, v, caption);
+	AddLegend(scene, v, caption, hud);
 	return scene;
 }
 

@@ -67,9 +67,9 @@ struct Scene {
 const double kConeLength = 2.5;
 
 // v as the host shows it now (without a visual of its own, out of visual range, as a new
-// visual would pose it). The legend names v, then caption (the moment and the view), then the
-// lines of v's last HUD paint, top to bottom.
-Scene CaptureScene(const host::VesselView &v, const std::string &caption);
+// visual would pose it), in its own frame wherever it is. The legend names v, then caption
+// (the moment and the view), then, with hud, the lines of v's last HUD paint, top to bottom.
+Scene CaptureScene(const host::VesselView &v, const std::string &caption, bool hud = true);
 
 // A scene with nothing but a legend: why there is nothing to show, and the caption.
 Scene EmptyScene(const std::string &why, const std::string &caption);

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <memory>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "render/RenderScene.h"
@@ -57,14 +58,19 @@ TrackRecorder::TrackRecorder(const host::Simulation &sim) {
 	size_t n = sim.vessels().size();
 	size_t capacity = std::clamp(kMaxTrackPointsInAll / std::max<size_t>(n, 1), kMinTrackPoints, kMaxTrackPoints);
 	tracks_.reserve(n);
+	std::optional<size_t> focus, first;  // landed
 	for (size_t i = 0; i < n; ++i) {
 		const Vessel *v = sim.vessels()[i].get();
 		const host::VesselView view(v);
 		const host::VesselPlace p = view.place();
-		tracks_.push_back(Track{v, view.name(), p.body, PointOf(p, sim.simt()), TrackLog(capacity)});
-		if (v == sim.focus())
-			origin_ = i;
+		const bool landed = p.body && p.landed;
+		tracks_.push_back(Track{v, view.name(), p.body, landed, PointOf(p, sim.simt()), TrackLog(capacity)});
+		if (landed && !first)
+			first = i;
+		if (landed && v == sim.focus())
+			focus = i;
 	}
+	origin_ = focus.value_or(first.value_or(0));
 }
 
 void TrackRecorder::Record(const host::Simulation &sim) {
@@ -72,8 +78,12 @@ void TrackRecorder::Record(const host::Simulation &sim) {
 	for (size_t i = 0; i < tracks_.size() && i < vessels.size(); ++i) {
 		// A run keeps its vessels; a vessel that is not where it was is not recorded into
 		// another's path.
-		if (vessels[i].get() == tracks_[i].vessel)
-			tracks_[i].log.Add(PointOf(host::VesselView(vessels[i]).place(), sim.simt()));
+		// Nor is a place in flight, which has no longitude and latitude.
+		if (vessels[i].get() != tracks_[i].vessel || !tracks_[i].landed)
+			continue;
+		const host::VesselPlace p = host::VesselView(vessels[i]).place();
+		if (p.landed && p.body == tracks_[i].body)
+			tracks_[i].log.Add(PointOf(p, sim.simt()));
 	}
 }
 
@@ -313,16 +323,17 @@ struct Path {
 };
 
 struct Paths {
-	std::vector<Path> paths;             // of the vessels on the map's body
-	std::vector<std::string> elsewhere;  // the names of the others
+	std::vector<Path> paths;             // of the vessels landed on the map's body
+	std::vector<std::string> elsewhere;  // the names of those landed on other bodies
+	std::vector<std::string> inFlight;   // and of those in flight
 	double loE = INFINITY, hiE = -INFINITY, loN = INFINITY, hiN = -INFINITY;  // [m] their extent
 };
 
 Paths CollectPaths(const TrackRecorder &recorder, const host::Body &body, const MapFrame &frame) {
 	Paths all;
 	for (const TrackRecorder::Track &t : recorder.tracks()) {
-		if (t.body != &body) {
-			all.elsewhere.push_back(t.name);
+		if (!t.landed || t.body != &body) {
+			(t.landed ? all.elsewhere : all.inFlight).push_back(t.name);
 			continue;
 		}
 		Path p{&t, {t.start}, {}, {}};
@@ -345,7 +356,7 @@ Paths CollectPaths(const TrackRecorder &recorder, const host::Body &body, const 
 
 // The view that fits all paths below the legend.
 MapView FitView(const Paths &all) {
-	size_t legendLines = all.elsewhere.empty() ? 3 : 4;
+	size_t legendLines = 3 + !all.elsewhere.empty() + !all.inFlight.empty();
 	double legendBottom = kLegendTop + kLegendPadding + kLegendLine * static_cast<double>(legendLines);
 	double top = legendBottom + kMargin / 2;
 	MapView view;
@@ -441,12 +452,16 @@ std::vector<std::string> LegendLines(const Paths &all, const TrackRecorder::Trac
 		                Number(all.paths.front().points.back().simt, 2) + " s; metres east and north of " +
 		                Xml(origin.name) + "'s start");
 	lines.push_back("circle: start, square: end, arrows: heading every " + host::FormatShortest(every) + " s");
-	if (!all.elsewhere.empty()) {
-		std::string names;
-		for (const std::string &n : all.elsewhere)
-			names += (names.empty() ? "" : ", ") + Xml(n);
-		lines.push_back("not on " + Xml(body.name) + ": " + names);
-	}
+	auto names = [](const std::vector<std::string> &list) {
+		std::string text;
+		for (const std::string &n : list)
+			text += (text.empty() ? "" : ", ") + Xml(n);
+		return text;
+	};
+	if (!all.elsewhere.empty())
+		lines.push_back("not on " + Xml(body.name) + ": " + names(all.elsewhere));
+	if (!all.inFlight.empty())
+		lines.push_back("in flight, not drawn: " + names(all.inFlight));
 	return lines;
 }
 
@@ -476,8 +491,9 @@ void WriteTrackMap(const TrackRecorder &recorder, const host::Simulation &sim, s
 	    << "<rect id=\"background\" width=\"" << kWidth << "\" height=\"" << kHeight << "\" fill=\"#3a3d42\"/>\n";
 
 	const TrackRecorder::Track *origin = tracks.empty() ? nullptr : &tracks[recorder.origin()];
-	if (!origin || !origin->body) {
-		out << "<text x=\"16\" y=\"28\" fill=\"#e0e0e0\">No vessel to map.</text>\n</svg>\n";
+	if (!origin || !origin->body || !origin->landed) {
+		out << "<text x=\"16\" y=\"28\" fill=\"#e0e0e0\">" << (origin ? "No vessel is landed: nothing to map." : "No vessel to map.")
+		    << "</text>\n</svg>\n";
 		return;
 	}
 	const host::Body &body = *origin->body;

@@ -48,18 +48,20 @@ class TrackRecorder {
 public:
 	// Starts a path at every vessel's position now, before the first frame.
 	explicit TrackRecorder(const host::Simulation &sim);
-	// Adds every vessel's position after a recorded frame.
+	// Adds every landed vessel's position after a recorded frame.
 	void Record(const host::Simulation &sim);
 
 	struct Track {
 		const Vessel *vessel;
 		std::string name;
-		const host::Body *body;
+		const host::Body *body;  // landed on; in flight, the reference body
+		bool landed;             // at the start: a vessel in flight has no path on the map
 		TrackPoint start;
 		TrackLog log;
 	};
 	const std::vector<Track> &tracks() const { return tracks_; }
-	// The track whose start is the map's origin: the focus vessel's at the start, or the first.
+	// The track whose start is the map's origin: the focus vessel's at the start when it is
+	// landed, else the first landed vessel's, else the first.
 	size_t origin() const { return origin_; }
 
 private:

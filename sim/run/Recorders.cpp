@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 #include "sendra_host/Simulation.h"
 #include "session/Drive.h"
@@ -58,7 +59,7 @@ MotionRecorder::Motion MotionRecorder::Start(const Vessel *v) {
 	const host::VesselPlace p = host::VesselView(v).place();
 	Motion m;
 	m.vessel = v;
-	m.landed = p.body != nullptr;
+	m.landed = p.body && p.landed;
 	m.lng0 = m.lng = p.lng;
 	m.lat0 = m.lat = p.lat;
 	m.cosLat0 = m.cosLat = std::cos(p.lat);
@@ -86,6 +87,11 @@ void MotionRecorder::Follow(const host::Simulation &sim) {
 		}
 		Motion &m = motions_[i];
 		const host::VesselPlace p = host::VesselView(m.vessel).place();
+		if ((p.body && p.landed) != m.landed) {
+			// Landed or taken off: its motion over the ground starts again where it is now.
+			m = Start(m.vessel);
+			continue;
+		}
 		if (p.lng == m.lng && p.lat == m.lat) {  // at rest: the usual case of most vessels
 			m.speed = 0;
 			continue;
@@ -106,7 +112,13 @@ TrajectoryRecorder::TrajectoryRecorder(std::ostream &out, size_t animColumns, co
 	for (size_t i = 0; i < animColumns_; ++i)
 		row_ += ",anim_" + std::to_string(i);
 	// After today's columns, so that readers of those keep working: the motion, in units.
-	row_ += ",ground_speed_m_s,distance_m,east_m,north_m,heading_deg\n";
+	row_ += ",ground_speed_m_s,distance_m,east_m,north_m,heading_deg";
+	// A scenario with vessels in flight: where each of them is, after the landed columns.
+	for (const auto &v : sim.vessels())
+		flightColumns_ = flightColumns_ || !host::VesselView(v).place().landed;
+	if (flightColumns_)
+		row_ += ",ref_body,x_m,y_m,z_m,vx_m_s,vy_m_s,vz_m_s";
+	row_ += '\n';
 	out_.write(row_.data(), static_cast<std::streamsize>(row_.size()));
 	bytes_ += row_.size();
 }
@@ -123,19 +135,24 @@ void TrajectoryRecorder::Record(uint64_t frame, const host::Simulation &sim) {
 		AppendReal(row_, sim.simt());
 		row_ += ',';
 		AppendCsvField(row_, v.name());
-		for (double x : {s.lng, s.lat, s.hdg, s.arot.x, s.arot.y, s.arot.z, s.alt, v.rudder().level}) {
+		// In flight the place on the ground is empty; the attitude and the rudder hold.
+		const bool landed = s.landed && s.body;
+		const double values[] = {s.lng, s.lat, s.hdg, s.arot.x, s.arot.y, s.arot.z, s.alt, v.rudder().level};
+		const bool onGround[] = {true, true, true, false, false, false, true, false};
+		for (size_t i = 0; i < std::size(values); ++i) {
 			row_ += ',';
-			AppendReal(row_, x);
+			if (landed || !onGround[i])
+				AppendReal(row_, values[i]);
 		}
 		row_ += ',';
 		if (p.get() == sim.focus() && v.hud().painted)
 			row_ += hud_.Field(v.hud().texts);
 		row_ += ',';
 		for (size_t i = 0; i < v.lightCount(); ++i)
-			row_ += v.light(i).on ? '1' : '0';
+			row_ += v.lightOn(i) ? '1' : '0';
 		row_ += ',';
 		for (size_t i = 0; i < v.beaconCount(); ++i)
-			row_ += v.beacon(i).on ? '1' : '0';
+			row_ += v.beaconOn(i) ? '1' : '0';
 		const host::Range<double> states = v.animationStates();
 		for (size_t i = 0; i < animColumns_; ++i) {
 			row_ += ',';
@@ -145,7 +162,7 @@ void TrajectoryRecorder::Record(uint64_t frame, const host::Simulation &sim) {
 		// East and north [m] of the start on the body's sphere, as a map of the start's
 		// surroundings has them; empty for a vessel that is on no body.
 		const MotionRecorder::Motion &m = motion_[n];
-		if (m.landed && s.body) {
+		if (m.landed && landed) {
 			const double r = s.body->radius;
 			for (double x : {m.speed, m.distance, r * m.cosLat0 * (s.lng - m.lng0), r * (s.lat - m.lat0), s.hdg * DEG}) {
 				row_ += ',';
@@ -153,6 +170,18 @@ void TrajectoryRecorder::Record(uint64_t frame, const host::Simulation &sim) {
 			}
 		} else {
 			row_ += ",,,,,";
+		}
+		// [m], [m/s] relative to the reference body in the ecliptic frame of J2000.
+		if (flightColumns_ && !landed) {
+			row_ += ',';
+			if (s.body)
+				AppendCsvField(row_, s.body->name);
+			for (double x : {s.pos.x, s.pos.y, s.pos.z, s.vel.x, s.vel.y, s.vel.z}) {
+				row_ += ',';
+				AppendReal(row_, x);
+			}
+		} else if (flightColumns_) {
+			row_ += ",,,,,,,";
 		}
 		row_ += '\n';
 		out_.write(row_.data(), static_cast<std::streamsize>(row_.size()));

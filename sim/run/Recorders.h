@@ -67,7 +67,8 @@ private:
 
 class TrajectoryRecorder {
 public:
-	// Writes the header with anim_0 to anim_<animColumns-1>, then the motion's columns.
+	// Writes the header with anim_0 to anim_<animColumns-1>, then the motion's columns, and the
+	// flight's when a vessel of sim is in flight now.
 	TrajectoryRecorder(std::ostream &out, size_t animColumns, const host::Simulation &sim);
 	// After each frame: the vessels' motion.
 	void Follow(const host::Simulation &sim) { motion_.Follow(sim); }
@@ -79,6 +80,7 @@ public:
 private:
 	std::ostream &out_;
 	size_t animColumns_;
+	bool flightColumns_ = false;  // ref_body and the position and velocity in flight
 	std::string row_;  // reused: no allocation per row once grown
 	HudField hud_;
 	MotionRecorder motion_;

@@ -226,10 +226,10 @@ std::string StateDocument(const host::Simulation &sim, size_t watching, const st
 		hud.push_back({{"x", t.x}, {"y", t.y}, {"colour", t.colour}, {"text", t.text}});
 	json lights = json::array();
 	for (size_t i = 0; i < v.lightCount(); ++i)
-		lights.push_back(v.light(i).on);
+		lights.push_back(v.lightOn(i));
 	json beacons = json::array();
 	for (size_t i = 0; i < v.beaconCount(); ++i)
-		beacons.push_back(v.beacon(i).on);
+		beacons.push_back(v.beaconOn(i));
 	const host::VesselPlace p = v.place();
 	const host::Rudder rudder = v.rudder();
 	doc["vessel"] = {{"name", v.name()},

@@ -201,6 +201,16 @@ public:
 	}
 };
 
+// The real Orbiter folder of the fixtures (its Config/ and Scenarios/, without meshes or
+// modules) laid over the one the build staged, as folder inside s; returns its path.
+inline std::string ReleaseRoot(const Scratch &s, const std::string &folder = "orbiter") {
+	namespace fs = std::filesystem;
+	fs::copy(SENDRA_ORBITER_ROOT, s / folder, fs::copy_options::recursive);
+	fs::copy(fs::path(SENDRA_FIXTURES) / "orbiter-release", s / folder,
+	         fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+	return (s / folder).string();
+}
+
 using scenes::Rover;
 using scenes::RoverScenario;
 

@@ -212,6 +212,9 @@ public:
 	Light light(size_t i) const;
 	size_t beaconCount() const;
 	Beacon beacon(size_t i) const;
+	// Whether light i and beacon i shine, read alone: what a record of every frame needs.
+	bool lightOn(size_t i) const;
+	bool beaconOn(size_t i) const;
 	const HudPaint &hud() const;  // the last paint; the focus vessel's alone
 
 	// Its visual while it is within visual range of the focus (null otherwise), the animation

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -49,7 +50,8 @@ TEST(SimDeclarations, DescribesTheRoversDeclarationsBeforeAnyFrame) {
 	                       "name", "class", "flight_model", "size", "empty_mass", "pmi", "cross_sections", "rot_drag",
 	                       "cw", "wing_aspect", "wing_effectiveness", "pitch_moment_scale", "bank_moment_scale",
 	                       "trim_scale", "camera_offset", "camera_default_direction", "touchdown_points", "meshes",
-	                       "lights", "beacons", "animations", "journal"}));
+	                       "lights", "beacons", "animations", "journal", "module", "absent_module", "can_take_focus",
+	                       "transponder", "tanks", "docks", "attachments", "place"}));
 	EXPECT_EQ(v["name"], "Sendra-1");
 	EXPECT_EQ(v["class"], "Sendra2016");
 	EXPECT_EQ(v["flight_model"], 1);
@@ -151,6 +153,73 @@ TEST(SimDeclarations, DescribesTheRoversDeclarationsBeforeAnyFrame) {
 	EXPECT_LT(at("SetSize"), at("oapiLoadMeshGlobal"));
 	EXPECT_LT(at("oapiLoadMeshGlobal"), at("AddMesh"));
 	EXPECT_EQ(std::count(journal.begin(), journal.end(), "LightEmitter::Activate"), 4);
+
+	// What runs it and where it stands: landed on the Moon, its class file declaring no items.
+	EXPECT_EQ(v["module"], "Sendra2016");
+	EXPECT_TRUE(v["absent_module"].is_null());
+	EXPECT_EQ(v["transponder"], nullptr);
+	EXPECT_EQ(v["tanks"].size() + v["docks"].size() + v["attachments"].size(), 0u);
+	const Json &place = v["place"];
+	EXPECT_EQ(Keys(place), (std::vector<std::string>{"status", "body", "rides_on", "lng", "lat", "hdg", "alt", "pos",
+	                                                 "vel", "arot", "spin"}));
+	EXPECT_EQ(place["status"], "landed");
+	EXPECT_EQ(place["body"], "Moon");
+	EXPECT_EQ(place["alt"], 2.166);
+	EXPECT_TRUE(place["pos"].is_null() && place["vel"].is_null() && place["spin"].is_null() && place["rides_on"].is_null());
+}
+
+TEST(SimDeclarations, PlainVesselsShowWhatTheirClassFilesDeclaredAndWhereTheyAre) {
+	Scratch s;
+	const std::string root = ReleaseRoot(s);
+	Json doc = DeclarationsOrFail(s, {"inspect", "Demo/ISS Approach", "--root", root});
+	EXPECT_TRUE(doc["module"]["name"].is_null());  // no vessel has one
+	std::map<std::string, Json> by;
+	for (const Json &v : doc["vessels"])
+		by[v["name"]] = v;
+	ASSERT_EQ(by.size(), 6u);
+	// A station whose class names no module: everything from Wheel.cfg.
+	const Json &wheel = by["Luna-OB1"];
+	EXPECT_TRUE(wheel["module"].is_null() && wheel["absent_module"].is_null());
+	EXPECT_EQ(wheel["size"], 250.0);
+	EXPECT_EQ(wheel["empty_mass"], 1e6);
+	EXPECT_EQ(wheel["pmi"], Vec(26000, 26000, 52800));
+	EXPECT_EQ(wheel["meshes"][0]["name"], "Wheel");
+	EXPECT_EQ(wheel["can_take_focus"], false);
+	EXPECT_EQ(wheel["transponder"], Json({{"step", 494}}));
+	ASSERT_EQ(wheel["docks"].size(), 2u);
+	EXPECT_EQ(wheel["docks"][1], Json({{"index", 1}, {"pos", Vec(0, 0, 1.6)}, {"dir", Vec(0, 0, 1)}, {"rot", Vec(0, 1, 0)},
+	                                   {"ids", 564}}));
+	const Json &orbit = wheel["place"];
+	EXPECT_EQ(orbit["status"], "flight");
+	EXPECT_EQ(orbit["body"], "Moon");
+	EXPECT_TRUE(orbit["lng"].is_null() && orbit["lat"].is_null() && orbit["hdg"].is_null() && orbit["alt"].is_null());
+	EXPECT_NEAR(std::hypot(orbit["pos"][0].get<double>(), orbit["pos"][1].get<double>(), orbit["pos"][2].get<double>()),
+	            2239639.8, 2239639.8 * 2e-4);
+	EXPECT_NEAR(orbit["spin"][2].get<double>(), 10 * kRad, 1e-12);
+	// A class whose module is missing: its name, and the state the scenario gave.
+	const Json &shuttle = by["SH-15"];
+	EXPECT_EQ(shuttle["absent_module"], "ShuttleA");
+	EXPECT_TRUE(shuttle["size"].is_null());
+	EXPECT_EQ(shuttle["place"]["pos"], Vec(4771047.22, 4246110.75, -2122707.67));
+	EXPECT_EQ(shuttle["place"]["vel"], Vec(5242.499, -5610.933, 567.655));
+	EXPECT_EQ(by["ISS"]["tanks"], Json::array({Json({{"capacity", 5000.0}, {"efficiency", 1.0}})}));
+	const Json &landed = by["GL-01"]["place"];
+	EXPECT_EQ(landed["status"], "landed");
+	EXPECT_EQ(landed["body"], "Earth");
+	EXPECT_NEAR(landed["hdg"].get<double>(), 174.13 * kRad, 1e-9);
+	EXPECT_TRUE(landed["pos"].is_null());
+
+	// Carried and docked: what each rides on, and the carried module's attachment points.
+	doc = DeclarationsOrFail(s, {"inspect", "Demo/Project Alpha", "--root", root});
+	by.clear();
+	for (const Json &v : doc["vessels"])
+		by[v["name"]] = v;
+	EXPECT_EQ(by["STS-101"]["place"]["rides_on"], "ISS");
+	EXPECT_EQ(by["Leonardo"]["place"]["rides_on"], "STS-101");
+	EXPECT_TRUE(by["ISS"]["place"]["rides_on"].is_null());
+	ASSERT_EQ(by["Leonardo"]["attachments"].size(), 2u);
+	EXPECT_EQ(by["Leonardo"]["attachments"][1], Json({{"id", "GS"}, {"to_parent", true}, {"pos", Vec(0.1, 2, 0.1)},
+	                                                  {"dir", Vec(0, 1, 0)}, {"rot", Vec(0, 0, -1)}}));
 }
 
 TEST(SimDeclarations, TransformIdsAreSharedAcrossRoversAndFlightModelIsPassedOn) {

@@ -184,3 +184,67 @@ TEST(RenderCommand, InvalidInputExitsWithThreeNamingTheFileAndKeepsAnOlderPictur
 	EXPECT_EQ(LastLine(r.err).rfind("sendra-sim: taken.png: cannot write the file", 0), 0u) << r.err;
 	EXPECT_TRUE(std::filesystem::is_directory(s / "taken.png"));
 }
+
+TEST(RenderCommand, PicturesAnyVesselByNameLandedOrInFlightInItsOwnFrame) {
+	Scratch s;
+	const std::string root = ReleaseRoot(s);
+	// The station's class names a mesh the release's copy lacks: a triangle of 10 m.
+	s.Write("orbiter/Meshes/Wheel.msh", "MSHX1\nGROUPS 1\nGEOM 3 1\n0 0 0 0 0 -1\n10 0 0 0 0 -1\n0 10 0 0 0 -1\n0 2 1\n");
+	const std::string scenario = "Delta-glider/Docked at ISS";
+	ProgramResult r = s.Run({"render", scenario, "--root", root, "--vessel", "Luna-OB1", "--out", "wheel.png", "--quiet"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_TRUE(ReadPngSize(s / "wheel.png").readable);
+	ASSERT_EQ(s.Run({"render", scenario, "--root", root, "--out", "focus.png", "--quiet"}).status, 0);
+	EXPECT_NE(s.Read("wheel.png"), s.Read("focus.png"));  // not the focus, the docked glider
+	// A name the scenario lacks is a usage error that names what it has, and writes nothing.
+	const std::pair<const char *, const char *> wrong[] = {
+		{"Luna-0B1", "--vessel: the scenario has no vessel 'Luna-0B1'; did you mean 'Luna-OB1'?\n"},
+		{"Enterprise", "--vessel: the scenario has no vessel 'Enterprise' (its vessels are 'ISS', 'Mir', 'Luna-OB1', "
+		               "'GL-01', 'GL-02' and 'SH-01')\n"},
+		{"", "--vessel: the vessel needs a name\n"}};
+	for (const auto &[name, message] : wrong) {
+		r = s.Run({"render", scenario, "--root", root, "--vessel", name, "--out", "no.png"});
+		EXPECT_EQ(r.status, 2) << r.err;
+		EXPECT_NE(r.err.find(std::string("sendra-sim: ") + message + "Run 'sendra-sim help render' for the usage.\n"),
+		          std::string::npos)
+			<< r.err;
+		EXPECT_FALSE(std::filesystem::exists(s / "no.png"));
+	}
+
+	// The scenes: the plain station's mesh as its file has it, wherever it flies; the Sun over
+	// the landed glider alone.
+	sim::SessionOptions o;
+	o.root = root;
+	o.scenario = root + "/Scenarios/" + scenario + ".scn";
+	std::ostringstream err;
+	sim::Session session(o, err);
+	host::Simulation &sim = session.simulation();
+	auto scene = [&](const char *name) { return sim::VesselScene(sim, sim.FindVessel(name), sim::View::Iso); };
+	sim::Scene wheel = scene("Luna-OB1"), docked = scene("GL-02"), landed = scene("GL-01");
+	ASSERT_EQ(wheel.triangles.size(), 1u);
+	EXPECT_EQ(wheel.triangles[0].p[1].y, 10);
+	EXPECT_EQ(wheel.triangles[0].p[2].x, 10);
+	EXPECT_FALSE(wheel.sun || docked.sun);
+	ASSERT_TRUE(landed.sun);
+	ASSERT_EQ(wheel.legend.size(), 3u);
+	EXPECT_EQ(wheel.legend[0].text, "Luna-OB1 (Wheel)");
+	EXPECT_EQ(wheel.legend[2].text, "in flight about Moon");
+	ASSERT_EQ(docked.legend.size(), 3u);
+	EXPECT_EQ(docked.legend[2].text, "in flight about Earth, riding on ISS");
+	ASSERT_EQ(landed.legend.size(), 3u);
+	EXPECT_NE(landed.legend[2].text.find("local solar time"), std::string::npos);
+
+	// Of two rovers, the one that gave up the focus shows no HUD lines: only the focus paints.
+	s.Write("two.scn", RoverScenario({{"A", 0, 0, 0}, {"B", 0.001, 0, 0}}));
+	s.Write("drive.txt", "0.5 focus B\n");
+	sim::DriveOptions d;
+	d.session.root = sim::DefaultRoot();
+	d.session.scenario = (s / "two.scn").string();
+	d.script = (s / "drive.txt").string();
+	d.duration = 1;
+	sim::Session rovers(d.session, err);
+	sim::Drive(rovers, sim::LoadDriveScript(d), d).ToEnd();
+	host::Simulation &two = rovers.simulation();
+	EXPECT_EQ(sim::VesselScene(two, two.FindVessel("A"), sim::View::Top).legend.size(), 3u);
+	EXPECT_EQ(sim::VesselScene(two, two.FindVessel("B"), sim::View::Top).legend.size(), 6u);
+}

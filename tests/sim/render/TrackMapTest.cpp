@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "Drives.h"
 #include "SimProgram.h"
@@ -201,4 +202,70 @@ TEST(TrackMap, NamesOfAnyBytesStayTextInAWellFormedMap) {
 	std::vector<const Element *> names = doc.All("text", "class", "name");
 	ASSERT_EQ(names.size(), 2u);
 	EXPECT_EQ(names[0]->text, "R&D <1> \"x\"");
+}
+
+TEST(TrackMap, VesselsInFlightHaveTheirPlaceInTheTrajectoryAndNoPathOnTheMap) {
+	// Docked at ISS: a glider landed at Havana, another docked to the station, stations in orbit
+	// of the Earth and the Moon, a shuttle landed on Mars; the focus is the docked glider.
+	Scratch s;
+	const std::string root = ReleaseRoot(s);
+	ProgramResult r = s.Run({"Delta-glider/Docked at ISS", "--root", root, "--duration", "1", "--dt", "0.5", "--quiet"});
+	ASSERT_EQ(r.status, 0) << r.err;
+	std::vector<std::string> lines = Lines(s.Read("sendra-out/trajectory.csv"));
+	std::vector<std::string> header = CsvFields(lines.at(0));
+	auto column = [&](const std::string &name) { return std::find(header.begin(), header.end(), name) - header.begin(); };
+	const std::vector<std::string> flight{"ref_body", "x_m", "y_m", "z_m", "vx_m_s", "vy_m_s", "vz_m_s"};
+	ASSERT_EQ(std::vector<std::string>(header.end() - 8, header.end() - 7), std::vector<std::string>{"heading_deg"});
+	EXPECT_EQ(std::vector<std::string>(header.end() - 7, header.end()), flight);
+	std::map<std::string, std::vector<std::vector<std::string>>> rows;  // by vessel, frame by frame
+	for (size_t i = 1; i < lines.size(); ++i) {
+		std::vector<std::string> f = CsvFields(lines[i]);
+		ASSERT_EQ(f.size(), header.size()) << lines[i];
+		rows[f[2]].push_back(f);
+	}
+	ASSERT_EQ(rows.size(), 6u);
+	auto vec = [&](const std::vector<std::string> &f, const char *x) {
+		size_t c = static_cast<size_t>(column(x));
+		return _V(std::stod(f[c]), std::stod(f[c + 1]), std::stod(f[c + 2]));
+	};
+	for (const auto &[name, frames] : rows) {
+		SCOPED_TRACE(name);
+		ASSERT_EQ(frames.size(), 2u);
+		const bool landed = name == "GL-01" || name == "SH-01";
+		// Landed: the place on the ground and the motion, no flight; in flight, the reverse,
+		// the attitude and the rudder in both.
+		for (const char *c : {"lng", "lat", "hdg", "alt", "ground_speed_m_s", "distance_m", "east_m", "north_m", "heading_deg"})
+			EXPECT_EQ(frames[0][static_cast<size_t>(column(c))].empty(), !landed) << c;
+		for (const std::string &c : flight)
+			EXPECT_EQ(frames[0][static_cast<size_t>(column(c))].empty(), landed) << c;
+		for (const char *c : {"arot_x", "rudder"})
+			EXPECT_FALSE(frames[0][static_cast<size_t>(column(c))].empty()) << c;
+		if (landed)
+			continue;
+		EXPECT_EQ(frames[0][static_cast<size_t>(column("ref_body"))], name == "Luna-OB1" ? "Moon" : "Earth");
+		// Metres and metres per second: the step between the frames is the velocity's.
+		VECTOR3 p0 = vec(frames[0], "x_m"), p1 = vec(frames[1], "x_m"), v = vec(frames[0], "vx_m_s");
+		EXPECT_LT(length(p1 - p0 - (v + vec(frames[1], "vx_m_s")) * 0.25), 0.01);
+		if (name == "ISS") {
+			EXPECT_NEAR(length(p0), 6734919, 6734919 * 0.001);
+			EXPECT_NEAR(length(v), 7690, 20);
+		}
+	}
+	// The docked glider rides with the station.
+	EXPECT_LT(length(vec(rows["GL-02"][1], "x_m") - vec(rows["ISS"][1], "x_m")), 100);
+	EXPECT_NEAR(std::stod(rows["GL-01"][0][static_cast<size_t>(column("lng"))]), -82.4 * RAD, 0.1 * RAD);
+
+	// The map is the landed glider's, from its start, at the scale of its surroundings; the
+	// others are named, not drawn at longitude and latitude 0.
+	Document doc = Map(s);
+	std::vector<const Element *> vessels = doc.All("g", "class", "vessel");
+	ASSERT_EQ(vessels.size(), 1u);
+	EXPECT_EQ(vessels[0]->Attribute("data-vessel"), "GL-01");
+	EXPECT_LE(std::stod(doc.All("g", "id", "scale-bar").at(0)->Attribute("data-metres")), 10);
+	std::string texts;
+	for (const Element &e : doc.elements)
+		texts += e.name == "text" ? e.text + "\n" : "";
+	for (const char *line : {"; metres east and north of GL-01's start\n", "\nnot on Earth: SH-01\n",
+	                         "\nin flight, not drawn: ISS, Mir, Luna-OB1, GL-02\n"})
+		EXPECT_NE(texts.find(line), std::string::npos) << line << texts;
 }
