@@ -27,6 +27,7 @@
 #include "ServeStream.h"
 #include "SimProgram.h"
 #include "sendra_host/ScenarioIO.h"
+#include "sendra_host/Sun.h"
 #include "sendra_host/Text.h"
 #include "sendra_host/VesselView.h"
 #include "serve/ServeKeys.h"
@@ -145,7 +146,7 @@ protected:
 		o.session.scenario = scenario;
 		o.allowHosts = std::move(allowHosts);
 		session = std::make_unique<sim::ServeSession>(o, sim::WebFiles{(folder / "page").string(), ""}, err,
-		                                              limits, http);
+		                                              limits, http, frames);
 		port = session->Start();
 		client = std::make_unique<httplib::Client>("127.0.0.1", port);
 		client->set_read_timeout(30, 0);  // a bound on a broken server only
@@ -184,6 +185,7 @@ protected:
 
 	std::optional<std::string> scenario;  // the built-in one when empty
 	std::string root = SENDRA_ORBITER_ROOT;
+	sim::FrameEncoder::Limits frames;
 	Folder folder;
 	std::ostringstream err;
 	std::unique_ptr<sim::ServeSession> session;
@@ -352,6 +354,7 @@ TEST_F(ServeServer, AroundAFocusInFlightItsNeighboursComeInItsFrameAndF3PassesTh
 	OrbitRoot orbit;
 	root = orbit.path();
 	scenario = "Orbit";
+	frames.nearVessels = 2;  // A and the nearest in 3D, W a marker
 	Start();
 	json s = json::parse(client->Get("/api/session")->body);
 	EXPECT_EQ(s["vessels"][1], json({{"name", "W"}, {"class", "Wheel"}, {"focusable", false}}));
@@ -369,12 +372,19 @@ TEST_F(ServeServer, AroundAFocusInFlightItsNeighboursComeInItsFrameAndF3PassesTh
 	EXPECT_EQ(seen["focus"]["flight"], true);
 	EXPECT_EQ(seen["focus"]["body"], "Earth");
 	EXPECT_EQ(seen["below"], json({{"body", "Earth"}, {"radius", 6.37101e6}, {"height", 429000.0}}));
-	EXPECT_TRUE(seen["sun"].is_object()) << seen["sun"];
-	// In A's frame: A at its centre, its x axis up; W 100 m ahead, B 40 m right and 30 m up; F
-	// is out of sight, and L landed in no sight of a vessel in flight.
+	// The Sun as the host has it from the Earth, in A's frame; hidden by the Earth when behind it.
+	const host::Body &earth = *session->simulation().FindBody("Earth");
+	const host::BodyDirection sun = *host::SunDirectionInEcliptic(earth, session->simulation().mjd());
+	const std::vector<double> towards = seen["sun"]["dir"];
+	EXPECT_NEAR(towards[0], -sun.y, 1e-3);
+	EXPECT_NEAR(towards[1], sun.x, 1e-3);
+	EXPECT_NEAR(towards[2], sun.z, 1e-3);
+	EXPECT_EQ(seen["sun"]["up"], !(sun.x < 0 && std::hypot(sun.y, sun.z) * 6.8e6 < earth.radius)) << seen["sun"];
+	// In A's frame: A at its centre, its x axis up; B 40 m right and 30 m up; W 100 m ahead, a
+	// marker; F is out of sight, and L landed in no sight of a vessel in flight.
 	const json &vessels = seen["vessels"];
-	ASSERT_EQ(vessels.size(), 3u) << vessels.dump().substr(0, 400);
-	const std::map<std::string, std::array<double, 3>> where{{"A", {0, 0, 0}}, {"W", {0, 0, 100}}, {"B", {40, 30, 0}}};
+	ASSERT_EQ(vessels.size(), 2u) << vessels.dump().substr(0, 400);
+	const std::map<std::string, std::array<double, 3>> where{{"A", {0, 0, 0}}, {"B", {40, 30, 0}}};
 	for (const auto &[name, at] : where) {
 		const json &place = vessels[name]["place"];
 		ASSERT_TRUE(place.contains("pos")) << name << place;
@@ -385,8 +395,16 @@ TEST_F(ServeServer, AroundAFocusInFlightItsNeighboursComeInItsFrameAndF3PassesTh
 		const std::vector<double> aligned{0, -1, 0, 1, 0, 0, 0, 0, 1};
 		for (size_t i = 0; i < 9; ++i)
 			EXPECT_NEAR(attitude[i], aligned[i], 1e-4) << name << " " << i;
-		EXPECT_EQ(vessels[name]["meshes"][0]["mesh"], name == "W" ? "Wheel" : "Module1");
+		EXPECT_EQ(vessels[name]["meshes"][0]["mesh"], "Module1");
 	}
+	json marker;
+	for (const auto &[event, data] : page.Events())
+		for (const json &m : data.value("markers", json::array()))
+			marker = m;
+	ASSERT_EQ(marker.size(), 4u) << marker;
+	EXPECT_EQ(marker[0], "W");
+	EXPECT_NEAR(marker[3].get<double>(), 100, 0.01);
+	EXPECT_NEAR(std::hypot(marker[1].get<double>(), marker[2].get<double>()), 0, 0.01);
 
 	// F3 passes W by to B, then goes to L, landed, whose place is on the surface again, and
 	// round to A past F.
@@ -405,7 +423,8 @@ TEST_F(ServeServer, AroundAFocusInFlightItsNeighboursComeInItsFrameAndF3PassesTh
 	EXPECT_NEAR(toL["vessels"][0]["place"]["lng"].get<double>(), -80.6 * RAD, 1e-9);
 	json toA = step(5);
 	EXPECT_EQ(toA["focus"]["name"], "A");
-	EXPECT_EQ(toA["vessels"].size(), 3u);
+	EXPECT_EQ(toA["vessels"].size(), 2u);
+	EXPECT_EQ(toA["markers"][0][0], "W");
 	EXPECT_TRUE(toA["below"].is_object());
 
 	// With no other vessel that can take it, the focus stays where it is.
