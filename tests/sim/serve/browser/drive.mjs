@@ -365,33 +365,46 @@ async function smallWindow(page) {
 	await page.setViewportSize({width: 960, height: 600});
 }
 
-// The built-in scenario's one rover: F3 says why the focus stays where it is.
-async function oneVessel(context) {
-	const {child, address} = serve([]);
+// Runs fn(url) with a server of its own for scenarioArgs, stopped with SIGINT afterwards.
+async function withServer(scenarioArgs, fn) {
+	const {child, address} = serve(scenarioArgs);
 	try {
-		const other = await context.newPage();
-		await other.goto(await address);
-		await other.waitForFunction(() => window.sendra && window.sendra.focus && window.sendra.connected, null,
-		                            {timeout: 60000});
-		await other.locator('#view').focus();
-		await other.keyboard.press('F3');
-		await other.waitForFunction(() => /only vessel/.test(document.getElementById('notice').textContent), null,
-		                            {timeout: 10000}).catch(() => {});
-		const shown = await shoot(other, 'serve-page-one-vessel.png');
-		check(/^F3: Sendra-1 is the scenario's only vessel, so the focus stays where it is$/.test(shown.notice),
-		      `F3 with one vessel says why nothing changed: ${shown.notice}`);
-		await other.close();
+		await fn(await address);
 	} finally {
 		child.removeAllListeners('exit');
-		const exited = new Promise(resolve => child.on('exit', resolve));
-		child.kill('SIGINT');
-		await exited;
+		if (child.exitCode === null && child.signalCode === null) {
+			const exited = new Promise(resolve => child.on('exit', resolve));
+			child.kill('SIGINT');
+			await exited;
+		}
 	}
 }
 
+// A page of its own at url whose F3 says why the focus stays where it is.
+async function focusStays(context, url, shot, said, what) {
+	const other = await context.newPage();
+	await other.goto(url);
+	await other.waitForFunction(() => window.sendra && window.sendra.focus && window.sendra.connected, null,
+	                            {timeout: 60000});
+	await other.locator('#view').focus();
+	await other.keyboard.press('F3');
+	await other.waitForFunction(() => /^F3: /.test(document.getElementById('notice').textContent), null,
+	                            {timeout: 10000}).catch(() => {});
+	const shown = await shoot(other, shot);
+	check(said.test(shown.notice), `${what}: ${shown.notice}`);
+	await other.close();
+}
+
+// The built-in scenario's one rover: F3 says why the focus stays where it is.
+async function oneVessel(context) {
+	await withServer([], url => focusStays(context, url, 'serve-page-one-vessel.png',
+		/^F3: Sendra-1 is the scenario's only vessel, so the focus stays where it is$/, 'F3 with one vessel says why nothing changed'));
+}
+
 // An Orbiter folder with the release's classes Module1 and Wheel (no modules: plain vessels)
-// beside the build's solar system, and a scenario about the Earth: A in focus, W (a Wheel, which
-// cannot take the focus) 100 m ahead of it, B 40 m right and 30 m above it.
+// beside the build's solar system, and two scenarios about the Earth: in Orbit A in focus, W (a
+// Wheel, which cannot take the focus) 100 m ahead of it, B 40 m right and 30 m above it; in
+// Alone A and W.
 function orbitRoot() {
 	const root = join(work, 'orbit'), release = fileURLToPath(new URL('../../../fixtures/orbiter-release', import.meta.url));
 	const staged = join(dirname(args.sim), 'orbiter', 'Config');
@@ -405,21 +418,24 @@ function orbitRoot() {
 		copyFileSync(join(release, 'Meshes', `${cls}.msh`), join(root, 'Meshes', `${cls}.msh`));
 	}
 	const orbiting = (name, rpos) => `${name}\n  STATUS Orbiting Earth\n  RPOS ${rpos}\n  RVEL 0 0 7656\n  AROT 0 0 0\nEND\n`;
-	writeFileSync(join(root, 'Scenarios', 'Orbit.scn'), 'BEGIN_ENVIRONMENT\n  Date MJD 51982.0975\nEND_ENVIRONMENT\n' +
-	              'BEGIN_FOCUS\n  Ship A\nEND_FOCUS\nBEGIN_SHIPS\n' +
-	              orbiting('A:Module1', '6800000 0 0') + orbiting('W:Wheel', '6800000 0 100') +
-	              orbiting('B:Module1', '6800030 -40 0') + 'END_SHIPS\n');
+	const scenario = (name, ships) => writeFileSync(join(root, 'Scenarios', `${name}.scn`),
+		'BEGIN_ENVIRONMENT\n  Date MJD 51982.0975\nEND_ENVIRONMENT\nBEGIN_FOCUS\n  Ship A\nEND_FOCUS\nBEGIN_SHIPS\n' +
+		ships.join('') + 'END_SHIPS\n');
+	scenario('Orbit', [orbiting('A:Module1', '6800000 0 0'), orbiting('W:Wheel', '6800000 0 100'),
+	                   orbiting('B:Module1', '6800030 -40 0')]);
+	scenario('Alone', [orbiting('A:Module1', '6800000 0 0'), orbiting('W:Wheel', '6800000 0 100')]);
 	return root;
 }
 
 // The vessels about a focus in flight: drawn with their meshes where they are in its frame
-// (three.js's z is the frame's -z), the status line saying so; F3 passes W by.
+// (three.js's z is the frame's -z), the status line saying so; F3 passes W by, and where only W
+// is there besides the focus, says why the focus stays.
 async function inFlight(context) {
-	const {child, address} = serve(['Orbit', '--root', orbitRoot()]);
-	try {
+	const root = orbitRoot();
+	await withServer(['Orbit', '--root', root], async url => {
 		const other = await context.newPage();
 		other.on('pageerror', e => { check(false, `no error in the page in flight: ${e.message}`); });
-		await other.goto(await address);
+		await other.goto(url);
 		await other.waitForFunction(() => window.sendra && window.sendra.drawn.length === 3 && window.sendra.settled(),
 		                            null, {timeout: 60000}).catch(() => {});
 		const shown = await shoot(other, 'serve-page-in-flight.png');
@@ -437,12 +453,10 @@ async function inFlight(context) {
 		const focus = await other.evaluate(() => window.sendra.focus);
 		check(focus === 'B', `F3 passes W, which cannot take the focus, and goes to B: ${focus}`);
 		await other.close();
-	} finally {
-		child.removeAllListeners('exit');
-		const exited = new Promise(resolve => child.on('exit', resolve));
-		child.kill('SIGINT');
-		await exited;
-	}
+	});
+	await withServer(['Alone', '--root', root], url => focusStays(context, url, 'serve-page-no-other-focus.png',
+		/^F3: no other vessel of the scenario can take the focus, so it stays on A$/,
+		'F3 where no other vessel can take the focus says why nothing changed'));
 }
 
 // Pages of another origin (127.0.0.2, and localhost at another port, which is same-site) that
