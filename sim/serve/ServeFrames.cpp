@@ -231,12 +231,14 @@ std::string FrameEncoder::Delta(const host::Simulation &sim, double rate, bool *
 		++sightChanges_;
 		markers = true;
 	}
-	// Landed and in flight the places differ in kind: every vessel in sight is sent anew.
+	// Landed and in flight the places differ in kind: every vessel in sight is sent anew. In
+	// flight the markers are placed from the focus, and move with another.
 	if (frame_.flight != wasFlight) {
 		for (size_t i : inSight_)
 			records_[i].visual = nullptr;
 		markers = true;
 	}
+	markers = markers || (frame_.flight && focusChanged);
 	if (markers || focusChanged)
 		ChooseNear(sim);
 

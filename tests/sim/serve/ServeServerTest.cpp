@@ -414,7 +414,12 @@ TEST_F(ServeServer, AroundAFocusInFlightItsNeighboursComeInItsFrameAndF3PassesTh
 		EXPECT_TRUE(page.WaitForFrame(frame));
 		return page.LastFrame();
 	};
-	EXPECT_EQ(step(3)["focus"]["name"], "B");
+	json toB = step(3);
+	EXPECT_EQ(toB["focus"]["name"], "B");
+	ASSERT_EQ(toB["markers"].size(), 1u) << "W, placed from B at once";
+	const std::vector<double> fromB{-40, -30, 100};
+	for (size_t i = 0; i < 3; ++i)
+		EXPECT_NEAR(toB["markers"][0][i + 1].get<double>(), fromB[i], 0.01) << i;
 	json toL = step(4);
 	EXPECT_EQ(toL["focus"]["name"], "L");
 	EXPECT_FALSE(toL["focus"].contains("flight"));
