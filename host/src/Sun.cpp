@@ -70,9 +70,9 @@ Vec Heliocentric(const Orbit &o, double mjd) {
 	return AboutZ(AboutX(AboutZ(inPlane, peri - node), i), node);
 }
 
-}  // namespace
-
-std::optional<BodyDirection> SunDirection(const std::string &orbit, const BodyRotation &r, double mjd) {
+// The unit vector from the planet orbit names to the Sun in the right-handed ecliptic frame of
+// J2000; empty for no planet of the table.
+std::optional<Vec> TowardsTheSun(const std::string &orbit, double mjd) {
 	const Orbit *o = nullptr;
 	for (const Orbit &row : ORBITS)
 		if (orbit == row.planet)
@@ -81,7 +81,16 @@ std::optional<BodyDirection> SunDirection(const std::string &orbit, const BodyRo
 		return std::nullopt;
 	Vec p = Heliocentric(*o, mjd);
 	double n = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
-	Vec s{-p.x / n, -p.y / n, -p.z / n};  // from the planet to the Sun
+	return Vec{-p.x / n, -p.y / n, -p.z / n};
+}
+
+}  // namespace
+
+std::optional<BodyDirection> SunDirection(const std::string &orbit, const BodyRotation &r, double mjd) {
+	std::optional<Vec> towards = TowardsTheSun(orbit, mjd);
+	if (!towards)
+		return std::nullopt;
+	Vec s = *towards;
 	// The body's frame from the ecliptic's: the reverse of precession reference, node, tilt
 	// and turn, each about its own axis.
 	const double node = r.lan + (r.precessionPeriod != 0 ? 2 * kPi * (mjd - r.lanMjd) / r.precessionPeriod : 0);
@@ -94,6 +103,13 @@ std::optional<BodyDirection> SunDirection(const std::string &orbit, const BodyRo
 	s = AboutZ(s, -turn);
 	// Orbiter's frame is the right-handed one with its y and z swapped.
 	return BodyDirection{s.x, s.z, s.y};
+}
+
+std::optional<BodyDirection> SunDirectionInEcliptic(const Body &b, double mjd) {
+	std::optional<Vec> s = TowardsTheSun(b.orbit, mjd);
+	if (!s)
+		return std::nullopt;
+	return BodyDirection{s->x, s->z, s->y};  // Orbiter's frame swaps y and z
 }
 
 std::optional<BodyDirection> SunDirection(const Body &b, double mjd) {

@@ -67,6 +67,19 @@ std::string PlaceText(const host::Simulation &sim, const host::VesselView &v) {
 	return out;
 }
 
+// Where a vessel in 3D is around a focus in flight: its place and attitude in the focus's frame.
+std::string FlightPlaceText(const FlightFrame &frame, const host::VesselView &v) {
+	const VECTOR3 p = frame.Point(v.place().pos);
+	std::string out;
+	JsonText j(out);
+	j.raw("{\"pos\":[").number(p.x).raw(",").number(p.y).raw(",").number(p.z).raw("],\"attitude\":[");
+	MATRIX3 a = mul(frame.axes, v.Attitude());
+	for (size_t i = 0; i < 9; ++i)
+		j.raw(i ? "," : "").number(a.data[i]);
+	j.raw("]}");
+	return out;
+}
+
 // The numbers the lights and beacons are made from, read through the module's pointers.
 std::vector<double> LightsRaw(const host::VesselView &v) {
 	std::vector<double> raw;
@@ -151,14 +164,18 @@ bool FrameEncoder::FocusParts(std::string &out, const host::Simulation &sim) {
 		started_ = true;
 		focusVessel_ = f;
 		focusName_ = name;
-		focus_ = hud_ = camera_ = debug_ = sun_ = std::string();
+		focus_ = hud_ = camera_ = debug_ = sun_ = below_ = std::string();
 	}
 	bool changed = Changed(out, "focus", Dump(Focus(f)), focus_);
 	if (!f)
 		return changed;
 	changed = Changed(out, "hud", Dump(HudTexts(host::VesselView(f))), hud_) || changed;
 	changed = Changed(out, "camera", Dump(Camera(host::VesselView(f))), camera_) || changed;
-	changed = Changed(out, "sun", Dump(Sun(sim, f)), sun_) || changed;
+	changed = Changed(out, "sun", Dump(Sun(sim, f, frame_)), sun_) || changed;
+	if (frame_.flight)
+		changed = Changed(out, "below", Dump(Below(f, frame_)), below_) || changed;
+	else
+		below_.clear();
 	return Changed(out, "debug", Dump(json(sim.DebugLine())), debug_) || changed;
 }
 
@@ -175,7 +192,7 @@ void FrameEncoder::ChooseNear(const host::Simulation &sim) {
 	for (size_t i : inSight_) {
 		const host::VesselPlace s = host::VesselView(records_[i].vessel).place();
 		double dLng = (s.lng - at.lng) * cosLat, dLat = s.lat - at.lat;
-		double d = records_[i].vessel == f ? -1.0 : dLng * dLng + dLat * dLat;
+		double d = records_[i].vessel == f ? -1.0 : frame_.flight ? length2(s.pos - at.pos) : dLng * dLng + dLat * dLat;
 		byDistance.push_back({std::isnan(d) ? HUGE_VAL : d, i});
 	}
 	size_t n = std::min(limits_.nearVessels, byDistance.size());
@@ -190,6 +207,8 @@ std::string FrameEncoder::Delta(const host::Simulation &sim, double rate, bool *
 	std::string out;
 	Header(out, sim, rate);
 	bool focusChanged = focusVessel_ != sim.focus();
+	const bool wasFlight = frame_.flight;
+	frame_ = FlightFrameOf(sim.focus());
 	bool changed = FocusParts(out, sim);
 
 	// Which vessels are in sight; those that went out of it.
@@ -212,6 +231,14 @@ std::string FrameEncoder::Delta(const host::Simulation &sim, double rate, bool *
 		++sightChanges_;
 		markers = true;
 	}
+	// Landed and in flight the places differ in kind: every vessel in sight is sent anew. In
+	// flight the markers are placed from the focus, and move with another.
+	if (frame_.flight != wasFlight) {
+		for (size_t i : inSight_)
+			records_[i].visual = nullptr;
+		markers = true;
+	}
+	markers = markers || (frame_.flight && focusChanged);
 	if (markers || focusChanged)
 		ChooseNear(sim);
 
@@ -248,7 +275,9 @@ bool FrameEncoder::NearEntry(std::string &out, const host::Simulation &sim, Reco
 	}
 	std::string entry = ",{\"name\":" + r.name + (fresh ? ",\"full\":true" : "");
 	size_t bare = entry.size();
-	if (std::array<double, 7> raw = PlaceRaw(v.place()); fresh || !Same(raw, r.placeRaw)) {
+	if (frame_.flight) {
+		Changed(entry, "place", FlightPlaceText(frame_, v), r.place);  // the frame moves with the focus
+	} else if (std::array<double, 7> raw = PlaceRaw(v.place()); fresh || !Same(raw, r.placeRaw)) {
 		r.placeRaw = raw;
 		Changed(entry, "place", PlaceText(sim, v), r.place);
 	}
@@ -288,19 +317,30 @@ bool FrameEncoder::NearEntry(std::string &out, const host::Simulation &sim, Reco
 // A marker: its place when it moved, or whatever it was when it is new as a marker.
 bool FrameEncoder::MarkerEntry(std::string &out, const host::Simulation &sim, Record &r, bool fresh) {
 	const host::VesselPlace p = host::VesselView(r.vessel).place();
-	std::array<double, 7> raw = PlaceRaw(p);
+	std::array<double, 7> raw;
+	if (frame_.flight) {
+		const VECTOR3 at = frame_.Point(p.pos);
+		raw = {at.x, at.y, at.z, 0, 0, 0, 0};
+	} else {
+		raw = PlaceRaw(p);
+	}
 	if (!fresh && Same(raw, r.placeRaw))
 		return false;
 	r.placeRaw = raw;
-	r.marker = {raw[0], raw[1], raw[2], Ground(sim, p) + raw[3]};
+	r.marker = {raw[0], raw[1], raw[2], frame_.flight ? 0 : Ground(sim, p) + raw[3]};
 	MarkerText(out += ",", r);
 	return true;
 }
 
 // [name, lng, lat [rad], heading [rad], height [m]]: within a millimetre and a thousandth of a
-// degree on the Moon, which is all a marker shows.
+// degree on the Moon, which is all a marker shows; in flight [name, x, y, z [m]] to a millimetre.
 void FrameEncoder::MarkerText(std::string &out, const Record &r) const {
 	JsonText j(out);
+	if (frame_.flight) {
+		j.raw("[").raw(r.name).raw(",").fixed(r.marker[0], 3).raw(",").fixed(r.marker[1], 3);
+		j.raw(",").fixed(r.marker[2], 3).raw("]");
+		return;
+	}
 	j.raw("[").raw(r.name).raw(",").fixed(r.marker[0], 10).raw(",").fixed(r.marker[1], 10);
 	j.raw(",").fixed(r.marker[2], 5).raw(",").fixed(r.marker[3], 3).raw("]");
 }
@@ -322,6 +362,8 @@ std::string FrameEncoder::Reset(bool behind) const {
 	                  ",\"behind\":" + (behind ? "true" : "false") + "},\"focus\":" + (focus_.empty() ? "null" : focus_);
 	if (!hud_.empty())
 		out += ",\"hud\":" + hud_ + ",\"camera\":" + camera_ + ",\"sun\":" + sun_ + ",\"debug\":" + debug_;
+	if (!below_.empty())
+		out += ",\"below\":" + below_;
 	return out + "}";
 }
 

@@ -1,7 +1,8 @@
 // The frames `sendra-sim serve` sends its pages: per frame what changed of the vessels within
 // visual range of the focus, and a fresh state in pieces for a page that joins or fell behind.
 // The nearest vessels are drawn in 3D, posed as the host poses them; the others are markers on
-// the terrain. Made on the simulation thread, once for every page.
+// the terrain. Around a focus in flight, places are in the focus's frame (FlightFrame) and
+// there is no terrain. Made on the simulation thread, once for every page.
 #pragma once
 
 #include <array>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "sendra_host/Simulation.h"
+#include "serve/ServeJson.h"
 
 namespace sim {
 
@@ -25,10 +27,13 @@ public:
 	FrameEncoder() : FrameEncoder(Limits()) {}
 
 	// What changed since the last delta, which every page that has had a fresh state applies
-	// in order: the focus vessel (name, body, control-surface mode, rudder), its HUD, camera
-	// and debug line; of each vessel in 3D only what moved or switched (place, mesh slots,
-	// group poses, lights, beacons), a vessel new to 3D in full (marked so); of each marker its place when
-	// it moved; and the names of the vessels out of sight. rate [frames per second of wall
+	// in order: the focus vessel (name, body, control-surface mode, rudder, whether in flight),
+	// its HUD, camera, Sun, debug line and in flight the body below it; of each vessel in 3D
+	// only what moved or switched (place, mesh slots, group poses, lights, beacons), a vessel
+	// new to 3D in full (marked so); of each marker its place when it moved; and the names of
+	// the vessels out of sight. A place is, landed, on the surface with the attitude on the
+	// horizon; in flight, pos [m] and attitude in the focus's frame. A marker is [name, lng,
+	// lat, heading, height] landed, [name, x, y, z] in flight. rate [frames per second of wall
 	// time] is shown on the pages. changed, when given, says whether anything but the frame's
 	// number, time and rate is in it.
 	std::string Delta(const host::Simulation &sim, double rate, bool *changed = nullptr);
@@ -53,7 +58,7 @@ private:
 		std::string name;              // as a JSON string
 		bool near = false;
 		std::array<double, 7> placeRaw{};  // lng, lat, hdg, alt, arot: when they change, it moved
-		std::array<double, 4> marker{};    // lng, lat, hdg, height as last sent
+		std::array<double, 4> marker{};    // lng, lat, hdg, height as last sent; in flight x, y, z
 		// In 3D: the texts last sent, and what they were made from.
 		std::string place, meshes, lights, beacons;
 		std::vector<double> applied, lightsRaw, beaconsRaw;
@@ -75,7 +80,8 @@ private:
 	bool started_ = false;
 	const Vessel *focusVessel_ = nullptr;
 	std::string focusName_;
-	std::string focus_ = "null", hud_, camera_, debug_, sun_;  // as last sent
+	std::string focus_ = "null", hud_, camera_, debug_, sun_, below_;  // as last sent
+	FlightFrame frame_;   // of the focus at the last delta
 	std::vector<Record> records_;  // one per vessel of the simulation, in its order
 	std::vector<size_t> inSight_;  // indices of the records with a visual
 	std::vector<char> wantNear_;   // per record: among the nearest

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "sendra_host/Sun.h"
 #include "serve/ServeJson.h"
 #include "session/Daylight.h"
 #include "session/KeyNames.h"
@@ -76,23 +77,71 @@ json Focus(const Vessel *f) {
 	if (!f)
 		return nullptr;
 	const host::VesselView v(f);
-	const host::Body *body = v.place().body;
-	return {{"name", v.name()},
-	        {"class", v.className()},
-	        {"body", body ? json(body->name) : json(nullptr)},
-	        {"radius", body ? json(body->radius) : json(nullptr)},
-	        {"rudder", v.rudder().level},
-	        {"afc", v.controlSurfaceMode()}};
+	const host::VesselPlace p = v.place();
+	const host::Body *body = p.body;
+	json focus = {{"name", v.name()},
+	              {"class", v.className()},
+	              {"body", body ? json(body->name) : json(nullptr)},
+	              {"radius", body ? json(body->radius) : json(nullptr)},
+	              {"rudder", v.rudder().level},
+	              {"afc", v.controlSurfaceMode()}};
+	if (!p.landed)
+		focus["flight"] = true;  // its neighbours come in its frame, without terrain
+	return focus;
 }
 
-json Sun(const host::Simulation &sim, const Vessel *v) {
+FlightFrame FlightFrameOf(const Vessel *f) {
+	FlightFrame frame;
+	if (!f)
+		return frame;
+	const host::VesselPlace p = host::VesselView(f).place();
+	if (p.landed)
+		return frame;
+	frame.flight = true;
+	frame.origin = p.pos;
+	frame.height = length(p.pos);
+	// Up away from the body; at its centre (or nowhere), the ecliptic's north.
+	VECTOR3 up = frame.height > 0 && std::isfinite(frame.height) ? p.pos / frame.height : _V(0, 1, 0);
+	// Forward along the velocity across up; without one, along the ecliptic axis furthest from up.
+	VECTOR3 forward = p.vel - up * dotp(p.vel, up);
+	if (!(length(forward) > 1e-9 * length(p.vel)) || !std::isfinite(length(forward))) {
+		VECTOR3 axis = std::fabs(up.x) < 0.5 ? _V(1, 0, 0) : _V(0, 0, 1);
+		forward = axis - up * dotp(axis, up);
+	}
+	forward = unit(forward);
+	const VECTOR3 right = crossp(up, forward);
+	frame.axes = _M(right.x, right.y, right.z, up.x, up.y, up.z, forward.x, forward.y, forward.z);
+	return frame;
+}
+
+json Sun(const host::Simulation &sim, const Vessel *v, const FlightFrame &frame) {
+	auto thousandth = [](double x) { return std::round(x * 1000) / 1000; };
+	if (frame.flight) {
+		const host::Body *body = v ? host::VesselView(v).place().body : nullptr;
+		std::optional<host::BodyDirection> sun = body ? host::SunDirectionInEcliptic(*body, sim.mjd()) : std::nullopt;
+		if (!sun)
+			return nullptr;
+		const VECTOR3 s = _V(sun->x, sun->y, sun->z), dir = mul(frame.axes, s);
+		// In the body's shadow: the Sun behind it, and the line towards the Sun through it.
+		const double along = dotp(frame.origin, s);
+		const bool hidden = along < 0 && length(frame.origin - s * along) < body->radius;
+		return {{"dir", {thousandth(dir.x), thousandth(dir.y), thousandth(dir.z)}},
+		        {"up", !hidden},
+		        {"text", hidden ? "in the shadow of " + body->name : std::string("in sunlight")}};
+	}
 	std::optional<Daylight> d = DaylightOver(sim, v);
 	if (!d)
 		return nullptr;
-	auto thousandth = [](double x) { return std::round(x * 1000) / 1000; };
 	return {{"dir", {thousandth(d->local.x), thousandth(d->local.y), thousandth(d->local.z)}},
 	        {"up", d->sky.elevation > 0},
 	        {"text", DaylightText(d->sky)}};
+}
+
+json Below(const Vessel *f, const FlightFrame &frame) {
+	const host::Body *body = f && frame.flight ? host::VesselView(f).place().body : nullptr;
+	if (!body)
+		return nullptr;
+	return {{"body", body->name}, {"radius", body->radius}, {"height", std::round((frame.height - body->radius) / 1000) * 1000}};
 }
 
 // Which mesh each of the vessel's slots shows, from where, and in which views.

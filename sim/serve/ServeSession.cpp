@@ -51,8 +51,12 @@ std::string SessionDocument(const host::Simulation &sim, const ServeOptions &o, 
 		keys.push_back({{"code", k->code}, {"key", KeyNameOf(k->oapiKey)}, {"label", k->label}});
 	auto named = [](const host::VesselView &v) { return json{{"name", v.name()}, {"class", v.className()}}; };
 	json vessels = json::array();
-	for (const auto &v : sim.vessels())
-		vessels.push_back(named(host::VesselView(v)));
+	for (const auto &v : sim.vessels()) {
+		json entry = named(host::VesselView(v));
+		if (!host::VesselView(v).canTakeFocus())
+			entry["focusable"] = false;  // F3 passes it by
+		vessels.push_back(std::move(entry));
+	}
 	const Vessel *f = sim.focus();
 	json doc = {{"version", SENDRA_VERSION},
 	            {"dt", o.dt},
@@ -76,16 +80,22 @@ uint64_t MeshSignature(const host::Simulation &sim) {
 	return sig;
 }
 
-// Where a step of the focus goes, as F3 on the page asks: the vessel after the focus in the
-// scenario's order, the first after the last; the first when none has the focus.
+// Where a step of the focus goes, as F3 on the page asks: the first vessel after the focus in
+// the scenario's order that can take the focus, going on from the first after the last; from
+// the first when none has the focus. Null when no other vessel can take it.
 Vessel *NextFocus(const host::Simulation &sim) {
 	const auto &vessels = sim.vessels();
-	if (vessels.empty())
-		return nullptr;
-	for (size_t i = 0; i < vessels.size(); ++i)
+	const size_t n = vessels.size();
+	size_t from = n - 1;  // the step starts after it
+	for (size_t i = 0; i < n; ++i)
 		if (vessels[i].get() == sim.focus())
-			return vessels[(i + 1) % vessels.size()].get();
-	return vessels.front().get();
+			from = i;
+	for (size_t k = 1; k <= n; ++k) {
+		Vessel *v = vessels[(from + k) % n].get();
+		if (v != sim.focus() && host::VesselView(v).canTakeFocus())
+			return v;
+	}
+	return nullptr;
 }
 
 // The driver's manual in the Orbiter folder, as the add-on installs it: its HTML page where the
@@ -156,7 +166,8 @@ void ServeSession::Frame() {
 	// F3 on the page: the host's own focus change, as a drive script's focus event makes it,
 	// before the frame, so that the frame's keys and HUD are the new focus's.
 	for (int i = 0; i < in.focusSteps; ++i)
-		sim.SetFocus(NextFocus(sim));
+		if (Vessel *next = NextFocus(sim))
+			sim.SetFocus(next);
 	// The page's toggle, as Orbiter's: the focus vessel's mode, for this frame's yaw keys on.
 	if (in.afc >= 0)
 		sim.SetControlSurfaceMode(sim.focus(), static_cast<DWORD>(in.afc));

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "sendra_host/Body.h"
 #include "sendra_host/Sun.h"
 
 namespace {
@@ -75,9 +76,20 @@ TEST(Sun, TheEarthsSeasonsAndTheSunOverGreenwichAreThePublishedOnes) {
 	                                             {Mjd(2016, 6, 20, 22, 34), 23.44},
 	                                             {Mjd(2016, 9, 22, 14, 21), 0},
 	                                             {Mjd(2016, 12, 21, 10, 44), -23.44}};
+	// In the ecliptic frame of J2000, as a vessel in flight has it, the Sun stands at longitude
+	// 0, 90, 180 and 270 degrees then, less the 0.22 degrees the equinox has moved since 2000:
+	// towards the equinox (+x), then +z, with y ecliptic north.
+	host::Body earth("Earth", 6.371e6);
+	earth.orbit = "Earth";
+	double longitude = 0;
 	for (const auto &[mjd, declination] : seasons) {
 		host::BodyDirection sun = *host::SunDirection("Earth", kEarth, mjd);
 		EXPECT_NEAR(std::asin(sun.y) / kDeg, declination, 0.05) << mjd;
+		host::BodyDirection inEcliptic = *host::SunDirectionInEcliptic(earth, mjd);
+		EXPECT_NEAR(inEcliptic.x, std::cos(longitude * kDeg), 5e-3) << mjd;
+		EXPECT_NEAR(inEcliptic.y, 0, 1e-4) << mjd;
+		EXPECT_NEAR(inEcliptic.z, std::sin(longitude * kDeg), 5e-3) << mjd;
+		longitude += 90;
 	}
 	// At 12:00 UTC on 2016 March 20 the Sun culminates 7.4 minutes later at Greenwich (the
 	// equation of time): it stands 1.85 degrees east of it.

@@ -77,6 +77,12 @@ function label(button, shows, more) {
 	span.textContent = more;
 }
 
+// How many vessels but the named one can take the focus (those of a class with EnableFocus =
+// FALSE cannot).
+function focusable(session, name) {
+	return session.vessels.filter(v => v.name !== name && v.focusable !== false).length;
+}
+
 // The buttons at the top left: the focus (F3's step) and the control-surface toggle.
 function controls(session, input, stepFocus) {
 	const afcButton = document.getElementById('afc'), focusButton = document.getElementById('focus');
@@ -96,7 +102,7 @@ function controls(session, input, stepFocus) {
 		afcButton.hidden = focusButton.hidden = !f;
 		if (!f)
 			return;
-		const others = session.vessels.length - 1;
+		const others = focusable(session, f.name);
 		label(focusButton, `focus: ${f.name}`, others > 0 ? ' (click or F3 for the next vessel)' : '');
 		label(afcButton, `control surfaces ${f.afc}: rudder ${f.afc & 2 ? 'on' : 'off'}`, ` (click for ${f.afc ? 0 : 7})`);
 	};
@@ -155,6 +161,7 @@ async function main() {
 	sendra.settled = () => view.settled();
 	sendra.chaseAngle = () => view.chaseAngle();
 	sendra.posedMeshes = name => view.posedMeshes(name);
+	sendra.placeOf = name => view.vessels.has(name) ? view.vessels.get(name).position.toArray() : null;
 	sendra.resolution = view.resolution;
 	legend(session.keys);
 	follow(session, view, status);
@@ -167,10 +174,13 @@ function follow(session, view, status) {
 		sendra.view = view.cockpit ? 'cockpit' : 'chase';
 		status.set({cockpit: view.cockpit});
 	};
-	// F3, as Orbiter's: the next vessel takes the focus; with one vessel, the page says why none does.
+	// F3, as Orbiter's: the next vessel that can take the focus takes it; when none can, the
+	// page says why.
 	const stepFocus = () => {
-		if (session.vessels.length > 1)
+		if (focusable(session, sendra.focus) > 0)
 			input.focusNext();
+		else if (session.vessels.length > 1)
+			status.notice(`F3: no other vessel of the scenario can take the focus, so it stays on ${sendra.focus}`);
 		else
 			status.notice(`F3: ${session.vessels.length ? session.vessels[0].name : 'the focus'} is the scenario's only ` +
 			              'vessel, so the focus stays where it is');

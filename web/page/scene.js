@@ -1,6 +1,8 @@
 // The page's 3D scene: the terrain patch around the focus vessel, every vessel the server
 // draws, posed from its per-group transforms, with its spot lights and beacons, and the chase
-// and cockpit cameras of the focus. It draws only when asked: when a frame changed what is
+// and cockpit cameras of the focus. Around a focus in flight there is no terrain: the vessels
+// come in the focus's frame (y up from its body, z along its velocity), the body below drawn
+// as a plain sphere. It draws only when asked: when a frame changed what is
 // seen, the camera moved or the window changed size.
 import * as THREE from 'three';
 import {OrbitControls} from 'three/addons/controls/OrbitControls.js';
@@ -22,6 +24,7 @@ const MAX_LIGHTS = 12;
 const TERRAIN_GRID = 10;    // [m] between the lines drawn on the ground
 const BEACON_NEAR = 50;     // [m] beyond which a beacon's size follows its falloff
 const MARKER_SIZE = 4;      // [m] across a marker's dot
+const BELOW_AT = 4000;      // [m] from the focus in flight to the centre of the body below as drawn
 // [m] The camera's near plane: in the cockpit close to the eye, behind the vessel far enough
 // that the depth buffer tells the body's faces apart (a renderer in software may keep 16 bits).
 const NEAR_COCKPIT = 0.05, NEAR_CHASE = 0.5;
@@ -219,18 +222,25 @@ class VesselView {
 		return turns.length ? turns.reduce((a, b) => a + b) / turns.length : null;
 	}
 
-	// Its place from the scene's origin: east, up, -north, with the vessel's attitude.
+	// Its place from the scene's origin: east, up, -north, with the vessel's attitude; in
+	// flight x, y, -z of the focus's frame.
 	locate(toLocal) {
 		const place = this.place;
-		const [east, north] = toLocal(place.lng, place.lat);
+		let x, y, z;
+		if (place.pos) {
+			[x, y, z] = place.pos;
+		} else {
+			[x, z] = toLocal(place.lng, place.lat);
+			y = place.ground + place.alt;
+		}
 		const a = place.attitude;
-		const m = new THREE.Matrix4().set(a[0], a[1], a[2], east, a[3], a[4], a[5], place.ground + place.alt,
-		                                  a[6], a[7], a[8], north, 0, 0, 0, 1);
+		const m = new THREE.Matrix4().set(a[0], a[1], a[2], x, a[3], a[4], a[5], y, a[6], a[7], a[8], z, 0, 0, 0, 1);
 		this.root.matrix.multiplyMatrices(MIRROR, m);
 		this.root.matrixWorldNeedsUpdate = true;
 		this.root.updateMatrixWorld(true);
-		this.position.set(east, place.ground + place.alt, -north);
-		this.root.visible = true;
+		this.position.set(x, y, -z);
+		// A place the host could not give (not finite numbers come as null) is not drawn.
+		this.root.visible = [x, y, z, ...a].every(Number.isFinite);
 	}
 
 	// The spot lights light what they shine on; in vacuum nothing scatters their light, so
@@ -351,7 +361,7 @@ class Markers {
 		this.positions.needsUpdate = true;
 	}
 
-	// [name, lng, lat, hdg, height] as the server sends them.
+	// [name, lng, lat, hdg, height] as the server sends them; in flight [name, x, y, z].
 	set(entry, toLocal) {
 		const name = entry[0];
 		let i = this.index.get(name);
@@ -367,9 +377,14 @@ class Markers {
 	}
 
 	place(i, toLocal) {
-		const [lng, lat, , height] = this.places[i];
-		const [east, north] = toLocal(lng, lat);
-		this.positions.setXYZ(i, east, height + MARKER_SIZE / 2, -north);
+		const p = this.places[i];
+		if (p.length === 3) {
+			this.positions.setXYZ(i, p[0], p[1], -p[2]);
+		} else {
+			const [lng, lat, , height] = p;
+			const [east, north] = toLocal(lng, lat);
+			this.positions.setXYZ(i, east, height + MARKER_SIZE / 2, -north);
+		}
 		this.changed();
 	}
 
@@ -433,6 +448,7 @@ export class View {
 		this.skyLight = new THREE.HemisphereLight(0x8a94b0, 0x2c2a26, 0.7);
 		this.scene.add(this.skyLight);
 		this.setSun(null);
+		this.below = null;         // the body under a focus in flight, drawn simply
 
 		this.library = new MeshLibrary();
 		this.markers = new Markers(this.scene);
@@ -496,8 +512,8 @@ export class View {
 	// Whether nothing is on its way that would be drawn: meshes, terrain, a draw asked for, the
 	// still scene's draw at full resolution.
 	settled() {
-		return !this.meshesLoading && !this.terrainLoading && this.terrain !== null && !this.renderQueued &&
-		       this.stillTimer === null;
+		return !this.meshesLoading && !this.terrainLoading && (this.terrain !== null || this.inFlight()) &&
+		       !this.renderQueued && this.stillTimer === null;
 	}
 
 	// A scene drawn at less than the window's resolution is drawn whole once nothing has moved
@@ -536,6 +552,31 @@ export class View {
 			this.skyLight.color.set(sun.up ? 0x1c1e24 : 0x1a2232);
 			this.skyLight.groundColor.set(sun.up ? 0x77716a : 0x0c0d10);
 			this.skyLight.intensity = sun.up ? 0.9 : 0.35;
+		}
+		this.requestRender();
+	}
+
+	// Whether the focus is in flight: no terrain then, and the vessels in its frame.
+	inFlight() {
+		return !!(this.focus && this.focus.flight);
+	}
+
+	// The body under a focus in flight, {body, radius, height [m]} or null: a sphere of the
+	// size it looks from there, at a distance within the camera's reach, drawn behind everything.
+	setBelow(below) {
+		if (this.below) {
+			this.scene.remove(this.below);
+			this.below.geometry.dispose();
+			this.below.material.dispose();
+			this.below = null;
+		}
+		if (below && below.radius > 0 && below.height > 0) {
+			const centre = BELOW_AT, scale = centre / (below.radius + below.height);
+			const material = new THREE.MeshLambertMaterial({color: 0x6f86b0, depthTest: false, depthWrite: false});
+			this.below = new THREE.Mesh(new THREE.SphereGeometry(below.radius * scale, 96, 48), material);
+			this.below.position.set(0, -centre, 0);
+			this.below.renderOrder = -1;
+			this.scene.add(this.below);
 		}
 		this.requestRender();
 	}
@@ -586,6 +627,8 @@ export class View {
 		const moved = new Set();
 		changed = this.applyVessels(f.vessels || [], moved) || changed;
 		changed = this.applyMarkers(f.markers || []) || changed;
+		if ('below' in f)
+			this.setBelow(f.below);
 		if (f.camera) {
 			this.cameraSpec = f.camera;
 			if (f.camera.resets !== this.cameraResets || 'focus' in f) {
@@ -633,7 +676,7 @@ export class View {
 			const of = `${Math.min(this.received, this.expected).toLocaleString('en')} of ${this.expected.toLocaleString('en')}`;
 			return `${this.behind ? 'this tab fell behind and is catching up: ' : ''}loading the vessels in sight: ${of}`;
 		}
-		if (!this.terrain && this.focus && this.focus.body)
+		if (!this.terrain && this.focus && this.focus.body && !this.focus.flight)
 			return 'loading the terrain…';
 		return null;
 	}
@@ -644,12 +687,16 @@ export class View {
 		const old = this.focus;
 		this.focus = f.focus;
 		const body = f.focus && f.focus.body;
-		if (!old || !f.focus || old.body !== body) {
-			// Another body (or none): the scene starts again at the new focus.
+		if (!old || !f.focus || old.body !== body || !!old.flight !== this.inFlight()) {
+			// Another body (or none), or from the ground to flight: the scene starts again at the new focus.
 			this.origin = null;
 			this.radius = f.focus && f.focus.radius ? f.focus.radius : 1;
 			this.dropTerrain();
 			this.placed = false;
+			if (!this.inFlight())
+				this.setBelow(null);
+			// In flight the chase camera may go anywhere about the focus; on the ground, above it.
+			this.controls.maxPolarAngle = this.inFlight() ? Math.PI : Math.PI * 0.495;
 		} else if (old.name !== f.focus.name) {
 			this.placed = false;  // the chase camera goes behind the new focus
 		}
@@ -697,8 +744,8 @@ export class View {
 	placeAll(moved) {
 		const focus = this.focusVessel();
 		if (!this.origin && focus && focus.place) {
-			// The scene's origin is where the focus first stands.
-			this.origin = {lng: focus.place.lng, lat: focus.place.lat};
+			// The scene's origin is where the focus first stands; in flight, the focus itself.
+			this.origin = focus.place.pos ? {lng: 0, lat: 0} : {lng: focus.place.lng, lat: focus.place.lat};
 			for (const v of this.vessels.values())
 				if (v.place)
 					moved.add(v);
@@ -713,7 +760,8 @@ export class View {
 				this.placeChaseCamera();
 				this.placed = true;
 			}
-			this.followTerrain(focus.place.lng, focus.place.lat);
+			if (!this.inFlight())
+				this.followTerrain(focus.place.lng, focus.place.lat);
 		}
 	}
 
@@ -773,7 +821,7 @@ export class View {
 	}
 
 	fetchTerrain(ground, lng, lat) {
-		if (ground.loading || !this.focus || !this.focus.body)
+		if (ground.loading || !this.focus || !this.focus.body || this.focus.flight)
 			return;
 		if (ground.centre) {
 			const [e0, n0] = this.toLocal(ground.centre.lng, ground.centre.lat);

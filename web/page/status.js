@@ -84,7 +84,8 @@ export class Status {
 			parts.push(`t=${p.frame.simt.toFixed(2)} s`, `simulation ${p.frame.rate.toFixed(0)} frames/s${pace}`);
 		}
 		if (p.focus)
-			parts.push(p.focus.body ? `${p.focus.name} on the ${p.focus.body}` : p.focus.name);
+			parts.push(!p.focus.body ? p.focus.name : p.focus.flight ? `${p.focus.name} in flight about the ${p.focus.body}` :
+			           `${p.focus.name} on the ${p.focus.body}`);
 		if (p.focus && p.sun)
 			parts.push(p.sun.text);
 		if (!p.connected && !this.loading)

@@ -43,6 +43,10 @@ struct BodyDirection {
 std::optional<BodyDirection> SunDirection(const std::string &orbit, const BodyRotation &rotation, double mjd);
 // The same for a body, its orbit and rotation as its configuration gives them.
 std::optional<BodyDirection> SunDirection(const Body &body, double mjd);
+// The Sun's direction from a body at mjd in Orbiter's ecliptic frame of J2000, the frame of a
+// vessel's place in flight: x towards the equinox, y towards the ecliptic's north, z completing
+// a left-handed frame; a unit vector. Empty as SunDirection is.
+std::optional<BodyDirection> SunDirectionInEcliptic(const Body &body, double mjd);
 
 // The Sun in the sky of a place at lng, lat [rad]: its elevation above the horizon and its
 // azimuth from north towards east [rad], and the local solar time [h, 0 to 24 of the body's

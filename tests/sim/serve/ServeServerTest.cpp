@@ -27,6 +27,7 @@
 #include "ServeStream.h"
 #include "SimProgram.h"
 #include "sendra_host/ScenarioIO.h"
+#include "sendra_host/Sun.h"
 #include "sendra_host/Text.h"
 #include "sendra_host/VesselView.h"
 #include "serve/ServeKeys.h"
@@ -110,18 +111,42 @@ private:
 
 std::string StatusLine(const std::string &response) { return response.substr(0, response.find("\r\n")); }
 
+// An Orbiter folder with the release's classes Module1 and Wheel (whose modules are absent) and
+// their meshes, and a scenario of them about the Earth: A in focus, W (a Wheel: it cannot take
+// the focus) 100 m ahead of it, B 50 m off, F (another Wheel) 9 km off, out of sight, and L
+// landed. Around A, up is +x of the ecliptic frame, forward +z (its velocity) and right -y.
+struct OrbitRoot : scenes::ScratchRoot {
+	OrbitRoot() {
+		const fs::path release = fs::path(SENDRA_FIXTURES) / "orbiter-release";
+		for (std::string cls : {"Module1", "Wheel"}) {
+			fs::copy_file(release / "Config/Vessels" / (cls + ".cfg"), dir() / "Config/Vessels" / (cls + ".cfg"));
+			fs::copy_file(release / "Meshes" / (cls + ".msh"), dir() / "Meshes" / (cls + ".msh"));
+		}
+		auto orbiting = [](const std::string &name, const char *rpos) {
+			return name + "\n  STATUS Orbiting Earth\n  RPOS " + rpos + "\n  RVEL 0 0 7656\n  AROT 0 0 0\nEND\n";
+		};
+		Write("Scenarios/Orbit.scn", "BEGIN_ENVIRONMENT\n  System Sol\n  Date MJD 51982.0975\nEND_ENVIRONMENT\n"
+		      "BEGIN_FOCUS\n  Ship A\nEND_FOCUS\nBEGIN_SHIPS\n" + orbiting("A:Module1", "6800000 0 0") +
+		      orbiting("W:Wheel", "6800000 0 100") + orbiting("B:Module1", "6800030 -40 0") +
+		      orbiting("F:Wheel", "6800000 0 9000") +
+		      "L:Module1\n  STATUS Landed Earth\n  POS -80.6 28.6\n  HEADING 0\nEND\nEND_SHIPS\n");
+		Write("Scenarios/Alone.scn", "BEGIN_FOCUS\n  Ship A\nEND_FOCUS\nBEGIN_SHIPS\n" + orbiting("A:Module1", "6800000 0 0") +
+		      orbiting("W:Wheel", "6800000 0 100") + "END_SHIPS\n");
+	}
+};
+
 class ServeServer : public ::testing::Test {
 protected:
 	void Start(sim::ServeHub::Limits limits = sim::ServeHub::Limits(), sim::HttpLimits http = sim::HttpLimits(),
 	           std::vector<std::string> allowHosts = {}) {
 		sim::ServeOptions o;
-		o.session.root = SENDRA_ORBITER_ROOT;
+		o.session.root = root;
 		o.port = 0;
 		o.session.terrain = "hills";
 		o.session.scenario = scenario;
 		o.allowHosts = std::move(allowHosts);
 		session = std::make_unique<sim::ServeSession>(o, sim::WebFiles{(folder / "page").string(), ""}, err,
-		                                              limits, http);
+		                                              limits, http, frames);
 		port = session->Start();
 		client = std::make_unique<httplib::Client>("127.0.0.1", port);
 		client->set_read_timeout(30, 0);  // a bound on a broken server only
@@ -159,6 +184,8 @@ protected:
 	}
 
 	std::optional<std::string> scenario;  // the built-in one when empty
+	std::string root = SENDRA_ORBITER_ROOT;
+	sim::FrameEncoder::Limits frames;
 	Folder folder;
 	std::ostringstream err;
 	std::unique_ptr<sim::ServeSession> session;
@@ -321,6 +348,100 @@ TEST_F(ServeServer, AFocusStepFromAPageGoesThroughTheHostToTheNextVesselAndTheKe
 	json seen = page.Merged();
 	EXPECT_EQ(seen["focus"]["name"], "Sendra-1");
 	EXPECT_EQ(seen["vessels"].size(), 2u) << "both rovers stand within sight of either";
+}
+
+TEST_F(ServeServer, AroundAFocusInFlightItsNeighboursComeInItsFrameAndF3PassesThoseThatCannotTakeIt) {
+	OrbitRoot orbit;
+	root = orbit.path();
+	scenario = "Orbit";
+	frames.nearVessels = 2;  // A and the nearest in 3D, W a marker
+	Start();
+	json s = json::parse(client->Get("/api/session")->body);
+	EXPECT_EQ(s["vessels"][1], json({{"name", "W"}, {"class", "Wheel"}, {"focusable", false}}));
+	EXPECT_FALSE(s["vessels"][0].contains("focusable"));
+	json meshes = json::parse(client->Get("/api/mesh")->body);
+	ASSERT_EQ(meshes["meshes"].size(), 2u);
+	for (const json &m : meshes["meshes"])
+		EXPECT_TRUE(m["groups"].is_array() && !m["groups"].empty()) << m["name"] << ": the release's mesh, read";
+	Stream page(port);
+	std::string token = page.Token();
+	ASSERT_FALSE(token.empty());
+	Frames(2);
+	ASSERT_TRUE(page.WaitForFrame(2));
+	json seen = page.Merged();
+	EXPECT_EQ(seen["focus"]["flight"], true);
+	EXPECT_EQ(seen["focus"]["body"], "Earth");
+	EXPECT_EQ(seen["below"], json({{"body", "Earth"}, {"radius", 6.37101e6}, {"height", 429000.0}}));
+	// The Sun as the host has it from the Earth, in A's frame; hidden by the Earth when behind it.
+	const host::Body &earth = *session->simulation().FindBody("Earth");
+	const host::BodyDirection sun = *host::SunDirectionInEcliptic(earth, session->simulation().mjd());
+	const std::vector<double> towards = seen["sun"]["dir"];
+	EXPECT_NEAR(towards[0], -sun.y, 1e-3);
+	EXPECT_NEAR(towards[1], sun.x, 1e-3);
+	EXPECT_NEAR(towards[2], sun.z, 1e-3);
+	EXPECT_EQ(seen["sun"]["up"], !(sun.x < 0 && std::hypot(sun.y, sun.z) * 6.8e6 < earth.radius)) << seen["sun"];
+	// In A's frame: A at its centre, its x axis up; B 40 m right and 30 m up; W 100 m ahead, a
+	// marker; F is out of sight, and L landed in no sight of a vessel in flight.
+	const json &vessels = seen["vessels"];
+	ASSERT_EQ(vessels.size(), 2u) << vessels.dump().substr(0, 400);
+	const std::map<std::string, std::array<double, 3>> where{{"A", {0, 0, 0}}, {"B", {40, 30, 0}}};
+	for (const auto &[name, at] : where) {
+		const json &place = vessels[name]["place"];
+		ASSERT_TRUE(place.contains("pos")) << name << place;
+		EXPECT_FALSE(place.contains("lng")) << name;
+		for (size_t i = 0; i < 3; ++i)
+			EXPECT_NEAR(place["pos"][i].get<double>(), at[i], 0.01) << name << " " << i;
+		const std::vector<double> attitude = place["attitude"];
+		const std::vector<double> aligned{0, -1, 0, 1, 0, 0, 0, 0, 1};
+		for (size_t i = 0; i < 9; ++i)
+			EXPECT_NEAR(attitude[i], aligned[i], 1e-4) << name << " " << i;
+		EXPECT_EQ(vessels[name]["meshes"][0]["mesh"], "Module1");
+	}
+	json marker;
+	for (const auto &[event, data] : page.Events())
+		for (const json &m : data.value("markers", json::array()))
+			marker = m;
+	ASSERT_EQ(marker.size(), 4u) << marker;
+	EXPECT_EQ(marker[0], "W");
+	EXPECT_NEAR(marker[3].get<double>(), 100, 0.01);
+	EXPECT_NEAR(std::hypot(marker[1].get<double>(), marker[2].get<double>()), 0, 0.01);
+
+	// F3 passes W by to B, then goes to L, landed, whose place is on the surface again, and
+	// round to A past F.
+	auto step = [&](uint64_t frame) {
+		EXPECT_EQ(Input(json{{"client", token}, {"events", {{{"focus", "next"}}}}}.dump()), 204);
+		Frames(1);
+		EXPECT_TRUE(page.WaitForFrame(frame));
+		return page.LastFrame();
+	};
+	json toB = step(3);
+	EXPECT_EQ(toB["focus"]["name"], "B");
+	ASSERT_EQ(toB["markers"].size(), 1u) << "W, placed from B at once";
+	const std::vector<double> fromB{-40, -30, 100};
+	for (size_t i = 0; i < 3; ++i)
+		EXPECT_NEAR(toB["markers"][0][i + 1].get<double>(), fromB[i], 0.01) << i;
+	json toL = step(4);
+	EXPECT_EQ(toL["focus"]["name"], "L");
+	EXPECT_FALSE(toL["focus"].contains("flight"));
+	EXPECT_EQ(toL["gone"], json::array({"A", "W", "B"}));
+	ASSERT_EQ(toL["vessels"].size(), 1u);
+	EXPECT_NEAR(toL["vessels"][0]["place"]["lng"].get<double>(), -80.6 * RAD, 1e-9);
+	json toA = step(5);
+	EXPECT_EQ(toA["focus"]["name"], "A");
+	EXPECT_EQ(toA["vessels"].size(), 2u);
+	EXPECT_EQ(toA["markers"][0][0], "W");
+	EXPECT_TRUE(toA["below"].is_object());
+
+	// With no other vessel that can take it, the focus stays where it is.
+	page.Stop();
+	session.reset();
+	scenario = "Alone";
+	Start();
+	Stream alone(port);
+	token = alone.Token();
+	ASSERT_EQ(Input(json{{"client", token}, {"events", {{{"focus", "next"}}}}}.dump()), 204);
+	Frames(2);
+	EXPECT_EQ(State()["vessel"]["name"], "A");
 }
 
 TEST_F(ServeServer, HostileRequestsGetAnErrorAndChangeNothing) {

@@ -9,17 +9,20 @@
 // the rover is driven forward, steered and stopped with a laptop's keys (which reach the host as
 // the keypad's) and again with the on-screen controls, the steering indicator showing the rudder
 // and the front wheels; the header links the manual; in a small window the HUD and the key list
-// stay readable; F3 with one vessel says why the focus stays; pages of two other origins that frame
+// stay readable; F3 with one vessel says why the focus stays; around a focus in flight the
+// vessels near it are drawn where they are in its frame and F3 passes a station that cannot take
+// the focus; pages of two other origins that frame
 // the page nine times each get no page, no token and no stream, and the user's own tab is still
 // served; a refused or unreachable server is said so. Screenshots are kept, and each check reads
 // the page as its screenshot shows it. Run by ctest:
 //   node drive.mjs --sim SENDRA_SIM --chromium CHROMIUM --scenario SCN --npm WEB_NPM_DIR --artifacts DIR
 import {spawn} from 'node:child_process';
 import {createServer} from 'node:http';
-import {mkdtempSync, mkdirSync, rmSync, readdirSync} from 'node:fs';
+import {copyFileSync, existsSync, mkdtempSync, mkdirSync, readdirSync, rmSync, symlinkSync, writeFileSync} from 'node:fs';
 import {createRequire} from 'node:module';
 import {tmpdir} from 'node:os';
-import {join} from 'node:path';
+import {dirname, join} from 'node:path';
+import {fileURLToPath} from 'node:url';
 
 const args = {};
 for (let i = 2; i + 1 < process.argv.length; i += 2)
@@ -362,28 +365,98 @@ async function smallWindow(page) {
 	await page.setViewportSize({width: 960, height: 600});
 }
 
-// The built-in scenario's one rover: F3 says why the focus stays where it is.
-async function oneVessel(context) {
-	const {child, address} = serve([]);
+// Runs fn(url) with a server of its own for scenarioArgs, stopped with SIGINT afterwards.
+async function withServer(scenarioArgs, fn) {
+	const {child, address} = serve(scenarioArgs);
 	try {
-		const other = await context.newPage();
-		await other.goto(await address);
-		await other.waitForFunction(() => window.sendra && window.sendra.focus && window.sendra.connected, null,
-		                            {timeout: 60000});
-		await other.locator('#view').focus();
-		await other.keyboard.press('F3');
-		await other.waitForFunction(() => /only vessel/.test(document.getElementById('notice').textContent), null,
-		                            {timeout: 10000}).catch(() => {});
-		const shown = await shoot(other, 'serve-page-one-vessel.png');
-		check(/^F3: Sendra-1 is the scenario's only vessel, so the focus stays where it is$/.test(shown.notice),
-		      `F3 with one vessel says why nothing changed: ${shown.notice}`);
-		await other.close();
+		await fn(await address);
 	} finally {
 		child.removeAllListeners('exit');
-		const exited = new Promise(resolve => child.on('exit', resolve));
-		child.kill('SIGINT');
-		await exited;
+		if (child.exitCode === null && child.signalCode === null) {
+			const exited = new Promise(resolve => child.on('exit', resolve));
+			child.kill('SIGINT');
+			await exited;
+		}
 	}
+}
+
+// A page of its own at url whose F3 says why the focus stays where it is.
+async function focusStays(context, url, shot, said, what) {
+	const other = await context.newPage();
+	await other.goto(url);
+	await other.waitForFunction(() => window.sendra && window.sendra.focus && window.sendra.connected, null,
+	                            {timeout: 60000});
+	await other.locator('#view').focus();
+	await other.keyboard.press('F3');
+	await other.waitForFunction(() => /^F3: /.test(document.getElementById('notice').textContent), null,
+	                            {timeout: 10000}).catch(() => {});
+	const shown = await shoot(other, shot);
+	check(said.test(shown.notice), `${what}: ${shown.notice}`);
+	await other.close();
+}
+
+// The built-in scenario's one rover: F3 says why the focus stays where it is.
+async function oneVessel(context) {
+	await withServer([], url => focusStays(context, url, 'serve-page-one-vessel.png',
+		/^F3: Sendra-1 is the scenario's only vessel, so the focus stays where it is$/, 'F3 with one vessel says why nothing changed'));
+}
+
+// An Orbiter folder with the release's classes Module1 and Wheel (no modules: plain vessels)
+// beside the build's solar system, and two scenarios about the Earth: in Orbit A in focus, W (a
+// Wheel, which cannot take the focus) 100 m ahead of it, B 40 m right and 30 m above it; in
+// Alone A and W.
+function orbitRoot() {
+	const root = join(work, 'orbit'), release = fileURLToPath(new URL('../../../fixtures/orbiter-release', import.meta.url));
+	const staged = join(dirname(args.sim), 'orbiter', 'Config');
+	for (const folder of ['Config/Vessels', 'Meshes', 'Scenarios', 'Modules'])
+		mkdirSync(join(root, folder), {recursive: true});
+	if (existsSync(staged))
+		for (const f of readdirSync(staged, {withFileTypes: true}).filter(f => f.isFile()))
+			symlinkSync(join(staged, f.name), join(root, 'Config', f.name));
+	for (const cls of ['Module1', 'Wheel']) {
+		copyFileSync(join(release, 'Config/Vessels', `${cls}.cfg`), join(root, 'Config/Vessels', `${cls}.cfg`));
+		copyFileSync(join(release, 'Meshes', `${cls}.msh`), join(root, 'Meshes', `${cls}.msh`));
+	}
+	const orbiting = (name, rpos) => `${name}\n  STATUS Orbiting Earth\n  RPOS ${rpos}\n  RVEL 0 0 7656\n  AROT 0 0 0\nEND\n`;
+	const scenario = (name, ships) => writeFileSync(join(root, 'Scenarios', `${name}.scn`),
+		'BEGIN_ENVIRONMENT\n  Date MJD 51982.0975\nEND_ENVIRONMENT\nBEGIN_FOCUS\n  Ship A\nEND_FOCUS\nBEGIN_SHIPS\n' +
+		ships.join('') + 'END_SHIPS\n');
+	scenario('Orbit', [orbiting('A:Module1', '6800000 0 0'), orbiting('W:Wheel', '6800000 0 100'),
+	                   orbiting('B:Module1', '6800030 -40 0')]);
+	scenario('Alone', [orbiting('A:Module1', '6800000 0 0'), orbiting('W:Wheel', '6800000 0 100')]);
+	return root;
+}
+
+// The vessels about a focus in flight: drawn with their meshes where they are in its frame
+// (three.js's z is the frame's -z), the status line saying so; F3 passes W by, and where only W
+// is there besides the focus, says why the focus stays.
+async function inFlight(context) {
+	const root = orbitRoot();
+	await withServer(['Orbit', '--root', root], async url => {
+		const other = await context.newPage();
+		other.on('pageerror', e => { check(false, `no error in the page in flight: ${e.message}`); });
+		await other.goto(url);
+		await other.waitForFunction(() => window.sendra && window.sendra.drawn.length === 3 && window.sendra.settled(),
+		                            null, {timeout: 60000}).catch(() => {});
+		const shown = await shoot(other, 'serve-page-in-flight.png');
+		const [drawn, placeW, placeB] = await other.evaluate(() =>
+			[window.sendra.drawn, window.sendra.placeOf('W'), window.sendra.placeOf('B')]);
+		check(drawn.length === 3, `the three vessels in flight are drawn: ${drawn}`);
+		const near = (p, q) => !!p && p.every((x, i) => Math.abs(x - q[i]) < 1);  // they drift apart slowly
+		check(near(placeW, [0, 0, -100]) && near(placeB, [40, 30, 0]),
+		      `W 100 m ahead of A and B 40 m right, 30 m up: ${placeW}, ${placeB}`);
+		check(/A in flight about the Earth/.test(shown.status), `the status line says A is in flight: ${shown.status}`);
+		check(await other.evaluate(canvasDrawn), 'the view shows them');
+		await other.locator('#view').focus();
+		await other.keyboard.press('F3');
+		await other.waitForFunction(() => window.sendra.focus !== 'A', null, {timeout: 10000}).catch(() => {});
+		const focus = await other.evaluate(() => window.sendra.focus);
+		check(focus === 'B', `F3 passes W, which cannot take the focus, and goes to B: ${focus}`);
+		await other.close();
+	});
+	await withServer(['Alone', '--root', root], url => focusStays(context, url, 'serve-page-no-other-focus.png',
+		/^F3: no other vessel of the scenario can take the focus, so it stays on A$/,
+		'F3 where no other vessel can take the focus says why nothing changed'));
 }
 
 // Pages of another origin (127.0.0.2, and localhost at another port, which is same-site) that
@@ -561,6 +634,7 @@ try {
 	await smallWindow(page);
 
 	await oneVessel(context);
+	await inFlight(context);
 	await refused(context, url);
 	await framed(context, url);
 	await stopServer();
