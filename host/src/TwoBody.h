@@ -77,4 +77,7 @@ struct OrbitElements {
 // a negative eccentricity, numbers that are not finite).
 std::optional<OrbitState> StateFromElements(double mu, const OrbitElements &el, double mjd, std::string &why);
 
+// Why nothing orbits a body whose configuration gives it a mass [kg] that is not positive.
+std::string MasslessBody(const std::string &body, double mass);
+
 }  // namespace host

@@ -89,7 +89,7 @@ void ParseElements(Vessel &v, std::string_view rest, VESSELSTATUS2 *vs) {
 	std::optional<OrbitState> state = body->mass > 0 ? StateFromElements(mu, el, v.sim.mjd(), why) : std::nullopt;
 	if (!state) {
 		ReportVesselProblem(v, "ELEMENTS '" + std::string(rest) + "': " +
-		                           (body->mass > 0 ? why : body->name + " has no mass in its configuration, so nothing orbits it"));
+		                           (body->mass > 0 ? why : MasslessBody(body->name, body->mass)));
 		return;
 	}
 	vs->rpos = state->pos;
