@@ -220,20 +220,15 @@ OrbitState Conic::At(double dt) const {
 		t = std::remainder(dt, period_);
 	// From the last solution, moved on at the rate of the anomaly there (d chi/dt = sqrt(mu)/r);
 	// else from the mean motion's guess.
-	double guess;
-	if (lastChi_ != 0) {
-		double r;
-		Kepler(lastChi_, lastDt_, &r);
-		guess = lastChi_ + sqrtMu_ * (t - lastDt_) / r;
-	} else {
-		guess = FirstGuess(t);
-	}
+	double guess = lastChi_ != 0 ? lastChi_ + sqrtMu_ * (t - lastDt_) / lastRadius_ : FirstGuess(t);
 	double chi = SolveAnomaly(t, guess);
-	lastDt_ = t;
-	lastChi_ = std::isfinite(chi) ? chi : 0;
 
 	double chi2 = chi * chi, z = alpha_ * chi2;
 	Stumpff s = StumpffOf(z);
+	lastDt_ = t;
+	lastChi_ = std::isfinite(chi) ? chi : 0;
+	// Kepler's radius at the solution, as Kepler() has it, for the next guess.
+	lastRadius_ = sigma0_ * chi * (1 - z * s.c3) + (1 - alpha_ * r0_) * chi2 * s.c2 + r0_;
 	double f = 1 - chi2 / r0_ * s.c2;
 	double g = t - chi2 * chi * s.c3 / sqrtMu_;
 	OrbitState out;
