@@ -170,12 +170,12 @@ void ParseBase(Vessel &v, std::string_view rest, VESSELSTATUS2 *vs) {
 	double lng = pad ? base->pads[pad - 1].lng : base->lng, lat = pad ? base->pads[pad - 1].lat : base->lat;
 	vs->surf_lng = lng;
 	vs->surf_lat = lat;
-	v.onBase = Vessel::OnBase{name, pad, lng, lat};
+	v.onBase = Vessel::OnBase{name, pad, lng, lat, body};
 }
 
-// Whether a landed vessel still stands where its BASE line put it.
+// Whether a landed vessel still stands where its BASE line put it, on the base's body.
 bool StillOnBase(const Vessel &v) {
-	if (!v.onBase || !v.surfaceRef)
+	if (!v.onBase || !v.surfaceRef || v.surfaceRef != v.onBase->body)
 		return false;
 	const VESSELSTATUS2 &s = v.state;
 	double dlat = s.surf_lat - v.onBase->lat, dlng = std::remainder(s.surf_lng - v.onBase->lng, 2 * PI);
