@@ -11,8 +11,10 @@
 
 #include "Floor.h"
 #include "Scenes.h"
+#include "Scratch.h"
 #include "animation/AnimationTables.h"
 #include "module/Sendra2016.h"
+#include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Simulation.h"
 #include "sendra_host/VesselView.h"
 
@@ -269,6 +271,44 @@ BENCHMARK(BM_FrameTenThousandRovers)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(20);
+
+// 10,000 rovers alone, 20,000 rovers, and 10,000 rovers beside 10,000 vessels in orbit about
+// the Moon (a class without a module, as the release's vessels run here: their two-body
+// conics, their attitudes turning), all in one Orbiter folder, visuals off. What a vessel in
+// orbit costs a frame is the third case's time less the first's; what a rover costs, the
+// second's less the first's.
+void BM_FrameOrbitersBesideRovers(benchmark::State &state) {
+	const int rovers = state.range(0) == 1 ? 20000 : 10000, orbiters = state.range(0) == 2 ? 10000 : 0;
+	scenes::ScratchRoot root("sendra-bench-orbits");
+	root.AddStagedRover(SENDRA_ORBITER_ROOT);
+	root.WriteClass("Probe", "Mass = 1000\nSize = 5\n");
+	host::SimOptions o = BenchOptions();
+	o.root = root.path();
+	host::Simulation sim(o);
+	AddRovers(sim, rovers);
+	// Orbits 100 to 1,100 km up, eccentricities to 0.3, every inclination and node, each
+	// vessel turning.
+	std::string ships = "BEGIN_ENVIRONMENT\n  Date MJD 60000\nEND_ENVIRONMENT\nBEGIN_SHIPS\n";
+	for (int i = 0; i < orbiters; ++i) {
+		double periapsis = 1.838e6 + 1e6 * (i % 1000) / 1000.0, e = 0.3 * (i % 7) / 7.0;
+		ships += "O" + std::to_string(i) + ":Probe\n  STATUS Orbiting Moon\n  ELEMENTS " +
+		         host::Format("%.1f %.4f %.2f %.2f %.2f %.2f 60000", periapsis / (1 - e), e, (i * 7) % 180 * 1.0,
+		                      (i * 13) % 360 * 1.0, (i * 29) % 360 * 1.0, (i * 31) % 360 * 1.0) +
+		         "\n  VROT 0.1 0.2 0.3\nEND\n";
+	}
+	if (orbiters)
+		host::LoadScenario(sim, host::ParseScenario(ships + "END_SHIPS\n", "orbiters.scn"));
+	sim.Frame(0.02);
+	TimeFrames(state, sim, rovers + orbiters);
+	state.counters["vessels"] = rovers + orbiters;
+}
+BENCHMARK(BM_FrameOrbitersBesideRovers)
+    ->ArgName("scene")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // Heap bytes each further rover adds (module object, host record, animations, lights,
 // journal), the shared mesh template excluded: it is loaded by the first rover.

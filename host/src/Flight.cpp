@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "sendra_host/Text.h"
+
 namespace host {
 
 namespace {
@@ -82,6 +84,13 @@ FlightPose PoseOnBase(const Ride &ride, const FlightPose &base) {
 }
 
 std::optional<FreeFlight> FlyFrom(const FlightPose &pose, double mu, double simt, std::string &why) {
+	// The orbits are Newton's, and a speed beyond light's is no vessel's: far out, its orbit is
+	// so nearly radial that its save, to the writer's decimals, would not read as one again.
+	constexpr double kLightSpeed = 299792458.0;  // [m/s]
+	if (dotp(pose.orbit.vel, pose.orbit.vel) >= kLightSpeed * kLightSpeed) {
+		why = "a speed of " + FormatShortest(length(pose.orbit.vel)) + " m/s is faster than light";
+		return std::nullopt;
+	}
 	std::optional<Conic> conic = Conic::Make(mu, pose.orbit, why);
 	if (!conic)
 		return std::nullopt;

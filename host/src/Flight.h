@@ -71,7 +71,8 @@ struct Flight {
 };
 
 // The free flight of a pose at simt about a body of gravitational parameter mu; nullopt, with
-// the reason in why, when the pose's state describes no orbit (see Conic::Make).
+// the reason in why, when the pose's state describes no orbit (see Conic::Make) or is faster
+// than light.
 std::optional<FreeFlight> FlyFrom(const FlightPose &pose, double mu, double simt, std::string &why);
 // The ride on base that keeps a vessel where pose puts it beside the base's pose: its offset
 // and rotation in the base's frame now.

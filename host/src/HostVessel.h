@@ -107,6 +107,7 @@ public:
 		std::string name;
 		int pad = 0;
 		double lng = 0, lat = 0;
+		const host::Body *body = nullptr;  // the base's, which a later STATUS line may leave
 	};
 	std::optional<OnBase> onBase;
 	// In flight: how it moves and where it is now; null while landed.

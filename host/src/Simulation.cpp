@@ -275,8 +275,7 @@ void Simulation::FlyOnOwn(Vessel *v) {
 	if (!body)
 		throw HostError("vessel '" + v->name + "' has no body to orbit");
 	if (!(body->gm > 0))
-		throw HostError("vessel '" + v->name + "': " + body->name +
-		                " has no mass in its configuration (its Mass item), so nothing can orbit it");
+		throw HostError("vessel '" + v->name + "': " + MasslessBody(body->name, body->mass));
 	FlightPose pose = PoseOfState(v->state);
 	std::string why;
 	std::optional<FreeFlight> free = FlyFrom(pose, body->gm, simt_, why);

@@ -28,8 +28,13 @@ std::unique_ptr<Body> ReadBody(const std::string &root, const ConfigFile &system
 		                    ".cfg)");
 	ConfigFile cfg = ConfigFile::Read(*path);
 	auto body = std::make_unique<Body>(cfg.Value("Name").value_or(cfgName), cfg.Number("Size").value_or(0));
-	body->mass = cfg.Number("Mass").value_or(0);
+	std::optional<double> mass = cfg.Number("Mass");
+	body->mass = mass.value_or(0);
 	body->gm = kGravitationalConstant * body->mass;
+	if (mass && !(body->gm > 0))  // as the real host reads it, a body without gravity
+		out.warnings.push_back(HostError::Format(*path, cfg.LineOf("Mass"),
+		                                         "Mass: " + FormatShortest(*mass) + " kg is not a positive mass; nothing can orbit " +
+		                                             body->name + ", and a vessel in flight about it is refused"));
 	body->rotationPeriod = cfg.Number("SidRotPeriod").value_or(0);
 	body->rotationOffset = cfg.Number("SidRotOffset").value_or(0);
 	body->obliquity = cfg.Number("Obliquity").value_or(0);

@@ -69,20 +69,34 @@ std::optional<Conic> Conic::Make(double mu, const OrbitState &s, std::string &wh
 	c.sqrtMu_ = std::sqrt(mu);
 	c.ref_ = s;
 	c.r0_ = length(s.pos);
-	if (!(c.r0_ > 0) || !std::isfinite(c.r0_)) {
+	if (!std::isfinite(c.r0_)) {
+		why = "the position is too far from the body's centre for the host's numbers (its length overflows)";
+		return std::nullopt;
+	}
+	if (!(c.r0_ > 0)) {
 		why = "the position is zero: the vessel is at the body's centre";
 		return std::nullopt;
 	}
 	double v2 = dotp(s.vel, s.vel);
 	double h = length(crossp(s.pos, s.vel));
+	if (!std::isfinite(v2) || !std::isfinite(h)) {
+		why = "the velocity is too large for the host's numbers (its square or the angular momentum overflows)";
+		return std::nullopt;
+	}
 	// A straight fall or climb through the centre: the conic degenerates into a line, on which
 	// the vessel would reach the centre.
-	if (!std::isfinite(v2) || !std::isfinite(h) || !(h > 1e-12 * c.r0_ * std::sqrt(v2 + mu / c.r0_))) {
+	if (!(h > 1e-12 * c.r0_ * std::sqrt(v2 + mu / c.r0_))) {
 		why = "a degenerate orbit: the velocity points straight toward or away from the body's centre";
 		return std::nullopt;
 	}
 	c.sigma0_ = dotp(s.pos, s.vel) / c.sqrtMu_;
 	c.alpha_ = 2.0 / c.r0_ - v2 / mu;
+	// A gravitational parameter so small beside the speed that the orbit's numbers overflow.
+	if (!std::isfinite(c.sigma0_) || !std::isfinite(c.alpha_)) {
+		why = "a speed of " + FormatShortest(std::sqrt(v2)) + " m/s is too large for the host's numbers about a " +
+		      "gravitational parameter of " + FormatShortest(mu) + " m^3/s^2";
+		return std::nullopt;
+	}
 	// Within the rounding of its terms the orbit is a parabola, and is taken as one: an ellipse
 	// a rounding away would have a period of ages.
 	if (std::fabs(c.alpha_) * c.r0_ < 1e-13)
@@ -185,7 +199,9 @@ double Conic::FirstGuess(double t) const {
 		double a = 1 / alpha_, sign = t >= 0 ? 1 : -1;
 		double den = sigma0_ * sqrtMu_ + sign * std::sqrt(-mu_ * a) * (1 - r0_ * alpha_);
 		double x = -2 * mu_ * alpha_ * t / den;
-		if (x > 0 && std::isfinite(x))
+		// Below 1 its logarithm turns the guess against the time, and it is no guess: so soon
+		// the anomaly moves at its first rate (in a frame, or far out where that is slow).
+		if (x > 1 && std::isfinite(x))
 			return sign * std::sqrt(-a) * std::log(x);
 		return sqrtMu_ * t / r0_;
 	}
@@ -204,20 +220,15 @@ OrbitState Conic::At(double dt) const {
 		t = std::remainder(dt, period_);
 	// From the last solution, moved on at the rate of the anomaly there (d chi/dt = sqrt(mu)/r);
 	// else from the mean motion's guess.
-	double guess;
-	if (lastChi_ != 0) {
-		double r;
-		Kepler(lastChi_, lastDt_, &r);
-		guess = lastChi_ + sqrtMu_ * (t - lastDt_) / r;
-	} else {
-		guess = FirstGuess(t);
-	}
+	double guess = lastChi_ != 0 ? lastChi_ + sqrtMu_ * (t - lastDt_) / lastRadius_ : FirstGuess(t);
 	double chi = SolveAnomaly(t, guess);
-	lastDt_ = t;
-	lastChi_ = std::isfinite(chi) ? chi : 0;
 
 	double chi2 = chi * chi, z = alpha_ * chi2;
 	Stumpff s = StumpffOf(z);
+	lastDt_ = t;
+	lastChi_ = std::isfinite(chi) ? chi : 0;
+	// Kepler's radius at the solution, as Kepler() has it, for the next guess.
+	lastRadius_ = sigma0_ * chi * (1 - z * s.c3) + (1 - alpha_ * r0_) * chi2 * s.c2 + r0_;
 	double f = 1 - chi2 / r0_ * s.c2;
 	double g = t - chi2 * chi * s.c3 / sqrtMu_;
 	OrbitState out;
@@ -283,6 +294,10 @@ std::optional<OrbitState> StateFromElements(double mu, const OrbitElements &el, 
 		vy = k / r * b * std::cosh(H);
 	}
 	OrbitState atEpoch{FromPerifocal(x, y, el.lan, el.i, argp), FromPerifocal(vx, vy, el.lan, el.i, argp)};
+	if (!Finite(atEpoch.pos) || !Finite(atEpoch.vel)) {
+		why = "the elements give a state too large for the host's numbers";
+		return std::nullopt;
+	}
 	std::optional<Conic> conic = Conic::Make(mu, atEpoch, why);
 	if (!conic)
 		return std::nullopt;
@@ -292,6 +307,11 @@ std::optional<OrbitState> StateFromElements(double mu, const OrbitElements &el, 
 		return std::nullopt;
 	}
 	return now;
+}
+
+std::string MasslessBody(const std::string &body, double mass) {
+	return body + "'s Mass in its configuration is " + FormatShortest(mass) +
+	       " kg, not a positive number, so nothing can orbit it";
 }
 
 }  // namespace host

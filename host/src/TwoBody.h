@@ -60,8 +60,9 @@ private:
 	double alpha_ = 0;   // 1 / semi-major axis [1/m]: > 0 ellipse, 0 parabola, < 0 hyperbola
 	double energy_ = 0;
 	double period_ = 0;
-	// The last solution, from which the next one starts: a run asks for times close together.
-	mutable double lastDt_ = 0, lastChi_ = 0;
+	// The last solution, from which the next one starts (a run asks for times close together),
+	// and the radius there, the anomaly's rate.
+	mutable double lastDt_ = 0, lastChi_ = 0, lastRadius_ = 0;
 };
 
 // A scenario's "ELEMENTS a e i LAN LPE L epoch": semi-major axis [m] (negative for a hyperbola),
@@ -76,5 +77,8 @@ struct OrbitElements {
 // whose sign disagrees with the eccentricity, a parabola, which a semi-major axis cannot give,
 // a negative eccentricity, numbers that are not finite).
 std::optional<OrbitState> StateFromElements(double mu, const OrbitElements &el, double mjd, std::string &why);
+
+// Why nothing orbits a body whose configuration gives it a mass [kg] that is not positive.
+std::string MasslessBody(const std::string &body, double mass);
 
 }  // namespace host

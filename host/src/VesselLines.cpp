@@ -89,7 +89,7 @@ void ParseElements(Vessel &v, std::string_view rest, VESSELSTATUS2 *vs) {
 	std::optional<OrbitState> state = body->mass > 0 ? StateFromElements(mu, el, v.sim.mjd(), why) : std::nullopt;
 	if (!state) {
 		ReportVesselProblem(v, "ELEMENTS '" + std::string(rest) + "': " +
-		                           (body->mass > 0 ? why : body->name + " has no mass in its configuration, so nothing orbits it"));
+		                           (body->mass > 0 ? why : MasslessBody(body->name, body->mass)));
 		return;
 	}
 	vs->rpos = state->pos;
@@ -170,12 +170,12 @@ void ParseBase(Vessel &v, std::string_view rest, VESSELSTATUS2 *vs) {
 	double lng = pad ? base->pads[pad - 1].lng : base->lng, lat = pad ? base->pads[pad - 1].lat : base->lat;
 	vs->surf_lng = lng;
 	vs->surf_lat = lat;
-	v.onBase = Vessel::OnBase{name, pad, lng, lat};
+	v.onBase = Vessel::OnBase{name, pad, lng, lat, body};
 }
 
-// Whether a landed vessel still stands where its BASE line put it.
+// Whether a landed vessel still stands where its BASE line put it, on the base's body.
 bool StillOnBase(const Vessel &v) {
-	if (!v.onBase || !v.surfaceRef)
+	if (!v.onBase || !v.surfaceRef || v.surfaceRef != v.onBase->body)
 		return false;
 	const VESSELSTATUS2 &s = v.state;
 	double dlat = s.surf_lat - v.onBase->lat, dlng = std::remainder(s.surf_lng - v.onBase->lng, 2 * PI);
@@ -295,9 +295,30 @@ std::ostream *ScenarioStream(FILEHANDLE scn) {
 
 bool Finite(const VECTOR3 &x) { return std::isfinite(x.x) && std::isfinite(x.y) && std::isfinite(x.z); }
 
+// RPOS and RVEL to the real writer's decimals; to every digit where those would lose the orbit
+// (a speed that rounds to 0.0000 on an orbit far out), so that the save loads again.
+std::pair<std::string, std::string> FlightLines(const Vessel &v) {
+	const VESSELSTATUS2 &s = v.state;
+	std::pair<std::string, std::string> lines{Format("%.3f %.3f %.3f", s.rpos.x, s.rpos.y, s.rpos.z),
+	                                          Format("%.4f %.4f %.4f", s.rvel.x, s.rvel.y, s.rvel.z)};
+	std::optional<std::vector<double>> pos = ParseNumbers(lines.first, 3), vel = ParseNumbers(lines.second, 3);
+	if (!v.surfaceRef || !v.flight || !v.flight->free || !pos || !vel)
+		return lines;
+	std::string why;
+	const OrbitState written{_V((*pos)[0], (*pos)[1], (*pos)[2]), _V((*vel)[0], (*vel)[1], (*vel)[2])};
+	if (!Conic::Make(v.surfaceRef->gm, written, why) && Conic::Make(v.surfaceRef->gm, {s.rpos, s.rvel}, why)) {
+		auto all = [](const VECTOR3 &x) {
+			return FormatShortest(x.x) + ' ' + FormatShortest(x.y) + ' ' + FormatShortest(x.z);
+		};
+		lines = {all(s.rpos), all(s.rvel)};
+	}
+	return lines;
+}
+
 // The state's lines, each after indent: landed, STATUS, BASE while on it, POS, HEADING, ALT and
-// AROT; in flight as the real host writes them, STATUS, RPOS (3 decimals), RVEL (4), AROT (3)
-// and VROT (4 decimals of degrees per second) while it turns faster than 1e-4 rad/s.
+// AROT; in flight as the real host writes them, STATUS, RPOS (3 decimals), RVEL (4; see
+// FlightLines), AROT (3) and VROT (4 decimals of degrees per second) while it turns faster than
+// 1e-4 rad/s.
 void WriteState(Vessel &v, std::ostream &out, std::string_view indent) {
 	const VESSELSTATUS2 &s = v.state;
 	if (!v.surfaceRef)
@@ -306,9 +327,10 @@ void WriteState(Vessel &v, std::ostream &out, std::string_view indent) {
 	if (s.status != 1) {
 		if (!Finite(s.rpos) || !Finite(s.rvel) || !Finite(s.arot) || !Finite(s.vrot))
 			v.sim.ReportProblem(v.name + ": the state in flight is not finite and cannot be saved");
+		const auto [rpos, rvel] = FlightLines(v);
 		out << indent << "STATUS Orbiting " << body << '\n';
-		out << indent << "RPOS " << Format("%.3f %.3f %.3f", s.rpos.x, s.rpos.y, s.rpos.z) << '\n';
-		out << indent << "RVEL " << Format("%.4f %.4f %.4f", s.rvel.x, s.rvel.y, s.rvel.z) << '\n';
+		out << indent << "RPOS " << rpos << '\n';
+		out << indent << "RVEL " << rvel << '\n';
 		out << indent << "AROT " << Format("%.3f %.3f %.3f", s.arot.x * DEG, s.arot.y * DEG, s.arot.z * DEG) << '\n';
 		if (length(s.vrot) > 1e-4)
 			out << indent << "VROT " << Format("%.4f %.4f %.4f", s.vrot.x * DEG, s.vrot.y * DEG, s.vrot.z * DEG) << '\n';

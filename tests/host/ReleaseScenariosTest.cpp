@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <sstream>
@@ -184,5 +185,78 @@ TEST(ReleaseScenarios, TheirVesselsAreWhereTheHostPutsThem) {
 		sim.Frame(30);
 		VECTOR3 after = inShuttle();
 		EXPECT_LT(length(after - before), 1e-6);
+	}
+}
+
+// A rover set down 20 m east of a vessel landed in a release scenario (on Earth beside the
+// quadcopter; on the Moon beside the shuttle under a station in lunar orbit) or, where none is
+// landed on the Moon, among vessels in lunar transfer, drives north for ten seconds as on its
+// own: it stays on the ground and goes some metres north, its heading kept; the others stay
+// where they were; the save keeps every other vessel's lines and every block, and loaded
+// again has the rover where it stopped.
+TEST(ReleaseScenarios, ARoverDrivesAmongTheirVesselsAndTheSaveKeepsThemWhole) {
+	ReleaseRoot root;
+	const std::pair<const char *, const char *> cases[] = {{"Quadcopter/Quadcopter at KSC.scn", "QC-01"},
+	                                                         {"Demo/ISS Approach.scn", "SH-01"},
+	                                                         {"Challenges/Challenge 2 - Lunar transfer.scn", nullptr}};
+	for (const auto &[name, neighbour] : cases) {
+		SCOPED_TRACE(name);
+		const host::ScenarioFile in = host::ReadScenarioFile((kRelease / "Scenarios" / name).string());
+		host::Simulation sim(root.options());
+		host::LoadScenario(sim, in);
+		host::VesselPlace at;
+		at.body = sim.FindBody("Moon");
+		at.lng = 23.47 * RAD;
+		if (neighbour)
+			at = host::VesselView(sim.FindVessel(neighbour)).place();
+		ASSERT_TRUE(at.body && (at.landed || !neighbour));
+		host::Body *body = sim.FindBody(at.body->name);
+		Vessel *rover = sim.CreateVessel("Rover", "Sendra2016",
+		                                 {body, at.lng + 20 / (body->radius * std::cos(at.lat)), at.lat, 0});
+		sim.SetFocus(rover);
+		const double standing = host::VesselView(rover).place().alt;
+		std::vector<std::array<double, 3>> places;
+		for (const auto &v : sim.vessels())
+			places.push_back({v->state.surf_lng, v->state.surf_lat, v->state.surf_hdg});
+		sim.KeyDown(OAPI_KEY_NUMPAD8);
+		sim.Frame(0.1);
+		sim.KeyUp(OAPI_KEY_NUMPAD8);
+		sim.KeyDown(OAPI_KEY_ADD);
+		for (int i = 0; i < 100; ++i)
+			sim.Frame(0.1);
+		const host::VesselPlace now = host::VesselView(rover).place();
+		ASSERT_TRUE(now.landed);
+		EXPECT_EQ(now.body, body);
+		const double north = (now.lat - at.lat) * body->radius, east = (now.lng - at.lng) * body->radius * std::cos(at.lat);
+		EXPECT_GT(north, 2.0);
+		EXPECT_LT(north, 20.0);
+		EXPECT_NEAR(east, 20, 0.1);
+		EXPECT_LT(std::fabs(std::remainder(now.hdg, PI2)), 0.01);
+		EXPECT_NEAR(now.alt, standing, 0.05);
+		for (size_t i = 0; i < sim.vessels().size(); ++i) {
+			const VESSELSTATUS2 &s = sim.vessels()[i]->state;
+			if (s.status == 1 && sim.vessels()[i].get() != rover) {
+				EXPECT_EQ(places[i], (std::array<double, 3>{s.surf_lng, s.surf_lat, s.surf_hdg})) << sim.vessels()[i]->name;
+			}
+		}
+
+		const std::string saved = Save(sim);
+		const host::ScenarioFile out = host::ParseScenario(saved, "saved.scn");
+		std::map<std::string, std::vector<std::string>> kept = KeptLines(out);
+		ASSERT_EQ(kept.erase("Rover:Sendra2016"), 1u);
+		EXPECT_EQ(kept, KeptLines(in));
+		for (const host::ScenarioBlock &b : in.blocks)
+			if (b.name != "FOCUS" && b.name != "CAMERA") {  // the camera went with the focus to the rover
+				EXPECT_NE(saved.find(b.text), std::string::npos) << b.text;
+			}
+		host::Simulation again(root.options());
+		ASSERT_NO_THROW(host::LoadScenario(again, out));
+		EXPECT_EQ(KeptLines(host::ParseScenario(Save(again), "again.scn")), KeptLines(out));
+		const Vessel *back = again.FindVessel("Rover");
+		ASSERT_NE(back, nullptr);
+		EXPECT_EQ(again.focus(), back);
+		const host::VesselPlace loaded = host::VesselView(back).place();
+		EXPECT_LT(std::hypot(loaded.lat - now.lat, (loaded.lng - now.lng) * std::cos(now.lat)) * body->radius, 0.02);
+		EXPECT_NEAR(loaded.hdg, now.hdg, 1e-3);
 	}
 }

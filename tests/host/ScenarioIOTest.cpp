@@ -394,6 +394,8 @@ TEST(ScenarioLoader, ABaseLinePutsAVesselOnItsPadAndTheSaveNamesItWhileItStaysTh
 	    {"Tranquility:2", "", lng0 + 60 / (r * std::cos(lat0)), lat0 + 30 / r},
 	    {"Tranquility", "", lng0, lat0},
 	    {"Tranquility:2", "  POS 1 2\n", 1 * RAD, 2 * RAD},
+	    // Another body's STATUS after the base: the place stays, on a body the base is not on.
+	    {"Tranquility:1", "  STATUS Landed Earth\n", lng0 - 200 / (r * std::cos(lat0)), lat0 - 100 / r},
 	};
 	for (const Case &c : places) {
 		host::LoadScenario(sim, host::ParseScenario(at(c.base, c.more), "b.scn"));
@@ -405,6 +407,7 @@ TEST(ScenarioLoader, ABaseLinePutsAVesselOnItsPadAndTheSaveNamesItWhileItStaysTh
 		host::WriteScenario(sim, saved);
 		bool named = saved.str().find("  STATUS Landed Moon\n  BASE " + c.base + "\n  POS ") != std::string::npos;
 		EXPECT_EQ(named, c.more.empty()) << saved.str();
+		EXPECT_EQ(saved.str().find("BASE") != std::string::npos, named) << saved.str();
 		sim.DeleteAllVessels();
 	}
 	host::LoadScenario(sim, host::ParseScenario(at("Tranquility:1"), "b.scn"));

@@ -86,8 +86,11 @@ TEST(SolarSystem, ReadingIsAsForgivingAsTheRealHostsAndNoMore) {
 	EXPECT_EQ(sol.bodies[1]->mass, 0);
 	EXPECT_EQ(sol.bodies[1]->rotationPeriod, -600);
 	EXPECT_EQ(sol.bodies[2]->name, "Pebble");
-	EXPECT_EQ(sol.warnings, std::vector<std::string>{root.path() + "/Config/rock.cfg:2: Mass: 'heavy' is not a finite "
-	                                                               "number; the item is ignored, as Orbiter ignores it"});
+	EXPECT_EQ(sol.warnings, (std::vector<std::string>{
+	                            root.path() + "/Config/rock.cfg:2: Mass: 'heavy' is not a finite number; the item is ignored, "
+	                                          "as Orbiter ignores it",
+	                            root.path() + "/Config/Pebble.cfg:3: Mass: 0 kg is not a positive mass; nothing can orbit "
+	                                          "Pebble, and a vessel in flight about it is refused"}));
 
 	root.Write("Config/SOL.CFG", "Star1 = Sun\nPlanet1 = Rock\nPlanet2 = Gone\n");
 	EXPECT_EQ(ErrorOf([&] { host::ReadSolarSystem(root.path(), "Sol"); }),
