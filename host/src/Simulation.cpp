@@ -10,6 +10,7 @@
 
 #include "sendra_host/ConfigFile.h"
 #include "sendra_host/HostError.h"
+#include "sendra_host/Sun.h"
 #include "sendra_host/Text.h"
 #include "src/Bases.h"
 #include "src/ClassItems.h"
@@ -268,6 +269,32 @@ void TakePose(Vessel &v, const FlightPose &p) {
 	v.state.vrot = p.spin;
 }
 
+// A conic knows no ground: a vessel whose conic took it under its body's mean surface touches
+// down at the point under it at mjd, as the real host's touchdown stops a vessel at the ground.
+// It is landed there at rest, heading along its motion; whoever rode on it flies on.
+void TouchDown(Simulation &sim, Vessel &v, double mjd) {
+	const Body &b = *v.surfaceRef;
+	const VESSELSTATUS2 &s = v.state;
+	const double r = length(s.rpos);
+	const BodyDirection up = InBodyFrame(b, r > 0 ? BodyDirection{s.rpos.x / r, s.rpos.y / r, s.rpos.z / r} : BodyDirection{1, 0, 0}, mjd);
+	const BodyDirection vel = InBodyFrame(b, {s.rvel.x, s.rvel.y, s.rvel.z}, mjd);
+	const double lng = std::atan2(up.z, up.x), lat = std::asin(std::clamp(up.y, -1.0, 1.0));
+	const double east = -std::sin(lng) * vel.x + std::cos(lng) * vel.z;
+	const double north = -std::sin(lat) * std::cos(lng) * vel.x + std::cos(lat) * vel.y - std::sin(lat) * std::sin(lng) * vel.z;
+	VESSELSTATUS2 landed = s;
+	landed.status = 1;
+	landed.surf_lng = lng;
+	landed.surf_lat = lat;
+	landed.surf_hdg = std::isfinite(east) && std::isfinite(north) && (east != 0 || north != 0)
+	                      ? std::fmod(std::atan2(east, north) + 2 * PI, 2 * PI)
+	                      : 0;
+	landed.arot = _V(10, 0, 0);  // at rest on level ground
+	landed.vrot = _V(0, 0, 0);   // on the ground
+	sim.ReportProblem(Format("%s: its orbit met the ground of %s, where it has landed at %.4f %.4f", v.name.c_str(),
+	                         b.name.c_str(), lng * DEG, lat * DEG));
+	ApplyStatus(v, &landed);
+}
+
 }  // namespace
 
 void Simulation::FlyOnOwn(Vessel *v) {
@@ -339,10 +366,16 @@ void Simulation::MoveInFlight(double t) {
 			flying_.push_back(d.second);
 		flightsChanged_ = false;
 	}
+	std::vector<Vessel *> down;
 	for (Vessel *v : flying_) {
 		const Flight &f = *v->flight;
 		TakePose(*v, f.free ? PoseAt(*f.free, t) : PoseOnBase(*f.ride, f.ride->base->flight->pose));
+		const double r = v->surfaceRef ? v->surfaceRef->radius : 0;
+		if (f.free && dotp(v->state.rpos, v->state.rpos) < r * r)
+			down.push_back(v);
 	}
+	for (Vessel *v : down)
+		TouchDown(*this, *v, options_.mjd + t / 86400.0);
 }
 
 void Simulation::DeleteAllVessels() {

@@ -84,13 +84,8 @@ std::optional<Vec> TowardsTheSun(const std::string &orbit, double mjd) {
 	return Vec{-p.x / n, -p.y / n, -p.z / n};
 }
 
-}  // namespace
-
-std::optional<BodyDirection> SunDirection(const std::string &orbit, const BodyRotation &r, double mjd) {
-	std::optional<Vec> towards = TowardsTheSun(orbit, mjd);
-	if (!towards)
-		return std::nullopt;
-	Vec s = *towards;
+// A direction in the right-handed ecliptic frame of J2000 in the body's frame at mjd, Orbiter's.
+BodyDirection FromEcliptic(Vec s, const BodyRotation &r, double mjd) {
 	// The body's frame from the ecliptic's: the reverse of precession reference, node, tilt
 	// and turn, each about its own axis.
 	const double node = r.lan + (r.precessionPeriod != 0 ? 2 * kPi * (mjd - r.lanMjd) / r.precessionPeriod : 0);
@@ -105,6 +100,24 @@ std::optional<BodyDirection> SunDirection(const std::string &orbit, const BodyRo
 	return BodyDirection{s.x, s.z, s.y};
 }
 
+BodyRotation RotationOf(const Body &b) {
+	return {b.rotationPeriod, b.rotationOffset,   b.obliquity,    b.lan,
+	        b.lanMjd,         b.precessionPeriod, b.precessionLan, b.precessionObliquity};
+}
+
+}  // namespace
+
+std::optional<BodyDirection> SunDirection(const std::string &orbit, const BodyRotation &r, double mjd) {
+	std::optional<Vec> towards = TowardsTheSun(orbit, mjd);
+	if (!towards)
+		return std::nullopt;
+	return FromEcliptic(*towards, r, mjd);
+}
+
+BodyDirection InBodyFrame(const Body &body, const BodyDirection &ecliptic, double mjd) {
+	return FromEcliptic(Vec{ecliptic.x, ecliptic.z, ecliptic.y}, RotationOf(body), mjd);
+}
+
 std::optional<BodyDirection> SunDirectionInEcliptic(const Body &b, double mjd) {
 	std::optional<Vec> s = TowardsTheSun(b.orbit, mjd);
 	if (!s)
@@ -112,11 +125,7 @@ std::optional<BodyDirection> SunDirectionInEcliptic(const Body &b, double mjd) {
 	return BodyDirection{s->x, s->z, s->y};  // Orbiter's frame swaps y and z
 }
 
-std::optional<BodyDirection> SunDirection(const Body &b, double mjd) {
-	return SunDirection(b.orbit, BodyRotation{b.rotationPeriod, b.rotationOffset, b.obliquity, b.lan, b.lanMjd,
-	                                          b.precessionPeriod, b.precessionLan, b.precessionObliquity},
-	                    mjd);
-}
+std::optional<BodyDirection> SunDirection(const Body &b, double mjd) { return SunDirection(b.orbit, RotationOf(b), mjd); }
 
 SunInSky SunInSkyAt(const BodyDirection &sun, double lng, double lat) {
 	// Right-handed again: x towards 0 degrees east, y towards 90 degrees east, z north.

@@ -7,9 +7,11 @@
 #include <sstream>
 
 #include "Scratch.h"
+#include "sendra_host/Body.h"
 #include "sendra_host/HostError.h"
 #include "sendra_host/ScenarioIO.h"
 #include "sendra_host/Simulation.h"
+#include "sendra_host/Sun.h"
 
 namespace fs = std::filesystem;
 
@@ -108,4 +110,56 @@ TEST(HostileOrbits, EachIsRefusedWithItsReasonOrFlownAndSavedFinite) {
 		host::WriteScenario(again, resaved);
 		EXPECT_EQ(resaved.str(), saved);
 	}
+}
+
+// A conic knows no ground: a vessel whose orbit meets its body's surface comes down where it
+// meets it, landed at rest, and its save loads again (one inside its body would be refused).
+TEST(HostileOrbits, AnOrbitThatMeetsTheGroundEndsLandedWhereItMetIt) {
+	scenes::ScratchRoot root("sendra-touchdown");
+	root.WriteClass("Probe", "Mass = 100\n");
+	host::SimOptions o;
+	o.root = root.path();
+	host::Simulation sim(o);
+	// 20 km over the Moon, 200 m/s sideways: it falls, and comes down within four minutes.
+	host::LoadScenario(sim, host::ParseScenario("BEGIN_ENVIRONMENT\n  Date MJD 51982.5\nEND_ENVIRONMENT\nBEGIN_SHIPS\n"
+	                                            "A:Probe\n  STATUS Orbiting Moon\n  RPOS 1757400 0 0\n  RVEL 0 60 200\n"
+	                                            "END\nEND_SHIPS\n",
+	                                            "t.scn"));
+	const host::VesselView a(sim.vessels().front());
+	ASSERT_FALSE(a.place().landed);
+	host::VesselPlace before;
+	double mjdBefore = 0;
+	for (int i = 0; i < 300 && !a.place().landed; ++i) {
+		before = a.place(), mjdBefore = sim.mjd();
+		EXPECT_EQ(sim.TakeProblems(), std::vector<std::string>{});
+		sim.Frame(1.0);
+	}
+	const host::VesselPlace at = a.place();
+	ASSERT_TRUE(at.landed);
+	ASSERT_EQ(at.body->name, "Moon");
+	EXPECT_GT(sim.simt(), 60);
+	// A frame before, it was above the ground by less than a frame's fall; in the Moon's frame,
+	// the place under it then is where it stands, less a frame's way.
+	const double r = length(before.pos);
+	EXPECT_GT(r, at.body->radius);
+	EXPECT_LT(r, at.body->radius + 300);
+	const host::BodyDirection under =
+	    host::InBodyFrame(*at.body, {before.pos.x / r, before.pos.y / r, before.pos.z / r}, mjdBefore);
+	const double c = std::cos(at.lat);
+	const double sep = std::acos(std::min(1.0, c * std::cos(at.lng) * under.x + std::sin(at.lat) * under.y +
+	                                               c * std::sin(at.lng) * under.z));
+	EXPECT_LT(sep, 300 / at.body->radius);
+	// Heading along its way over the ground: mostly east, a little north, as ecliptic north is
+	// nearly the Moon's.
+	EXPECT_NEAR(at.hdg, std::atan2(200, 60), 0.1);
+	const std::vector<std::string> said = sim.TakeProblems();
+	ASSERT_EQ(said.size(), 1u);
+	EXPECT_EQ(said[0].rfind("A: its orbit met the ground of Moon, where it has landed at ", 0), 0u) << said[0];
+	sim.Frame(1.0);
+	std::ostringstream out;
+	host::WriteScenario(sim, out);
+	EXPECT_NE(out.str().find("STATUS Landed Moon"), std::string::npos) << out.str();
+	host::Simulation again(o);
+	ASSERT_NO_THROW(host::LoadScenario(again, host::ParseScenario(out.str(), "saved.scn")));
+	EXPECT_TRUE(host::VesselView(again.vessels().front()).place().landed);
 }

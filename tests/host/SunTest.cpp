@@ -81,6 +81,8 @@ TEST(Sun, TheEarthsSeasonsAndTheSunOverGreenwichAreThePublishedOnes) {
 	// towards the equinox (+x), then +z, with y ecliptic north.
 	host::Body earth("Earth", 6.371e6);
 	earth.orbit = "Earth";
+	earth.rotationPeriod = kEarth.period, earth.rotationOffset = kEarth.offset, earth.obliquity = kEarth.obliquity;
+	earth.precessionPeriod = kEarth.precessionPeriod;
 	double longitude = 0;
 	for (const auto &[mjd, declination] : seasons) {
 		host::BodyDirection sun = *host::SunDirection("Earth", kEarth, mjd);
@@ -89,6 +91,12 @@ TEST(Sun, TheEarthsSeasonsAndTheSunOverGreenwichAreThePublishedOnes) {
 		EXPECT_NEAR(inEcliptic.x, std::cos(longitude * kDeg), 5e-3) << mjd;
 		EXPECT_NEAR(inEcliptic.y, 0, 1e-4) << mjd;
 		EXPECT_NEAR(inEcliptic.z, std::sin(longitude * kDeg), 5e-3) << mjd;
+		// Turned into the Earth's frame, as a vessel in flight that comes down is, it is the Sun
+		// over the tropics again.
+		host::BodyDirection turned = host::InBodyFrame(earth, inEcliptic, mjd);
+		EXPECT_NEAR(turned.x, sun.x, 1e-12) << mjd;
+		EXPECT_NEAR(turned.y, sun.y, 1e-12) << mjd;
+		EXPECT_NEAR(turned.z, sun.z, 1e-12) << mjd;
 		longitude += 90;
 	}
 	// At 12:00 UTC on 2016 March 20 the Sun culminates 7.4 minutes later at Greenwich (the

@@ -47,6 +47,9 @@ std::optional<BodyDirection> SunDirection(const Body &body, double mjd);
 // vessel's place in flight: x towards the equinox, y towards the ecliptic's north, z completing
 // a left-handed frame; a unit vector. Empty as SunDirection is.
 std::optional<BodyDirection> SunDirectionInEcliptic(const Body &body, double mjd);
+// A direction given in Orbiter's ecliptic frame of J2000 (that of a vessel's place in flight)
+// in the body's rotating frame at mjd.
+BodyDirection InBodyFrame(const Body &body, const BodyDirection &ecliptic, double mjd);
 
 // The Sun in the sky of a place at lng, lat [rad]: its elevation above the horizon and its
 // azimuth from north towards east [rad], and the local solar time [h, 0 to 24 of the body's
