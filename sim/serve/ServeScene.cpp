@@ -281,18 +281,25 @@ std::string StateDocument(const host::Simulation &sim, size_t watching, const st
 		beacons.push_back(v.beaconOn(i));
 	const host::VesselPlace p = v.place();
 	const host::Rudder rudder = v.rudder();
+	// Its place on the ground, null in flight, where it is where "flight" says.
+	const bool landed = p.landed && p.body;
+	auto ground = [landed](double x) { return landed ? json(x) : json(nullptr); };
 	doc["vessel"] = {{"name", v.name()},
 	                 {"class", v.className()},
-	                 {"lng", p.lng},
-	                 {"lat", p.lat},
-	                 {"hdg", p.hdg},
-	                 {"alt", p.alt},
+	                 {"lng", ground(p.lng)},
+	                 {"lat", ground(p.lat)},
+	                 {"hdg", ground(p.hdg)},
+	                 {"alt", ground(p.alt)},
 	                 {"animations", std::move(anims)},
 	                 {"hud", std::move(hud)},
 	                 {"lights", std::move(lights)},
 	                 {"beacons", std::move(beacons)},
 	                 {"rudder", {{"target", rudder.goal}, {"level", rudder.level}}},
 	                 {"afc", v.controlSurfaceMode()}};
+	if (!landed)  // [m], [m/s] about its reference body in the ecliptic frame of J2000
+		doc["vessel"]["flight"] = {{"body", p.body ? json(p.body->name) : json(nullptr)},
+		                           {"pos", {p.pos.x, p.pos.y, p.pos.z}},
+		                           {"vel", {p.vel.x, p.vel.y, p.vel.z}}};
 	return Spliced(Dump(doc), list);
 }
 

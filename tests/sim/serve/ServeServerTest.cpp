@@ -370,6 +370,13 @@ TEST_F(ServeServer, AroundAFocusInFlightItsNeighboursComeInItsFrameAndF3PassesTh
 	ASSERT_TRUE(page.WaitForFrame(2));
 	json seen = page.Merged();
 	EXPECT_EQ(seen["focus"]["flight"], true);
+	// The state says where the focus is in flight, and has no place on the ground for it.
+	const json a = State()["vessel"];
+	EXPECT_TRUE(a["lng"].is_null() && a["alt"].is_null()) << a;
+	EXPECT_EQ(a["flight"]["body"], "Earth");
+	EXPECT_NEAR(std::hypot(a["flight"]["pos"][0].get<double>(), a["flight"]["pos"][1].get<double>(),
+	                       a["flight"]["pos"][2].get<double>()),
+	            6.8e6, 1e3);
 	EXPECT_EQ(seen["focus"]["body"], "Earth");
 	EXPECT_EQ(seen["below"], json({{"body", "Earth"}, {"radius", 6.37101e6}, {"height", 429000.0}}));
 	// The Sun as the host has it from the Earth, in A's frame; hidden by the Earth when behind it.
