@@ -61,9 +61,16 @@ Drive::Drive(Session &session, DriveScript script, const DriveOptions &o)
 	: session_(session), script_(std::move(script)), dts_(o.dts) {
 	if (dts_.empty())
 		throw std::invalid_argument("a drive needs at least one step length");
-	for (const ScriptEvent &e : script_.events)
-		if (e.kind == ScriptEvent::Kind::Focus && !session_.simulation().FindVessel(e.text))
+	for (const ScriptEvent &e : script_.events) {
+		if (e.kind != ScriptEvent::Kind::Focus)
+			continue;
+		const Vessel *v = session_.simulation().FindVessel(e.text);
+		if (!v)
 			throw host::HostError(script_.label, e.line, "unknown vessel '" + e.text + "' in the focus event");
+		if (const host::VesselView view(v); !view.canTakeFocus())
+			throw host::HostError(script_.label, e.line, "vessel '" + e.text + "' cannot take the focus (its class " +
+			                                                 view.className() + " says EnableFocus = FALSE)");
+	}
 	duration_ = DurationOf(script_, o);
 }
 

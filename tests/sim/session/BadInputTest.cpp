@@ -342,6 +342,12 @@ TEST_F(BadInput, UnknownNamesAreRefusedAndUnknownKeysAreIgnoredAsBySimulator) {
 		s.Write("drive.txt", text);
 		ExpectRefused({"--script", "drive.txt"}, message, text);
 	}
+	// Nor can a script give the focus to a vessel whose class says it cannot take it.
+	Write("Config/Vessels/Buoy.cfg", "EnableFocus = FALSE\n");
+	WriteShip("A:Marker\n  STATUS Landed Moon\nEND\nB:Buoy\n  STATUS Landed Moon\nEND\n");
+	s.Write("drive.txt", "1 focus B\n");
+	ExpectRefused({"s.scn", "--script", "drive.txt"},
+	              "drive.txt:1: vessel 'B' cannot take the focus (its class Buoy says EnableFocus = FALSE)", "focus B");
 
 	// Blocks of plugins, keys of the environment and lines of vessels the stand-in has no use
 	// for are passed over, as the simulator passes over what it does not know.
