@@ -446,7 +446,10 @@ async function inFlight(context) {
 		check(near(placeW, [0, 0, -100]) && near(placeB, [40, 30, 0]),
 		      `W 100 m ahead of A and B 40 m right, 30 m up: ${placeW}, ${placeB}`);
 		check(/A in flight about the Earth/.test(shown.status), `the status line says A is in flight: ${shown.status}`);
-		check(await other.evaluate(canvasDrawn), 'the view shows them');
+		// Read back between two of the page's draws the canvas may be blank: wait for one that is not.
+		const showing = await other.waitForFunction(canvasDrawn, null, {timeout: 30000, polling: 250}).then(() => true,
+			() => false);
+		check(showing, 'the view shows them');
 		await other.locator('#view').focus();
 		await other.keyboard.press('F3');
 		await other.waitForFunction(() => window.sendra.focus !== 'A', null, {timeout: 10000}).catch(() => {});
