@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "app/CommandLine.h"
-#include "inspect/Description.h"
+#include "inspect/Declarations.h"
 #include "output/OutputFiles.h"
 #include "output/Signals.h"
 #include "render/Render.h"

@@ -1,5 +1,5 @@
 // Building the declarations document (what each module declared) from the host's views of its vessels.
-#include "inspect/Description.h"
+#include "inspect/Declarations.h"
 
 #include <cmath>
 #include <map>
